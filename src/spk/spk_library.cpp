@@ -1,0 +1,2 @@
+// Anchor of the SPK library; its parts live beside this file.
+namespace tarvex::spk {}
