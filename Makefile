@@ -12,7 +12,7 @@ BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4
 CMAKE = $(VENV)/bin/cmake
 CPP_BUILD := build/cpp
 
-.PHONY: test test-cpp test-python install deps demo bench clean
+.PHONY: test test-cpp test-python install deps refs demo bench clean
 
 test: install test-cpp test-python
 
@@ -39,11 +39,19 @@ $(CPP_BUILD)/build.ninja: $(VENV)/.tools CMakeLists.txt
 	$(CMAKE) -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DTARVEX_BUILD_PYTHON=OFF -DTARVEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release
 
-test-cpp: deps $(CPP_BUILD)/build.ninja
+# Reference values computed by independent libraries (jplephem, ...) for the
+# C++ tests, written fresh into the build directory.
+refs: install
+	@mkdir -p build/reference
+	@for s in tests/reference/*.py; do [ -e "$$s" ] || continue; \
+	  $(VPY) $$s --data $(abspath $(DATA)) --out build/reference || exit 1; done
+
+test-cpp: deps refs $(CPP_BUILD)/build.ninja
 	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
 	@for t in core time spk; do \
 	  echo "== test_$$t"; \
-	  TARVEX_DATA_DIR=$(abspath $(DATA)) $(CPP_BUILD)/test_$$t --gtest_brief=1 || exit 1; \
+	  TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference) \
+	    $(CPP_BUILD)/test_$$t --gtest_brief=1 || exit 1; \
 	done
 
 test-python:

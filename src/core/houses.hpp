@@ -1,0 +1,30 @@
+// House cusps of a site at an instant (Placidus, Campanus, Equal, Whole
+// Sign), with ascendant, midheaven, RAMC, local sidereal time and true
+// obliquity. Needs no ephemeris.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+
+#include "core/errors.hpp"
+#include "core/types.hpp"
+
+namespace tarvex::core {
+
+enum class HouseSystem : std::uint8_t { Placidus = 0, Campanus = 1, Equal = 2, WholeSign = 3 };
+
+struct HouseCusps {
+  std::array<double, 12> cusp_ecliptic_longitude_deg{};
+  double ascendant_deg = 0.0;
+  double midheaven_deg = 0.0;
+  double ramc_deg = 0.0;
+  double local_sidereal_time_deg = 0.0;
+  double true_obliquity_deg = 0.0;
+  HouseSystem system = HouseSystem::Placidus;
+};
+
+std::expected<HouseCusps, CoordinateError> house_cusps(const GeodeticObserver& observer, double ut1,
+                                                       double tt, HouseSystem system);
+
+}  // namespace tarvex::core
