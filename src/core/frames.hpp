@@ -14,11 +14,19 @@ namespace tarvex::core {
 // (delta psi, delta epsilon) in radians at a TDB Julian date.
 std::pair<double, double> nutation_iau2000b(double tdb_julian_day);
 
+// IAU 2006 mean obliquity of the ecliptic, radians, at a Julian date (TT or
+// TDB; the difference is far below its precision).
+double mean_obliquity_iau2006(double julian_day);
+
 class OfDateRotation {
  public:
   // The rotation for one instant; with nutation it refers to the true
   // equator/ecliptic and equinox of date, without to the mean ones.
   static OfDateRotation create(bool nutation, bool equatorial, double tdb_julian_day);
+  // The true-of-date rotation from a nutation (radians) the caller already
+  // holds, so that a site state and its sidereal time share one series.
+  static OfDateRotation with_nutation(double delta_psi_rad, double delta_epsilon_rad,
+                                      bool equatorial, double tdb_julian_day);
 
   std::expected<CartesianState, CoordinateError> apply(const CartesianState& state) const;
   std::expected<CartesianState, CoordinateError> apply_inverse(const CartesianState& state) const;

@@ -27,4 +27,12 @@ struct HouseCusps {
 std::expected<HouseCusps, CoordinateError> house_cusps(const GeodeticObserver& observer, double ut1,
                                                        double tt, HouseSystem system);
 
+// The cusp geometry alone, from RAMC, true obliquity and geodetic latitude
+// (radians, finite; no validation): what house_cusps computes once it has
+// the sidereal time and the obliquity. Fills every field of the result.
+std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad,
+                                                                 double true_obliquity_rad,
+                                                                 double latitude_rad,
+                                                                 HouseSystem system);
+
 }  // namespace tarvex::core

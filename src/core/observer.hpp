@@ -3,6 +3,7 @@
 // GMST with the Earth rotation angle, IAU 2000B nutation, equinox-based).
 #pragma once
 
+#include <array>
 #include <expected>
 
 #include "core/errors.hpp"
@@ -23,5 +24,20 @@ std::expected<CartesianState, CoordinateError> observer_gcrs_from_geodetic(const
 // Greenwich apparent sidereal time plus the east longitude, radians in
 // [0, 2*pi). The one sidereal time of the system.
 double local_apparent_sidereal_time_iau2006(double longitude_east_rad, double ut1, double tt);
+
+// The pieces of that sidereal time, for callers and tests that need them.
+// Earth rotation angle (IAU 2000, IERS 2010 constants), radians in [0, 2*pi).
+double earth_rotation_angle_iau2000(double ut1);
+// Greenwich mean sidereal time, IAU 2006, radians in [0, 2*pi).
+double greenwich_mean_sidereal_time_iau2006(double ut1, double tt);
+// Greenwich apparent sidereal time, radians in [0, 2*pi), from an IAU 2000B
+// nutation in longitude (radians, at TT) the caller already holds; the
+// two-argument form evaluates that nutation itself.
+double greenwich_apparent_sidereal_time_iau2006(double ut1, double tt, double delta_psi_rad);
+double greenwich_apparent_sidereal_time_iau2006(double ut1, double tt);
+
+// Terrestrial (ITRS) position of a site on the GRS80 ellipsoid in km, before
+// polar motion and Earth rotation. No validation.
+std::array<double, 3> itrs_position_from_geodetic_km(const GeodeticObserver& observer);
 
 }  // namespace tarvex::core
