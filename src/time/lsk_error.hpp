@@ -1,0 +1,50 @@
+// The loading error of leap-second kernels, shared by the text-kernel parser
+// and the kernel loader. Each variant renders one fixed English message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "time/text_file.hpp"
+
+namespace tarvex::time {
+
+struct LskError {
+  // Order is part of the interface.
+  enum class Kind : std::uint8_t {
+    Io,
+    InvalidPath,
+    InvalidSha256,
+    MissingDataSection,
+    MissingKeyword,
+    InvalidValue,
+    InvalidDateLiteral,
+    UnsortedLeapSeconds,
+  };
+
+  Kind kind = Kind::MissingDataSection;
+  IoError io{};          // Io
+  std::string keyword;   // MissingKeyword, InvalidValue
+  std::string reason;    // InvalidValue
+  std::string literal;   // InvalidDateLiteral: the whole token, '@' included
+
+  static LskError io_failure(IoError error) { return {Kind::Io, error, {}, {}, {}}; }
+  static LskError invalid_path() { return {Kind::InvalidPath, {}, {}, {}, {}}; }
+  static LskError invalid_sha256() { return {Kind::InvalidSha256, {}, {}, {}, {}}; }
+  static LskError missing_data_section() { return {Kind::MissingDataSection, {}, {}, {}, {}}; }
+  static LskError missing_keyword(std::string keyword) {
+    return {Kind::MissingKeyword, {}, std::move(keyword), {}, {}};
+  }
+  static LskError invalid_value(std::string keyword, std::string reason) {
+    return {Kind::InvalidValue, {}, std::move(keyword), std::move(reason), {}};
+  }
+  static LskError invalid_date_literal(std::string literal) {
+    return {Kind::InvalidDateLiteral, {}, {}, {}, std::move(literal)};
+  }
+  static LskError unsorted_leap_seconds() { return {Kind::UnsortedLeapSeconds, {}, {}, {}, {}}; }
+
+  std::string message() const;
+  bool operator==(const LskError&) const = default;
+};
+
+}  // namespace tarvex::time

@@ -1,0 +1,85 @@
+#include "time/text_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <system_error>
+
+#include "core/text.hpp"
+
+namespace tarvex::time {
+
+std::string IoError::message() const {
+  switch (kind) {
+    case Kind::InvalidUtf8: return "stream did not contain valid UTF-8";
+    case Kind::NulInPath: return "file name contained an unexpected NUL byte";
+    case Kind::Os: break;
+  }
+  // generic_category().message is strerror's text without strerror's
+  // thread-safety problem.
+  std::string text = std::generic_category().message(os_error);
+  text += " (os error ";
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, os_error).ptr;
+  text.append(digits, end);
+  text += ')';
+  return text;
+}
+
+namespace {
+
+// Closes the descriptor on every path out of read_text_file.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::expected<std::string, IoError> read_text_file(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return std::unexpected(IoError::nul_in_path());
+  const std::string c_path(path);
+  int fd = -1;
+  do {
+    fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(IoError::os(errno));
+  const Descriptor descriptor(fd);
+
+  // The size is only a hint: the file may change under us, and special files
+  // report 0, so reading continues until end of file either way.
+  struct stat info {};
+  std::size_t expected_size = 0;
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) expected_size = static_cast<std::size_t>(info.st_size);
+
+  std::string text;
+  text.resize(expected_size + 1);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == text.size()) text.resize(text.size() < 4096 ? 4096 : text.size() * 2);
+    const ssize_t count = ::read(fd, text.data() + used, text.size() - used);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(IoError::os(errno));
+    }
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
+  }
+  text.resize(used);
+  if (!core::is_valid_utf8(text)) return std::unexpected(IoError::invalid_utf8());
+  return text;
+}
+
+}  // namespace tarvex::time

@@ -1,3 +1,0 @@
-// Anchor of the time library; its parts live in text_kernel, leap_seconds
-// and eop.
-namespace tarvex::time {}
