@@ -1,0 +1,63 @@
+// How the engine turns an instant into TDB seconds past J2000 and into the
+// TT/UT1 epochs of the Earth's rotation, which optional time data each
+// conversion needs, and the geocentric state of a site on the Earth.
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <utility>
+
+#include "core/errors.hpp"
+#include "core/types.hpp"
+#include "time/eop.hpp"
+#include "time/leap_seconds.hpp"
+
+namespace tarvex::spk {
+
+// Constants of the built-in TDB - TT series used when no leap-second kernel
+// is attached (the standard NAIF kernel values of DELTET/K, EB and M).
+inline constexpr double BUILTIN_TDB_K_S = 0.001657;
+inline constexpr double BUILTIN_TDB_EB = 0.01671;
+inline constexpr double BUILTIN_TDB_M0_RAD = 6.239996;
+inline constexpr double BUILTIN_TDB_M1_RAD_PER_S = 1.99096871e-7;
+
+class EngineTime {
+ public:
+  EngineTime(double start_tdb_jd, double end_tdb_jd) noexcept : start_jd_(start_tdb_jd), end_jd_(end_tdb_jd) {}
+
+  void attach_leap_second_kernel(time::LeapSecondKernel kernel) { leap_seconds_ = std::move(kernel); }
+  void attach_eop(time::EarthOrientationTable table) { eop_ = std::move(table); }
+  // Replaces both slots at once.
+  void attach_time_kernels(time::LeapSecondKernel kernel, time::EarthOrientationTable table) {
+    leap_seconds_ = std::move(kernel);
+    eop_ = std::move(table);
+  }
+
+  const std::optional<time::LeapSecondKernel>& leap_seconds() const noexcept { return leap_seconds_; }
+  const std::optional<time::EarthOrientationTable>& eop() const noexcept { return eop_; }
+  double start_jd() const noexcept { return start_jd_; }
+  double end_jd() const noexcept { return end_jd_; }
+
+  // TDB seconds past J2000, checked against the supported range (the
+  // out-of-range error reports the caller's Julian day and scale Tdb).
+  std::expected<double, core::EphemerisError> tdb_seconds(core::TimeScale scale, double jd) const;
+  // TT Julian day; no range check.
+  std::expected<double, core::EphemerisError> instant_as_tt(core::TimeScale scale, double jd) const;
+  // (UT1, TT) Julian days for the Earth's rotation; needs both time kernels.
+  std::expected<std::pair<double, double>, core::EphemerisError> earth_rotation_epochs(core::TimeScale scale,
+                                                                                      double jd) const;
+  // The site relative to the geocenter, GCRS axes, km and km/s.
+  std::expected<core::CartesianState, core::EphemerisError> observer_gcrs_state(
+      const core::GeodeticObserver& observer, core::TimeScale scale, double jd) const;
+
+ private:
+  std::optional<time::LeapSecondKernel> leap_seconds_;
+  std::optional<time::EarthOrientationTable> eop_;
+  double start_jd_;
+  double end_jd_;
+};
+
+// TDB - TT by three passes of the one-term series at the TDB estimate.
+double builtin_tdb_seconds_from_tt(double tt_seconds);
+
+}  // namespace tarvex::spk
