@@ -23,7 +23,9 @@ inline double normalize_period(double angle, double period) {
   if (r < 0.0) r += period;
   return r >= period ? 0.0 : r;
 }
-inline double normalize_radians(double angle_rad) { return normalize_period(angle_rad, TWO_PI_RAD); }
+inline double normalize_radians(double angle_rad) {
+  return normalize_period(angle_rad, TWO_PI_RAD);
+}
 inline double normalize_degrees(double angle_deg) { return normalize_period(angle_deg, 360.0); }
 
 // Julian centuries since J2000 of a Julian date in the same scale.

@@ -24,9 +24,9 @@ constexpr double PLANETARY_OFFSET_EPS_RAD = 1.8810770827049994e-9;
 constexpr double ARCSEC_PER_TURN = 1296000.0;
 
 // IAU 2006 polynomials in arcseconds, constant term first.
-constexpr std::array<double, 6> MEAN_OBLIQUITY_ARCSEC = {84381.406,  -46.836769, -0.0001831,
-                                                          0.0020034, -5.76e-7,   -4.34e-8};
-constexpr std::array<double, 6> PSI_BAR_ARCSEC = {-0.041775,  5038.481484, 1.5584175,
+constexpr std::array<double, 6> MEAN_OBLIQUITY_ARCSEC = {84381.406, -46.836769, -0.0001831,
+                                                         0.0020034, -5.76e-7,   -4.34e-8};
+constexpr std::array<double, 6> PSI_BAR_ARCSEC = {-0.041775,   5038.481484, 1.5584175,
                                                   -0.00018522, -2.6452e-5,  -1.48e-8};
 constexpr std::array<double, 6> PHI_BAR_ARCSEC = {84381.412819, -46.811016, 0.0511268,
                                                   0.00053289,   -4.4e-7,    -1.76e-8};
@@ -130,9 +130,9 @@ std::expected<CartesianState, CoordinateError> OfDateRotation::apply(
     double& x = (*v)[0];
     double& y = (*v)[1];
     double& z = (*v)[2];
-    rotate_pair(x, y, sin_gamma_, cos_gamma_);  // R3(gamma)
-    rotate_pair(y, z, sin_phi_, cos_phi_);      // R1(phi): onto the ecliptic of date
-    rotate_pair(x, y, -sin_psi_, cos_psi_);     // R3(-psi): to the equinox of date
+    rotate_pair(x, y, sin_gamma_, cos_gamma_);                // R3(gamma)
+    rotate_pair(y, z, sin_phi_, cos_phi_);                    // R1(phi): onto the ecliptic of date
+    rotate_pair(x, y, -sin_psi_, cos_psi_);                   // R3(-psi): to the equinox of date
     if (equatorial_) rotate_pair(y, z, -sin_eps_, cos_eps_);  // R1(-eps): to the equator
   }
   return out;
@@ -147,9 +147,9 @@ std::expected<CartesianState, CoordinateError> OfDateRotation::apply_inverse(
     double& y = (*v)[1];
     double& z = (*v)[2];
     if (equatorial_) rotate_pair(y, z, sin_eps_, cos_eps_);  // R1(eps)
-    rotate_pair(x, y, sin_psi_, cos_psi_);                    // R3(psi)
-    rotate_pair(y, z, -sin_phi_, cos_phi_);                   // R1(-phi)
-    rotate_pair(x, y, -sin_gamma_, cos_gamma_);               // R3(-gamma)
+    rotate_pair(x, y, sin_psi_, cos_psi_);                   // R3(psi)
+    rotate_pair(y, z, -sin_phi_, cos_phi_);                  // R1(-phi)
+    rotate_pair(x, y, -sin_gamma_, cos_gamma_);              // R3(-gamma)
   }
   return out;
 }
@@ -179,8 +179,7 @@ std::expected<SphericalCoordinates, CoordinateError> to_spherical(const Cartesia
   out.latitude_deg = std::atan2(z, std::sqrt(rho2)) * RAD_TO_DEG;
   out.distance_km = std::sqrt(r2);
   // Exact angular rate of the longitude: d(atan2(y, x))/dt.
-  out.longitude_rate_deg_per_day =
-      std::fma(x, vy, -(y * vx)) / rho2 * RAD_TO_DEG * SECONDS_PER_DAY;
+  out.longitude_rate_deg_per_day = std::fma(x, vy, -(y * vx)) / rho2 * RAD_TO_DEG * SECONDS_PER_DAY;
   return out;
 }
 

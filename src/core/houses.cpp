@@ -31,9 +31,9 @@ struct Sphere {
 // s = sin H, measured on the prime vertical) meets the ecliptic. H = 0 is the
 // ascendant.
 double cusp_longitude(const Sphere& g, double c, double s) {
-  return std::atan2(
-      c * g.cos_phi * g.cos_ramc - s * g.sin_ramc,
-      -(s * g.cos_eps * g.cos_ramc + c * (g.cos_phi * g.sin_ramc * g.cos_eps + g.sin_phi * g.sin_eps)));
+  return std::atan2(c * g.cos_phi * g.cos_ramc - s * g.sin_ramc,
+                    -(s * g.cos_eps * g.cos_ramc +
+                      c * (g.cos_phi * g.sin_ramc * g.cos_eps + g.sin_phi * g.sin_eps)));
 }
 
 enum class PlacidusCusp { Eleven, Twelve, Two, Three };
@@ -78,8 +78,12 @@ std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad
                                                                  double true_obliquity_rad,
                                                                  double latitude_rad,
                                                                  HouseSystem system) {
-  const Sphere g{std::sin(ramc_rad),           std::cos(ramc_rad),   std::sin(true_obliquity_rad),
-                 std::cos(true_obliquity_rad), std::sin(latitude_rad), std::cos(latitude_rad),
+  const Sphere g{std::sin(ramc_rad),
+                 std::cos(ramc_rad),
+                 std::sin(true_obliquity_rad),
+                 std::cos(true_obliquity_rad),
+                 std::sin(latitude_rad),
+                 std::cos(latitude_rad),
                  ramc_rad};
   const double mc = std::atan2(g.sin_ramc, g.cos_eps * g.cos_ramc);
   const double asc = cusp_longitude(g, 1.0, 0.0);

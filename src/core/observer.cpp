@@ -25,7 +25,7 @@ constexpr double ERA_AT_J2000_TURNS = 0.779057273264;
 constexpr double ERA_RATE_EXCESS_TURNS_PER_DAY = 0.00273781191135448;
 
 // GMST minus ERA, IAU 2006, arcseconds; constant term first.
-constexpr std::array<double, 6> GMST_MINUS_ERA_ARCSEC = {0.014506,     4612.156534, 1.3915817,
+constexpr std::array<double, 6> GMST_MINUS_ERA_ARCSEC = {0.014506,    4612.156534,  1.3915817,
                                                          -0.00000044, -0.000029956, -0.0000000368};
 
 bool observer_finite(const GeodeticObserver& o) {
@@ -49,8 +49,8 @@ double earth_rotation_angle_iau2000(double ut1) {
   double f = std::fmod(ut1, 1.0);
   if (f < 0.0) f += 1.0;
   const double du = ut1 - 2451545.0;
-  return normalize_radians(
-      TWO_PI_RAD * std::fma(du, ERA_RATE_EXCESS_TURNS_PER_DAY, f + ERA_AT_J2000_TURNS));
+  return normalize_radians(TWO_PI_RAD *
+                           std::fma(du, ERA_RATE_EXCESS_TURNS_PER_DAY, f + ERA_AT_J2000_TURNS));
 }
 
 double greenwich_mean_sidereal_time_iau2006(double ut1, double tt) {
@@ -86,7 +86,8 @@ std::array<double, 3> itrs_position_from_geodetic_km(const GeodeticObserver& obs
   const double sin_phi = std::sin(phi);
   const double cos_phi = std::cos(phi);
   // Prime-vertical radius of curvature.
-  const double n = GRS80_EQUATORIAL_RADIUS_M / std::sqrt(std::fma(sin_phi * sin_phi, -GRS80_E2, 1.0));
+  const double n =
+      GRS80_EQUATORIAL_RADIUS_M / std::sqrt(std::fma(sin_phi * sin_phi, -GRS80_E2, 1.0));
   const double rho = (h + n) * cos_phi;
   return {std::cos(lambda) * rho / 1000.0, rho * std::sin(lambda) / 1000.0,
           (n * GRS80_ONE_MINUS_E2 + h) * sin_phi / 1000.0};

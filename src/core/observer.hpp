@@ -16,10 +16,8 @@ std::expected<GeodeticObserver, CoordinateError> validate(const GeodeticObserver
 
 // Site position (km) and velocity (km/s) in the GCRS at the given UT1 and TT
 // Julian dates, with polar motion xp, yp in arcseconds.
-std::expected<CartesianState, CoordinateError> observer_gcrs_from_geodetic(const GeodeticObserver& observer,
-                                                                           double ut1, double tt,
-                                                                           double xp_arcsec,
-                                                                           double yp_arcsec);
+std::expected<CartesianState, CoordinateError> observer_gcrs_from_geodetic(
+    const GeodeticObserver& observer, double ut1, double tt, double xp_arcsec, double yp_arcsec);
 
 // Greenwich apparent sidereal time plus the east longitude, radians in
 // [0, 2*pi). The one sidereal time of the system.

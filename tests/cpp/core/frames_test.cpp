@@ -1,5 +1,7 @@
 // Frames against ERFA: IAU 2000B nutation, IAU 2006 bias-precession-nutation,
 // mean obliquity; spherical conversion and the J2000 ecliptic.
+#include "core/frames.hpp"
+
 #include <erfa.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 #include <limits>
 #include <random>
 
-#include "core/frames.hpp"
 #include "core/nutation_table.hpp"
 
 using namespace tarvex::core;
@@ -166,7 +167,8 @@ TEST(OfDateRotation, InverseUndoesApply) {
     for (bool nutation : {false, true}) {
       for (bool equatorial : {false, true}) {
         const auto r = OfDateRotation::create(nutation, equatorial, jd);
-        const auto in = state(coord(rng), coord(rng), coord(rng), speed(rng), speed(rng), speed(rng));
+        const auto in =
+            state(coord(rng), coord(rng), coord(rng), speed(rng), speed(rng), speed(rng));
         const auto rotated = r.apply(in);
         ASSERT_TRUE(rotated.has_value());
         const auto back = r.apply_inverse(*rotated);
@@ -184,8 +186,9 @@ TEST(OfDateRotation, InverseUndoesApply) {
 
 TEST(Frames, EveryNonFiniteComponentIsRejected) {
   const auto r = OfDateRotation::create(true, true, 2451545.0);
-  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                     -std::numeric_limits<double>::infinity()}) {
+  for (double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
     for (int i = 0; i < 6; ++i) {
       CartesianState s = state(1, 2, 3, 4, 5, 6);
       (i < 3 ? s.position[i] : s.velocity[i - 3]) = bad;
@@ -243,8 +246,8 @@ TEST(Spherical, AnglesDistanceAndExactLongitudeRate) {
   // 1 km/s in the x-y plane: rate = v / rho in rad/s.
   const double rho = 2.0 * std::cos(M_PI / 4);
   const double lon = M_PI / 6;
-  const auto s = to_spherical(state(rho * std::cos(lon), rho * std::sin(lon), rho,
-                                    -std::sin(lon), std::cos(lon), 7.0));
+  const auto s = to_spherical(
+      state(rho * std::cos(lon), rho * std::sin(lon), rho, -std::sin(lon), std::cos(lon), 7.0));
   ASSERT_TRUE(s.has_value());
   EXPECT_NEAR(s->longitude_deg, 30.0, 1e-13);
   EXPECT_NEAR(s->latitude_deg, 45.0, 1e-13);

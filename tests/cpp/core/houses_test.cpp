@@ -1,5 +1,7 @@
 // House cusps: the worked geometry example, the defining properties of each
 // system, and the failures.
+#include "core/houses.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,7 +10,6 @@
 #include <limits>
 
 #include "core/frames.hpp"
-#include "core/houses.hpp"
 #include "core/observer.hpp"
 
 using namespace tarvex::core;
@@ -110,8 +111,9 @@ TEST(HouseGeometry, AnglesAreCuspsOneAndTenWhereDefined) {
       EXPECT_NEAR(std::fabs(deg_diff(e.cusp_ecliptic_longitude_deg[6], e.ascendant_deg)), 180.0,
                   1e-12);
       for (int n = 1; n < 12; ++n)
-        EXPECT_NEAR(deg_diff(e.cusp_ecliptic_longitude_deg[n], e.cusp_ecliptic_longitude_deg[n - 1]),
-                    30.0, 1e-11);
+        EXPECT_NEAR(
+            deg_diff(e.cusp_ecliptic_longitude_deg[n], e.cusp_ecliptic_longitude_deg[n - 1]), 30.0,
+            1e-11);
       for (const auto& h : {p, c, e})
         for (double v : h.cusp_ecliptic_longitude_deg) {
           EXPECT_GE(v, 0.0);
@@ -123,9 +125,11 @@ TEST(HouseGeometry, AnglesAreCuspsOneAndTenWhereDefined) {
 
 TEST(HouseGeometry, PlacidusFailsWhereEclipticPointsAreCircumpolar) {
   for (double lat : {75.0, -75.0}) {
-    const auto r = house_cusps_from_ramc(100 * D2R, EPS_DEG * D2R, lat * D2R, HouseSystem::Placidus);
+    const auto r =
+        house_cusps_from_ramc(100 * D2R, EPS_DEG * D2R, lat * D2R, HouseSystem::Placidus);
     EXPECT_EQ(r.error(), CoordinateError::HouseCuspsUndefined);
-    EXPECT_EQ(message(r.error()), "house cusps are undefined for this system at the requested latitude");
+    EXPECT_EQ(message(r.error()),
+              "house cusps are undefined for this system at the requested latitude");
     // The other systems still answer there.
     for (auto s : {HouseSystem::Campanus, HouseSystem::Equal, HouseSystem::WholeSign})
       EXPECT_TRUE(house_cusps_from_ramc(100 * D2R, EPS_DEG * D2R, lat * D2R, s).has_value());
@@ -153,8 +157,8 @@ TEST(HouseGeometry, PlacidusDefinedBelowThePolarCircles) {
 TEST(HouseCusps, FromAnObserverAndInstant) {
   const GeodeticObserver london{-0.1276, 51.5072, 11.0};
   const double ut1 = 2460400.75, tt = ut1 + 69.2 / 86400.0;
-  for (auto s : {HouseSystem::Placidus, HouseSystem::Campanus, HouseSystem::Equal,
-                 HouseSystem::WholeSign}) {
+  for (auto s :
+       {HouseSystem::Placidus, HouseSystem::Campanus, HouseSystem::Equal, HouseSystem::WholeSign}) {
     const auto h = house_cusps(london, ut1, tt, s);
     ASSERT_TRUE(h.has_value());
     EXPECT_EQ(h->system, s);
@@ -180,8 +184,10 @@ TEST(HouseCusps, BadInput) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const auto sys = HouseSystem::Equal;
-  EXPECT_EQ(house_cusps({0, nan, 0}, 2451545, 2451545, sys).error(), CoordinateError::NonFiniteState);
-  EXPECT_EQ(house_cusps({0, 0, inf}, 2451545, 2451545, sys).error(), CoordinateError::NonFiniteState);
+  EXPECT_EQ(house_cusps({0, nan, 0}, 2451545, 2451545, sys).error(),
+            CoordinateError::NonFiniteState);
+  EXPECT_EQ(house_cusps({0, 0, inf}, 2451545, 2451545, sys).error(),
+            CoordinateError::NonFiniteState);
   EXPECT_EQ(house_cusps({0, 91, 0}, nan, 2451545, sys).error(), CoordinateError::InvalidLatitude);
   EXPECT_EQ(house_cusps({0, 10, 0}, nan, 2451545, sys).error(), CoordinateError::NonFiniteState);
   EXPECT_EQ(house_cusps({0, 10, 0}, 2451545, -inf, sys).error(), CoordinateError::NonFiniteState);

@@ -1,5 +1,7 @@
 // Observer and Earth rotation against ERFA: Earth rotation angle, GMST, GAST,
 // GRS80 geodetic to geocentric, and the whole ITRS-to-GCRS chain.
+#include "core/observer.hpp"
+
 #include <erfa.h>
 #include <erfam.h>
 #include <gtest/gtest.h>
@@ -9,7 +11,6 @@
 #include <random>
 
 #include "core/frames.hpp"
-#include "core/observer.hpp"
 
 using namespace tarvex::core;
 
@@ -111,8 +112,10 @@ TEST(Observer, ValidationOrder) {
   const GeodeticObserver ok{0, 45, 0};
   EXPECT_EQ(observer_gcrs_from_geodetic({0, 91, 0}, NAN_, NAN_, NAN_, NAN_).error(),
             CoordinateError::InvalidLatitude);
-  for (auto [ut1, tt, xp, yp] : {std::array{NAN_, 2451545.0, 0.0, 0.0}, {2451545.0, INF, 0.0, 0.0},
-                                 {2451545.0, 2451545.0, NAN_, 0.0}, {2451545.0, 2451545.0, 0.0, INF}})
+  for (auto [ut1, tt, xp, yp] : {std::array{NAN_, 2451545.0, 0.0, 0.0},
+                                 {2451545.0, INF, 0.0, 0.0},
+                                 {2451545.0, 2451545.0, NAN_, 0.0},
+                                 {2451545.0, 2451545.0, 0.0, INF}})
     EXPECT_EQ(observer_gcrs_from_geodetic(ok, ut1, tt, xp, yp).error(),
               CoordinateError::NonFiniteState);
 }

@@ -69,9 +69,9 @@ TEST(Ayanamsha, RateIsTheDerivative) {
 
 TEST(Ayanamsha, NonFiniteDate) {
   EXPECT_EQ(ayanamsha_deg(NAN_, SiderealMode::Lahiri).error(), CoordinateError::NonFiniteState);
-  EXPECT_EQ(ayanamsha_deg(-std::numeric_limits<double>::infinity(), SiderealMode::FaganBradley)
-                .error(),
-            CoordinateError::NonFiniteState);
+  EXPECT_EQ(
+      ayanamsha_deg(-std::numeric_limits<double>::infinity(), SiderealMode::FaganBradley).error(),
+      CoordinateError::NonFiniteState);
   EXPECT_EQ(ayanamsha_rate_deg_per_day(NAN_).error(), CoordinateError::NonFiniteState);
 }
 
