@@ -1,27 +1,119 @@
-// Module definition of the tarvex extension. The execution step registers
-// the classes, functions and constants.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// Module definition of the tarvex extension: multi-phase initialisation
+// whose execution step registers the classes, the functions and the
+// constants, in the order users see them listed.
+#include "core/horizon.hpp"
+#include "core/types.hpp"
+#include "python/enums.hpp"
+#include "python/errors.hpp"
+#include "python/handle.hpp"
+#include "python/heap_type.hpp"
+#include "python/results.hpp"
+#include "python/values.hpp"
+
+namespace tarvex::python {
 
 namespace {
 
-int tarvex_exec(PyObject* module) {
-  if (!PyModule_Check(module)) {
-    PyErr_SetString(PyExc_TypeError, "tarvex execution step received a non-module object");
-    return -1;
+// Registration order of the classes. Engine is registered last, after
+// KernelMetadata.
+ClassSlot* const CLASSES[] = {
+    &instant_class,
+    &geodetic_observer_class,
+    &house_system_class,
+    &house_cusps_class,
+    &horizon_event_kind_class,
+    &rise_set_transit_class,
+    &horizon_event_class,
+    &season_event_class,
+    &lunation_event_class,
+    &sidereal_mode_class,
+    &position_options_class,
+    &position_class,
+    &date_range_class,
+    &kernel_metadata_class,
+    // Engine goes here.
+};
+
+// Registration order of the functions; `open` comes first, before geometric.
+PyMethodDef* const FUNCTIONS[] = {
+    // open goes here.
+    &geometric_function,
+    &apparent_function,
+    &house_cusps_function,
+};
+
+struct Constant {
+  const char* name;
+  double value;
+};
+
+constexpr Constant CONSTANTS[] = {
+    {"J2000_JULIAN_DAY", core::J2000_JULIAN_DAY},
+    {"SUN_UPPER_LIMB_ALTITUDE_DEG", core::SUN_UPPER_LIMB_ALTITUDE_DEG},
+    {"MEAN_REFRACTION_ALTITUDE_DEG", core::MEAN_REFRACTION_ALTITUDE_DEG},
+};
+
+// The first failure ends the step; what was added before it stays.
+int register_all(PyObject* module) {
+  for (ClassSlot* slot : CLASSES) {
+    PyTypeObject* type = ensure_class(*slot);
+    if (type == nullptr) return -1;
+    const std::string name(class_name(*slot));
+    if (PyModule_AddObjectRef(module, name.c_str(), reinterpret_cast<PyObject*>(type)) < 0) {
+      return -1;
+    }
+  }
+  Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+  if (!module_name) return -1;
+  for (PyMethodDef* definition : FUNCTIONS) {
+    Ref function = Ref::steal(PyCFunction_NewEx(definition, module, module_name.get()));
+    if (!function || PyModule_AddObjectRef(module, definition->ml_name, function.get()) < 0) {
+      return -1;
+    }
+  }
+  for (const Constant& constant : CONSTANTS) {
+    Ref value = Ref::steal(PyFloat_FromDouble(constant.value));
+    if (!value || PyModule_AddObjectRef(module, constant.name, value.get()) < 0) return -1;
   }
   return 0;
 }
 
+int tarvex_exec(PyObject* module) noexcept {
+  return guarded<int>(-1, [&] {
+    if (!PyModule_Check(module)) {
+      PyErr_SetString(PyExc_TypeError, "tarvex execution step received a non-module object");
+      return -1;
+    }
+    return register_all(module);
+  });
+}
+
 PyModuleDef_Slot tarvex_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(tarvex_exec)},
+#ifdef Py_mod_gil
+    // Value objects are immutable and an Engine is bound to its creator
+    // thread, so free-threaded interpreters need not re-enable the lock.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 
 PyModuleDef tarvex_module = {
-    PyModuleDef_HEAD_INIT, "tarvex", "", 0, nullptr, tarvex_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "tarvex",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = tarvex_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_tarvex(void) { return PyModuleDef_Init(&tarvex_module); }
+}  // namespace tarvex::python
+
+PyMODINIT_FUNC PyInit_tarvex(void) {
+  return PyModuleDef_Init(&tarvex::python::tarvex_module);
+}

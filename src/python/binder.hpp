@@ -1,0 +1,117 @@
+// The one argument binder of the module. Every function, method and
+// constructor binds its arguments here, so the interpreter's wording of
+// binding errors comes from a single place, and converts them with the
+// parameter converters below, which add the "while processing" note.
+//
+// Usage in a METH_FASTCALL | METH_KEYWORDS method:
+//
+//   constexpr Parameter POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}};
+//   constexpr Signature POSITION{"Engine.position()", POSITION_PARAMETERS};
+//   Bound bound;
+//   if (!bind(POSITION, args, nargs, kwnames, bound)) return nullptr;
+//   std::string_view body;
+//   if (!to_text(bound[0], "body", body)) return nullptr;
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "python/errors.hpp"
+#include "python/handle.hpp"
+
+namespace tarvex::python {
+
+// What happens when a parameter is not given.
+enum class Default : std::uint8_t {
+  Required,  // binding fails with "missing ... required positional argument"
+  Value,     // the converter's caller applies its documented default
+  None,      // default None: an explicit None counts as omitted as well
+};
+
+struct Parameter {
+  std::string_view name;
+  Default fallback = Default::Required;
+};
+
+// Every parameter is positional-or-keyword; required ones come first, as in
+// a Python function.
+struct Signature {
+  const char* function;  // named with class and parentheses: "Instant.__new__()"
+  std::span<const Parameter> parameters;
+};
+
+inline constexpr std::size_t MAX_PARAMETERS = 12;
+
+// The bound arguments: borrowed references that live as long as the call,
+// nullptr for an omitted parameter.
+class Bound {
+ public:
+  PyObject* operator[](std::size_t index) const noexcept { return values_[index]; }
+  bool given(std::size_t index) const noexcept { return values_[index] != nullptr; }
+
+ private:
+  friend class Binder;
+  std::array<PyObject*, MAX_PARAMETERS> values_{};
+};
+
+// Vectorcall arguments (the fast path: no dicts, no temporary objects).
+bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          Bound& bound);
+// tp_new arguments: a tuple and an optional dict, bound by the same rules.
+bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& bound);
+
+// Parameter converters. Each returns false with a TypeError (or the
+// interpreter's own error) set and the note for `parameter` attached. The
+// value must not be nullptr: omitted parameters are the caller's business.
+
+// A str, as its UTF-8 contents; the view lives as long as the object.
+bool to_text(PyObject* value, std::string_view parameter, std::string_view& out);
+// Anything the interpreter turns into a float (float, int, __float__, __index__).
+bool to_float(PyObject* value, std::string_view parameter, double& out);
+// True, False or a NumPy boolean scalar; integers are refused.
+bool to_bool(PyObject* value, std::string_view parameter, bool& out);
+// An exact instance of a module class (the classes cannot be subclassed).
+bool check_instance(PyObject* value, std::string_view parameter, PyTypeObject* type,
+                    std::string_view class_name);
+// Any sequence (PySequence_Check or a registered collections.abc.Sequence),
+// never a str, whose items are all str.
+bool to_text_list(PyObject* value, std::string_view parameter, std::vector<std::string>& out);
+
+// Sets TypeError (without the note) unless the object is a sequence
+// (PySequence_Check or registered as collections.abc.Sequence) and not a
+// str; `item_class` names what the items should be.
+bool check_sequence(PyObject* value, std::string_view item_class);
+
+// Walks a sequence in order, calling `item(object)` (which returns false
+// with an exception set) for each element; any failure gets the note.
+template <class Item>
+bool for_each_item(PyObject* value, std::string_view parameter, std::string_view item_class,
+                   Item&& item) {
+  if (!check_sequence(value, item_class)) {
+    add_processing_note(parameter);
+    return false;
+  }
+  const Py_ssize_t size = PySequence_Size(value);
+  if (size < 0) {
+    add_processing_note(parameter);
+    return false;
+  }
+  for (Py_ssize_t index = 0; index < size; ++index) {
+    Ref element = Ref::steal(PySequence_GetItem(value, index));
+    if (!element || !item(element.get())) {
+      add_processing_note(parameter);
+      return false;
+    }
+  }
+  return true;
+}
+
+// "'{type}' object is not an instance of '{target}'" as TypeError, without the note.
+PyObject* not_an_instance(PyObject* value, std::string_view target);
+
+}  // namespace tarvex::python

@@ -1,0 +1,211 @@
+#include "python/enums.hpp"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "core/format.hpp"
+#include "python/binder.hpp"
+#include "python/errors.hpp"
+
+namespace tarvex::python {
+
+namespace {
+
+using Ordinal = std::uint8_t;
+
+// One member: its class method (named like the member's canonical name),
+// the method's name in binding messages, and its docstring.
+struct Member {
+  const char* name;
+  const char* function;
+  const char* doc;
+};
+
+struct EnumClass {
+  const char* type_name;  // "tarvex.HouseSystem"
+  const char* doc;
+  Signature new_signature;
+  std::span<const Member> members;  // canonical names, indexed by ordinal
+  Parsed<Ordinal> (*parse)(std::string_view name);
+};
+
+template <auto Parser>
+Parsed<Ordinal> parse_ordinal(std::string_view name) {
+  const auto parsed = Parser(name);
+  if (!parsed) return std::unexpected(parsed.error());
+  return static_cast<Ordinal>(*parsed);
+}
+
+constexpr Parameter NAME_PARAMETER[] = {{"name"}};
+
+#define TARVEX_MEMBER(CLASS, NAME) {NAME, CLASS "." NAME "()", NAME "($cls)\n--\n\n"}
+
+constexpr Member HOUSE_SYSTEMS[] = {
+    TARVEX_MEMBER("HouseSystem", "placidus"),
+    TARVEX_MEMBER("HouseSystem", "campanus"),
+    TARVEX_MEMBER("HouseSystem", "equal"),
+    TARVEX_MEMBER("HouseSystem", "whole_sign"),
+};
+constexpr Member SEASON_EVENTS[] = {
+    TARVEX_MEMBER("SeasonEvent", "march_equinox"),
+    TARVEX_MEMBER("SeasonEvent", "june_solstice"),
+    TARVEX_MEMBER("SeasonEvent", "september_equinox"),
+    TARVEX_MEMBER("SeasonEvent", "december_solstice"),
+};
+constexpr Member LUNATION_EVENTS[] = {
+    TARVEX_MEMBER("LunationEvent", "new_moon"),
+    TARVEX_MEMBER("LunationEvent", "full_moon"),
+};
+constexpr Member SIDEREAL_MODES[] = {
+    TARVEX_MEMBER("SiderealMode", "lahiri"),
+    TARVEX_MEMBER("SiderealMode", "fagan_bradley"),
+};
+constexpr Member HORIZON_EVENT_KINDS[] = {
+    TARVEX_MEMBER("HorizonEventKind", "rise"),
+    TARVEX_MEMBER("HorizonEventKind", "set"),
+    TARVEX_MEMBER("HorizonEventKind", "transit"),
+};
+
+#undef TARVEX_MEMBER
+
+enum Class : std::size_t { HOUSE_SYSTEM, SEASON_EVENT, LUNATION_EVENT, SIDEREAL_MODE, HORIZON_EVENT_KIND };
+
+constexpr EnumClass CLASSES[] = {
+    {"tarvex.HouseSystem",
+     "HouseSystem(name)\n--\n\n"
+     "House-division algorithm (Placidus, Campanus, Equal, Whole Sign).",
+     {"HouseSystem.__new__()", NAME_PARAMETER}, HOUSE_SYSTEMS,
+     parse_ordinal<parse_house_system>},
+    {"tarvex.SeasonEvent",
+     "SeasonEvent(name)\n--\n\n"
+     "Equinox or solstice (Sun apparent ecliptic longitude 0/90/180/270\u00b0).",
+     {"SeasonEvent.__new__()", NAME_PARAMETER}, SEASON_EVENTS,
+     parse_ordinal<parse_season_event>},
+    {"tarvex.LunationEvent",
+     "LunationEvent(name)\n--\n\n"
+     "New or full Moon (apparent geocentric elongation 0\u00b0/180\u00b0).",
+     {"LunationEvent.__new__()", NAME_PARAMETER}, LUNATION_EVENTS,
+     parse_ordinal<parse_lunation_event>},
+    {"tarvex.SiderealMode",
+     "SiderealMode(name)\n--\n\n"
+     "Lahiri or Fagan\u2013Bradley ayanamsha applied to ecliptic of date.",
+     {"SiderealMode.__new__()", NAME_PARAMETER}, SIDEREAL_MODES,
+     parse_ordinal<parse_sidereal_mode>},
+    {"tarvex.HorizonEventKind",
+     "HorizonEventKind(name)\n--\n\n"
+     "Rise, set, or meridian transit of the Sun or Moon.",
+     {"HorizonEventKind.__new__()", NAME_PARAMETER}, HORIZON_EVENT_KINDS,
+     parse_ordinal<parse_horizon_event_kind>},
+};
+
+// Indexed like CLASSES; the slots themselves are defined after the types.
+constexpr ClassSlot* SLOTS[] = {&house_system_class, &season_event_class, &lunation_event_class,
+                                &sidereal_mode_class, &horizon_event_kind_class};
+
+template <std::size_t C>
+PyObject* new_member(Ordinal ordinal) {
+  return box(SLOTS[C]->type, ordinal);
+}
+
+template <std::size_t C>
+PyObject* enum_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  Bound bound;
+  if (!bind(CLASSES[C].new_signature, args, kwargs, bound)) return nullptr;
+  std::string_view name;
+  if (!to_text(bound[0], "name", name)) return nullptr;
+  const auto ordinal = CLASSES[C].parse(name);
+  if (!ordinal) return value_error(ordinal.error());
+  return new_member<C>(*ordinal);
+}
+
+template <std::size_t C, std::size_t M>
+PyObject* member_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const Signature signature{CLASSES[C].members[M].function, {}};
+  Bound bound;
+  if (!bind(signature, args, nargs, kwnames, bound)) return nullptr;
+  return new_member<C>(static_cast<Ordinal>(M));
+}
+
+template <std::size_t C>
+std::string_view member_name(PyObject* self) {
+  return CLASSES[C].members[unbox<Ordinal>(self)].name;
+}
+
+template <std::size_t C>
+PyObject* enum_name(PyObject* self) {
+  return new_text(member_name<C>(self));
+}
+
+template <std::size_t C>
+PyObject* enum_repr(PyObject* self) {
+  const std::string_view type_name = CLASSES[C].type_name;
+  std::string text(type_name.substr(type_name.find('.') + 1));
+  text += '(';
+  core::append_quoted_text(text, member_name<C>(self));
+  text += ')';
+  return new_text(text);
+}
+
+template <std::size_t C, std::size_t... M>
+std::array<PyMethodDef, sizeof...(M) + 1> make_methods(std::index_sequence<M...>) {
+  return {{
+      {CLASSES[C].members[M].name, as_cfunction<member_method<C, M>>(),
+       METH_FASTCALL | METH_KEYWORDS | METH_CLASS, CLASSES[C].members[M].doc}...,
+      {nullptr, nullptr, 0, nullptr},
+  }};
+}
+
+template <std::size_t C>
+struct EnumType {
+  static inline auto methods =
+      make_methods<C>(std::make_index_sequence<CLASSES[C].members.size()>{});
+  static inline PyGetSetDef getset[] = {
+      {"name", getter_entry<enum_name<C>>, nullptr, nullptr, nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  static inline PyType_Slot slots[] = {
+      {Py_tp_doc, const_cast<char*>(CLASSES[C].doc)},
+      {Py_tp_new, slot_function(new_entry<enum_new<C>>)},
+      {Py_tp_dealloc, slot_function(dealloc_boxed<Ordinal>)},
+      {Py_tp_repr, slot_function(unary_entry<enum_repr<C>>)},
+      {Py_tp_methods, methods.data()},
+      {Py_tp_getset, getset},
+      {0, nullptr},
+  };
+  static inline PyType_Spec spec = {
+      .name = CLASSES[C].type_name,
+      .basicsize = sizeof(Boxed<Ordinal>),
+      .itemsize = 0,
+      .flags = CLASS_FLAGS,
+      .slots = slots,
+  };
+};
+
+}  // namespace
+
+ClassSlot house_system_class{&EnumType<HOUSE_SYSTEM>::spec};
+ClassSlot season_event_class{&EnumType<SEASON_EVENT>::spec};
+ClassSlot lunation_event_class{&EnumType<LUNATION_EVENT>::spec};
+ClassSlot sidereal_mode_class{&EnumType<SIDEREAL_MODE>::spec};
+ClassSlot horizon_event_kind_class{&EnumType<HORIZON_EVENT_KIND>::spec};
+
+PyObject* new_house_system(core::HouseSystem system) {
+  return new_member<HOUSE_SYSTEM>(static_cast<Ordinal>(system));
+}
+PyObject* new_season_event(SeasonEvent event) {
+  return new_member<SEASON_EVENT>(static_cast<Ordinal>(event));
+}
+PyObject* new_lunation_event(LunationEvent event) {
+  return new_member<LUNATION_EVENT>(static_cast<Ordinal>(event));
+}
+PyObject* new_sidereal_mode(core::SiderealMode mode) {
+  return new_member<SIDEREAL_MODE>(static_cast<Ordinal>(mode));
+}
+PyObject* new_horizon_event_kind(core::HorizonEventKind kind) {
+  return new_member<HORIZON_EVENT_KIND>(static_cast<Ordinal>(kind));
+}
+
+}  // namespace tarvex::python
