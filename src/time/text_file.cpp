@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 
 #include "core/text.hpp"
@@ -46,6 +48,34 @@ class Descriptor {
   int fd_;
 };
 
+// The same acceptance as core::is_valid_utf8, with a word-at-a-time skip
+// over ASCII runs: EOP tables are megabytes of ASCII, and byte-wise decoding
+// would dominate their load time.
+bool is_valid_utf8_text(std::string_view text) noexcept {
+  constexpr std::uint64_t HIGH_BITS = 0x8080808080808080ULL;
+  std::size_t index = 0;
+  while (index < text.size()) {
+    if (text.size() - index >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + index, 8);
+      if ((word & HIGH_BITS) == 0) {
+        index += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(text[index]) < 0x80) {
+      ++index;
+      continue;
+    }
+    const std::size_t begin = index;
+    if (core::decode_utf8_lossy(text, index) == core::REPLACEMENT_CHARACTER &&
+        text.substr(begin, index - begin) != "\xEF\xBF\xBD") {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::expected<std::string, IoError> read_text_file(std::string_view path) {
@@ -78,7 +108,7 @@ std::expected<std::string, IoError> read_text_file(std::string_view path) {
     used += static_cast<std::size_t>(count);
   }
   text.resize(used);
-  if (!core::is_valid_utf8(text)) return std::unexpected(IoError::invalid_utf8());
+  if (!is_valid_utf8_text(text)) return std::unexpected(IoError::invalid_utf8());
   return text;
 }
 

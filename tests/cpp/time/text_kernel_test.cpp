@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
@@ -132,6 +136,32 @@ TEST(Numbers, CorrectlyRounded) {
   EXPECT_EQ(parse_number("1.99096871D-7"), 1.99096871e-7);
   const std::string long_digits = "0." + std::string(2000, '3');
   EXPECT_EQ(parse_number(long_digits), 1.0 / 3.0);
+  EXPECT_EQ(parse_number("9007199254740993e-22"), 9007199254740993e-22);
+  EXPECT_EQ(parse_number("123456789012345678e-5"), 123456789012345678e-5);
+}
+
+TEST(Numbers, AgreeWithStrtodOnRandomLiterals) {
+  // Short literals go through an exact fast path and long ones through
+  // from_chars; glibc's strtod is correctly rounded, so all must agree.
+  std::mt19937_64 random(3);
+  std::uniform_int_distribution<int> digit(0, 9);
+  std::uniform_int_distribution<int> length(1, 24);
+  std::uniform_int_distribution<int> exponent(-340, 320);
+  for (int i = 0; i < 20000; ++i) {
+    std::string literal = (i % 3 == 0) ? "-" : "";
+    const int integer_digits = length(random) - 1;
+    for (int k = 0; k < integer_digits; ++k) literal += static_cast<char>('0' + digit(random));
+    literal += '.';
+    for (int k = length(random); k > 0; --k) literal += static_cast<char>('0' + digit(random));
+    if (i % 2 == 0) {
+      literal += 'e';
+      literal += std::to_string(i % 4 == 0 ? exponent(random) : exponent(random) / 20);
+    }
+    const double expected = std::strtod(literal.c_str(), nullptr);
+    const auto parsed = parse_number(literal);
+    ASSERT_TRUE(parsed) << literal;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(*parsed), std::bit_cast<std::uint64_t>(expected)) << literal;
+  }
 }
 
 TEST(DateLiterals, AcceptedForms) {
