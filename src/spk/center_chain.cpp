@@ -1,0 +1,153 @@
+// Barycentric states by center chains: each pass moves every unfinished
+// epoch one link (target -> center) along its chain, grouping epochs by the
+// segment that serves the link, so that each segment group is one batch
+// evaluation and each Type 2 record is read once per pass.
+#include <unordered_map>
+
+#include "spk/store.hpp"
+
+namespace tarvex::spk {
+
+namespace {
+
+struct Link {
+  std::size_t kernel_index;
+  const SpkSegment* segment;
+};
+
+// The segment serving target `c` at `epoch`: first kernel in list order
+// with a covering segment, the last such segment of that kernel's file.
+// A NaN epoch never matches.
+std::expected<Link, SpkError> find_link(KernelList& kernels, std::int32_t c, double epoch) {
+  for (std::size_t k = 0; k < kernels.size(); ++k) {
+    auto segments = kernels[k].listed_segments();
+    if (!segments) return std::unexpected(std::move(segments.error()));
+    if (!kernels[k].has_segment_list()) {
+      return std::unexpected(SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
+    }
+    for (auto it = segments->rbegin(); it != segments->rend(); ++it) {
+      if (it->target == c && it->start_epoch <= epoch && epoch <= it->end_epoch) return Link{k, &*it};
+    }
+  }
+  return std::unexpected(SpkError::missing_chain_segment(c, epoch));
+}
+
+SegmentLoc location_of(const SpkSegment& segment) {
+  return SegmentLoc{segment.start_epoch, segment.end_epoch,   segment.center,
+                    segment.data_type,   segment.start_address, segment.end_address};
+}
+
+struct GroupKey {
+  std::size_t kernel_index;
+  std::int32_t start_address;
+  std::int32_t end_address;
+  bool operator==(const GroupKey&) const = default;
+};
+
+struct GroupKeyHash {
+  std::size_t operator()(const GroupKey& key) const noexcept {
+    return SegmentKeyHash{}(SegmentKey{key.start_address, key.end_address}) ^ (key.kernel_index * 0x9E3779B97F4A7C15u);
+  }
+};
+
+struct Group {
+  std::size_t kernel_index;
+  SegmentLoc location;
+  std::vector<std::size_t> positions;  // epoch positions in the order added
+};
+
+std::uint8_t next_link_count(std::uint8_t count) noexcept { return count == 255 ? count : count + 1; }
+
+// One epoch: the same passes without any grouping storage.
+std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std::int32_t target,
+                                                        double epoch) {
+  StateVector sum;
+  std::int32_t current = target;
+  std::uint8_t links = 0;
+  while (current != 0) {
+    links = next_link_count(links);
+    if (links > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
+    auto link = find_link(kernels, current, epoch);
+    if (!link) return std::unexpected(std::move(link.error()));
+    const SegmentLoc location = location_of(*link->segment);
+    if (location.data_type != 2) return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+    StateVector state;
+    auto done = kernels[link->kernel_index].evaluate_type2_into(location, std::span(&epoch, 1),
+                                                                std::span(&state, 1));
+    if (!done) return std::unexpected(std::move(done.error()));
+    add_state(sum, state);
+    current = location.center;
+  }
+  return sum;
+}
+
+}  // namespace
+
+std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kernels(
+    KernelList& kernels, std::int32_t target, std::span<const double> epochs) {
+  const std::size_t n = epochs.size();
+  std::vector<StateVector> sums(n);
+  if (target == 0 || n == 0) return sums;
+  if (n == 1) {
+    auto state = single_epoch_chain(kernels, target, epochs[0]);
+    if (!state) return std::unexpected(std::move(state.error()));
+    sums[0] = *state;
+    return sums;
+  }
+
+  std::vector<std::int32_t> current(n, target);
+  std::vector<std::uint8_t> links(n, 0);
+  std::unordered_map<GroupKey, std::size_t, GroupKeyHash> group_of;
+  std::vector<Group> groups;
+  std::vector<double> group_epochs;
+  std::vector<StateVector> group_states;
+
+  for (;;) {
+    group_of.clear();
+    groups.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::int32_t c = current[i];
+      if (c == 0) continue;
+      links[i] = next_link_count(links[i]);
+      if (links[i] > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
+      auto link = find_link(kernels, c, epochs[i]);
+      if (!link) return std::unexpected(std::move(link.error()));
+      const GroupKey key{link->kernel_index, link->segment->start_address, link->segment->end_address};
+      const auto [entry, inserted] = group_of.try_emplace(key, groups.size());
+      if (inserted) groups.push_back(Group{link->kernel_index, location_of(*link->segment), {}});
+      groups[entry->second].positions.push_back(i);
+    }
+    if (groups.empty()) return sums;
+
+    // Groups are evaluated in the order they were first met, so the error
+    // reported for a bad query does not depend on hashing.
+    for (const Group& group : groups) {
+      if (group.location.data_type != 2) {
+        return std::unexpected(SpkError::unsupported_segment_type(group.location.data_type));
+      }
+      group_epochs.clear();
+      for (const std::size_t i : group.positions) group_epochs.push_back(epochs[i]);
+      group_states.resize(group_epochs.size());
+      auto done = kernels[group.kernel_index].evaluate_type2_into(group.location, group_epochs, group_states);
+      if (!done) return std::unexpected(std::move(done.error()));
+      for (std::size_t j = 0; j < group.positions.size(); ++j) {
+        const std::size_t i = group.positions[j];
+        add_state(sums[i], group_states[j]);
+        current[i] = group.location.center;
+      }
+    }
+  }
+}
+
+std::expected<StateVector, SpkError> barycentric_state_across_kernels(KernelList& kernels,
+                                                                      std::int32_t target, double epoch) {
+  auto states = barycentric_states_across_kernels(kernels, target, std::span(&epoch, 1));
+  if (!states) return std::unexpected(std::move(states.error()));
+  if (states->empty()) {
+    return std::unexpected(
+        SpkError::invalid_type2_segment("barycentric evaluation produced no state for a single epoch"));
+  }
+  return states->front();
+}
+
+}  // namespace tarvex::spk

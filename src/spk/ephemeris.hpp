@@ -1,0 +1,65 @@
+// SpkEphemeris: the store the position engine queries. This header holds
+// the store side (opening, attaching kernels, provenance, supported range,
+// exclusive use of the kernel list); the engine's time kernels and position
+// operations join it as members defined in their own files of this library.
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/errors.hpp"
+#include "core/types.hpp"
+#include "spk/kernel.hpp"
+#include "spk/kernel_list.hpp"
+
+namespace tarvex::spk {
+
+inline constexpr std::string_view ENGINE_VERSION = "0.1.0";
+inline constexpr std::string_view COORDINATE_FRAME = "ICRF/J2000";
+
+// The primary kernel's common contiguous coverage, in TDB Julian days.
+struct SupportedRange {
+  double start_julian_day = 0.0;
+  double end_julian_day = 0.0;
+  core::TimeScale time_scale = core::TimeScale::Tdb;
+  bool operator==(const SupportedRange&) const = default;
+};
+
+class SpkEphemeris {
+ public:
+  // Opens the primary kernel; the checksum is checked for form after the
+  // file itself, and stored in lower case.
+  static std::expected<SpkEphemeris, core::EphemerisError> open(const std::string& path,
+                                                                std::string_view sha256);
+  // Consumes the store and the kernel; on failure both are dropped.
+  static std::expected<SpkEphemeris, core::EphemerisError> with_additional_kernel(
+      SpkEphemeris&& store, SpkKernel&& kernel, std::string name, std::string_view sha256);
+
+  SpkEphemeris(SpkEphemeris&&) noexcept = default;
+  SpkEphemeris& operator=(SpkEphemeris&&) noexcept = default;
+  SpkEphemeris(const SpkEphemeris&) = delete;
+  SpkEphemeris& operator=(const SpkEphemeris&) = delete;
+
+  const core::EphemerisMetadata& metadata() const noexcept { return metadata_; }
+  const SupportedRange& supported_range() const noexcept { return range_; }
+
+  // Exclusive use of the kernel list for one query (see kernel_list.hpp:
+  // nested use throws KernelListBusy). The store is logically unchanged by
+  // a query, hence const; only positions and caches move.
+  KernelGuard borrow_kernels() const { return kernels_->borrow(); }
+  std::optional<KernelGuard> try_borrow_kernels() const { return kernels_->try_borrow(); }
+
+ private:
+  SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range, std::unique_ptr<KernelCell> kernels)
+      : metadata_(std::move(metadata)), range_(range), kernels_(std::move(kernels)) {}
+
+  core::EphemerisMetadata metadata_;
+  SupportedRange range_;
+  // Behind a pointer so that a guard stays valid when the store is moved.
+  std::unique_ptr<KernelCell> kernels_;
+};
+
+}  // namespace tarvex::spk

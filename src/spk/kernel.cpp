@@ -1,0 +1,294 @@
+#include "spk/kernel.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <unordered_set>
+#include <utility>
+
+#include "core/text.hpp"
+
+namespace tarvex::spk {
+
+namespace {
+
+constexpr std::string_view ID_WORD = "DAF/SPK ";
+constexpr std::uint32_t MAX_U32 = 0xFFFFFFFFu;
+
+std::uint64_t load_u64(const std::byte* p, bool big_endian) noexcept {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, p, 8);
+  const bool file_is_native = big_endian == (std::endian::native == std::endian::big);
+  return file_is_native ? bits : std::byteswap(bits);
+}
+
+std::uint32_t load_u32(const std::byte* p, bool big_endian) noexcept {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, p, 4);
+  const bool file_is_native = big_endian == (std::endian::native == std::endian::big);
+  return file_is_native ? bits : std::byteswap(bits);
+}
+
+std::string_view as_chars(std::span<const std::byte> bytes) noexcept {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+std::string_view trim_blanks_and_nuls(std::string_view text) noexcept {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
+  return text;
+}
+
+// NEXT, PREV and NSUM are doubles that must hold unsigned 32-bit integers.
+std::optional<std::uint32_t> control_word(double value) noexcept {
+  if (!std::isfinite(value) || value < 0.0 || value > 4294967295.0 || std::trunc(value) != value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+SpkError chain_error(const char* reason) { return SpkError::invalid_summary_chain(reason); }
+
+}  // namespace
+
+double read_f64(std::span<const std::byte, 8> bytes, bool big_endian) noexcept {
+  return std::bit_cast<double>(load_u64(bytes.data(), big_endian));
+}
+
+std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte, DAF_RECORD_BYTES> bytes) {
+  const std::byte* p = bytes.data();
+  const std::string_view id = as_chars(bytes.subspan(0, 8));
+  if (id != ID_WORD) return std::unexpected(SpkError::invalid_id_word(id));
+
+  const std::string_view format_field = as_chars(bytes.subspan(88, 8));
+  if (!core::is_valid_utf8(format_field)) return std::unexpected(SpkError::invalid_utf8("binary format"));
+  const std::string_view format = trim_blanks_and_nuls(format_field);
+  FileRecord record;
+  if (format == "LTL-IEEE") {
+    record.big_endian = false;
+  } else if (format == "BIG-IEEE") {
+    record.big_endian = true;
+  } else {
+    return std::unexpected(SpkError::unsupported_binary_format(std::string(format)));
+  }
+
+  const bool be = record.big_endian;
+  record.nd = load_u32(p + 8, be);
+  record.ni = load_u32(p + 12, be);
+  if (record.nd == 0 || record.ni == 0) {
+    return std::unexpected(SpkError::invalid_file_record("summary component counts must be non-zero"));
+  }
+  // Wrap-around is part of the rule: a huge ND or NI must not slip past.
+  const std::uint32_t packed = record.nd + (record.ni % 2) + (record.ni / 2);
+  if (packed >= 126) {
+    return std::unexpected(
+        SpkError::invalid_file_record("packed summary cannot fit in a DAF summary record"));
+  }
+  record.forward = load_u32(p + 76, be);
+  record.backward = load_u32(p + 80, be);
+  if (record.forward < 2 || record.backward < record.forward) {
+    return std::unexpected(SpkError::invalid_file_record("summary record pointers are inconsistent"));
+  }
+  record.free_address = load_u32(p + 84, be);
+  if (record.free_address < 129) {
+    return std::unexpected(
+        SpkError::invalid_file_record("first free address points inside the file record"));
+  }
+  auto name = parse_ascii_field(bytes.subspan(16, 60), "internal file name");
+  if (!name) return std::unexpected(std::move(name.error()));
+  record.internal_name = std::move(*name);
+  return record;
+}
+
+std::expected<std::string, SpkError> parse_ascii_field(std::span<const std::byte> bytes,
+                                                       std::string_view field_name) {
+  const std::string_view text = as_chars(bytes);
+  if (!core::is_valid_utf8(text)) return std::unexpected(SpkError::invalid_utf8(std::string(field_name)));
+  return std::string(trim_blanks_and_nuls(text));
+}
+
+std::expected<SpkSegment, SpkError> parse_spk_summary(std::span<const std::byte> summary,
+                                                      std::string identifier, bool big_endian) {
+  if (summary.size() < SPK_SUMMARY_BYTES) {
+    return std::unexpected(SpkError::invalid_segment("DAF address bounds are invalid"));
+  }
+  const std::byte* p = summary.data();
+  SpkSegment segment;
+  segment.start_epoch = std::bit_cast<double>(load_u64(p, big_endian));
+  segment.end_epoch = std::bit_cast<double>(load_u64(p + 8, big_endian));
+  if (!std::isfinite(segment.start_epoch) || !std::isfinite(segment.end_epoch)) {
+    return std::unexpected(SpkError::invalid_segment("time bounds must be finite"));
+  }
+  if (segment.start_epoch > segment.end_epoch) {
+    return std::unexpected(SpkError::invalid_segment("start time is after end time"));
+  }
+  const auto int_at = [&](std::size_t offset) {
+    return static_cast<std::int32_t>(load_u32(p + offset, big_endian));
+  };
+  segment.target = int_at(16);
+  segment.center = int_at(20);
+  segment.frame = int_at(24);
+  segment.data_type = int_at(28);
+  segment.start_address = int_at(32);
+  segment.end_address = int_at(36);
+  if (segment.end_address < segment.start_address || segment.start_address <= 0) {
+    return std::unexpected(SpkError::invalid_segment("DAF address bounds are invalid"));
+  }
+  segment.identifier = std::move(identifier);
+  return segment;
+}
+
+std::expected<SpkKernel, SpkError> SpkKernel::open(const std::string& path) {
+  auto source = KernelSource::open(path);
+  if (!source) return std::unexpected(SpkError::io(std::move(source.error().message)));
+  return from_reader(std::move(*source));
+}
+
+std::expected<SpkKernel, SpkError> SpkKernel::from_reader(KernelSource source) {
+  std::array<std::byte, DAF_RECORD_BYTES> bytes{};
+  if (auto at = source.seek_to(0); !at) return std::unexpected(SpkError::io(std::move(at.error().message)));
+  if (auto read = source.read_exact(bytes); !read) {
+    return std::unexpected(SpkError::io(std::move(read.error().message)));
+  }
+  auto record = parse_file_record(bytes);
+  if (!record) return std::unexpected(std::move(record.error()));
+  return SpkKernel(std::move(*record), std::move(source));
+}
+
+std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::segments() {
+  auto listed = listed_segments();
+  if (!listed) return std::unexpected(std::move(listed.error()));
+  return std::vector<SpkSegment>(listed->begin(), listed->end());
+}
+
+std::expected<std::span<const SpkSegment>, SpkError> SpkKernel::listed_segments() {
+  if (!segments_) {
+    auto walked = walk_summary_chain();
+    if (!walked) return std::unexpected(std::move(walked.error()));
+    segments_ = std::move(*walked);
+  }
+  return std::span<const SpkSegment>(*segments_);
+}
+
+std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain() {
+  const std::uint32_t nd = record_.nd;
+  const std::uint32_t ni = record_.ni;
+  if (nd != 2 || ni != 6) return std::unexpected(SpkError::unsupported_summary_layout(nd, ni));
+  const bool be = record_.big_endian;
+
+  std::vector<SpkSegment> result;
+  std::unordered_set<std::uint32_t> visited;
+  std::uint32_t r = record_.forward;
+  std::uint32_t expected_previous = 0;
+  std::array<std::byte, DAF_RECORD_BYTES> summary_record{};
+  std::array<std::byte, DAF_RECORD_BYTES> name_record{};
+
+  const auto read_record = [&](std::uint64_t record_number,
+                               std::array<std::byte, DAF_RECORD_BYTES>& out) -> std::expected<void, SpkError> {
+    if (auto at = source_.seek_to((record_number - 1) * DAF_RECORD_BYTES); !at) {
+      return std::unexpected(SpkError::io(std::move(at.error().message)));
+    }
+    if (auto read = source_.read_exact(out); !read) {
+      return std::unexpected(SpkError::io(std::move(read.error().message)));
+    }
+    return {};
+  };
+
+  for (;;) {
+    // Every record number enters the set once, and each one costs a read
+    // inside the file, so a hostile chain ends in a cycle or a short read.
+    if (!visited.insert(r).second) return std::unexpected(chain_error("summary record chain contains a cycle"));
+    if (r == 0) return std::unexpected(chain_error("DAF record numbers are one-based"));
+    if (auto read = read_record(r, summary_record); !read) return std::unexpected(std::move(read.error()));
+
+    const auto word = [&](std::size_t index) {
+      return read_f64(std::span<const std::byte, 8>(summary_record.data() + index * 8, 8), be);
+    };
+    const auto next = control_word(word(0));
+    const auto previous = next ? control_word(word(1)) : std::nullopt;
+    const auto count = previous ? control_word(word(2)) : std::nullopt;
+    if (!count) return std::unexpected(chain_error("summary control word is not a non-negative integer"));
+    if (*previous != expected_previous) {
+      return std::unexpected(chain_error("summary record has an incorrect backward pointer"));
+    }
+    const std::uint32_t ns = nd + ni - ni / 2;
+    if (*count > 125 / ns) return std::unexpected(chain_error("summary count exceeds record capacity"));
+    if (r == MAX_U32) return std::unexpected(chain_error("name record number overflowed"));
+    if (auto read = read_record(std::uint64_t{r} + 1, name_record); !read) {
+      return std::unexpected(std::move(read.error()));
+    }
+    if (ns > 65535) return std::unexpected(chain_error("summary width is not addressable on this platform"));
+
+    const std::size_t width = std::size_t{8} * ns;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+      auto identifier = parse_ascii_field(std::span<const std::byte>(name_record).subspan(i * width, width),
+                                          "segment identifier");
+      if (!identifier) return std::unexpected(std::move(identifier.error()));
+      auto segment = parse_spk_summary(std::span<const std::byte>(summary_record).subspan(24 + i * width, width),
+                                       std::move(*identifier), be);
+      if (!segment) return std::unexpected(std::move(segment.error()));
+      result.push_back(std::move(*segment));
+    }
+
+    if (*next == 0) {
+      if (r != record_.backward) {
+        return std::unexpected(chain_error("summary chain ended before the final summary record"));
+      }
+      return result;
+    }
+    expected_previous = r;
+    r = *next;
+  }
+}
+
+std::expected<std::vector<double>, SpkError> SpkKernel::read_words(std::int32_t address, std::uint32_t count) {
+  if (address < 1) {
+    return std::unexpected(SpkError::invalid_type2_segment("DAF word addresses are one-based"));
+  }
+  if (auto fits = check_words_within_file(address, count); !fits) return std::unexpected(std::move(fits.error()));
+  std::vector<double> words(count, 0.0);
+  if (auto read = read_words_into(address, words); !read) return std::unexpected(std::move(read.error()));
+  return words;
+}
+
+std::expected<void, SpkError> SpkKernel::check_words_within_file(std::int32_t address,
+                                                                std::uint64_t count) const {
+  // A count that runs past the end is refused before anything is allocated
+  // for it: a hostile count would otherwise ask for up to 32 GiB. The error
+  // is the one the short read would give.
+  const std::uint64_t begin = (static_cast<std::uint64_t>(address) - 1) * DAF_WORD_BYTES;
+  const std::uint64_t end = begin + count * DAF_WORD_BYTES;
+  if (const auto size = source_.size_hint(); size && end > *size) {
+    return std::unexpected(SpkError::io(std::string(UNEXPECTED_EOF_TEXT)));
+  }
+  return {};
+}
+
+std::expected<void, SpkError> SpkKernel::read_words_into(std::int32_t address, std::span<double> out) {
+  if (address < 1) {
+    return std::unexpected(SpkError::invalid_type2_segment("DAF word addresses are one-based"));
+  }
+  ++word_reads_;
+  const std::uint64_t begin = (static_cast<std::uint64_t>(address) - 1) * DAF_WORD_BYTES;
+  if (auto at = source_.seek_to(begin); !at) return std::unexpected(SpkError::io(std::move(at.error().message)));
+  // The file bytes land in the output storage and are decoded in place.
+  if (auto read = source_.read_exact(std::as_writable_bytes(out)); !read) {
+    return std::unexpected(SpkError::io(std::move(read.error().message)));
+  }
+  if (record_.big_endian != (std::endian::native == std::endian::big)) {
+    for (double& word : out) word = std::bit_cast<double>(std::byteswap(std::bit_cast<std::uint64_t>(word)));
+  }
+  return {};
+}
+
+const Type2Directory* SpkKernel::cached_directory(SegmentKey key) const noexcept {
+  const auto found = directory_cache_.find(key);
+  return found == directory_cache_.end() ? nullptr : &found->second;
+}
+
+const Type2Record* SpkKernel::cached_record(SegmentKey key) const noexcept {
+  const auto found = record_cache_.find(key);
+  return found == record_cache_.end() ? nullptr : &found->second;
+}
+
+}  // namespace tarvex::spk

@@ -1,0 +1,143 @@
+// One opened SPK kernel: the validated DAF file record, the segment list
+// read once from the summary/name record chain, one-based word reads in the
+// file's byte order, and the two Type 2 caches (directories, and the last
+// record of each segment).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "spk/kernel_source.hpp"
+#include "spk/spk_error.hpp"
+#include "spk/type2.hpp"
+
+namespace tarvex::spk {
+
+inline constexpr std::size_t DAF_RECORD_BYTES = 1024;
+inline constexpr std::size_t DAF_WORD_BYTES = 8;
+inline constexpr std::size_t SPK_SUMMARY_BYTES = 40;  // ND = 2, NI = 6
+
+// One SPK summary with its name. Invariants: finite epochs, start <= end,
+// 1 <= start_address <= end_address.
+struct SpkSegment {
+  std::string identifier;
+  double start_epoch = 0.0;  // TDB seconds past J2000
+  double end_epoch = 0.0;
+  std::int32_t target = 0;
+  std::int32_t center = 0;
+  std::int32_t frame = 0;
+  std::int32_t data_type = 0;
+  std::int32_t start_address = 0;
+  std::int32_t end_address = 0;
+  bool operator==(const SpkSegment&) const = default;
+};
+
+// The fields of the DAF file record (record 1) that we use.
+struct FileRecord {
+  std::string internal_name;
+  std::uint32_t nd = 0;
+  std::uint32_t ni = 0;
+  std::uint32_t forward = 0;
+  std::uint32_t backward = 0;
+  std::uint32_t free_address = 0;
+  bool big_endian = false;
+  bool operator==(const FileRecord&) const = default;
+};
+
+// The IEEE double of 8 file bytes, byte-reversed first for big-endian files.
+double read_f64(std::span<const std::byte, 8> bytes, bool big_endian) noexcept;
+
+// Validates the first 1024 bytes; the first failing check is returned.
+std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte, DAF_RECORD_BYTES> bytes);
+
+// A fixed-width text field: valid UTF-8 throughout, trailing blanks and NULs removed.
+std::expected<std::string, SpkError> parse_ascii_field(std::span<const std::byte> bytes,
+                                                       std::string_view field_name);
+
+// One 40-byte ND = 2, NI = 6 summary (shorter input is refused as invalid bounds).
+std::expected<SpkSegment, SpkError> parse_spk_summary(std::span<const std::byte> summary,
+                                                      std::string identifier, bool big_endian);
+
+class SpkKernel {
+ public:
+  // KernelSource::open then from_reader; an open failure becomes Io.
+  static std::expected<SpkKernel, SpkError> open(const std::string& path);
+  // Reads and validates the file record; the source is dropped on failure.
+  static std::expected<SpkKernel, SpkError> from_reader(KernelSource source);
+
+  SpkKernel(SpkKernel&&) noexcept = default;
+  SpkKernel& operator=(SpkKernel&&) noexcept = default;
+  SpkKernel(const SpkKernel&) = delete;
+  SpkKernel& operator=(const SpkKernel&) = delete;
+
+  const FileRecord& file_record() const noexcept { return record_; }
+  const std::string& internal_name() const noexcept { return record_.internal_name; }
+  std::uint32_t nd() const noexcept { return record_.nd; }
+  std::uint32_t ni() const noexcept { return record_.ni; }
+  std::uint32_t forward() const noexcept { return record_.forward; }
+  std::uint32_t backward() const noexcept { return record_.backward; }
+  std::uint32_t free_address() const noexcept { return record_.free_address; }
+  bool big_endian() const noexcept { return record_.big_endian; }
+  bool is_mapped() const noexcept { return source_.is_mapped(); }
+
+  // The segment list, walked from the file on the first success only; a copy.
+  std::expected<std::vector<SpkSegment>, SpkError> segments();
+  // The same list without the copy, for the chain walk.
+  std::expected<std::span<const SpkSegment>, SpkError> listed_segments();
+  bool has_segment_list() const noexcept { return segments_.has_value(); }
+
+  // `count` words from one-based `address`, decoded to native doubles. A count
+  // reaching past the end of the file fails before anything is allocated.
+  std::expected<std::vector<double>, SpkError> read_words(std::int32_t address, std::uint32_t count);
+  // The same into caller storage (record loads read straight into the cache).
+  std::expected<void, SpkError> read_words_into(std::int32_t address, std::span<double> out);
+
+  // Type 2 batch evaluation over one segment of this kernel (type2.cpp):
+  // element j of the result is epoch j; the first error ends the call.
+  std::expected<std::vector<StateVector>, SpkError> evaluate_type2_at_epochs(
+      const SegmentLoc& location, std::span<const double> epochs);
+  // The same into caller storage of epochs.size() states, so that chain
+  // walks reuse their buffers.
+  std::expected<void, SpkError> evaluate_type2_into(const SegmentLoc& location,
+                                                    std::span<const double> epochs,
+                                                    std::span<StateVector> out);
+
+  // Cache inspection, for tests and diagnostics.
+  const Type2Directory* cached_directory(SegmentKey key) const noexcept;
+  const Type2Record* cached_record(SegmentKey key) const noexcept;
+  // Number of word reads served from the file so far.
+  std::uint64_t word_read_count() const noexcept { return word_reads_; }
+
+ private:
+  SpkKernel(FileRecord record, KernelSource source) noexcept
+      : record_(std::move(record)), source_(std::move(source)) {}
+
+  std::expected<std::vector<SpkSegment>, SpkError> walk_summary_chain();
+  std::expected<Type2Directory, SpkError> type2_directory(SegmentKey key);
+  // Io end-of-file when `count` words from `address` (>= 1) pass the file's end.
+  std::expected<void, SpkError> check_words_within_file(std::int32_t address, std::uint64_t count) const;
+
+  // (record index, epoch position): sorting these pairs is the stable sort
+  // of positions by record index, since positions are unique.
+  struct VisitEntry {
+    std::uint32_t record_index;
+    std::size_t position;
+  };
+
+  FileRecord record_;
+  KernelSource source_;
+  std::optional<std::vector<SpkSegment>> segments_;
+  std::unordered_map<SegmentKey, Type2Directory, SegmentKeyHash> directory_cache_;
+  std::unordered_map<SegmentKey, Type2Record, SegmentKeyHash> record_cache_;
+  std::vector<VisitEntry> visit_scratch_;  // reused by every evaluation call
+  std::uint64_t word_reads_ = 0;
+};
+
+}  // namespace tarvex::spk

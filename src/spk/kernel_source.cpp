@@ -1,0 +1,169 @@
+#include "spk/kernel_source.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace tarvex::spk {
+
+namespace {
+
+IoError os_error(int code) {
+  // strerror text plus the code, in the form users of the platform know.
+  std::string text = std::strerror(code);
+  text += " (os error ";
+  text += std::to_string(code);
+  text += ')';
+  return IoError{std::move(text)};
+}
+
+std::expected<int, IoError> open_read_only(const std::string& path) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) return std::unexpected(os_error(errno));
+  }
+}
+
+}  // namespace
+
+std::expected<KernelSource, IoError> KernelSource::open(const std::string& path) {
+  auto fd = open_read_only(path);
+  if (!fd) return std::unexpected(std::move(fd.error()));
+  struct stat info {};
+  // Any failure here only costs speed: the reader serves the same bytes.
+  if (::fstat(*fd, &info) != 0 || info.st_size <= 0 ||
+      static_cast<std::uint64_t>(info.st_size) > std::numeric_limits<std::size_t>::max()) {
+    return KernelSource(*fd, nullptr, 0);
+  }
+  const auto length = static_cast<std::uint64_t>(info.st_size);
+  void* map = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_SHARED, *fd, 0);
+  if (map == MAP_FAILED) return KernelSource(*fd, nullptr, 0);
+  return KernelSource(*fd, static_cast<const std::byte*>(map), length);
+}
+
+std::expected<KernelSource, IoError> KernelSource::open_reader(const std::string& path) {
+  auto fd = open_read_only(path);
+  if (!fd) return std::unexpected(std::move(fd.error()));
+  return KernelSource(*fd, nullptr, 0);
+}
+
+KernelSource::KernelSource(KernelSource&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      map_(std::exchange(other.map_, nullptr)),
+      length_(std::exchange(other.length_, 0)),
+      position_(std::exchange(other.position_, 0)) {}
+
+KernelSource& KernelSource::operator=(KernelSource&& other) noexcept {
+  if (this != &other) {
+    release();
+    fd_ = std::exchange(other.fd_, -1);
+    map_ = std::exchange(other.map_, nullptr);
+    length_ = std::exchange(other.length_, 0);
+    position_ = std::exchange(other.position_, 0);
+  }
+  return *this;
+}
+
+KernelSource::~KernelSource() { release(); }
+
+void KernelSource::release() noexcept {
+  if (map_ != nullptr) {
+    ::munmap(const_cast<std::byte*>(map_), static_cast<std::size_t>(length_));
+    map_ = nullptr;
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+std::int64_t KernelSource::read_once(std::span<std::byte> buffer, int& error_code) noexcept {
+  if (map_ != nullptr) {
+    if (position_ >= length_ || buffer.empty()) return 0;
+    const std::uint64_t available = length_ - position_;
+    const std::size_t count =
+        available < buffer.size() ? static_cast<std::size_t>(available) : buffer.size();
+    std::memcpy(buffer.data(), map_ + position_, count);
+    position_ += count;
+    return static_cast<std::int64_t>(count);
+  }
+  const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
+  if (got < 0) error_code = errno;
+  return got;
+}
+
+std::expected<std::size_t, IoError> KernelSource::read(std::span<std::byte> buffer) {
+  int error_code = 0;
+  const std::int64_t got = read_once(buffer, error_code);
+  if (got < 0) return std::unexpected(os_error(error_code));
+  return static_cast<std::size_t>(got);
+}
+
+std::expected<void, IoError> KernelSource::read_exact(std::span<std::byte> buffer) {
+  while (!buffer.empty()) {
+    int error_code = 0;
+    const std::int64_t got = read_once(buffer, error_code);
+    if (got < 0) {
+      if (error_code == EINTR) continue;
+      return std::unexpected(os_error(error_code));
+    }
+    if (got == 0) return std::unexpected(IoError{std::string(UNEXPECTED_EOF_TEXT)});
+    buffer = buffer.subspan(static_cast<std::size_t>(got));
+  }
+  return {};
+}
+
+std::expected<std::uint64_t, IoError> KernelSource::seek(SeekOrigin origin, std::int64_t offset) {
+  if (map_ == nullptr) {
+    const int whence = origin == SeekOrigin::Start     ? SEEK_SET
+                       : origin == SeekOrigin::Current ? SEEK_CUR
+                                                       : SEEK_END;
+    const off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    if (result < 0) return std::unexpected(os_error(errno));
+    return static_cast<std::uint64_t>(result);
+  }
+  if (origin == SeekOrigin::Start) {
+    if (offset < 0) {
+      return std::unexpected(IoError{"invalid seek to a negative or overflowing position"});
+    }
+    position_ = static_cast<std::uint64_t>(offset);
+    return position_;
+  }
+  const std::uint64_t base = origin == SeekOrigin::Current ? position_ : length_;
+  std::uint64_t target = 0;
+  const bool overflow =
+      offset >= 0 ? __builtin_add_overflow(base, static_cast<std::uint64_t>(offset), &target)
+                  : __builtin_sub_overflow(base, 0 - static_cast<std::uint64_t>(offset), &target);
+  if (overflow) {
+    return std::unexpected(IoError{"invalid seek to a negative or overflowing position"});
+  }
+  position_ = target;
+  return position_;
+}
+
+std::expected<std::uint64_t, IoError> KernelSource::seek_to(std::uint64_t position) {
+  if (map_ != nullptr) {
+    position_ = position;
+    return position_;
+  }
+  if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return std::unexpected(os_error(EINVAL));
+  }
+  return seek(SeekOrigin::Start, static_cast<std::int64_t>(position));
+}
+
+std::optional<std::uint64_t> KernelSource::size_hint() const noexcept {
+  if (map_ != nullptr) return length_;
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || info.st_size < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+}  // namespace tarvex::spk

@@ -1,4 +1,0 @@
-#include <gtest/gtest.h>
-
-// Keeps the spk test executable linkable until its library has tests.
-TEST(SpkLibrary, Links) { SUCCEED(); }
