@@ -12,12 +12,15 @@ namespace {
 // 2^53: every integer up to here is an exact double.
 constexpr std::uint64_t MANTISSA_LIMIT = 9007199254740992ULL;
 
-constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-char ascii_lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_word) noexcept {
   if (text.size() != lower_word.size()) return false;
@@ -38,10 +41,12 @@ std::optional<double> parse_decimal_literal(std::string_view text) noexcept {
   }
   const std::string_view body = text.substr(i);
   if (equals_ignoring_ascii_case(body, "inf") || equals_ignoring_ascii_case(body, "infinity")) {
-    return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return negative ? -std::numeric_limits<double>::infinity()
+                    : std::numeric_limits<double>::infinity();
   }
   if (equals_ignoring_ascii_case(body, "nan")) {
-    return negative ? -std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::quiet_NaN();
+    return negative ? -std::numeric_limits<double>::quiet_NaN()
+                    : std::numeric_limits<double>::quiet_NaN();
   }
 
   // Validate the grammar ourselves: from_chars accepts forms we must refuse

@@ -65,8 +65,8 @@ std::expected<EopSample, EopError> parse_c04_line(std::string_view line, std::si
   return EopSample{mjd + MJD_OFFSET_DAYS, dut1, xp, yp};
 }
 
-std::expected<EarthOrientationTable, EopError> EarthOrientationTable::open(std::string_view path,
-                                                                           std::string_view sha256) {
+std::expected<EarthOrientationTable, EopError> EarthOrientationTable::open(
+    std::string_view path, std::string_view sha256) {
   std::optional<std::string> name = core::final_path_component(path);
   if (!name) return std::unexpected(EopError::of_kind(EopError::Kind::InvalidPath));
   auto text = read_text_file(path);
@@ -99,7 +99,8 @@ std::expected<EarthOrientationTable, EopError> EarthOrientationTable::open(std::
   return EarthOrientationTable(std::move(*name), std::move(*checksum), std::move(samples));
 }
 
-std::expected<EopSample, EopError> EarthOrientationTable::interpolated_sample(double jd) const noexcept {
+std::expected<EopSample, EopError> EarthOrientationTable::interpolated_sample(
+    double jd) const noexcept {
   if (!std::isfinite(jd)) return std::unexpected(EopError::of_kind(EopError::Kind::NonFiniteValue));
   const EopSample& first = samples_.front();
   const EopSample& last = samples_.back();
@@ -113,7 +114,8 @@ std::expected<EopSample, EopError> EarthOrientationTable::interpolated_sample(do
   // lower bound.
   const auto by_date = [](const EopSample& sample, double value) { return sample.utc_jd < value; };
   const auto candidate = std::lower_bound(samples_.begin(), samples_.end(), jd, by_date);
-  if (candidate != samples_.end() && std::bit_cast<std::uint64_t>(candidate->utc_jd) == std::bit_cast<std::uint64_t>(jd)) {
+  if (candidate != samples_.end() &&
+      std::bit_cast<std::uint64_t>(candidate->utc_jd) == std::bit_cast<std::uint64_t>(jd)) {
     return *candidate;
   }
   // A numerically equal but not bit-equal row (only -0.0 against +0.0) is
@@ -129,7 +131,8 @@ std::expected<EopSample, EopError> EarthOrientationTable::interpolated_sample(do
   const EopSample& lower = *(hi - 1);
   const double f = (jd - lower.utc_jd) / (upper.utc_jd - lower.utc_jd);
   const double g = 1.0 - f;
-  return EopSample{jd, std::fma(lower.dut1_s, g, upper.dut1_s * f), std::fma(lower.xp_arcsec, g, upper.xp_arcsec * f),
+  return EopSample{jd, std::fma(lower.dut1_s, g, upper.dut1_s * f),
+                   std::fma(lower.xp_arcsec, g, upper.xp_arcsec * f),
                    std::fma(lower.yp_arcsec, g, upper.yp_arcsec * f)};
 }
 
@@ -140,8 +143,10 @@ std::expected<std::pair<double, double>, EopError> EarthOrientationTable::polar_
   return std::pair{sample->xp_arcsec, sample->yp_arcsec};
 }
 
-std::expected<double, EopError> EarthOrientationTable::utc_julian_day_from_ut1(double ut1) const noexcept {
-  if (!std::isfinite(ut1)) return std::unexpected(EopError::of_kind(EopError::Kind::NonFiniteValue));
+std::expected<double, EopError> EarthOrientationTable::utc_julian_day_from_ut1(
+    double ut1) const noexcept {
+  if (!std::isfinite(ut1))
+    return std::unexpected(EopError::of_kind(EopError::Kind::NonFiniteValue));
   // First pass samples at UT1 as if it were UTC; two more passes converge to
   // far below a microsecond since DUT1 changes by milliseconds per day.
   auto sample = interpolated_sample(ut1);

@@ -38,15 +38,17 @@ struct EopError {
   };
 
   Kind kind = Kind::EmptyTable;
-  IoError io{};           // Io
-  std::size_t line = 0;   // InvalidLine, 1-based, header lines counted
-  double jd = 0.0;        // OutsideCoverage: the date being sampled
-  double start = 0.0;     // OutsideCoverage: first row
-  double end = 0.0;       // OutsideCoverage: last row
+  IoError io{};          // Io
+  std::size_t line = 0;  // InvalidLine, 1-based, header lines counted
+  double jd = 0.0;       // OutsideCoverage: the date being sampled
+  double start = 0.0;    // OutsideCoverage: first row
+  double end = 0.0;      // OutsideCoverage: last row
 
   static EopError io_failure(IoError error) noexcept { return {Kind::Io, error, 0, 0.0, 0.0, 0.0}; }
   static EopError of_kind(Kind kind) noexcept { return {kind, {}, 0, 0.0, 0.0, 0.0}; }
-  static EopError invalid_line(std::size_t line) noexcept { return {Kind::InvalidLine, {}, line, 0.0, 0.0, 0.0}; }
+  static EopError invalid_line(std::size_t line) noexcept {
+    return {Kind::InvalidLine, {}, line, 0.0, 0.0, 0.0};
+  }
   static EopError outside_coverage(double jd, double start, double end) noexcept {
     return {Kind::OutsideCoverage, {}, 0, jd, start, end};
   }
@@ -62,7 +64,8 @@ std::expected<EopSample, EopError> parse_c04_line(std::string_view line, std::si
 // Immutable after open; cheap to move (a vector and two strings).
 class EarthOrientationTable {
  public:
-  static std::expected<EarthOrientationTable, EopError> open(std::string_view path, std::string_view sha256);
+  static std::expected<EarthOrientationTable, EopError> open(std::string_view path,
+                                                             std::string_view sha256);
 
   const std::string& name() const noexcept { return name_; }
   const std::string& sha256() const noexcept { return sha256_; }
@@ -72,12 +75,14 @@ class EarthOrientationTable {
   // neighbouring rows; the sample's utc_jd is the query.
   std::expected<EopSample, EopError> interpolated_sample(double utc_jd) const noexcept;
   // (x, y) of the pole in arcseconds.
-  std::expected<std::pair<double, double>, EopError> polar_motion_arcsec(double utc_jd) const noexcept;
+  std::expected<std::pair<double, double>, EopError> polar_motion_arcsec(
+      double utc_jd) const noexcept;
   // Solves UTC = UT1 - DUT1(UTC) / 86400 by a fixed three-step iteration.
   std::expected<double, EopError> utc_julian_day_from_ut1(double ut1_jd) const noexcept;
 
  private:
-  EarthOrientationTable(std::string name, std::string sha256, std::vector<EopSample> samples) noexcept
+  EarthOrientationTable(std::string name, std::string sha256,
+                        std::vector<EopSample> samples) noexcept
       : name_(std::move(name)), sha256_(std::move(sha256)), samples_(std::move(samples)) {}
 
   std::string name_;

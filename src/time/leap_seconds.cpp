@@ -19,7 +19,8 @@ constexpr double J2000 = core::J2000_JULIAN_DAY;
 constexpr double DAY_S = core::SECONDS_PER_DAY;
 
 std::unexpected<UtcConversionError> non_finite() noexcept {
-  return std::unexpected(UtcConversionError::from_time(TimeConversionError::non_finite_julian_day()));
+  return std::unexpected(
+      UtcConversionError::from_time(TimeConversionError::non_finite_julian_day()));
 }
 
 }  // namespace
@@ -29,7 +30,8 @@ std::string UtcConversionError::message() const {
     case Kind::Time: return time.message();
     case Kind::Eop: return eop.message();
     case Kind::MissingEarthOrientation:
-      return "UT1 requires an Earth orientation table (DUT1); attach one with SpkEphemeris::with_eop";
+      return "UT1 requires an Earth orientation table (DUT1); attach one with "
+             "SpkEphemeris::with_eop";
     case Kind::BeforeFirstLeapSecond: {
       std::string text = "UTC Julian day ";
       core::append_plain_float(text, jd);
@@ -42,7 +44,8 @@ std::string UtcConversionError::message() const {
   return time.message();
 }
 
-std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_view path, std::string_view sha256) {
+std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_view path,
+                                                                 std::string_view sha256) {
   std::optional<std::string> name = core::final_path_component(path);
   if (!name) return std::unexpected(LskError::invalid_path());
   const auto text = read_text_file(path);
@@ -55,8 +58,11 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
   const AssignmentMap assignments = parse_assignments(*data);
 
   LeapSecondKernel kernel;
-  for (const auto& [keyword, field] : {std::pair{"DELTET/DELTA_T_A", &kernel.delta_t_a_},
-                                       std::pair{"DELTET/K", &kernel.k_}, std::pair{"DELTET/EB", &kernel.eb_}}) {
+  // In this order, so that the first missing or malformed constant is the
+  // one reported.
+  for (const auto& [keyword, field] :
+       {std::pair{"DELTET/DELTA_T_A", &kernel.delta_t_a_}, std::pair{"DELTET/K", &kernel.k_},
+        std::pair{"DELTET/EB", &kernel.eb_}}) {
     const auto value = scalar(assignments, keyword);
     if (!value) return std::unexpected(value.error());
     *field = *value;
@@ -66,7 +72,8 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
   if (!m_text) return std::unexpected(m_text.error());
   const auto m_tokens = value_tokens(*m_text);
   if (m_tokens.size() != 2) {
-    return std::unexpected(LskError::invalid_value("DELTET/M", "expected exactly two values (M0 and M1)"));
+    return std::unexpected(
+        LskError::invalid_value("DELTET/M", "expected exactly two values (M0 and M1)"));
   }
   const auto m0 = parse_number(m_tokens[0]);
   if (!m0) return std::unexpected(LskError::invalid_value("DELTET/M", "M0 is not a valid number"));
@@ -79,13 +86,15 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
   if (!at_text) return std::unexpected(at_text.error());
   const auto at_tokens = value_tokens(*at_text);
   if (at_tokens.empty() || at_tokens.size() % 2 != 0) {
-    return std::unexpected(
-        LskError::invalid_value("DELTET/DELTA_AT", "expected a non-empty sequence of (delta, date) pairs"));
+    return std::unexpected(LskError::invalid_value(
+        "DELTET/DELTA_AT", "expected a non-empty sequence of (delta, date) pairs"));
   }
   kernel.entries_.reserve(at_tokens.size() / 2);
   for (std::size_t i = 0; i < at_tokens.size(); i += 2) {
     const auto delta = parse_number(at_tokens[i]);
-    if (!delta) return std::unexpected(LskError::invalid_value("DELTET/DELTA_AT", "delta value is not a valid number"));
+    if (!delta)
+      return std::unexpected(
+          LskError::invalid_value("DELTET/DELTA_AT", "delta value is not a valid number"));
     const auto date = parse_date_literal(at_tokens[i + 1]);
     if (!date) return std::unexpected(date.error());
     kernel.entries_.push_back({*delta, *date});
@@ -101,9 +110,11 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
   return kernel;
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::tai_minus_utc(double utc_jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::tai_minus_utc(
+    double utc_jd) const noexcept {
   const double first = entries_.front().effective_jd;
-  if (utc_jd < first) return std::unexpected(UtcConversionError::before_first_leap_second(utc_jd, first));
+  if (utc_jd < first)
+    return std::unexpected(UtcConversionError::before_first_leap_second(utc_jd, first));
   // From the end: most dates of interest are recent, and the table is short.
   for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
     if (entry->effective_jd <= utc_jd) return entry->delta_at;
@@ -124,7 +135,8 @@ double LeapSecondKernel::tdb_minus_tt(double tt_seconds) const noexcept {
   return x - tt_seconds;
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::tdb_seconds(TimeScale scale, double jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::tdb_seconds(TimeScale scale,
+                                                                        double jd) const noexcept {
   if (!std::isfinite(jd)) return non_finite();
   switch (scale) {
     case TimeScale::Utc: {
@@ -134,28 +146,28 @@ std::expected<double, UtcConversionError> LeapSecondKernel::tdb_seconds(TimeScal
       return tt + tdb_minus_tt(tt);
     }
     case TimeScale::Ut1:
-      return std::unexpected(UtcConversionError::from_time(TimeConversionError::unsupported_scale(TimeScale::Ut1)));
+      return std::unexpected(
+          UtcConversionError::from_time(TimeConversionError::unsupported_scale(TimeScale::Ut1)));
     case TimeScale::Tt: {
       const double tt = (jd - J2000) * DAY_S;
       return tt + tdb_minus_tt(tt);
     }
     case TimeScale::Tdb: return (jd - J2000) * DAY_S;
   }
-  return std::unexpected(UtcConversionError::from_time(TimeConversionError::unsupported_scale(scale)));
+  return std::unexpected(
+      UtcConversionError::from_time(TimeConversionError::unsupported_scale(scale)));
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::tdb_seconds_with_eop(TimeScale scale,
-                                                                                 const EarthOrientationTable& eop,
-                                                                                 double jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::tdb_seconds_with_eop(
+    TimeScale scale, const EarthOrientationTable& eop, double jd) const noexcept {
   if (scale != TimeScale::Ut1) return tdb_seconds(scale, jd);
   const auto utc = eop.utc_julian_day_from_ut1(jd);
   if (!utc) return std::unexpected(UtcConversionError::from_eop(utc.error()));
   return tdb_seconds(TimeScale::Utc, *utc);
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::tt_julian_day(TimeScale scale,
-                                                                          const EarthOrientationTable* eop,
-                                                                          double jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::tt_julian_day(
+    TimeScale scale, const EarthOrientationTable* eop, double jd) const noexcept {
   if (!std::isfinite(jd)) return non_finite();
   double utc = jd;
   switch (scale) {
@@ -180,9 +192,8 @@ std::expected<double, UtcConversionError> LeapSecondKernel::tt_julian_day(TimeSc
   return utc + (*delta_at + delta_t_a_) / DAY_S;
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::utc_julian_day(TimeScale scale,
-                                                                           const EarthOrientationTable* eop,
-                                                                           double jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::utc_julian_day(
+    TimeScale scale, const EarthOrientationTable* eop, double jd) const noexcept {
   if (!std::isfinite(jd)) return non_finite();
   switch (scale) {
     case TimeScale::Utc: return jd;
@@ -202,7 +213,8 @@ std::expected<double, UtcConversionError> LeapSecondKernel::utc_julian_day(TimeS
   // whose offset could not be looked up.
   const auto check = [&](double estimate) -> std::expected<void, UtcConversionError> {
     if (!std::isfinite(estimate)) return non_finite();
-    if (estimate < first) return std::unexpected(UtcConversionError::before_first_leap_second(estimate, first));
+    if (estimate < first)
+      return std::unexpected(UtcConversionError::before_first_leap_second(estimate, first));
     return {};
   };
   double utc = *tt - (entries_.back().delta_at + delta_t_a_) / DAY_S;
@@ -216,9 +228,8 @@ std::expected<double, UtcConversionError> LeapSecondKernel::utc_julian_day(TimeS
   return utc;
 }
 
-std::expected<double, UtcConversionError> LeapSecondKernel::ut1_julian_day(TimeScale scale,
-                                                                           const EarthOrientationTable& eop,
-                                                                           double jd) const noexcept {
+std::expected<double, UtcConversionError> LeapSecondKernel::ut1_julian_day(
+    TimeScale scale, const EarthOrientationTable& eop, double jd) const noexcept {
   if (scale == TimeScale::Ut1) {
     if (!std::isfinite(jd)) return non_finite();
     return jd;

@@ -37,7 +37,9 @@ struct UtcConversionError {
   static UtcConversionError from_time(core::TimeConversionError error) noexcept {
     return {Kind::Time, error, {}, 0.0, 0.0};
   }
-  static UtcConversionError from_eop(EopError error) noexcept { return {Kind::Eop, {}, error, 0.0, 0.0}; }
+  static UtcConversionError from_eop(EopError error) noexcept {
+    return {Kind::Eop, {}, error, 0.0, 0.0};
+  }
   static UtcConversionError missing_earth_orientation() noexcept {
     return {Kind::MissingEarthOrientation, {}, {}, 0.0, 0.0};
   }
@@ -53,7 +55,8 @@ struct UtcConversionError {
 // conversions allocate nothing and may run on any number of threads.
 class LeapSecondKernel {
  public:
-  static std::expected<LeapSecondKernel, LskError> open(std::string_view path, std::string_view sha256);
+  static std::expected<LeapSecondKernel, LskError> open(std::string_view path,
+                                                        std::string_view sha256);
 
   const std::string& name() const noexcept { return name_; }
   const std::string& sha256() const noexcept { return sha256_; }
@@ -71,17 +74,21 @@ class LeapSecondKernel {
   double tdb_minus_tt(double tt_seconds) const noexcept;
 
   // TDB seconds past J2000. UT1 is refused here: it needs the EOP table.
-  std::expected<double, UtcConversionError> tdb_seconds(core::TimeScale scale, double jd) const noexcept;
+  std::expected<double, UtcConversionError> tdb_seconds(core::TimeScale scale,
+                                                        double jd) const noexcept;
   std::expected<double, UtcConversionError> tdb_seconds_with_eop(core::TimeScale scale,
                                                                  const EarthOrientationTable& eop,
                                                                  double jd) const noexcept;
   // Julian dates in another scale. `eop` may be null; UT1 input then fails
   // with MissingEarthOrientation.
-  std::expected<double, UtcConversionError> tt_julian_day(core::TimeScale scale, const EarthOrientationTable* eop,
+  std::expected<double, UtcConversionError> tt_julian_day(core::TimeScale scale,
+                                                          const EarthOrientationTable* eop,
                                                           double jd) const noexcept;
-  std::expected<double, UtcConversionError> utc_julian_day(core::TimeScale scale, const EarthOrientationTable* eop,
+  std::expected<double, UtcConversionError> utc_julian_day(core::TimeScale scale,
+                                                           const EarthOrientationTable* eop,
                                                            double jd) const noexcept;
-  std::expected<double, UtcConversionError> ut1_julian_day(core::TimeScale scale, const EarthOrientationTable& eop,
+  std::expected<double, UtcConversionError> ut1_julian_day(core::TimeScale scale,
+                                                           const EarthOrientationTable& eop,
                                                            double jd) const noexcept;
 
  private:

@@ -23,10 +23,10 @@ struct LskError {
   };
 
   Kind kind = Kind::MissingDataSection;
-  IoError io{};          // Io
-  std::string keyword;   // MissingKeyword, InvalidValue
-  std::string reason;    // InvalidValue
-  std::string literal;   // InvalidDateLiteral: the whole token, '@' included
+  IoError io{};         // Io
+  std::string keyword;  // MissingKeyword, InvalidValue
+  std::string reason;   // InvalidValue
+  std::string literal;  // InvalidDateLiteral: the whole token, '@' included
 
   static LskError io_failure(IoError error) { return {Kind::Io, error, {}, {}, {}}; }
   static LskError invalid_path() { return {Kind::InvalidPath, {}, {}, {}, {}}; }

@@ -92,7 +92,8 @@ std::expected<std::string, IoError> read_text_file(std::string_view path) {
   // report 0, so reading continues until end of file either way.
   struct stat info {};
   std::size_t expected_size = 0;
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) expected_size = static_cast<std::size_t>(info.st_size);
+  if (::fstat(fd, &info) == 0 && info.st_size > 0)
+    expected_size = static_cast<std::size_t>(info.st_size);
 
   std::string text;
   text.resize(expected_size + 1);

@@ -42,8 +42,8 @@ std::optional<T> parse_unsigned_field(std::string_view text) noexcept {
 }
 
 std::optional<std::uint32_t> month_number(std::string_view text) noexcept {
-  static constexpr std::array<std::string_view, 12> NAMES = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                             "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  static constexpr std::array<std::string_view, 12> NAMES = {
+      "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
   if (text.size() != 3) return std::nullopt;
   char upper[3];
   for (std::size_t i = 0; i < 3; ++i) {
@@ -81,7 +81,8 @@ std::expected<std::string, LskError> extract_data_sections(std::string_view kern
       data += '\n';
     }
   }
-  if (core::trim_unicode_white_space(data).empty()) return std::unexpected(LskError::missing_data_section());
+  if (core::trim_unicode_white_space(data).empty())
+    return std::unexpected(LskError::missing_data_section());
   return data;
 }
 
@@ -134,9 +135,11 @@ std::vector<std::string_view> value_tokens(std::string_view value_text) {
   return tokens;
 }
 
-std::expected<std::string_view, LskError> raw_value(const AssignmentMap& assignments, std::string_view keyword) {
+std::expected<std::string_view, LskError> raw_value(const AssignmentMap& assignments,
+                                                    std::string_view keyword) {
   const auto found = assignments.find(keyword);
-  if (found == assignments.end()) return std::unexpected(LskError::missing_keyword(std::string(keyword)));
+  if (found == assignments.end())
+    return std::unexpected(LskError::missing_keyword(std::string(keyword)));
   return std::string_view(found->second);
 }
 
@@ -145,10 +148,13 @@ std::expected<double, LskError> scalar(const AssignmentMap& assignments, std::st
   if (!text) return std::unexpected(text.error());
   const std::vector<std::string_view> tokens = value_tokens(*text);
   if (tokens.size() != 1) {
-    return std::unexpected(LskError::invalid_value(std::string(keyword), "expected a single scalar value"));
+    return std::unexpected(
+        LskError::invalid_value(std::string(keyword), "expected a single scalar value"));
   }
   const std::optional<double> number = parse_number(tokens.front());
-  if (!number) return std::unexpected(LskError::invalid_value(std::string(keyword), "value is not a valid number"));
+  if (!number)
+    return std::unexpected(
+        LskError::invalid_value(std::string(keyword), "value is not a valid number"));
   return *number;
 }
 
@@ -161,7 +167,9 @@ std::optional<double> parse_number(std::string_view token) {
 }
 
 std::expected<double, LskError> parse_date_literal(std::string_view token) {
-  const auto invalid = [&] { return std::unexpected(LskError::invalid_date_literal(std::string(token))); };
+  const auto invalid = [&] {
+    return std::unexpected(LskError::invalid_date_literal(std::string(token)));
+  };
   if (token.empty() || token.front() != '@') return invalid();
   const std::string_view rest = token.substr(1);
 
@@ -185,8 +193,8 @@ double julian_day_number(std::int32_t year, std::uint32_t month, std::uint32_t d
   const std::int64_t a = month < 3 ? 1 : 0;
   const std::int64_t y = std::int64_t{year} + 4800 - a;
   const std::int64_t m = std::int64_t{month} + 12 * a - 3;
-  const std::int64_t jdn = std::int64_t{day} + floor_div(153 * m + 2, 5) + 365 * y + floor_div(y, 4) -
-                           floor_div(y, 100) + floor_div(y, 400) - 32045;
+  const std::int64_t jdn = std::int64_t{day} + floor_div(153 * m + 2, 5) + 365 * y +
+                           floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400) - 32045;
   return static_cast<double>(jdn);
 }
 

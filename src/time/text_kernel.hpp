@@ -22,7 +22,9 @@ namespace tarvex::time {
 // std::string key.
 struct KeywordHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
 };
 
 // Keyword -> trimmed value text (continuation lines joined by single spaces).
@@ -39,7 +41,8 @@ AssignmentMap parse_assignments(std::string_view data_text);
 // commas. Views into `value_text`.
 std::vector<std::string_view> value_tokens(std::string_view value_text);
 
-std::expected<std::string_view, LskError> raw_value(const AssignmentMap& assignments, std::string_view keyword);
+std::expected<std::string_view, LskError> raw_value(const AssignmentMap& assignments,
+                                                    std::string_view keyword);
 
 // A keyword whose value is exactly one number.
 std::expected<double, LskError> scalar(const AssignmentMap& assignments, std::string_view keyword);

@@ -29,8 +29,10 @@ using namespace tarvex::time;
 using tarvex::core::TimeScale;
 
 TEST(Allocation, ConversionsAndLookupsUseNoHeap) {
-  const auto kernel = LeapSecondKernel::open(test::data_path("naif0012.tls"), test::NAIF0012_SHA256);
-  const auto eop = EarthOrientationTable::open(test::data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
+  const auto kernel =
+      LeapSecondKernel::open(test::data_path("naif0012.tls"), test::NAIF0012_SHA256);
+  const auto eop =
+      EarthOrientationTable::open(test::data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
   ASSERT_TRUE(kernel && eop);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   double sink = 0.0;
@@ -39,16 +41,21 @@ TEST(Allocation, ConversionsAndLookupsUseNoHeap) {
   for (const TimeScale scale : {TimeScale::Utc, TimeScale::Ut1, TimeScale::Tt, TimeScale::Tdb}) {
     // Inside coverage, before the first leap second, past the EOP table, NaN.
     for (const double jd : {2451545.0, 2441000.0, 2470000.0, nan}) {
-      const auto results = {kernel->tdb_seconds(scale, jd), kernel->tdb_seconds_with_eop(scale, *eop, jd),
-                            kernel->tt_julian_day(scale, &*eop, jd), kernel->tt_julian_day(scale, nullptr, jd),
-                            kernel->utc_julian_day(scale, &*eop, jd), kernel->ut1_julian_day(scale, *eop, jd)};
+      const auto results = {
+          kernel->tdb_seconds(scale, jd),           kernel->tdb_seconds_with_eop(scale, *eop, jd),
+          kernel->tt_julian_day(scale, &*eop, jd),  kernel->tt_julian_day(scale, nullptr, jd),
+          kernel->utc_julian_day(scale, &*eop, jd), kernel->ut1_julian_day(scale, *eop, jd)};
       for (const auto& result : results) {
-        if (result) sink += *result;
-        else ++failures;
+        if (result)
+          sink += *result;
+        else
+          ++failures;
       }
       const auto sample = eop->interpolated_sample(jd);
-      if (sample) sink += sample->dut1_s;
-      else ++failures;
+      if (sample)
+        sink += sample->dut1_s;
+      else
+        ++failures;
     }
   }
   EXPECT_EQ(allocations.load() - before, 0);

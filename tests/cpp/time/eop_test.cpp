@@ -1,3 +1,5 @@
+#include "time/eop.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,7 +9,6 @@
 #include <random>
 #include <string>
 
-#include "time/eop.hpp"
 #include "time_test_support.hpp"
 
 using namespace tarvex::time;
@@ -19,7 +20,8 @@ namespace {
 
 const EarthOrientationTable& c04() {
   static const EarthOrientationTable table = [] {
-    auto opened = EarthOrientationTable::open(data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
+    auto opened =
+        EarthOrientationTable::open(data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
     if (!opened) {
       std::fprintf(stderr, "eop_c04_1962_2022.txt: %s\n", opened.error().message().c_str());
       std::abort();
@@ -60,7 +62,8 @@ std::expected<EopSample, EopError> linear_reference(std::span<const EopSample> r
   const EopSample& a = rows[hi - 1];
   const EopSample& b = rows[hi];
   const double f = (jd - a.utc_jd) / (b.utc_jd - a.utc_jd);
-  return EopSample{jd, std::fma(a.dut1_s, 1.0 - f, b.dut1_s * f), std::fma(a.xp_arcsec, 1.0 - f, b.xp_arcsec * f),
+  return EopSample{jd, std::fma(a.dut1_s, 1.0 - f, b.dut1_s * f),
+                   std::fma(a.xp_arcsec, 1.0 - f, b.xp_arcsec * f),
                    std::fma(a.yp_arcsec, 1.0 - f, b.yp_arcsec * f)};
 }
 
@@ -88,7 +91,8 @@ TEST(EopOpen, ReadsBothRealTables) {
   EXPECT_EQ(table.samples().front().utc_jd, 2437665.5);  // 1962-01-01
   EXPECT_EQ(table.samples().back(), (EopSample{2459912.5, -0.0192085, 0.149881, 0.189736}));
 
-  const auto excerpt = EarthOrientationTable::open(data_path("eop_20c04_excerpt_1999.txt"), test::EOP_EXCERPT_SHA256);
+  const auto excerpt = EarthOrientationTable::open(data_path("eop_20c04_excerpt_1999.txt"),
+                                                   test::EOP_EXCERPT_SHA256);
   ASSERT_TRUE(excerpt) << excerpt.error().message();
   ASSERT_EQ(excerpt->samples().size(), 10u);
   EXPECT_EQ(excerpt->samples().front(), (EopSample{2451356.5, 0.5194691, -0.032359, 0.307520}));
@@ -97,18 +101,23 @@ TEST(EopOpen, ReadsBothRealTables) {
 
 TEST(EopOpen, PathChecksumAndIoMessages) {
   for (const char* path : {"", "/", "tables/.."}) {
-    EXPECT_EQ(EarthOrientationTable::open(path, ANY_SHA256).error().message(), "EOP table path has no filename");
+    EXPECT_EQ(EarthOrientationTable::open(path, ANY_SHA256).error().message(),
+              "EOP table path has no filename");
   }
   const ScratchDir dir;
   // The I/O error is rendered alone, and it comes before the checksum check.
   EXPECT_EQ(EarthOrientationTable::open(dir.path("absent.txt"), "short").error().message(),
             "No such file or directory (os error 2)");
-  EXPECT_EQ(open_error(row(51544, 0, 0, 0) + "\xFF\n", "short"), "stream did not contain valid UTF-8");
+  EXPECT_EQ(open_error(row(51544, 0, 0, 0) + "\xFF\n", "short"),
+            "stream did not contain valid UTF-8");
   EXPECT_EQ(open_error(row(51544, 0, 0, 0), std::string(64, 'A')), "<loaded>");
-  const auto upper = EarthOrientationTable::open(dir.write("u.txt", row(51544, 0, 0, 0)), std::string(64, 'C'));
+  const auto upper =
+      EarthOrientationTable::open(dir.write("u.txt", row(51544, 0, 0, 0)), std::string(64, 'C'));
   EXPECT_EQ(upper->sha256(), std::string(64, 'c'));
-  for (const std::string& sha : {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
-    EXPECT_EQ(open_error(row(51544, 0, 0, 0), sha), "EOP table SHA-256 must be 64 hexadecimal characters");
+  for (const std::string& sha :
+       {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
+    EXPECT_EQ(open_error(row(51544, 0, 0, 0), sha),
+              "EOP table SHA-256 must be 64 hexadecimal characters");
   }
 }
 
@@ -129,15 +138,21 @@ TEST(EopOpen, RowAndTableErrors) {
             "EOP DUT1 samples must be strictly increasing in UTC");
   EXPECT_EQ(open_error("2000 1 1 0 51544 0.1 0.2 0.3D0\n"), "invalid IERS EOP 20 C04 line 1");
   EXPECT_EQ(open_error("2000 1 1 0 51544 0.1 abc 0.3\n"), "invalid IERS EOP 20 C04 line 1");
-  EXPECT_EQ(open_error("2000 1 1 0 51544 0.1 0.2 nan\n"), "EOP epoch, DUT1, and polar motion must be finite");
-  EXPECT_EQ(open_error("2000 1 1 0 -inf 0.1 0.2 0.3\n"), "EOP epoch, DUT1, and polar motion must be finite");
-  EXPECT_EQ(open_error("2000 1 1 0 1e400 0.1 0.2 0.3\n"), "EOP epoch, DUT1, and polar motion must be finite");
+  EXPECT_EQ(open_error("2000 1 1 0 51544 0.1 0.2 nan\n"),
+            "EOP epoch, DUT1, and polar motion must be finite");
+  EXPECT_EQ(open_error("2000 1 1 0 -inf 0.1 0.2 0.3\n"),
+            "EOP epoch, DUT1, and polar motion must be finite");
+  EXPECT_EQ(open_error("2000 1 1 0 1e400 0.1 0.2 0.3\n"),
+            "EOP epoch, DUT1, and polar motion must be finite");
   // An unparsable column wins over a non-finite one before it.
   EXPECT_EQ(open_error("2000 1 1 0 nan 0.1 0.2 x\n"), "invalid IERS EOP 20 C04 line 1");
   // Columns 1-4 and 9 onward are never read.
   EXPECT_EQ(open_error("a b c d 51544 0.1 0.2 0.3 garbage \xE2\x80\x94\n"), "<loaded>");
   // CRLF line ends and Unicode white space between columns are fine.
-  EXPECT_EQ(open_error("2000\xC2\xA0" "1 1 0\t51544 0.1\xE3\x80\x80" "0.2 0.3\r\n"), "<loaded>");
+  EXPECT_EQ(open_error("2000\xC2\xA0"
+                       "1 1 0\t51544 0.1\xE3\x80\x80"
+                       "0.2 0.3\r\n"),
+            "<loaded>");
   EXPECT_EQ(open_error("  # indented comment\r\n" + row(51544, 0, 0, 0)), "<loaded>");
 }
 
@@ -176,11 +191,15 @@ TEST(EopInterpolation, CoverageAndNonFiniteQueries) {
   const EarthOrientationTable& table = c04();
   const auto late = table.interpolated_sample(2459913.5);
   ASSERT_FALSE(late);
-  EXPECT_EQ(late.error().message(), "UTC Julian day 2459913.5 is outside EOP coverage [2437665.5, 2459912.5]");
-  EXPECT_EQ(table.interpolated_sample(std::nextafter(2437665.5, 0.0)).error().kind, EopError::Kind::OutsideCoverage);
+  EXPECT_EQ(late.error().message(),
+            "UTC Julian day 2459913.5 is outside EOP coverage [2437665.5, 2459912.5]");
+  EXPECT_EQ(table.interpolated_sample(std::nextafter(2437665.5, 0.0)).error().kind,
+            EopError::Kind::OutsideCoverage);
   EXPECT_EQ(table.polar_motion_arcsec(1e300).error().kind, EopError::Kind::OutsideCoverage);
-  for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
-    EXPECT_EQ(table.interpolated_sample(bad).error().message(), "EOP epoch, DUT1, and polar motion must be finite");
+  for (const double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(table.interpolated_sample(bad).error().message(),
+              "EOP epoch, DUT1, and polar motion must be finite");
     EXPECT_EQ(table.utc_julian_day_from_ut1(bad).error().message(),
               "EOP epoch, DUT1, and polar motion must be finite");
   }
@@ -193,12 +212,14 @@ TEST(EopInterpolation, BisectionPicksTheRowsOfTheLinearScan) {
   std::uniform_int_distribution<std::size_t> pick(0, rows.size() - 1);
   for (int i = 0; i < 300; ++i) {
     const double jd = rows[pick(random)].utc_jd;
-    for (const double query : {jd, std::nextafter(jd, 0.0), std::nextafter(jd, 1e300), jd + 0.25, jd - 0.75}) {
+    for (const double query :
+         {jd, std::nextafter(jd, 0.0), std::nextafter(jd, 1e300), jd + 0.25, jd - 0.75}) {
       expect_same_as_linear(table, query);
     }
   }
-  for (const double edge : {rows.front().utc_jd, rows.back().utc_jd, std::nextafter(rows.back().utc_jd, 0.0),
-                            std::nextafter(rows.front().utc_jd, 1e300), rows.back().utc_jd + 1.0}) {
+  for (const double edge :
+       {rows.front().utc_jd, rows.back().utc_jd, std::nextafter(rows.back().utc_jd, 0.0),
+        std::nextafter(rows.front().utc_jd, 1e300), rows.back().utc_jd + 1.0}) {
     expect_same_as_linear(table, edge);
   }
 
@@ -206,11 +227,13 @@ TEST(EopInterpolation, BisectionPicksTheRowsOfTheLinearScan) {
   // not bit-equal, so the scan takes the next row as hi).
   const ScratchDir dir;
   const auto odd = EarthOrientationTable::open(
-      dir.write("odd.txt", row(-2400000.5, 1, 2, 3) + row(-2400000.25, 5, 6, 7) + row(-2399990, 0, 0, 0)),
+      dir.write("odd.txt",
+                row(-2400000.5, 1, 2, 3) + row(-2400000.25, 5, 6, 7) + row(-2399990, 0, 0, 0)),
       ANY_SHA256);
   ASSERT_TRUE(odd) << odd.error().message();
   EXPECT_EQ(bits(odd->samples().front().utc_jd), bits(0.0));
-  for (const double query : {-0.0, 0.0, 0.1, 0.25, 0.26, 10.5, 10.0}) expect_same_as_linear(*odd, query);
+  for (const double query : {-0.0, 0.0, 0.1, 0.25, 0.26, 10.5, 10.0})
+    expect_same_as_linear(*odd, query);
 }
 
 TEST(EopUt1ToUtc, RoundTripsInsideTheTable) {

@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include "time/leap_seconds.hpp"
 
 #include <erfa.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "time/leap_seconds.hpp"
 #include "time_test_support.hpp"
 
 using namespace tarvex::time;
@@ -85,13 +85,15 @@ TEST(LeapSecondKernelOpen, PathChecksumAndIoFailuresInOrder) {
   EXPECT_EQ(LeapSecondKernel::open(dir.path("folder.tls"), ANY_SHA256).error().message(),
             "failed to read leap-second kernel: Is a directory (os error 21)");
   const std::string latin1 = dir.write("latin1.tls", kernel_text() + "caf\xE9\n");
-  EXPECT_EQ(LeapSecondKernel::open(latin1, ANY_SHA256).error(), LskError::io_failure(IoError::invalid_utf8()));
+  EXPECT_EQ(LeapSecondKernel::open(latin1, ANY_SHA256).error(),
+            LskError::io_failure(IoError::invalid_utf8()));
   EXPECT_EQ(LeapSecondKernel::open(latin1, "bad").error().message(),
             "failed to read leap-second kernel: stream did not contain valid UTF-8");
   EXPECT_EQ(LeapSecondKernel::open(std::string("a\0b", 3), ANY_SHA256).error().message(),
             "failed to read leap-second kernel: file name contained an unexpected NUL byte");
 
-  for (const std::string& sha : {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
+  for (const std::string& sha :
+       {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
     EXPECT_EQ(LeapSecondKernel::open(good, sha).error().message(),
               "leap-second kernel SHA-256 must contain exactly 64 hexadecimal characters");
   }
@@ -99,8 +101,10 @@ TEST(LeapSecondKernelOpen, PathChecksumAndIoFailuresInOrder) {
 
 TEST(LeapSecondKernelOpen, EveryLoadingMessage) {
   EXPECT_EQ(load_error("no data at all\n"), "leap-second kernel has no \\begindata section");
-  EXPECT_EQ(load_error("\\begindata\nDELTET/K = 1\n"), "leap-second kernel is missing required keyword DELTET/DELTA_T_A");
-  const std::string constants = "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\nDELTET/EB = 0.01671\n";
+  EXPECT_EQ(load_error("\\begindata\nDELTET/K = 1\n"),
+            "leap-second kernel is missing required keyword DELTET/DELTA_T_A");
+  const std::string constants =
+      "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\nDELTET/EB = 0.01671\n";
   EXPECT_EQ(load_error(constants), "leap-second kernel is missing required keyword DELTET/M");
   EXPECT_EQ(load_error(constants + "DELTET/M = ( 1 2 )\n"),
             "leap-second kernel is missing required keyword DELTET/DELTA_AT");
@@ -112,21 +116,27 @@ TEST(LeapSecondKernelOpen, EveryLoadingMessage) {
             "invalid value for DELTET/EB: expected a single scalar value");
   EXPECT_EQ(load_error(constants + "DELTET/M = ( 1 2 3 )\n"),
             "invalid value for DELTET/M: expected exactly two values (M0 and M1)");
-  EXPECT_EQ(load_error(constants + "DELTET/M = ( x 2 )\n"), "invalid value for DELTET/M: M0 is not a valid number");
-  EXPECT_EQ(load_error(constants + "DELTET/M = ( 1 y )\n"), "invalid value for DELTET/M: M1 is not a valid number");
-  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1, 11 )")),
-            "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
-  EXPECT_EQ(load_error(kernel_text("( )")),
-            "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
+  EXPECT_EQ(load_error(constants + "DELTET/M = ( x 2 )\n"),
+            "invalid value for DELTET/M: M0 is not a valid number");
+  EXPECT_EQ(load_error(constants + "DELTET/M = ( 1 y )\n"),
+            "invalid value for DELTET/M: M1 is not a valid number");
+  EXPECT_EQ(
+      load_error(kernel_text("( 10, @1972-JAN-1, 11 )")),
+      "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
+  EXPECT_EQ(
+      load_error(kernel_text("( )")),
+      "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
   EXPECT_EQ(load_error(kernel_text("( @1972-JAN-1, 10 )")),
             "invalid value for DELTET/DELTA_AT: delta value is not a valid number");
-  EXPECT_EQ(load_error(kernel_text("( 10, @1972-XYZ-1 )")), "invalid NAIF date literal \"@1972-XYZ-1\"");
+  EXPECT_EQ(load_error(kernel_text("( 10, @1972-XYZ-1 )")),
+            "invalid NAIF date literal \"@1972-XYZ-1\"");
   EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 11, @1972-JAN-1 )")),
             "DELTET/DELTA_AT entries must be strictly ascending in effective date");
   EXPECT_EQ(load_error(kernel_text("( 10, @1973-JAN-1 11, @1972-JAN-1 )")),
             "DELTET/DELTA_AT entries must be strictly ascending in effective date");
   // The first failing pair ends loading, even if a later one is worse.
-  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-0 x, y )")), "invalid NAIF date literal \"@1972-JAN-0\"");
+  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-0 x, y )")),
+            "invalid NAIF date literal \"@1972-JAN-0\"");
   // Offsets need not increase, and constants need not be sensible.
   EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 5, @1973-JAN-1 )")), "<loaded>");
   EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/K = nan\n")), "<loaded>");
@@ -136,7 +146,9 @@ TEST(LeapSecondKernelOpen, PlusEqualsBreaksTheValueItFollows) {
   // "+=" is not an assignment: the line joins the value of the assignment
   // before it (DELTA_AT here), which then holds an odd number of tokens.
   const std::string text = kernel_text("( 10, @1972-JAN-1 )", "DELTET/M += ( 1 )\n");
-  EXPECT_EQ(load_error(text), "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
+  EXPECT_EQ(
+      load_error(text),
+      "invalid value for DELTET/DELTA_AT: expected a non-empty sequence of (delta, date) pairs");
 }
 
 TEST(LeapSecondLookup, OffsetsAgreeWithErfaEveryDay) {
@@ -184,8 +196,8 @@ TEST(LeapSecondLookup, OffsetsAgreeWithErfaEveryDay) {
   EXPECT_LT(worst_tdb_s, 100e-6);
   RecordProperty("worst_utc_to_tt_us", std::to_string(worst_tt_s * 1e6));
   RecordProperty("worst_tt_to_tdb_us", std::to_string(worst_tdb_s * 1e6));
-  std::printf("max |UTC->TT - ERFA| = %.3f us, max |TDB-TT - eraDtdb| = %.3f us\n", worst_tt_s * 1e6,
-              worst_tdb_s * 1e6);
+  std::printf("max |UTC->TT - ERFA| = %.3f us, max |TDB-TT - eraDtdb| = %.3f us\n",
+              worst_tt_s * 1e6, worst_tdb_s * 1e6);
 }
 
 TEST(LeapSecondLookup, EntryDatesAndTheFirstEntry) {
@@ -199,11 +211,14 @@ TEST(LeapSecondLookup, EntryDatesAndTheFirstEntry) {
   ASSERT_FALSE(before);
   EXPECT_EQ(before.error(), UtcConversionError::before_first_leap_second(2441317.0, 2441317.5));
   EXPECT_EQ(before.error().message(),
-            "UTC Julian day 2441317 precedes the kernel's earliest leap-second entry (2441317.5); the offset is "
+            "UTC Julian day 2441317 precedes the kernel's earliest leap-second entry (2441317.5); "
+            "the offset is "
             "not extrapolated");
-  EXPECT_EQ(kernel.tdb_seconds(TimeScale::Utc, 2441317.0).error().message(), before.error().message());
-  EXPECT_EQ(kernel.tt_julian_day(TimeScale::Utc, nullptr, std::nextafter(2441317.5, 0.0)).error().kind,
-            UtcConversionError::Kind::BeforeFirstLeapSecond);
+  EXPECT_EQ(kernel.tdb_seconds(TimeScale::Utc, 2441317.0).error().message(),
+            before.error().message());
+  EXPECT_EQ(
+      kernel.tt_julian_day(TimeScale::Utc, nullptr, std::nextafter(2441317.5, 0.0)).error().kind,
+      UtcConversionError::Kind::BeforeFirstLeapSecond);
 }
 
 TEST(Conversions, TdbSecondsFromEachScale) {
@@ -223,8 +238,10 @@ TEST(Conversions, TdbSecondsFromEachScale) {
   for (const TimeScale scale : {TimeScale::Utc, TimeScale::Ut1, TimeScale::Tt, TimeScale::Tdb}) {
     for (const double bad : {NAN_JD, std::numeric_limits<double>::infinity()}) {
       EXPECT_EQ(kernel.tdb_seconds(scale, bad).error().message(), "Julian day must be finite");
-      EXPECT_EQ(kernel.tt_julian_day(scale, nullptr, bad).error().message(), "Julian day must be finite");
-      EXPECT_EQ(kernel.utc_julian_day(scale, nullptr, bad).error().message(), "Julian day must be finite");
+      EXPECT_EQ(kernel.tt_julian_day(scale, nullptr, bad).error().message(),
+                "Julian day must be finite");
+      EXPECT_EQ(kernel.utc_julian_day(scale, nullptr, bad).error().message(),
+                "Julian day must be finite");
     }
   }
 }
@@ -243,7 +260,8 @@ TEST(Conversions, TdbTtSeriesUsesThreePassesAtTheTdbEstimate) {
   // TDB -> TT evaluates the series at TDB seconds.
   const double jd = 2455000.25;
   const double s = (jd - 2451545.0) * 86400.0;
-  EXPECT_EQ(*kernel.tt_julian_day(TimeScale::Tdb, nullptr, jd), (s - kernel.tdb_minus_tt(s)) / 86400.0 + 2451545.0);
+  EXPECT_EQ(*kernel.tt_julian_day(TimeScale::Tdb, nullptr, jd),
+            (s - kernel.tdb_minus_tt(s)) / 86400.0 + 2451545.0);
   EXPECT_EQ(*kernel.tt_julian_day(TimeScale::Tt, nullptr, jd), jd);
 }
 
@@ -256,8 +274,8 @@ TEST(Conversions, UtcTtRoundTripAndTheFirstEntryBoundary) {
     const auto back = kernel.utc_julian_day(TimeScale::Tt, nullptr, *tt);
     ASSERT_TRUE(back);
     worst = std::max(worst, std::fabs(*back - utc));
-    const auto via_tdb = kernel.utc_julian_day(TimeScale::Tdb, nullptr,
-                                               *kernel.tdb_seconds(TimeScale::Utc, utc) / 86400.0 + 2451545.0);
+    const auto via_tdb = kernel.utc_julian_day(
+        TimeScale::Tdb, nullptr, *kernel.tdb_seconds(TimeScale::Utc, utc) / 86400.0 + 2451545.0);
     EXPECT_NEAR(*via_tdb, utc, 2e-9);
   }
   EXPECT_LE(worst, 1e-9);  // a few ulps of a Julian date near 2.45e6
@@ -276,19 +294,22 @@ TEST(Conversions, Ut1NeedsAnEarthOrientationTable) {
   const LeapSecondKernel& kernel = naif0012();
   const auto missing = kernel.tt_julian_day(TimeScale::Ut1, nullptr, 2451545.0);
   ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().message(),
-            "UT1 requires an Earth orientation table (DUT1); attach one with SpkEphemeris::with_eop");
+  EXPECT_EQ(
+      missing.error().message(),
+      "UT1 requires an Earth orientation table (DUT1); attach one with SpkEphemeris::with_eop");
   EXPECT_EQ(kernel.utc_julian_day(TimeScale::Ut1, nullptr, 2451545.0).error(),
             UtcConversionError::missing_earth_orientation());
 
-  const auto eop = EarthOrientationTable::open(data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
+  const auto eop =
+      EarthOrientationTable::open(data_path("eop_c04_1962_2022.txt"), test::EOP_C04_SHA256);
   ASSERT_TRUE(eop) << eop.error().message();
   // A NaN UT1 date is the table's error, not the time library's.
   const auto nan_ut1 = kernel.tdb_seconds_with_eop(TimeScale::Ut1, *eop, NAN_JD);
   ASSERT_FALSE(nan_ut1);
   EXPECT_EQ(nan_ut1.error().kind, UtcConversionError::Kind::Eop);
   EXPECT_EQ(nan_ut1.error().message(), "EOP epoch, DUT1, and polar motion must be finite");
-  EXPECT_EQ(kernel.ut1_julian_day(TimeScale::Ut1, *eop, NAN_JD).error().message(), "Julian day must be finite");
+  EXPECT_EQ(kernel.ut1_julian_day(TimeScale::Ut1, *eop, NAN_JD).error().message(),
+            "Julian day must be finite");
 
   // 2000-01-01 0h UTC is a row: UT1 = UTC + 0.3554779 s (14 C04 value).
   const double utc = 2451544.5;
@@ -299,9 +320,12 @@ TEST(Conversions, Ut1NeedsAnEarthOrientationTable) {
   EXPECT_EQ(*ut1, utc + row->dut1_s / 86400.0);
   const auto utc_back = kernel.utc_julian_day(TimeScale::Ut1, &*eop, *ut1);
   EXPECT_NEAR(*utc_back, utc, 1e-9);
-  EXPECT_EQ(*kernel.tdb_seconds_with_eop(TimeScale::Ut1, *eop, *ut1), *kernel.tdb_seconds(TimeScale::Utc, *utc_back));
-  EXPECT_EQ(*kernel.tdb_seconds_with_eop(TimeScale::Tt, *eop, 2451545.0), *kernel.tdb_seconds(TimeScale::Tt, 2451545.0));
-  EXPECT_NEAR(*kernel.tt_julian_day(TimeScale::Ut1, &*eop, *ut1), utc + (32.0 + 32.184) / 86400.0, 1e-9);
+  EXPECT_EQ(*kernel.tdb_seconds_with_eop(TimeScale::Ut1, *eop, *ut1),
+            *kernel.tdb_seconds(TimeScale::Utc, *utc_back));
+  EXPECT_EQ(*kernel.tdb_seconds_with_eop(TimeScale::Tt, *eop, 2451545.0),
+            *kernel.tdb_seconds(TimeScale::Tt, 2451545.0));
+  EXPECT_NEAR(*kernel.tt_julian_day(TimeScale::Ut1, &*eop, *ut1), utc + (32.0 + 32.184) / 86400.0,
+              1e-9);
   // Outside the table the UT1 step fails with the table's coverage error.
   const auto late = kernel.ut1_julian_day(TimeScale::Tt, *eop, 2470000.0);
   ASSERT_FALSE(late);

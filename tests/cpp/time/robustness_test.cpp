@@ -63,8 +63,9 @@ TEST(HostileInput, Utf8CheckMatchesTheCoreDecoder) {
   // exactly what the core's validator does, wherever the multi-byte
   // sequences fall relative to those words.
   static constexpr std::array<std::string_view, 12> PIECES = {
-      "a", "0123456", "\xC3\xA9", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80", "\xE2\x80", "\xC0\xAF", "\xED\xA0\x80",
-      "\xF4\x90\x80\x80", "\x80", "\xFF", "\n"};
+      "a",        "0123456",  "\xC3\xA9",     "\xEF\xBF\xBD",     "\xF0\x9F\x98\x80",
+      "\xE2\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80",
+      "\xFF",     "\n"};
   const ScratchDir dir;
   std::mt19937_64 random(5);
   std::uniform_int_distribution<std::size_t> pick(0, PIECES.size() - 1);
@@ -91,11 +92,40 @@ TEST(HostileInput, Utf8CheckMatchesTheCoreDecoder) {
 }
 
 TEST(HostileInput, RandomTextFromKernelAndTableVocabulary) {
-  static constexpr std::array<std::string_view, 34> PIECES = {
-      "\\begindata", "\\begintext", "DELTET/DELTA_AT", "DELTET/DELTA_T_A", "DELTET/K", "DELTET/EB", "DELTET/M",
-      " = ", "+=", "(", ")", ",", "@1972-JAN-1", "@2017-feb-30", "@-1-JAN-1", "@99999999999-DEC-1", "1.657D-3",
-      "nan", "-inf", "1e999", "32.184", "51544", "0.1", "#", "\n", "\r\n", " ", "\t", "\xC2\xA0", "\xE2\x80\xA8",
-      "\xC3\xA9", "\"", "\\", "-"};
+  static constexpr std::array<std::string_view, 34> PIECES = {"\\begindata",
+                                                              "\\begintext",
+                                                              "DELTET/DELTA_AT",
+                                                              "DELTET/DELTA_T_A",
+                                                              "DELTET/K",
+                                                              "DELTET/EB",
+                                                              "DELTET/M",
+                                                              " = ",
+                                                              "+=",
+                                                              "(",
+                                                              ")",
+                                                              ",",
+                                                              "@1972-JAN-1",
+                                                              "@2017-feb-30",
+                                                              "@-1-JAN-1",
+                                                              "@99999999999-DEC-1",
+                                                              "1.657D-3",
+                                                              "nan",
+                                                              "-inf",
+                                                              "1e999",
+                                                              "32.184",
+                                                              "51544",
+                                                              "0.1",
+                                                              "#",
+                                                              "\n",
+                                                              "\r\n",
+                                                              " ",
+                                                              "\t",
+                                                              "\xC2\xA0",
+                                                              "\xE2\x80\xA8",
+                                                              "\xC3\xA9",
+                                                              "\"",
+                                                              "\\",
+                                                              "-"};
   const ScratchDir dir;
   std::mt19937_64 random(11);
   std::uniform_int_distribution<std::size_t> pick(0, PIECES.size() - 1);
@@ -120,7 +150,8 @@ TEST(HostileInput, MutatedRealFiles) {
     std::uniform_int_distribution<int> ascii(0, 127);
     for (int round = 0; round < 150; ++round) {
       std::string text = original;
-      for (int edits = 0; edits < 1 + round % 5; ++edits) text[where(random)] = static_cast<char>(ascii(random));
+      for (int edits = 0; edits < 1 + round % 5; ++edits)
+        text[where(random)] = static_cast<char>(ascii(random));
       if (round % 7 == 0) text.resize(where(random));  // truncated mid-line
       load_both(dir, text);
     }
@@ -131,8 +162,9 @@ TEST(HostileInput, HugeLines) {
   const ScratchDir dir;
   // 200 000 leap-second pairs on one line (about 4 MB). Days past the end of
   // a month are legal, so the dates keep ascending.
-  std::string pairs = "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\nDELTET/EB = 1.671D-2\n"
-                      "DELTET/M = ( 6.239996D0 1.99096871D-7 )\nDELTET/DELTA_AT = (";
+  std::string pairs =
+      "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\nDELTET/EB = 1.671D-2\n"
+      "DELTET/M = ( 6.239996D0 1.99096871D-7 )\nDELTET/DELTA_AT = (";
   for (int day = 1; day <= 200000; ++day) pairs += " 10, @1972-JAN-" + std::to_string(day);
   pairs += " )\n";
   const auto kernel = LeapSecondKernel::open(dir.write("wide.tls", pairs), ANY_SHA256);
@@ -161,13 +193,16 @@ TEST(HostileInput, AMillionLines) {
 
   std::string comments;
   for (int i = 0; i < 1'000'000; ++i) comments += "#\n\n";
-  EXPECT_EQ(EarthOrientationTable::open(dir.write("comments.txt", comments), ANY_SHA256).error().kind,
-            EopError::Kind::EmptyTable);
+  EXPECT_EQ(
+      EarthOrientationTable::open(dir.write("comments.txt", comments), ANY_SHA256).error().kind,
+      EopError::Kind::EmptyTable);
 
   // A million continuation lines of one DELTA_AT value.
-  std::string kernel = "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 0\nDELTET/EB = 0\nDELTET/M = ( 0 0 )\n"
-                       "DELTET/DELTA_AT = (\n";
-  for (int day = 1; day <= 1'000'000; ++day) kernel += "10, @1972-JAN-" + std::to_string(day) + "\n";
+  std::string kernel =
+      "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 0\nDELTET/EB = 0\nDELTET/M = ( 0 0 )\n"
+      "DELTET/DELTA_AT = (\n";
+  for (int day = 1; day <= 1'000'000; ++day)
+    kernel += "10, @1972-JAN-" + std::to_string(day) + "\n";
   kernel += ")\n";
   const auto lsk = LeapSecondKernel::open(dir.write("million.tls", kernel), ANY_SHA256);
   ASSERT_TRUE(lsk) << lsk.error().message();

@@ -1,17 +1,16 @@
+#include "time/text_kernel.hpp"
+
+#include <erfa.h>
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
-
-#include <erfa.h>
-
-#include "time/text_kernel.hpp"
 
 using namespace tarvex::time;
 
@@ -64,14 +63,16 @@ TEST(Assignments, PlusEqualsIsSwallowedIntoThePreviousValue) {
   const AssignmentMap map = parse_assignments("Y = ( 2 )\nX += ( 1 )\n");
   EXPECT_FALSE(raw_value(map, "X"));
   EXPECT_EQ(value_of(map, "Y"), "( 2 ) X += ( 1 )");
-  EXPECT_EQ(tokens_of(value_of(map, "Y")), (std::vector<std::string>{"2", ")", "X", "+=", "(", "1"}));
+  EXPECT_EQ(tokens_of(value_of(map, "Y")),
+            (std::vector<std::string>{"2", ")", "X", "+=", "(", "1"}));
   const auto y = scalar(map, "Y");
   ASSERT_FALSE(y);
   EXPECT_EQ(y.error().message(), "invalid value for Y: expected a single scalar value");
 }
 
 TEST(Assignments, EqualsInsideAContinuationStaysAContinuation) {
-  const AssignmentMap map = parse_assignments("A = ( 1\n2 = 3\n@x = y\n(z = w\n'q' = r )\n9A = 1\n");
+  const AssignmentMap map =
+      parse_assignments("A = ( 1\n2 = 3\n@x = y\n(z = w\n'q' = r )\n9A = 1\n");
   EXPECT_EQ(value_of(map, "A"), "( 1 2 = 3 @x = y (z = w 'q' = r ) 9A = 1");
   EXPECT_EQ(map.size(), 1u);
   // Keywords are case-sensitive and must start with a letter.
@@ -97,9 +98,12 @@ TEST(Lookups, MissingKeywordAndInvalidValueMessages) {
   EXPECT_EQ(scalar(map, "ABSENT").error().message(),
             "leap-second kernel is missing required keyword ABSENT");
   EXPECT_EQ(raw_value(map, "ABSENT").error(), LskError::missing_keyword("ABSENT"));
-  EXPECT_EQ(scalar(map, "TWO").error().message(), "invalid value for TWO: expected a single scalar value");
-  EXPECT_EQ(scalar(map, "NONE").error().message(), "invalid value for NONE: expected a single scalar value");
-  EXPECT_EQ(scalar(map, "WORD").error().message(), "invalid value for WORD: value is not a valid number");
+  EXPECT_EQ(scalar(map, "TWO").error().message(),
+            "invalid value for TWO: expected a single scalar value");
+  EXPECT_EQ(scalar(map, "NONE").error().message(),
+            "invalid value for NONE: expected a single scalar value");
+  EXPECT_EQ(scalar(map, "WORD").error().message(),
+            "invalid value for WORD: value is not a valid number");
 }
 
 TEST(Numbers, FortranExponentsAndGrammar) {
@@ -121,8 +125,27 @@ TEST(Numbers, FortranExponentsAndGrammar) {
   EXPECT_EQ(parse_number("Infinity"), std::numeric_limits<double>::infinity());
   EXPECT_EQ(parse_number("-INF"), -std::numeric_limits<double>::infinity());
   EXPECT_TRUE(std::isnan(*parse_number("+NaN")));
-  for (const char* bad : {"", "+", "-", ".", "e5", "1e", "1e+", "1.2.3", " 1", "1 ", "0x10", "1_000", "nan(1)",
-                          "infinit", "1,5", "--1", "+-1", "1D", "D5", "\xC2\xA0" "1"}) {
+  for (const char* bad : {"",
+                          "+",
+                          "-",
+                          ".",
+                          "e5",
+                          "1e",
+                          "1e+",
+                          "1.2.3",
+                          " 1",
+                          "1 ",
+                          "0x10",
+                          "1_000",
+                          "nan(1)",
+                          "infinit",
+                          "1,5",
+                          "--1",
+                          "+-1",
+                          "1D",
+                          "D5",
+                          "\xC2\xA0"
+                          "1"}) {
     EXPECT_FALSE(parse_number(bad)) << bad;
   }
 }
@@ -160,7 +183,8 @@ TEST(Numbers, AgreeWithStrtodOnRandomLiterals) {
     const double expected = std::strtod(literal.c_str(), nullptr);
     const auto parsed = parse_number(literal);
     ASSERT_TRUE(parsed) << literal;
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(*parsed), std::bit_cast<std::uint64_t>(expected)) << literal;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(*parsed), std::bit_cast<std::uint64_t>(expected))
+        << literal;
   }
 }
 
@@ -175,14 +199,16 @@ TEST(DateLiterals, AcceptedForms) {
 }
 
 TEST(DateLiterals, RejectedFormsQuoteTheToken) {
-  for (const char* bad : {"@1972-01-01", "@1972-JAN-0", "@1972-JAN", "@1972-JAN-1-5", "1972-JAN-1", "@-1972-JAN-1",
-                          "", "@", "@+-JAN-1", "@2147483648-JAN-1", "@1972-JAN-4294967296", "@1972-JANUARY-1",
-                          "@1972-JAN-1.5", "@ 1972-JAN-1"}) {
+  for (const char* bad :
+       {"@1972-01-01", "@1972-JAN-0", "@1972-JAN", "@1972-JAN-1-5", "1972-JAN-1", "@-1972-JAN-1",
+        "", "@", "@+-JAN-1", "@2147483648-JAN-1", "@1972-JAN-4294967296", "@1972-JANUARY-1",
+        "@1972-JAN-1.5", "@ 1972-JAN-1"}) {
     const auto result = parse_date_literal(bad);
     ASSERT_FALSE(result) << bad;
     EXPECT_EQ(result.error(), LskError::invalid_date_literal(bad));
   }
-  EXPECT_EQ(parse_date_literal("@1972-XYZ-1").error().message(), "invalid NAIF date literal \"@1972-XYZ-1\"");
+  EXPECT_EQ(parse_date_literal("@1972-XYZ-1").error().message(),
+            "invalid NAIF date literal \"@1972-XYZ-1\"");
   EXPECT_EQ(parse_date_literal("@\"x\\-\t-1").error().message(),
             "invalid NAIF date literal \"@\\\"x\\\\-\\t-1\"");
   // The extremes of the fields still parse.
@@ -210,5 +236,6 @@ TEST(JulianDayNumber, AgreesWithErfaAndUsesFloorDivision) {
   }
   // Day overflow rolls into the next month without a range check.
   EXPECT_EQ(julian_day_number(2017, 2, 30), julian_day_number(2017, 3, 2));
-  EXPECT_EQ(julian_day_number(2017, 12, 4294967295u) - julian_day_number(2017, 12, 1), 4294967294.0);
+  EXPECT_EQ(julian_day_number(2017, 12, 4294967295u) - julian_day_number(2017, 12, 1),
+            4294967294.0);
 }
