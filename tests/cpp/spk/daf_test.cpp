@@ -172,7 +172,7 @@ TEST_F(DafFiles, ChainControlWords) {
 TEST_F(DafFiles, TwentyFiveSummariesFillOneRecord) {
   DafWriter writer;
   for (int i = 0; i < 25; ++i) {
-    writer.segments.push_back({"S" + std::to_string(i), 0.0, 10.0, 100 + i, 0, 1, 2,
+    writer.segments.push_back({std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0, 1, 2,
                                linear_type2_words(0.0, 10.0, 1, i, 0, 0, 0)});
   }
   auto kernel = SpkKernel::open(write(writer.build()));
@@ -187,7 +187,7 @@ TEST_F(DafFiles, ChainAcrossRecordsKeepsFileOrder) {
   DafWriter writer;
   writer.summaries_per_record = 2;
   for (int i = 0; i < 5; ++i) {
-    writer.segments.push_back({"S" + std::to_string(i), 0.0, 10.0, 100 + i, 0, 1, 2, {}});
+    writer.segments.push_back({std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0, 1, 2, {}});
   }
   const DafImage good = writer.build();
   ASSERT_EQ(writer.summary_records, (std::vector<std::uint32_t>{2, 4, 6}));
