@@ -1,6 +1,7 @@
 #include "python/binder.hpp"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "python/errors.hpp"
 
@@ -13,15 +14,17 @@ namespace tarvex::python {
 // then missing required parameters.
 class Binder {
  public:
-  Binder(const Signature& signature, Bound& bound) noexcept
-      : signature_(signature), bound_(bound) {}
+  Binder(const Signature& signature, Bound& bound) : signature_(signature), bound_(bound) {
+    // A signature wider than Bound is a programming error of the module; it
+    // surfaces as PanicException rather than as a buffer overrun.
+    if (size() > MAX_PARAMETERS) throw std::logic_error("signature has too many parameters");
+  }
 
-  bool place_positional(PyObject* const* args, Py_ssize_t nargs) noexcept {
+  void place_positional(PyObject* const* args, Py_ssize_t nargs) noexcept {
     const auto count = static_cast<std::size_t>(nargs);
     const std::size_t placed = count < size() ? count : size();
     for (std::size_t index = 0; index < placed; ++index) bound_.values_[index] = args[index];
     given_ = count;
-    return true;
   }
 
   bool place_keyword(PyObject* key, PyObject* value) noexcept {
@@ -36,8 +39,8 @@ class Binder {
       return false;
     }
     if (bound_.values_[index] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'",
-                   signature_.function, key);
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'", signature_.function,
+                   key);
       return false;
     }
     bound_.values_[index] = value;
@@ -90,7 +93,8 @@ class Binder {
     const std::size_t required = required_count();
     const char* verb = given_ == 1 ? "was" : "were";
     if (required != size()) {
-      PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zu %s given",
+      PyErr_Format(PyExc_TypeError,
+                   "%s takes from %zu to %zu positional arguments but %zu %s given",
                    signature_.function, required, size(), given_, verb);
     } else {
       PyErr_Format(PyExc_TypeError, "%s takes %zu positional argument%s but %zu %s given",

@@ -45,8 +45,8 @@ std::string_view canonical(std::span<const Form<T>> forms, T value) noexcept {
 
 using core::Body;
 constexpr Form<Body> BODIES[] = {
-    {"sun", Body::Sun},       {"moon", Body::Moon},       {"mercury", Body::Mercury},
-    {"venus", Body::Venus},   {"earth", Body::Earth},     {"mars", Body::Mars},
+    {"sun", Body::Sun},         {"moon", Body::Moon},     {"mercury", Body::Mercury},
+    {"venus", Body::Venus},     {"earth", Body::Earth},   {"mars", Body::Mars},
     {"jupiter", Body::Jupiter}, {"saturn", Body::Saturn}, {"uranus", Body::Uranus},
     {"neptune", Body::Neptune}, {"pluto", Body::Pluto},
 };
@@ -61,7 +61,10 @@ constexpr Form<OriginKind> ORIGINS[] = {
 
 using core::TimeScale;
 constexpr Form<TimeScale> TIME_SCALES[] = {
-    {"utc", TimeScale::Utc}, {"ut1", TimeScale::Ut1}, {"tt", TimeScale::Tt}, {"tdb", TimeScale::Tdb},
+    {"utc", TimeScale::Utc},
+    {"ut1", TimeScale::Ut1},
+    {"tt", TimeScale::Tt},
+    {"tdb", TimeScale::Tdb},
 };
 
 using core::HouseSystem;
@@ -180,8 +183,12 @@ Parsed<core::HorizonEventKind> parse_horizon_event_kind(std::string_view name) {
   return match(name, forms(HORIZON_EVENT_KINDS), "horizon event");
 }
 
-std::string_view canonical_name(core::TimeScale v) noexcept { return canonical(forms(TIME_SCALES), v); }
-std::string_view canonical_name(core::OriginKind v) noexcept { return canonical(forms(ORIGINS), v); }
+std::string_view canonical_name(core::TimeScale v) noexcept {
+  return canonical(forms(TIME_SCALES), v);
+}
+std::string_view canonical_name(core::OriginKind v) noexcept {
+  return canonical(forms(ORIGINS), v);
+}
 std::string_view canonical_name(core::CoordinateSystem v) noexcept {
   return canonical(forms(COORDINATE_SYSTEMS), v);
 }
@@ -191,7 +198,9 @@ std::string_view canonical_name(core::ReferenceEpoch v) noexcept {
 std::string_view canonical_name(core::HouseSystem v) noexcept {
   return canonical(forms(HOUSE_SYSTEMS), v);
 }
-std::string_view canonical_name(SeasonEvent v) noexcept { return canonical(forms(SEASON_EVENTS), v); }
+std::string_view canonical_name(SeasonEvent v) noexcept {
+  return canonical(forms(SEASON_EVENTS), v);
+}
 std::string_view canonical_name(LunationEvent v) noexcept {
   return canonical(forms(LUNATION_EVENTS), v);
 }

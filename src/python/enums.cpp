@@ -41,7 +41,8 @@ Parsed<Ordinal> parse_ordinal(std::string_view name) {
 
 constexpr Parameter NAME_PARAMETER[] = {{"name"}};
 
-#define TARVEX_MEMBER(CLASS, NAME) {NAME, CLASS "." NAME "()", NAME "($cls)\n--\n\n"}
+#define TARVEX_MEMBER(CLASS, NAME) \
+  { NAME, CLASS "." NAME "()", NAME "($cls)\n--\n\n" }
 
 constexpr Member HOUSE_SYSTEMS[] = {
     TARVEX_MEMBER("HouseSystem", "placidus"),
@@ -71,33 +72,44 @@ constexpr Member HORIZON_EVENT_KINDS[] = {
 
 #undef TARVEX_MEMBER
 
-enum Class : std::size_t { HOUSE_SYSTEM, SEASON_EVENT, LUNATION_EVENT, SIDEREAL_MODE, HORIZON_EVENT_KIND };
+enum Class : std::size_t {
+  HOUSE_SYSTEM,
+  SEASON_EVENT,
+  LUNATION_EVENT,
+  SIDEREAL_MODE,
+  HORIZON_EVENT_KIND
+};
 
 constexpr EnumClass CLASSES[] = {
     {"tarvex.HouseSystem",
      "HouseSystem(name)\n--\n\n"
      "House-division algorithm (Placidus, Campanus, Equal, Whole Sign).",
-     {"HouseSystem.__new__()", NAME_PARAMETER}, HOUSE_SYSTEMS,
+     {"HouseSystem.__new__()", NAME_PARAMETER},
+     HOUSE_SYSTEMS,
      parse_ordinal<parse_house_system>},
     {"tarvex.SeasonEvent",
      "SeasonEvent(name)\n--\n\n"
      "Equinox or solstice (Sun apparent ecliptic longitude 0/90/180/270\u00b0).",
-     {"SeasonEvent.__new__()", NAME_PARAMETER}, SEASON_EVENTS,
+     {"SeasonEvent.__new__()", NAME_PARAMETER},
+     SEASON_EVENTS,
      parse_ordinal<parse_season_event>},
     {"tarvex.LunationEvent",
      "LunationEvent(name)\n--\n\n"
      "New or full Moon (apparent geocentric elongation 0\u00b0/180\u00b0).",
-     {"LunationEvent.__new__()", NAME_PARAMETER}, LUNATION_EVENTS,
+     {"LunationEvent.__new__()", NAME_PARAMETER},
+     LUNATION_EVENTS,
      parse_ordinal<parse_lunation_event>},
     {"tarvex.SiderealMode",
      "SiderealMode(name)\n--\n\n"
      "Lahiri or Fagan\u2013Bradley ayanamsha applied to ecliptic of date.",
-     {"SiderealMode.__new__()", NAME_PARAMETER}, SIDEREAL_MODES,
+     {"SiderealMode.__new__()", NAME_PARAMETER},
+     SIDEREAL_MODES,
      parse_ordinal<parse_sidereal_mode>},
     {"tarvex.HorizonEventKind",
      "HorizonEventKind(name)\n--\n\n"
      "Rise, set, or meridian transit of the Sun or Moon.",
-     {"HorizonEventKind.__new__()", NAME_PARAMETER}, HORIZON_EVENT_KINDS,
+     {"HorizonEventKind.__new__()", NAME_PARAMETER},
+     HORIZON_EVENT_KINDS,
      parse_ordinal<parse_horizon_event_kind>},
 };
 

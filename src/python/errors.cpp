@@ -38,8 +38,8 @@ PyObject* panic_exception_type() {
   if (panic_type == nullptr) {
     panic_type = PyErr_NewExceptionWithDoc(
         "tarvex.PanicException",
-        "An internal invariant of tarvex failed; the operation was abandoned.",
-        PyExc_BaseException, nullptr);
+        "An internal invariant of tarvex failed; the operation was abandoned.", PyExc_BaseException,
+        nullptr);
   }
   return panic_type;
 }
@@ -50,8 +50,8 @@ PyObject* raise_panic(std::string_view message) noexcept {
   // A pending exception from the failed body would be misleading next to
   // the panic; the panic replaces it.
   PyErr_Clear();
-  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(),
-                                             static_cast<Py_ssize_t>(message.size()), "replace"));
+  Ref text = Ref::steal(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (text) PyErr_SetObject(type, text.get());
   return nullptr;
 }

@@ -16,8 +16,7 @@ namespace tarvex::python {
 // __dict__ and no weak references (no offsets declared).
 inline constexpr unsigned long CLASS_FLAGS = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 // Result classes only come from the module's own code.
-inline constexpr unsigned long RESULT_CLASS_FLAGS =
-    CLASS_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+inline constexpr unsigned long RESULT_CLASS_FLAGS = CLASS_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
 struct ClassSlot {
   PyType_Spec* spec;
@@ -32,8 +31,7 @@ std::string_view class_name(const ClassSlot& slot) noexcept;
 
 template <class T>
 struct Boxed {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 // A new instance holding `value`; nullptr with the exception set.

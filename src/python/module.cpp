@@ -17,20 +17,11 @@ namespace {
 // Registration order of the classes. Engine is registered last, after
 // KernelMetadata.
 ClassSlot* const CLASSES[] = {
-    &instant_class,
-    &geodetic_observer_class,
-    &house_system_class,
-    &house_cusps_class,
-    &horizon_event_kind_class,
-    &rise_set_transit_class,
-    &horizon_event_class,
-    &season_event_class,
-    &lunation_event_class,
-    &sidereal_mode_class,
-    &position_options_class,
-    &position_class,
-    &date_range_class,
-    &kernel_metadata_class,
+    &instant_class,       &geodetic_observer_class,  &house_system_class,
+    &house_cusps_class,   &horizon_event_kind_class, &rise_set_transit_class,
+    &horizon_event_class, &season_event_class,       &lunation_event_class,
+    &sidereal_mode_class, &position_options_class,   &position_class,
+    &date_range_class,    &kernel_metadata_class,
     // Engine goes here.
 };
 
@@ -114,6 +105,4 @@ PyModuleDef tarvex_module = {
 
 }  // namespace tarvex::python
 
-PyMODINIT_FUNC PyInit_tarvex(void) {
-  return PyModuleDef_Init(&tarvex::python::tarvex_module);
-}
+PyMODINIT_FUNC PyInit_tarvex(void) { return PyModuleDef_Init(&tarvex::python::tarvex_module); }

@@ -52,12 +52,11 @@ PyObject* cusps_float(PyObject* self) {
 PyGetSetDef CUSPS_GETSET[] = {
     {"system", getter_entry<cusps_system>, nullptr, nullptr, nullptr},
     {"cusp_ecliptic_longitude_deg", getter_entry<cusps_longitudes>, nullptr, nullptr, nullptr},
-    {"ascendant_deg", getter_entry<cusps_float<&core::HouseCusps::ascendant_deg>>, nullptr,
-     nullptr, nullptr},
-    {"midheaven_deg", getter_entry<cusps_float<&core::HouseCusps::midheaven_deg>>, nullptr,
-     nullptr, nullptr},
-    {"ramc_deg", getter_entry<cusps_float<&core::HouseCusps::ramc_deg>>, nullptr, nullptr,
+    {"ascendant_deg", getter_entry<cusps_float<&core::HouseCusps::ascendant_deg>>, nullptr, nullptr,
      nullptr},
+    {"midheaven_deg", getter_entry<cusps_float<&core::HouseCusps::midheaven_deg>>, nullptr, nullptr,
+     nullptr},
+    {"ramc_deg", getter_entry<cusps_float<&core::HouseCusps::ramc_deg>>, nullptr, nullptr, nullptr},
     {"local_sidereal_time_deg",
      getter_entry<cusps_float<&core::HouseCusps::local_sidereal_time_deg>>, nullptr, nullptr,
      nullptr},
@@ -158,7 +157,9 @@ PyObject* event_repr(PyObject* self) {
 }
 
 PyObject* event_kind(PyObject* self) { return new_horizon_event_kind(event_value(self).kind); }
-PyObject* event_time(PyObject* self) { return PyFloat_FromDouble(event_value(self).ut1_julian_day); }
+PyObject* event_time(PyObject* self) {
+  return PyFloat_FromDouble(event_value(self).ut1_julian_day);
+}
 
 PyGetSetDef EVENT_GETSET[] = {
     {"kind", getter_entry<event_kind>, nullptr, nullptr, nullptr},

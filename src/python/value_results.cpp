@@ -90,9 +90,13 @@ PyObject* range_repr(PyObject* self) {
   return text_object(text);
 }
 
-PyObject* range_start(PyObject* self) { return PyFloat_FromDouble(range_value(self).start_julian_day); }
+PyObject* range_start(PyObject* self) {
+  return PyFloat_FromDouble(range_value(self).start_julian_day);
+}
 PyObject* range_end(PyObject* self) { return PyFloat_FromDouble(range_value(self).end_julian_day); }
-PyObject* range_scale(PyObject* self) { return new_text(canonical_name(range_value(self).time_scale)); }
+PyObject* range_scale(PyObject* self) {
+  return new_text(canonical_name(range_value(self).time_scale));
+}
 
 PyGetSetDef RANGE_GETSET[] = {
     {"start_julian_day", getter_entry<range_start>, nullptr, nullptr, nullptr},
@@ -187,7 +191,9 @@ PyObject* metadata_as_dict(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* metadata_engine_version(PyObject* self) {
   return new_text(metadata_value(self).engine_version);
 }
-PyObject* metadata_kernel_name(PyObject* self) { return new_text(metadata_value(self).kernel_name); }
+PyObject* metadata_kernel_name(PyObject* self) {
+  return new_text(metadata_value(self).kernel_name);
+}
 PyObject* metadata_kernel_sha256(PyObject* self) {
   return new_text(metadata_value(self).kernel_sha256);
 }

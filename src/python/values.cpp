@@ -50,10 +50,10 @@ constexpr Signature SCALE_SIGNATURES[] = {
 };
 
 template <core::TimeScale Scale>
-PyObject* instant_in_scale(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
+PyObject* instant_in_scale(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Bound bound;
-  if (!bind(SCALE_SIGNATURES[static_cast<std::size_t>(Scale)], args, nargs, kwnames, bound)) return nullptr;
+  if (!bind(SCALE_SIGNATURES[static_cast<std::size_t>(Scale)], args, nargs, kwnames, bound))
+    return nullptr;
   double julian_day = 0.0;
   if (!to_float(bound[0], "julian_day", julian_day)) return nullptr;
   return checked_instant(julian_day, Scale);
@@ -354,8 +354,7 @@ bool to_instant(PyObject* value, std::string_view parameter, core::Instant& out)
   return true;
 }
 
-bool to_instant_list(PyObject* value, std::string_view parameter,
-                     std::vector<core::Instant>& out) {
+bool to_instant_list(PyObject* value, std::string_view parameter, std::vector<core::Instant>& out) {
   out.clear();
   return for_each_item(value, parameter, "Instant", [&](PyObject* item) {
     if (!is_instant(item)) {
@@ -403,8 +402,7 @@ const core::PositionOptions& position_options_value(PyObject* options) noexcept 
 PyObject* new_position_options(const core::PositionOptions& options) {
   return box(position_options_class.type, options);
 }
-bool to_position_options(PyObject* value, std::string_view parameter,
-                         core::PositionOptions& out) {
+bool to_position_options(PyObject* value, std::string_view parameter, core::PositionOptions& out) {
   if (!check_instance(value, parameter, position_options_class.type, "PositionOptions")) {
     return false;
   }

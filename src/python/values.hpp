@@ -37,8 +37,7 @@ bool to_instant_list(PyObject* value, std::string_view parameter, std::vector<co
 bool is_geodetic_observer(PyObject* object) noexcept;
 const core::GeodeticObserver& geodetic_observer_value(PyObject* observer) noexcept;
 PyObject* new_geodetic_observer(const core::GeodeticObserver& observer);
-bool to_geodetic_observer(PyObject* value, std::string_view parameter,
-                          core::GeodeticObserver& out);
+bool to_geodetic_observer(PyObject* value, std::string_view parameter, core::GeodeticObserver& out);
 // For parameters whose default is None: nullptr (omitted) gives std::nullopt.
 bool to_optional_geodetic_observer(PyObject* value, std::string_view parameter,
                                    std::optional<core::GeodeticObserver>& out);
@@ -47,8 +46,7 @@ bool to_optional_geodetic_observer(PyObject* value, std::string_view parameter,
 bool is_position_options(PyObject* object) noexcept;
 const core::PositionOptions& position_options_value(PyObject* options) noexcept;
 PyObject* new_position_options(const core::PositionOptions& options);
-bool to_position_options(PyObject* value, std::string_view parameter,
-                         core::PositionOptions& out);
+bool to_position_options(PyObject* value, std::string_view parameter, core::PositionOptions& out);
 
 // The builder behind geometric() and apparent(): origin with the observer
 // rules, then the coordinate system; geometric is J2000 with `apparent`

@@ -2,6 +2,9 @@
 read exactly like the interpreter's for a Python function of the same
 parameters, and conversion failures carry a note naming the parameter."""
 
+import collections.abc
+import pathlib
+
 import numpy
 import pytest
 
@@ -161,3 +164,42 @@ def test_text_refuses_lone_surrogates_with_the_note():
     with pytest.raises(UnicodeEncodeError) as info:
         tarvex.Instant(1.0, "\ud800")
     assert info.value.__notes__ == ["while processing 'time_scale'"]
+
+
+HAS_ENGINE = hasattr(tarvex, "Engine")
+KERNEL = pathlib.Path(__file__).resolve().parents[2].parent / "shared" / "data" / "de405s.bsp"
+KERNEL_SHA256 = "cf6891c44de2e58a73fdd2e1e0fc865f517246deed4198774e627684e4aa8e9b"
+
+
+@pytest.mark.skipif(not HAS_ENGINE, reason="the list converters serve Engine.positions")
+def test_list_parameters():
+    engine = tarvex.Engine(str(KERNEL), KERNEL_SHA256)
+    options = tarvex.geometric()
+    instant = tarvex.Instant(2451545.0)
+
+    class Bodies(collections.abc.Sequence):
+        def __len__(self):
+            return 1
+
+        def __getitem__(self, index):
+            if index:
+                raise IndexError(index)
+            return "sun"
+
+    assert engine.positions(("sun", "moon"), [instant] * 3, options).shape == (3, 2, 4)
+    assert engine.positions(Bodies(), (instant,), options).shape == (1, 1, 4)
+    assert engine.positions([], [instant], options).shape == (1, 0, 4)
+    cases = [
+        ("sun", [instant], "a single 'str' is not accepted as a sequence of 'str'", "bodies"),
+        (["sun", 1], [instant], "'int' object is not an instance of 'str'", "bodies"),
+        (5, [instant], "'int' object is not an instance of 'Sequence'", "bodies"),
+        ({"sun": 1}, [instant], "'dict' object is not an instance of 'Sequence'", "bodies"),
+        (["sun"], [instant, 2451545.0], "'float' object is not an instance of 'Instant'",
+         "instants"),
+        (["sun"], 2451545.0, "'float' object is not an instance of 'Sequence'", "instants"),
+    ]
+    for bodies, instants, text, parameter in cases:
+        with pytest.raises(TypeError) as info:
+            engine.positions(bodies, instants, options)
+        assert str(info.value) == text
+        assert info.value.__notes__ == [f"while processing '{parameter}'"]
