@@ -7,11 +7,15 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/backend.hpp"
 #include "core/errors.hpp"
 #include "core/types.hpp"
+#include "spk/engine_time.hpp"
 #include "spk/kernel.hpp"
 #include "spk/kernel_list.hpp"
 
@@ -28,7 +32,7 @@ struct SupportedRange {
   bool operator==(const SupportedRange&) const = default;
 };
 
-class SpkEphemeris {
+class SpkEphemeris final : public core::EphemerisBackend {
  public:
   // Opens the primary kernel; the checksum is checked for form after the
   // file itself, and stored in lower case.
@@ -52,14 +56,31 @@ class SpkEphemeris {
   KernelGuard borrow_kernels() const { return kernels_->borrow(); }
   std::optional<KernelGuard> try_borrow_kernels() const { return kernels_->try_borrow(); }
 
+  // Time handling: the optional leap-second kernel and Earth orientation
+  // table, and the conversions of instants (engine_time.hpp).
+  EngineTime& time() noexcept { return time_; }
+  const EngineTime& time() const noexcept { return time_; }
+
+  // One position (pipeline.cpp).
+  std::expected<core::Position, core::EphemerisError> position(core::Body body, const core::Instant& instant,
+                                                               const core::PositionOptions& options) const override;
+  // Many bodies at many instants, instant-major (batch.cpp).
+  std::expected<std::vector<core::Position>, core::EphemerisError> positions(
+      std::span<const core::Body> bodies, std::span<const core::Instant> instants,
+      const core::PositionOptions& options) const override;
+
  private:
   SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range, std::unique_ptr<KernelCell> kernels)
-      : metadata_(std::move(metadata)), range_(range), kernels_(std::move(kernels)) {}
+      : metadata_(std::move(metadata)),
+        range_(range),
+        kernels_(std::move(kernels)),
+        time_(range.start_julian_day, range.end_julian_day) {}
 
   core::EphemerisMetadata metadata_;
   SupportedRange range_;
   // Behind a pointer so that a guard stays valid when the store is moved.
   std::unique_ptr<KernelCell> kernels_;
+  EngineTime time_;
 };
 
 }  // namespace tarvex::spk
