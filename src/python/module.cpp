@@ -3,6 +3,7 @@
 // constants, in the order users see them listed.
 #include "core/horizon.hpp"
 #include "core/types.hpp"
+#include "python/engine.hpp"
 #include "python/enums.hpp"
 #include "python/errors.hpp"
 #include "python/handle.hpp"
@@ -21,13 +22,12 @@ ClassSlot* const CLASSES[] = {
     &house_cusps_class,   &horizon_event_kind_class, &rise_set_transit_class,
     &horizon_event_class, &season_event_class,       &lunation_event_class,
     &sidereal_mode_class, &position_options_class,   &position_class,
-    &date_range_class,    &kernel_metadata_class,
-    // Engine goes here.
+    &date_range_class,    &kernel_metadata_class,    &engine_class,
 };
 
 // Registration order of the functions; `open` comes first, before geometric.
 PyMethodDef* const FUNCTIONS[] = {
-    // open goes here.
+    &open_function,
     &geometric_function,
     &apparent_function,
     &house_cusps_function,
@@ -46,6 +46,7 @@ constexpr Constant CONSTANTS[] = {
 
 // The first failure ends the step; what was added before it stays.
 int register_all(PyObject* module) {
+  prepare_engine_class();
   for (ClassSlot* slot : CLASSES) {
     PyTypeObject* type = ensure_class(*slot);
     if (type == nullptr) return -1;

@@ -1,0 +1,111 @@
+// The NumPy array of Engine.positions. This is the only file that touches
+// NumPy's C API, so its function table stays private to this translation
+// unit (no PY_ARRAY_UNIQUE_SYMBOL). The table is imported at the first batch,
+// not at module import, so that `import tarvex` does not pull in NumPy.
+#include "python/engine.hpp"
+
+// Built against NumPy 2 headers, targeting the oldest NumPy the package
+// supports, so one binary runs with NumPy 1.x and 2.x.
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#define NPY_TARGET_VERSION NPY_1_23_API_VERSION
+#include <numpy/arrayobject.h>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "python/errors.hpp"
+
+namespace tarvex::python {
+
+namespace {
+
+constexpr std::size_t COLUMNS = 4;
+
+// Owns the float buffer of one array (set as the array's base). The buffer
+// comes from PyMem_RawMalloc so that tracemalloc accounts for it.
+struct BatchBuffer {
+  PyObject_HEAD double* data;
+};
+
+void batch_buffer_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  PyMem_RawFree(reinterpret_cast<BatchBuffer*>(self)->data);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot BATCH_BUFFER_SLOTS[] = {
+    {Py_tp_doc, const_cast<char*>("Float buffer of a batch positions array.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(batch_buffer_dealloc)},
+    {0, nullptr},
+};
+
+// Private: created on first need and never registered in the module.
+PyType_Spec BATCH_BUFFER_SPEC = {
+    .name = "tarvex._BatchBuffer",
+    .basicsize = sizeof(BatchBuffer),
+    .itemsize = 0,
+    .flags = RESULT_CLASS_FLAGS,
+    .slots = BATCH_BUFFER_SLOTS,
+};
+
+ClassSlot batch_buffer_class{&BATCH_BUFFER_SPEC};
+
+// A holder with an owned buffer of `count` doubles (at least one, so that
+// an empty batch still has a valid data pointer).
+Ref new_batch_buffer(std::size_t count) {
+  PyTypeObject* type = ensure_class(batch_buffer_class);
+  if (type == nullptr) return {};
+  Ref holder = Ref::steal(type->tp_alloc(type, 0));
+  if (!holder) return {};
+  auto* buffer = reinterpret_cast<BatchBuffer*>(holder.get());
+  buffer->data = static_cast<double*>(PyMem_RawMalloc(std::max<std::size_t>(count, 1) * sizeof(double)));
+  if (buffer->data == nullptr) {
+    PyErr_NoMemory();
+    return {};
+  }
+  return holder;
+}
+
+}  // namespace
+
+PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
+                          std::size_t n_bodies) {
+  if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+  // The engine guards N x B against overflow; the x4 of the columns and the
+  // byte size are checked here.
+  constexpr std::size_t LIMIT = static_cast<std::size_t>(std::numeric_limits<npy_intp>::max());
+  if (positions.size() > LIMIT / (COLUMNS * sizeof(double))) return PyErr_NoMemory();
+  const bool fits = n_bodies == 0 ? positions.empty()
+                                   : n_instants <= positions.size() / n_bodies &&
+                                         n_instants * n_bodies == positions.size();
+  if (!fits) {
+    return type_error("batch array shape error: " + std::to_string(positions.size() * COLUMNS) +
+                      " values do not fit shape (" + std::to_string(n_instants) + ", " +
+                      std::to_string(n_bodies) + ", 4)");
+  }
+
+  Ref holder = new_batch_buffer(positions.size() * COLUMNS);
+  if (!holder) return nullptr;
+  double* data = reinterpret_cast<BatchBuffer*>(holder.get())->data;
+  for (const core::Position& position : positions) {
+    *data++ = position.longitude_deg;
+    *data++ = position.latitude_deg;
+    *data++ = position.distance_au;
+    *data++ = position.longitude_speed_deg_per_day;
+  }
+
+  npy_intp shape[3] = {static_cast<npy_intp>(n_instants), static_cast<npy_intp>(n_bodies),
+                       static_cast<npy_intp>(COLUMNS)};
+  Ref array = Ref::steal(PyArray_SimpleNewFromData(
+      3, shape, NPY_FLOAT64, reinterpret_cast<BatchBuffer*>(holder.get())->data));
+  if (!array) return nullptr;
+  // Steals the holder's reference, also on failure.
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), holder.release()) < 0) {
+    return nullptr;
+  }
+  return array.release();
+}
+
+}  // namespace tarvex::python

@@ -1,0 +1,429 @@
+// Engine and open(): opening the store with its optional time kernels,
+// attaching further files, single and batch positions, and the engine's
+// thread binding and borrow state.
+#include "python/engine.hpp"
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/checksum.hpp"
+#include "core/format.hpp"
+#include "core/path_name.hpp"
+#include "python/binder.hpp"
+#include "python/convert.hpp"
+#include "python/engine_events.hpp"
+#include "python/errors.hpp"
+#include "python/values.hpp"
+#include "spk/kernel.hpp"
+#include "time/eop.hpp"
+#include "time/leap_seconds.hpp"
+
+namespace tarvex::python {
+
+namespace {
+
+constexpr std::string_view SENT_TO_ANOTHER_THREAD =
+    "tarvex::PyEngine is unsendable, but sent to another thread";
+constexpr const char* DROPPED_ON_ANOTHER_THREAD =
+    "tarvex::PyEngine is unsendable, but is being dropped on another thread";
+
+PyEngine& as_engine(PyObject* self) noexcept { return *reinterpret_cast<PyEngine*>(self); }
+
+PyObject* none() { Py_RETURN_NONE; }
+
+// ------------------------------------------------------------ opening
+
+constexpr Parameter OPEN_PARAMETERS[] = {
+    {"path"},
+    {"sha256"},
+    {"leap_second_kernel", Default::None},
+    {"leap_second_sha256", Default::None},
+    {"eop", Default::None},
+    {"eop_sha256", Default::None},
+};
+constexpr Signature ENGINE_NEW{"Engine.__new__()", OPEN_PARAMETERS};
+constexpr Signature OPEN{"open()", OPEN_PARAMETERS};
+
+// The constructor's steps after binding: all six texts, the store, then the
+// leap-second pair before the Earth orientation pair, so that a mismatched
+// pair is only reported for a kernel that opened.
+PyObject* open_engine(PyTypeObject* type, const Bound& bound) {
+  std::array<std::string_view, std::size(OPEN_PARAMETERS)> text{};
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    if (bound.given(index) && !to_text(bound[index], OPEN_PARAMETERS[index].name, text[index])) {
+      return nullptr;
+    }
+  }
+  auto store = spk::SpkEphemeris::open(std::string(text[0]), text[1]);
+  if (!store) return map_ephemeris_error(store.error());
+
+  if (bound.given(2) != bound.given(3)) {
+    return value_error("leap_second_kernel and leap_second_sha256 must be supplied together");
+  }
+  if (bound.given(2)) {
+    auto kernel = time::LeapSecondKernel::open(text[2], text[3]);
+    if (!kernel) return value_error(kernel.error().message());
+    store->time().attach_leap_second_kernel(std::move(*kernel));
+  }
+  if (bound.given(4) != bound.given(5)) {
+    return value_error("eop and eop_sha256 must be supplied together");
+  }
+  if (bound.given(4)) {
+    auto table = time::EarthOrientationTable::open(text[4], text[5]);
+    if (!table) return value_error(table.error().message());
+    store->time().attach_eop(std::move(*table));
+  }
+
+  auto owned = std::make_unique<spk::SpkEphemeris>(std::move(*store));
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  PyEngine& engine = as_engine(self);
+  new (&engine.store) std::unique_ptr<spk::SpkEphemeris>(std::move(owned));
+  engine.creator_thread = PyThread_get_thread_ident();
+  new (&engine.borrows) std::atomic<std::int32_t>(0);
+  return self;
+}
+
+PyObject* engine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  Bound bound;
+  if (!bind(ENGINE_NEW, args, kwargs, bound)) return nullptr;
+  return open_engine(type, bound);
+}
+
+PyObject* open_module_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+  Bound bound;
+  if (!bind(OPEN, args, nargs, kwnames, bound)) return nullptr;
+  PyTypeObject* type = ensure_class(engine_class);
+  if (type == nullptr) return nullptr;
+  return open_engine(type, bound);
+}
+
+void engine_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  PyEngine& engine = as_engine(self);
+  if (engine.creator_thread != PyThread_get_thread_ident()) {
+    // The store's files and caches belong to the creator thread; releasing
+    // them here could race with it, so they are leaked and the mistake is
+    // reported without disturbing an exception in flight.
+    PyObject* pending_type = nullptr;
+    PyObject* pending_value = nullptr;
+    PyObject* pending_traceback = nullptr;
+    PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
+    PyErr_SetString(PyExc_RuntimeError, DROPPED_ON_ANOTHER_THREAD);
+    PyErr_WriteUnraisable(nullptr);
+    PyErr_Restore(pending_type, pending_value, pending_traceback);
+    static_cast<void>(engine.store.release());
+  }
+  engine.store.~unique_ptr();
+  engine.borrows.~atomic();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+// ------------------------------------------------------------ attaching
+
+constexpr Parameter PATH_PARAMETERS[] = {{"path"}, {"sha256"}};
+constexpr Signature WITH_LEAP_SECOND_KERNEL{"Engine.with_leap_second_kernel()", PATH_PARAMETERS};
+constexpr Signature WITH_EOP{"Engine.with_eop()", PATH_PARAMETERS};
+constexpr Signature WITH_ADDITIONAL_KERNEL_FILE{"Engine.with_additional_kernel_file()",
+                                                PATH_PARAMETERS};
+constexpr Parameter TIME_KERNEL_PARAMETERS[] = {
+    {"leap_second_kernel"}, {"leap_second_sha256"}, {"eop"}, {"eop_sha256"}};
+constexpr Signature WITH_TIME_KERNELS{"Engine.with_time_kernels()", TIME_KERNEL_PARAMETERS};
+
+// Binding, then the exclusive borrow, then every parameter as text.
+template <std::size_t N>
+std::optional<EngineBorrow> bind_texts(const Signature& signature, PyObject* self,
+                                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                       std::array<std::string_view, N>& text) {
+  Bound bound;
+  if (!bind(signature, args, nargs, kwnames, bound)) return std::nullopt;
+  auto borrow = EngineBorrow::exclusive(self);
+  if (!borrow) return std::nullopt;
+  for (std::size_t index = 0; index < N; ++index) {
+    if (!to_text(bound[index], signature.parameters[index].name, text[index])) return std::nullopt;
+  }
+  return borrow;
+}
+
+PyObject* with_leap_second_kernel(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  std::array<std::string_view, 2> text;
+  auto borrow = bind_texts(WITH_LEAP_SECOND_KERNEL, self, args, nargs, kwnames, text);
+  if (!borrow) return nullptr;
+  auto kernel = time::LeapSecondKernel::open(text[0], text[1]);
+  if (!kernel) return value_error(kernel.error().message());
+  spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  store->time().attach_leap_second_kernel(std::move(*kernel));
+  return none();
+}
+
+PyObject* with_eop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  std::array<std::string_view, 2> text;
+  auto borrow = bind_texts(WITH_EOP, self, args, nargs, kwnames, text);
+  if (!borrow) return nullptr;
+  auto table = time::EarthOrientationTable::open(text[0], text[1]);
+  if (!table) return value_error(table.error().message());
+  spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  store->time().attach_eop(std::move(*table));
+  return none();
+}
+
+PyObject* with_time_kernels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  std::array<std::string_view, 4> text;
+  auto borrow = bind_texts(WITH_TIME_KERNELS, self, args, nargs, kwnames, text);
+  if (!borrow) return nullptr;
+  auto kernel = time::LeapSecondKernel::open(text[0], text[1]);
+  if (!kernel) return value_error(kernel.error().message());
+  auto table = time::EarthOrientationTable::open(text[2], text[3]);
+  if (!table) return value_error(table.error().message());
+  spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  store->time().attach_time_kernels(std::move(*kernel), std::move(*table));
+  return none();
+}
+
+// Checksum and name are judged before the file is touched, and a closed
+// engine only after the file opened. The store is consumed by the
+// attachment: if that fails, the engine has nothing left and stays closed.
+PyObject* with_additional_kernel_file(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
+  std::array<std::string_view, 2> text;
+  auto borrow = bind_texts(WITH_ADDITIONAL_KERNEL_FILE, self, args, nargs, kwnames, text);
+  if (!borrow) return nullptr;
+  const auto [path, sha256] = text;
+  if (!core::normalized_sha256(sha256)) {
+    return value_error("kernel SHA-256 must contain exactly 64 hexadecimal characters");
+  }
+  auto name = core::final_path_component(path);
+  if (!name) return value_error("kernel path has no UTF-8 filename");
+  auto kernel = spk::SpkKernel::open(std::string(path));
+  if (!kernel) return value_error(kernel.error().message());
+  if (borrow->store() == nullptr) return nullptr;
+
+  std::unique_ptr<spk::SpkEphemeris> consumed = std::move(borrow->engine().store);
+  auto attached = spk::SpkEphemeris::with_additional_kernel(
+      std::move(*consumed), std::move(*kernel), std::move(*name), sha256);
+  consumed.reset();
+  if (!attached) return map_ephemeris_error(attached.error());
+  borrow->engine().store = std::make_unique<spk::SpkEphemeris>(std::move(*attached));
+  return none();
+}
+
+// ------------------------------------------------------------ queries
+
+constexpr Parameter POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}};
+constexpr Signature POSITION{"Engine.position()", POSITION_PARAMETERS};
+constexpr Parameter POSITIONS_PARAMETERS[] = {{"bodies"}, {"instants"}, {"options"}};
+constexpr Signature POSITIONS{"Engine.positions()", POSITIONS_PARAMETERS};
+
+PyObject* position(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!bind(POSITION, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  std::string_view body_name;
+  core::Instant instant;
+  core::PositionOptions options;
+  if (!to_text(bound[0], "body", body_name)) return nullptr;
+  if (!to_instant(bound[1], "instant", instant)) return nullptr;
+  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  const auto body = parse_body(body_name);
+  if (!body) return value_error(body.error());
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto result = store->position(*body, instant, options);
+  if (!result) return map_ephemeris_error(result.error());
+  return new_position(*result);
+}
+
+PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!bind(POSITIONS, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  std::vector<std::string> body_names;
+  std::vector<core::Instant> instants;
+  core::PositionOptions options;
+  if (!to_text_list(bound[0], "bodies", body_names)) return nullptr;
+  if (!to_instant_list(bound[1], "instants", instants)) return nullptr;
+  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  std::vector<core::Body> bodies;
+  bodies.reserve(body_names.size());
+  for (const std::string& name : body_names) {
+    const auto body = parse_body(name);
+    if (!body) return value_error(body.error());
+    bodies.push_back(*body);
+  }
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto result = store->positions(bodies, instants, options);
+  if (!result) return map_ephemeris_error(result.error());
+  return new_batch_array(*result, instants.size(), bodies.size());
+}
+
+PyObject* supported_range(PyObject* self) {
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const spk::SupportedRange& range = store->supported_range();
+  return new_date_range(range.start_julian_day, range.end_julian_day, range.time_scale);
+}
+
+PyObject* kernel_metadata(PyObject* self) {
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  return new_kernel_metadata(store->metadata());
+}
+
+PyObject* engine_repr(PyObject* self) {
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  std::string text = "Engine(kernel_name=";
+  core::append_quoted_text(text, store->metadata().kernel_name);
+  text += ", kernel_sha256=";
+  core::append_quoted_text(text, store->metadata().kernel_sha256);
+  text += ')';
+  return new_text(text);
+}
+
+// ------------------------------------------------------------ the class
+
+constexpr int METHOD = METH_FASTCALL | METH_KEYWORDS;
+
+constexpr char OPEN_DOC[] =
+    "open(path, sha256, leap_second_kernel=None, leap_second_sha256=None, eop=None, "
+    "eop_sha256=None)\n--\n\n"
+    "Opens an SPK/BSP kernel. `sha256` is the caller-verified 64-hex checksum.\n\n"
+    "Pass `leap_second_kernel` / `leap_second_sha256` for UTC, and `eop` /\n"
+    "`eop_sha256` as well for UT1 and topocentric polar motion. The same files\n"
+    "can be attached later with [`PyEngine::with_time_kernels`].";
+
+// Engine's own methods; the event methods are appended behind them.
+const PyMethodDef OWN_METHODS[] = {
+    {"with_leap_second_kernel", as_cfunction<with_leap_second_kernel>(), METHOD,
+     "with_leap_second_kernel($self, path, sha256)\n--\n\n"
+     "Attach a NAIF leap-second kernel so UTC (and UT1 with EOP) convert."},
+    {"with_eop", as_cfunction<with_eop>(), METHOD,
+     "with_eop($self, path, sha256)\n--\n\n"
+     "Attach an IERS EOP 20 C04 table for UT1 and polar motion."},
+    {"with_time_kernels", as_cfunction<with_time_kernels>(), METHOD,
+     "with_time_kernels($self, leap_second_kernel, leap_second_sha256, eop, eop_sha256)\n--\n\n"
+     "Attach both an LSK and an EOP table."},
+    {"with_additional_kernel_file", as_cfunction<with_additional_kernel_file>(), METHOD,
+     "with_additional_kernel_file($self, path, sha256)\n--\n\n"
+     "Attach an extra planet-center SPK. The primary kernel still wins for\n"
+     "any body and epoch it already covers. `sha256` is caller-verified."},
+    {"position", as_cfunction<position>(), METHOD,
+     "position($self, body, instant, options)\n--\n\n"
+     "One spherical position for a named body."},
+    {"positions", as_cfunction<positions>(), METHOD,
+     "positions($self, bodies, instants, options)\n--\n\n"
+     "Batch positions as a `NumPy` array of shape `(n_instants, n_bodies, 4)`.\n\n"
+     "Columns are longitude (deg), latitude (deg), distance (au), and\n"
+     "longitude speed (deg/day). Layout is instant-major, matching\n"
+     "`EphemerisBackend::positions`."},
+};
+
+// Room for Engine's own methods, the event methods and the sentinel.
+constexpr std::size_t METHOD_CAPACITY = 24;
+PyMethodDef ENGINE_METHODS[METHOD_CAPACITY] = {};
+
+PyGetSetDef ENGINE_GETSET[] = {
+    {"supported_range", getter_entry<supported_range>, nullptr, nullptr, nullptr},
+    {"kernel_metadata", getter_entry<kernel_metadata>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot ENGINE_SLOTS[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Engine(path, sha256, leap_second_kernel=None, leap_second_sha256=None, "
+                    "eop=None, eop_sha256=None)\n--\n\n"
+                    "Open SPK kernel and evaluate geometric or apparent spherical positions.")},
+    {Py_tp_new, slot_function(new_entry<engine_new>)},
+    {Py_tp_dealloc, slot_function(engine_dealloc)},
+    {Py_tp_repr, slot_function(unary_entry<engine_repr>)},
+    {Py_tp_methods, ENGINE_METHODS},
+    {Py_tp_getset, ENGINE_GETSET},
+    {0, nullptr},
+};
+
+PyType_Spec ENGINE_SPEC = {
+    .name = "tarvex.Engine",
+    .basicsize = sizeof(PyEngine),
+    .itemsize = 0,
+    .flags = CLASS_FLAGS,
+    .slots = ENGINE_SLOTS,
+};
+
+}  // namespace
+
+ClassSlot engine_class{&ENGINE_SPEC};
+
+PyMethodDef open_function = {"open", as_cfunction<open_module_function>(), METHOD, OPEN_DOC};
+
+void prepare_engine_class() {
+  if (ENGINE_METHODS[0].ml_name != nullptr) return;  // a later import
+  std::size_t count = 0;
+  for (const PyMethodDef& method : OWN_METHODS) ENGINE_METHODS[count++] = method;
+  for (const PyMethodDef* method = ENGINE_EVENT_METHODS; method->ml_name != nullptr; ++method) {
+    // One slot stays free for the sentinel.
+    if (count + 1 >= METHOD_CAPACITY) throw std::logic_error("Engine method table is full");
+    ENGINE_METHODS[count++] = *method;
+  }
+}
+
+std::optional<EngineBorrow> EngineBorrow::acquire(PyObject* self, BorrowKind kind) {
+  PyEngine& engine = as_engine(self);
+  if (engine.creator_thread != PyThread_get_thread_ident()) {
+    raise_panic(SENT_TO_ANOTHER_THREAD);
+    return std::nullopt;
+  }
+  const std::int32_t borrows = engine.borrows.load(std::memory_order_relaxed);
+  if (kind == BorrowKind::Shared) {
+    if (borrows == EXCLUSIVE_BORROW) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      return std::nullopt;
+    }
+    engine.borrows.store(borrows + 1, std::memory_order_relaxed);
+  } else {
+    if (borrows != 0) {
+      PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+      return std::nullopt;
+    }
+    engine.borrows.store(EXCLUSIVE_BORROW, std::memory_order_relaxed);
+  }
+  return EngineBorrow(&engine, kind);
+}
+
+EngineBorrow::~EngineBorrow() {
+  if (engine_ == nullptr) return;
+  if (kind_ == BorrowKind::Exclusive) {
+    engine_->borrows.store(0, std::memory_order_relaxed);
+  } else {
+    engine_->borrows.store(engine_->borrows.load(std::memory_order_relaxed) - 1,
+                           std::memory_order_relaxed);
+  }
+}
+
+spk::SpkEphemeris* EngineBorrow::store() const {
+  spk::SpkEphemeris* store = engine_->store.get();
+  if (store == nullptr) value_error("engine is closed");
+  return store;
+}
+
+}  // namespace tarvex::python

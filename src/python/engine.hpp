@@ -1,0 +1,99 @@
+// Engine (native PyEngine): the Python handle of one SpkEphemeris store.
+// An Engine is bound to the thread that created it and carries a borrow
+// state; every method, attribute and the repr goes through EngineBorrow,
+// which checks the thread first and then takes the borrow, before any
+// argument conversion. The event methods live in engine_events.cpp and use
+// the same guard.
+//
+// Typical query method:
+//
+//   Bound bound;
+//   if (!bind(SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+//   auto borrow = EngineBorrow::shared(self);
+//   if (!borrow) return nullptr;
+//   ... convert the arguments, parse names ...
+//   spk::SpkEphemeris* store = borrow->store();
+//   if (store == nullptr) return nullptr;  // "engine is closed" is set
+//   auto result = store->position(...);
+//   if (!result) return map_ephemeris_error(result.error());
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/types.hpp"
+#include "python/heap_type.hpp"
+#include "spk/ephemeris.hpp"
+
+namespace tarvex::python {
+
+extern ClassSlot engine_class;
+extern PyMethodDef open_function;
+
+// Appends the event methods (engine_events.cpp) to Engine's own method
+// table. Called by the module's execution step before the class is
+// created: the tables of two files can only be joined once both are
+// initialised.
+void prepare_engine_class();
+
+// The instance layout. `store` is empty once the engine is closed (a failed
+// additional-kernel attachment); the borrow count is >0 for shared borrows
+// and EXCLUSIVE_BORROW while a with_* method runs.
+struct PyEngine {
+  PyObject_HEAD std::unique_ptr<spk::SpkEphemeris> store;
+  unsigned long creator_thread;
+  // Only the creator thread ever reaches the count (the thread check comes
+  // first), so relaxed loads and stores suffice.
+  std::atomic<std::int32_t> borrows;
+};
+
+inline constexpr std::int32_t EXCLUSIVE_BORROW = -1;
+
+enum class BorrowKind : std::uint8_t { Shared, Exclusive };
+
+// Thread check plus borrow, released when the guard goes. Acquiring fails
+// with PanicException on a foreign thread and RuntimeError "Already mutably
+// borrowed" / "Already borrowed" on a conflicting borrow.
+class EngineBorrow {
+ public:
+  // `self` must be an Engine (the method tables guarantee it).
+  static std::optional<EngineBorrow> acquire(PyObject* self, BorrowKind kind);
+  static std::optional<EngineBorrow> shared(PyObject* self) {
+    return acquire(self, BorrowKind::Shared);
+  }
+  static std::optional<EngineBorrow> exclusive(PyObject* self) {
+    return acquire(self, BorrowKind::Exclusive);
+  }
+
+  EngineBorrow(EngineBorrow&& other) noexcept
+      : engine_(std::exchange(other.engine_, nullptr)), kind_(other.kind_) {}
+  EngineBorrow(const EngineBorrow&) = delete;
+  EngineBorrow& operator=(const EngineBorrow&) = delete;
+  EngineBorrow& operator=(EngineBorrow&&) = delete;
+  ~EngineBorrow();
+
+  // The store, or nullptr with ValueError "engine is closed" set. Call it
+  // after every conversion, immediately before the engine operation.
+  spk::SpkEphemeris* store() const;
+  PyEngine& engine() const noexcept { return *engine_; }
+
+ private:
+  EngineBorrow(PyEngine* engine, BorrowKind kind) noexcept : engine_(engine), kind_(kind) {}
+  PyEngine* engine_;
+  BorrowKind kind_;
+};
+
+// The NumPy part of Engine.positions (batch_array.cpp): a new float64 array
+// of shape (n_instants, n_bodies, 4) from the instant-major positions; the
+// array owns its buffer through a private holder. TypeError "batch array
+// shape error: ..." when the count does not fit the shape.
+PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
+                          std::size_t n_bodies);
+
+}  // namespace tarvex::python
