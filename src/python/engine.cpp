@@ -116,7 +116,8 @@ void engine_dealloc(PyObject* self) noexcept {
     PyObject* pending_traceback = nullptr;
     PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
     PyErr_SetString(PyExc_RuntimeError, DROPPED_ON_ANOTHER_THREAD);
-    PyErr_WriteUnraisable(nullptr);
+    // The class, not the instance: the instance's repr would fail here.
+    PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(type));
     PyErr_Restore(pending_type, pending_value, pending_traceback);
     static_cast<void>(engine.store.release());
   }
