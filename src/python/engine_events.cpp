@@ -1,12 +1,183 @@
 // Engine's event and sidereal methods (rise_set_transit, next_horizon_event,
-// next_season_event, next_lunation, sidereal_position).
+// next_season_event, next_lunation, sidereal_position). Each is a query:
+// bind, thread check and shared borrow, parameter conversion in order, name
+// conversions, closed check, then one engine operation whose error becomes
+// ValueError with its text.
 #include "python/engine_events.hpp"
 
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "python/binder.hpp"
+#include "python/convert.hpp"
 #include "python/engine.hpp"
+#include "python/errors.hpp"
+#include "python/results.hpp"
+#include "python/values.hpp"
+#include "spk/horizon_events.hpp"
+#include "spk/search.hpp"
 
 namespace tarvex::python {
+namespace {
+
+constexpr Parameter RISE_SET_TRANSIT_PARAMETERS[] = {
+    {"body"}, {"observer"}, {"around"}, {"altitude_deg"}};
+constexpr Signature RISE_SET_TRANSIT{"Engine.rise_set_transit()", RISE_SET_TRANSIT_PARAMETERS};
+constexpr Parameter NEXT_HORIZON_EVENT_PARAMETERS[] = {
+    {"body"}, {"observer"}, {"after"}, {"kind"}, {"altitude_deg"}};
+constexpr Signature NEXT_HORIZON_EVENT{"Engine.next_horizon_event()",
+                                       NEXT_HORIZON_EVENT_PARAMETERS};
+constexpr Parameter SEARCH_PARAMETERS[] = {{"after"}, {"kind"}};
+constexpr Signature NEXT_SEASON_EVENT{"Engine.next_season_event()", SEARCH_PARAMETERS};
+constexpr Signature NEXT_LUNATION{"Engine.next_lunation()", SEARCH_PARAMETERS};
+constexpr Parameter SIDEREAL_POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}, {"mode"}};
+constexpr Signature SIDEREAL_POSITION{"Engine.sidereal_position()", SIDEREAL_POSITION_PARAMETERS};
+
+// A name-like argument through extract_name and then its vocabulary's
+// parser; std::nullopt with ValueError set on either failure.
+template <class Parser>
+auto parse_name_like(PyObject* value, Parser parser)
+    -> std::optional<typename decltype(parser(std::string_view{}))::value_type> {
+  const std::optional<std::string> name = extract_name(value);
+  if (!name) return std::nullopt;
+  auto parsed = parser(*name);
+  if (!parsed) {
+    value_error(parsed.error());
+    return std::nullopt;
+  }
+  return *parsed;
+}
+
+PyObject* rise_set_transit(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  Bound bound;
+  if (!bind(RISE_SET_TRANSIT, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  std::string_view body_name;
+  core::GeodeticObserver observer;
+  core::Instant around;
+  double altitude_deg = 0.0;
+  if (!to_text(bound[0], "body", body_name)) return nullptr;
+  if (!to_geodetic_observer(bound[1], "observer", observer)) return nullptr;
+  if (!to_instant(bound[2], "around", around)) return nullptr;
+  if (!to_float(bound[3], "altitude_deg", altitude_deg)) return nullptr;
+  const auto body = parse_body(body_name);
+  if (!body) return value_error(body.error());
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto day = spk::rise_set_transit(*store, *body, observer, around, altitude_deg);
+  if (!day) return map_ephemeris_error(day.error());
+  return new_rise_set_transit(day->transit_ut1_julian_day, day->rise_ut1_julian_day,
+                              day->set_ut1_julian_day);
+}
+
+PyObject* next_horizon_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  Bound bound;
+  if (!bind(NEXT_HORIZON_EVENT, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  std::string_view body_name;
+  core::GeodeticObserver observer;
+  core::Instant after;
+  double altitude_deg = 0.0;
+  if (!to_text(bound[0], "body", body_name)) return nullptr;
+  if (!to_geodetic_observer(bound[1], "observer", observer)) return nullptr;
+  if (!to_instant(bound[2], "after", after)) return nullptr;
+  // `kind` is name-like: any object here, read by extract_name below.
+  if (!to_float(bound[4], "altitude_deg", altitude_deg)) return nullptr;
+  const auto body = parse_body(body_name);
+  if (!body) return value_error(body.error());
+  const auto kind = parse_name_like(bound[3], parse_horizon_event_kind);
+  if (!kind) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto event = spk::next_horizon_event(*store, *body, observer, after, *kind, altitude_deg);
+  if (!event) return map_ephemeris_error(event.error());
+  return new_horizon_event(event->ut1_julian_day, event->kind);
+}
+
+PyObject* next_season_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  Bound bound;
+  if (!bind(NEXT_SEASON_EVENT, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  core::Instant after;
+  if (!to_instant(bound[0], "after", after)) return nullptr;
+  const auto kind = parse_name_like(bound[1], parse_season_event);
+  if (!kind) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto event =
+      spk::next_sun_longitude(*store, after, target_longitude_deg(*kind), SEASON_RETRY_PERIOD_DAYS);
+  if (!event) return map_ephemeris_error(event.error());
+  return new_instant(*event);
+}
+
+PyObject* next_lunation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  Bound bound;
+  if (!bind(NEXT_LUNATION, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  core::Instant after;
+  if (!to_instant(bound[0], "after", after)) return nullptr;
+  const auto kind = parse_name_like(bound[1], parse_lunation_event);
+  if (!kind) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto event = spk::next_sun_moon_elongation(*store, after, target_elongation_deg(*kind),
+                                                   LUNATION_RETRY_PERIOD_DAYS);
+  if (!event) return map_ephemeris_error(event.error());
+  return new_instant(*event);
+}
+
+PyObject* sidereal_position(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  Bound bound;
+  if (!bind(SIDEREAL_POSITION, args, nargs, kwnames, bound)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  std::string_view body_name;
+  core::Instant instant;
+  core::PositionOptions options;
+  if (!to_text(bound[0], "body", body_name)) return nullptr;
+  if (!to_instant(bound[1], "instant", instant)) return nullptr;
+  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  const auto body = parse_body(body_name);
+  if (!body) return value_error(body.error());
+  const auto mode = parse_name_like(bound[3], parse_sidereal_mode);
+  if (!mode) return nullptr;
+  const spk::SpkEphemeris* store = borrow->store();
+  if (store == nullptr) return nullptr;
+  const auto position = spk::sidereal_position(*store, *body, instant, options, *mode);
+  if (!position) return map_ephemeris_error(position.error());
+  return new_position(*position);
+}
+
+constexpr int METHOD = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace
 
 PyMethodDef ENGINE_EVENT_METHODS[] = {
+    {"rise_set_transit", as_cfunction<rise_set_transit>(), METHOD,
+     "rise_set_transit($self, body, observer, around, altitude_deg)\n--\n\n"
+     "Same-day Sun or Moon rise, set, and meridian transit (UT1 Julian days)."},
+    {"next_horizon_event", as_cfunction<next_horizon_event>(), METHOD,
+     "next_horizon_event($self, body, observer, after, kind, altitude_deg)\n--\n\n"
+     "Next Sun or Moon rise, set, or transit strictly after `after`."},
+    {"next_season_event", as_cfunction<next_season_event>(), METHOD,
+     "next_season_event($self, after, kind)\n--\n\n"
+     "Next equinox or solstice after `after`. Returned instant is TT."},
+    {"next_lunation", as_cfunction<next_lunation>(), METHOD,
+     "next_lunation($self, after, kind)\n--\n\n"
+     "Next new or full Moon after `after`. Returned instant is TT."},
+    {"sidereal_position", as_cfunction<sidereal_position>(), METHOD,
+     "sidereal_position($self, body, instant, options, mode)\n--\n\n"
+     "Ecliptic of-date position with Lahiri or Fagan\u2013Bradley ayanamsha."},
     {nullptr, nullptr, 0, nullptr},
 };
 
