@@ -7,12 +7,20 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 DATA ?= ../shared/data
 JOBS ?= 2
-APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev
+# clang-16 with its runtime libraries builds the libFuzzer targets: clang 14
+# cannot compile std::expected from libstdc++ 12 (see CMakeLists.txt).
+APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev clang-16 libclang-rt-16-dev
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4.6"
 CMAKE = $(VENV)/bin/cmake
 CPP_BUILD := build/cpp
+SAN_BUILD := build/sanitize
+FUZZ_BUILD := build/fuzz
+FUZZ_CXX ?= clang++-16
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := spk leap_seconds eop
+CPP_TEST_ENV = TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference)
 
-.PHONY: test test-cpp test-python install deps refs demo bench clean
+.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench clean
 
 test: install test-cpp test-python
 
@@ -50,8 +58,43 @@ test-cpp: deps refs $(CPP_BUILD)/build.ninja
 	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
 	@for t in core time spk; do \
 	  echo "== test_$$t"; \
-	  TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference) \
-	    $(CPP_BUILD)/test_$$t --gtest_brief=1 || exit 1; \
+	  $(CPP_TEST_ENV) $(CPP_BUILD)/test_$$t --gtest_brief=1 || exit 1; \
+	done
+
+# The C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer over
+# every library; any report ends the run with a non-zero status.
+$(SAN_BUILD)/build.ninja: $(VENV)/.tools CMakeLists.txt
+	$(CMAKE) -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DTARVEX_BUILD_PYTHON=OFF -DTARVEX_BUILD_TESTS=ON -DTARVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+test-sanitize: deps refs $(SAN_BUILD)/build.ninja
+	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
+	@for t in core time spk; do \
+	  echo "== test_$$t (asan, ubsan)"; \
+	  $(CPP_TEST_ENV) UBSAN_OPTIONS=print_stacktrace=1 \
+	    $(SAN_BUILD)/test_$$t --gtest_brief=1 || exit 1; \
+	done
+
+# Each fuzz target for FUZZ_SECONDS seconds on a corpus kept in the build
+# directory, seeded from the shared data and the test DAF writer. Crash,
+# timeout and memory-limit reproducers land in $(FUZZ_BUILD)/artifacts.
+$(FUZZ_BUILD)/build.ninja: $(VENV)/.tools CMakeLists.txt fuzz/CMakeLists.txt
+	$(CMAKE) -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DTARVEX_BUILD_PYTHON=OFF -DTARVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
+	rm -rf $(FUZZ_BUILD)/seeds
+	$(FUZZ_BUILD)/fuzz/make_seeds $(abspath $(DATA)) $(FUZZ_BUILD)/seeds
+	@mkdir -p $(FUZZ_BUILD)/artifacts $(FUZZ_BUILD)/logs
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== fuzz $$t for $(FUZZ_SECONDS) s"; mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  log=$(FUZZ_BUILD)/logs/$$t.log; \
+	  nice -n 10 $(FUZZ_BUILD)/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=1 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/seeds/$$t >$$log 2>&1 \
+	    || { tail -n 80 $$log; echo "fuzz target $$t failed; reproducer in $(FUZZ_BUILD)/artifacts"; exit 1; }; \
+	  grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' $$log; \
 	done
 
 test-python:
