@@ -51,7 +51,7 @@ struct GroupKeyHash {
 };
 
 struct Group {
-  std::size_t kernel_index;
+  std::size_t kernel_index = 0;
   SegmentLoc location;
   std::vector<std::size_t> positions;  // epoch positions in the order added
 };
@@ -102,9 +102,12 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
   std::vector<double> group_epochs;
   std::vector<StateVector> group_states;
 
+  // Groups keep their position lists between passes so that a long chain
+  // does not reallocate them; `active` counts the groups of this pass.
+  std::size_t active = 0;
   for (;;) {
     group_of.clear();
-    groups.clear();
+    active = 0;
     for (std::size_t i = 0; i < n; ++i) {
       const std::int32_t c = current[i];
       if (c == 0) continue;
@@ -113,15 +116,22 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
       auto link = find_link(kernels, c, epochs[i]);
       if (!link) return std::unexpected(std::move(link.error()));
       const GroupKey key{link->kernel_index, link->segment->start_address, link->segment->end_address};
-      const auto [entry, inserted] = group_of.try_emplace(key, groups.size());
-      if (inserted) groups.push_back(Group{link->kernel_index, location_of(*link->segment), {}});
+      const auto [entry, inserted] = group_of.try_emplace(key, active);
+      if (inserted) {
+        if (active == groups.size()) groups.emplace_back();
+        Group& group = groups[active++];
+        group.kernel_index = link->kernel_index;
+        group.location = location_of(*link->segment);
+        group.positions.clear();
+      }
       groups[entry->second].positions.push_back(i);
     }
-    if (groups.empty()) return sums;
+    if (active == 0) return sums;
 
     // Groups are evaluated in the order they were first met, so the error
     // reported for a bad query does not depend on hashing.
-    for (const Group& group : groups) {
+    for (std::size_t g = 0; g < active; ++g) {
+      const Group& group = groups[g];
       if (group.location.data_type != 2) {
         return std::unexpected(SpkError::unsupported_segment_type(group.location.data_type));
       }
