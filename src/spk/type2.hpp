@@ -33,8 +33,8 @@ inline void add_state(StateVector& sum, const StateVector& link) noexcept {
 
 // The validated directory (last four words) of one Type 2 segment.
 struct Type2Directory {
-  double init = 0.0;             // start epoch of record 0, TDB seconds past J2000
-  double interval_length = 0.0;  // seconds
+  double init = 0.0;               // start epoch of record 0, TDB seconds past J2000
+  double interval_length = 0.0;    // seconds
   std::uint32_t record_size = 0;   // RSIZE, words per record
   std::uint32_t record_count = 0;  // N
   bool operator==(const Type2Directory&) const = default;
@@ -44,6 +44,9 @@ struct Type2Directory {
 struct Type2Record {
   std::vector<double> words;
   std::uint32_t record_index = 0;
+  // Whether all 3n coefficients are finite, decided once at load so that
+  // each evaluation need not scan them again.
+  bool coefficients_finite = false;
 };
 
 // What the chain walk knows about the segment it asks to evaluate.
@@ -66,8 +69,9 @@ struct SegmentKey {
 
 struct SegmentKeyHash {
   std::size_t operator()(const SegmentKey& key) const noexcept {
-    const auto packed = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.start_address)) << 32) |
-                        static_cast<std::uint32_t>(key.end_address);
+    const auto packed =
+        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.start_address)) << 32) |
+        static_cast<std::uint32_t>(key.end_address);
     return std::hash<std::uint64_t>{}(packed);
   }
 };
