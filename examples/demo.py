@@ -64,6 +64,12 @@ def open_engine(data):
     return engine
 
 
+def tai_minus_utc(utc_julian_day):
+    """TAI - UTC in seconds over the sample kernel's span (naif0012.tls)."""
+    steps = [(2450630.5, 31), (2451179.5, 32), (2453736.5, 33), (2454832.5, 34)]
+    return max([30] + [seconds for start, seconds in steps if utc_julian_day >= start])
+
+
 def positions_table(engine, when, site):
     geocentric = tarvex.apparent()
     topocentric = tarvex.apparent("topocentric", observer=site)
@@ -80,17 +86,36 @@ def positions_table(engine, when, site):
             left = (f"{zodiac(geo.longitude_deg):>14} {geo.latitude_deg:9.4f} {geo.distance_au:12.8f}"
                     f" {geo.longitude_speed_deg_per_day:10.5f}")
         print(f"{body:<8} {left}   {zodiac(topo.longitude_deg):>14} {topo.latitude_deg:9.4f}")
+    print("(the Earth has no geocentric place; seen from the site it is the direction of its centre)")
+
+
+def batch(engine, when):
+    bodies = ["sun", "moon", "mars"]
+    instants = [tarvex.Instant.utc(when.julian_day + day) for day in range(3)]
+    array = engine.positions(bodies, instants, tarvex.apparent())
+    print(f"\nNumPy batch: array {array.shape} {array.dtype} = (instants, bodies, [λ, β, Δ, dλ/dt])")
+    print(f"  {'UTC':<19}" + "".join(f"{body:>14}" for body in bodies))
+    for instant, row in zip(instants, array):
+        print(f"  {calendar(instant.julian_day):<19}" + "".join(f"{zodiac(lon):>14}" for lon in row[:, 0]))
 
 
 def events(engine, when, site):
-    print("\nNext seasons (TT):")
+    found = []
     for kind in ["march_equinox", "june_solstice", "september_equinox", "december_solstice"]:
-        event = engine.next_season_event(when, kind)
-        print(f"  {kind:<18} {calendar(event.julian_day)}")
-    print("Next lunations (TT):")
+        found.append((kind, lambda kind=kind: engine.next_season_event(when, kind)))
     for kind in ["new_moon", "full_moon"]:
-        event = engine.next_lunation(when, kind)
-        print(f"  {kind:<18} {calendar(event.julian_day)}")
+        found.append((kind, lambda kind=kind: engine.next_lunation(when, kind)))
+    dated, beyond = [], []
+    for kind, search in found:
+        try:
+            dated.append((search().julian_day, kind))
+        except ValueError:  # the next one lies beyond the kernel's range
+            beyond.append(kind)
+    print("\nNext seasons and lunations (TT):")
+    for julian_day, kind in sorted(dated):
+        print(f"  {kind:<18} {calendar(julian_day)}")
+    if beyond:
+        print(f"  beyond the kernel's range: {', '.join(beyond)}")
     print("Rise, transit and set around the date (UT1):")
     for body, altitude in [("sun", tarvex.SUN_UPPER_LIMB_ALTITUDE_DEG), ("moon", tarvex.MEAN_REFRACTION_ALTITUDE_DEG)]:
         day = engine.rise_set_transit(body, site, when, altitude)
@@ -105,10 +130,10 @@ def events(engine, when, site):
 
 def houses(engine, when, site):
     # house_cusps takes UT1 and TT Julian days directly. For display, UT1 is
-    # taken as UTC (they differ by under a second) and TT as UTC + 66.184 s
-    # (TAI-UTC = 34 s from 2009 to mid-2012).
+    # taken as UTC (they differ by under a second) and TT as UTC + TAI-UTC
+    # + 32.184 s.
     ut1 = when.julian_day
-    tt = when.julian_day + 66.184 / 86400.0
+    tt = when.julian_day + (tai_minus_utc(when.julian_day) + 32.184) / 86400.0
     cusps = tarvex.house_cusps(site, ut1, tt, "placidus")
     print("Placidus houses:")
     for number, cusp in enumerate(cusps.cusp_ecliptic_longitude_deg, start=1):
@@ -121,7 +146,7 @@ def houses(engine, when, site):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", default=os.path.join(os.path.dirname(__file__), "..", "..", "shared", "data"))
-    parser.add_argument("--date", type=float, default=2455000.0, help="UTC Julian day (default 2009-06-17 12h)")
+    parser.add_argument("--date", type=float, default=2454635.0, help="UTC Julian day (default 2008-06-17 12h)")
     parser.add_argument("--lon", type=float, default=-0.1275, help="east longitude, degrees (default London)")
     parser.add_argument("--lat", type=float, default=51.5072, help="latitude, degrees")
     parser.add_argument("--height", type=float, default=11.0, help="height above the ellipsoid, metres")
@@ -130,14 +155,14 @@ def main(argv=None):
     engine = open_engine(args.data)
     when = tarvex.Instant.utc(args.date)
     site = tarvex.GeodeticObserver(args.lon, args.lat, args.height)
+    span = engine.supported_range
     print(repr(engine))
-    print(f"Date {calendar(args.date)} UTC, site {site!r}\n")
+    print(f"Kernel range {calendar(span.start_julian_day)[:10]} .. {calendar(span.end_julian_day)[:10]} TDB;"
+          f" additional kernels: {[name for name, _ in engine.kernel_metadata.additional_kernels()]}")
+    print(f"Date {calendar(args.date)} UTC, site {site!r}")
+    print("Apparent places, true ecliptic and equinox of date (λ longitude, β latitude in degrees):\n")
     positions_table(engine, when, site)
-
-    instants = [tarvex.Instant.utc(args.date + day) for day in range(3)]
-    batch = engine.positions(["sun", "moon", "mars"], instants, tarvex.apparent())
-    print(f"\nNumPy batch {batch.shape} (instants, bodies, [λ, β, Δ, dλ/dt]), longitudes:")
-    print(batch[:, :, 0])
+    batch(engine, when)
 
     if hasattr(engine, "next_season_event"):
         events(engine, when, site)
