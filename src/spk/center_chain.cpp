@@ -23,17 +23,19 @@ std::expected<Link, SpkError> find_link(KernelList& kernels, std::int32_t c, dou
     auto segments = kernels[k].listed_segments();
     if (!segments) return std::unexpected(std::move(segments.error()));
     if (!kernels[k].has_segment_list()) {
-      return std::unexpected(SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
+      return std::unexpected(
+          SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
     }
     for (auto it = segments->rbegin(); it != segments->rend(); ++it) {
-      if (it->target == c && it->start_epoch <= epoch && epoch <= it->end_epoch) return Link{k, &*it};
+      if (it->target == c && it->start_epoch <= epoch && epoch <= it->end_epoch)
+        return Link{k, &*it};
     }
   }
   return std::unexpected(SpkError::missing_chain_segment(c, epoch));
 }
 
 SegmentLoc location_of(const SpkSegment& segment) {
-  return SegmentLoc{segment.start_epoch, segment.end_epoch,   segment.center,
+  return SegmentLoc{segment.start_epoch, segment.end_epoch,     segment.center,
                     segment.data_type,   segment.start_address, segment.end_address};
 }
 
@@ -46,7 +48,8 @@ struct GroupKey {
 
 struct GroupKeyHash {
   std::size_t operator()(const GroupKey& key) const noexcept {
-    return SegmentKeyHash{}(SegmentKey{key.start_address, key.end_address}) ^ (key.kernel_index * 0x9E3779B97F4A7C15u);
+    return SegmentKeyHash{}(SegmentKey{key.start_address, key.end_address}) ^
+           (key.kernel_index * 0x9E3779B97F4A7C15u);
   }
 };
 
@@ -56,7 +59,9 @@ struct Group {
   std::vector<std::size_t> positions;  // epoch positions in the order added
 };
 
-std::uint8_t next_link_count(std::uint8_t count) noexcept { return count == 255 ? count : count + 1; }
+std::uint8_t next_link_count(std::uint8_t count) noexcept {
+  return count == 255 ? count : count + 1;
+}
 
 // One epoch: the same passes without any grouping storage.
 std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std::int32_t target,
@@ -70,7 +75,8 @@ std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std
     auto link = find_link(kernels, current, epoch);
     if (!link) return std::unexpected(std::move(link.error()));
     const SegmentLoc location = location_of(*link->segment);
-    if (location.data_type != 2) return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+    if (location.data_type != 2)
+      return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
     StateVector state;
     auto done = kernels[link->kernel_index].evaluate_type2_into(location, std::span(&epoch, 1),
                                                                 std::span(&state, 1));
@@ -115,7 +121,8 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
       if (links[i] > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
       auto link = find_link(kernels, c, epochs[i]);
       if (!link) return std::unexpected(std::move(link.error()));
-      const GroupKey key{link->kernel_index, link->segment->start_address, link->segment->end_address};
+      const GroupKey key{link->kernel_index, link->segment->start_address,
+                         link->segment->end_address};
       const auto [entry, inserted] = group_of.try_emplace(key, active);
       if (inserted) {
         if (active == groups.size()) groups.emplace_back();
@@ -138,7 +145,8 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
       group_epochs.clear();
       for (const std::size_t i : group.positions) group_epochs.push_back(epochs[i]);
       group_states.resize(group_epochs.size());
-      auto done = kernels[group.kernel_index].evaluate_type2_into(group.location, group_epochs, group_states);
+      auto done = kernels[group.kernel_index].evaluate_type2_into(group.location, group_epochs,
+                                                                  group_states);
       if (!done) return std::unexpected(std::move(done.error()));
       for (std::size_t j = 0; j < group.positions.size(); ++j) {
         const std::size_t i = group.positions[j];
@@ -150,12 +158,13 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
 }
 
 std::expected<StateVector, SpkError> barycentric_state_across_kernels(KernelList& kernels,
-                                                                      std::int32_t target, double epoch) {
+                                                                      std::int32_t target,
+                                                                      double epoch) {
   auto states = barycentric_states_across_kernels(kernels, target, std::span(&epoch, 1));
   if (!states) return std::unexpected(std::move(states.error()));
   if (states->empty()) {
-    return std::unexpected(
-        SpkError::invalid_type2_segment("barycentric evaluation produced no state for a single epoch"));
+    return std::unexpected(SpkError::invalid_type2_segment(
+        "barycentric evaluation produced no state for a single epoch"));
   }
   return states->front();
 }

@@ -55,13 +55,15 @@ double read_f64(std::span<const std::byte, 8> bytes, bool big_endian) noexcept {
   return std::bit_cast<double>(load_u64(bytes.data(), big_endian));
 }
 
-std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte, DAF_RECORD_BYTES> bytes) {
+std::expected<FileRecord, SpkError> parse_file_record(
+    std::span<const std::byte, DAF_RECORD_BYTES> bytes) {
   const std::byte* p = bytes.data();
   const std::string_view id = as_chars(bytes.subspan(0, 8));
   if (id != ID_WORD) return std::unexpected(SpkError::invalid_id_word(id));
 
   const std::string_view format_field = as_chars(bytes.subspan(88, 8));
-  if (!core::is_valid_utf8(format_field)) return std::unexpected(SpkError::invalid_utf8("binary format"));
+  if (!core::is_valid_utf8(format_field))
+    return std::unexpected(SpkError::invalid_utf8("binary format"));
   const std::string_view format = trim_blanks_and_nuls(format_field);
   FileRecord record;
   if (format == "LTL-IEEE") {
@@ -76,7 +78,8 @@ std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte,
   record.nd = load_u32(p + 8, be);
   record.ni = load_u32(p + 12, be);
   if (record.nd == 0 || record.ni == 0) {
-    return std::unexpected(SpkError::invalid_file_record("summary component counts must be non-zero"));
+    return std::unexpected(
+        SpkError::invalid_file_record("summary component counts must be non-zero"));
   }
   // Wrap-around is part of the rule: a huge ND or NI must not slip past.
   const std::uint32_t packed = record.nd + (record.ni % 2) + (record.ni / 2);
@@ -87,7 +90,8 @@ std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte,
   record.forward = load_u32(p + 76, be);
   record.backward = load_u32(p + 80, be);
   if (record.forward < 2 || record.backward < record.forward) {
-    return std::unexpected(SpkError::invalid_file_record("summary record pointers are inconsistent"));
+    return std::unexpected(
+        SpkError::invalid_file_record("summary record pointers are inconsistent"));
   }
   record.free_address = load_u32(p + 84, be);
   if (record.free_address < 129) {
@@ -103,7 +107,8 @@ std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte,
 std::expected<std::string, SpkError> parse_ascii_field(std::span<const std::byte> bytes,
                                                        std::string_view field_name) {
   const std::string_view text = as_chars(bytes);
-  if (!core::is_valid_utf8(text)) return std::unexpected(SpkError::invalid_utf8(std::string(field_name)));
+  if (!core::is_valid_utf8(text))
+    return std::unexpected(SpkError::invalid_utf8(std::string(field_name)));
   return std::string(trim_blanks_and_nuls(text));
 }
 
@@ -146,7 +151,8 @@ std::expected<SpkKernel, SpkError> SpkKernel::open(const std::string& path) {
 
 std::expected<SpkKernel, SpkError> SpkKernel::from_reader(KernelSource source) {
   std::array<std::byte, DAF_RECORD_BYTES> bytes{};
-  if (auto at = source.seek_to(0); !at) return std::unexpected(SpkError::io(std::move(at.error().message)));
+  if (auto at = source.seek_to(0); !at)
+    return std::unexpected(SpkError::io(std::move(at.error().message)));
   if (auto read = source.read_exact(bytes); !read) {
     return std::unexpected(SpkError::io(std::move(read.error().message)));
   }
@@ -183,8 +189,9 @@ std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain()
   std::array<std::byte, DAF_RECORD_BYTES> summary_record{};
   std::array<std::byte, DAF_RECORD_BYTES> name_record{};
 
-  const auto read_record = [&](std::uint64_t record_number,
-                               std::array<std::byte, DAF_RECORD_BYTES>& out) -> std::expected<void, SpkError> {
+  const auto read_record =
+      [&](std::uint64_t record_number,
+          std::array<std::byte, DAF_RECORD_BYTES>& out) -> std::expected<void, SpkError> {
     if (auto at = source_.seek_to((record_number - 1) * DAF_RECORD_BYTES); !at) {
       return std::unexpected(SpkError::io(std::move(at.error().message)));
     }
@@ -197,9 +204,11 @@ std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain()
   for (;;) {
     // Every record number enters the set once, and each one costs a read
     // inside the file, so a hostile chain ends in a cycle or a short read.
-    if (!visited.insert(r).second) return std::unexpected(chain_error("summary record chain contains a cycle"));
+    if (!visited.insert(r).second)
+      return std::unexpected(chain_error("summary record chain contains a cycle"));
     if (r == 0) return std::unexpected(chain_error("DAF record numbers are one-based"));
-    if (auto read = read_record(r, summary_record); !read) return std::unexpected(std::move(read.error()));
+    if (auto read = read_record(r, summary_record); !read)
+      return std::unexpected(std::move(read.error()));
 
     const auto word = [&](std::size_t index) {
       return read_f64(std::span<const std::byte, 8>(summary_record.data() + index * 8, 8), be);
@@ -207,25 +216,29 @@ std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain()
     const auto next = control_word(word(0));
     const auto previous = next ? control_word(word(1)) : std::nullopt;
     const auto count = previous ? control_word(word(2)) : std::nullopt;
-    if (!count) return std::unexpected(chain_error("summary control word is not a non-negative integer"));
+    if (!count)
+      return std::unexpected(chain_error("summary control word is not a non-negative integer"));
     if (*previous != expected_previous) {
       return std::unexpected(chain_error("summary record has an incorrect backward pointer"));
     }
     const std::uint32_t ns = nd + ni - ni / 2;
-    if (*count > 125 / ns) return std::unexpected(chain_error("summary count exceeds record capacity"));
+    if (*count > 125 / ns)
+      return std::unexpected(chain_error("summary count exceeds record capacity"));
     if (r == MAX_U32) return std::unexpected(chain_error("name record number overflowed"));
     if (auto read = read_record(std::uint64_t{r} + 1, name_record); !read) {
       return std::unexpected(std::move(read.error()));
     }
-    if (ns > 65535) return std::unexpected(chain_error("summary width is not addressable on this platform"));
+    if (ns > 65535)
+      return std::unexpected(chain_error("summary width is not addressable on this platform"));
 
     const std::size_t width = std::size_t{8} * ns;
     for (std::uint32_t i = 0; i < *count; ++i) {
-      auto identifier = parse_ascii_field(std::span<const std::byte>(name_record).subspan(i * width, width),
-                                          "segment identifier");
+      auto identifier = parse_ascii_field(
+          std::span<const std::byte>(name_record).subspan(i * width, width), "segment identifier");
       if (!identifier) return std::unexpected(std::move(identifier.error()));
-      auto segment = parse_spk_summary(std::span<const std::byte>(summary_record).subspan(24 + i * width, width),
-                                       std::move(*identifier), be);
+      auto segment = parse_spk_summary(
+          std::span<const std::byte>(summary_record).subspan(24 + i * width, width),
+          std::move(*identifier), be);
       if (!segment) return std::unexpected(std::move(segment.error()));
       result.push_back(std::move(*segment));
     }
@@ -241,18 +254,21 @@ std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain()
   }
 }
 
-std::expected<std::vector<double>, SpkError> SpkKernel::read_words(std::int32_t address, std::uint32_t count) {
+std::expected<std::vector<double>, SpkError> SpkKernel::read_words(std::int32_t address,
+                                                                   std::uint32_t count) {
   if (address < 1) {
     return std::unexpected(SpkError::invalid_type2_segment("DAF word addresses are one-based"));
   }
-  if (auto fits = check_words_within_file(address, count); !fits) return std::unexpected(std::move(fits.error()));
+  if (auto fits = check_words_within_file(address, count); !fits)
+    return std::unexpected(std::move(fits.error()));
   std::vector<double> words(count, 0.0);
-  if (auto read = read_words_into(address, words); !read) return std::unexpected(std::move(read.error()));
+  if (auto read = read_words_into(address, words); !read)
+    return std::unexpected(std::move(read.error()));
   return words;
 }
 
 std::expected<void, SpkError> SpkKernel::check_words_within_file(std::int32_t address,
-                                                                std::uint64_t count) const {
+                                                                 std::uint64_t count) const {
   // A count that runs past the end is refused before anything is allocated
   // for it: a hostile count would otherwise ask for up to 32 GiB. The error
   // is the one the short read would give.
@@ -264,19 +280,22 @@ std::expected<void, SpkError> SpkKernel::check_words_within_file(std::int32_t ad
   return {};
 }
 
-std::expected<void, SpkError> SpkKernel::read_words_into(std::int32_t address, std::span<double> out) {
+std::expected<void, SpkError> SpkKernel::read_words_into(std::int32_t address,
+                                                         std::span<double> out) {
   if (address < 1) {
     return std::unexpected(SpkError::invalid_type2_segment("DAF word addresses are one-based"));
   }
   ++word_reads_;
   const std::uint64_t begin = (static_cast<std::uint64_t>(address) - 1) * DAF_WORD_BYTES;
-  if (auto at = source_.seek_to(begin); !at) return std::unexpected(SpkError::io(std::move(at.error().message)));
+  if (auto at = source_.seek_to(begin); !at)
+    return std::unexpected(SpkError::io(std::move(at.error().message)));
   // The file bytes land in the output storage and are decoded in place.
   if (auto read = source_.read_exact(std::as_writable_bytes(out)); !read) {
     return std::unexpected(SpkError::io(std::move(read.error().message)));
   }
   if (record_.big_endian != (std::endian::native == std::endian::big)) {
-    for (double& word : out) word = std::bit_cast<double>(std::byteswap(std::bit_cast<std::uint64_t>(word)));
+    for (double& word : out)
+      word = std::bit_cast<double>(std::byteswap(std::bit_cast<std::uint64_t>(word)));
   }
   return {};
 }

@@ -55,7 +55,8 @@ struct FileRecord {
 double read_f64(std::span<const std::byte, 8> bytes, bool big_endian) noexcept;
 
 // Validates the first 1024 bytes; the first failing check is returned.
-std::expected<FileRecord, SpkError> parse_file_record(std::span<const std::byte, DAF_RECORD_BYTES> bytes);
+std::expected<FileRecord, SpkError> parse_file_record(
+    std::span<const std::byte, DAF_RECORD_BYTES> bytes);
 
 // A fixed-width text field: valid UTF-8 throughout, trailing blanks and NULs removed.
 std::expected<std::string, SpkError> parse_ascii_field(std::span<const std::byte> bytes,
@@ -95,7 +96,8 @@ class SpkKernel {
 
   // `count` words from one-based `address`, decoded to native doubles. A count
   // reaching past the end of the file fails before anything is allocated.
-  std::expected<std::vector<double>, SpkError> read_words(std::int32_t address, std::uint32_t count);
+  std::expected<std::vector<double>, SpkError> read_words(std::int32_t address,
+                                                          std::uint32_t count);
   // The same into caller storage (record loads read straight into the cache).
   std::expected<void, SpkError> read_words_into(std::int32_t address, std::span<double> out);
 
@@ -122,7 +124,8 @@ class SpkKernel {
   std::expected<std::vector<SpkSegment>, SpkError> walk_summary_chain();
   std::expected<Type2Directory, SpkError> type2_directory(SegmentKey key);
   // Io end-of-file when `count` words from `address` (>= 1) pass the file's end.
-  std::expected<void, SpkError> check_words_within_file(std::int32_t address, std::uint64_t count) const;
+  std::expected<void, SpkError> check_words_within_file(std::int32_t address,
+                                                        std::uint64_t count) const;
 
   // (record index, epoch position): sorting these pairs is the stable sort
   // of positions by record index, since positions are unique.

@@ -14,13 +14,15 @@ namespace tarvex::spk {
 
 namespace {
 
-constexpr const char* BAD_CHECKSUM = "kernel SHA-256 must contain exactly 64 hexadecimal characters";
+constexpr const char* BAD_CHECKSUM =
+    "kernel SHA-256 must contain exactly 64 hexadecimal characters";
 
 }  // namespace
 
 std::expected<std::pair<double, double>, core::EphemerisError> common_contiguous_coverage(
     std::span<const SpkSegment> segments) {
-  if (segments.empty()) return std::unexpected(core::EphemerisError::computation("SPK kernel has no segments"));
+  if (segments.empty())
+    return std::unexpected(core::EphemerisError::computation("SPK kernel has no segments"));
   // Every segment counts, whatever its center or type: a target that the
   // engine may reach must be covered over the whole supported range.
   std::map<std::int32_t, std::vector<std::pair<double, double>>> by_target;
@@ -44,13 +46,14 @@ std::expected<std::pair<double, double>, core::EphemerisError> common_contiguous
     common_end = std::min(common_end, reach);
   }
   if (common_start > common_end) {
-    return std::unexpected(core::EphemerisError::computation("SPK targets have no common coverage interval"));
+    return std::unexpected(
+        core::EphemerisError::computation("SPK targets have no common coverage interval"));
   }
   return std::pair{common_start, common_end};
 }
 
 std::expected<void, core::EphemerisError> reject_identical_target_and_center(std::int32_t target,
-                                                                            std::int32_t center) {
+                                                                             std::int32_t center) {
   if (target != center) return {};
   return std::unexpected(core::EphemerisError::invalid_request(
       "spherical coordinates are undefined when target and origin are identical"));
@@ -59,7 +62,8 @@ std::expected<void, core::EphemerisError> reject_identical_target_and_center(std
 std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::string& path,
                                                                      std::string_view sha256) {
   auto name = core::final_path_component(path);
-  if (!name) return std::unexpected(core::EphemerisError::computation("kernel path has no UTF-8 filename"));
+  if (!name)
+    return std::unexpected(core::EphemerisError::computation("kernel path has no UTF-8 filename"));
   auto kernel = SpkKernel::open(path);
   if (!kernel) return std::unexpected(spk_ephemeris_error(kernel.error()));
   // The file is judged before the checksum text, so a bad file is what the
@@ -99,7 +103,8 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_
   }
   // The supported range stays the primary kernel's: an additional kernel
   // only fills in bodies and epochs inside it.
-  owned.metadata_.additional_kernels.push_back(core::KernelProvenance{std::move(name), std::move(*checksum)});
+  owned.metadata_.additional_kernels.push_back(
+      core::KernelProvenance{std::move(name), std::move(*checksum)});
   KernelGuard kernels = owned.borrow_kernels();
   kernels->push_back(std::move(attached));
   return owned;

@@ -31,9 +31,10 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
     KernelList& kernels, std::int32_t target, std::span<const double> epochs);
 
 std::expected<StateVector, SpkError> barycentric_state_across_kernels(KernelList& kernels,
-                                                                      std::int32_t target, double epoch);
+                                                                      std::int32_t target,
+                                                                      double epoch);
 
 std::expected<void, core::EphemerisError> reject_identical_target_and_center(std::int32_t target,
-                                                                            std::int32_t center);
+                                                                             std::int32_t center);
 
 }  // namespace tarvex::spk

@@ -70,10 +70,14 @@ TEST_F(DafFiles, FileRecordChecksInOrder) {
               i.set_text(88, "VAX-GFLT");
             }),
             "expected DAF/SPK file identifier, found \"NAIF/DAF\"");
-  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "LTL-IEE "); }), "unsupported DAF binary format \"LTL-IEE\"");
-  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "ltl-ieee"); }), "unsupported DAF binary format \"ltl-ieee\"");
-  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, std::string(8, '\0')); }), "unsupported DAF binary format \"\"");
-  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "LTL-IEE\xC3"); }), "invalid UTF-8 in binary format");
+  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "LTL-IEE "); }),
+            "unsupported DAF binary format \"LTL-IEE\"");
+  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "ltl-ieee"); }),
+            "unsupported DAF binary format \"ltl-ieee\"");
+  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, std::string(8, '\0')); }),
+            "unsupported DAF binary format \"\"");
+  EXPECT_EQ(with([](DafImage& i) { i.set_text(88, "LTL-IEE\xC3"); }),
+            "invalid UTF-8 in binary format");
   EXPECT_EQ(with([](DafImage& i) { i.set_u32(8, 0); }),
             "invalid DAF file record: summary component counts must be non-zero");
   EXPECT_EQ(with([](DafImage& i) { i.set_u32(12, 0); }),
@@ -97,7 +101,8 @@ TEST_F(DafFiles, FileRecordChecksInOrder) {
   EXPECT_EQ(with([](DafImage& i) { i.set_u32(84, 128); }),
             "invalid DAF file record: first free address points inside the file record");
   EXPECT_EQ(with([](DafImage& i) { i.set_u32(84, 129); }), "opened");
-  EXPECT_EQ(with([](DafImage& i) { i.set_text(16, "name\xFF"); }), "invalid UTF-8 in internal file name");
+  EXPECT_EQ(with([](DafImage& i) { i.set_text(16, "name\xFF"); }),
+            "invalid UTF-8 in internal file name");
 }
 
 TEST_F(DafFiles, FileRecordFieldsAndTrimming) {
@@ -128,7 +133,7 @@ TEST_F(DafFiles, SegmentsDecodeAlikeInBothByteOrders) {
   EXPECT_EQ(*sa, *sb);
   ASSERT_EQ(sa->size(), 2u);
   const SpkSegment& moon = (*sa)[1];
-  EXPECT_EQ(moon.identifier, "MOON");  // trailing NULs and blanks go
+  EXPECT_EQ(moon.identifier, "MOON");                         // trailing NULs and blanks go
   EXPECT_EQ((*sa)[0].identifier, "  EARTH-MOON BARYCENTER");  // leading blanks stay
   EXPECT_EQ(moon.target, 301);
   EXPECT_EQ(moon.center, 3);
@@ -155,7 +160,8 @@ TEST_F(DafFiles, ChainControlWords) {
     image.set_f64(DafImage::record_word(2, index), value);
     return segments_error(image);
   };
-  const std::string bad = "invalid DAF summary chain: summary control word is not a non-negative integer";
+  const std::string bad =
+      "invalid DAF summary chain: summary control word is not a non-negative integer";
   for (std::size_t index : {0u, 1u, 2u}) {
     for (double value : {2.5, -1.0, 4294967296.0, NaN, std::numeric_limits<double>::infinity()}) {
       EXPECT_EQ(with_word(index, value), bad) << "word " << index << " value " << value;
@@ -163,7 +169,8 @@ TEST_F(DafFiles, ChainControlWords) {
   }
   EXPECT_EQ(with_word(0, -0.0), "listed");
   EXPECT_EQ(with_word(1, -0.0), "listed");
-  EXPECT_EQ(with_word(1, 7.0), "invalid DAF summary chain: summary record has an incorrect backward pointer");
+  EXPECT_EQ(with_word(1, 7.0),
+            "invalid DAF summary chain: summary record has an incorrect backward pointer");
   EXPECT_EQ(with_word(2, 26.0), "invalid DAF summary chain: summary count exceeds record capacity");
   // A NEXT beyond the file is a short read, not a wild one.
   EXPECT_EQ(with_word(0, 4000.0), "failed to read SPK kernel: failed to fill whole buffer");
@@ -172,8 +179,8 @@ TEST_F(DafFiles, ChainControlWords) {
 TEST_F(DafFiles, TwentyFiveSummariesFillOneRecord) {
   DafWriter writer;
   for (int i = 0; i < 25; ++i) {
-    writer.segments.push_back({std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0, 1, 2,
-                               linear_type2_words(0.0, 10.0, 1, i, 0, 0, 0)});
+    writer.segments.push_back({std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0,
+                               1, 2, linear_type2_words(0.0, 10.0, 1, i, 0, 0, 0)});
   }
   auto kernel = SpkKernel::open(write(writer.build()));
   ASSERT_TRUE(kernel);
@@ -187,7 +194,8 @@ TEST_F(DafFiles, ChainAcrossRecordsKeepsFileOrder) {
   DafWriter writer;
   writer.summaries_per_record = 2;
   for (int i = 0; i < 5; ++i) {
-    writer.segments.push_back({std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0, 1, 2, {}});
+    writer.segments.push_back(
+        {std::string(1, 'S').append(std::to_string(i)), 0.0, 10.0, 100 + i, 0, 1, 2, {}});
   }
   const DafImage good = writer.build();
   ASSERT_EQ(writer.summary_records, (std::vector<std::uint32_t>{2, 4, 6}));
@@ -236,14 +244,16 @@ TEST_F(DafFiles, RecordNumberEdges) {
   far.set_u32(80, 0xFFFFFFFF);
   far.truncate(1024);
   const std::string path = write(far);
-  std::filesystem::resize_file(path, std::uintmax_t{0xFFFFFFFF} * 1024, *std::make_unique<std::error_code>());
+  std::filesystem::resize_file(path, std::uintmax_t{0xFFFFFFFF} * 1024,
+                               *std::make_unique<std::error_code>());
   if (std::filesystem::file_size(path) != std::uintmax_t{0xFFFFFFFF} * 1024) {
     GTEST_SKIP() << "no sparse files here";
   }
   // Record 4294967295 is all zeros: NEXT = PREV = NSUM = 0.
   auto kernel = SpkKernel::open(path);
   ASSERT_TRUE(kernel);
-  EXPECT_EQ(kernel->segments().error().message(), "invalid DAF summary chain: name record number overflowed");
+  EXPECT_EQ(kernel->segments().error().message(),
+            "invalid DAF summary chain: name record number overflowed");
   std::filesystem::remove(path);
 }
 
@@ -256,18 +266,23 @@ TEST_F(DafFiles, SummaryFieldChecks) {
     change(image);
     return segments_error(image);
   };
-  EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second, NaN); }), "invalid SPK segment: time bounds must be finite");
-  EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second + 8, -std::numeric_limits<double>::infinity()); }),
+  EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second, NaN); }),
             "invalid SPK segment: time bounds must be finite");
-  EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second, 100.5); }), "invalid SPK segment: start time is after end time");
+  EXPECT_EQ(
+      with([&](DafImage& i) { i.set_f64(second + 8, -std::numeric_limits<double>::infinity()); }),
+      "invalid SPK segment: time bounds must be finite");
+  EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second, 100.5); }),
+            "invalid SPK segment: start time is after end time");
   EXPECT_EQ(with([&](DafImage& i) { i.set_f64(second, 100.0); }), "listed");  // start = end
-  EXPECT_EQ(with([&](DafImage& i) { i.set_u32(second + 32, 0); }), "invalid SPK segment: DAF address bounds are invalid");
+  EXPECT_EQ(with([&](DafImage& i) { i.set_u32(second + 32, 0); }),
+            "invalid SPK segment: DAF address bounds are invalid");
   EXPECT_EQ(with([&](DafImage& i) { i.set_u32(second + 32, 0xFFFFFFFF); }),
             "invalid SPK segment: DAF address bounds are invalid");
-  EXPECT_EQ(with([&](DafImage& i) { i.set_u32(second + 36, 5); }), "invalid SPK segment: DAF address bounds are invalid");
+  EXPECT_EQ(with([&](DafImage& i) { i.set_u32(second + 36, 5); }),
+            "invalid SPK segment: DAF address bounds are invalid");
   EXPECT_EQ(with([&](DafImage& i) { i.set_text(2 * 1024 + 40 + 39, "\xC0"); }),
             "invalid UTF-8 in segment identifier");
-  // Epochs are checked before names? No: the name is decoded first.
+  // A segment's name is decoded before its summary.
   EXPECT_EQ(with([&](DafImage& i) {
               i.set_text(2 * 1024 + 40, "\xFF");
               i.set_f64(second, NaN);
@@ -276,10 +291,13 @@ TEST_F(DafFiles, SummaryFieldChecks) {
 }
 
 TEST(DafFields, AsciiFieldAndSummaryHelpers) {
-  auto bytes = [](std::string_view text) { return std::as_bytes(std::span(text.data(), text.size())); };
+  auto bytes = [](std::string_view text) {
+    return std::as_bytes(std::span(text.data(), text.size()));
+  };
   EXPECT_EQ(parse_ascii_field(bytes("   "), "x"), "");
   EXPECT_EQ(parse_ascii_field(bytes(std::string_view(" a b \0 \0", 8)), "x"), " a b");
-  EXPECT_EQ(parse_ascii_field(bytes("\xE2\x82"), "field").error().message(), "invalid UTF-8 in field");
+  EXPECT_EQ(parse_ascii_field(bytes("\xE2\x82"), "field").error().message(),
+            "invalid UTF-8 in field");
   const std::array<std::byte, 8> one{std::byte{0x3F}, std::byte{0xF0}, std::byte{0}, std::byte{0},
                                      std::byte{0},    std::byte{0},    std::byte{0}, std::byte{0}};
   EXPECT_EQ(read_f64(one, true), 1.0);

@@ -44,12 +44,14 @@ double DafImage::word(std::int64_t address) const {
 
 void DafImage::write(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<double> type2_words(double init, double interval_length,
-                                const std::vector<std::array<std::vector<double>, 3>>& coefficients) {
+std::vector<double> type2_words(
+    double init, double interval_length,
+    const std::vector<std::array<std::vector<double>, 3>>& coefficients) {
   std::vector<double> words;
   const std::size_t n = coefficients.empty() ? 1 : coefficients.front()[0].size();
   for (std::size_t k = 0; k < coefficients.size(); ++k) {

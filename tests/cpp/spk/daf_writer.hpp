@@ -24,10 +24,14 @@ struct DafImage {
   void set_u32(std::size_t offset, std::uint32_t value);
   void set_f64(std::size_t offset, double value);
   // One-based word address, as in the file format.
-  void set_word(std::int64_t address, double value) { set_f64(static_cast<std::size_t>(address - 1) * 8, value); }
+  void set_word(std::int64_t address, double value) {
+    set_f64(static_cast<std::size_t>(address - 1) * 8, value);
+  }
   double word(std::int64_t address) const;
   // Byte offset of word `index` (zero-based) of record `record` (one-based).
-  static std::size_t record_word(std::uint32_t record, std::size_t index) { return (record - 1) * 1024 + index * 8; }
+  static std::size_t record_word(std::uint32_t record, std::size_t index) {
+    return (record - 1) * 1024 + index * 8;
+  }
   void truncate(std::size_t size) { bytes.resize(size); }
   void write(const std::string& path) const;
 };
@@ -48,8 +52,9 @@ struct TestSegment {
 
 // Type 2 segment words: record k covers [init + k * length, init + (k + 1) * length]
 // and holds coefficients[k] = X set, Y set, Z set (n each), then the directory.
-std::vector<double> type2_words(double init, double interval_length,
-                                const std::vector<std::array<std::vector<double>, 3>>& coefficients);
+std::vector<double> type2_words(
+    double init, double interval_length,
+    const std::vector<std::array<std::vector<double>, 3>>& coefficients);
 // `count` records of constant position (x, y, z) + k * (1, 2, 3) km for record k,
 // with one linear term so that velocities are non-zero: X = c0 + slope * T1.
 std::vector<double> linear_type2_words(double init, double interval_length, std::uint32_t count,

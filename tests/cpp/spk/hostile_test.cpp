@@ -16,8 +16,10 @@ using namespace tarvex::spk::test_support;
 TEST(HostileKernels, CorruptBytesGiveMessagesNotCrashes) {
   DafWriter writer;
   writer.summaries_per_record = 1;
-  writer.segments.push_back({"EMB", 0.0, 400.0, 3, 0, 1, 2, linear_type2_words(0.0, 100.0, 4, 1e8, 2e7, 3e6, 10.0)});
-  writer.segments.push_back({"MOON", 0.0, 400.0, 301, 3, 1, 2, linear_type2_words(0.0, 200.0, 2, 4e5, 0, 0, 1.0)});
+  writer.segments.push_back(
+      {"EMB", 0.0, 400.0, 3, 0, 1, 2, linear_type2_words(0.0, 100.0, 4, 1e8, 2e7, 3e6, 10.0)});
+  writer.segments.push_back(
+      {"MOON", 0.0, 400.0, 301, 3, 1, 2, linear_type2_words(0.0, 200.0, 2, 4e5, 0, 0, 1.0)});
   const DafImage good = writer.build();
   TempDir dir;
   const std::string path = dir.file("k.bsp");

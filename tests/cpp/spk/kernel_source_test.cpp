@@ -1,5 +1,7 @@
 // Both byte-source variants must read and seek alike; the reader is only a
 // fallback, but users whose mapping fails depend on it.
+#include "spk/kernel_source.hpp"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,7 +10,6 @@
 
 #include "spk/daf_writer.hpp"
 #include "spk/kernel.hpp"
-#include "spk/kernel_source.hpp"
 
 using namespace tarvex::spk;
 using tarvex::spk::test_support::TempDir;
@@ -101,7 +102,8 @@ TEST(KernelSourceOpen, ReportsTheOperatingSystemError) {
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().message, "No such file or directory (os error 2)");
   auto kernel = SpkKernel::open(dir.file("absent.bsp"));
-  EXPECT_EQ(kernel.error().message(), "failed to read SPK kernel: No such file or directory (os error 2)");
+  EXPECT_EQ(kernel.error().message(),
+            "failed to read SPK kernel: No such file or directory (os error 2)");
 }
 
 TEST(KernelSourceOpen, EmptyFileFallsBackToTheReaderAndIsShort) {

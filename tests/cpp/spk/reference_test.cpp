@@ -47,8 +47,10 @@ std::map<std::int32_t, std::vector<Reference>> read_reference(const std::string&
 
 bool same_bits(const StateVector& a, const StateVector& b) {
   for (std::size_t i = 0; i < 3; ++i) {
-    if (std::bit_cast<std::uint64_t>(a.position[i]) != std::bit_cast<std::uint64_t>(b.position[i])) return false;
-    if (std::bit_cast<std::uint64_t>(a.velocity[i]) != std::bit_cast<std::uint64_t>(b.velocity[i])) return false;
+    if (std::bit_cast<std::uint64_t>(a.position[i]) != std::bit_cast<std::uint64_t>(b.position[i]))
+      return false;
+    if (std::bit_cast<std::uint64_t>(a.velocity[i]) != std::bit_cast<std::uint64_t>(b.velocity[i]))
+      return false;
   }
   return true;
 }
@@ -78,8 +80,9 @@ TEST(Jplephem, BarycentricStatesAgree) {
       const StateVector& want = references[j].state;
       const StateVector& got = (*batch)[j];
       const double distance = std::hypot(want.position[0], want.position[1], want.position[2]);
-      const double miss = std::hypot(got.position[0] - want.position[0], got.position[1] - want.position[1],
-                                     got.position[2] - want.position[2]);
+      const double miss =
+          std::hypot(got.position[0] - want.position[0], got.position[1] - want.position[1],
+                     got.position[2] - want.position[2]);
       worst_position = std::max(worst_position, miss / distance);
       EXPECT_LE(miss, 1e-15 * distance) << code << " at " << epochs[j];
       for (std::size_t i = 0; i < 3; ++i) {
@@ -97,8 +100,9 @@ TEST(Jplephem, BarycentricStatesAgree) {
   }
   RecordProperty("worst_relative_position", std::to_string(worst_position));
   RecordProperty("worst_velocity_km_s", std::to_string(worst_velocity));
-  std::printf("jplephem: worst position difference %.3g of the distance, worst velocity %.3g km/s\n",
-              worst_position, worst_velocity);
+  std::printf(
+      "jplephem: worst position difference %.3g of the distance, worst velocity %.3g km/s\n",
+      worst_position, worst_velocity);
 }
 
 TEST(RealKernels, BigEndianTwinGivesTheSameBits) {
@@ -108,10 +112,12 @@ TEST(RealKernels, BigEndianTwinGivesTheSameBits) {
   const auto segments = *little->segments();
   ASSERT_EQ(segments, *big->segments());
   for (const SpkSegment& s : segments) {
-    const SegmentLoc loc{s.start_epoch, s.end_epoch, s.center, s.data_type, s.start_address, s.end_address};
+    const SegmentLoc loc{s.start_epoch, s.end_epoch,     s.center,
+                         s.data_type,   s.start_address, s.end_address};
     // Both ends, and enough epochs in between to touch every record.
     std::vector<double> epochs{s.start_epoch, s.end_epoch};
-    for (int i = 1; i < 2000; ++i) epochs.push_back(s.start_epoch + (s.end_epoch - s.start_epoch) * i / 2000.0);
+    for (int i = 1; i < 2000; ++i)
+      epochs.push_back(s.start_epoch + (s.end_epoch - s.start_epoch) * i / 2000.0);
     auto a = little->evaluate_type2_at_epochs(loc, epochs);
     auto b = big->evaluate_type2_at_epochs(loc, epochs);
     ASSERT_TRUE(a && b) << s.identifier;

@@ -1,6 +1,8 @@
 // The store: opening with provenance and supported range, attaching
 // kernels, coverage rules, and center chains across kernels with their
 // precedence and failures.
+#include "spk/store.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,10 +10,8 @@
 #include <regex>
 
 #include "core/format.hpp"
-
 #include "spk/daf_writer.hpp"
 #include "spk/ephemeris.hpp"
-#include "spk/store.hpp"
 
 using namespace tarvex::spk;
 using namespace tarvex::spk::test_support;
@@ -24,10 +24,17 @@ const std::string CENTERS_SHA = "e81041b8db10255109726930c6affe2ebc7d952257b445f
 
 // A constant-offset segment: target sits at (x, y, z) km from its center
 // over [start, end], one record.
-TestSegment offset_segment(std::int32_t target, std::int32_t center, double start, double end, double x,
-                           double y = 0.0, double z = 0.0) {
-  return {"S", start, end, target, center, 1, 2,
-          type2_words(start, end - start, {{std::vector<double>{x}, std::vector<double>{y}, std::vector<double>{z}}})};
+TestSegment offset_segment(std::int32_t target, std::int32_t center, double start, double end,
+                           double x, double y = 0.0, double z = 0.0) {
+  return {"S",
+          start,
+          end,
+          target,
+          center,
+          1,
+          2,
+          type2_words(start, end - start,
+                      {{std::vector<double>{x}, std::vector<double>{y}, std::vector<double>{z}}})};
 }
 
 class StoreFiles : public ::testing::Test {
@@ -41,7 +48,8 @@ class StoreFiles : public ::testing::Test {
     auto store = SpkEphemeris::open(write(std::move(writer), "p.bsp"), DE405S_SHA);
     return store ? "opened" : store.error().message();
   }
-  SpkEphemeris open_with(std::vector<TestSegment> primary, std::vector<TestSegment> additional = {}) {
+  SpkEphemeris open_with(std::vector<TestSegment> primary,
+                         std::vector<TestSegment> additional = {}) {
     DafWriter p;
     p.segments = std::move(primary);
     auto store = SpkEphemeris::open(write(p, "p.bsp"), std::string(64, 'A'));
@@ -51,8 +59,8 @@ class StoreFiles : public ::testing::Test {
     a.segments = std::move(additional);
     auto kernel = SpkKernel::open(write(a, "a.bsp"));
     EXPECT_TRUE(kernel);
-    auto attached = SpkEphemeris::with_additional_kernel(std::move(*store), std::move(*kernel), "a.bsp",
-                                                         std::string(64, 'b'));
+    auto attached = SpkEphemeris::with_additional_kernel(std::move(*store), std::move(*kernel),
+                                                         "a.bsp", std::string(64, 'b'));
     EXPECT_TRUE(attached) << attached.error().message();
     return std::move(*attached);
   }
@@ -89,16 +97,22 @@ TEST(Store, OpensDe405sWithProvenanceAndRange) {
 TEST(Store, OpeningFailuresInOrder) {
   EXPECT_EQ(SpkEphemeris::open("../shared/data/..", DE405S_SHA).error().message(),
             "kernel path has no UTF-8 filename");
-  EXPECT_EQ(SpkEphemeris::open("/tmp/\xFF.bsp", "x").error().message(), "kernel path has no UTF-8 filename");
+  EXPECT_EQ(SpkEphemeris::open("/tmp/\xFF.bsp", "x").error().message(),
+            "kernel path has no UTF-8 filename");
   // A bad file is reported before a bad checksum.
   EXPECT_EQ(SpkEphemeris::open(data_path("de405s_legacy_id.bsp"), "x").error(),
             EphemerisError::computation("expected DAF/SPK file identifier, found \"NAIF/DAF\""));
-  for (const std::string& bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
+  for (const std::string& bad :
+       {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g"}) {
     EXPECT_EQ(SpkEphemeris::open(data_path("de405s.bsp"), bad).error(),
-              EphemerisError::computation("kernel SHA-256 must contain exactly 64 hexadecimal characters"));
+              EphemerisError::computation(
+                  "kernel SHA-256 must contain exactly 64 hexadecimal characters"));
   }
-  const std::string gap = SpkEphemeris::open(data_path("allspk_littleendian.bsp"), DE405S_SHA).error().message();
-  EXPECT_TRUE(std::regex_match(gap, std::regex("SPK target -?[0-9]+ has discontinuous segment coverage"))) << gap;
+  const std::string gap =
+      SpkEphemeris::open(data_path("allspk_littleendian.bsp"), DE405S_SHA).error().message();
+  EXPECT_TRUE(
+      std::regex_match(gap, std::regex("SPK target -?[0-9]+ has discontinuous segment coverage")))
+      << gap;
 }
 
 TEST_F(StoreFiles, CoverageRules) {
@@ -113,9 +127,11 @@ TEST_F(StoreFiles, CoverageRules) {
   EXPECT_EQ(open_error(disjoint), "SPK targets have no common coverage interval");
   // Sorted by start, touching and overlapping intervals join; a single
   // common instant is a valid range; every target narrows it.
-  const std::vector<TestSegment> joined{offset_segment(5, 0, 50, 200, 1), offset_segment(5, 0, 0, 50, 1),
-                                        offset_segment(5, 0, 10, 20, 1), offset_segment(6, 0, 200, 300, 1)};
-  EXPECT_EQ(common_contiguous_coverage(std::vector<SpkSegment>{}).error().message(), "SPK kernel has no segments");
+  const std::vector<TestSegment> joined{
+      offset_segment(5, 0, 50, 200, 1), offset_segment(5, 0, 0, 50, 1),
+      offset_segment(5, 0, 10, 20, 1), offset_segment(6, 0, 200, 300, 1)};
+  EXPECT_EQ(common_contiguous_coverage(std::vector<SpkSegment>{}).error().message(),
+            "SPK kernel has no segments");
   DafWriter touching;
   touching.segments = joined;
   auto kernel = SpkKernel::open(write(touching, "t.bsp"));
@@ -139,17 +155,20 @@ TEST_F(StoreFiles, ChainsSumLinksAndFollowPrecedence) {
   EXPECT_EQ(x_or_error(store, 7, 600), "7");      // the primary's end epoch is inside
   EXPECT_EQ(x_or_error(store, 7, 600.5), "70");
   EXPECT_EQ(x_or_error(store, 7, -10), "70");
-  EXPECT_EQ(x_or_error(store, 5, 1000.5), "no SPK segment continues the center chain from target 5 at TDB epoch 1000.5");
+  EXPECT_EQ(x_or_error(store, 5, 1000.5),
+            "no SPK segment continues the center chain from target 5 at TDB epoch 1000.5");
   EXPECT_EQ(x_or_error(store, 301, 1001),
             "no SPK segment continues the center chain from target 301 at TDB epoch 1001");
-  EXPECT_EQ(x_or_error(store, 10, 0), "no SPK segment continues the center chain from target 10 at TDB epoch 0");
+  EXPECT_EQ(x_or_error(store, 10, 0),
+            "no SPK segment continues the center chain from target 10 at TDB epoch 0");
   EXPECT_EQ(x_or_error(store, 5, std::numeric_limits<double>::quiet_NaN()),
             "no SPK segment continues the center chain from target 5 at TDB epoch NaN");
   // The supported range stays the primary's common coverage.
   EXPECT_EQ(store.supported_range().start_julian_day, 400.0 / 86400.0 + 2451545.0);
   EXPECT_EQ(store.supported_range().end_julian_day, 600.0 / 86400.0 + 2451545.0);
   ASSERT_EQ(store.metadata().additional_kernels.size(), 1u);
-  EXPECT_EQ(store.metadata().additional_kernels[0], (tarvex::core::KernelProvenance{"a.bsp", std::string(64, 'b')}));
+  EXPECT_EQ(store.metadata().additional_kernels[0],
+            (tarvex::core::KernelProvenance{"a.bsp", std::string(64, 'b')}));
 
   // Many epochs, each its own chain, groups per segment, results in order.
   KernelGuard kernels = store.borrow_kernels();
@@ -160,7 +179,8 @@ TEST_F(StoreFiles, ChainsSumLinksAndFollowPrecedence) {
   for (const auto& s : *states) xs.push_back(s.position[0]);
   EXPECT_EQ(xs, (std::vector<double>{70, 7, 70, 7, 7}));
   auto moon = barycentric_states_across_kernels(*kernels, 301, epochs);
-  EXPECT_EQ(moon.error().message(), "no SPK segment continues the center chain from target 301 at TDB epoch -10");
+  EXPECT_EQ(moon.error().message(),
+            "no SPK segment continues the center chain from target 301 at TDB epoch -10");
   auto bary = barycentric_states_across_kernels(*kernels, 0, std::vector<double>{-1e30, 5});
   EXPECT_EQ(*bary, std::vector<StateVector>(2));
   EXPECT_EQ(barycentric_states_across_kernels(*kernels, 5, {})->size(), 0u);
@@ -169,18 +189,26 @@ TEST_F(StoreFiles, ChainsSumLinksAndFollowPrecedence) {
 TEST_F(StoreFiles, CyclesAndUnsupportedTypes) {
   TestSegment type3 = offset_segment(9, 0, 0, 1000, 9);
   type3.data_type = 3;
-  SpkEphemeris store = open_with({offset_segment(5, 6, 0, 1000, 1), offset_segment(6, 5, 0, 1000, 1),
-                                  offset_segment(10, 0, 0, 1000, 1), type3, offset_segment(199, 9, 0, 1000, 1)});
+  TestSegment broken = offset_segment(11, 0, 0, 1000, 1);
+  broken.data[broken.data.size() - 2] = 7.0;  // RSIZE
+  SpkEphemeris store = open_with(
+      {offset_segment(5, 6, 0, 1000, 1), offset_segment(6, 5, 0, 1000, 1),
+       offset_segment(10, 0, 0, 1000, 1), type3, offset_segment(199, 9, 0, 1000, 1), broken});
   EXPECT_EQ(x_or_error(store, 5, 10), "SPK center chain for target 5 contains a cycle");
   EXPECT_EQ(x_or_error(store, 9, 10), "unsupported SPK segment type 3");
   EXPECT_EQ(x_or_error(store, 199, 10), "unsupported SPK segment type 3");
   KernelGuard kernels = store.borrow_kernels();
-  EXPECT_EQ(barycentric_states_across_kernels(*kernels, 6, std::vector<double>{1, 2}).error().message(),
-            "SPK center chain for target 6 contains a cycle");
-  EXPECT_EQ(barycentric_states_across_kernels(*kernels, 199, std::vector<double>{1, 2}).error().message(),
-            "unsupported SPK segment type 3");
-  // A Type 2 failure inside a link comes through unchanged.
+  EXPECT_EQ(
+      barycentric_states_across_kernels(*kernels, 6, std::vector<double>{1, 2}).error().message(),
+      "SPK center chain for target 6 contains a cycle");
+  EXPECT_EQ(
+      barycentric_states_across_kernels(*kernels, 199, std::vector<double>{1, 2}).error().message(),
+      "unsupported SPK segment type 3");
   EXPECT_EQ(barycentric_states_across_kernels(*kernels, 10, std::vector<double>{1, 2})->size(), 2u);
+  // A Type 2 failure inside a link comes through unchanged.
+  EXPECT_EQ(
+      barycentric_states_across_kernels(*kernels, 11, std::vector<double>{1, 2}).error().message(),
+      "invalid SPK Type 2 segment: record size does not describe three equal coefficient sets");
 }
 
 TEST_F(StoreFiles, AttachingChecksBeforeAppending) {
@@ -190,13 +218,16 @@ TEST_F(StoreFiles, AttachingChecksBeforeAppending) {
   DafImage image = bad.build();
   image.set_f64(DafImage::record_word(2, 2), 26.0);
   image.write(dir.file("bad.bsp"));
-  auto checksum = SpkEphemeris::with_additional_kernel(std::move(store), std::move(*SpkKernel::open(dir.file("bad.bsp"))),
-                                                       "bad.bsp", "zz");
-  EXPECT_EQ(checksum.error().message(), "kernel SHA-256 must contain exactly 64 hexadecimal characters");
+  auto checksum = SpkEphemeris::with_additional_kernel(
+      std::move(store), std::move(*SpkKernel::open(dir.file("bad.bsp"))), "bad.bsp", "zz");
+  EXPECT_EQ(checksum.error().message(),
+            "kernel SHA-256 must contain exactly 64 hexadecimal characters");
   SpkEphemeris again = open_with({offset_segment(5, 0, 0, 1000, 1)});
-  auto listing = SpkEphemeris::with_additional_kernel(std::move(again), std::move(*SpkKernel::open(dir.file("bad.bsp"))),
-                                                      "bad.bsp", std::string(64, '0'));
-  EXPECT_EQ(listing.error().message(), "invalid DAF summary chain: summary count exceeds record capacity");
+  auto listing = SpkEphemeris::with_additional_kernel(
+      std::move(again), std::move(*SpkKernel::open(dir.file("bad.bsp"))), "bad.bsp",
+      std::string(64, '0'));
+  EXPECT_EQ(listing.error().message(),
+            "invalid DAF summary chain: summary count exceeds record capacity");
 }
 
 TEST(Store, NestedUseOfTheKernelListIsDetected) {
@@ -253,7 +284,8 @@ TEST(Store, MarsSatelliteKernelRefusesType3) {
   // Its Type 2 segments evaluate in big-endian order.
   EXPECT_TRUE(barycentric_state_across_kernels(kernels, 4, epoch));
   EXPECT_EQ(reject_identical_target_and_center(399, 399).error(),
-            EphemerisError::invalid_request("spherical coordinates are undefined when target and origin are identical"));
+            EphemerisError::invalid_request(
+                "spherical coordinates are undefined when target and origin are identical"));
   EXPECT_TRUE(reject_identical_target_and_center(399, 10));
   EXPECT_EQ(tarvex::spk::spk_ephemeris_error(SpkError::unsupported_segment_type(-3)),
             EphemerisError::computation("unsupported SPK segment type -3"));

@@ -1,6 +1,8 @@
 // Type 2 evaluation: the recurrence against closed forms, the directory and
 // record checks with their messages, boundary epochs, and the caches (each
 // record read once per call, nothing read for a cached record).
+#include "spk/type2.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 
 #include "spk/daf_writer.hpp"
 #include "spk/kernel.hpp"
-#include "spk/type2.hpp"
 
 using namespace tarvex::spk;
 using namespace tarvex::spk::test_support;
@@ -22,8 +23,8 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 std::vector<std::array<std::vector<double>, 3>> quadratic_records() {
   std::vector<std::array<std::vector<double>, 3>> records;
   for (int k = 0; k < 4; ++k) {
-    records.push_back({std::vector<double>{double(k), 2.0, 0.5}, std::vector<double>{-1.0, 0.0, 3.0},
-                       std::vector<double>{7.0, -4.0, 0.0}});
+    records.push_back({std::vector<double>{double(k), 2.0, 0.5},
+                       std::vector<double>{-1.0, 0.0, 3.0}, std::vector<double>{7.0, -4.0, 0.0}});
   }
   return records;
 }
@@ -90,19 +91,23 @@ TEST(Type2Record, RefusesBadRecords) {
     auto state = evaluate_loaded_type2_record(words, rsize, t);
     return state ? "evaluated" : state.error().message();
   };
-  const std::string radius = "invalid SPK Type 2 segment: record midpoint and radius must be finite and valid";
+  const std::string radius =
+      "invalid SPK Type 2 segment: record midpoint and radius must be finite and valid";
   EXPECT_EQ(message({0.0, 0.0, 1, 2, 3}, 5, 0.0), radius);  // even at MID
   EXPECT_EQ(message({0.0, -1.0, 1, 2, 3}, 5, 0.0), radius);
   EXPECT_EQ(message({NaN, 1.0, 1, 2, 3}, 5, 0.0), radius);
   EXPECT_EQ(message({0.0, INF, 1, 2, 3}, 5, 0.0), radius);
-  const std::string outside = "invalid SPK Type 2 segment: selected record does not cover the requested epoch";
+  const std::string outside =
+      "invalid SPK Type 2 segment: selected record does not cover the requested epoch";
   EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 5, std::nextafter(1.0, 2.0)), outside);
   EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 5, NaN), outside);
   EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 5, -1.0), "evaluated");
-  const std::string coefficients = "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite";
+  const std::string coefficients =
+      "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite";
   EXPECT_EQ(message({0.0, 1.0, 1, 2, NaN}, 5, 0.0), coefficients);
   EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 4, 0.0), coefficients);  // n = 0
-  EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 1, 0.0), coefficients);  // RSIZE - 2 wraps: n huge, words short
+  EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 1, 0.0),
+            coefficients);  // RSIZE - 2 wraps: n huge, words short
   EXPECT_EQ(message({0.0, 1.0, 1, 2, 3}, 8, 0.0), coefficients);  // fewer words than RSIZE claims
 }
 
@@ -110,7 +115,8 @@ TEST_F(Type2Files, EvaluatesRecordsAndBoundaries) {
   const SegmentLoc loc = load(type2_words(0.0, 100.0, quadratic_records()));
   // Inner boundary t = 100 belongs to record 1 at x = -1; the segment end
   // to the last record at x = +1.
-  auto states = kernel->evaluate_type2_at_epochs(loc, std::vector<double>{100.0, 400.0, 0.0, 150.0});
+  auto states =
+      kernel->evaluate_type2_at_epochs(loc, std::vector<double>{100.0, 400.0, 0.0, 150.0});
   ASSERT_TRUE(states) << states.error().message();
   const auto x_of = [](double k, double x) { return k + 2 * x + 0.5 * (2 * x * x - 1); };
   EXPECT_EQ((*states)[0].position[0], x_of(1, -1));
@@ -128,8 +134,8 @@ TEST_F(Type2Files, ReadsEachRecordOncePerCallWhateverTheOrder) {
   const std::uint64_t before = kernel->word_read_count();
   auto states = kernel->evaluate_type2_at_epochs(loc, descending);
   ASSERT_TRUE(states);
-  EXPECT_EQ(kernel->word_read_count() - before, 1u + 4u);  // directory, then four records
-  EXPECT_EQ((*states)[8], (*states)[9]);                  // duplicates agree
+  EXPECT_EQ(kernel->word_read_count() - before, 1u + 4u);         // directory, then four records
+  EXPECT_EQ((*states)[8], (*states)[9]);                          // duplicates agree
   EXPECT_LT((*states)[9].position[0], (*states)[0].position[0]);  // input order kept
   for (std::size_t j = 0; j < descending.size(); ++j) {
     auto single = kernel->evaluate_type2_at_epochs(loc, std::span(&descending[j], 1));
@@ -154,7 +160,8 @@ TEST_F(Type2Files, CoverageIsCheckedBeforeTheFile) {
   EXPECT_EQ(error_at(loc, {100.0, std::nextafter(0.5, 0.0), 500.0}),
             "TDB epoch 0.49999999999999994 is outside segment coverage [0.5, 400]");
   EXPECT_EQ(error_at(loc, {NaN}), "TDB epoch NaN is outside segment coverage [0.5, 400]");
-  EXPECT_EQ(error_at(loc, {1e21}), "TDB epoch 1000000000000000000000 is outside segment coverage [0.5, 400]");
+  EXPECT_EQ(error_at(loc, {1e21}),
+            "TDB epoch 1000000000000000000000 is outside segment coverage [0.5, 400]");
   EXPECT_EQ(kernel->word_read_count(), before);
 }
 
@@ -171,7 +178,8 @@ TEST_F(Type2Files, DirectoryChecks) {
     EXPECT_EQ(with(init + 2, bad), prefix + "record size") << bad;
   }
   for (double bad : {4.5, 0.0, NaN}) EXPECT_EQ(with(init + 3, bad), prefix + "record count") << bad;
-  const std::string epoch_rule = prefix + "directory epoch and interval length must be finite and valid";
+  const std::string epoch_rule =
+      prefix + "directory epoch and interval length must be finite and valid";
   EXPECT_EQ(with(init, NaN), epoch_rule);
   EXPECT_EQ(with(init + 1, 0.0), epoch_rule);
   EXPECT_EQ(with(init + 1, -100.0), epoch_rule);
@@ -180,14 +188,18 @@ TEST_F(Type2Files, DirectoryChecks) {
   EXPECT_EQ(with(init + 2, 4.0), sets);
   EXPECT_EQ(with(init + 2, 7.0), sets);
   EXPECT_EQ(with(init + 3, 1e9), prefix + "segment word count overflowed");
-  EXPECT_EQ(with(init + 3, 5.0), prefix + "directory size does not match the segment address range");
-  EXPECT_EQ(with(init + 2, 14.0), prefix + "directory size does not match the segment address range");
+  EXPECT_EQ(with(init + 3, 5.0),
+            prefix + "directory size does not match the segment address range");
+  EXPECT_EQ(with(init + 2, 14.0),
+            prefix + "directory size does not match the segment address range");
   // A directory that fails is not cached; a good one is.
   EXPECT_EQ(kernel->cached_directory({1, 1}), nullptr);
-  EXPECT_EQ(with(init, -110.0, {400.0}), prefix + "epoch is not covered by the polynomial intervals");
+  EXPECT_EQ(with(init, -110.0, {400.0}),
+            prefix + "epoch is not covered by the polynomial intervals");
   EXPECT_EQ(with(init, 10.0, {5.0}), prefix + "epoch precedes the first polynomial interval");
   // INIT shifted by 1 s: the record for t = 50 no longer contains t = 199.5.
-  EXPECT_EQ(with(init, -1.0, {199.5}), prefix + "selected record does not cover the requested epoch");
+  EXPECT_EQ(with(init, -1.0, {199.5}),
+            prefix + "selected record does not cover the requested epoch");
 }
 
 TEST_F(Type2Files, RecordFaultsLeaveTheKernelUsable) {
@@ -200,7 +212,8 @@ TEST_F(Type2Files, RecordFaultsLeaveTheKernelUsable) {
   EXPECT_EQ(kernel->cached_record({loc.start_address, loc.end_address})->record_index, 1u);
   EXPECT_EQ(error_at(loc, {50.0, 350.0}), "evaluated");
   patch(loc, 11 * 3 + 5, INF);  // the first Y coefficient of record 3
-  EXPECT_EQ(error_at(loc, {350.0}), "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite");
+  EXPECT_EQ(error_at(loc, {350.0}),
+            "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite");
 }
 
 TEST_F(Type2Files, TruncatedFileIsAShortReadNotAWildOne) {
