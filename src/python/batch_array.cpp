@@ -68,14 +68,48 @@ Ref new_batch_buffer(std::size_t count) {
   return holder;
 }
 
+constexpr std::size_t LIMIT = static_cast<std::size_t>(std::numeric_limits<npy_intp>::max());
+
+// The float64 array of shape (n_instants, n_bodies, 4) over the holder's buffer.
+PyObject* wrap_batch_buffer(Ref holder, std::size_t n_instants, std::size_t n_bodies) {
+  npy_intp shape[3] = {static_cast<npy_intp>(n_instants), static_cast<npy_intp>(n_bodies),
+                       static_cast<npy_intp>(COLUMNS)};
+  Ref array = Ref::steal(PyArray_SimpleNewFromData(
+      3, shape, NPY_FLOAT64, reinterpret_cast<BatchBuffer*>(holder.get())->data));
+  if (!array) return nullptr;
+  // Steals the holder's reference, also on failure.
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), holder.release()) < 0) {
+    return nullptr;
+  }
+  return array.release();
+}
+
 }  // namespace
+
+PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const core::Body> bodies,
+                                std::span<const core::Instant> instants, const core::PositionOptions& options) {
+  // The engine writes into the holder's buffer directly, so a batch's
+  // floats exist once: no list of positions to flatten and copy.
+  Ref holder;
+  const auto filled = store.positions_into(bodies, instants, options, [&](std::size_t count) -> double* {
+    if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+    if (count > LIMIT / (COLUMNS * sizeof(double))) {
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    holder = new_batch_buffer(count * COLUMNS);
+    return holder ? reinterpret_cast<BatchBuffer*>(holder.get())->data : nullptr;
+  });
+  if (!filled) return map_ephemeris_error(filled.error());
+  if (!*filled) return nullptr;  // the allocation has set the exception
+  return wrap_batch_buffer(std::move(holder), instants.size(), bodies.size());
+}
 
 PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
                           std::size_t n_bodies) {
   if (PyArray_ImportNumPyAPI() < 0) return nullptr;
   // The engine guards N x B against overflow; the x4 of the columns and the
   // byte size are checked here.
-  constexpr std::size_t LIMIT = static_cast<std::size_t>(std::numeric_limits<npy_intp>::max());
   if (positions.size() > LIMIT / (COLUMNS * sizeof(double))) return PyErr_NoMemory();
   const bool fits = n_bodies == 0 ? positions.empty()
                                    : n_instants <= positions.size() / n_bodies &&
@@ -96,16 +130,7 @@ PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t
     *data++ = position.longitude_speed_deg_per_day;
   }
 
-  npy_intp shape[3] = {static_cast<npy_intp>(n_instants), static_cast<npy_intp>(n_bodies),
-                       static_cast<npy_intp>(COLUMNS)};
-  Ref array = Ref::steal(PyArray_SimpleNewFromData(
-      3, shape, NPY_FLOAT64, reinterpret_cast<BatchBuffer*>(holder.get())->data));
-  if (!array) return nullptr;
-  // Steals the holder's reference, also on failure.
-  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), holder.release()) < 0) {
-    return nullptr;
-  }
-  return array.release();
+  return wrap_batch_buffer(std::move(holder), n_instants, n_bodies);
 }
 
 }  // namespace tarvex::python

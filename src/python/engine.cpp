@@ -267,9 +267,7 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   }
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  const auto result = store->positions(bodies, instants, options);
-  if (!result) return map_ephemeris_error(result.error());
-  return new_batch_array(*result, instants.size(), bodies.size());
+  return batch_positions_array(*store, bodies, instants, options);
 }
 
 PyObject* supported_range(PyObject* self) {

@@ -96,4 +96,10 @@ class EngineBorrow {
 PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
                           std::size_t n_bodies);
 
+// Engine.positions end to end after the conversions (batch_array.cpp): the
+// engine fills the array's buffer in place (SpkEphemeris::positions_into),
+// so a large batch holds its floats once. Engine errors become ValueError.
+PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const core::Body> bodies,
+                                std::span<const core::Instant> instants, const core::PositionOptions& options);
+
 }  // namespace tarvex::python

@@ -1,8 +1,23 @@
 // Many bodies at many instants in one call, with the shared work done once:
 // every instant is converted once, the output frame (with its nutation
-// series) is built once per instant, and on the geometric path each body is
-// evaluated at all epochs in one chain walk, so each Chebyshev record is
-// decoded once for the whole batch.
+// series) is built once per instant, and each body is evaluated at many
+// epochs per chain walk, so each Chebyshev record is decoded once per walk.
+//
+// The instants are worked through in chunks. A chunk's intermediate states
+// (one per body and instant) stay small and cache-resident, instead of
+// states for the whole batch that would outweigh the result itself; on the
+// corrected path the chunk lets the center, the Sun and every light-time
+// iteration be evaluated for all instants of the chunk at once. Every value
+// is formed by the same operations as in the single `position`, so results
+// are unchanged bit for bit.
+//
+// Errors: the batch reports the first error in the documented order (all
+// kernel evaluations before any position on the geometric path; instant by
+// instant, body by body on the corrected path). The chunked order differs,
+// so when a chunk meets any error the batch is run again in the documented
+// order, which meets the same failing evaluation and reports the error it
+// meets first. Errors are rare; the second run costs only then.
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -16,69 +31,85 @@ namespace tarvex::spk {
 using core::CartesianState;
 using core::EphemerisError;
 
-std::expected<std::vector<core::Position>, EphemerisError> SpkEphemeris::positions(
-    std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-    const core::PositionOptions& options) const {
-  auto resolved = resolve_position_options(options);
-  if (!resolved) return std::unexpected(resolved.error());
+namespace {
 
-  const std::size_t body_count = bodies.size();
-  const std::size_t instant_count = instants.size();
-  if (body_count != 0 && instant_count > std::numeric_limits<std::size_t>::max() / body_count) {
-    return std::unexpected(EphemerisError::invalid_request("batch result length overflowed"));
-  }
+// Instants per chunk: large enough that a chain walk's fixed costs vanish,
+// small enough that a chunk's states (bodies x instants x 48 bytes) stay in
+// the cache and far below the size of a large result.
+constexpr std::size_t CHUNK_INSTANTS = 1024;
 
+// What every path needs after the checks of the documented steps 1 to 5.
+struct Prepared {
+  core::PositionOptions resolved;
   std::vector<std::int32_t> targets;
-  targets.reserve(body_count);
-  for (core::Body body : bodies) targets.push_back(core::naif_code(body));
-
-  const std::int32_t center = origin_center(resolved->origin);
-  const bool topocentric = resolved->origin.is_topocentric();
-  if (!topocentric) {
-    for (std::int32_t target : targets) {
-      if (auto distinct = reject_identical_target_and_center(target, center); !distinct)
-        return std::unexpected(distinct.error());
-    }
-  }
-
+  std::int32_t center = 0;
+  bool topocentric = false;
   std::vector<double> epochs;
-  epochs.reserve(instant_count);
   std::vector<CartesianState> sites;
-  if (topocentric) sites.reserve(instant_count);
-  for (const core::Instant& instant : instants) {
-    auto t = time_.tdb_seconds(instant.time_scale, instant.julian_day);
-    if (!t) return std::unexpected(t.error());
-    epochs.push_back(*t);
-    if (topocentric) {
-      auto site = time_.observer_gcrs_state(resolved->origin.observer, instant.time_scale, instant.julian_day);
-      if (!site) return std::unexpected(site.error());
-      sites.push_back(*site);
-    }
+};
+
+CartesianState to_cartesian(const StateVector& state) { return {state.position, state.velocity}; }
+
+OutputFrame frame_at(const Prepared& p, double tdb_seconds) {
+  return output_frame(p.resolved, tdb_seconds / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY);
+}
+
+bool is_geometric(const core::Corrections& c) {
+  return !c.light_time && !c.aberration && !c.gravitational_deflection;
+}
+
+// Receives the positions in instant-major order.
+class PositionSink {
+ public:
+  virtual ~PositionSink() = default;
+  virtual void put(const core::Position& position) = 0;
+};
+
+class VectorSink final : public PositionSink {
+ public:
+  explicit VectorSink(std::vector<core::Position>& out) : out_(out) {}
+  void put(const core::Position& position) override { out_.push_back(position); }
+
+ private:
+  std::vector<core::Position>& out_;
+};
+
+class FlatSink final : public PositionSink {
+ public:
+  explicit FlatSink(double* out) : out_(out) {}
+  void put(const core::Position& position) override {
+    *out_++ = position.longitude_deg;
+    *out_++ = position.latitude_deg;
+    *out_++ = position.distance_au;
+    *out_++ = position.longitude_speed_deg_per_day;
   }
 
-  std::vector<core::Position> result;
-  result.reserve(body_count * instant_count);
-  KernelGuard kernels = borrow_kernels();
-  const core::Corrections& corrections = resolved->corrections;
-  const auto frame_at = [&](std::size_t i) {
-    return output_frame(*resolved, epochs[i] / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY);
-  };
+ private:
+  double* out_;
+};
 
-  if (!corrections.light_time && !corrections.aberration && !corrections.gravitational_deflection) {
-    auto center_states = barycentric_states_across_kernels(*kernels, center, epochs);
+// The geometric path, chunk by chunk.
+std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink) {
+  const std::size_t body_count = p.targets.size();
+  const std::size_t instant_count = p.epochs.size();
+  std::vector<std::vector<StateVector>> target_states(body_count);
+  for (std::size_t begin = 0; begin < instant_count; begin += CHUNK_INSTANTS) {
+    const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
+    const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
+    auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
     if (!center_states) return std::unexpected(spk_ephemeris_error(center_states.error()));
-    if (topocentric) {
-      for (std::size_t i = 0; i < instant_count; ++i) add_state((*center_states)[i], {sites[i].position, sites[i].velocity});
+    if (p.topocentric) {
+      for (std::size_t i = 0; i < m; ++i) {
+        add_state((*center_states)[i], {p.sites[begin + i].position, p.sites[begin + i].velocity});
+      }
     }
-    std::vector<std::vector<StateVector>> target_states;
-    target_states.reserve(body_count);
-    for (std::int32_t target : targets) {
-      auto states = barycentric_states_across_kernels(*kernels, target, epochs);
+    for (std::size_t j = 0; j < body_count; ++j) {
+      auto states = barycentric_states_across_kernels(kernels, p.targets[j], epochs);
       if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
-      target_states.push_back(std::move(*states));
+      target_states[j] = std::move(*states);
     }
-    for (std::size_t i = 0; i < instant_count; ++i) {
-      const OutputFrame frame = frame_at(i);
+    for (std::size_t i = 0; i < m; ++i) {
+      const OutputFrame frame = frame_at(p, epochs[i]);
       const StateVector& observer = (*center_states)[i];
       for (std::size_t j = 0; j < body_count; ++j) {
         const StateVector& target = target_states[j][i];
@@ -89,25 +120,199 @@ std::expected<std::vector<core::Position>, EphemerisError> SpkEphemeris::positio
         }
         auto position = position_from_state(relative, frame);
         if (!position) return std::unexpected(position.error());
-        result.push_back(*position);
+        sink.put(*position);
       }
     }
-    return result;
   }
+  return {};
+}
 
-  std::optional<CartesianState> offset;
-  for (std::size_t i = 0; i < instant_count; ++i) {
-    const OutputFrame frame = frame_at(i);
-    if (topocentric) offset = sites[i];
+// The corrected path, chunk by chunk: the correction sequence of
+// resolve_relative_state with each of its evaluations done for all instants
+// of the chunk at once.
+std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink) {
+  const core::Corrections& corrections = p.resolved.corrections;
+  const std::size_t body_count = p.targets.size();
+  const std::size_t instant_count = p.epochs.size();
+  const bool deflect_any =
+      corrections.gravitational_deflection && p.center != SUN &&
+      std::any_of(p.targets.begin(), p.targets.end(), [](std::int32_t target) { return target != SUN; });
+  std::vector<CartesianState> observers;
+  std::vector<CartesianState> relatives;  // instant-major within the chunk
+  std::vector<double> retarded;
+  for (std::size_t begin = 0; begin < instant_count; begin += CHUNK_INSTANTS) {
+    const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
+    const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
+    auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
+    if (!center_states) return std::unexpected(spk_ephemeris_error(center_states.error()));
+    observers.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+      observers[i] = to_cartesian((*center_states)[i]);
+      if (p.topocentric) {
+        const CartesianState& offset = p.sites[begin + i];
+        for (int k = 0; k < 3; ++k) {
+          observers[i].position[k] += offset.position[k];
+          observers[i].velocity[k] += offset.velocity[k];
+        }
+      }
+    }
+    std::vector<StateVector> sun_states;
+    if (deflect_any) {
+      auto sun = barycentric_states_across_kernels(kernels, SUN, epochs);
+      if (!sun) return std::unexpected(spk_ephemeris_error(sun.error()));
+      sun_states = std::move(*sun);
+    }
+    relatives.resize(m * body_count);
     for (std::size_t j = 0; j < body_count; ++j) {
-      auto relative = resolve_relative_state(*kernels, targets[j], center, offset, corrections, epochs[i]);
-      if (!relative) return std::unexpected(spk_ephemeris_error(relative.error()));
-      auto position = position_from_state(*relative, frame);
-      if (!position) return std::unexpected(position.error());
-      result.push_back(*position);
+      const std::int32_t target = p.targets[j];
+      auto states = barycentric_states_across_kernels(kernels, target, epochs);
+      if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
+      if (corrections.light_time) {
+        retarded.resize(m);
+        for (int iteration = 0; iteration < LIGHT_TIME_ITERATIONS; ++iteration) {
+          for (std::size_t i = 0; i < m; ++i) {
+            const double d = distance_km((*states)[i].position, observers[i].position);
+            retarded[i] = epochs[i] - d / SPEED_OF_LIGHT_KM_PER_S;
+          }
+          states = barycentric_states_across_kernels(kernels, target, retarded);
+          if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
+        }
+      }
+      const bool deflect = corrections.gravitational_deflection && target != SUN && p.center != SUN;
+      for (std::size_t i = 0; i < m; ++i) {
+        const CartesianState& observer = observers[i];
+        const StateVector& state = (*states)[i];
+        CartesianState relative;
+        for (int k = 0; k < 3; ++k) {
+          relative.position[k] = state.position[k] - observer.position[k];
+          relative.velocity[k] = state.velocity[k] - observer.velocity[k];
+        }
+        if (deflect) {
+          relative = apply_solar_gravitational_deflection(relative, observer.position, sun_states[i].position);
+        }
+        if (corrections.aberration) relative = apply_stellar_aberration(relative, observer.velocity);
+        relatives[i * body_count + j] = relative;
+      }
+    }
+    for (std::size_t i = 0; i < m; ++i) {
+      const OutputFrame frame = frame_at(p, epochs[i]);
+      for (std::size_t j = 0; j < body_count; ++j) {
+        auto position = position_from_state(relatives[i * body_count + j], frame);
+        if (!position) return std::unexpected(position.error());
+        sink.put(*position);
+      }
     }
   }
+  return {};
+}
+
+// The documented order, evaluated only to find the first error after a
+// chunked run failed.
+EphemerisError documented_first_error(KernelList& kernels, const Prepared& p, EphemerisError chunk_error) {
+  const std::size_t body_count = p.targets.size();
+  const std::size_t instant_count = p.epochs.size();
+  if (is_geometric(p.resolved.corrections)) {
+    auto center_states = barycentric_states_across_kernels(kernels, p.center, p.epochs);
+    if (!center_states) return spk_ephemeris_error(center_states.error());
+    for (std::int32_t target : p.targets) {
+      auto states = barycentric_states_across_kernels(kernels, target, p.epochs);
+      if (!states) return spk_ephemeris_error(states.error());
+    }
+    // No kernel error anywhere: the chunked run met the first position
+    // error, since both form positions in instant-major order.
+    return chunk_error;
+  }
+  std::optional<CartesianState> offset;
+  for (std::size_t i = 0; i < instant_count; ++i) {
+    const OutputFrame frame = frame_at(p, p.epochs[i]);
+    if (p.topocentric) offset = p.sites[i];
+    for (std::size_t j = 0; j < body_count; ++j) {
+      auto relative =
+          resolve_relative_state(kernels, p.targets[j], p.center, offset, p.resolved.corrections, p.epochs[i]);
+      if (!relative) return spk_ephemeris_error(relative.error());
+      auto position = position_from_state(*relative, frame);
+      if (!position) return position.error();
+    }
+  }
+  return chunk_error;
+}
+
+// Steps 1 to 5: options, length, targets and center, instants.
+std::expected<Prepared, EphemerisError> prepare_batch(const EngineTime& time, std::span<const core::Body> bodies,
+                                                      std::span<const core::Instant> instants,
+                                                      const core::PositionOptions& options) {
+  auto resolved = resolve_position_options(options);
+  if (!resolved) return std::unexpected(resolved.error());
+
+  const std::size_t body_count = bodies.size();
+  const std::size_t instant_count = instants.size();
+  if (body_count != 0 && instant_count > std::numeric_limits<std::size_t>::max() / body_count) {
+    return std::unexpected(EphemerisError::invalid_request("batch result length overflowed"));
+  }
+
+  Prepared p;
+  p.resolved = *resolved;
+  p.targets.reserve(body_count);
+  for (core::Body body : bodies) p.targets.push_back(core::naif_code(body));
+
+  p.center = origin_center(p.resolved.origin);
+  p.topocentric = p.resolved.origin.is_topocentric();
+  if (!p.topocentric) {
+    for (std::int32_t target : p.targets) {
+      if (auto distinct = reject_identical_target_and_center(target, p.center); !distinct)
+        return std::unexpected(distinct.error());
+    }
+  }
+
+  p.epochs.reserve(instant_count);
+  if (p.topocentric) p.sites.reserve(instant_count);
+  for (const core::Instant& instant : instants) {
+    auto t = time.tdb_seconds(instant.time_scale, instant.julian_day);
+    if (!t) return std::unexpected(t.error());
+    p.epochs.push_back(*t);
+    if (p.topocentric) {
+      auto site = time.observer_gcrs_state(p.resolved.origin.observer, instant.time_scale, instant.julian_day);
+      if (!site) return std::unexpected(site.error());
+      p.sites.push_back(*site);
+    }
+  }
+  return p;
+}
+
+std::expected<void, EphemerisError> run_batch(KernelList& kernels, const Prepared& p, PositionSink& sink) {
+  auto done = is_geometric(p.resolved.corrections) ? geometric_chunks(kernels, p, sink)
+                                                   : corrected_chunks(kernels, p, sink);
+  if (!done) return std::unexpected(documented_first_error(kernels, p, std::move(done.error())));
+  return {};
+}
+
+}  // namespace
+
+std::expected<std::vector<core::Position>, EphemerisError> SpkEphemeris::positions(
+    std::span<const core::Body> bodies, std::span<const core::Instant> instants,
+    const core::PositionOptions& options) const {
+  auto prepared = prepare_batch(time_, bodies, instants, options);
+  if (!prepared) return std::unexpected(std::move(prepared.error()));
+  std::vector<core::Position> result;
+  result.reserve(bodies.size() * instants.size());
+  KernelGuard kernels = borrow_kernels();
+  VectorSink sink(result);
+  if (auto done = run_batch(*kernels, *prepared, sink); !done) return std::unexpected(std::move(done.error()));
   return result;
+}
+
+std::expected<bool, EphemerisError> SpkEphemeris::positions_into(
+    std::span<const core::Body> bodies, std::span<const core::Instant> instants,
+    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const {
+  auto prepared = prepare_batch(time_, bodies, instants, options);
+  if (!prepared) return std::unexpected(std::move(prepared.error()));
+  // N x B fits (checked above); the four columns are the allocator's to check.
+  double* out = allocate(bodies.size() * instants.size());
+  if (out == nullptr) return false;
+  KernelGuard kernels = borrow_kernels();
+  FlatSink sink(out);
+  if (auto done = run_batch(*kernels, *prepared, sink); !done) return std::unexpected(std::move(done.error()));
+  return true;
 }
 
 }  // namespace tarvex::spk

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -68,6 +69,15 @@ class SpkEphemeris final : public core::EphemerisBackend {
   std::expected<std::vector<core::Position>, core::EphemerisError> positions(
       std::span<const core::Body> bodies, std::span<const core::Instant> instants,
       const core::PositionOptions& options) const override;
+  // The same batch written straight into caller storage, so that a large
+  // batch holds its result once: after every check that can fail before
+  // evaluation, `allocate` is called once with the number of positions
+  // (N x B) and returns room for four doubles per position (longitude,
+  // latitude, distance, speed; instant-major) or nullptr, which ends the
+  // call with false. Errors are those of `positions`.
+  std::expected<bool, core::EphemerisError> positions_into(
+      std::span<const core::Body> bodies, std::span<const core::Instant> instants,
+      const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const;
 
  private:
   SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range, std::unique_ptr<KernelCell> kernels)

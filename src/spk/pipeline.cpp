@@ -26,14 +26,14 @@ CartesianState difference(const CartesianState& target, const CartesianState& ob
   return out;
 }
 
+}  // namespace
+
 double distance_km(const Vec3& a, const Vec3& b) {
   const double dx = a[0] - b[0];
   const double dy = a[1] - b[1];
   const double dz = a[2] - b[2];
   return std::sqrt(std::fma(dx, dx, std::fma(dy, dy, dz * dz)));
 }
-
-}  // namespace
 
 std::int32_t origin_center(const core::Origin& origin) noexcept {
   switch (origin.kind) {

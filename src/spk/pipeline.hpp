@@ -9,6 +9,7 @@
 #include "core/errors.hpp"
 #include "core/frames.hpp"
 #include "core/types.hpp"
+#include "spk/corrections.hpp"
 #include "spk/kernel_list.hpp"
 #include "spk/spk_error.hpp"
 
@@ -30,6 +31,11 @@ std::expected<core::CartesianState, SpkError> resolve_relative_state(
     KernelList& kernels, std::int32_t target, std::int32_t center,
     const std::optional<core::CartesianState>& observer_offset, const core::Corrections& corrections,
     double tdb_seconds);
+
+// Separation of two positions in km, the light-time distance: the square
+// root of dx*dx + dy*dy + dz*dz with fused multiply-adds. The batch repeats
+// the light-time loop with it, so both give the same bits.
+double distance_km(const Vec3& a, const Vec3& b);
 
 // The frame results are expressed in.
 struct OutputFrame {
