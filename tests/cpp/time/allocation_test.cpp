@@ -17,6 +17,10 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
+// The replacement pair below is consistent (malloc/free); GCC cannot see that
+// through inlined library code and warns about a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size) {
   allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
