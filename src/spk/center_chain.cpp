@@ -2,6 +2,9 @@
 // epoch one link (target -> center) along its chain, grouping epochs by the
 // segment that serves the link, so that each segment group is one batch
 // evaluation and each Type 2 record is read once per pass.
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <unordered_map>
 
 #include "spk/store.hpp"
@@ -32,6 +35,40 @@ std::expected<Link, SpkError> find_link(KernelList& kernels, std::int32_t c, dou
     }
   }
   return std::unexpected(SpkError::missing_chain_segment(c, epoch));
+}
+
+// find_link together with the epochs around `epoch` for which it gives the
+// same answer: inside the chosen segment and clear of every segment that
+// would take precedence over it (those of earlier kernels and those later
+// in the same file), none of which covers `epoch` itself. Consecutive
+// epochs of a batch nearly always fall in the same span, so the scan over
+// the segment lists runs once per span instead of once per epoch.
+struct LinkSpan {
+  Link link;
+  double first;  // inclusive bounds
+  double last;
+};
+
+std::expected<LinkSpan, SpkError> find_link_span(KernelList& kernels, std::int32_t c, double epoch) {
+  auto link = find_link(kernels, c, epoch);
+  if (!link) return std::unexpected(std::move(link.error()));
+  LinkSpan span{*link, link->segment->start_epoch, link->segment->end_epoch};
+  const auto narrow = [&](const SpkSegment& other) {
+    if (other.target != c) return;
+    if (other.end_epoch < epoch) {
+      span.first = std::max(span.first, std::nextafter(other.end_epoch, INFINITY));
+    } else if (other.start_epoch > epoch) {
+      span.last = std::min(span.last, std::nextafter(other.start_epoch, -INFINITY));
+    }
+  };
+  for (std::size_t k = 0; k <= link->kernel_index; ++k) {
+    // Listed already by find_link, which has walked these kernels.
+    const std::span<const SpkSegment> segments = *kernels[k].listed_segments();
+    const SpkSegment* end = segments.data() + segments.size();
+    const SpkSegment* from = k == link->kernel_index ? link->segment + 1 : segments.data();
+    for (const SpkSegment* other = from; other != end; ++other) narrow(*other);
+  }
+  return span;
 }
 
 SegmentLoc location_of(const SpkSegment& segment) {
@@ -111,27 +148,43 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
   // Groups keep their position lists between passes so that a long chain
   // does not reallocate them; `active` counts the groups of this pass.
   std::size_t active = 0;
+  // The last span found and, within this pass, the group it feeds: an
+  // epoch inside the span needs neither the segment scan nor the hash.
+  std::optional<LinkSpan> recent;
+  std::int32_t recent_code = 0;
+  constexpr std::size_t NO_GROUP = static_cast<std::size_t>(-1);
+  std::size_t recent_group = NO_GROUP;
   for (;;) {
     group_of.clear();
     active = 0;
+    recent_group = NO_GROUP;
     for (std::size_t i = 0; i < n; ++i) {
       const std::int32_t c = current[i];
       if (c == 0) continue;
       links[i] = next_link_count(links[i]);
       if (links[i] > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
-      auto link = find_link(kernels, c, epochs[i]);
-      if (!link) return std::unexpected(std::move(link.error()));
-      const GroupKey key{link->kernel_index, link->segment->start_address,
-                         link->segment->end_address};
-      const auto [entry, inserted] = group_of.try_emplace(key, active);
-      if (inserted) {
-        if (active == groups.size()) groups.emplace_back();
-        Group& group = groups[active++];
-        group.kernel_index = link->kernel_index;
-        group.location = location_of(*link->segment);
-        group.positions.clear();
+      const double epoch = epochs[i];
+      if (!recent || c != recent_code || !(recent->first <= epoch && epoch <= recent->last)) {
+        auto span = find_link_span(kernels, c, epoch);
+        if (!span) return std::unexpected(std::move(span.error()));
+        recent = *span;
+        recent_code = c;
+        recent_group = NO_GROUP;
       }
-      groups[entry->second].positions.push_back(i);
+      if (recent_group == NO_GROUP) {
+        const Link& link = recent->link;
+        const GroupKey key{link.kernel_index, link.segment->start_address, link.segment->end_address};
+        const auto [entry, inserted] = group_of.try_emplace(key, active);
+        if (inserted) {
+          if (active == groups.size()) groups.emplace_back();
+          Group& group = groups[active++];
+          group.kernel_index = link.kernel_index;
+          group.location = location_of(*link.segment);
+          group.positions.clear();
+        }
+        recent_group = entry->second;
+      }
+      groups[recent_group].positions.push_back(i);
     }
     if (active == 0) return sums;
 
@@ -160,13 +213,10 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
 std::expected<StateVector, SpkError> barycentric_state_across_kernels(KernelList& kernels,
                                                                       std::int32_t target,
                                                                       double epoch) {
-  auto states = barycentric_states_across_kernels(kernels, target, std::span(&epoch, 1));
-  if (!states) return std::unexpected(std::move(states.error()));
-  if (states->empty()) {
-    return std::unexpected(SpkError::invalid_type2_segment(
-        "barycentric evaluation produced no state for a single epoch"));
-  }
-  return states->front();
+  // The one-epoch walk directly, without the list the many-epoch form
+  // would allocate for it.
+  if (target == 0) return StateVector{};
+  return single_epoch_chain(kernels, target, epoch);
 }
 
 }  // namespace tarvex::spk
