@@ -2,7 +2,11 @@
 and a site, a small NumPy batch, the next seasons and lunations, the Sun's and
 the Moon's rise/set/transit, sidereal longitudes and house cusps.
 
-    python examples/demo.py [--data DIR] [--date JD_UTC] [--lon DEG --lat DEG --height M]
+    python examples/demo.py [--data DIR] [--date JD_UTC] [--lon DEG --lat DEG --height M] [--out DIR]
+
+It also draws chart.png (a chart wheel for the date and site) and
+altitude.png (the Sun's and the Moon's altitude over the day) into --out,
+the current directory by default.
 """
 
 import argparse
@@ -143,6 +147,18 @@ def houses(engine, when, site):
           f"   RAMC {cusps.ramc_deg:.4f}°")
 
 
+def pictures(engine, when, site, out_dir):
+    # Imported here so that the text part runs without matplotlib.
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import chart
+
+    # As for the houses, UT1 is taken as UTC for the chart wheel; the
+    # altitude curves are computed on UT1 instants directly.
+    tt_minus_ut1 = tai_minus_utc(when.julian_day) + 32.184
+    written = chart.write_pictures(engine, when, site, tt_minus_ut1, out_dir, calendar=calendar)
+    print(f"\nWrote {' and '.join(written)}")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", default=os.path.join(os.path.dirname(__file__), "..", "..", "shared", "data"))
@@ -150,6 +166,7 @@ def main(argv=None):
     parser.add_argument("--lon", type=float, default=-0.1275, help="east longitude, degrees (default London)")
     parser.add_argument("--lat", type=float, default=51.5072, help="latitude, degrees")
     parser.add_argument("--height", type=float, default=11.0, help="height above the ellipsoid, metres")
+    parser.add_argument("--out", default=".", help="directory for chart.png and altitude.png")
     args = parser.parse_args(argv)
 
     engine = open_engine(args.data)
@@ -168,6 +185,7 @@ def main(argv=None):
         events(engine, when, site)
     print()
     houses(engine, when, site)
+    pictures(engine, when, site, args.out)
     return 0
 
 

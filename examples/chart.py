@@ -1,0 +1,338 @@
+"""Pictures for the demo: a chart wheel (zodiac, Placidus houses, the ten
+bodies at their apparent ecliptic longitudes of date) and the altitude of the
+Sun and the Moon over a day with their rises, sets and transits.
+
+Drawn with matplotlib's object interface (a Figure saved as PNG through the
+Agg renderer), so no display and no pyplot state are involved.
+
+    from chart import write_pictures
+    write_pictures(engine, tarvex.Instant.utc(2454635.0), site, out_dir=".")
+"""
+
+from __future__ import annotations
+
+import math
+import os
+from dataclasses import dataclass
+
+import numpy as np
+from matplotlib.figure import Figure
+from matplotlib.patches import Circle, Wedge
+
+import tarvex
+
+BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
+GLYPHS = {
+    "sun": "\u2609", "moon": "\u263d", "mercury": "\u263f", "venus": "\u2640", "mars": "\u2642",
+    "jupiter": "\u2643", "saturn": "\u2644", "uranus": "\u2645", "neptune": "\u2646", "pluto": "\u2647",
+}
+SIGNS = ["Aries", "Taurus", "Gemini", "Cancer", "Leo", "Virgo",
+         "Libra", "Scorpio", "Sagittarius", "Capricorn", "Aquarius", "Pisces"]
+SIGN_GLYPHS = [chr(0x2648 + i) for i in range(12)]
+# Fire, earth, air, water, in the order of the signs.
+ELEMENT_COLOURS = ["#f6d3cc", "#dcebd2", "#fbf1c7", "#d4e4f3"]
+BODY_COLOURS = {"sun": "#d08000", "moon": "#5a6b7d"}
+
+# Radii of the wheel, the outer edge being 1.
+ZODIAC_OUTER, ZODIAC_INNER = 1.0, 0.84
+LABEL_RADIUS = 0.72
+HOUSE_INNER = 0.36
+HOUSE_NUMBER_RADIUS = 0.42
+# Smallest angle between two body labels, degrees.
+LABEL_SPACING_DEG = 11.0
+
+
+def sign_position(longitude_deg: float) -> str:
+    """26°40' Gem style: degrees and minutes within the sign."""
+    longitude_deg %= 360.0
+    sign = int(longitude_deg // 30.0)
+    minutes = int(round((longitude_deg - 30.0 * sign) * 60.0))
+    if minutes == 30 * 60:
+        sign, minutes = (sign + 1) % 12, 0
+    return f"{minutes // 60}°{minutes % 60:02d}' {SIGNS[sign][:3]}"
+
+
+def spread_labels(longitudes_deg: list[float], spacing_deg: float = LABEL_SPACING_DEG) -> list[float]:
+    """Label angles near the given longitudes, at least `spacing_deg` apart
+    around the circle, each moved as little as the crowding needs.
+
+    Bodies are taken in longitude order; crowded neighbours form clusters
+    that are centred on their mean longitude and widened to the spacing,
+    and clusters that then touch merge, until none overlap (also across 0°).
+    """
+    count = len(longitudes_deg)
+    if count == 0:
+        return []
+    if count * spacing_deg > 360.0:
+        spacing_deg = 360.0 / count
+    order = sorted(range(count), key=lambda i: longitudes_deg[i] % 360.0)
+    base = [longitudes_deg[i] % 360.0 for i in order]
+    # Start the circle at the widest gap so that no cluster straddles it.
+    gaps = [(base[(k + 1) % count] - base[k]) % 360.0 for k in range(count)]
+    gaps[-1] = gaps[-1] if count > 1 else 360.0
+    start = (max(range(count), key=lambda k: gaps[k]) + 1) % count
+    order = order[start:] + order[:start]
+    values = [longitudes_deg[i] % 360.0 for i in order]
+    for k in range(1, count):  # unwrap into one increasing run
+        while values[k] < values[k - 1]:
+            values[k] += 360.0
+    clusters = [[k] for k in range(count)]
+
+    def placed(cluster):
+        centre = sum(values[k] for k in cluster) / len(cluster)
+        first = centre - spacing_deg * (len(cluster) - 1) / 2.0
+        return [first + spacing_deg * n for n in range(len(cluster))]
+
+    merged = True
+    while merged:
+        merged = False
+        for c in range(len(clusters) - 1):
+            if placed(clusters[c + 1])[0] - placed(clusters[c])[-1] < spacing_deg - 1e-9:
+                clusters[c:c + 2] = [clusters[c] + clusters[c + 1]]
+                merged = True
+                break
+    angles = [0.0] * count
+    for cluster in clusters:
+        for k, angle in zip(cluster, placed(cluster)):
+            angles[order[k]] = angle % 360.0
+    return angles
+
+
+@dataclass
+class BodyPlace:
+    name: str
+    longitude_deg: float
+    speed_deg_per_day: float
+
+
+def apparent_places(engine: tarvex.Engine, when: tarvex.Instant) -> list[BodyPlace]:
+    """Geocentric apparent ecliptic longitudes of date of the ten bodies."""
+    row = engine.positions(BODIES, [when], tarvex.apparent())[0]
+    return [BodyPlace(name, float(lon), float(speed)) for name, (lon, _, _, speed) in zip(BODIES, row)]
+
+
+def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace], title: str) -> None:
+    """The wheel with the ascendant on the left and longitudes increasing
+    counter-clockwise, as charts are read; a table of the places beside it."""
+    asc = cusps.ascendant_deg
+
+    def angle(longitude_deg: float) -> float:  # screen angle in degrees
+        return 180.0 + (longitude_deg - asc)
+
+    def point(longitude_deg: float, radius: float) -> tuple[float, float]:
+        a = math.radians(angle(longitude_deg))
+        return radius * math.cos(a), radius * math.sin(a)
+
+    figure = Figure(figsize=(11.0, 8.0), dpi=100)
+    ax = figure.add_axes((0.0, 0.02, 0.72, 0.90))
+    ax.set_aspect("equal")
+    ax.set_xlim(-1.22, 1.18)
+    ax.set_ylim(-1.18, 1.18)
+    ax.axis("off")
+    figure.suptitle(title, fontsize=14)
+
+    # Zodiac ring: twelve coloured sectors with the sign's glyph and name.
+    for sign in range(12):
+        start = angle(30.0 * sign)
+        ax.add_patch(Wedge((0, 0), ZODIAC_OUTER, start, start + 30.0, width=ZODIAC_OUTER - ZODIAC_INNER,
+                           facecolor=ELEMENT_COLOURS[sign % 4], edgecolor="#555555", linewidth=0.8))
+        x, y = point(30.0 * sign + 15.0, (ZODIAC_OUTER + ZODIAC_INNER) / 2.0 + 0.025)
+        ax.text(x, y, SIGN_GLYPHS[sign], ha="center", va="center", fontsize=17, color="#333333")
+        x, y = point(30.0 * sign + 15.0, (ZODIAC_OUTER + ZODIAC_INNER) / 2.0 - 0.045)
+        # Along the ring, turned so that no name reads upside down.
+        rotation = (angle(30.0 * sign + 15.0) - 90.0) % 360.0
+        if 90.0 < rotation < 270.0:
+            rotation -= 180.0
+        ax.text(x, y, SIGNS[sign], ha="center", va="center", fontsize=6.5, color="#444444",
+                rotation=rotation, rotation_mode="anchor")
+    for degree in range(0, 360, 5):  # ticks on the inner edge, every 5°, longer every 10°
+        inner = ZODIAC_INNER - (0.025 if degree % 10 == 0 else 0.014)
+        (x0, y0), (x1, y1) = point(degree, inner), point(degree, ZODIAC_INNER)
+        ax.plot([x0, x1], [y0, y1], color="#777777", linewidth=0.6)
+    ax.add_patch(Circle((0, 0), HOUSE_INNER, facecolor="white", edgecolor="#555555", linewidth=0.8))
+
+    # House cusps; the ascendant-descendant and midheaven-IC axes stand out.
+    longitudes = cusps.cusp_ecliptic_longitude_deg
+    for number, cusp in enumerate(longitudes, start=1):
+        axis = number in (1, 4, 7, 10)
+        (x0, y0), (x1, y1) = point(cusp, HOUSE_INNER), point(cusp, ZODIAC_INNER)
+        ax.plot([x0, x1], [y0, y1], color="#222222" if axis else "#999999",
+                linewidth=1.8 if axis else 0.8, zorder=1)
+        following = longitudes[number % 12]
+        middle = cusp + ((following - cusp) % 360.0) / 2.0
+        x, y = point(middle, HOUSE_NUMBER_RADIUS)
+        ax.text(x, y, str(number), ha="center", va="center", fontsize=9, color="#777777")
+    for label, longitude in (("ASC", cusps.ascendant_deg), ("MC", cusps.midheaven_deg)):
+        (x0, y0), (x1, y1) = point(longitude, ZODIAC_OUTER), point(longitude, 1.07)
+        ax.annotate("", xy=(x1, y1), xytext=(x0, y0),
+                    arrowprops={"arrowstyle": "-|>", "color": "#b00020", "linewidth": 1.8})
+        x, y = point(longitude, 1.13)
+        ax.text(x, y, f"{label}\n{sign_position(longitude)}", ha="center", va="center", fontsize=9,
+                color="#b00020", fontweight="bold")
+
+    # Bodies: a mark at the exact longitude on the zodiac's inner edge, the
+    # glyph on a spread-out angle joined to it by a thin line.
+    label_angles = spread_labels([place.longitude_deg for place in places])
+    for place, label_longitude in zip(places, label_angles):
+        colour = BODY_COLOURS.get(place.name, "#1f3a93")
+        x0, y0 = point(place.longitude_deg, ZODIAC_INNER)
+        ax.plot([x0], [y0], marker="o", markersize=5, color=colour, zorder=4)
+        x1, y1 = point(place.longitude_deg, ZODIAC_INNER - 0.04)
+        x2, y2 = point(label_longitude, LABEL_RADIUS + 0.055)
+        ax.plot([x0, x1, x2], [y0, y1, y2], color=colour, linewidth=0.6, zorder=3)
+        x, y = point(label_longitude, LABEL_RADIUS)
+        ax.text(x, y, GLYPHS[place.name], ha="center", va="center", fontsize=18, color=colour, zorder=5)
+        degrees_in_sign = int(place.longitude_deg % 30.0)
+        x, y = point(label_longitude, LABEL_RADIUS - 0.085)
+        retro = "\u211e" if place.speed_deg_per_day < 0 else ""
+        ax.text(x, y, f"{degrees_in_sign}°{retro}", ha="center", va="center", fontsize=8, color=colour, zorder=5)
+
+    # The table of places beside the wheel.
+    side = figure.add_axes((0.72, 0.1, 0.27, 0.78))
+    side.axis("off")
+    side.text(0.0, 1.0, "Apparent longitude of date", fontsize=11, fontweight="bold", va="top")
+    for row, place in enumerate(places, start=1):
+        y = 1.0 - 0.065 * row - 0.02
+        colour = BODY_COLOURS.get(place.name, "#1f3a93")
+        side.text(0.0, y, GLYPHS[place.name], fontsize=15, color=colour, va="center")
+        side.text(0.12, y, place.name.capitalize(), fontsize=10, va="center")
+        side.text(0.48, y, sign_position(place.longitude_deg), fontsize=10, va="center",
+                  family="DejaVu Sans Mono")
+        if place.speed_deg_per_day < 0:  # the monospaced face lacks the sign
+            side.text(0.93, y, "\u211e", fontsize=11, va="center")
+    y = 1.0 - 0.065 * (len(places) + 1) - 0.04
+    for label, value in (("ASC", cusps.ascendant_deg), ("MC", cusps.midheaven_deg)):
+        side.text(0.12, y, label, fontsize=10, va="center", color="#b00020", fontweight="bold")
+        side.text(0.48, y, sign_position(value), fontsize=10, va="center", family="DejaVu Sans Mono",
+                  color="#b00020")
+        y -= 0.065
+    side.text(0.0, y - 0.03, f"Houses: {cusps.system.name.capitalize()}\n\u211e retrograde",
+              fontsize=9, va="top", color="#555555")
+    figure.savefig(path)
+
+
+# ------------------------------------------------------------------ altitude over a day
+
+def altitudes_deg(engine: tarvex.Engine, site: tarvex.GeodeticObserver, ut1_days: np.ndarray,
+                  tt_minus_ut1_s: float, bodies: list[str]) -> np.ndarray:
+    """Altitude of the apparent topocentric centre, degrees, shape
+    (instants, bodies): hour angle from the local apparent sidereal time
+    (house_cusps) minus the right ascension of date, then the spherical
+    triangle of pole, zenith and body. Refraction is not applied.
+
+    `tt_minus_ut1_s` only feeds precession and nutation inside the sidereal
+    time, where a second's error is far below a pixel.
+    """
+    options = tarvex.apparent("topocentric", "equatorial", site)
+    batch = engine.positions(bodies, [tarvex.Instant.ut1(day) for day in ut1_days], options)
+    lst = np.radians([tarvex.house_cusps(site, day, day + tt_minus_ut1_s / 86400.0, "equal").local_sidereal_time_deg
+                      for day in ut1_days])
+    hour_angle = lst[:, None] - np.radians(batch[:, :, 0])
+    dec = np.radians(batch[:, :, 1])
+    lat = math.radians(site.latitude_deg)
+    sine = math.sin(lat) * np.sin(dec) + math.cos(lat) * np.cos(dec) * np.cos(hour_angle)
+    return np.degrees(np.arcsin(np.clip(sine, -1.0, 1.0)))
+
+
+HORIZON = {"sun": tarvex.SUN_UPPER_LIMB_ALTITUDE_DEG, "moon": tarvex.MEAN_REFRACTION_ALTITUDE_DEG}
+
+
+def horizon_events(engine: tarvex.Engine, site: tarvex.GeodeticObserver, start_ut1: float, end_ut1: float,
+                   body: str) -> list[tuple[str, float]]:
+    """Every rise, set and transit of `body` between two UT1 Julian days."""
+    found = []
+    for kind in ("rise", "set", "transit"):
+        after = start_ut1
+        while True:
+            try:
+                event = engine.next_horizon_event(body, site, tarvex.Instant.ut1(after), kind, HORIZON[body])
+            except ValueError:  # none within the search window (polar day or night)
+                break
+            if event.ut1_julian_day > end_ut1:
+                break
+            found.append((kind, event.ut1_julian_day))
+            after = event.ut1_julian_day
+    return sorted(found, key=lambda item: item[1])
+
+
+def draw_altitude(path: str, hours: np.ndarray, altitudes: dict[str, np.ndarray],
+                  events: dict[str, list[tuple[str, float, float]]], title: str, xlabel: str) -> None:
+    """Altitude curves with rise, set and transit marked; night shaded where
+    the Sun is below the horizon and twilight down to -18°."""
+    figure = Figure(figsize=(11.0, 5.5), dpi=100)
+    ax = figure.add_subplot()
+    sun = altitudes["sun"]
+    for low, high, shade in ((-90, -18, "#c9d3e6"), (-18, -0.833, "#e4e9f3")):
+        ax.fill_between(hours, -90, 90, where=(sun < high) & (sun >= low), color=shade, linewidth=0, step="mid")
+    ax.axhline(0.0, color="#444444", linewidth=1.0)
+    colours = {"sun": "#d08000", "moon": "#3b5b92"}
+    markers = {"rise": "^", "set": "v", "transit": "D"}
+    for body, values in altitudes.items():
+        ax.plot(hours, values, color=colours[body], linewidth=2.2,
+                label=f"{GLYPHS[body]} {body.capitalize()}")
+        for kind, hour, altitude in events.get(body, []):
+            ax.plot([hour], [altitude], marker=markers[kind], markersize=9, color=colours[body],
+                    markeredgecolor="black", zorder=5)
+            clock = f"{int(hour):02d}:{int(round(hour % 1 * 60)) % 60:02d}"
+            if round(hour % 1 * 60) == 60:
+                clock = f"{int(hour) + 1:02d}:00"
+            offset = 12 if kind != "set" else -18
+            ax.annotate(f"{kind} {clock}", (hour, altitude), textcoords="offset points", xytext=(0, offset),
+                        ha="center", fontsize=9, color=colours[body])
+    ax.set_xlim(hours[0], hours[-1])
+    low = min(-30.0, math.floor(min(v.min() for v in altitudes.values()) / 10.0) * 10.0)
+    high = max(30.0, math.ceil(max(v.max() for v in altitudes.values()) / 10.0) * 10.0 + 5.0)
+    ax.set_ylim(low, high)
+    ax.set_xticks(np.arange(hours[0], hours[-1] + 0.1, 2.0))
+    ax.set_xlabel(xlabel)
+    ax.set_ylabel("altitude of the centre, degrees")
+    ax.grid(True, color="#bbbbbb", linewidth=0.5, alpha=0.7)
+    handles, labels = ax.get_legend_handles_labels()
+    from matplotlib.lines import Line2D
+
+    handles += [Line2D([], [], marker=markers[k], linestyle="", color="#777777", markeredgecolor="black")
+                for k in ("rise", "transit", "set")]
+    labels += ["rise", "transit", "set"]
+    from matplotlib.patches import Patch
+
+    handles += [Patch(color="#e4e9f3"), Patch(color="#c9d3e6")]
+    labels += ["Sun down, twilight", "night (Sun below -18°)"]
+    ax.legend(handles, labels, loc="upper right", fontsize=9, ncol=3, framealpha=0.9)
+    ax.set_title(title, fontsize=13)
+    figure.tight_layout()
+    figure.savefig(path)
+
+
+# ------------------------------------------------------------------ both pictures for one date and site
+
+def write_pictures(engine: tarvex.Engine, when: tarvex.Instant, site: tarvex.GeodeticObserver, tt_minus_ut1_s: float,
+                   out_dir: str = ".", place: str = "", calendar=None) -> tuple[str, str]:
+    """chart.png for `when` (a UTC or UT1 instant, read as UT1 for the
+    houses) and altitude.png for the UT1 day that contains it; returns both
+    paths. `calendar` turns a Julian day into display text."""
+    calendar = calendar or (lambda jd: f"JD {jd:.5f}")
+    lat, lon = site.latitude_deg, site.longitude_east_deg
+    where = place or f"{abs(lat):.2f}°{'N' if lat >= 0 else 'S'} {abs(lon):.2f}°{'E' if lon >= 0 else 'W'}"
+    os.makedirs(out_dir, exist_ok=True)
+
+    ut1 = when.julian_day
+    cusps = tarvex.house_cusps(site, ut1, ut1 + tt_minus_ut1_s / 86400.0, "placidus")
+    chart_path = os.path.join(out_dir, "chart.png")
+    draw_chart_wheel(chart_path, cusps, apparent_places(engine, when),
+                     f"{calendar(when.julian_day)} {when.time_scale.upper()}, {where}")
+
+    start = math.floor(ut1 - 0.5) + 0.5  # 0h UT1 of the day
+    ut1_days = start + np.arange(0, 24 * 60 + 1, 5) / 1440.0
+    hours = (ut1_days - start) * 24.0
+    table = altitudes_deg(engine, site, ut1_days, tt_minus_ut1_s, ["sun", "moon"])
+    altitudes = {"sun": table[:, 0], "moon": table[:, 1]}
+    events = {}
+    for body in ("sun", "moon"):
+        found = horizon_events(engine, site, start, start + 1.0, body)
+        if found:
+            at = altitudes_deg(engine, site, np.array([day for _, day in found]), tt_minus_ut1_s, [body])[:, 0]
+            events[body] = [(kind, (day - start) * 24.0, float(alt)) for (kind, day), alt in zip(found, at)]
+    altitude_path = os.path.join(out_dir, "altitude.png")
+    draw_altitude(altitude_path, hours, altitudes, events,
+                  f"Sun and Moon on {calendar(start)[:10]}, {where}", "hours, UT1")
+    return chart_path, altitude_path
