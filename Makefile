@@ -20,7 +20,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := spk leap_seconds eop
 CPP_TEST_ENV = TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference)
 
-.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench clean
+.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench accuracy clean
 
 test: install test-cpp test-python
 
@@ -105,6 +105,10 @@ demo: install
 
 bench: install
 	$(VPY) bench/run.py --data $(DATA)
+
+# Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
+accuracy: install
+	$(VPY) bench/accuracy.py --data $(DATA)
 
 clean:
 	rm -rf build $(VENV)
