@@ -94,7 +94,7 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- \
 	    $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/seeds/$$t >$$log 2>&1 \
 	    || { tail -n 80 $$log; echo "fuzz target $$t failed; reproducer in $(FUZZ_BUILD)/artifacts"; exit 1; }; \
-	  grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' $$log; \
+	  grep -E '^(#[0-9]+[[:space:]]+DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' $$log; \
 	done
 
 test-python:

@@ -54,8 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!hit || !(*hit == first)) std::abort();
 
   std::vector<double> dates{raw_jd, first.utc_jd, samples.back().utc_jd,
-                            std::nextafter(first.utc_jd, -HUGE_VAL), std::nextafter(samples.back().utc_jd, HUGE_VAL)};
-  const std::size_t i = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1));
+                            std::nextafter(first.utc_jd, -HUGE_VAL),
+                            std::nextafter(samples.back().utc_jd, HUGE_VAL)};
+  const std::size_t i =
+      static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1));
   if (i + 1 < samples.size()) {
     const double lo = samples[i].utc_jd;
     const double hi = samples[i + 1].utc_jd;

@@ -22,7 +22,8 @@ class ScratchFile {
  public:
   explicit ScratchFile(const char* tag) {
     const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-    path_ = std::string(dir != nullptr ? dir : "/tmp") + "/tarvex-fuzz-" + tag + "-" + std::to_string(::getpid());
+    path_ = std::string(dir != nullptr ? dir : "/tmp") + "/tarvex-fuzz-" + tag + "-" +
+            std::to_string(::getpid());
   }
   ~ScratchFile() { ::unlink(path_.c_str()); }
   ScratchFile(const ScratchFile&) = delete;
@@ -84,7 +85,8 @@ class ByteReader {
 };
 
 // A well-formed checksum text: the loaders check only its form.
-inline constexpr const char* ANY_SHA256 = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef";
+inline constexpr const char* ANY_SHA256 =
+    "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef";
 
 // Keeps results alive so that the optimiser cannot drop the work.
 template <typename T>

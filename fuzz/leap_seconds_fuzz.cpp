@@ -1,15 +1,18 @@
 // Fuzz target: a NAIF leap-second kernel. The first 16 bytes of the input
 // are two query doubles (a raw Julian date and an offset in days), the rest
 // is the file. Covers the text-kernel parser pieces on the raw text (so that
-// they are reached even when the file fails an earlier check),
-// LeapSecondKernel::open, and every conversion at dates around the kernel's
-// own leap-second entries and at raw dates.
+// they are reached even when the file fails a later check; every accepted
+// number is compared with strtod), LeapSecondKernel::open, and every
+// conversion at dates around the kernel's own leap-second entries and at
+// raw dates.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,11 +45,27 @@ const EarthOrientationTable& fixed_table() {
   static const EarthOrientationTable table = [] {
     const tarvex::fuzz::ScratchFile file("lsk-eop");
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(EOP_TEXT.data());
-    auto opened = EarthOrientationTable::open(file.write({bytes, EOP_TEXT.size()}), tarvex::fuzz::ANY_SHA256);
+    auto opened =
+        EarthOrientationTable::open(file.write({bytes, EOP_TEXT.size()}), tarvex::fuzz::ANY_SHA256);
     if (!opened) std::abort();
     return std::move(*opened);
   }();
   return table;
+}
+
+// The number reader must round exactly as the C library does for every
+// literal it accepts (its grammar is a subset of strtod's).
+void check_number(std::string_view token) {
+  const std::optional<double> parsed = parse_number(token);
+  if (!parsed) return;
+  std::string text(token);
+  std::replace(text.begin(), text.end(), 'D', 'E');
+  std::replace(text.begin(), text.end(), 'd', 'E');
+  const double expected = std::strtod(text.c_str(), nullptr);
+  if (std::isnan(expected) ? !std::isnan(*parsed)
+                           : std::memcmp(&expected, &*parsed, sizeof expected) != 0) {
+    std::abort();
+  }
 }
 
 // The parser pieces on the raw text: tokens, numbers and date literals of
@@ -64,7 +83,7 @@ void parse_pieces(std::string_view text) {
     if (!number) consume(number.error().message());
     for (std::string_view token : value_tokens(value)) {
       if (budget-- == 0) return;
-      consume(parse_number(token));
+      check_number(token);
       auto date = parse_date_literal(token);
       if (!date) consume(date.error().message());
     }
@@ -77,10 +96,11 @@ void convert_everywhere(const LeapSecondKernel& kernel, double jd) {
   if (!offset) consume(offset.error().message());
   consume(kernel.tdb_minus_tt((jd - 2451545.0) * 86400.0));
   for (const TimeScale scale : {TimeScale::Utc, TimeScale::Ut1, TimeScale::Tt, TimeScale::Tdb}) {
-    for (auto result : {kernel.tdb_seconds(scale, jd), kernel.tdb_seconds_with_eop(scale, eop, jd),
-                        kernel.tt_julian_day(scale, nullptr, jd), kernel.tt_julian_day(scale, &eop, jd),
-                        kernel.utc_julian_day(scale, nullptr, jd), kernel.utc_julian_day(scale, &eop, jd),
-                        kernel.ut1_julian_day(scale, eop, jd)}) {
+    for (auto result :
+         {kernel.tdb_seconds(scale, jd), kernel.tdb_seconds_with_eop(scale, eop, jd),
+          kernel.tt_julian_day(scale, nullptr, jd), kernel.tt_julian_day(scale, &eop, jd),
+          kernel.utc_julian_day(scale, nullptr, jd), kernel.utc_julian_day(scale, &eop, jd),
+          kernel.ut1_julian_day(scale, eop, jd)}) {
       if (!result) consume(result.error().message());
     }
   }

@@ -47,13 +47,14 @@ std::string header(double first, double second) {
   for (const double v : {first, second}) {
     std::uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
-    for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<char>((bits >> shift) & 0xff));
+    for (int shift = 56; shift >= 0; shift -= 8)
+      out.push_back(static_cast<char>((bits >> shift) & 0xff));
   }
   return out;
 }
 
-TestSegment segment(std::string name, double start, double end, std::int32_t target, std::int32_t center,
-                    std::vector<double> words) {
+TestSegment segment(std::string name, double start, double end, std::int32_t target,
+                    std::int32_t center, std::vector<double> words) {
   TestSegment s;
   s.name = std::move(name);
   s.start_epoch = start;
@@ -80,7 +81,8 @@ bool compact_kernel(const fs::path& source, std::uint32_t keep, bool big_endian,
   writer.big_endian = big_endian;
   writer.format = big_endian ? "BIG-IEEE" : "LTL-IEEE";
   writer.internal_name = "compacted " + source.filename().string();
-  writer.summaries_per_record = 6;  // several summary records, so the chain walk has links to follow
+  writer.summaries_per_record =
+      6;  // several summary records, so the chain walk has links to follow
   for (const SpkSegment& s : *segments) {
     TestSegment t;
     t.name = s.identifier;
@@ -100,11 +102,13 @@ bool compact_kernel(const fs::path& source, std::uint32_t keep, bool big_endian,
       auto records = kernel->read_words(s.start_address, rsize * count);
       if (!records) return false;
       t.data = *records;
-      t.data.insert(t.data.end(), {init, length, static_cast<double>(rsize), static_cast<double>(count)});
+      t.data.insert(t.data.end(),
+                    {init, length, static_cast<double>(rsize), static_cast<double>(count)});
       t.start_epoch = std::max(s.start_epoch, init);
       t.end_epoch = std::min(s.end_epoch, init + length * count);
     } else {
-      const auto words = static_cast<std::uint32_t>(std::min(16, s.end_address - s.start_address + 1));
+      const auto words =
+          static_cast<std::uint32_t>(std::min(16, s.end_address - s.start_address + 1));
       auto head = kernel->read_words(s.start_address, words);
       if (head) t.data = *head;
     }
@@ -117,10 +121,14 @@ bool compact_kernel(const fs::path& source, std::uint32_t keep, bool big_endian,
 void spk_seeds(const fs::path& data, const fs::path& dir) {
   fs::create_directories(dir);
   std::string bytes;
-  if (compact_kernel(data / "de405s.bsp", 3, false, bytes)) spit(dir / "de405s_compact_le.bsp", bytes);
-  if (compact_kernel(data / "de405s.bsp", 2, true, bytes)) spit(dir / "de405s_compact_be.bsp", bytes);
-  if (compact_kernel(data / "mar022-1.bsp", 2, true, bytes)) spit(dir / "mar022_compact.bsp", bytes);
-  if (compact_kernel(data / "allspk_littleendian.bsp", 2, false, bytes)) spit(dir / "allspk_compact.bsp", bytes);
+  if (compact_kernel(data / "de405s.bsp", 3, false, bytes))
+    spit(dir / "de405s_compact_le.bsp", bytes);
+  if (compact_kernel(data / "de405s.bsp", 2, true, bytes))
+    spit(dir / "de405s_compact_be.bsp", bytes);
+  if (compact_kernel(data / "mar022-1.bsp", 2, true, bytes))
+    spit(dir / "mar022_compact.bsp", bytes);
+  if (compact_kernel(data / "allspk_littleendian.bsp", 2, false, bytes))
+    spit(dir / "allspk_compact.bsp", bytes);
   if (fs::exists(data / "planet_centers_1997_2010.bsp")) {
     spit(dir / "planet_centers.bsp", slurp(data / "planet_centers_1997_2010.bsp"));
   }
@@ -130,18 +138,30 @@ void spk_seeds(const fs::path& data, const fs::path& dir) {
   // record size, and a two-segment cycle.
   DafWriter chain;
   chain.summaries_per_record = 2;
-  chain.segments.push_back(segment("EMB", 0.0, 400.0, 3, 0, test_support::linear_type2_words(0.0, 100.0, 4, 1e8, 2e7, 3e6, 5.0)));
-  chain.segments.push_back(segment("MOON", 0.0, 400.0, 301, 3, test_support::linear_type2_words(0.0, 50.0, 8, 3e5, 1e4, 2e3, 0.5)));
-  chain.segments.push_back(segment("MOON LATE", 100.0, 200.0, 301, 3, test_support::linear_type2_words(100.0, 100.0, 1, 1.0, 2.0, 3.0, 0.0)));
-  chain.segments.push_back(segment("SUN", 0.0, 400.0, 10, 0, test_support::type2_words(0.0, 400.0, {{std::vector<double>{1, 2, 3, 4}, std::vector<double>{5, 6, 7, 8}, std::vector<double>{9, 10, 11, 12}}})));
+  chain.segments.push_back(
+      segment("EMB", 0.0, 400.0, 3, 0,
+              test_support::linear_type2_words(0.0, 100.0, 4, 1e8, 2e7, 3e6, 5.0)));
+  chain.segments.push_back(
+      segment("MOON", 0.0, 400.0, 301, 3,
+              test_support::linear_type2_words(0.0, 50.0, 8, 3e5, 1e4, 2e3, 0.5)));
+  chain.segments.push_back(
+      segment("MOON LATE", 100.0, 200.0, 301, 3,
+              test_support::linear_type2_words(100.0, 100.0, 1, 1.0, 2.0, 3.0, 0.0)));
+  chain.segments.push_back(segment(
+      "SUN", 0.0, 400.0, 10, 0,
+      test_support::type2_words(0.0, 400.0,
+                                {{std::vector<double>{1, 2, 3, 4}, std::vector<double>{5, 6, 7, 8},
+                                  std::vector<double>{9, 10, 11, 12}}})));
   spit(dir / "written_chain.bsp", image_bytes(chain));
   chain.big_endian = true;
   chain.format = "BIG-IEEE";
   spit(dir / "written_chain_be.bsp", image_bytes(chain));
 
   DafWriter cycle;
-  cycle.segments.push_back(segment("A", 0.0, 10.0, 5, 6, test_support::linear_type2_words(0.0, 10.0, 1, 1, 1, 1, 0)));
-  cycle.segments.push_back(segment("B", 0.0, 10.0, 6, 5, test_support::linear_type2_words(0.0, 10.0, 1, 1, 1, 1, 0)));
+  cycle.segments.push_back(
+      segment("A", 0.0, 10.0, 5, 6, test_support::linear_type2_words(0.0, 10.0, 1, 1, 1, 1, 0)));
+  cycle.segments.push_back(
+      segment("B", 0.0, 10.0, 6, 5, test_support::linear_type2_words(0.0, 10.0, 1, 1, 1, 1, 0)));
   spit(dir / "written_cycle.bsp", image_bytes(cycle));
 
   DafWriter empty;
@@ -154,12 +174,14 @@ void text_seeds(const fs::path& data, const fs::path& lsk_dir, const fs::path& e
   const std::string lsk = slurp(data / "naif0012.tls");
   spit(lsk_dir / "naif0012", header(2457754.5, 0.5) + lsk);
   spit(lsk_dir / "naif0012_early", header(2441317.0, -1.0) + lsk);
-  spit(lsk_dir / "minimal", header(2451545.0, 1e-9) +
-                                "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\n"
-                                "DELTET/EB = 1.671D-2\nDELTET/M = ( 6.239996 1.99096871D-7 )\n"
-                                "DELTET/DELTA_AT = ( 10, @1972-JAN-1\n 11, @1972-jul-1 )\n\\begintext\n");
+  spit(lsk_dir / "minimal",
+       header(2451545.0, 1e-9) +
+           "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\n"
+           "DELTET/EB = 1.671D-2\nDELTET/M = ( 6.239996 1.99096871D-7 )\n"
+           "DELTET/DELTA_AT = ( 10, @1972-JAN-1\n 11, @1972-jul-1 )\n\\begintext\n");
 
-  spit(eop_dir / "excerpt_1999", header(2451363.25, 0.5) + slurp(data / "eop_20c04_excerpt_1999.txt"));
+  spit(eop_dir / "excerpt_1999",
+       header(2451363.25, 0.5) + slurp(data / "eop_20c04_excerpt_1999.txt"));
   // The long table's header and a few hundred rows, with a leap second in them.
   std::istringstream lines(slurp(data / "eop_c04_1962_2022.txt"));
   std::string line, head, leap;

@@ -18,7 +18,8 @@ namespace {
 
 void replay(const std::filesystem::path& path, std::size_t& count) {
   std::ifstream in(path, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>()};
   LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   ++count;
 }

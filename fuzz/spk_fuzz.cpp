@@ -2,7 +2,7 @@
 // is the file; its last bytes double as the query (which segments, which
 // epochs, which byte source), so mutations reach both the DAF structure and
 // the Type 2 evaluation behind it. Covers SpkEphemeris::open (file record,
-// summary chain, common coverage), SpkKernel through the mapped and the
+// summary chain, common coverage, an attached kernel), SpkKernel through the mapped and the
 // plain-read source, read_words, evaluate_type2_at_epochs and the center
 // chain walk across one and two kernels.
 #include <algorithm>
@@ -47,7 +47,8 @@ std::vector<double> choose_epochs(ByteReader& control, double start, double end)
   return epochs;
 }
 
-void check_states(const std::expected<std::vector<StateVector>, SpkError>& states, std::size_t count) {
+void check_states(const std::expected<std::vector<StateVector>, SpkError>& states,
+                  std::size_t count) {
   if (!states) {
     consume(states.error().message());
     return;
@@ -64,14 +65,16 @@ void walk_chains(KernelList& kernels, std::span<const SpkSegment> segments, Byte
     const SpkSegment& segment = segments[control.u8() % segments.size()];
     const std::int32_t target =
         control.u8() % 8 == 0 ? static_cast<std::int32_t>(control.u32()) : segment.target;
-    const std::vector<double> epochs = choose_epochs(control, segment.start_epoch, segment.end_epoch);
+    const std::vector<double> epochs =
+        choose_epochs(control, segment.start_epoch, segment.end_epoch);
     check_states(barycentric_states_across_kernels(kernels, target, epochs), epochs.size());
     auto one = barycentric_state_across_kernels(kernels, target, epochs.front());
     if (!one) consume(one.error().message());
   }
 }
 
-void exercise_kernel(const std::string& path, ByteReader& control, bool reader_only, bool second_kernel) {
+void exercise_kernel(const std::string& path, ByteReader& control, bool reader_only,
+                     bool second_kernel) {
   auto source = reader_only ? KernelSource::open_reader(path) : KernelSource::open(path);
   if (!source) return;
   auto kernel = SpkKernel::from_reader(std::move(*source));
@@ -92,7 +95,8 @@ void exercise_kernel(const std::string& path, ByteReader& control, bool reader_o
     for (int pick = 0; pick < 3; ++pick) {
       const SpkSegment& s = (*segments)[control.u8() % segments->size()];
       if (s.data_type != 2) continue;  // evaluation is only asked of Type 2 segments
-      const SegmentLoc location{s.start_epoch, s.end_epoch, s.center, s.data_type, s.start_address, s.end_address};
+      const SegmentLoc location{s.start_epoch, s.end_epoch,     s.center,
+                                s.data_type,   s.start_address, s.end_address};
       const std::vector<double> epochs = choose_epochs(control, s.start_epoch, s.end_epoch);
       check_states(kernel->evaluate_type2_at_epochs(location, epochs), epochs.size());
     }
@@ -122,6 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = control.u8();
 
   auto store = SpkEphemeris::open(path, tarvex::fuzz::ANY_SHA256);
+  if (store && (flags & 4) != 0) {
+    // The same file once more as an additional kernel, as the Python layer
+    // attaches one: listing happens again on the second copy.
+    auto extra = SpkKernel::open(path);
+    if (extra) {
+      store = SpkEphemeris::with_additional_kernel(std::move(*store), std::move(*extra),
+                                                   "extra.bsp", tarvex::fuzz::ANY_SHA256);
+    }
+  }
   if (!store) {
     consume(store.error().message());
   } else {
