@@ -34,6 +34,33 @@ import dask_batch  # noqa: E402  (by name, so that workers import it too)
 import tarvex  # noqa: E402
 
 
+def _probe(data: str, instants: int, start_at: float) -> float:
+    """Seconds for one fixed batch in a fresh process, started together with
+    its siblings at `start_at` (wall clock)."""
+    kernels = dask_batch.sample_kernels(data)
+    engine = kernels.open()
+    options = dask_batch.Options.apparent_place().build()
+    days = np.linspace(2450500.25, 2455100.75, instants).tolist()
+    time.sleep(max(0.0, start_at - time.time()))
+    started = time.perf_counter()
+    engine.positions(dask_batch.BODIES, [tarvex.Instant.tt(day) for day in days], options)
+    return time.perf_counter() - started
+
+
+def available_parallelism(data: str, workers: int, instants: int = 50_000) -> float:
+    """How many cores' worth this machine gives right now: the same job in
+    `workers` plain processes at once against one alone (2.0 means two
+    free cores). On a shared machine this bounds any speed-up."""
+    import multiprocessing
+    from concurrent.futures import ProcessPoolExecutor
+
+    with ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn")) as pool:
+        alone = pool.submit(_probe, data, instants, time.time()).result()
+        start_at = time.time() + 1.0
+        together = [f.result() for f in [pool.submit(_probe, data, instants, start_at) for _ in range(workers)]]
+    return workers * alone / max(together)
+
+
 def main(argv: list[str] | None = None) -> int:
     from distributed import Client, LocalCluster
 
@@ -71,6 +98,7 @@ def main(argv: list[str] | None = None) -> int:
             assert gathered.tobytes() == expected.tobytes(), "cluster result differs from one engine"
     cluster.close()
 
+    capacity = available_parallelism(args.data, args.workers)
     count = args.instants * len(bodies)
     t1, tw = statistics.median(one), statistics.median(many)
     load = os.getloadavg()[0]
@@ -82,6 +110,8 @@ def main(argv: list[str] | None = None) -> int:
     print(f"| LocalCluster, {args.workers} worker processes x 1 thread | {tw:.2f} s | {count / tw / 1e6:.2f} M |")
     print(f"speed-up {t1 / tw:.2f}x (per repetition: "
           f"{', '.join(f'{a / b:.2f}' for a, b in zip(one, many))}); results equal bit for bit")
+    print(f"available parallelism at the end: {capacity:.2f} cores' worth ({args.workers} plain processes "
+          f"running the same job side by side against one alone), the ceiling for the speed-up")
     return 0
 
 
