@@ -105,6 +105,7 @@ demo: install
 
 bench: install
 	$(VPY) bench/run.py --data $(DATA)
+	$(VPY) bench/dask_speedup.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install
