@@ -126,7 +126,7 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
     figure = Figure(figsize=(11.0, 8.0), dpi=100)
     ax = figure.add_axes((0.0, 0.02, 0.72, 0.90))
     ax.set_aspect("equal")
-    ax.set_xlim(-1.22, 1.18)
+    ax.set_xlim(-1.34, 1.18)  # room for the ascendant label on the left
     ax.set_ylim(-1.18, 1.18)
     ax.axis("off")
     figure.suptitle(title, fontsize=14)
@@ -305,6 +305,15 @@ def draw_altitude(path: str, hours: np.ndarray, altitudes: dict[str, np.ndarray]
 
 # ------------------------------------------------------------------ both pictures for one date and site
 
+def placidus_or_equal(site: tarvex.GeodeticObserver, ut1: float, tt: float) -> tarvex.HouseCusps:
+    """Placidus cusps, or Equal houses where Placidus is undefined (sites
+    beyond the polar circles, where some ecliptic points never rise)."""
+    try:
+        return tarvex.house_cusps(site, ut1, tt, "placidus")
+    except ValueError:
+        return tarvex.house_cusps(site, ut1, tt, "equal")
+
+
 def write_pictures(engine: tarvex.Engine, when: tarvex.Instant, site: tarvex.GeodeticObserver, tt_minus_ut1_s: float,
                    out_dir: str = ".", place: str = "", calendar=None) -> tuple[str, str]:
     """chart.png for `when` (a UTC or UT1 instant, read as UT1 for the
@@ -316,7 +325,7 @@ def write_pictures(engine: tarvex.Engine, when: tarvex.Instant, site: tarvex.Geo
     os.makedirs(out_dir, exist_ok=True)
 
     ut1 = when.julian_day
-    cusps = tarvex.house_cusps(site, ut1, ut1 + tt_minus_ut1_s / 86400.0, "placidus")
+    cusps = placidus_or_equal(site, ut1, ut1 + tt_minus_ut1_s / 86400.0)
     chart_path = os.path.join(out_dir, "chart.png")
     draw_chart_wheel(chart_path, cusps, apparent_places(engine, when),
                      f"{calendar(when.julian_day)} {when.time_scale.upper()}, {where}")

@@ -138,8 +138,12 @@ def houses(engine, when, site):
     # + 32.184 s.
     ut1 = when.julian_day
     tt = when.julian_day + (tai_minus_utc(when.julian_day) + 32.184) / 86400.0
-    cusps = tarvex.house_cusps(site, ut1, tt, "placidus")
-    print("Placidus houses:")
+    try:
+        cusps = tarvex.house_cusps(site, ut1, tt, "placidus")
+    except ValueError as error:
+        print(f"Placidus houses: {error}; Equal houses instead.")
+        cusps = tarvex.house_cusps(site, ut1, tt, "equal")
+    print(f"{cusps.system.name.capitalize()} houses:")
     for number, cusp in enumerate(cusps.cusp_ecliptic_longitude_deg, start=1):
         end = "\n" if number % 4 == 0 else "   "
         print(f"  {number:2d} {zodiac(cusp)}", end=end)
