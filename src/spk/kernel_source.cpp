@@ -24,6 +24,11 @@ IoError os_error(int code) {
 }
 
 std::expected<int, IoError> open_read_only(const std::string& path) {
+  // open(2) would stop at an inner NUL and open a different file than the
+  // caller named (the leap-second and EOP readers refuse such names too).
+  if (path.find('\0') != std::string::npos) {
+    return std::unexpected(IoError{"file name contained an unexpected NUL byte"});
+  }
   for (;;) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) return fd;

@@ -106,6 +106,21 @@ TEST(KernelSourceOpen, ReportsTheOperatingSystemError) {
             "failed to read SPK kernel: No such file or directory (os error 2)");
 }
 
+TEST(KernelSourceOpen, RefusesANulInThePathBeforeOpening) {
+  TempDir dir;
+  write_bytes(dir.file("k"), std::string(1024, 'x'));
+  // open(2) would stop at the NUL and open "k" itself.
+  const std::string path = dir.file("k") + std::string("\0junk", 5);
+  auto mapped = KernelSource::open(path);
+  ASSERT_FALSE(mapped);
+  EXPECT_EQ(mapped.error().message, "file name contained an unexpected NUL byte");
+  auto reader = KernelSource::open_reader(path);
+  ASSERT_FALSE(reader);
+  EXPECT_EQ(reader.error().message, "file name contained an unexpected NUL byte");
+  EXPECT_EQ(SpkKernel::open(path).error().message(),
+            "failed to read SPK kernel: file name contained an unexpected NUL byte");
+}
+
 TEST(KernelSourceOpen, EmptyFileFallsBackToTheReaderAndIsShort) {
   TempDir dir;
   write_bytes(dir.file("empty"), "");
