@@ -189,7 +189,7 @@ def traced_growth(call, rounds):
                          ids=[label for label, _, _ in failing_calls()])
 def test_failing_calls_do_not_grow_python_memory(index):
     label, call, _ = failing_calls()[index]
-    for _ in range(20):  # warm up before tracing: caches and free lists fill
+    for _ in range(50):  # warm up before tracing: caches and free lists fill
         run_failing(call)
     tracemalloc.start()
     try:
@@ -197,8 +197,9 @@ def test_failing_calls_do_not_grow_python_memory(index):
     finally:
         tracemalloc.stop()
     # One leaked object per call would add at least 32 bytes a call, 6400
-    # per window; interpreter caches settle after a few calls.
-    assert growth < 512, (label, growth)
+    # per window; interpreter caches and free lists account for a few
+    # hundred bytes at most.
+    assert growth < 2048, (label, growth)
 
 
 def under_address_sanitizer():
