@@ -1,5 +1,7 @@
 #include "spk/kernel_source.hpp"
 
+#include "time/text_file.hpp"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,26 +16,15 @@ namespace tarvex::spk {
 
 namespace {
 
-IoError os_error(int code) {
-  // strerror text plus the code, in the form users of the platform know.
-  std::string text = std::strerror(code);
-  text += " (os error ";
-  text += std::to_string(code);
-  text += ')';
-  return IoError{std::move(text)};
-}
+// The same "<text> (os error N)" form as the time library's file errors.
+IoError os_error(int code) { return IoError{time::IoError::os(code).message()}; }
 
 std::expected<int, IoError> open_read_only(const std::string& path) {
-  // open(2) would stop at an inner NUL and open a different file than the
-  // caller named (the leap-second and EOP readers refuse such names too).
-  if (path.find('\0') != std::string::npos) {
-    return std::unexpected(IoError{"file name contained an unexpected NUL byte"});
-  }
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return fd;
-    if (errno != EINTR) return std::unexpected(os_error(errno));
-  }
+  // Regular files only: a FIFO or device would block or never end, and the
+  // reader fallback would then hang the caller.
+  auto fd = time::open_regular_file(path);
+  if (!fd) return std::unexpected(IoError{fd.error().message()});
+  return *fd;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "core/text.hpp"
 
@@ -18,6 +19,7 @@ std::string IoError::message() const {
   switch (kind) {
     case Kind::InvalidUtf8: return "stream did not contain valid UTF-8";
     case Kind::NulInPath: return "file name contained an unexpected NUL byte";
+    case Kind::NotRegular: return "not a regular file";
     case Kind::Os: break;
   }
   // generic_category().message is strerror's text without strerror's
@@ -33,7 +35,7 @@ std::string IoError::message() const {
 
 namespace {
 
-// Closes the descriptor on every path out of read_text_file.
+// Closes the descriptor on every path out unless released.
 class Descriptor {
  public:
   explicit Descriptor(int fd) noexcept : fd_(fd) {}
@@ -43,6 +45,7 @@ class Descriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const noexcept { return fd_; }
+  int release() noexcept { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
@@ -78,14 +81,30 @@ bool is_valid_utf8_text(std::string_view text) noexcept {
 
 }  // namespace
 
-std::expected<std::string, IoError> read_text_file(std::string_view path) {
+std::expected<int, IoError> open_regular_file(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::unexpected(IoError::nul_in_path());
   const std::string c_path(path);
   int fd = -1;
+  // Non-blocking only for the open itself: opening a FIFO without a writer
+  // would otherwise wait for one.
   do {
-    fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(IoError::os(errno));
+  Descriptor descriptor(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::unexpected(IoError::os(errno));
+  if (S_ISDIR(info.st_mode)) return std::unexpected(IoError::os(EISDIR));
+  if (!S_ISREG(info.st_mode)) return std::unexpected(IoError::not_regular());
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return std::unexpected(IoError::os(errno));
+  return descriptor.release();
+}
+
+std::expected<std::string, IoError> read_text_file(std::string_view path) {
+  auto opened = open_regular_file(path);
+  if (!opened) return std::unexpected(opened.error());
+  const int fd = *opened;
   const Descriptor descriptor(fd);
 
   // The size is only a hint: the file may change under us, and special files

@@ -3,6 +3,8 @@
 #include "spk/kernel_source.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -132,4 +134,17 @@ TEST(KernelSourceOpen, EmptyFileFallsBackToTheReaderAndIsShort) {
             "failed to read SPK kernel: failed to fill whole buffer");
   EXPECT_EQ(SpkKernel::open(dir.file("empty")).error().message(),
             "failed to read SPK kernel: failed to fill whole buffer");
+}
+
+TEST(KernelSourceFiles, FifosAndDevicesAreRefusedBeforeReading) {
+  // The reader fallback would otherwise block on a FIFO without a writer.
+  const std::string fifo = std::string(::testing::TempDir()) + "tarvex_kernel.fifo";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    auto kernel = tarvex::spk::SpkKernel::open(path);
+    ASSERT_FALSE(kernel);
+    EXPECT_EQ(kernel.error().message(), "failed to read SPK kernel: not a regular file");
+  }
+  ::unlink(fifo.c_str());
 }

@@ -1,6 +1,8 @@
 // Hostile and oversized inputs: every one must either load or produce a
 // defined error, never crash or hang.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <random>
@@ -10,6 +12,7 @@
 #include "core/types.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
+#include "time/text_file.hpp"
 #include "time/text_kernel.hpp"
 #include "time_test_support.hpp"
 
@@ -207,4 +210,19 @@ TEST(HostileInput, AMillionLines) {
   const auto lsk = LeapSecondKernel::open(dir.write("million.tls", kernel), ANY_SHA256);
   ASSERT_TRUE(lsk) << lsk.error().message();
   EXPECT_EQ(lsk->entries().size(), 1'000'000u);
+}
+
+TEST(TextFiles, OnlyRegularFilesAreRead) {
+  // A FIFO without a writer must not block the open, and a device such as
+  // /dev/zero must not be read without end: both are refused up front.
+  const std::string fifo = std::string(::testing::TempDir()) + "tarvex_text_file.fifo";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    EXPECT_EQ(tarvex::time::read_text_file(path).error().message(), "not a regular file");
+    EXPECT_EQ(tarvex::time::LeapSecondKernel::open(path, std::string(64, 'a')).error().message(),
+              "failed to read leap-second kernel: not a regular file");
+  }
+  ::unlink(fifo.c_str());
+  EXPECT_EQ(tarvex::time::read_text_file("/").error().message(), "Is a directory (os error 21)");
 }
