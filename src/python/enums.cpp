@@ -187,7 +187,7 @@ struct EnumType {
       {Py_tp_getset, getset},
       {0, nullptr},
   };
-  static inline PyType_Spec spec = {
+  static inline PyType_Spec type_spec = {
       .name = CLASSES[C].type_name,
       .basicsize = sizeof(Boxed<Ordinal>),
       .itemsize = 0,
@@ -198,11 +198,11 @@ struct EnumType {
 
 }  // namespace
 
-ClassSlot house_system_class{&EnumType<HOUSE_SYSTEM>::spec};
-ClassSlot season_event_class{&EnumType<SEASON_EVENT>::spec};
-ClassSlot lunation_event_class{&EnumType<LUNATION_EVENT>::spec};
-ClassSlot sidereal_mode_class{&EnumType<SIDEREAL_MODE>::spec};
-ClassSlot horizon_event_kind_class{&EnumType<HORIZON_EVENT_KIND>::spec};
+ClassSlot house_system_class{&EnumType<HOUSE_SYSTEM>::type_spec};
+ClassSlot season_event_class{&EnumType<SEASON_EVENT>::type_spec};
+ClassSlot lunation_event_class{&EnumType<LUNATION_EVENT>::type_spec};
+ClassSlot sidereal_mode_class{&EnumType<SIDEREAL_MODE>::type_spec};
+ClassSlot horizon_event_kind_class{&EnumType<HORIZON_EVENT_KIND>::type_spec};
 
 PyObject* new_house_system(core::HouseSystem system) {
   return new_member<HOUSE_SYSTEM>(static_cast<Ordinal>(system));

@@ -19,7 +19,7 @@ inline constexpr unsigned long CLASS_FLAGS = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMM
 inline constexpr unsigned long RESULT_CLASS_FLAGS = CLASS_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
 struct ClassSlot {
-  PyType_Spec* spec;
+  PyType_Spec* type_spec;
   PyTypeObject* type = nullptr;  // set by ensure_class, never released
 };
 
