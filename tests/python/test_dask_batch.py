@@ -2,6 +2,7 @@
 cluster of two worker processes, one engine per worker thread, gathered into
 the array a single `Engine.positions` call gives, bit for bit."""
 
+import gc
 import inspect
 import pathlib
 import sys
@@ -26,6 +27,12 @@ SITE = (-0.1275, 51.5072, 11.0)
 
 @pytest.fixture(scope="module")
 def client():
+    # Engines left in reference cycles by earlier tests (exceptions kept in
+    # locals hold their frames) must be collected here, on the thread that
+    # opened them: once the client's threads run, a collection may happen on
+    # one of those, and an engine dropped on a foreign thread is reported and
+    # leaked by design.
+    gc.collect()
     cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                        dashboard_address=":0", worker_dashboard_address=":0")
     with distributed.Client(cluster) as client:
