@@ -93,6 +93,13 @@ PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const 
   Ref holder;
   const auto filled = store.positions_into(bodies, instants, options, [&](std::size_t count) -> double* {
     if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+    // The engine reports N x B positions; anything else cannot be shaped.
+    if (count != instants.size() * bodies.size()) {
+      type_error("batch array shape error: " + std::to_string(count * COLUMNS) +
+                 " values do not fit shape (" + std::to_string(instants.size()) + ", " +
+                 std::to_string(bodies.size()) + ", 4)");
+      return nullptr;
+    }
     if (count > LIMIT / (COLUMNS * sizeof(double))) {
       PyErr_NoMemory();
       return nullptr;
@@ -103,34 +110,6 @@ PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const 
   if (!filled) return map_ephemeris_error(filled.error());
   if (!*filled) return nullptr;  // the allocation has set the exception
   return wrap_batch_buffer(std::move(holder), instants.size(), bodies.size());
-}
-
-PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
-                          std::size_t n_bodies) {
-  if (PyArray_ImportNumPyAPI() < 0) return nullptr;
-  // The engine guards N x B against overflow; the x4 of the columns and the
-  // byte size are checked here.
-  if (positions.size() > LIMIT / (COLUMNS * sizeof(double))) return PyErr_NoMemory();
-  const bool fits = n_bodies == 0 ? positions.empty()
-                                   : n_instants <= positions.size() / n_bodies &&
-                                         n_instants * n_bodies == positions.size();
-  if (!fits) {
-    return type_error("batch array shape error: " + std::to_string(positions.size() * COLUMNS) +
-                      " values do not fit shape (" + std::to_string(n_instants) + ", " +
-                      std::to_string(n_bodies) + ", 4)");
-  }
-
-  Ref holder = new_batch_buffer(positions.size() * COLUMNS);
-  if (!holder) return nullptr;
-  double* data = reinterpret_cast<BatchBuffer*>(holder.get())->data;
-  for (const core::Position& position : positions) {
-    *data++ = position.longitude_deg;
-    *data++ = position.latitude_deg;
-    *data++ = position.distance_au;
-    *data++ = position.longitude_speed_deg_per_day;
-  }
-
-  return wrap_batch_buffer(std::move(holder), n_instants, n_bodies);
 }
 
 }  // namespace tarvex::python

@@ -89,13 +89,6 @@ class EngineBorrow {
   BorrowKind kind_;
 };
 
-// The NumPy part of Engine.positions (batch_array.cpp): a new float64 array
-// of shape (n_instants, n_bodies, 4) from the instant-major positions; the
-// array owns its buffer through a private holder. TypeError "batch array
-// shape error: ..." when the count does not fit the shape.
-PyObject* new_batch_array(std::span<const core::Position> positions, std::size_t n_instants,
-                          std::size_t n_bodies);
-
 // Engine.positions end to end after the conversions (batch_array.cpp): the
 // engine fills the array's buffer in place (SpkEphemeris::positions_into),
 // so a large batch holds its floats once. Engine errors become ValueError.
