@@ -1,0 +1,40 @@
+"""Type stub of tarvexkit._native, the toolkit's private native module."""
+
+from collections.abc import Sequence
+
+import numpy
+import numpy.typing
+
+import tarvex
+
+class Store:
+    """The files of one tarvex engine, opened once; array batches on worker
+    threads and element-wise time conversions. One call at a time: a call
+    while another runs raises RuntimeError."""
+
+    def __init__(
+        self,
+        kernels: Sequence[tuple[str, str]],
+        leap_seconds: tuple[str, str] | None = None,
+        eop: tuple[str, str] | None = None,
+    ) -> None: ...
+    def positions(
+        self,
+        bodies: Sequence[str],
+        julian_days: numpy.typing.ArrayLike,
+        scale: str,
+        options: tarvex.PositionOptions,
+        threads: int | None = None,
+    ) -> numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]: ...
+    def convert(
+        self, julian_days: numpy.typing.ArrayLike, from_scale: str, to_scale: str
+    ) -> numpy.ndarray[tuple[int], numpy.dtype[numpy.float64]]: ...
+    def tdb_seconds(
+        self, julian_days: numpy.typing.ArrayLike, scale: str
+    ) -> numpy.ndarray[tuple[int], numpy.dtype[numpy.float64]]: ...
+    def leap_second_entries(self) -> list[tuple[float, float]] | None: ...
+    def eop_coverage(self) -> tuple[float, float] | None: ...
+    @property
+    def supported_range(self) -> tuple[float, float]: ...
+    @property
+    def kernel_metadata(self) -> dict[str, object]: ...

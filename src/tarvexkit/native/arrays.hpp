@@ -1,0 +1,24 @@
+// NumPy arrays at the toolkit module's boundary: Julian days in, float64
+// results out. The only file of the module that uses NumPy's C API.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "python/handle.hpp"
+
+namespace tarvex::kit {
+
+// Anything NumPy turns into a one-dimensional float64 array, as a C-contiguous
+// float64 array (the object itself when it already is one, so nothing is
+// copied). nullptr with TypeError or ValueError set, noted with `parameter`.
+python::Ref julian_day_array(PyObject* value, std::string_view parameter);
+// The doubles of an array made by julian_day_array.
+std::span<const double> float64_values(PyObject* array) noexcept;
+
+// A new C-contiguous float64 array of the given shape, left uninitialised;
+// `data` receives its buffer. nullptr with MemoryError (or NumPy's error).
+python::Ref new_float64_array(std::span<const std::size_t> shape, double*& data);
+
+}  // namespace tarvex::kit

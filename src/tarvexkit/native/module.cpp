@@ -1,0 +1,42 @@
+// Module definition of tarvexkit._native, the toolkit's private native
+// module: multi-phase initialisation whose execution step adds the Store
+// class.
+#include "python/errors.hpp"
+#include "python/handle.hpp"
+#include "python/heap_type.hpp"
+#include "tarvexkit/native/store.hpp"
+
+namespace tarvex::kit {
+
+namespace {
+
+int native_exec(PyObject* module) noexcept {
+  return python::guarded<int>(-1, [&] {
+    PyTypeObject* type = python::ensure_class(store_class);
+    if (type == nullptr) return -1;
+    return PyModule_AddObjectRef(module, "Store", reinterpret_cast<PyObject*>(type));
+  });
+}
+
+PyModuleDef_Slot native_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(native_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef native_module = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "tarvexkit._native",
+    .m_doc = "Native part of tarvexkit: kernel stores with array batches on worker threads.",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = native_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace
+
+}  // namespace tarvex::kit
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&tarvex::kit::native_module); }

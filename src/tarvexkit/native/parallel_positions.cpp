@@ -1,0 +1,134 @@
+#include "tarvexkit/native/parallel_positions.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tarvex::kit {
+
+namespace {
+
+constexpr std::size_t COLUMNS = 4;
+
+// What the workers share. The counter hands out slabs; `stop` ends every
+// worker after its current slab (an error anywhere, or a cancel).
+struct Shared {
+  const PositionsRequest& request;
+  double* out;
+  std::atomic<std::size_t> next_instant{0};
+  std::atomic<bool> stop{false};
+  std::atomic<bool> failed{false};
+  std::mutex mutex;
+  std::condition_variable finished_changed;
+  std::size_t finished = 0;
+  std::exception_ptr exception;
+};
+
+void work(const spk::SpkEphemeris& store, Shared& shared) {
+  const PositionsRequest& request = shared.request;
+  const std::size_t instant_count = request.julian_days.size();
+  const std::size_t row = request.bodies.size() * COLUMNS;
+  try {
+    std::vector<core::Instant> instants;
+    instants.reserve(SLAB_INSTANTS);
+    while (!shared.stop.load(std::memory_order_relaxed)) {
+      const std::size_t begin = shared.next_instant.fetch_add(SLAB_INSTANTS, std::memory_order_relaxed);
+      if (begin >= instant_count) break;
+      const std::size_t count = std::min(SLAB_INSTANTS, instant_count - begin);
+      instants.clear();
+      for (double julian_day : request.julian_days.subspan(begin, count)) {
+        instants.push_back({julian_day, request.scale});
+      }
+      double* const rows = shared.out + begin * row;
+      const auto filled = store.positions_into(request.bodies, instants, request.options,
+                                               [rows](std::size_t) { return rows; });
+      if (!filled || !*filled) {
+        shared.failed.store(true, std::memory_order_relaxed);
+        shared.stop.store(true, std::memory_order_relaxed);
+      }
+    }
+  } catch (...) {
+    std::lock_guard lock(shared.mutex);
+    if (!shared.exception) shared.exception = std::current_exception();
+    shared.stop.store(true, std::memory_order_relaxed);
+  }
+  {
+    std::lock_guard lock(shared.mutex);
+    ++shared.finished;
+  }
+  shared.finished_changed.notify_all();
+}
+
+}  // namespace
+
+std::size_t useful_workers(std::size_t instant_count, std::size_t threads) noexcept {
+  const std::size_t slabs = (instant_count + SLAB_INSTANTS - 1) / SLAB_INSTANTS;
+  return std::max<std::size_t>(1, std::min(threads, slabs));
+}
+
+SlabsOutcome run_slabs(std::span<spk::SpkEphemeris* const> stores, const PositionsRequest& request,
+                       double* out, const std::function<bool()>& keep_going) {
+  Shared shared{request, out};
+  const std::size_t worker_count = useful_workers(request.julian_days.size(), stores.size());
+  std::vector<std::thread> workers;
+  workers.reserve(worker_count);
+  bool cancelled = false;
+  try {
+    for (std::size_t index = 0; index < worker_count; ++index) {
+      workers.emplace_back(work, std::cref(*stores[index]), std::ref(shared));
+    }
+    std::unique_lock lock(shared.mutex);
+    while (shared.finished < workers.size()) {
+      if (shared.finished_changed.wait_for(lock, std::chrono::milliseconds(POLL_INTERVAL_MS),
+                                           [&] { return shared.finished == workers.size(); })) {
+        break;
+      }
+      if (cancelled) continue;
+      lock.unlock();
+      if (!keep_going()) {
+        cancelled = true;
+        shared.stop.store(true, std::memory_order_relaxed);
+      }
+      lock.lock();
+    }
+  } catch (...) {
+    // A thread that could not start, or a failing callback: stop the others
+    // before they outlive the request they read.
+    shared.stop.store(true, std::memory_order_relaxed);
+    for (std::thread& worker : workers) worker.join();
+    throw;
+  }
+  for (std::thread& worker : workers) worker.join();
+  if (shared.exception) std::rethrow_exception(shared.exception);
+  if (shared.failed.load()) return SlabsOutcome::Failed;
+  return cancelled ? SlabsOutcome::Cancelled : SlabsOutcome::Done;
+}
+
+std::expected<void, core::EphemerisError> positions_in_order(const spk::SpkEphemeris& store,
+                                                             const PositionsRequest& request,
+                                                             double* out) {
+  std::vector<core::Instant> instants;
+  instants.reserve(request.julian_days.size());
+  for (double julian_day : request.julian_days) instants.push_back({julian_day, request.scale});
+  const auto filled =
+      store.positions_into(request.bodies, instants, request.options, [out](std::size_t) { return out; });
+  if (!filled) return std::unexpected(filled.error());
+  return {};
+}
+
+std::expected<void, core::EphemerisError> check_request(const spk::SpkEphemeris& store,
+                                                        const PositionsRequest& request) {
+  // With no instants, positions_into stops at the allocation, after every
+  // check that does not look at an instant.
+  const auto checked = store.positions_into(request.bodies, {}, request.options,
+                                            [](std::size_t) -> double* { return nullptr; });
+  if (!checked) return std::unexpected(checked.error());
+  return {};
+}
+
+}  // namespace tarvex::kit

@@ -1,0 +1,531 @@
+// The Store class. A Store holds the primary SpkEphemeris (metadata, time
+// conversions, and worker 0 of a batch) and the stores of further workers,
+// opened on first need and kept. Every method that computes runs with the
+// interpreter lock released, so one call at a time is allowed: a second
+// concurrent call fails with RuntimeError instead of sharing a store.
+#include "tarvexkit/native/store.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/format.hpp"
+#include "python/binder.hpp"
+#include "python/errors.hpp"
+#include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/names.hpp"
+#include "tarvexkit/native/parallel_positions.hpp"
+#include "tarvexkit/native/position_options.hpp"
+#include "tarvexkit/native/store_files.hpp"
+#include "tarvexkit/native/time_arrays.hpp"
+
+namespace tarvex::kit {
+
+namespace {
+
+using python::Bound;
+using python::Default;
+using python::Parameter;
+using python::Ref;
+using python::Signature;
+
+constexpr const char* BUSY = "tarvexkit store is busy in another call";
+// More workers than this would only multiply open files and caches.
+constexpr long long MAX_THREADS = 256;
+
+struct StoreState {
+  StoreFiles files;
+  // stores[0] is the primary store; the others serve further workers.
+  std::vector<std::unique_ptr<spk::SpkEphemeris>> stores;
+  std::optional<TimeArrays> time_arrays;
+  std::atomic<bool> busy{false};
+
+  const spk::SpkEphemeris& primary() const { return *stores.front(); }
+};
+
+struct PyStore {
+  PyObject_HEAD StoreState* state;
+};
+
+StoreState& state_of(PyObject* self) noexcept { return *reinterpret_cast<PyStore*>(self)->state; }
+
+// Marks the store busy for the length of one call.
+class BusyGuard {
+ public:
+  static std::optional<BusyGuard> enter(StoreState& state) {
+    if (state.busy.exchange(true)) {
+      PyErr_SetString(PyExc_RuntimeError, BUSY);
+      return std::nullopt;
+    }
+    return BusyGuard(state);
+  }
+  BusyGuard(BusyGuard&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+  BusyGuard& operator=(BusyGuard&&) = delete;
+  ~BusyGuard() {
+    if (state_ != nullptr) state_->busy.store(false);
+  }
+
+ private:
+  explicit BusyGuard(StoreState& state) : state_(&state) {}
+  StoreState* state_;
+};
+
+// Runs `body` with the interpreter lock released; a C++ exception is
+// carried across and rethrown with the lock held again.
+template <class Body>
+auto without_gil(Body&& body) {
+  std::exception_ptr exception;
+  PyThreadState* saved = PyEval_SaveThread();
+  using Result = decltype(body());
+  std::optional<Result> result;
+  try {
+    result.emplace(body());
+  } catch (...) {
+    exception = std::current_exception();
+  }
+  PyEval_RestoreThread(saved);
+  if (exception) std::rethrow_exception(exception);
+  return std::move(*result);
+}
+
+PyObject* new_text(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// ------------------------------------------------------------ opening
+
+bool to_file_entry(PyObject* value, FileEntry& out) {
+  constexpr const char* PAIR = "expected a (path, sha256) pair of str";
+  if (!PyTuple_Check(value) && !PyList_Check(value)) {
+    python::type_error(PAIR);
+    return false;
+  }
+  if (PySequence_Size(value) != 2) {
+    python::value_error(PAIR);
+    return false;
+  }
+  std::array<std::string*, 2> texts{&out.path, &out.sha256};
+  for (Py_ssize_t index = 0; index < 2; ++index) {
+    Ref item = Ref::steal(PySequence_GetItem(value, index));
+    if (!item) return false;
+    if (!PyUnicode_Check(item.get())) {
+      python::type_error(PAIR);
+      return false;
+    }
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(item.get(), &length);
+    if (text == nullptr) return false;
+    texts[static_cast<std::size_t>(index)]->assign(text, static_cast<std::size_t>(length));
+  }
+  return true;
+}
+
+bool to_optional_file_entry(PyObject* value, std::string_view parameter, std::optional<FileEntry>& out) {
+  if (value == nullptr) return true;
+  FileEntry entry;
+  if (!to_file_entry(value, entry)) {
+    python::add_processing_note(parameter);
+    return false;
+  }
+  out = std::move(entry);
+  return true;
+}
+
+constexpr Parameter STORE_PARAMETERS[] = {
+    {"kernels"},
+    {"leap_seconds", Default::None},
+    {"eop", Default::None},
+};
+constexpr Signature STORE_NEW{"Store.__new__()", STORE_PARAMETERS};
+
+PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  Bound bound;
+  if (!python::bind(STORE_NEW, args, kwargs, bound)) return nullptr;
+  auto state = std::make_unique<StoreState>();
+  StoreFiles& files = state->files;
+  const bool listed = python::for_each_item(bound[0], "kernels", "tuple", [&](PyObject* item) {
+    return to_file_entry(item, files.kernels.emplace_back());
+  });
+  if (!listed) return nullptr;
+  if (!to_optional_file_entry(bound[1], "leap_seconds", files.leap_seconds)) return nullptr;
+  if (!to_optional_file_entry(bound[2], "eop", files.eop)) return nullptr;
+  if (files.kernels.empty()) {
+    return python::value_error("kernels must name at least the primary kernel");
+  }
+
+  auto opened = without_gil([&] { return open_store(files); });
+  if (!opened) return python::value_error(opened.error());
+  state->stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
+  state->time_arrays.emplace(state->stores.front()->time());
+
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<PyStore*>(self)->state = state.release();
+  return self;
+}
+
+void store_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<PyStore*>(self)->state;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+// ------------------------------------------------------------ arguments
+
+// The scale of a request, with tarvex's normalisation and message.
+bool to_scale(PyObject* value, std::string_view parameter, core::TimeScale& out) {
+  std::string_view text;
+  if (!python::to_text(value, parameter, text)) return false;
+  const auto scale = parse_time_scale(text);
+  if (!scale) {
+    python::value_error(scale.error());
+    return false;
+  }
+  out = *scale;
+  return true;
+}
+
+std::size_t usable_cpus() noexcept {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// None (the CPUs this process may run on) or an int from 1 to MAX_THREADS.
+bool to_threads(PyObject* value, std::size_t& out) {
+  if (value == nullptr) {
+    out = usable_cpus();
+    return true;
+  }
+  if (PyBool_Check(value) || !PyLong_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'", Py_TYPE(value)->tp_name);
+    return false;
+  }
+  int overflow = 0;
+  const long long threads = PyLong_AsLongLongAndOverflow(value, &overflow);
+  if (threads == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || threads < 1 || threads > MAX_THREADS) {
+    Ref text = Ref::steal(PyObject_Repr(value));
+    if (!text) return false;
+    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS, text.get());
+    return false;
+  }
+  out = static_cast<std::size_t>(threads);
+  return true;
+}
+
+// ------------------------------------------------------------ positions
+
+constexpr Parameter POSITIONS_PARAMETERS[] = {
+    {"bodies"}, {"julian_days"}, {"scale"}, {"options"}, {"threads", Default::None},
+};
+constexpr Signature POSITIONS{"Store.positions()", POSITIONS_PARAMETERS};
+
+constexpr const char* NON_FINITE = "Julian day must be finite";
+
+// Opens the stores of workers 1.. that the request can use and has not
+// opened yet (without the interpreter lock); the message on failure.
+std::optional<std::string> open_worker_stores(StoreState& state, std::size_t workers) {
+  while (state.stores.size() < workers) {
+    auto opened = open_worker_store(state.files, state.primary());
+    if (!opened) return opened.error();
+    state.stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
+  }
+  return std::nullopt;
+}
+
+PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(POSITIONS, args, nargs, kwnames, bound)) return nullptr;
+  std::size_t threads = 0;
+  if (!to_threads(bound[4], threads)) return nullptr;
+  Ref days = julian_day_array(bound[1], "julian_days");
+  if (!days) return nullptr;
+  const std::span<const double> julian_days = float64_values(days.get());
+
+  // What building tarvex.Instant(day, scale) for each day in order would
+  // raise: the first day's finiteness, the scale, then any later day.
+  std::string_view scale_text;
+  if (!python::to_text(bound[2], "scale", scale_text)) return nullptr;
+  const auto scale = parse_time_scale(scale_text);
+  const auto non_finite = std::find_if(julian_days.begin(), julian_days.end(),
+                                       [](double day) { return !std::isfinite(day); });
+  if (non_finite == julian_days.begin() && !julian_days.empty()) return python::value_error(NON_FINITE);
+  if (!scale) return python::value_error(scale.error());
+  if (non_finite != julian_days.end()) return python::value_error(NON_FINITE);
+
+  // Then Engine.positions' own order: bodies, options, body names.
+  std::vector<std::string> body_names;
+  if (!python::to_text_list(bound[0], "bodies", body_names)) return nullptr;
+  PositionsRequest request;
+  if (!read_position_options(bound[3], "options", request.options)) return nullptr;
+  std::vector<core::Body> bodies;
+  bodies.reserve(body_names.size());
+  for (const std::string& name : body_names) {
+    const auto body = parse_body(name);
+    if (!body) return python::value_error(body.error());
+    bodies.push_back(*body);
+  }
+  request.bodies = bodies;
+  request.julian_days = julian_days;
+  request.scale = *scale;
+
+  StoreState& state = state_of(self);
+  auto busy = BusyGuard::enter(state);
+  if (!busy) return nullptr;
+  if (auto checked = check_request(state.primary(), request); !checked) {
+    return python::map_ephemeris_error(checked.error());
+  }
+  double* out = nullptr;
+  const std::array<std::size_t, 3> shape{julian_days.size(), bodies.size(), 4};
+  Ref result = new_float64_array(shape, out);
+  if (!result) return nullptr;
+  if (julian_days.empty()) return result.release();
+
+  const std::size_t workers = useful_workers(julian_days.size(), threads);
+  if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
+    return python::value_error(*failure);
+  }
+  std::vector<spk::SpkEphemeris*> stores;
+  for (std::size_t index = 0; index < workers; ++index) stores.push_back(state.stores[index].get());
+
+  // The workers compute; this thread takes the interpreter lock back every
+  // poll interval to run signal handlers (Ctrl-C raises KeyboardInterrupt
+  // there), and a raised exception cancels the batch.
+  PyThreadState* saved = nullptr;
+  const auto keep_going = [&saved] {
+    PyEval_RestoreThread(saved);
+    const bool calm = PyErr_CheckSignals() == 0;
+    saved = PyEval_SaveThread();
+    return calm;
+  };
+  std::exception_ptr exception;
+  SlabsOutcome outcome = SlabsOutcome::Done;
+  std::expected<void, core::EphemerisError> in_order;
+  saved = PyEval_SaveThread();
+  try {
+    outcome = run_slabs(stores, request, out, keep_going);
+    // The documented first error is found by the one-store batch, which
+    // meets the failing evaluations in the engine's own order.
+    if (outcome == SlabsOutcome::Failed) in_order = positions_in_order(state.primary(), request, out);
+  } catch (...) {
+    exception = std::current_exception();
+  }
+  PyEval_RestoreThread(saved);
+  if (exception) std::rethrow_exception(exception);
+  if (outcome == SlabsOutcome::Cancelled) return nullptr;  // the handler's exception is set
+  if (!in_order) return python::map_ephemeris_error(in_order.error());
+  return result.release();
+}
+
+// ------------------------------------------------------------ time
+
+constexpr Parameter CONVERT_PARAMETERS[] = {{"julian_days"}, {"from_scale"}, {"to_scale"}};
+constexpr Signature CONVERT{"Store.convert()", CONVERT_PARAMETERS};
+constexpr Parameter TDB_SECONDS_PARAMETERS[] = {{"julian_days"}, {"scale"}};
+constexpr Signature TDB_SECONDS{"Store.tdb_seconds()", TDB_SECONDS_PARAMETERS};
+
+PyObject* element_error(const ElementError& error) {
+  return python::value_error("julian_days[" + std::to_string(error.index) + "]: " + error.message);
+}
+
+// Binds, converts the Julian days and fills a new array of their length
+// with `fill(days, out)` without the interpreter lock.
+template <class Fill>
+PyObject* elementwise(PyObject* self, PyObject* days_value, Fill&& fill) {
+  Ref days = julian_day_array(days_value, "julian_days");
+  if (!days) return nullptr;
+  const std::span<const double> julian_days = float64_values(days.get());
+  StoreState& state = state_of(self);
+  auto busy = BusyGuard::enter(state);
+  if (!busy) return nullptr;
+  double* out = nullptr;
+  const std::array<std::size_t, 1> shape{julian_days.size()};
+  Ref result = new_float64_array(shape, out);
+  if (!result) return nullptr;
+  const auto filled = without_gil([&] {
+    return fill(*state.time_arrays, julian_days, std::span<double>(out, julian_days.size()));
+  });
+  if (!filled) return element_error(filled.error());
+  return result.release();
+}
+
+PyObject* convert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(CONVERT, args, nargs, kwnames, bound)) return nullptr;
+  core::TimeScale from{};
+  core::TimeScale to{};
+  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to)) return nullptr;
+  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
+                                         std::span<double> out) { return arrays.convert(days, from, to, out); });
+}
+
+PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(TDB_SECONDS, args, nargs, kwnames, bound)) return nullptr;
+  core::TimeScale scale{};
+  if (!to_scale(bound[1], "scale", scale)) return nullptr;
+  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
+                                         std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
+}
+
+constexpr Signature LEAP_SECOND_ENTRIES{"Store.leap_second_entries()", {}};
+constexpr Signature EOP_COVERAGE{"Store.eop_coverage()", {}};
+
+PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(LEAP_SECOND_ENTRIES, args, nargs, kwnames, bound)) return nullptr;
+  const auto& kernel = state_of(self).primary().time().leap_seconds();
+  if (!kernel) Py_RETURN_NONE;
+  Ref list = Ref::steal(PyList_New(0));
+  if (!list) return nullptr;
+  for (const time::LeapSecondEntry& entry : kernel->entries()) {
+    Ref pair = Ref::steal(Py_BuildValue("(dd)", entry.delta_at, entry.effective_jd));
+    if (!pair || PyList_Append(list.get(), pair.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* eop_coverage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(EOP_COVERAGE, args, nargs, kwnames, bound)) return nullptr;
+  const auto& table = state_of(self).primary().time().eop();
+  if (!table || table->samples().empty()) Py_RETURN_NONE;
+  return Py_BuildValue("(dd)", table->samples().front().utc_jd, table->samples().back().utc_jd);
+}
+
+// ------------------------------------------------------------ attributes
+
+PyObject* supported_range(PyObject* self) {
+  const spk::SupportedRange& range = state_of(self).primary().supported_range();
+  return Py_BuildValue("(dd)", range.start_julian_day, range.end_julian_day);
+}
+
+// The keys and their order of tarvex's KernelMetadata.as_dict().
+PyObject* kernel_metadata(PyObject* self) {
+  const core::EphemerisMetadata& metadata = state_of(self).primary().metadata();
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return nullptr;
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"engine_version", &metadata.engine_version},
+      {"kernel_name", &metadata.kernel_name},
+      {"kernel_sha256", &metadata.kernel_sha256},
+      {"coordinate_frame", &metadata.coordinate_frame},
+  };
+  for (const auto& [key, text] : texts) {
+    Ref value = Ref::steal(new_text(*text));
+    if (!value || PyDict_SetItemString(dict.get(), key, value.get()) < 0) return nullptr;
+  }
+  Ref kernels = Ref::steal(PyList_New(0));
+  if (!kernels) return nullptr;
+  for (const core::KernelProvenance& kernel : metadata.additional_kernels) {
+    Ref name = Ref::steal(new_text(kernel.name));
+    Ref sha256 = Ref::steal(new_text(kernel.sha256));
+    if (!name || !sha256) return nullptr;
+    Ref pair = Ref::steal(PyTuple_Pack(2, name.get(), sha256.get()));
+    if (!pair || PyList_Append(kernels.get(), pair.get()) < 0) return nullptr;
+  }
+  if (PyDict_SetItemString(dict.get(), "additional_kernels", kernels.get()) < 0) return nullptr;
+  return dict.release();
+}
+
+PyObject* store_repr(PyObject* self) {
+  const core::EphemerisMetadata& metadata = state_of(self).primary().metadata();
+  std::string text = "Store(kernel_name=";
+  core::append_quoted_text(text, metadata.kernel_name);
+  text += ", additional_kernels=";
+  text += std::to_string(metadata.additional_kernels.size());
+  text += ')';
+  return new_text(text);
+}
+
+// ------------------------------------------------------------ the class
+
+constexpr int METHOD = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef STORE_METHODS[] = {
+    {"positions", python::as_cfunction<positions>(), METHOD,
+     "positions($self, bodies, julian_days, scale, options, threads=None)\n--\n\n"
+     "Batch positions as a float64 array of shape (len(julian_days), len(bodies), 4),\n"
+     "equal bit for bit to tarvex.Engine.positions(bodies, [Instant(day, scale) ...],\n"
+     "options) on an engine over the same files, with the same errors.\n\n"
+     "julian_days: anything NumPy makes a 1-D float64 array of. scale: \"tdb\", \"tt\",\n"
+     "\"utc\" or \"ut1\". options: a tarvex.PositionOptions, read through its\n"
+     "attributes (correction switches given one by one are not among them; use\n"
+     "tarvex.geometric() or tarvex.apparent() forms). threads: worker threads,\n"
+     "1 to 256, default the CPUs this process may use; each worker has its own\n"
+     "store over the files, opened on first need and kept.\n\n"
+     "The interpreter lock is released while the workers run; Ctrl-C stops the\n"
+     "call within a few tens of milliseconds with KeyboardInterrupt."},
+    {"convert", python::as_cfunction<convert>(), METHOD,
+     "convert($self, julian_days, from_scale, to_scale)\n--\n\n"
+     "Julian days converted element by element with the engine's time code: TT as\n"
+     "the engine converts an instant to TT, TDB from its TDB seconds (no range\n"
+     "check), UTC and UT1 through the leap-second kernel and the EOP table.\n"
+     "The first failing element raises ValueError \"julian_days[i]: ...\"."},
+    {"tdb_seconds", python::as_cfunction<tdb_seconds>(), METHOD,
+     "tdb_seconds($self, julian_days, scale)\n--\n\n"
+     "TDB seconds past J2000 as the engine computes them, range check included."},
+    {"leap_second_entries", python::as_cfunction<leap_second_entries>(), METHOD,
+     "leap_second_entries($self)\n--\n\n"
+     "(delta_at, effective_jd) of the leap-second kernel in file order, or None."},
+    {"eop_coverage", python::as_cfunction<eop_coverage>(), METHOD,
+     "eop_coverage($self)\n--\n\n"
+     "(first, last) UTC Julian days of the EOP table's rows, or None."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef STORE_GETSET[] = {
+    {"supported_range", python::getter_entry<supported_range>, nullptr,
+     "(start, end) of the primary kernel's coverage, TDB Julian days.", nullptr},
+    {"kernel_metadata", python::getter_entry<kernel_metadata>, nullptr,
+     "A new dict with the content of tarvex's KernelMetadata.as_dict().", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot STORE_SLOTS[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
+                    "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
+                    "pairs, the primary kernel first, then the additional kernels in order;\n"
+                    "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
+                    "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
+                    "the same ValueError messages.\n\n"
+                    "A Store may be used from any thread, one call at a time: a call while\n"
+                    "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
+    {Py_tp_new, python::slot_function(python::new_entry<store_new>)},
+    {Py_tp_dealloc, python::slot_function(store_dealloc)},
+    {Py_tp_repr, python::slot_function(python::unary_entry<store_repr>)},
+    {Py_tp_methods, STORE_METHODS},
+    {Py_tp_getset, STORE_GETSET},
+    {0, nullptr},
+};
+
+PyType_Spec STORE_SPEC = {
+    .name = "tarvexkit._native.Store",
+    .basicsize = sizeof(PyStore),
+    .itemsize = 0,
+    .flags = python::CLASS_FLAGS,
+    .slots = STORE_SLOTS,
+};
+
+}  // namespace
+
+python::ClassSlot store_class{&STORE_SPEC};
+
+}  // namespace tarvex::kit

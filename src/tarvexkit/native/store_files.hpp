@@ -1,0 +1,36 @@
+// The files a toolkit store is opened on, and the opening itself: the same
+// steps, in the same order and with the same messages, as tarvex.open(path,
+// sha256, leap_second_kernel=..., eop=...) followed by one
+// with_additional_kernel_file(...) per additional kernel.
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spk/ephemeris.hpp"
+
+namespace tarvex::kit {
+
+struct FileEntry {
+  std::string path;
+  std::string sha256;
+};
+
+struct StoreFiles {
+  std::vector<FileEntry> kernels;  // the primary kernel first, then the additional ones in order
+  std::optional<FileEntry> leap_seconds;
+  std::optional<FileEntry> eop;
+};
+
+// Opens every file; the failure is the message tarvex raises as ValueError.
+std::expected<spk::SpkEphemeris, std::string> open_store(const StoreFiles& files);
+
+// Another store over the same kernels for a worker thread. The time kernels
+// are copied from `model` (immutable tables, so the copy converts exactly as
+// the original) instead of being read and parsed again.
+std::expected<spk::SpkEphemeris, std::string> open_worker_store(const StoreFiles& files,
+                                                                const spk::SpkEphemeris& model);
+
+}  // namespace tarvex::kit

@@ -1,0 +1,98 @@
+#include "tarvexkit/native/time_arrays.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace tarvex::kit {
+
+namespace {
+
+using core::EphemerisError;
+using core::TimeScale;
+
+constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
+
+spk::EngineTime unlimited_copy(const spk::EngineTime& engine_time) {
+  spk::EngineTime copy(-UNLIMITED, UNLIMITED);
+  if (engine_time.leap_seconds()) copy.attach_leap_second_kernel(*engine_time.leap_seconds());
+  if (engine_time.eop()) copy.attach_eop(*engine_time.eop());
+  return copy;
+}
+
+// The engine wraps a time-kernel failure into a time-conversion error
+// carrying its text.
+template <class E>
+std::unexpected<EphemerisError> time_error(const E& error) {
+  return std::unexpected(EphemerisError::time_conversion(error.message()));
+}
+
+template <class Convert>
+std::expected<void, ElementError> each(std::span<const double> julian_days, std::span<double> out,
+                                       Convert&& convert) {
+  for (std::size_t index = 0; index < julian_days.size(); ++index) {
+    const auto value = convert(julian_days[index]);
+    if (!value) return std::unexpected(ElementError{index, value.error().message()});
+    out[index] = *value;
+  }
+  return {};
+}
+
+}  // namespace
+
+TimeArrays::TimeArrays(const spk::EngineTime& engine_time)
+    : checked_(engine_time), unlimited_(unlimited_copy(engine_time)) {}
+
+std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day, TimeScale from,
+                                                              TimeScale to) const {
+  // Conversions that pass the day through unchanged (TT to TT) would let a
+  // NaN through; the TDB conversion refuses it with the engine's message.
+  if (!std::isfinite(julian_day)) {
+    auto refused = unlimited_.tdb_seconds(from, julian_day);
+    if (!refused) return std::unexpected(refused.error());
+    return std::unexpected(EphemerisError::time_conversion(
+        core::TimeConversionError::non_finite_julian_day().message()));
+  }
+  const auto& leap_seconds = unlimited_.leap_seconds();
+  const auto& eop = unlimited_.eop();
+  switch (to) {
+    case TimeScale::Tt: return unlimited_.instant_as_tt(from, julian_day);
+    case TimeScale::Tdb: {
+      auto seconds = unlimited_.tdb_seconds(from, julian_day);
+      if (!seconds) return std::unexpected(seconds.error());
+      return *seconds / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY;
+    }
+    case TimeScale::Utc: {
+      // Without a leap-second kernel the engine refuses UTC as it refuses
+      // a UTC instant.
+      if (!leap_seconds) return unlimited_.instant_as_tt(TimeScale::Utc, julian_day);
+      auto utc = leap_seconds->utc_julian_day(from, eop ? &*eop : nullptr, julian_day);
+      if (!utc) return time_error(utc.error());
+      return *utc;
+    }
+    case TimeScale::Ut1: {
+      if (!leap_seconds) return unlimited_.instant_as_tt(TimeScale::Ut1, julian_day);
+      // Without the table, the engine's own refusal of a UT1 instant.
+      if (!eop) {
+        auto refused = unlimited_.tdb_seconds(TimeScale::Ut1, julian_day);
+        if (!refused) return std::unexpected(refused.error());
+        return std::unexpected(EphemerisError::time_conversion("UT1 requires an Earth orientation table"));
+      }
+      auto ut1 = leap_seconds->ut1_julian_day(from, *eop, julian_day);
+      if (!ut1) return time_error(ut1.error());
+      return *ut1;
+    }
+  }
+  return std::unexpected(EphemerisError::invalid_request("unknown time scale"));
+}
+
+std::expected<void, ElementError> TimeArrays::convert(std::span<const double> julian_days, TimeScale from,
+                                                      TimeScale to, std::span<double> out) const {
+  return each(julian_days, out, [&](double julian_day) { return convert_one(julian_day, from, to); });
+}
+
+std::expected<void, ElementError> TimeArrays::tdb_seconds(std::span<const double> julian_days,
+                                                          TimeScale scale, std::span<double> out) const {
+  return each(julian_days, out, [&](double julian_day) { return checked_.tdb_seconds(scale, julian_day); });
+}
+
+}  // namespace tarvex::kit
