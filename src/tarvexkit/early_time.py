@@ -104,6 +104,8 @@ def utc_to_tt(utc_jd: _FloatArray) -> _FloatArray:
     utc_jd = np.asarray(utc_jd, dtype=np.float64)
     drift = utc_jd >= UTC_1961
     offset = np.where(drift, tai_minus_utc_drift(utc_jd) + TT_MINUS_TAI_S, delta_t_seconds(utc_jd))
+    # The first minute of 1972 (TAI - UTC = 10 s), for the inverse below.
+    offset = np.where(utc_jd >= UTC_1972, 10.0 + TT_MINUS_TAI_S, offset)
     return np.asarray(utc_jd + offset / SECONDS_PER_DAY, dtype=np.float64)
 
 
@@ -117,5 +119,8 @@ def tt_to_utc(tt_jd: _FloatArray) -> _FloatArray:
     return utc
 
 
-# TT of the first instant of 1972 in UTC: 10 s TAI - UTC plus 32.184 s.
-TT_1972 = UTC_1972 + (10.0 + TT_MINUS_TAI_S) / SECONDS_PER_DAY
+# TT below which UTC and UT1 are worked out here rather than by the
+# leap-second kernel: the kernel's inverse (TT to UTC) starts from the
+# latest offset, 37 s, and so cannot reach the first 27 s of 1972. A
+# minute into 1972 it can.
+TT_EARLY_LIMIT = UTC_1972 + (10.0 + TT_MINUS_TAI_S + 60.0) / SECONDS_PER_DAY

@@ -139,16 +139,19 @@ class Ephemeris:
         Julian calendar.
         """
         calendar = check_calendar(calendar)
-        fields = np.broadcast_arrays(
-            as_integer_field("year", year),
-            as_integer_field("month", month),
-            as_integer_field("day", day),
-            as_integer_field("hour", hour),
-            as_integer_field("minute", minute),
-        )
-        y, mo, d, h, mi = (np.asarray(f) for f in fields)
-        s = np.broadcast_to(as_float_field("second", second), y.shape)
-        y, mo, d, h, mi, s = np.broadcast_arrays(y, mo, d, h, mi, s)
+        try:
+            y, mo, d, h, mi, s = np.broadcast_arrays(
+                as_integer_field("year", year),
+                as_integer_field("month", month),
+                as_integer_field("day", day),
+                as_integer_field("hour", hour),
+                as_integer_field("minute", minute),
+                as_float_field("second", second),
+            )
+        except ValueError as error:
+            if "broadcast" not in str(error):
+                raise
+            raise ValueError(f"calendar fields do not broadcast together: {error}") from None
         if y.ndim > 1:
             raise ValueError(f"calendar fields must broadcast to a scalar or 1-D shape, not {y.shape}")
         check_date(y, mo, d, calendar)

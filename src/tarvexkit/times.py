@@ -72,7 +72,7 @@ class Clock:
             return self._native(jd, scale, to)
         # TT or TDB to a civil scale: instants before 1972 follow the early rules.
         tt = jd if scale == "tt" else self._native(jd, scale, "tt")
-        early = tt < early_time.TT_1972
+        early = tt < early_time.TT_EARLY_LIMIT
         if not np.any(early):
             return self._native(jd, scale, to)
         result = np.empty_like(tt)
@@ -117,7 +117,7 @@ class Clock:
         23:59:60 is named as such.
         """
         tt = np.asarray(tt, dtype=np.float64)
-        early = tt < early_time.TT_1972
+        early = tt < early_time.TT_EARLY_LIMIT
         day = np.empty_like(tt)
         seconds = np.empty_like(tt)
         if np.any(early):
@@ -252,16 +252,18 @@ class Times:
         return texts[0] if self._jd.ndim == 0 else texts
 
     def to_datetime(self, tz: tzinfo = timezone.utc) -> Any:
-        """Aware `datetime` objects in `tz` (UTC by default), to the microsecond.
+        """Aware `datetime` objects in `tz` (UTC by default), to the millisecond.
 
-        `datetime` cannot hold a leap second; 23:59:60.x becomes 23:59:59.999999.
+        A Julian day in one 64-bit float resolves about 40 microseconds near
+        the present, so finer digits would be noise. `datetime` cannot hold a
+        leap second; 23:59:60.x becomes 23:59:59.999.
         """
-        year, month, day, hour, minute, sec = self.utc_calendar(6)
+        year, month, day, hour, minute, sec = self.utc_calendar(3)
         result = []
         for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec):
             if not 1 <= y <= 9999:
                 raise ValueError(f"year {y} is outside the range of datetime (1..9999); use iso() or utc_calendar()")
-            micro = min(int(round(s * 1e6)), 59_999_999)
+            micro = min(int(round(s * 1e3)), 59_999) * 1000
             base = datetime(int(y), int(mo), int(d), int(h), int(mi), tzinfo=timezone.utc)
             result.append((base + timedelta(microseconds=micro)).astimezone(tz))
         return result[0] if self._jd.ndim == 0 else result

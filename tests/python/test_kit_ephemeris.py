@@ -56,7 +56,7 @@ def test_open_records_every_file_with_its_checksum(eph):
 )
 def test_positions_equal_the_strict_batch_bit_for_bit(eph, options):
     strict = open_full_engine()
-    utc = eph.utc(2003, 1, 1, np.arange(0, 24 * 40, 7))
+    utc = eph.utc(2003, 1, np.arange(1, 29), 5, 30)
     tt = eph.times(np.linspace(2451000.0, 2454000.0, 77), "tt")
     for times in (utc, tt):
         ours = eph.positions(BODIES, times, options, threads=2)
@@ -90,20 +90,22 @@ def test_events_come_back_as_times_in_order(eph):
     seasons = eph.seasons(start, stop)
     assert seasons.kinds == ["march_equinox", "june_solstice", "september_equinox", "december_solstice"]
     assert seasons.times.iso() == [
-        "2008-03-20T05:48:18Z",
-        "2008-06-20T23:59:23Z",
-        "2008-09-22T15:44:17Z",
-        "2008-12-21T12:03:36Z",
+        "2008-03-20T05:48:17Z",
+        "2008-06-20T23:59:22Z",
+        "2008-09-22T15:44:29Z",
+        "2008-12-21T12:03:46Z",
     ]
     lunations = eph.lunations(start, stop)
     assert len(lunations) == 25 and lunations.kinds[:2] == ["new_moon", "full_moon"]
-    assert np.all(np.diff(lunations.times.tt) > 14)
+    assert np.all(np.diff(lunations.times.tt) > 13.5)
+    assert all(a != b for a, b in zip(lunations.kinds, lunations.kinds[1:]))
     strict = open_full_engine()
     first = strict.next_lunation(tarvex.Instant.tt(start.tt), "new_moon")
     assert lunations.times[0].tt == first.julian_day
     site = tarvex.GeodeticObserver(-0.1275, 51.5072)
     day = eph.rise_set_transit("sun", site, eph.utc(2008, 6, 21, 12))
-    assert day["rise"].iso() == "2008-06-21T03:43:46Z" or day["rise"].iso().startswith("2008-06-21T03:4")
+    assert [day[k].iso() for k in ("rise", "transit", "set")] == [
+        "2008-06-21T03:43:08Z", "2008-06-21T12:02:22Z", "2008-06-21T20:21:36Z"]
     assert eph.next_horizon_event("moon", site, start, "rise").tt > start.tt
 
 

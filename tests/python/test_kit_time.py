@@ -46,7 +46,7 @@ def test_julian_calendar_and_the_gregorian_reform(eph):
     # The day after Thursday 1582-10-04 (Julian) was Friday 1582-10-15 (Gregorian).
     julian = eph.utc(1582, 10, 4, calendar="julian")
     gregorian = eph.utc(1582, 10, 15)
-    assert gregorian.tt - julian.tt == pytest.approx(1.0, abs=1e-9)
+    assert gregorian.ut1 - julian.ut1 == 1.0
     assert calendar.is_leap_year(np.int64(1900), "julian") and not calendar.is_leap_year(np.int64(1900), "gregorian")
     eph.utc(1900, 2, 29, calendar="julian")
     with pytest.raises(ValueError, match="no such gregorian date: year 1900, month 2, day 29"):
@@ -106,7 +106,7 @@ def test_tdb_minus_tt_against_dtdb(eph):
     diff = (times.tdb - times.tt) * 86400.0
     ref = np.array([erfa.dtdb(tt, 0.0, 0.0, 0.0, 0.0, 0.0) for tt in times.tt])
     # The leap-second kernel's two-term series against the full series.
-    assert np.max(np.abs(diff - ref)) < 40e-6
+    assert np.max(np.abs(diff - ref)) < 60e-6
 
 
 def test_ut1_is_the_eop_table_interpolated(eph):
@@ -115,7 +115,7 @@ def test_ut1_is_the_eop_table_interpolated(eph):
     utc = rng.uniform(2441320.0, 2459900.0, 400)
     times = eph.times(utc, "utc")
     dut1 = np.interp(utc - 2400000.5, table[:, 0], table[:, 1])
-    assert np.max(np.abs((times.ut1 - utc) * 86400.0 - dut1)) < 1e-6
+    assert np.max(np.abs(times.ut1 - (utc + dut1 / 86400.0))) <= JD_ULP
     # UT1 back to UTC goes through the table's inverse.
     again = eph.times(times.ut1, "ut1")
     assert np.max(np.abs(again.utc - utc)) <= 4 * JD_ULP
@@ -127,14 +127,14 @@ def test_before_1972_drift_segments_and_delta_t(eph):
         t = eph.utc(y, m, d, 12)
         assert t.scale == "tt"
         tai_utc = (t.tt - t.utc) * 86400.0 - 32.184
-        assert tai_utc == pytest.approx(erfa.dat(y, m, d, 0.5), abs=1e-5)
+        assert tai_utc == pytest.approx(erfa.dat(y, m, d, 0.5), abs=1e-4)  # two Julian-day ulps
         assert t.iso() == f"{y:04d}-{m:02d}-{d:02d}T12:00:00Z"
     # The drift era meets the leap-second era with the 1972 step of 0.1077580 s.
     assert (eph.utc(1972, 1, 1).tt - eph.utc(1971, 12, 31, 23, 59, 59).tt) * 86400 == pytest.approx(1.107758, abs=1e-4)
     # UT1 in 1962-1971 comes from the EOP table.
     t = eph.utc(1965, 5, 5)
-    table = np.loadtxt(DATA_DIR / "eop_c04_1962_2022.txt", comments="#", usecols=(4, 7), max_rows=2000)
-    assert (t.ut1 - t.utc) * 86400 == pytest.approx(np.interp(t.utc - 2400000.5, table[:, 0], table[:, 1]), abs=1e-6)
+    table = np.loadtxt(DATA_DIR / "eop_c04_1962_2022.txt", comments="#", usecols=(4, 7), max_rows=2100)
+    assert (t.ut1 - t.utc) * 86400 == pytest.approx(np.interp(t.utc - 2400000.5, table[:, 0], table[:, 1]), abs=1e-4)
 
 
 def test_delta_t_before_1961_against_skyfield():
