@@ -11,7 +11,7 @@ calendar are supported.
 
 from __future__ import annotations
 
-from typing import Literal
+from typing import Literal, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -26,8 +26,8 @@ _MONTH_DAYS = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31], dtype=n
 
 
 def check_calendar(calendar: str) -> CalendarName:
-    if calendar == "gregorian" or calendar == "julian":
-        return calendar
+    if calendar in ("gregorian", "julian"):
+        return cast(CalendarName, calendar)
     raise ValueError(f"unknown calendar {calendar!r}; use 'gregorian' or 'julian'")
 
 

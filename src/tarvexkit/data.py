@@ -53,7 +53,7 @@ def sha256_of(path: str | os.PathLike[str]) -> str:
 
 def default_kernel() -> Path:
     try:
-        import skyfield_data  # noqa: F401
+        import skyfield_data  # type: ignore[import-untyped,import-not-found,unused-ignore]
     except ImportError:
         raise ModuleNotFoundError(MISSING_DATA) from None
     path = Path(skyfield_data.__file__).resolve().parent / "data" / "de421.bsp"
@@ -65,7 +65,7 @@ def default_kernel() -> Path:
 def default_iers_files() -> tuple[Path, Path]:
     """The C04 series and Bulletin A of astropy-iers-data."""
     try:
-        import astropy_iers_data
+        import astropy_iers_data  # type: ignore[import-untyped,import-not-found,unused-ignore]
     except ImportError:
         raise ModuleNotFoundError(MISSING_DATA) from None
     c04 = Path(astropy_iers_data.IERS_B_FILE)
@@ -83,7 +83,7 @@ def _bulletin_a_rows(text: str, after_mjd: float) -> list[str]:
     pole x in 19-27, pole y in 38-46, UT1-UTC in 59-68 (1-based). Rows
     beyond the predictions leave the values blank; they end the table.
     """
-    rows = []
+    rows: list[str] = []
     for line in text.splitlines():
         if len(line) < 68:
             continue

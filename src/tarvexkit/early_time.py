@@ -19,6 +19,9 @@ few tenths of a second of the observed values.
 
 from __future__ import annotations
 
+from collections.abc import Callable
+from typing import Any
+
 import numpy as np
 import numpy.typing as npt
 
@@ -75,7 +78,7 @@ def delta_t_seconds(ut1_jd: _FloatArray) -> _FloatArray:
     ut1_jd = np.asarray(ut1_jd, dtype=np.float64)
     y = 2000.0 + (ut1_jd - 2451545.0) / 365.25
     dt = np.empty_like(y)
-    pieces = [
+    pieces: list[tuple[float, float, Callable[[], Any]]] = [
         (-np.inf, -500.0, lambda: -20.0 + 32.0 * ((y - 1820.0) / 100.0) ** 2),
         (-500.0, 500.0, lambda: _poly(y / 100.0, (10583.6, -1014.41, 33.78311, -5.952053, -0.1798452, 0.022174192, 0.0090316521))),
         (500.0, 1600.0, lambda: _poly((y - 1000.0) / 100.0, (1574.2, -556.01, 71.23472, 0.319781, -0.8503463, -0.005050998, 0.0083572073))),

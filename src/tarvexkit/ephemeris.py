@@ -195,7 +195,7 @@ class Ephemeris:
         `datetime(2026, 3, 20, 14, 30, tzinfo=zoneinfo.ZoneInfo("Europe/Berlin"))`.
         """
         single = isinstance(when, datetime)
-        items = [when] if single else list(when)  # type: ignore[list-item]
+        items = [when] if isinstance(when, datetime) else list(when)
         fields = np.zeros((len(items), 6), dtype=np.float64)
         for i, dt in enumerate(items):
             if not isinstance(dt, datetime):
@@ -210,7 +210,7 @@ class Ephemeris:
         columns = [fields[:, k] for k in range(6)]
         if single:
             columns = [c[0] for c in columns]
-        return self.utc(*(c.astype(np.int64) if k < 5 else c for k, c in enumerate(columns)))  # type: ignore[arg-type]
+        return self.utc(*(c.astype(np.int64) if k < 5 else c for k, c in enumerate(columns)))
 
     def now(self) -> Times:
         """The current instant (from the system clock)."""
@@ -239,7 +239,7 @@ class Ephemeris:
         jd, time_scale = self._julian_days(times, scale)
         names = [bodies] if isinstance(bodies, str) else list(bodies)
         opts = tarvex.apparent() if options is None else options
-        return self._store.positions(names, np.atleast_1d(jd), time_scale, opts, threads)  # type: ignore[no-any-return]
+        return self._store.positions(names, np.atleast_1d(jd), time_scale, opts, threads)
 
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
         """One position at a scalar `Times` (strict engine)."""

@@ -33,12 +33,10 @@ Scale = Literal["utc", "ut1", "tt", "tdb"]
 SCALES: tuple[Scale, ...] = ("utc", "ut1", "tt", "tdb")
 _FloatArray = npt.NDArray[np.float64]
 
-_UNIX_EPOCH_JD = 2440587.5
-
 
 def check_scale(scale: object) -> Scale:
-    if scale in SCALES:
-        return scale  # type: ignore[return-value]
+    if scale == "utc" or scale == "ut1" or scale == "tt" or scale == "tdb":
+        return scale
     raise ValueError(f"unknown time scale {scale!r}; use one of 'utc', 'ut1', 'tt', 'tdb'")
 
 
@@ -231,7 +229,7 @@ class Times:
         hour = (whole // 3600).astype(np.int64)
         minute = ((whole - hour * 3600) // 60).astype(np.int64)
         sec = np.where(leap, seconds - 86340.0, seconds - hour * 3600 - minute * 60)
-        return year, month, dom, hour, minute, sec  # type: ignore[return-value]
+        return year, month, dom, hour, minute, sec
 
     def iso(self, tz: tzinfo | None = None, places: int = 0) -> Any:
         """ISO 8601 text: UTC with 'Z', or local time in `tz` with its offset.
@@ -303,7 +301,3 @@ class Times:
         return self._scale == other._scale and np.array_equal(self._jd, other._jd)
 
     __hash__ = None  # type: ignore[assignment]
-
-
-def unix_seconds_to_jd(seconds: _FloatArray) -> _FloatArray:
-    return np.asarray(_UNIX_EPOCH_JD + seconds / 86400.0, dtype=np.float64)

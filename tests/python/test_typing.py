@@ -70,3 +70,15 @@ def test_installed_module_carries_the_stub():
     installed = module.parent / "tarvex.pyi"
     assert installed.is_file(), "pip install . must put tarvex.pyi beside the extension"
     assert installed.read_text() == STUB.read_text(), "the installed stub is stale: reinstall"
+
+
+def test_tarvexkit_is_typed_and_a_typed_caller_passes_strict_mypy(tmp_path):
+    # The package's own annotations (py.typed) and a caller's use of them.
+    import tarvexkit
+
+    package = pathlib.Path(tarvexkit.__file__).parent
+    assert (package / "py.typed").is_file()
+    checked = run_mypy(tmp_path, "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), "-p", "tarvexkit")
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    usage = run_mypy(tmp_path, "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(ROOT / "tests" / "typing" / "kit_usage.py"))
+    assert usage.returncode == 0, usage.stdout + usage.stderr
