@@ -110,10 +110,15 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
     paths = [os.path.abspath(p) for p in env.get("PYTHONPATH", "").split(os.pathsep) if p]
     env["PYTHONPATH"] = os.pathsep.join(paths)
     out = tmp_path / "pictures"
-    result = subprocess.run([sys.executable, str(EXAMPLES / "demo.py"), "--data", str(DATA_DIR), "--out", str(out)],
+    result = subprocess.run([sys.executable, str(EXAMPLES / "demo.py"), "--when", "2026-03-20 14:30",
+                             "--tz", "Europe/Berlin", "--out", str(out)],
                             cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     assert "Wrote" in result.stdout
+    # Times in UTC and local time, never as Julian days.
+    assert "Chart for 2026-03-20 13:30 UTC  (2026-03-20 14:30 CET)" in result.stdout
+    assert "march_equinox      2026-03-20 14:45 UTC  (2026-03-20 15:45 CET)" in result.stdout
+    assert "JD" not in result.stdout and "TT" not in result.stdout.replace("TT - UTC", "")
     assert "missing from font" not in result.stderr, result.stderr
     from matplotlib.image import imread
 
