@@ -45,7 +45,7 @@ constexpr std::array<HouseMethodName, HOUSE_METHOD_COUNT> NAMES = {{
     {HouseMethod::Porphyry, "porphyry", 'O', false},
     {HouseMethod::Regiomontanus, "regiomontanus", 'R', false},
     {HouseMethod::Campanus, "campanus", 'C', false},
-    {HouseMethod::EqualAscendant, "equal", 'A', false},
+    {HouseMethod::EqualAscendant, "equal", 'E', false},
     {HouseMethod::EqualMidheaven, "equal_midheaven", 'D', false},
     {HouseMethod::WholeSign, "whole_sign", 'W', false},
     {HouseMethod::Alcabitius, "alcabitius", 'B', false},
@@ -451,6 +451,19 @@ std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, doub
   for (int n = 0; n < 12; ++n) out.cusp_deg[n] = to_degrees((*cusps)[n]);
   out.ascendant_deg = to_degrees(asc);
   out.midheaven_deg = to_degrees(mc);
+  // The equal systems step from an angle in degrees, so that sign
+  // boundaries and 30-degree steps stay exact rather than going through
+  // radians once more.
+  const auto steps_from = [&out](double first_deg) {
+    for (int n = 0; n < 12; ++n) out.cusp_deg[n] = normalize_degrees(first_deg + 30.0 * n);
+  };
+  switch (method) {
+    case HouseMethod::EqualAscendant: steps_from(out.ascendant_deg); break;
+    case HouseMethod::EqualMidheaven: steps_from(out.midheaven_deg + 90.0); break;
+    case HouseMethod::Vehlow: steps_from(out.ascendant_deg - 15.0); break;
+    case HouseMethod::WholeSign: steps_from(std::floor(out.ascendant_deg / 30.0) * 30.0); break;
+    default: break;
+  }
   // The prime vertical is the great circle through the zenith and the east
   // point; the vertex is its western meeting with the ecliptic. Where the
   // prime vertical is the ecliptic itself (a tropical latitude equal to the
