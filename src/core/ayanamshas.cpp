@@ -102,8 +102,9 @@ double general_precession_arcsec(double tt_julian_day) {
 std::expected<double, CoordinateError> star_longitude_of_date_deg(const CatalogueStar& star,
                                                                   double tt_julian_day) {
   const double years = (tt_julian_day - J2000_TT) / DAYS_PER_JULIAN_YEAR;
-  const double dec = (star.declination_deg + star.proper_motion_dec_mas_per_year * years /
-                                                 MAS_PER_DEG) * DEG_TO_RAD;
+  const double dec =
+      (star.declination_deg + star.proper_motion_dec_mas_per_year * years / MAS_PER_DEG) *
+      DEG_TO_RAD;
   const double ra =
       (star.right_ascension_deg + star.proper_motion_ra_cos_dec_mas_per_year * years /
                                       (MAS_PER_DEG * std::cos(star.declination_deg * DEG_TO_RAD))) *
@@ -147,10 +148,9 @@ std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_j
     // in time by folding the difference into (-180, 180].
     return std::remainder(*lambda - d.star_sidereal_longitude_deg, 360.0);
   }
-  return d.value_at_epoch_deg +
-         (general_precession_arcsec(tt_julian_day) -
-          general_precession_arcsec(d.epoch_tt_julian_day)) /
-             3600.0;
+  return d.value_at_epoch_deg + (general_precession_arcsec(tt_julian_day) -
+                                 general_precession_arcsec(d.epoch_tt_julian_day)) /
+                                    3600.0;
 }
 
 std::expected<double, CoordinateError> sidereal_longitude_deg(Ayanamsha mode,

@@ -58,9 +58,9 @@ struct AyanamshaDefinition {
   Ayanamsha mode;
   std::string_view name;  // lower_snake_case, for users and bindings
   AyanamshaKind kind;
-  double epoch_tt_julian_day;      // PrecessionFromEpoch: the anchor epoch
-  double value_at_epoch_deg;       // PrecessionFromEpoch: the ayanamsha there
-  const CatalogueStar* star;       // StarAtLongitude: the reference star
+  double epoch_tt_julian_day;          // PrecessionFromEpoch: the anchor epoch
+  double value_at_epoch_deg;           // PrecessionFromEpoch: the ayanamsha there
+  const CatalogueStar* star;           // StarAtLongitude: the reference star
   double star_sidereal_longitude_deg;  // StarAtLongitude: where the star is put
 };
 

@@ -81,10 +81,14 @@ Sky make_sky(double theta, double phi, double eps) {
   const double st = std::sin(theta), ct = std::cos(theta);
   const double sp = std::sin(phi), cp = std::cos(phi);
   const double se = std::sin(eps), ce = std::cos(eps);
-  return {theta,          phi,
-          se,             ce,
-          sp / cp,        {cp * ct, cp * st, sp},
-          {-st, ct, 0.0}, {-sp * ct, -sp * st, cp},
+  return {theta,
+          phi,
+          se,
+          ce,
+          sp / cp,
+          {cp * ct, cp * st, sp},
+          {-st, ct, 0.0},
+          {-sp * ct, -sp * st, cp},
           {0.0, -se, ce}};
 }
 
@@ -135,8 +139,8 @@ using Cusps = std::array<double, 12>;  // radians, any range until the end
 // Quadrant systems fix cusps 11, 12, 2 and 3; the others are the ascendant,
 // the midheaven and the opposite points.
 Cusps quadrants(double asc, double mc, double c11, double c12, double c2, double c3) {
-  return {asc,          c2,           c3,           mc + PI_RAD, c11 + PI_RAD, c12 + PI_RAD,
-          asc + PI_RAD, c2 + PI_RAD,  c3 + PI_RAD,  mc,          c11,          c12};
+  return {asc,          c2,          c3,          mc + PI_RAD, c11 + PI_RAD, c12 + PI_RAD,
+          asc + PI_RAD, c2 + PI_RAD, c3 + PI_RAD, mc,          c11,          c12};
 }
 
 // Placidus (Holden ch. 6; Munkasey "Placidus"): a cusp is the ecliptic
@@ -171,7 +175,8 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
   Cusps c{};
   switch (method) {
     case HouseMethod::Placidus: {
-      if (inside_polar_circle(s.phi, eps)) return std::unexpected(HouseErrorReason::InsidePolarCircle);
+      if (inside_polar_circle(s.phi, eps))
+        return std::unexpected(HouseErrorReason::InsidePolarCircle);
       const auto c11 = placidus_cusp(s, 1.0 / 3.0, false);
       const auto c12 = placidus_cusp(s, 2.0 / 3.0, false);
       const auto c2 = placidus_cusp(s, 2.0 / 3.0, true);
@@ -184,7 +189,8 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
       // midheaven degree takes from rising to culminating, its diurnal
       // semi-arc D; the cusps are the degrees ascending at those times
       // (cusps 11, 12) and at the same steps forward (cusps 2, 3).
-      if (inside_polar_circle(s.phi, eps)) return std::unexpected(HouseErrorReason::InsidePolarCircle);
+      if (inside_polar_circle(s.phi, eps))
+        return std::unexpected(HouseErrorReason::InsidePolarCircle);
       const double delta_mc = std::asin(std::sin(mc) * s.sin_eps);
       const double d = std::acos(-s.tan_phi * std::tan(delta_mc));
       return quadrants(asc, mc, ascendant_at(s, theta - 2.0 * d / 3.0),
@@ -344,13 +350,13 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         double hour_angle;
       };
       const std::array<Division, 8> divisions = {{{10, -day / 3.0},
-                                                 {11, -2.0 * day / 3.0},
-                                                 {1, -day - night / 3.0},
-                                                 {2, -day - 2.0 * night / 3.0},
-                                                 {4, PI_RAD - night / 3.0},
-                                                 {5, PI_RAD - 2.0 * night / 3.0},
-                                                 {7, 2.0 * day / 3.0},
-                                                 {8, day / 3.0}}};
+                                                  {11, -2.0 * day / 3.0},
+                                                  {1, -day - night / 3.0},
+                                                  {2, -day - 2.0 * night / 3.0},
+                                                  {4, PI_RAD - night / 3.0},
+                                                  {5, PI_RAD - 2.0 * night / 3.0},
+                                                  {7, 2.0 * day / 3.0},
+                                                  {8, day / 3.0}}};
       for (const Division& dv : divisions) {
         const Vec3 p = equatorial_point(theta - dv.hour_angle, delta);
         const Vec3 side = dot(p, s.east) >= 0.0 ? s.east : -s.east;
@@ -422,11 +428,8 @@ std::string HouseError::message() const {
 }
 
 std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
-                                                        double latitude_deg,
-                                                        double obliquity_deg) {
-  const auto fail = [method](HouseErrorReason r) {
-    return std::unexpected(HouseError{method, r});
-  };
+                                                        double latitude_deg, double obliquity_deg) {
+  const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
   if (!std::isfinite(ramc_deg) || !std::isfinite(latitude_deg) || !std::isfinite(obliquity_deg))
     return fail(HouseErrorReason::NonFiniteInput);
   if (!(std::fabs(latitude_deg) < 90.0)) return fail(HouseErrorReason::LatitudeOutOfRange);

@@ -82,8 +82,8 @@ struct HouseCuspSet {
   std::array<double, 12> cusp_deg{};  // cusp 1 .. 12, ecliptic longitude of date
   double ascendant_deg = 0.0;
   double midheaven_deg = 0.0;
-  double vertex_deg = 0.0;                 // western intersection of prime vertical and ecliptic
-  double equatorial_ascendant_deg = 0.0;   // ecliptic degree rising at the equator (east point)
+  double vertex_deg = 0.0;                // western intersection of prime vertical and ecliptic
+  double equatorial_ascendant_deg = 0.0;  // ecliptic degree rising at the equator (east point)
   HouseMethod method = HouseMethod::Placidus;
 };
 
@@ -92,7 +92,6 @@ struct HouseCuspSet {
 // |latitude| < 90; obliquity_deg: obliquity of the ecliptic, 0 < eps < 90
 // (true obliquity for cusps of the true equinox).
 std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
-                                                        double latitude_deg,
-                                                        double obliquity_deg);
+                                                        double latitude_deg, double obliquity_deg);
 
 }  // namespace tarvex::core

@@ -34,8 +34,8 @@ constexpr double MEAN_INCLINATION_DEG = 5.1453964;
 // km^3/s^2) in au^3/day^2, with the IAU 2012 astronomical unit.
 constexpr double AU_KM = 149597870.7;
 constexpr double SECONDS_PER_DAY = 86400.0;
-constexpr double EARTH_MOON_GM_AU3_PER_DAY2 = (398600.435436 + 4902.800066) * SECONDS_PER_DAY *
-                                              SECONDS_PER_DAY / (AU_KM * AU_KM * AU_KM);
+constexpr double EARTH_MOON_GM_AU3_PER_DAY2 =
+    (398600.435436 + 4902.800066) * SECONDS_PER_DAY * SECONDS_PER_DAY / (AU_KM * AU_KM * AU_KM);
 constexpr double PARALLEL_GUARD = 1e-12;  // relative size of |r x v| below which there is no plane
 
 using Vec = std::array<double, 3>;
@@ -116,8 +116,8 @@ std::expected<OsculatingLunarPoints, LunarPointError> osculating_lunar_points(
   if (!(out.eccentricity < 1.0)) return std::unexpected(LunarPointError::Unbound);
   // A circular orbit has no apsides; its apogee direction is the limit of
   // -e, which at e = 0 is taken as the direction opposite the Moon.
-  out.apogee = out.eccentricity > 0.0 ? direction({-e[0], -e[1], -e[2]})
-                                      : direction({-r[0], -r[1], -r[2]});
+  out.apogee =
+      out.eccentricity > 0.0 ? direction({-e[0], -e[1], -e[2]}) : direction({-r[0], -r[1], -r[2]});
   return out;
 }
 

@@ -78,8 +78,8 @@ TEST(HouseSystemReference, AgreesWithPyswisseph) {
     const double ramc = number(rec[1]), lat = number(rec[2]), eps = number(rec[3]);
     const bool polar = std::fabs(lat) + eps >= 90.0;
     const auto ours = house_cusps_deg(*method, ramc, lat, eps);
-    const std::string where = std::string(name(*method)) + " ramc " + rec[1] + " lat " + rec[2] +
-                              " eps " + rec[3];
+    const std::string where =
+        std::string(name(*method)) + " ramc " + rec[1] + " lat " + rec[2] + " eps " + rec[3];
     if (rec[4] == "error") {
       ASSERT_FALSE(ours.has_value()) << where;
       EXPECT_EQ(ours.error().reason, HouseErrorReason::InsidePolarCircle) << where;
@@ -171,15 +171,13 @@ TEST(HouseSystemGeometry, PlacidusAgreesWithTheExistingSystem) {
   constexpr double D2R = 0.017453292519943295;
   for (double lat : {-66.0, -40.0, 10.0, 51.5, 66.0}) {
     for (double ramc = 2.0; ramc < 360.0; ramc += 41.0) {
-      for (auto [old_system, method] :
-           {std::pair{HouseSystem::Placidus, HouseMethod::Placidus},
-            std::pair{HouseSystem::Campanus, HouseMethod::Campanus}}) {
+      for (auto [old_system, method] : {std::pair{HouseSystem::Placidus, HouseMethod::Placidus},
+                                        std::pair{HouseSystem::Campanus, HouseMethod::Campanus}}) {
         const auto a = house_cusps_from_ramc(ramc * D2R, EPS_DEG * D2R, lat * D2R, old_system);
         ASSERT_TRUE(a.has_value());
         const auto b = cusps(method, ramc, lat);
         for (int n = 0; n < 12; ++n)
-          EXPECT_NEAR(angle_diff_deg(a->cusp_ecliptic_longitude_deg[n], b.cusp_deg[n]), 0.0,
-                      1e-9)
+          EXPECT_NEAR(angle_diff_deg(a->cusp_ecliptic_longitude_deg[n], b.cusp_deg[n]), 0.0, 1e-9)
               << name(method) << " lat " << lat << " ramc " << ramc << " cusp " << n + 1;
       }
     }

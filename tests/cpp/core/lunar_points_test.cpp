@@ -17,8 +17,8 @@ using tarvex_test::number;
 namespace {
 
 constexpr double D2R = 0.017453292519943295;
-constexpr double MU = (398600.435436 + 4902.800066) * 86400.0 * 86400.0 /
-                      (149597870.7 * 149597870.7 * 149597870.7);
+constexpr double MU =
+    (398600.435436 + 4902.800066) * 86400.0 * 86400.0 / (149597870.7 * 149597870.7 * 149597870.7);
 
 // State on the ellipse (a au, e, i, node, argument of perigee w, true
 // anomaly nu; angles in degrees), built the textbook way: perifocal
@@ -59,7 +59,8 @@ TEST(OsculatingLunarPoints, RecoverTheElementsOfAKeplerianState) {
         // node: longitude node + atan2(sin u cos i, cos u), latitude
         // asin(sin u sin i).
         const double u = (w + 180.0) * D2R;
-        const double lon = node + std::atan2(std::sin(u) * std::cos(5.145 * D2R), std::cos(u)) / D2R;
+        const double lon =
+            node + std::atan2(std::sin(u) * std::cos(5.145 * D2R), std::cos(u)) / D2R;
         const double lat = std::asin(std::sin(u) * std::sin(5.145 * D2R)) / D2R;
         EXPECT_NEAR(angle_diff_deg(o->apogee.longitude_deg, lon), 0.0, 1e-8);
         EXPECT_NEAR(o->apogee.latitude_deg, lat, 1e-8);
@@ -104,8 +105,7 @@ TEST(MeanLunarPoints, ElementsAtJ2000AndTheirMotion) {
   // The node regresses once in 18.6 years, the perigee advances once in 8.85.
   const double year = 365.25;
   EXPECT_NEAR(angle_diff_deg(mean_lunar_node_deg(2451545.0 + year), 125.0445479), -19.3413, 1e-3);
-  EXPECT_NEAR(angle_diff_deg(mean_lunar_perigee_deg(2451545.0 + year), 83.3532465), 40.6901,
-              1e-3);
+  EXPECT_NEAR(angle_diff_deg(mean_lunar_perigee_deg(2451545.0 + year), 83.3532465), 40.6901, 1e-3);
   // The mean apogee lies on the mean orbit, at most the inclination off the
   // ecliptic, and on the ecliptic at the nodes.
   for (double jd = 2415020.0; jd < 2470000.0; jd += 211.7) {
@@ -153,6 +153,5 @@ TEST(LunarPointsReference, AgreesWithPyswisseph) {
     EXPECT_LE(d[4], 40.0) << "osculating apogee at " << rec[0];
   }
   std::cout << "  worst arcsec: mean node " << worst[0] << ", mean apogee " << worst[1] << " / "
-            << worst[2] << ", true node " << worst[3] << ", osculating apogee " << worst[4]
-            << "\n";
+            << worst[2] << ", true node " << worst[3] << ", osculating apogee " << worst[4] << "\n";
 }
