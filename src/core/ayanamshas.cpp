@@ -46,11 +46,15 @@ constexpr CatalogueStar GALACTIC_CENTRE = {"Galactic centre", 266.40499, -28.936
 
 constexpr AyanamshaDefinition anchored(Ayanamsha mode, std::string_view name, double epoch,
                                        double value_deg) {
-  return {mode, name, AyanamshaKind::PrecessionFromEpoch, epoch, value_deg, nullptr, 0.0};
+  return {mode, name, AyanamshaKind::PrecessionFromEpoch, epoch, value_deg, false, nullptr, 0.0};
 }
 constexpr AyanamshaDefinition star_at(Ayanamsha mode, std::string_view name,
                                       const CatalogueStar* star, double longitude_deg) {
-  return {mode, name, AyanamshaKind::StarAtLongitude, 0.0, 0.0, star, longitude_deg};
+  return {mode, name, AyanamshaKind::StarAtLongitude, 0.0, 0.0, false, star, longitude_deg};
+}
+constexpr AyanamshaDefinition anchored_true(Ayanamsha mode, std::string_view name, double epoch,
+                                            double value_deg) {
+  return {mode, name, AyanamshaKind::PrecessionFromEpoch, epoch, value_deg, true, nullptr, 0.0};
 }
 
 constexpr std::array<AyanamshaDefinition, AYANAMSHA_COUNT> DEFINITIONS = {{
@@ -92,6 +96,12 @@ constexpr std::array<AyanamshaDefinition, AYANAMSHA_COUNT> DEFINITIONS = {{
     star_at(Ayanamsha::Aldebaran15Tau, "aldebaran_15_tau", &ALDEBARAN, 45.0),
     // The galactic centre at 0 deg Sagittarius (240 deg) of date.
     star_at(Ayanamsha::GalacticCentre0Sag, "galactic_centre_0_sag", &GALACTIC_CENTRE, 240.0),
+    // Lahiri as the Indian Calendar Reform Committee defined it (Report,
+    // 1955; Indian Astronomical Ephemeris): 23 deg 15' 00.658" at 1956
+    // March 21, 0h ET, from the true equinox of date. The mean value there
+    // is smaller by the nutation in longitude, +16.8" on that day; the row
+    // "lahiri" above takes 23 deg 15' as the mean value instead.
+    anchored_true(Ayanamsha::LahiriIcrc, "lahiri_icrc", 2435553.5, 23.25 + 0.658 / 3600.0),
 }};
 
 double general_precession_arcsec(double tt_julian_day) {
@@ -148,9 +158,12 @@ std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_j
     // in time by folding the difference into (-180, 180].
     return std::remainder(*lambda - d.star_sidereal_longitude_deg, 360.0);
   }
-  return d.value_at_epoch_deg + (general_precession_arcsec(tt_julian_day) -
-                                 general_precession_arcsec(d.epoch_tt_julian_day)) /
-                                    3600.0;
+  double anchor_deg = d.value_at_epoch_deg;
+  if (d.value_includes_nutation)
+    anchor_deg -= nutation_iau2000b(d.epoch_tt_julian_day).first * RAD_TO_DEG;
+  return anchor_deg + (general_precession_arcsec(tt_julian_day) -
+                       general_precession_arcsec(d.epoch_tt_julian_day)) /
+                          3600.0;
 }
 
 std::expected<double, CoordinateError> sidereal_longitude_deg(Ayanamsha mode,

@@ -33,9 +33,10 @@ enum class Ayanamsha : std::uint8_t {
   TrueChitra = 11,
   Aldebaran15Tau = 12,
   GalacticCentre0Sag = 13,
+  LahiriIcrc = 14,
 };
 
-inline constexpr std::size_t AYANAMSHA_COUNT = 14;
+inline constexpr std::size_t AYANAMSHA_COUNT = 15;
 
 enum class AyanamshaKind : std::uint8_t {
   // value(t) = value_at_epoch + p_A(t) - p_A(epoch)
@@ -58,8 +59,11 @@ struct AyanamshaDefinition {
   Ayanamsha mode;
   std::string_view name;  // lower_snake_case, for users and bindings
   AyanamshaKind kind;
-  double epoch_tt_julian_day;          // PrecessionFromEpoch: the anchor epoch
-  double value_at_epoch_deg;           // PrecessionFromEpoch: the ayanamsha there
+  double epoch_tt_julian_day;  // PrecessionFromEpoch: the anchor epoch
+  double value_at_epoch_deg;   // PrecessionFromEpoch: the ayanamsha there
+  // PrecessionFromEpoch: the value refers to the true equinox of the epoch;
+  // the mean ayanamsha there is the value less the nutation in longitude.
+  bool value_includes_nutation;
   const CatalogueStar* star;           // StarAtLongitude: the reference star
   double star_sidereal_longitude_deg;  // StarAtLongitude: where the star is put
 };

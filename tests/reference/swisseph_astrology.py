@@ -32,7 +32,9 @@ AYANAMSHAS = {
     "fagan_bradley": swe.SIDM_FAGAN_BRADLEY,
     "de_luce": swe.SIDM_DELUCE,
     "raman": swe.SIDM_RAMAN,
-    "krishnamurti": swe.SIDM_KRISHNAMURTI,
+    # The library's mode with our definition (zero in AD 291); its plain
+    # SIDM_KRISHNAMURTI is a different anchor, 72" lower.
+    "krishnamurti": swe.SIDM_KRISHNAMURTI_VP291,
     "djwhal_khul": swe.SIDM_DJWHAL_KHUL,
     "sassanian": swe.SIDM_SASSANIAN,
     "suryasiddhanta": swe.SIDM_SURYASIDDHANTA,
@@ -42,6 +44,7 @@ AYANAMSHAS = {
     "true_chitra": swe.SIDM_TRUE_CITRA,
     "aldebaran_15_tau": swe.SIDM_ALDEBARAN_15TAU,
     "galactic_centre_0_sag": swe.SIDM_GALCENT_0SAG,
+    "lahiri_icrc": swe.SIDM_LAHIRI_ICRC,
 }
 # 1900-01-01 to 2050-01-01 (TT).
 FIRST_JD = 2415020.5
