@@ -150,7 +150,16 @@ std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_j
   }
   const auto i = static_cast<std::size_t>(mode);
   if (i >= DEFINITIONS.size()) return std::unexpected(CoordinateError::NonFiniteState);
-  const AyanamshaDefinition& d = DEFINITIONS[i];
+  return ayanamsha_deg(DEFINITIONS[i], tt_julian_day);
+}
+
+std::expected<double, CoordinateError> ayanamsha_deg(const AyanamshaDefinition& d,
+                                                     double tt_julian_day) {
+  if (!std::isfinite(tt_julian_day) || !std::isfinite(d.epoch_tt_julian_day) ||
+      !std::isfinite(d.value_at_epoch_deg) || !std::isfinite(d.star_sidereal_longitude_deg))
+    return std::unexpected(CoordinateError::NonFiniteState);
+  if (d.kind == AyanamshaKind::StarAtLongitude && d.star == nullptr)
+    return std::unexpected(CoordinateError::NonFiniteState);
   if (d.kind == AyanamshaKind::StarAtLongitude) {
     const auto lambda = star_longitude_of_date_deg(*d.star, tt_julian_day);
     if (!lambda) return std::unexpected(lambda.error());

@@ -77,6 +77,12 @@ std::optional<Ayanamsha> ayanamsha_from_name(std::string_view name) noexcept;
 // exactly the values of ayanamsha_deg(double, SiderealMode) in sidereal.hpp.
 std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_julian_day);
 
+// The ayanamsha of a definition that is not in the table (a user's own
+// epoch and value, or star and longitude), evaluated like the table's rows.
+// A non-finite number, or a star row without a star, is NonFiniteState.
+std::expected<double, CoordinateError> ayanamsha_deg(const AyanamshaDefinition& definition,
+                                                     double tt_julian_day);
+
 // Sidereal longitude in [0, 360) of a tropical (mean equinox of date)
 // ecliptic longitude at a TT Julian date.
 std::expected<double, CoordinateError> sidereal_longitude_deg(Ayanamsha mode,

@@ -105,6 +105,23 @@ TEST(AyanamshaTable, StarConventionsPutTheirStarAtItsLongitude) {
   }
 }
 
+TEST(AyanamshaTable, OwnDefinitionsEvaluateLikeTheRows) {
+  // A user's row equal to a table row gives the same value; a changed
+  // anchor moves the value by exactly the change.
+  for (const auto& d : ayanamsha_definitions()) {
+    AyanamshaDefinition own = d;
+    own.name = "mine";
+    EXPECT_EQ(*ayanamsha_deg(own, 2460000.5), *ayanamsha_deg(d.mode, 2460000.5)) << d.name;
+  }
+  AyanamshaDefinition shifted = ayanamsha_definitions()[static_cast<int>(Ayanamsha::Raman)];
+  shifted.value_at_epoch_deg += 0.25;
+  EXPECT_NEAR(*ayanamsha_deg(shifted, 2460000.5) - *ayanamsha_deg(Ayanamsha::Raman, 2460000.5),
+              0.25, 1e-12);
+  AyanamshaDefinition no_star = ayanamsha_definitions()[static_cast<int>(Ayanamsha::TrueChitra)];
+  no_star.star = nullptr;
+  EXPECT_EQ(ayanamsha_deg(no_star, 2460000.5).error(), CoordinateError::NonFiniteState);
+}
+
 TEST(AyanamshaTable, SiderealLongitudeWrapsAndRejectsNonFinite) {
   const double jd = 2451545.0;
   const double a = *ayanamsha_deg(Ayanamsha::Lahiri, jd);
