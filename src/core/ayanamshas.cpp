@@ -102,6 +102,11 @@ constexpr std::array<AyanamshaDefinition, AYANAMSHA_COUNT> DEFINITIONS = {{
     // is smaller by the nutation in longitude, +16.8" on that day; the row
     // "lahiri" above takes 23 deg 15' as the mean value instead.
     anchored_true(Ayanamsha::LahiriIcrc, "lahiri_icrc", 2435553.5, 23.25 + 0.658 / 3600.0),
+    // Babylonian zodiac after P. J. Huber, "Ueber den Nullpunkt der
+    // babylonischen Ekliptik", Centaurus 5 (1958): Babylonian longitudes
+    // exceed tropical ones by 4 deg 28' in -100, taken as -100 January 1,
+    // 0h (Julian calendar).
+    anchored(Ayanamsha::BabylonianHuber, "babylonian_huber", 1684532.5, -(4.0 + 28.0 / 60.0)),
 }};
 
 double general_precession_arcsec(double tt_julian_day) {

@@ -34,9 +34,10 @@ enum class Ayanamsha : std::uint8_t {
   Aldebaran15Tau = 12,
   GalacticCentre0Sag = 13,
   LahiriIcrc = 14,
+  BabylonianHuber = 15,
 };
 
-inline constexpr std::size_t AYANAMSHA_COUNT = 15;
+inline constexpr std::size_t AYANAMSHA_COUNT = 16;
 
 enum class AyanamshaKind : std::uint8_t {
   // value(t) = value_at_epoch + p_A(t) - p_A(epoch)

@@ -45,6 +45,7 @@ AYANAMSHAS = {
     "aldebaran_15_tau": swe.SIDM_ALDEBARAN_15TAU,
     "galactic_centre_0_sag": swe.SIDM_GALCENT_0SAG,
     "lahiri_icrc": swe.SIDM_LAHIRI_ICRC,
+    "babylonian_huber": swe.SIDM_BABYL_HUBER,
 }
 # 1900-01-01 to 2050-01-01 (TT).
 FIRST_JD = 2415020.5

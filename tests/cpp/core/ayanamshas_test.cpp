@@ -159,6 +159,7 @@ constexpr SwissBound SWISS_BOUNDS[] = {
     {Ayanamsha::DeLuce, 0.5},
     {Ayanamsha::Raman, 0.5},
     {Ayanamsha::Sassanian, 0.5},
+    {Ayanamsha::BabylonianHuber, 0.5},
     {Ayanamsha::Suryasiddhanta, 0.5},
     // Krishnamurti, zero in AD 291: pyswisseph's mode of that definition
     // (SIDM_KRISHNAMURTI_VP291); its plain Krishnamurti mode has a zero
