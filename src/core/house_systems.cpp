@@ -110,10 +110,10 @@ double longitude_on_hour_circle(const Sky& s, double alpha) {
   return std::atan2(std::sin(alpha), std::cos(alpha) * s.cos_eps);
 }
 // The ecliptic point on the circle of latitude through the equator point
-// alpha (projection through the ecliptic poles).
-double longitude_of_equator_point(const Sky& s, double alpha) {
-  return std::atan2(std::sin(alpha) * s.cos_eps, std::cos(alpha));
-}
+// alpha (projection through the ecliptic poles). The same expression as
+// the right ascension above: the rotation about the equinox line by eps
+// maps either circle onto the other.
+double longitude_of_equator_point(const Sky& s, double alpha) { return right_ascension(s, alpha); }
 double longitude_under_pole(const Sky& s, double oblique_ascension, double tan_pole) {
   return std::atan2(std::sin(oblique_ascension),
                     std::cos(oblique_ascension) * s.cos_eps - tan_pole * s.sin_eps);
@@ -239,7 +239,7 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         const double h = n * STEP_RAD;
         const Vec3 p = std::cos(h) * s.zenith + std::sin(h) * s.east;
         const auto lambda = circle_meets_ecliptic(s, s.north, p, p);
-        if (!lambda) return std::unexpected(HouseErrorReason::EclipticOnHorizon);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
         c[(9 + n) % 12] = *lambda;
       }
       c[0] = asc;
@@ -326,7 +326,7 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         const double h = k * STEP_RAD;
         const Vec3 p = std::cos(h) * start + std::sin(h) * s.east;
         const auto lambda = circle_meets_ecliptic(s, s.zenith, p, p);
-        if (!lambda) return std::unexpected(HouseErrorReason::EclipticOnHorizon);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
         c[(9 + k) % 12] = *lambda;
       }
       if (std::cos(c[9] - mc) < 0.0)
@@ -361,7 +361,7 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         const Vec3 p = equatorial_point(theta - dv.hour_angle, delta);
         const Vec3 side = dot(p, s.east) >= 0.0 ? s.east : -s.east;
         const auto lambda = circle_meets_ecliptic(s, s.north, p, side);
-        if (!lambda) return std::unexpected(HouseErrorReason::EclipticOnHorizon);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
         c[dv.index] = *lambda;
       }
       c[0] = asc;
@@ -388,6 +388,8 @@ std::string_view reason_text(HouseErrorReason reason) {
              "where some ecliptic degrees never rise or set";
     case HouseErrorReason::EclipticOnHorizon:
       return "are undefined when the ecliptic lies in the horizon (no ascendant)";
+    case HouseErrorReason::HouseCircleOnEcliptic:
+      return "are undefined when a house circle coincides with the ecliptic";
     case HouseErrorReason::NoConvergence:
       return "did not converge: a cusp's semi-arc iteration did not settle";
   }

@@ -61,12 +61,13 @@ std::optional<HouseMethod> house_method_from_name(std::string_view name) noexcep
 std::optional<HouseMethod> house_method_from_letter(char letter) noexcept;
 
 enum class HouseErrorReason : std::uint8_t {
-  NonFiniteInput = 0,       // RAMC, latitude or obliquity is NaN or infinite
-  LatitudeOutOfRange = 1,   // |latitude| >= 90: the horizon has no north point
-  ObliquityOutOfRange = 2,  // obliquity outside (0, 90)
-  InsidePolarCircle = 3,    // |latitude| >= 90 - obliquity: some ecliptic degrees never rise
-  EclipticOnHorizon = 4,    // the ecliptic coincides with the horizon: no ascendant
-  NoConvergence = 5,        // an iterated cusp did not settle within its pass limit
+  NonFiniteInput = 0,         // RAMC, latitude or obliquity is NaN or infinite
+  LatitudeOutOfRange = 1,     // |latitude| >= 90: the horizon has no north point
+  ObliquityOutOfRange = 2,    // obliquity outside (0, 90)
+  InsidePolarCircle = 3,      // |latitude| >= 90 - obliquity: some ecliptic degrees never rise
+  EclipticOnHorizon = 4,      // the ecliptic coincides with the horizon: no ascendant
+  NoConvergence = 5,          // an iterated cusp did not settle within its pass limit
+  HouseCircleOnEcliptic = 6,  // a house circle coincides with the ecliptic: no single cusp
 };
 
 struct HouseError {

@@ -249,6 +249,8 @@ TEST(HouseSystemFailures, TypedOutcomesNameTheSystemAndTheReason) {
       EXPECT_EQ(r.error().message(), c.text);
     }
   }
+  EXPECT_EQ((HouseError{HouseMethod::Apc, HouseErrorReason::HouseCircleOnEcliptic}).message(),
+            "apc house cusps are undefined when a house circle coincides with the ecliptic");
   EXPECT_EQ((HouseError{HouseMethod::Placidus, HouseErrorReason::NoConvergence}).message(),
             "placidus house cusps did not converge: a cusp's semi-arc iteration did not settle");
 }
