@@ -1,0 +1,483 @@
+// House cusps of eighteen systems from RAMC, latitude and obliquity.
+//
+// References for the definitions: R. W. Holden, "The Elements of House
+// Division" (1977); M. Munkasey, "An Astrological House Formulary" (1991);
+// J. Meeus, "Astronomical Algorithms" (2nd ed. 1998), ch. 13 and 14 for the
+// spherical transformations. Each system's own entry below names its idea.
+//
+// Conventions. theta = RAMC, phi = latitude, eps = obliquity. Vectors are
+// unit vectors in the equatorial frame of date (x to the equinox, z to the
+// north celestial pole). The local sky is spanned by the zenith Z, the east
+// point E and the north point N of the horizon. Many systems draw a "house
+// circle" through two opposite points (the north and south points, the
+// zenith and nadir, or the celestial poles) and a division point; the cusp
+// is where that circle meets the ecliptic, and of the two opposite
+// intersections the one on the division point's side.
+//
+// The longitude of an ecliptic point whose oblique ascension under pole
+// height P is OA (Munkasey's "pole" formula, also Meeus eq. 14.2 for the
+// ascendant with P = phi, OA = theta + 90 deg):
+//   lambda = atan2(sin OA, cos OA cos eps - tan P sin eps).
+#include "core/house_systems.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/angles.hpp"
+
+namespace tarvex::core {
+namespace {
+
+constexpr double STEP_RAD = PI_RAD / 6.0;  // 30 degrees
+constexpr double HALF_PI_RAD = PI_RAD / 2.0;
+// Two vectors this short in a cross product are treated as parallel: the
+// circles coincide and their intersection is undefined.
+constexpr double DEGENERATE_NORM = 1e-14;
+// Placidus: stop when the cusp's declination changes by less than this
+// (1e-14 rad is 6e-13 deg); the pass limit covers the slow convergence
+// close to the polar circle.
+constexpr double PLACIDUS_TOLERANCE_RAD = 1e-14;
+constexpr int PLACIDUS_MAX_PASSES = 500;
+
+constexpr std::array<HouseMethodName, HOUSE_METHOD_COUNT> NAMES = {{
+    {HouseMethod::Placidus, "placidus", 'P', true},
+    {HouseMethod::Koch, "koch", 'K', false},
+    {HouseMethod::Porphyry, "porphyry", 'O', false},
+    {HouseMethod::Regiomontanus, "regiomontanus", 'R', false},
+    {HouseMethod::Campanus, "campanus", 'C', false},
+    {HouseMethod::EqualAscendant, "equal", 'E', false},
+    {HouseMethod::EqualMidheaven, "equal_midheaven", 'D', false},
+    {HouseMethod::WholeSign, "whole_sign", 'W', false},
+    {HouseMethod::Alcabitius, "alcabitius", 'B', false},
+    {HouseMethod::Morinus, "morinus", 'M', false},
+    {HouseMethod::Meridian, "meridian", 'X', false},
+    {HouseMethod::Topocentric, "topocentric", 'T', false},
+    {HouseMethod::Vehlow, "vehlow", 'V', false},
+    {HouseMethod::Sripati, "sripati", 'S', false},
+    {HouseMethod::KrusinskiPisa, "krusinski_pisa", 'U', false},
+    {HouseMethod::Horizontal, "horizontal", 'H', false},
+    {HouseMethod::Carter, "carter", 'F', false},
+    {HouseMethod::Apc, "apc", 'Y', false},
+}};
+
+struct Vec3 {
+  double x, y, z;
+};
+Vec3 operator*(double k, Vec3 v) { return {k * v.x, k * v.y, k * v.z}; }
+Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator-(Vec3 v) { return {-v.x, -v.y, -v.z}; }
+double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3 cross(Vec3 a, Vec3 b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double norm(Vec3 v) { return std::sqrt(dot(v, v)); }
+
+struct Sky {
+  double theta, phi, sin_eps, cos_eps, tan_phi;
+  Vec3 zenith, east, north, ecliptic_pole;
+};
+
+Sky make_sky(double theta, double phi, double eps) {
+  const double st = std::sin(theta), ct = std::cos(theta);
+  const double sp = std::sin(phi), cp = std::cos(phi);
+  const double se = std::sin(eps), ce = std::cos(eps);
+  return {theta,
+          phi,
+          se,
+          ce,
+          sp / cp,
+          {cp * ct, cp * st, sp},
+          {-st, ct, 0.0},
+          {-sp * ct, -sp * st, cp},
+          {0.0, -se, ce}};
+}
+
+double ecliptic_longitude(const Sky& s, Vec3 v) {
+  return std::atan2(v.y * s.cos_eps + v.z * s.sin_eps, v.x);
+}
+Vec3 ecliptic_point(const Sky& s, double lambda) {
+  return {std::cos(lambda), std::sin(lambda) * s.cos_eps, std::sin(lambda) * s.sin_eps};
+}
+Vec3 equatorial_point(double alpha, double delta) {
+  return {std::cos(delta) * std::cos(alpha), std::cos(delta) * std::sin(alpha), std::sin(delta)};
+}
+// Right ascension of the ecliptic point lambda (Meeus eq. 13.3 with beta = 0).
+double right_ascension(const Sky& s, double lambda) {
+  return std::atan2(std::sin(lambda) * s.cos_eps, std::cos(lambda));
+}
+// The ecliptic point on the hour circle of right ascension alpha.
+double longitude_on_hour_circle(const Sky& s, double alpha) {
+  return std::atan2(std::sin(alpha), std::cos(alpha) * s.cos_eps);
+}
+// The ecliptic point on the circle of latitude through the equator point
+// alpha (projection through the ecliptic poles). The same expression as
+// the right ascension above: the rotation about the equinox line by eps
+// maps either circle onto the other.
+double longitude_of_equator_point(const Sky& s, double alpha) { return right_ascension(s, alpha); }
+double longitude_under_pole(const Sky& s, double oblique_ascension, double tan_pole) {
+  return std::atan2(std::sin(oblique_ascension),
+                    std::cos(oblique_ascension) * s.cos_eps - tan_pole * s.sin_eps);
+}
+// The ascendant of the sky whose RAMC is theta (the same latitude).
+double ascendant_at(const Sky& s, double theta) {
+  return longitude_under_pole(s, theta + HALF_PI_RAD, s.tan_phi);
+}
+
+// The great circle through +-axis and p meets the ecliptic in two opposite
+// points; the one on the positive side of `side`. Empty when the circle is
+// the ecliptic itself.
+std::optional<double> circle_meets_ecliptic(const Sky& s, Vec3 axis, Vec3 p, Vec3 side) {
+  const Vec3 n = cross(axis, p);
+  Vec3 d = cross(n, s.ecliptic_pole);
+  if (norm(d) < DEGENERATE_NORM) return std::nullopt;
+  if (dot(d, side) < 0.0) d = -d;
+  return ecliptic_longitude(s, d);
+}
+
+using Cusps = std::array<double, 12>;  // radians, any range until the end
+
+// Quadrant systems fix cusps 11, 12, 2 and 3; the others are the ascendant,
+// the midheaven and the opposite points.
+Cusps quadrants(double asc, double mc, double c11, double c12, double c2, double c3) {
+  return {asc,          c2,          c3,          mc + PI_RAD, c11 + PI_RAD, c12 + PI_RAD,
+          asc + PI_RAD, c2 + PI_RAD, c3 + PI_RAD, mc,          c11,          c12};
+}
+
+// Placidus (Holden ch. 6; Munkasey "Placidus"): a cusp is the ecliptic
+// degree that has covered a third (cusps 11, 3) or two thirds (12, 2) of its
+// own semi-arc from the meridian. The semi-arc depends on the degree's
+// declination, so iterate from the equator: declination -> diurnal
+// semi-arc D = acos(-tan phi tan delta) -> right ascension -> longitude on
+// that hour circle -> declination. fraction is the part of the diurnal arc
+// east of the upper meridian (cusps 11, 12) or, when nocturnal, of the
+// nocturnal arc (pi - D) west of the lower meridian (cusps 3, 2).
+std::optional<double> placidus_cusp(const Sky& s, double fraction, bool nocturnal) {
+  double delta = 0.0;
+  for (int pass = 0; pass < PLACIDUS_MAX_PASSES; ++pass) {
+    const double x = std::clamp(-s.tan_phi * std::tan(delta), -1.0, 1.0);
+    const double d = std::acos(x);
+    const double alpha =
+        nocturnal ? s.theta + PI_RAD - fraction * (PI_RAD - d) : s.theta + fraction * d;
+    const double lambda = longitude_on_hour_circle(s, alpha);
+    const double next = std::asin(std::sin(lambda) * s.sin_eps);
+    if (std::fabs(next - delta) < PLACIDUS_TOLERANCE_RAD) return lambda;
+    delta = next;
+  }
+  return std::nullopt;
+}
+
+bool inside_polar_circle(double phi, double eps) { return std::fabs(phi) + eps >= HALF_PI_RAD; }
+
+std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s, double asc,
+                                                double mc) {
+  const double theta = s.theta;
+  const double eps = std::atan2(s.sin_eps, s.cos_eps);
+  Cusps c{};
+  switch (method) {
+    case HouseMethod::Placidus: {
+      if (inside_polar_circle(s.phi, eps))
+        return std::unexpected(HouseErrorReason::InsidePolarCircle);
+      const auto c11 = placidus_cusp(s, 1.0 / 3.0, false);
+      const auto c12 = placidus_cusp(s, 2.0 / 3.0, false);
+      const auto c2 = placidus_cusp(s, 2.0 / 3.0, true);
+      const auto c3 = placidus_cusp(s, 1.0 / 3.0, true);
+      if (!c11 || !c12 || !c2 || !c3) return std::unexpected(HouseErrorReason::NoConvergence);
+      return quadrants(asc, mc, *c11, *c12, *c2, *c3);
+    }
+    case HouseMethod::Koch: {
+      // Koch (birthplace, GOH; Holden ch. 9): trisect the time the
+      // midheaven degree takes from rising to culminating, its diurnal
+      // semi-arc D; the cusps are the degrees ascending at those times
+      // (cusps 11, 12) and at the same steps forward (cusps 2, 3).
+      if (inside_polar_circle(s.phi, eps))
+        return std::unexpected(HouseErrorReason::InsidePolarCircle);
+      const double delta_mc = std::asin(std::sin(mc) * s.sin_eps);
+      const double d = std::acos(-s.tan_phi * std::tan(delta_mc));
+      return quadrants(asc, mc, ascendant_at(s, theta - 2.0 * d / 3.0),
+                       ascendant_at(s, theta - d / 3.0), ascendant_at(s, theta + d / 3.0),
+                       ascendant_at(s, theta + 2.0 * d / 3.0));
+    }
+    case HouseMethod::Porphyry:
+    case HouseMethod::Sripati: {
+      // Porphyry: the ecliptic arcs between the angles trisected.
+      const double arc = normalize_radians(asc - mc);  // midheaven to ascendant
+      const double night = PI_RAD - arc;
+      const Cusps p = quadrants(asc, mc, mc + arc / 3.0, mc + 2.0 * arc / 3.0, asc + night / 3.0,
+                                asc + 2.0 * night / 3.0);
+      if (method == HouseMethod::Porphyry) return p;
+      // Sripati (Sripati Paddhati; Holden): the Porphyry cusps are the
+      // middles of the houses (bhava madhya); the cusps proper (sandhi) lie
+      // halfway between consecutive middles.
+      for (int n = 0; n < 12; ++n) {
+        const double before = p[(n + 11) % 12];
+        c[n] = before + normalize_radians(p[n] - before) / 2.0;
+      }
+      return c;
+    }
+    case HouseMethod::Regiomontanus:
+    case HouseMethod::Topocentric: {
+      // Regiomontanus (Holden ch. 5): the equator divided into 30-degree
+      // steps from the meridian, house circles through the north and south
+      // points; the circle meeting the equator H from the meridian has pole
+      // height tan P = tan phi sin H.
+      // Topocentric (W. Polich and A. P. Nelson Page, 1961): the same
+      // oblique ascensions with tan P = tan phi * k/3, k = 1, 2 from the
+      // meridian.
+      const bool regio = method == HouseMethod::Regiomontanus;
+      const auto cusp = [&](double steps, double topo_k) {
+        const double h = steps * STEP_RAD;
+        const double tan_pole = regio ? s.tan_phi * std::sin(h) : s.tan_phi * topo_k / 3.0;
+        return longitude_under_pole(s, theta + h, tan_pole);
+      };
+      return quadrants(asc, mc, cusp(1, 1), cusp(2, 2), cusp(4, 2), cusp(5, 1));
+    }
+    case HouseMethod::Campanus: {
+      // Campanus (Holden ch. 4): the prime vertical divided into 30-degree
+      // steps from the zenith, house circles through the north and south
+      // points.
+      for (int n = 0; n < 12; ++n) {
+        const double h = n * STEP_RAD;
+        const Vec3 p = std::cos(h) * s.zenith + std::sin(h) * s.east;
+        const auto lambda = circle_meets_ecliptic(s, s.north, p, p);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
+        c[(9 + n) % 12] = *lambda;
+      }
+      c[0] = asc;
+      c[9] = mc;
+      return c;
+    }
+    case HouseMethod::EqualAscendant:
+      for (int n = 0; n < 12; ++n) c[n] = asc + n * STEP_RAD;
+      return c;
+    case HouseMethod::EqualMidheaven:
+      for (int n = 0; n < 12; ++n) c[n] = mc + (n + 3) * STEP_RAD;
+      return c;
+    case HouseMethod::Vehlow:
+      // Equal houses with the ascendant in the middle of the first house
+      // (J. Vehlow, "Lehrbuch der Astrologie", 1930s).
+      for (int n = 0; n < 12; ++n) c[n] = asc + (n - 0.5) * STEP_RAD;
+      return c;
+    case HouseMethod::WholeSign: {
+      const double first = std::floor(normalize_radians(asc) / STEP_RAD) * STEP_RAD;
+      for (int n = 0; n < 12; ++n) c[n] = first + n * STEP_RAD;
+      return c;
+    }
+    case HouseMethod::Alcabitius: {
+      // Alcabitius (al-Qabisi; Holden ch. 3): the ascendant degree's diurnal
+      // and nocturnal semi-arcs, measured on the equator, trisected; the
+      // cusps lie on the hour circles through the division points.
+      const double ra_asc = right_ascension(s, asc);
+      const double day = normalize_radians(ra_asc - theta);
+      const double night = PI_RAD - day;
+      return quadrants(asc, mc, longitude_on_hour_circle(s, theta + day / 3.0),
+                       longitude_on_hour_circle(s, theta + 2.0 * day / 3.0),
+                       longitude_on_hour_circle(s, ra_asc + night / 3.0),
+                       longitude_on_hour_circle(s, ra_asc + 2.0 * night / 3.0));
+    }
+    case HouseMethod::Morinus:
+      // Morinus (J.-B. Morin, "Astrologia Gallica", 1661): the equator in
+      // 30-degree steps from the east point, projected onto the ecliptic
+      // through the ecliptic poles; cusp 10 is therefore not the midheaven.
+      for (int n = 0; n < 12; ++n)
+        c[n] = longitude_of_equator_point(s, theta + HALF_PI_RAD + n * STEP_RAD);
+      return c;
+    case HouseMethod::Meridian:
+      // Meridian or axial rotation (D. Zariel; Holden ch. 10): the same
+      // equator division through the celestial poles; cusp 1 is the east
+      // point, cusp 10 the midheaven.
+      for (int n = 0; n < 12; ++n)
+        c[n] = longitude_on_hour_circle(s, theta + HALF_PI_RAD + n * STEP_RAD);
+      return c;
+    case HouseMethod::Carter: {
+      // Carter's poli-equatorial (C. E. O. Carter, "The Principles of
+      // Astrology", 1925): the equator in 30-degree steps from the
+      // ascendant's right ascension, through the celestial poles.
+      const double ra_asc = right_ascension(s, asc);
+      for (int n = 0; n < 12; ++n) c[n] = longitude_on_hour_circle(s, ra_asc + n * STEP_RAD);
+      c[0] = asc;
+      return c;
+    }
+    case HouseMethod::KrusinskiPisa: {
+      // Krusinski-Pisa (B. Krusinski 1995, after Pisa and Goelzer): the
+      // great circle through the ascendant and the zenith divided into
+      // 30-degree steps from the ascendant; the cusps lie on the hour
+      // circles through the division points. Upwards from the ascendant
+      // come cusps 12, 11, 10 (the zenith's hour circle is the meridian).
+      const Vec3 a = ecliptic_point(s, asc);  // on the horizon: a is orthogonal to the zenith
+      for (int k = 0; k < 12; ++k) {
+        const double t = k * STEP_RAD;
+        const Vec3 p = std::cos(t) * a + std::sin(t) * s.zenith;
+        c[(12 - k) % 12] = longitude_on_hour_circle(s, std::atan2(p.y, p.x));
+      }
+      c[0] = asc;
+      return c;
+    }
+    case HouseMethod::Horizontal: {
+      // Horizontal or azimuthal (Holden; Munkasey "Horizon"): the horizon
+      // divided into 30-degree steps of azimuth from the meridian, house
+      // circles through the zenith and nadir (verticals). Campanus with the
+      // horizon in place of the prime vertical. Counting starts from the
+      // south point in the northern hemisphere (north point in the
+      // southern) towards the east; the whole set is turned half a circle
+      // where that leaves cusp 10 at the lower culmination, so that cusp 10
+      // is always the midheaven.
+      const Vec3 start = s.phi >= 0.0 ? -s.north : s.north;
+      for (int k = 0; k < 12; ++k) {
+        const double h = k * STEP_RAD;
+        const Vec3 p = std::cos(h) * start + std::sin(h) * s.east;
+        const auto lambda = circle_meets_ecliptic(s, s.zenith, p, p);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
+        c[(9 + k) % 12] = *lambda;
+      }
+      if (std::cos(c[9] - mc) < 0.0)
+        for (double& x : c) x += PI_RAD;
+      c[9] = mc;
+      c[3] = mc + PI_RAD;
+      return c;
+    }
+    case HouseMethod::Apc: {
+      // APC, ascendant parallel circle (L. Knegt; Munkasey): the diurnal and
+      // nocturnal arcs of the ascendant degree's parallel of declination,
+      // each divided into six equal steps of hour angle; house circles
+      // through the north and south points of the horizon. Each cusp is
+      // taken on the same side of the meridian as its division point.
+      const double delta = std::asin(std::sin(asc) * s.sin_eps);
+      const double day = std::acos(std::clamp(-s.tan_phi * std::tan(delta), -1.0, 1.0));
+      const double night = PI_RAD - day;
+      // Hour angle (west positive) of each cusp's division point.
+      struct Division {
+        int index;
+        double hour_angle;
+      };
+      const std::array<Division, 8> divisions = {{{10, -day / 3.0},
+                                                  {11, -2.0 * day / 3.0},
+                                                  {1, -day - night / 3.0},
+                                                  {2, -day - 2.0 * night / 3.0},
+                                                  {4, PI_RAD - night / 3.0},
+                                                  {5, PI_RAD - 2.0 * night / 3.0},
+                                                  {7, 2.0 * day / 3.0},
+                                                  {8, day / 3.0}}};
+      for (const Division& dv : divisions) {
+        const Vec3 p = equatorial_point(theta - dv.hour_angle, delta);
+        const Vec3 side = dot(p, s.east) >= 0.0 ? s.east : -s.east;
+        const auto lambda = circle_meets_ecliptic(s, s.north, p, side);
+        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
+        c[dv.index] = *lambda;
+      }
+      c[0] = asc;
+      c[3] = mc + PI_RAD;
+      c[6] = asc + PI_RAD;
+      c[9] = mc;
+      return c;
+    }
+  }
+  return std::unexpected(HouseErrorReason::NonFiniteInput);  // not reached for valid enums
+}
+
+double to_degrees(double angle_rad) { return normalize_degrees(angle_rad * RAD_TO_DEG); }
+
+std::string_view reason_text(HouseErrorReason reason) {
+  switch (reason) {
+    case HouseErrorReason::NonFiniteInput: return "need a finite RAMC, latitude and obliquity";
+    case HouseErrorReason::LatitudeOutOfRange:
+      return "need a latitude strictly between -90 and 90 degrees";
+    case HouseErrorReason::ObliquityOutOfRange:
+      return "need an obliquity strictly between 0 and 90 degrees";
+    case HouseErrorReason::InsidePolarCircle:
+      return "are undefined inside the polar circle (|latitude| >= 90 degrees - obliquity), "
+             "where some ecliptic degrees never rise or set";
+    case HouseErrorReason::EclipticOnHorizon:
+      return "are undefined when the ecliptic lies in the horizon (no ascendant)";
+    case HouseErrorReason::HouseCircleOnEcliptic:
+      return "are undefined when a house circle coincides with the ecliptic";
+    case HouseErrorReason::NoConvergence:
+      return "did not converge: a cusp's semi-arc iteration did not settle";
+  }
+  return "are undefined";
+}
+
+}  // namespace
+
+std::span<const HouseMethodName> house_method_names() noexcept { return NAMES; }
+
+std::string_view name(HouseMethod method) noexcept {
+  const auto i = static_cast<std::size_t>(method);
+  return i < NAMES.size() ? NAMES[i].name : std::string_view{};
+}
+
+char letter(HouseMethod method) noexcept {
+  const auto i = static_cast<std::size_t>(method);
+  return i < NAMES.size() ? NAMES[i].letter : '\0';
+}
+
+std::optional<HouseMethod> house_method_from_name(std::string_view text) noexcept {
+  for (const auto& row : NAMES)
+    if (row.name == text) return row.method;
+  return std::nullopt;
+}
+
+std::optional<HouseMethod> house_method_from_letter(char key) noexcept {
+  for (const auto& row : NAMES)
+    if (row.letter == key) return row.method;
+  return std::nullopt;
+}
+
+std::string HouseError::message() const {
+  std::string out(name(method));
+  out += " house cusps ";
+  out += reason_text(reason);
+  return out;
+}
+
+std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
+                                                        double latitude_deg, double obliquity_deg) {
+  const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
+  if (!std::isfinite(ramc_deg) || !std::isfinite(latitude_deg) || !std::isfinite(obliquity_deg))
+    return fail(HouseErrorReason::NonFiniteInput);
+  if (!(std::fabs(latitude_deg) < 90.0)) return fail(HouseErrorReason::LatitudeOutOfRange);
+  if (!(obliquity_deg > 0.0 && obliquity_deg < 90.0))
+    return fail(HouseErrorReason::ObliquityOutOfRange);
+
+  const double theta = normalize_degrees(ramc_deg) * DEG_TO_RAD;
+  const Sky s = make_sky(theta, latitude_deg * DEG_TO_RAD, obliquity_deg * DEG_TO_RAD);
+  // The ascendant formula's two terms vanish together only when the
+  // ecliptic lies in the horizon.
+  const double asc_y = std::cos(theta);
+  const double asc_x = -(std::sin(theta) * s.cos_eps + s.tan_phi * s.sin_eps);
+  if (std::hypot(asc_x, asc_y) < DEGENERATE_NORM) return fail(HouseErrorReason::EclipticOnHorizon);
+  const double asc = std::atan2(asc_y, asc_x);
+  const double mc = longitude_on_hour_circle(s, theta);
+
+  const auto cusps = cusps_of(method, s, asc, mc);
+  if (!cusps) return fail(cusps.error());
+
+  HouseCuspSet out;
+  out.method = method;
+  for (int n = 0; n < 12; ++n) out.cusp_deg[n] = to_degrees((*cusps)[n]);
+  out.ascendant_deg = to_degrees(asc);
+  out.midheaven_deg = to_degrees(mc);
+  // The equal systems step from an angle in degrees, so that sign
+  // boundaries and 30-degree steps stay exact rather than going through
+  // radians once more.
+  const auto steps_from = [&out](double first_deg) {
+    for (int n = 0; n < 12; ++n) out.cusp_deg[n] = normalize_degrees(first_deg + 30.0 * n);
+  };
+  switch (method) {
+    case HouseMethod::EqualAscendant: steps_from(out.ascendant_deg); break;
+    case HouseMethod::EqualMidheaven: steps_from(out.midheaven_deg + 90.0); break;
+    case HouseMethod::Vehlow: steps_from(out.ascendant_deg - 15.0); break;
+    case HouseMethod::WholeSign: steps_from(std::floor(out.ascendant_deg / 30.0) * 30.0); break;
+    default: break;
+  }
+  // The prime vertical is the great circle through the zenith and the east
+  // point; the vertex is its western meeting with the ecliptic. Where the
+  // prime vertical is the ecliptic itself (a tropical latitude equal to the
+  // obliquity, at one instant a day) every point qualifies and the
+  // descendant is given.
+  const auto vertex = circle_meets_ecliptic(s, s.zenith, s.east, -s.east);
+  out.vertex_deg = to_degrees(vertex.value_or(asc + PI_RAD));
+  out.equatorial_ascendant_deg = to_degrees(longitude_under_pole(s, theta + HALF_PI_RAD, 0.0));
+  return out;
+}
+
+}  // namespace tarvex::core

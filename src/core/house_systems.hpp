@@ -1,0 +1,98 @@
+// House cusps of eighteen house systems from the sidereal geometry alone:
+// RAMC, geographic latitude and obliquity of the ecliptic, all in degrees.
+// Pure functions; the caller supplies the sidereal time and the obliquity
+// (for example through houses.hpp, whose four systems are left unchanged).
+//
+// Every system returns twelve cusps as ecliptic longitudes of date in
+// [0, 360), cusp 1 first, together with the ascendant, the midheaven, the
+// vertex and the equatorial ascendant (east point). A system that has no
+// cusps for the given sky says so with a HouseError naming the system and
+// the reason; no cusp is ever a NaN or a substitute from another system.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tarvex::core {
+
+enum class HouseMethod : std::uint8_t {
+  Placidus = 0,
+  Koch = 1,
+  Porphyry = 2,
+  Regiomontanus = 3,
+  Campanus = 4,
+  EqualAscendant = 5,
+  EqualMidheaven = 6,
+  WholeSign = 7,
+  Alcabitius = 8,
+  Morinus = 9,
+  Meridian = 10,
+  Topocentric = 11,
+  Vehlow = 12,
+  Sripati = 13,
+  KrusinskiPisa = 14,
+  Horizontal = 15,
+  Carter = 16,
+  Apc = 17,
+};
+
+inline constexpr std::size_t HOUSE_METHOD_COUNT = 18;
+
+// One row per system: the enum, its name for users and bindings
+// (lower_snake_case), and the one-letter key astrology programs commonly
+// use for it.
+struct HouseMethodName {
+  HouseMethod method;
+  std::string_view name;
+  char letter;
+  bool iterative;  // solved by iteration rather than in closed form
+};
+
+// All rows, in enum order.
+std::span<const HouseMethodName> house_method_names() noexcept;
+std::string_view name(HouseMethod method) noexcept;
+char letter(HouseMethod method) noexcept;
+std::optional<HouseMethod> house_method_from_name(std::string_view name) noexcept;
+std::optional<HouseMethod> house_method_from_letter(char letter) noexcept;
+
+enum class HouseErrorReason : std::uint8_t {
+  NonFiniteInput = 0,         // RAMC, latitude or obliquity is NaN or infinite
+  LatitudeOutOfRange = 1,     // |latitude| >= 90: the horizon has no north point
+  ObliquityOutOfRange = 2,    // obliquity outside (0, 90)
+  InsidePolarCircle = 3,      // |latitude| >= 90 - obliquity: some ecliptic degrees never rise
+  EclipticOnHorizon = 4,      // the ecliptic coincides with the horizon: no ascendant
+  NoConvergence = 5,          // an iterated cusp did not settle within its pass limit
+  HouseCircleOnEcliptic = 6,  // a house circle coincides with the ecliptic: no single cusp
+};
+
+struct HouseError {
+  HouseMethod method = HouseMethod::Placidus;
+  HouseErrorReason reason = HouseErrorReason::NonFiniteInput;
+
+  // Fixed English text naming the system and the reason.
+  std::string message() const;
+  bool operator==(const HouseError&) const = default;
+};
+
+struct HouseCuspSet {
+  std::array<double, 12> cusp_deg{};  // cusp 1 .. 12, ecliptic longitude of date
+  double ascendant_deg = 0.0;
+  double midheaven_deg = 0.0;
+  double vertex_deg = 0.0;                // western intersection of prime vertical and ecliptic
+  double equatorial_ascendant_deg = 0.0;  // ecliptic degree rising at the equator (east point)
+  HouseMethod method = HouseMethod::Placidus;
+};
+
+// Cusps of one system. ramc_deg: right ascension of the meridian (any
+// value); latitude_deg: geographic (geodetic) latitude, north positive,
+// |latitude| < 90; obliquity_deg: obliquity of the ecliptic, 0 < eps < 90
+// (true obliquity for cusps of the true equinox).
+std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
+                                                        double latitude_deg, double obliquity_deg);
+
+}  // namespace tarvex::core
