@@ -47,7 +47,9 @@ void prepare_engine_class();
 // and EXCLUSIVE_BORROW while a with_* method runs.
 struct PyEngine {
   PyObject_HEAD std::unique_ptr<spk::SpkEphemeris> store;
-  unsigned long creator_thread;
+  // The creator's thread serial number (engine.cpp), never reused within
+  // the process, unlike the OS's thread ids.
+  std::uint64_t creator_thread;
   // Only the creator thread ever reaches the count (the thread check comes
   // first), so relaxed loads and stores suffice.
   std::atomic<std::int32_t> borrows;
