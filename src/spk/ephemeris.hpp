@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/backend.hpp"
@@ -80,11 +81,13 @@ class SpkEphemeris final : public core::EphemerisBackend {
       const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const;
 
  private:
-  SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range, std::unique_ptr<KernelCell> kernels)
+  // `coverage_s`: the coverage in TDB seconds that `range` was rounded from.
+  SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range,
+               std::pair<double, double> coverage_s, std::unique_ptr<KernelCell> kernels)
       : metadata_(std::move(metadata)),
         range_(range),
         kernels_(std::move(kernels)),
-        time_(range.start_julian_day, range.end_julian_day) {}
+        time_(range.start_julian_day, range.end_julian_day, coverage_s.first, coverage_s.second) {}
 
   core::EphemerisMetadata metadata_;
   SupportedRange range_;

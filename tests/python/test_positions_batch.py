@@ -3,6 +3,7 @@ buffer), agreement with single positions, list conversions, and memory that
 stays flat over many calls, failing ones included."""
 
 import gc
+import math
 import os
 import sys
 import tracemalloc
@@ -30,6 +31,61 @@ def test_shape_layout_and_agreement_with_single_positions(shared_engine):
                 single = shared_engine.position(body, instant, options)
                 assert batch[i, j].tolist() == [single.longitude_deg, single.latitude_deg,
                                                 single.distance_au, single.longitude_speed_deg_per_day]
+
+
+KERNEL_BODIES = ["sun", "moon", "mercury", "venus", "earth", "mars"]
+CENTERS_BODIES = ["jupiter", "saturn", "uranus", "neptune", "pluto"]
+
+
+def as_list(position):
+    return [position.longitude_deg, position.latitude_deg, position.distance_au,
+            position.longitude_speed_deg_per_day]
+
+
+def test_every_instant_of_the_inclusive_range_evaluates(shared_engine):
+    # The range's Julian days are rounded from the coverage in seconds: at
+    # either end the instant converts a few microseconds beyond the coverage.
+    span = shared_engine.supported_range
+    start, end = span.start_julian_day, span.end_julian_day
+    barycentric = tarvex.geometric("barycentric", "equatorial")
+    # de405s covers its bodies over the whole range; the planet centers stop
+    # 63 s short of its end, so the outer planets count at the start only.
+    for jd, bodies in [(start, KERNEL_BODIES + CENTERS_BODIES), (end, KERNEL_BODIES)]:
+        instants = [tarvex.Instant.tdb(jd), tarvex.Instant.tdb(jd)]
+        batch = shared_engine.positions(bodies, instants, barycentric)
+        inside = tarvex.Instant.tdb(jd + (1e-6 if jd == start else -1e-6))
+        for j, body in enumerate(bodies):
+            at_end = shared_engine.position(body, instants[0], barycentric)
+            assert batch[0, j].tolist() == batch[1, j].tolist() == as_list(at_end)
+            # Continuous with the instant 0.09 s inside the range (no body
+            # moves 6 km, 4e-8 au, in that time relative to the barycenter).
+            near = shared_engine.position(body, inside, barycentric)
+            assert at_end.distance_au == pytest.approx(near.distance_au, abs=4e-8)
+            moved = abs(near.longitude_speed_deg_per_day) * 1e-6
+            assert abs(at_end.longitude_deg - near.longitude_deg) <= 2 * moved + 1e-12
+    # The planet centers end before the range does; that is their own gap.
+    with pytest.raises(ValueError, match="^no SPK segment continues the center chain from target 599 "):
+        shared_engine.position("jupiter", tarvex.Instant.tdb(end), barycentric)
+
+    # Apparent places at the end: light time reaches back, into the coverage.
+    apparent = tarvex.apparent()
+    bodies = [body for body in KERNEL_BODIES if body != "earth"]
+    batch = shared_engine.positions(bodies, [tarvex.Instant.tdb(end)], apparent)
+    for j, body in enumerate(bodies):
+        assert batch[0, j].tolist() == as_list(shared_engine.position(body, tarvex.Instant.tdb(end), apparent))
+    # At the start it reaches back before the coverage, which stays an error.
+    with pytest.raises(ValueError, match="^no SPK segment continues the center chain from target 10 "):
+        shared_engine.position("sun", tarvex.Instant.tdb(start), apparent)
+
+    # One representable Julian day further is outside, single and batch.
+    for beyond in (math.nextafter(start, -math.inf), math.nextafter(end, math.inf)):
+        message = (f"Julian day {beyond!r} is outside kernel range "
+                   "2450449.5007197214..2455198.500731296 Tdb")
+        for call in (lambda: shared_engine.position("sun", tarvex.Instant.tdb(beyond), barycentric),
+                     lambda: shared_engine.positions(["sun"], [tarvex.Instant.tdb(beyond)], barycentric)):
+            with pytest.raises(ValueError) as info:
+                call()
+            assert str(info.value) == message
 
 
 def test_empty_lists(shared_engine):

@@ -126,6 +126,38 @@ TEST(EngineTime, ConversionsAndMissingTimeData) {
   EXPECT_NEAR(*lsk_only.time().instant_as_tt(TimeScale::Utc, 2451545.0), 2451545.0 + 64.184 / 86400, 1e-9);
 }
 
+TEST(EngineTime, InstantsAtTheRangeEndsGiveTheCoverageBounds) {
+  auto bare = open_engine(false, false, false);
+  const auto& t = bare.time();
+  // The segments' own bounds, which the range's Julian days are rounded from.
+  const double first_s = -94651137.81606464;
+  const double last_s = 315662463.18395346;
+  // Converted plainly, the range's ends lie 4 and 13 microseconds outside.
+  ASSERT_LT((t.start_jd() - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY, first_s);
+  ASSERT_GT((t.end_jd() - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY, last_s);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, t.start_jd()), first_s);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, t.end_jd()), last_s);
+  // Inside, nothing moves.
+  const double inside = std::nextafter(t.end_jd(), 0.0);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, inside),
+            (inside - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY);
+  EXPECT_EQ(t.tdb_seconds(TimeScale::Tdb, std::nextafter(t.start_jd(), 0.0)).error().kind(),
+            core::EphemerisError::Kind::OutOfRange);
+
+  PositionOptions barycentric;
+  barycentric.origin = core::Origin::barycentric();
+  for (double jd : {t.start_jd(), t.end_jd()}) {
+    const std::vector<Instant> instants{{jd, TimeScale::Tdb}};
+    for (Body body : {Body::Sun, Body::Moon, Body::Mercury, Body::Venus, Body::Earth, Body::Mars}) {
+      auto single = bare.position(body, instants[0], barycentric);
+      ASSERT_TRUE(single) << single.error().message();
+      auto batch = bare.positions(std::vector{body}, instants, barycentric);
+      ASSERT_TRUE(batch) << batch.error().message();
+      EXPECT_EQ(batch->front(), *single);
+    }
+  }
+}
+
 TEST(Position, IdenticalTargetsAndTopocentricEarth) {
   auto engine = open_engine(true, true, true);
   const Instant when{2451545.0, TimeScale::Tt};
