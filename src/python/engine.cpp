@@ -277,7 +277,7 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   }
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  return batch_positions_array(*store, bodies, instants, options);
+  return batch_positions_array(borrow->engine(), *store, bodies, instants, options);
 }
 
 PyObject* supported_range(PyObject* self) {
@@ -412,6 +412,10 @@ void prepare_engine_class() {
     if (count + 1 >= METHOD_CAPACITY) throw std::logic_error("Engine method table is full");
     ENGINE_METHODS[count++] = *method;
   }
+}
+
+spk::Interruption signal_interruption() {
+  return spk::Interruption([] { return PyErr_CheckSignals() < 0; });
 }
 
 std::optional<EngineBorrow> EngineBorrow::acquire(PyObject* self, BorrowKind kind) {

@@ -18,6 +18,7 @@
 #include "core/errors.hpp"
 #include "core/types.hpp"
 #include "spk/engine_time.hpp"
+#include "spk/interruption.hpp"
 #include "spk/kernel.hpp"
 #include "spk/kernel_list.hpp"
 
@@ -75,10 +76,13 @@ class SpkEphemeris final : public core::EphemerisBackend {
   // evaluation, `allocate` is called once with the number of positions
   // (N x B) and returns room for four doubles per position (longitude,
   // latitude, distance, speed; instant-major) or nullptr, which ends the
-  // call with false. Errors are those of `positions`.
-  std::expected<bool, core::EphemerisError> positions_into(
-      std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-      const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const;
+  // call with false. Errors are those of `positions`; `interruption` is
+  // consulted throughout, and a stop leaves the storage partly written.
+  Interruptible<bool> positions_into(std::span<const core::Body> bodies,
+                                     std::span<const core::Instant> instants,
+                                     const core::PositionOptions& options,
+                                     const std::function<double*(std::size_t)>& allocate,
+                                     Interruption& interruption) const;
 
  private:
   // `coverage_s`: the coverage in TDB seconds that `range` was rounded from.
