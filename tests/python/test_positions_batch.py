@@ -5,13 +5,17 @@ stays flat over many calls, failing ones included."""
 import gc
 import math
 import os
+import signal
+import subprocess
 import sys
+import time
 import tracemalloc
 
 import numpy
 import pytest
 
 import tarvex
+from conftest import data_file
 
 J2000 = tarvex.Instant(2451545.0)
 INSTANTS = [tarvex.Instant.tt(2451545.0), tarvex.Instant.utc(2452000.25), tarvex.Instant(2454000.75)]
@@ -204,3 +208,109 @@ def test_memory_stays_flat_over_many_calls(shared_engine):
     finally:
         tracemalloc.stop()
     assert after - before < 10000
+
+
+# ------------------------------------------------------------ interrupting a batch
+
+INTERRUPTED_CHILD = r"""
+import signal, sys, time
+sys.path.insert(0, sys.argv[1])
+import tarvex
+from conftest import open_full_engine
+
+engine = open_full_engine()
+bodies = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
+options = tarvex.apparent()
+probe = [tarvex.Instant.tt(2451000.5 + 0.01 * i) for i in range(20_000)]
+begun = time.monotonic()
+before = engine.positions(bodies, probe, options)
+# Sized to run about 4 s on this machine, so that the signal surely comes
+# in the middle of it.
+count = int(min(2_000_000, max(100_000, 4.0 / (time.monotonic() - begun) * len(probe))))
+instants = [tarvex.Instant.tt(2451000.5 + 0.01 * (i % 300_000)) for i in range(count)]
+single = engine.position("moon", probe[7], options)
+print("ready", flush=True)
+try:
+    engine.positions(bodies, instants, options)
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), flush=True)
+again = engine.positions(bodies, probe, options)
+assert again.tobytes() == before.tobytes()
+assert engine.position("moon", probe[7], options).longitude_deg == single.longitude_deg
+assert engine.next_lunation(probe[0], "full_moon").julian_day > 2451000.5
+print("unchanged", flush=True)
+"""
+
+
+def test_sigint_stops_a_long_batch_and_the_engine_answers_as_before():
+    # A child process, so that the signal reaches only the batch under test.
+    # Both clocks are the system's monotonic clock.
+    here = os.path.dirname(os.path.abspath(__file__))
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED_CHILD, here], stdout=subprocess.PIPE,
+                             text=True, env=dict(os.environ, OPENBLAS_NUM_THREADS="1"))
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.5)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        outcome = child.stdout.readline().split()
+        rest = child.communicate(timeout=120)[0]
+    finally:
+        child.kill()
+    assert outcome[0] == "interrupted", (outcome, rest)
+    # Within a generous bound: the batch asks for pending signals every
+    # few milliseconds of work.
+    assert float(outcome[1]) - sent < 0.2
+    assert rest == "unchanged\n"
+
+
+def test_a_signal_handler_that_calls_back_into_the_engine_gets_a_clean_error(engine):
+    options = tarvex.apparent()
+    bodies = ["sun", "moon", "mars"]
+    instants = [tarvex.Instant.tt(2451000.5 + 0.01 * i) for i in range(100_000)]
+    reference = engine.positions(bodies, instants, options)
+    seen = []
+
+    def handler(signum, frame):
+        # While the batch runs, the engine counts as exclusively borrowed.
+        for call in (lambda: engine.position("moon", J2000, options),
+                     lambda: engine.positions(["sun"], [J2000], options),
+                     lambda: engine.next_lunation(J2000, "new_moon"),
+                     lambda: engine.supported_range,
+                     lambda: engine.with_eop(*data_file("eop_c04_1962_2022.txt"))):
+            try:
+                call()
+                seen.append("answered")
+            except RuntimeError as error:
+                seen.append(str(error))
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+        batch = engine.positions(bodies, instants, options)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert seen, "the batch ended before the first signal"
+    assert seen[:5] == ["Already mutably borrowed"] * 4 + ["Already borrowed"]
+    assert set(seen[5:]) <= {"Already mutably borrowed", "Already borrowed"}
+    # The handler's calls left nothing behind: the same bits, and the
+    # engine takes new borrows of either kind.
+    assert batch.tobytes() == reference.tobytes()
+    assert engine.positions(bodies, instants[:10], options).tobytes() == reference[:10].tobytes()
+    assert engine.with_eop(*data_file("eop_c04_1962_2022.txt")) is None
+
+    # A handler that raises ends the batch with its exception, and no result.
+    def raising(signum, frame):
+        raise ZeroDivisionError("from the handler")
+
+    previous = signal.signal(signal.SIGALRM, raising)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(ZeroDivisionError, match="from the handler"):
+            engine.positions(bodies, instants, options)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert engine.positions(bodies, instants, options).tobytes() == reference.tobytes()
