@@ -292,9 +292,15 @@ def test_a_signal_handler_that_calls_back_into_the_engine_gets_a_clean_error(eng
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
-    assert seen, "the batch ended before the first signal"
-    assert seen[:5] == ["Already mutably borrowed"] * 4 + ["Already borrowed"]
-    assert set(seen[5:]) <= {"Already mutably borrowed", "Already borrowed"}
+    refused = ["Already mutably borrowed"] * 4 + ["Already borrowed"]
+    rounds = [seen[k:k + 5] for k in range(0, len(seen), 5)]
+    assert rounds, "the batch ended before the first signal"
+    assert rounds[0] == refused
+    # A signal pending when the batch returned is handled just after it, and
+    # then the engine answers.
+    answered = [r for r in rounds if r != refused]
+    assert answered in ([], [["answered"] * 5])
+    assert rounds == [refused] * (len(rounds) - len(answered)) + answered
     # The handler's calls left nothing behind: the same bits, and the
     # engine takes new borrows of either kind.
     assert batch.tobytes() == reference.tobytes()
