@@ -137,7 +137,11 @@ std::expected<DayEvents, EphemerisError> day_events(const SpkEphemeris& engine, 
     if (!when) return std::unexpected(std::move(when.error()));
     if (!*when && stop_at_no_crossing)
       return std::unexpected(EphemerisError::invalid_request(std::string(NO_CROSSING)));
-    (kind == HorizonEventKind::Rise ? day.rise_ut1_julian_day : day.set_ut1_julian_day) = *when;
+    if (kind == HorizonEventKind::Rise) {
+      day.rise_ut1_julian_day = *when;
+    } else {
+      day.set_ut1_julian_day = *when;
+    }
   }
   return day;
 }
