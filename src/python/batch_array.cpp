@@ -86,28 +86,36 @@ PyObject* wrap_batch_buffer(Ref holder, std::size_t n_instants, std::size_t n_bo
 
 }  // namespace
 
-PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const core::Body> bodies,
-                                std::span<const core::Instant> instants, const core::PositionOptions& options) {
+PyObject* batch_positions_array(PyEngine& engine, const spk::SpkEphemeris& store,
+                                std::span<const core::Body> bodies,
+                                std::span<const core::Instant> instants,
+                                const core::PositionOptions& options) {
   // The engine writes into the holder's buffer directly, so a batch's
   // floats exist once: no list of positions to flatten and copy.
   Ref holder;
-  const auto filled = store.positions_into(bodies, instants, options, [&](std::size_t count) -> double* {
-    if (PyArray_ImportNumPyAPI() < 0) return nullptr;
-    // The engine reports N x B positions; anything else cannot be shaped.
-    if (count != instants.size() * bodies.size()) {
-      type_error("batch array shape error: " + std::to_string(count * COLUMNS) +
-                 " values do not fit shape (" + std::to_string(instants.size()) + ", " +
-                 std::to_string(bodies.size()) + ", 4)");
-      return nullptr;
-    }
-    if (count > LIMIT / (COLUMNS * sizeof(double))) {
-      PyErr_NoMemory();
-      return nullptr;
-    }
-    holder = new_batch_buffer(count * COLUMNS);
-    return holder ? reinterpret_cast<BatchBuffer*>(holder.get())->data : nullptr;
-  });
-  if (!filled) return map_ephemeris_error(filled.error());
+  spk::Interruption interruption = signal_interruption();
+  const EngineOperation operation(engine);
+  const auto filled = store.positions_into(
+      bodies, instants, options,
+      [&](std::size_t count) -> double* {
+        if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+        // The engine reports N x B positions; anything else cannot be shaped.
+        if (count != instants.size() * bodies.size()) {
+          type_error("batch array shape error: " + std::to_string(count * COLUMNS) +
+                     " values do not fit shape (" + std::to_string(instants.size()) + ", " +
+                     std::to_string(bodies.size()) + ", 4)");
+          return nullptr;
+        }
+        if (count > LIMIT / (COLUMNS * sizeof(double))) {
+          PyErr_NoMemory();
+          return nullptr;
+        }
+        holder = new_batch_buffer(count * COLUMNS);
+        return holder ? reinterpret_cast<BatchBuffer*>(holder.get())->data : nullptr;
+      },
+      interruption);
+  // A stop leaves the buffer partly written; the holder frees it here.
+  if (!filled) return map_stop_or_error(filled.error());
   if (!*filled) return nullptr;  // the allocation has set the exception
   return wrap_batch_buffer(std::move(holder), instants.size(), bodies.size());
 }

@@ -34,6 +34,16 @@ constexpr const char* DROPPED_ON_ANOTHER_THREAD =
 
 PyEngine& as_engine(PyObject* self) noexcept { return *reinterpret_cast<PyEngine*>(self); }
 
+// The calling thread's serial number, handed out on the thread's first use
+// of an engine. The OS's thread ids are handed out again once a thread has
+// ended, so a later thread could pass for an engine's finished creator; a
+// serial number is never given twice within the process.
+std::uint64_t current_thread_serial() noexcept {
+  static std::atomic<std::uint64_t> next_serial{1};
+  thread_local const std::uint64_t serial = next_serial.fetch_add(1, std::memory_order_relaxed);
+  return serial;
+}
+
 PyObject* none() { Py_RETURN_NONE; }
 
 // ------------------------------------------------------------ opening
@@ -84,7 +94,7 @@ PyObject* open_engine(PyTypeObject* type, const Bound& bound) {
   if (self == nullptr) return nullptr;
   PyEngine& engine = as_engine(self);
   new (&engine.store) std::unique_ptr<spk::SpkEphemeris>(std::move(owned));
-  engine.creator_thread = PyThread_get_thread_ident();
+  engine.creator_thread = current_thread_serial();
   new (&engine.borrows) std::atomic<std::int32_t>(0);
   return self;
 }
@@ -107,7 +117,7 @@ PyObject* open_module_function(PyObject*, PyObject* const* args, Py_ssize_t narg
 void engine_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   PyEngine& engine = as_engine(self);
-  if (engine.creator_thread != PyThread_get_thread_ident()) {
+  if (engine.creator_thread != current_thread_serial()) {
     // The store's files and caches belong to the creator thread; releasing
     // them here could race with it, so they are leaked and the mistake is
     // reported without disturbing an exception in flight.
@@ -267,7 +277,7 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   }
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  return batch_positions_array(*store, bodies, instants, options);
+  return batch_positions_array(borrow->engine(), *store, bodies, instants, options);
 }
 
 PyObject* supported_range(PyObject* self) {
@@ -371,7 +381,25 @@ PyType_Spec ENGINE_SPEC = {
 
 }  // namespace
 
-ClassSlot engine_class{&ENGINE_SPEC};
+// Engine's own methods, its two attributes, then the event methods.
+constexpr const char* ENGINE_MEMBER_ORDER[] = {
+    "with_leap_second_kernel",
+    "with_eop",
+    "with_time_kernels",
+    "with_additional_kernel_file",
+    "position",
+    "positions",
+    "supported_range",
+    "kernel_metadata",
+    "rise_set_transit",
+    "next_horizon_event",
+    "next_season_event",
+    "next_lunation",
+    "sidereal_position",
+    nullptr,
+};
+
+ClassSlot engine_class{&ENGINE_SPEC, nullptr, ENGINE_MEMBER_ORDER};
 
 PyMethodDef open_function = {"open", as_cfunction<open_module_function>(), METHOD, OPEN_DOC};
 
@@ -386,9 +414,13 @@ void prepare_engine_class() {
   }
 }
 
+spk::Interruption signal_interruption() {
+  return spk::Interruption([] { return PyErr_CheckSignals() < 0; });
+}
+
 std::optional<EngineBorrow> EngineBorrow::acquire(PyObject* self, BorrowKind kind) {
   PyEngine& engine = as_engine(self);
-  if (engine.creator_thread != PyThread_get_thread_ident()) {
+  if (engine.creator_thread != current_thread_serial()) {
     raise_panic(SENT_TO_ANOTHER_THREAD);
     return std::nullopt;
   }

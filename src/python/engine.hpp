@@ -30,6 +30,7 @@
 #include "core/types.hpp"
 #include "python/heap_type.hpp"
 #include "spk/ephemeris.hpp"
+#include "spk/interruption.hpp"
 
 namespace tarvex::python {
 
@@ -47,7 +48,9 @@ void prepare_engine_class();
 // and EXCLUSIVE_BORROW while a with_* method runs.
 struct PyEngine {
   PyObject_HEAD std::unique_ptr<spk::SpkEphemeris> store;
-  unsigned long creator_thread;
+  // The creator's thread serial number (engine.cpp), never reused within
+  // the process, unlike the OS's thread ids.
+  std::uint64_t creator_thread;
   // Only the creator thread ever reaches the count (the thread check comes
   // first), so relaxed loads and stores suffice.
   std::atomic<std::int32_t> borrows;
@@ -89,10 +92,40 @@ class EngineBorrow {
   BorrowKind kind_;
 };
 
+// While an engine operation that runs Python code midway is under way (the
+// interpreter's pending signal handlers between chunks, NumPy's set-up, a
+// garbage collection), the engine counts as exclusively borrowed: a call
+// from that code into the same engine would meet the kernel list and its
+// caches in use, so it is refused like any conflicting borrow, with
+// "Already mutably borrowed" for a query and "Already borrowed" for a
+// with_* method. The borrow the caller held before is restored at the end.
+class EngineOperation {
+ public:
+  explicit EngineOperation(PyEngine& engine) noexcept
+      : engine_(engine), held_(engine.borrows.load(std::memory_order_relaxed)) {
+    engine_.borrows.store(EXCLUSIVE_BORROW, std::memory_order_relaxed);
+  }
+  EngineOperation(const EngineOperation&) = delete;
+  EngineOperation& operator=(const EngineOperation&) = delete;
+  ~EngineOperation() { engine_.borrows.store(held_, std::memory_order_relaxed); }
+
+ private:
+  PyEngine& engine_;
+  std::int32_t held_;
+};
+
+// An Interruption that runs the interpreter's pending signal handlers
+// (PyErr_CheckSignals) and stops the operation when one raises; the
+// exception stays set for the caller to return.
+spk::Interruption signal_interruption();
+
 // Engine.positions end to end after the conversions (batch_array.cpp): the
 // engine fills the array's buffer in place (SpkEphemeris::positions_into),
-// so a large batch holds its floats once. Engine errors become ValueError.
-PyObject* batch_positions_array(const spk::SpkEphemeris& store, std::span<const core::Body> bodies,
-                                std::span<const core::Instant> instants, const core::PositionOptions& options);
+// so a large batch holds its floats once. Engine errors become ValueError;
+// an exception raised by a signal handler between chunks ends the call.
+PyObject* batch_positions_array(PyEngine& engine, const spk::SpkEphemeris& store,
+                                std::span<const core::Body> bodies,
+                                std::span<const core::Instant> instants,
+                                const core::PositionOptions& options);
 
 }  // namespace tarvex::python

@@ -94,8 +94,11 @@ PyObject* next_horizon_event(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  const auto event = spk::next_horizon_event(*store, *body, observer, after, *kind, altitude_deg);
-  if (!event) return map_ephemeris_error(event.error());
+  spk::Interruption interruption = signal_interruption();
+  const EngineOperation operation(borrow->engine());
+  const auto event =
+      spk::next_horizon_event(*store, *body, observer, after, *kind, altitude_deg, interruption);
+  if (!event) return map_stop_or_error(event.error());
   return new_horizon_event(event->ut1_julian_day, event->kind);
 }
 
@@ -111,9 +114,12 @@ PyObject* next_season_event(PyObject* self, PyObject* const* args, Py_ssize_t na
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  const auto event =
-      spk::next_sun_longitude(*store, after, target_longitude_deg(*kind), SEASON_RETRY_PERIOD_DAYS);
-  if (!event) return map_ephemeris_error(event.error());
+  spk::Interruption interruption = signal_interruption();
+  const EngineOperation operation(borrow->engine());
+  const auto event = spk::refine_longitude_zero(
+      *store, spk::SearchedQuantity::SunLongitude, after.time_scale, after,
+      target_longitude_deg(*kind), SEASON_RETRY_PERIOD_DAYS, interruption);
+  if (!event) return map_stop_or_error(event.error());
   return new_instant(*event);
 }
 
@@ -129,9 +135,12 @@ PyObject* next_lunation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
-  const auto event = spk::next_sun_moon_elongation(*store, after, target_elongation_deg(*kind),
-                                                   LUNATION_RETRY_PERIOD_DAYS);
-  if (!event) return map_ephemeris_error(event.error());
+  spk::Interruption interruption = signal_interruption();
+  const EngineOperation operation(borrow->engine());
+  const auto event = spk::refine_longitude_zero(
+      *store, spk::SearchedQuantity::SunMoonElongation, after.time_scale, after,
+      target_elongation_deg(*kind), LUNATION_RETRY_PERIOD_DAYS, interruption);
+  if (!event) return map_stop_or_error(event.error());
   return new_instant(*event);
 }
 

@@ -30,6 +30,13 @@ PyObject* map_ephemeris_error(const core::EphemerisError& error) {
   return value_error(error.message());
 }
 
+PyObject* map_stop_or_error(const spk::StopOrError& failure) {
+  if (const auto* error = std::get_if<core::EphemerisError>(&failure)) {
+    return map_ephemeris_error(*error);
+  }
+  return nullptr;
+}
+
 PyObject* map_coordinate_error(core::CoordinateError error) {
   return value_error(core::message(error));
 }

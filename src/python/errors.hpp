@@ -8,6 +8,7 @@
 
 #include "core/errors.hpp"
 #include "python/handle.hpp"
+#include "spk/interruption.hpp"
 
 namespace tarvex::python {
 
@@ -17,6 +18,9 @@ PyObject* value_error(std::string_view message);
 PyObject* map_ephemeris_error(const core::EphemerisError& error);
 PyObject* map_coordinate_error(core::CoordinateError error);
 PyObject* type_error(std::string_view message);
+// An interruptible operation's failure: ValueError for an engine error; for
+// a stop, the exception the signal handler raised is already set.
+PyObject* map_stop_or_error(const spk::StopOrError& failure);
 
 // The PanicException class: derives from BaseException so that
 // `except Exception` does not swallow internal failures; created on first

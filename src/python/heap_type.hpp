@@ -21,10 +21,14 @@ inline constexpr unsigned long RESULT_CLASS_FLAGS = CLASS_FLAGS | Py_TPFLAGS_DIS
 struct ClassSlot {
   PyType_Spec* type_spec;
   PyTypeObject* type = nullptr;  // set by ensure_class, never released
+  // The class's methods and attributes in the order vars() lists them, or
+  // nullptr to keep the interpreter's (all methods, then all attributes).
+  // Ends with nullptr.
+  const char* const* member_order = nullptr;
 };
 
-// Creates the type on first use; returns a borrowed reference or nullptr
-// with the exception set.
+// Creates the type on first use, with its members in `member_order`;
+// returns a borrowed reference or nullptr with the exception set.
 PyTypeObject* ensure_class(ClassSlot& slot);
 // The class name as published ("tarvex.Instant" -> "Instant").
 std::string_view class_name(const ClassSlot& slot) noexcept;

@@ -1,6 +1,8 @@
 // Module definition of the tarvex extension: multi-phase initialisation
 // whose execution step registers the classes, the functions and the
 // constants, in the order users see them listed.
+#include <cstdint>
+
 #include "core/horizon.hpp"
 #include "core/types.hpp"
 #include "python/engine.hpp"
@@ -102,8 +104,68 @@ PyModuleDef tarvex_module = {
     .m_free = nullptr,
 };
 
+// ------------------------------------------------------------ export hook
+//
+// Interpreters from 3.15 on look for PyModExport_tarvex first and build the
+// module from the slot list it returns (PEP 793); older ones call
+// PyInit_tarvex. Headers before 3.15 lack the slot numbers and the ABI
+// record, so they are spelled out here with the values those interpreters
+// define; headers that have them are used as they are.
+#if PY_VERSION_HEX >= 0x030F0000
+constexpr int MOD_ABI_SLOT = Py_mod_abi;
+constexpr int MOD_NAME_SLOT = Py_mod_name;
+constexpr int MOD_DOC_SLOT = Py_mod_doc;
+// Version 1.0 of the record, describing the headers this module is built with.
+PyABIInfo_VAR(tarvex_abi_info);
+#else
+constexpr int MOD_ABI_SLOT = 5;
+constexpr int MOD_NAME_SLOT = 6;
+constexpr int MOD_DOC_SLOT = 7;
+// The layout of PyABIInfo.
+struct AbiInfo {
+  std::uint8_t abiinfo_major_version;
+  std::uint8_t abiinfo_minor_version;
+  std::uint16_t flags;
+  std::uint32_t build_version;
+  std::uint32_t abi_version;
+};
+// PyABIInfo_FREETHREADED or PyABIInfo_GIL: the version-specific ABI that
+// PY_VERSION_HEX names, not the stable ABI.
+#ifdef Py_GIL_DISABLED
+constexpr std::uint16_t ABI_FLAGS = 0x0004;
+#else
+constexpr std::uint16_t ABI_FLAGS = 0x0002;
+#endif
+// Version 1.0 of the record, describing the headers this module is built with.
+AbiInfo tarvex_abi_info = {1, 0, ABI_FLAGS, PY_VERSION_HEX, PY_VERSION_HEX};
+#endif
+// "Does not need the GIL": Py_mod_gil with Py_MOD_GIL_NOT_USED, both known
+// from 3.13 on.
+#ifdef Py_mod_gil
+constexpr int MOD_GIL_SLOT = Py_mod_gil;
+void* const GIL_NOT_USED = Py_MOD_GIL_NOT_USED;
+#else
+constexpr int MOD_GIL_SLOT = 4;
+void* const GIL_NOT_USED = reinterpret_cast<void*>(1);
+#endif
+
+PyModuleDef_Slot tarvex_export_slots[] = {
+    {MOD_NAME_SLOT, const_cast<char*>("tarvex")},
+    {MOD_DOC_SLOT, const_cast<char*>("")},
+    {Py_mod_exec, reinterpret_cast<void*>(tarvex_exec)},
+    {MOD_ABI_SLOT, &tarvex_abi_info},
+    {MOD_GIL_SLOT, GIL_NOT_USED},
+    {0, nullptr},
+};
+
 }  // namespace
 
 }  // namespace tarvex::python
 
 PyMODINIT_FUNC PyInit_tarvex(void) { return PyModuleDef_Init(&tarvex::python::tarvex_module); }
+
+#ifndef PyMODEXPORT_FUNC
+#define PyMODEXPORT_FUNC extern "C" Py_EXPORTED_SYMBOL PyModuleDef_Slot*
+#endif
+
+PyMODEXPORT_FUNC PyModExport_tarvex(void) { return tarvex::python::tarvex_export_slots; }

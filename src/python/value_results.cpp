@@ -234,11 +234,17 @@ PyType_Spec METADATA_SPEC = {
     .slots = METADATA_SLOTS,
 };
 
+// The four attributes come before the two methods.
+constexpr const char* METADATA_MEMBER_ORDER[] = {
+    "engine_version",     "kernel_name", "kernel_sha256", "coordinate_frame",
+    "additional_kernels", "as_dict",     nullptr,
+};
+
 }  // namespace
 
 ClassSlot position_class{&POSITION_SPEC};
 ClassSlot date_range_class{&RANGE_SPEC};
-ClassSlot kernel_metadata_class{&METADATA_SPEC};
+ClassSlot kernel_metadata_class{&METADATA_SPEC, nullptr, METADATA_MEMBER_ORDER};
 
 PyObject* new_position(const core::Position& position) {
   return box(position_class.type, position);

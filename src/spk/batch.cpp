@@ -17,11 +17,15 @@
 // so when a chunk meets any error the batch is run again in the documented
 // order, which meets the same failing evaluation and reports the error it
 // meets first. Errors are rare; the second run costs only then.
+//
+// Every run consults the caller's Interruption between evaluations, about
+// every INTERRUPTION_POLL_WORK positions, and ends with Stopped when asked.
 #include <algorithm>
 #include <limits>
 #include <optional>
 
 #include "spk/ephemeris.hpp"
+#include "spk/interruption.hpp"
 #include "spk/options.hpp"
 #include "spk/pipeline.hpp"
 #include "spk/store.hpp"
@@ -32,6 +36,12 @@ using core::CartesianState;
 using core::EphemerisError;
 
 namespace {
+
+std::unexpected<StopOrError> stopped() { return std::unexpected(StopOrError{Stopped{}}); }
+
+std::unexpected<StopOrError> failed(EphemerisError error) {
+  return std::unexpected(StopOrError{std::move(error)});
+}
 
 // Instants per chunk: large enough that a chain walk's fixed costs vanish,
 // small enough that a chunk's states (bodies x instants x 48 bytes) stay in
@@ -89,7 +99,8 @@ class FlatSink final : public PositionSink {
 };
 
 // The geometric path, chunk by chunk.
-std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink) {
+Interruptible<void> geometric_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink,
+                                     Interruption& interruption) {
   const std::size_t body_count = p.targets.size();
   const std::size_t instant_count = p.epochs.size();
   std::vector<std::vector<StateVector>> target_states(body_count);
@@ -97,7 +108,8 @@ std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const 
     const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
     const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
     auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
-    if (!center_states) return std::unexpected(spk_ephemeris_error(center_states.error()));
+    if (!center_states) return failed(spk_ephemeris_error(center_states.error()));
+    if (interruption.poll(m)) return stopped();
     if (p.topocentric) {
       for (std::size_t i = 0; i < m; ++i) {
         add_state((*center_states)[i], {p.sites[begin + i].position, p.sites[begin + i].velocity});
@@ -105,8 +117,9 @@ std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const 
     }
     for (std::size_t j = 0; j < body_count; ++j) {
       auto states = barycentric_states_across_kernels(kernels, p.targets[j], epochs);
-      if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
+      if (!states) return failed(spk_ephemeris_error(states.error()));
       target_states[j] = std::move(*states);
+      if (interruption.poll(m)) return stopped();
     }
     for (std::size_t i = 0; i < m; ++i) {
       const OutputFrame frame = frame_at(p, epochs[i]);
@@ -119,9 +132,10 @@ std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const 
           relative.velocity[k] = target.velocity[k] - observer.velocity[k];
         }
         auto position = position_from_state(relative, frame);
-        if (!position) return std::unexpected(position.error());
+        if (!position) return failed(position.error());
         sink.put(*position);
       }
+      if (interruption.poll(body_count)) return stopped();
     }
   }
   return {};
@@ -130,7 +144,8 @@ std::expected<void, EphemerisError> geometric_chunks(KernelList& kernels, const 
 // The corrected path, chunk by chunk: the correction sequence of
 // resolve_relative_state with each of its evaluations done for all instants
 // of the chunk at once.
-std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink) {
+Interruptible<void> corrected_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink,
+                                     Interruption& interruption) {
   const core::Corrections& corrections = p.resolved.corrections;
   const std::size_t body_count = p.targets.size();
   const std::size_t instant_count = p.epochs.size();
@@ -144,7 +159,8 @@ std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const 
     const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
     const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
     auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
-    if (!center_states) return std::unexpected(spk_ephemeris_error(center_states.error()));
+    if (!center_states) return failed(spk_ephemeris_error(center_states.error()));
+    if (interruption.poll(m)) return stopped();
     observers.resize(m);
     for (std::size_t i = 0; i < m; ++i) {
       observers[i] = to_cartesian((*center_states)[i]);
@@ -159,14 +175,15 @@ std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const 
     std::vector<StateVector> sun_states;
     if (deflect_any) {
       auto sun = barycentric_states_across_kernels(kernels, SUN, epochs);
-      if (!sun) return std::unexpected(spk_ephemeris_error(sun.error()));
+      if (!sun) return failed(spk_ephemeris_error(sun.error()));
       sun_states = std::move(*sun);
+      if (interruption.poll(m)) return stopped();
     }
     relatives.resize(m * body_count);
     for (std::size_t j = 0; j < body_count; ++j) {
       const std::int32_t target = p.targets[j];
       auto states = barycentric_states_across_kernels(kernels, target, epochs);
-      if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
+      if (!states) return failed(spk_ephemeris_error(states.error()));
       if (corrections.light_time) {
         retarded.resize(m);
         for (int iteration = 0; iteration < LIGHT_TIME_ITERATIONS; ++iteration) {
@@ -175,7 +192,7 @@ std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const 
             retarded[i] = epochs[i] - d / SPEED_OF_LIGHT_KM_PER_S;
           }
           states = barycentric_states_across_kernels(kernels, target, retarded);
-          if (!states) return std::unexpected(spk_ephemeris_error(states.error()));
+          if (!states) return failed(spk_ephemeris_error(states.error()));
         }
       }
       const bool deflect = corrections.gravitational_deflection && target != SUN && p.center != SUN;
@@ -193,14 +210,16 @@ std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const 
         if (corrections.aberration) relative = apply_stellar_aberration(relative, observer.velocity);
         relatives[i * body_count + j] = relative;
       }
+      if (interruption.poll(m)) return stopped();
     }
     for (std::size_t i = 0; i < m; ++i) {
       const OutputFrame frame = frame_at(p, epochs[i]);
       for (std::size_t j = 0; j < body_count; ++j) {
         auto position = position_from_state(relatives[i * body_count + j], frame);
-        if (!position) return std::unexpected(position.error());
+        if (!position) return failed(position.error());
         sink.put(*position);
       }
+      if (interruption.poll(body_count)) return stopped();
     }
   }
   return {};
@@ -208,13 +227,16 @@ std::expected<void, EphemerisError> corrected_chunks(KernelList& kernels, const 
 
 // The documented order, evaluated only to find the first error after a
 // chunked run failed.
-EphemerisError documented_first_error(KernelList& kernels, const Prepared& p, EphemerisError chunk_error) {
+StopOrError documented_first_error(KernelList& kernels, const Prepared& p,
+                                   EphemerisError chunk_error, Interruption& interruption) {
   const std::size_t body_count = p.targets.size();
   const std::size_t instant_count = p.epochs.size();
   if (is_geometric(p.resolved.corrections)) {
+    // Each evaluation covers every epoch, so the hook is asked between them.
     auto center_states = barycentric_states_across_kernels(kernels, p.center, p.epochs);
     if (!center_states) return spk_ephemeris_error(center_states.error());
     for (std::int32_t target : p.targets) {
+      if (interruption.check()) return Stopped{};
       auto states = barycentric_states_across_kernels(kernels, target, p.epochs);
       if (!states) return spk_ephemeris_error(states.error());
     }
@@ -233,21 +255,23 @@ EphemerisError documented_first_error(KernelList& kernels, const Prepared& p, Ep
       auto position = position_from_state(*relative, frame);
       if (!position) return position.error();
     }
+    if (interruption.poll(body_count)) return Stopped{};
   }
   return chunk_error;
 }
 
 // Steps 1 to 5: options, length, targets and center, instants.
-std::expected<Prepared, EphemerisError> prepare_batch(const EngineTime& time, std::span<const core::Body> bodies,
-                                                      std::span<const core::Instant> instants,
-                                                      const core::PositionOptions& options) {
+Interruptible<Prepared> prepare_batch(const EngineTime& time, std::span<const core::Body> bodies,
+                                      std::span<const core::Instant> instants,
+                                      const core::PositionOptions& options,
+                                      Interruption& interruption) {
   auto resolved = resolve_position_options(options);
-  if (!resolved) return std::unexpected(resolved.error());
+  if (!resolved) return failed(resolved.error());
 
   const std::size_t body_count = bodies.size();
   const std::size_t instant_count = instants.size();
   if (body_count != 0 && instant_count > std::numeric_limits<std::size_t>::max() / body_count) {
-    return std::unexpected(EphemerisError::invalid_request("batch result length overflowed"));
+    return failed(EphemerisError::invalid_request("batch result length overflowed"));
   }
 
   Prepared p;
@@ -260,7 +284,7 @@ std::expected<Prepared, EphemerisError> prepare_batch(const EngineTime& time, st
   if (!p.topocentric) {
     for (std::int32_t target : p.targets) {
       if (auto distinct = reject_identical_target_and_center(target, p.center); !distinct)
-        return std::unexpected(distinct.error());
+        return failed(distinct.error());
     }
   }
 
@@ -268,22 +292,27 @@ std::expected<Prepared, EphemerisError> prepare_batch(const EngineTime& time, st
   if (p.topocentric) p.sites.reserve(instant_count);
   for (const core::Instant& instant : instants) {
     auto t = time.tdb_seconds(instant.time_scale, instant.julian_day);
-    if (!t) return std::unexpected(t.error());
+    if (!t) return failed(t.error());
     p.epochs.push_back(*t);
     if (p.topocentric) {
       auto site = time.observer_gcrs_state(p.resolved.origin.observer, instant.time_scale, instant.julian_day);
-      if (!site) return std::unexpected(site.error());
+      if (!site) return failed(site.error());
       p.sites.push_back(*site);
     }
+    if (interruption.poll(1)) return stopped();
   }
   return p;
 }
 
-std::expected<void, EphemerisError> run_batch(KernelList& kernels, const Prepared& p, PositionSink& sink) {
-  auto done = is_geometric(p.resolved.corrections) ? geometric_chunks(kernels, p, sink)
-                                                   : corrected_chunks(kernels, p, sink);
-  if (!done) return std::unexpected(documented_first_error(kernels, p, std::move(done.error())));
-  return {};
+Interruptible<void> run_batch(KernelList& kernels, const Prepared& p, PositionSink& sink,
+                              Interruption& interruption) {
+  auto done = is_geometric(p.resolved.corrections)
+                  ? geometric_chunks(kernels, p, sink, interruption)
+                  : corrected_chunks(kernels, p, sink, interruption);
+  if (done) return {};
+  if (std::holds_alternative<Stopped>(done.error())) return done;
+  return std::unexpected(documented_first_error(
+      kernels, p, std::get<EphemerisError>(std::move(done.error())), interruption));
 }
 
 }  // namespace
@@ -291,27 +320,31 @@ std::expected<void, EphemerisError> run_batch(KernelList& kernels, const Prepare
 std::expected<std::vector<core::Position>, EphemerisError> SpkEphemeris::positions(
     std::span<const core::Body> bodies, std::span<const core::Instant> instants,
     const core::PositionOptions& options) const {
-  auto prepared = prepare_batch(time_, bodies, instants, options);
-  if (!prepared) return std::unexpected(std::move(prepared.error()));
+  Interruption never;
+  auto prepared = prepare_batch(time_, bodies, instants, options, never);
+  if (!prepared) return std::unexpected(error_of(std::move(prepared.error())));
   std::vector<core::Position> result;
   result.reserve(bodies.size() * instants.size());
   KernelGuard kernels = borrow_kernels();
   VectorSink sink(result);
-  if (auto done = run_batch(*kernels, *prepared, sink); !done) return std::unexpected(std::move(done.error()));
+  if (auto done = run_batch(*kernels, *prepared, sink, never); !done)
+    return std::unexpected(error_of(std::move(done.error())));
   return result;
 }
 
-std::expected<bool, EphemerisError> SpkEphemeris::positions_into(
+Interruptible<bool> SpkEphemeris::positions_into(
     std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const {
-  auto prepared = prepare_batch(time_, bodies, instants, options);
+    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
+    Interruption& interruption) const {
+  auto prepared = prepare_batch(time_, bodies, instants, options, interruption);
   if (!prepared) return std::unexpected(std::move(prepared.error()));
   // N x B fits (checked above); the four columns are the allocator's to check.
   double* out = allocate(bodies.size() * instants.size());
   if (out == nullptr) return false;
   KernelGuard kernels = borrow_kernels();
   FlatSink sink(out);
-  if (auto done = run_batch(*kernels, *prepared, sink); !done) return std::unexpected(std::move(done.error()));
+  if (auto done = run_batch(*kernels, *prepared, sink, interruption); !done)
+    return std::unexpected(std::move(done.error()));
   return true;
 }
 

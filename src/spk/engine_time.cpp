@@ -1,5 +1,6 @@
 #include "spk/engine_time.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -70,7 +71,11 @@ std::expected<double, EphemerisError> EngineTime::tdb_seconds(TimeScale scale, d
   if (!(tdb_jd >= start_jd_ && tdb_jd <= end_jd_)) {
     return std::unexpected(EphemerisError::out_of_range(jd, start_jd_, end_jd_, TimeScale::Tdb));
   }
-  return seconds;
+  // The range's ends are the coverage's seconds turned into Julian days, so
+  // an instant at an end can come back a few microseconds beyond the
+  // coverage. Inside the range means evaluable: such an epoch is taken at
+  // the bound. Only those epochs move; every other one stays as computed.
+  return std::clamp(seconds, start_s_, end_s_);
 }
 
 std::expected<double, EphemerisError> EngineTime::instant_as_tt(TimeScale scale, double jd) const {

@@ -23,7 +23,10 @@ inline constexpr double BUILTIN_TDB_M1_RAD_PER_S = 1.99096871e-7;
 
 class EngineTime {
  public:
-  EngineTime(double start_tdb_jd, double end_tdb_jd) noexcept : start_jd_(start_tdb_jd), end_jd_(end_tdb_jd) {}
+  // The supported range in TDB Julian days and the coverage in TDB seconds
+  // past J2000 that they were rounded from.
+  EngineTime(double start_tdb_jd, double end_tdb_jd, double start_tdb_s, double end_tdb_s) noexcept
+      : start_jd_(start_tdb_jd), end_jd_(end_tdb_jd), start_s_(start_tdb_s), end_s_(end_tdb_s) {}
 
   void attach_leap_second_kernel(time::LeapSecondKernel kernel) { leap_seconds_ = std::move(kernel); }
   void attach_eop(time::EarthOrientationTable table) { eop_ = std::move(table); }
@@ -39,7 +42,9 @@ class EngineTime {
   double end_jd() const noexcept { return end_jd_; }
 
   // TDB seconds past J2000, checked against the supported range (the
-  // out-of-range error reports the caller's Julian day and scale Tdb).
+  // out-of-range error reports the caller's Julian day and scale Tdb). An
+  // instant inside the range whose seconds fall just outside the coverage
+  // (the range's Julian days are rounded) gives the coverage bound.
   std::expected<double, core::EphemerisError> tdb_seconds(core::TimeScale scale, double jd) const;
   // TT Julian day; no range check.
   std::expected<double, core::EphemerisError> instant_as_tt(core::TimeScale scale, double jd) const;
@@ -55,6 +60,8 @@ class EngineTime {
   std::optional<time::EarthOrientationTable> eop_;
   double start_jd_;
   double end_jd_;
+  double start_s_;
+  double end_s_;
 };
 
 // TDB - TT by three passes of the one-term series at the TDB estimate.

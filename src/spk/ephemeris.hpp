@@ -11,12 +11,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/backend.hpp"
 #include "core/errors.hpp"
 #include "core/types.hpp"
 #include "spk/engine_time.hpp"
+#include "spk/interruption.hpp"
 #include "spk/kernel.hpp"
 #include "spk/kernel_list.hpp"
 
@@ -74,17 +76,22 @@ class SpkEphemeris final : public core::EphemerisBackend {
   // evaluation, `allocate` is called once with the number of positions
   // (N x B) and returns room for four doubles per position (longitude,
   // latitude, distance, speed; instant-major) or nullptr, which ends the
-  // call with false. Errors are those of `positions`.
-  std::expected<bool, core::EphemerisError> positions_into(
-      std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-      const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate) const;
+  // call with false. Errors are those of `positions`; `interruption` is
+  // consulted throughout, and a stop leaves the storage partly written.
+  Interruptible<bool> positions_into(std::span<const core::Body> bodies,
+                                     std::span<const core::Instant> instants,
+                                     const core::PositionOptions& options,
+                                     const std::function<double*(std::size_t)>& allocate,
+                                     Interruption& interruption) const;
 
  private:
-  SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range, std::unique_ptr<KernelCell> kernels)
+  // `coverage_s`: the coverage in TDB seconds that `range` was rounded from.
+  SpkEphemeris(core::EphemerisMetadata metadata, SupportedRange range,
+               std::pair<double, double> coverage_s, std::unique_ptr<KernelCell> kernels)
       : metadata_(std::move(metadata)),
         range_(range),
         kernels_(std::move(kernels)),
-        time_(range.start_julian_day, range.end_julian_day) {}
+        time_(range.start_julian_day, range.end_julian_day, coverage_s.first, coverage_s.second) {}
 
   core::EphemerisMetadata metadata_;
   SupportedRange range_;

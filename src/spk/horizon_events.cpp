@@ -52,7 +52,11 @@ std::expected<std::pair<double, double>, EphemerisError> horizon_place(
   return std::pair{place->longitude_deg, place->latitude_deg};
 }
 
-std::expected<double, EphemerisError> refine_horizon_event(
+namespace {
+
+// The refinement passes; nullopt when a rise or set pass finds the body no
+// longer crossing the altitude (its declination has moved past the limit).
+std::expected<std::optional<double>, EphemerisError> refine_passes(
     const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
     HorizonEventKind kind, double start_ut1_julian_day, double altitude_deg) {
   const double latitude_rad = observer.latitude_deg * core::DEG_TO_RAD;
@@ -77,8 +81,7 @@ std::expected<double, EphemerisError> refine_horizon_event(
       // Moon's moves by several degrees between transit and rise.
       auto arc = core::rise_set_hour_angle(latitude_rad, delta, altitude_rad);
       if (!arc) return std::unexpected(coordinate_failure(arc.error()));
-      if (arc->kind != core::HourAngleOutcome::Kind::Crosses)
-        return std::unexpected(EphemerisError::invalid_request(std::string(NO_CROSSING)));
+      if (arc->kind != core::HourAngleOutcome::Kind::Crosses) return std::nullopt;
       target = kind == HorizonEventKind::Rise ? -arc->hour_angle_rad : arc->hour_angle_rad;
     }
 
@@ -92,9 +95,20 @@ std::expected<double, EphemerisError> refine_horizon_event(
   return d;
 }
 
-std::expected<RiseSetTransit, EphemerisError> rise_set_transit(
-    const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
-    const core::Instant& around, double altitude_deg) {
+// The events of one day: the transit always, a rise and a set where the
+// body crosses the altitude. With `stop_at_no_crossing` a rise or set
+// refinement that loses the crossing ends the day with that error (the
+// contract of rise_set_transit); without it, only that event is absent.
+struct DayEvents {
+  std::optional<double> rise_ut1_julian_day;
+  std::optional<double> set_ut1_julian_day;
+  double transit_ut1_julian_day = 0.0;
+};
+
+std::expected<DayEvents, EphemerisError> day_events(const SpkEphemeris& engine, core::Body body,
+                                                    const core::GeodeticObserver& observer,
+                                                    const core::Instant& around,
+                                                    double altitude_deg, bool stop_at_no_crossing) {
   if (body != core::Body::Sun && body != core::Body::Moon)
     return std::unexpected(EphemerisError::unsupported_body(body));
   if (!std::isfinite(altitude_deg))
@@ -114,34 +128,64 @@ std::expected<RiseSetTransit, EphemerisError> rise_set_transit(
       core::rise_set_hour_angle(observer.latitude_deg * core::DEG_TO_RAD,
                                 place->second * core::DEG_TO_RAD, altitude_deg * core::DEG_TO_RAD);
   if (!arc) return std::unexpected(coordinate_failure(arc.error()));
-  if (arc->kind != core::HourAngleOutcome::Kind::Crosses)
-    return RiseSetTransit{std::nullopt, std::nullopt, *transit};
+  DayEvents day;
+  day.transit_ut1_julian_day = *transit;
+  if (arc->kind != core::HourAngleOutcome::Kind::Crosses) return day;
 
-  auto rise =
-      refine_horizon_event(engine, body, observer, HorizonEventKind::Rise, *transit, altitude_deg);
-  if (!rise) return std::unexpected(std::move(rise.error()));
-  auto set =
-      refine_horizon_event(engine, body, observer, HorizonEventKind::Set, *transit, altitude_deg);
-  if (!set) return std::unexpected(std::move(set.error()));
-  return RiseSetTransit{*rise, *set, *transit};
+  for (HorizonEventKind kind : {HorizonEventKind::Rise, HorizonEventKind::Set}) {
+    auto when = refine_passes(engine, body, observer, kind, *transit, altitude_deg);
+    if (!when) return std::unexpected(std::move(when.error()));
+    if (!*when && stop_at_no_crossing)
+      return std::unexpected(EphemerisError::invalid_request(std::string(NO_CROSSING)));
+    if (kind == HorizonEventKind::Rise) {
+      day.rise_ut1_julian_day = *when;
+    } else {
+      day.set_ut1_julian_day = *when;
+    }
+  }
+  return day;
 }
 
-std::expected<HorizonEvent, EphemerisError> next_horizon_event(
+}  // namespace
+
+std::expected<double, EphemerisError> refine_horizon_event(
     const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
-    const core::Instant& after, HorizonEventKind kind, double altitude_deg) {
+    HorizonEventKind kind, double start_ut1_julian_day, double altitude_deg) {
+  auto when = refine_passes(engine, body, observer, kind, start_ut1_julian_day, altitude_deg);
+  if (!when) return std::unexpected(std::move(when.error()));
+  if (!*when) return std::unexpected(EphemerisError::invalid_request(std::string(NO_CROSSING)));
+  return **when;
+}
+
+std::expected<RiseSetTransit, EphemerisError> rise_set_transit(
+    const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
+    const core::Instant& around, double altitude_deg) {
+  auto day = day_events(engine, body, observer, around, altitude_deg, true);
+  if (!day) return std::unexpected(std::move(day.error()));
+  return RiseSetTransit{day->rise_ut1_julian_day, day->set_ut1_julian_day,
+                        day->transit_ut1_julian_day};
+}
+
+Interruptible<HorizonEvent> next_horizon_event(const SpkEphemeris& engine, core::Body body,
+                                               const core::GeodeticObserver& observer,
+                                               const core::Instant& after, HorizonEventKind kind,
+                                               double altitude_deg, Interruption& interruption) {
   auto epochs = engine.time().earth_rotation_epochs(after.time_scale, after.julian_day);
-  if (!epochs) return std::unexpected(std::move(epochs.error()));
+  if (!epochs) return std::unexpected(StopOrError{std::move(epochs.error())});
   const double u0 = epochs->first;
   const double threshold = u0 + HORIZON_AFTER_MARGIN_DAYS;
 
   for (int k = 0; k < HORIZON_LOOKAHEAD_DAYS; ++k) {
+    if (k > 0 && interruption.check()) return std::unexpected(StopOrError{Stopped{}});
+    // A day on which the body stops crossing the altitude has no rise or
+    // set, and the search goes on to the next day.
     auto day =
-        rise_set_transit(engine, body, observer, {u0 + k, core::TimeScale::Ut1}, altitude_deg);
+        day_events(engine, body, observer, {u0 + k, core::TimeScale::Ut1}, altitude_deg, false);
     if (!day) {
       // The first day's failure is the caller's (bad body, altitude, time
       // data); later ones only mean the look-ahead ran out, for example at
-      // the end of the kernel or where the body stops crossing.
-      if (k == 0) return std::unexpected(std::move(day.error()));
+      // the end of the kernel.
+      if (k == 0) return std::unexpected(StopOrError{std::move(day.error())});
       break;
     }
     std::optional<double> when;
@@ -160,7 +204,16 @@ std::expected<HorizonEvent, EphemerisError> next_horizon_event(
   text += " within ";
   core::append_plain_float(text, HORIZON_LOOKAHEAD_DAYS);
   text += " days after the query instant";
-  return std::unexpected(EphemerisError::invalid_request(std::move(text)));
+  return std::unexpected(StopOrError{EphemerisError::invalid_request(std::move(text))});
+}
+
+std::expected<HorizonEvent, EphemerisError> next_horizon_event(
+    const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
+    const core::Instant& after, HorizonEventKind kind, double altitude_deg) {
+  Interruption never;
+  auto event = next_horizon_event(engine, body, observer, after, kind, altitude_deg, never);
+  if (!event) return std::unexpected(error_of(std::move(event.error())));
+  return *event;
 }
 
 std::expected<core::Position, EphemerisError> sidereal_position(

@@ -12,6 +12,7 @@
 #include "core/sidereal.hpp"
 #include "core/types.hpp"
 #include "spk/ephemeris.hpp"
+#include "spk/interruption.hpp"
 
 namespace tarvex::spk {
 
@@ -59,10 +60,17 @@ std::expected<RiseSetTransit, core::EphemerisError> rise_set_transit(
     const core::Instant& around, double altitude_deg);
 
 // The first event of `kind` more than one second after `after`, looking at
-// three day steps.
+// three day steps; a day on which the body does not cross the altitude
+// (or stops crossing it during a refinement) is passed over.
 std::expected<HorizonEvent, core::EphemerisError> next_horizon_event(
     const SpkEphemeris& engine, core::Body body, const core::GeodeticObserver& observer,
     const core::Instant& after, core::HorizonEventKind kind, double altitude_deg);
+// The same, consulting `interruption` between the day steps.
+Interruptible<HorizonEvent> next_horizon_event(const SpkEphemeris& engine, core::Body body,
+                                               const core::GeodeticObserver& observer,
+                                               const core::Instant& after,
+                                               core::HorizonEventKind kind, double altitude_deg,
+                                               Interruption& interruption);
 
 // Tropical ecliptic-of-date position minus the ayanamsha of `mode`.
 std::expected<core::Position, core::EphemerisError> sidereal_position(

@@ -82,34 +82,53 @@ std::expected<double, EphemerisError> newton_longitude_zero(const SpkEphemeris& 
   return d;
 }
 
-std::expected<core::Instant, EphemerisError> refine_longitude_zero(
-    const SpkEphemeris& engine, SearchedQuantity quantity, core::TimeScale conversion_scale,
-    const core::Instant& start, double target_deg, double retry_period_days) {
+Interruptible<core::Instant> refine_longitude_zero(const SpkEphemeris& engine,
+                                                   SearchedQuantity quantity,
+                                                   core::TimeScale conversion_scale,
+                                                   const core::Instant& start, double target_deg,
+                                                   double retry_period_days,
+                                                   Interruption& interruption) {
+  const auto failed = [](EphemerisError error) {
+    return std::unexpected(StopOrError{std::move(error)});
+  };
+  const auto stopped = [] { return std::unexpected(StopOrError{Stopped{}}); };
   const core::TimeScale search_scale = start.time_scale;
   const double d0 = start.julian_day;
   auto first = sample_searched_quantity(engine, quantity, search_scale, d0);
-  if (!first) return std::unexpected(std::move(first.error()));
+  if (!first) return failed(std::move(first.error()));
   if (!speed_usable(first->speed_deg_per_day))
-    return std::unexpected(EphemerisError::invalid_request(std::string(SPEED_TOO_SMALL)));
+    return failed(EphemerisError::invalid_request(std::string(SPEED_TOO_SMALL)));
 
   double to_go = wrap_positive(target_deg - first->angle_deg, 360.0);
   if (to_go < SEARCH_FIRST_STEP_FLOOR_DEG) to_go = 360.0;
+  if (interruption.check()) return stopped();
   auto root = newton_longitude_zero(engine, quantity, search_scale,
                                     d0 + to_go / first->speed_deg_per_day, target_deg);
-  if (!root) return std::unexpected(std::move(root.error()));
+  if (!root) return failed(std::move(root.error()));
 
   // Newton may settle on the event at (or just before) the start when the
   // first guess was poor; the next one is then a period later. That second
   // answer is taken as it comes.
   if (*root <= d0 + SEARCH_AFTER_MARGIN_DAYS) {
+    if (interruption.check()) return stopped();
     root = newton_longitude_zero(engine, quantity, search_scale, *root + retry_period_days,
                                  target_deg);
-    if (!root) return std::unexpected(std::move(root.error()));
+    if (!root) return failed(std::move(root.error()));
   }
 
   auto tt = engine.time().instant_as_tt(conversion_scale, *root);
-  if (!tt) return std::unexpected(std::move(tt.error()));
+  if (!tt) return failed(std::move(tt.error()));
   return core::Instant{*tt, core::TimeScale::Tt};
+}
+
+std::expected<core::Instant, EphemerisError> refine_longitude_zero(
+    const SpkEphemeris& engine, SearchedQuantity quantity, core::TimeScale conversion_scale,
+    const core::Instant& start, double target_deg, double retry_period_days) {
+  Interruption never;
+  auto found = refine_longitude_zero(engine, quantity, conversion_scale, start, target_deg,
+                                     retry_period_days, never);
+  if (!found) return std::unexpected(error_of(std::move(found.error())));
+  return *found;
 }
 
 std::expected<core::Instant, EphemerisError> next_sun_longitude(const SpkEphemeris& engine,

@@ -12,6 +12,7 @@
 #include "core/errors.hpp"
 #include "core/types.hpp"
 #include "spk/ephemeris.hpp"
+#include "spk/interruption.hpp"
 
 namespace tarvex::spk {
 
@@ -59,6 +60,14 @@ std::expected<double, core::EphemerisError> newton_longitude_zero(const SpkEphem
 std::expected<core::Instant, core::EphemerisError> refine_longitude_zero(
     const SpkEphemeris& engine, SearchedQuantity quantity, core::TimeScale conversion_scale,
     const core::Instant& start, double target_deg, double retry_period_days);
+// The same, consulting `interruption` before each of its (at most two)
+// Newton runs.
+Interruptible<core::Instant> refine_longitude_zero(const SpkEphemeris& engine,
+                                                   SearchedQuantity quantity,
+                                                   core::TimeScale conversion_scale,
+                                                   const core::Instant& start, double target_deg,
+                                                   double retry_period_days,
+                                                   Interruption& interruption);
 
 // Entry points for the two quantities; `after` supplies both scales.
 std::expected<core::Instant, core::EphemerisError> next_sun_longitude(const SpkEphemeris& engine,

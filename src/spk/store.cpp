@@ -88,7 +88,8 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
 
   KernelList kernels;
   kernels.push_back(std::move(*kernel));
-  return SpkEphemeris(std::move(metadata), range, std::make_unique<KernelCell>(std::move(kernels)));
+  return SpkEphemeris(std::move(metadata), range, *coverage,
+                      std::make_unique<KernelCell>(std::move(kernels)));
 }
 
 std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_kernel(

@@ -65,6 +65,9 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
         std::pair{"DELTET/EB", &kernel.eb_}}) {
     const auto value = scalar(assignments, keyword);
     if (!value) return std::unexpected(value.error());
+    // NaN and infinity read as numbers, but every conversion through them
+    // would fail later, in a way that blames the caller's instant.
+    if (!std::isfinite(*value)) return std::unexpected(LskError::non_finite_value(keyword));
     *field = *value;
   }
 
@@ -79,6 +82,8 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
   if (!m0) return std::unexpected(LskError::invalid_value("DELTET/M", "M0 is not a valid number"));
   const auto m1 = parse_number(m_tokens[1]);
   if (!m1) return std::unexpected(LskError::invalid_value("DELTET/M", "M1 is not a valid number"));
+  if (!std::isfinite(*m0) || !std::isfinite(*m1))
+    return std::unexpected(LskError::non_finite_value("DELTET/M"));
   kernel.m0_ = *m0;
   kernel.m1_ = *m1;
 
@@ -97,6 +102,9 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
           LskError::invalid_value("DELTET/DELTA_AT", "delta value is not a valid number"));
     const auto date = parse_date_literal(at_tokens[i + 1]);
     if (!date) return std::unexpected(date.error());
+    // Date literals always give finite days; the offset is what can be NaN.
+    if (!std::isfinite(*delta) || !std::isfinite(*date))
+      return std::unexpected(LskError::non_finite_value("DELTET/DELTA_AT"));
     kernel.entries_.push_back({*delta, *date});
   }
   for (std::size_t i = 1; i < kernel.entries_.size(); ++i) {

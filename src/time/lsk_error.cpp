@@ -20,6 +20,7 @@ std::string LskError::message() const {
     }
     case Kind::UnsortedLeapSeconds:
       return "DELTET/DELTA_AT entries must be strictly ascending in effective date";
+    case Kind::NonFiniteValue: return "leap-second kernel value " + keyword + " must be finite";
   }
   return "leap-second kernel has no \\begindata section";
 }

@@ -20,11 +20,12 @@ struct LskError {
     InvalidValue,
     InvalidDateLiteral,
     UnsortedLeapSeconds,
+    NonFiniteValue,
   };
 
   Kind kind = Kind::MissingDataSection;
   IoError io{};         // Io
-  std::string keyword;  // MissingKeyword, InvalidValue
+  std::string keyword;  // MissingKeyword, InvalidValue, NonFiniteValue
   std::string reason;   // InvalidValue
   std::string literal;  // InvalidDateLiteral: the whole token, '@' included
 
@@ -42,6 +43,9 @@ struct LskError {
     return {Kind::InvalidDateLiteral, {}, {}, {}, std::move(literal)};
   }
   static LskError unsorted_leap_seconds() { return {Kind::UnsortedLeapSeconds, {}, {}, {}, {}}; }
+  static LskError non_finite_value(std::string keyword) {
+    return {Kind::NonFiniteValue, {}, std::move(keyword), {}, {}};
+  }
 
   std::string message() const;
   bool operator==(const LskError&) const = default;

@@ -3,6 +3,7 @@ files, the closed state after a failed attachment, single positions, the
 order in which failures are reported, thread binding and borrows."""
 
 import collections.abc
+import gc
 import struct
 import sys
 import threading
@@ -90,6 +91,10 @@ def test_docstrings_and_signatures():
     assert own[:6] == ["with_leap_second_kernel", "with_eop", "with_time_kernels",
                        "with_additional_kernel_file", "position", "positions"]
     assert {"supported_range", "kernel_metadata"} <= set(own)
+    # The two attributes sit between the position methods and the event methods.
+    assert own[6:] == ["supported_range", "kernel_metadata", "rise_set_transit",
+                       "next_horizon_event", "next_season_event", "next_lunation",
+                       "sidereal_position"]
 
 
 def test_engine_cannot_be_subclassed_and_has_no_dict(bare_engine):
@@ -164,6 +169,25 @@ def test_eop_without_leap_seconds_opens_but_utc_fails():
     assert value_error(lambda: engine.position("sun", tarvex.Instant.utc(2451545.0), GEOMETRIC)) == (
         "conversion from Utc to TDB is not implemented")
     engine.position("sun", tarvex.Instant.tt(2451545.0), GEOMETRIC)
+
+
+def test_leap_second_kernel_with_a_non_finite_constant_is_refused(tmp_path, bare_engine):
+    original = (DATA_DIR / "naif0012.tls").read_text()
+    for line, value, keyword in [
+        ("DELTET/K               =    1.657D-3", "DELTET/K = NAN", "DELTET/K"),
+        ("DELTET/DELTA_T_A       =   32.184", "DELTET/DELTA_T_A = INF", "DELTET/DELTA_T_A"),
+        ("DELTET/DELTA_AT        = ( 10,   @1972-JAN-1", "DELTET/DELTA_AT = ( nan, @1972-JAN-1",
+         "DELTET/DELTA_AT"),
+    ]:
+        assert line in original
+        path = tmp_path / "bad.tls"
+        path.write_text(original.replace(line, value))
+        message = f"leap-second kernel value {keyword} must be finite"
+        assert value_error(lambda: tarvex.Engine(*KERNEL, str(path), LSK[1])) == message
+        assert value_error(lambda: bare_engine.with_leap_second_kernel(str(path), LSK[1])) == message
+    # Nothing was attached: UTC still needs a kernel.
+    assert value_error(lambda: bare_engine.position("sun", tarvex.Instant.utc(2451545.0), GEOMETRIC)) == (
+        "conversion from Utc to TDB is not implemented")
 
 
 def test_constructor_binding_and_conversion():
@@ -319,7 +343,13 @@ def test_query_failures_in_order(shared_engine):
 
 # ------------------------------------------------------------ threads and borrows
 
-def run_in_thread(call):
+def run_in_thread(call, collect=True):
+    # Reference cycles of earlier tests (a failed call's traceback holds the
+    # frames that hold their engines) are collected here, on the engines'
+    # own thread: a collection that the worker happened to trigger would drop
+    # them on the wrong thread and report it.
+    if collect:
+        gc.collect()
     outcome = {}
 
     def target():
@@ -363,10 +393,35 @@ def test_engine_is_bound_to_its_thread(shared_engine, monkeypatch):
     shared_engine.position("sun", J2000, GEOMETRIC)
 
 
+def test_a_later_thread_never_passes_for_the_finished_creator(monkeypatch):
+    # glibc hands a finished thread's id to the next thread, so the creator
+    # of an engine made on a joined worker is indistinguishable by id from
+    # the thread started after it.
+    mine = tarvex.Engine(*KERNEL)
+    expected = position_tuple(mine.position("sun", J2000, GEOMETRIC))
+    gc.collect()  # see run_in_thread; the loop leaves no engine in a cycle
+    for _ in range(50):
+        foreign = run_in_thread(lambda: tarvex.Engine(*KERNEL), collect=False)["value"]
+        error = run_in_thread(lambda: foreign.position("sun", J2000, GEOMETRIC), collect=False)["error"]
+        assert type(error).__name__ == "PanicException"
+        assert "tarvex::PyEngine is unsendable, but sent to another thread" in str(error)
+        assert position_tuple(mine.position("sun", J2000, GEOMETRIC)) == expected
+        # Dropped on yet another new thread: reported and leaked.
+        reports = []
+        monkeypatch.setattr(sys, "unraisablehook", reports.append)
+        holder = [foreign]
+        del foreign
+        run_in_thread(holder.clear, collect=False)
+        monkeypatch.undo()
+        assert [str(report.exc_value) for report in reports] == [
+            "tarvex::PyEngine is unsendable, but is being dropped on another thread"]
+
+
 def test_engine_dropped_on_another_thread_is_reported_and_leaked(monkeypatch):
     reports = []
     monkeypatch.setattr(sys, "unraisablehook", reports.append)
     holder = [tarvex.Engine(*KERNEL)]
+    gc.collect()  # see run_in_thread
     thread = threading.Thread(target=holder.clear)
     thread.start()
     thread.join()

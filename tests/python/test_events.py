@@ -268,6 +268,91 @@ def test_next_horizon_events_match_skyfield(shared_engine, skyfield, eop_rows):
             assert all(not (after_utc < t < event.ut1_julian_day - 5 * SECOND) for t in reference)
 
 
+HIGH_SITES = [(10.0, 62.0, 0.0), (-18.1, 65.0, 20.0), (25.0, 70.0, 0.0)]
+# 24 starts spread over 2006 at various times of day, plus one from which
+# the search used to fail at 62° with "body does not cross the requested
+# altitude".
+YEAR_STARTS_UT1 = [2453736.5 + 15.2 * i + 0.37 * (i % 3) for i in range(24)] + [2453774.2166667]
+KINDS = ("rise", "set", "transit")
+
+
+def skyfield_events(ephemeris, timescale, site, body, altitude, start_ut1, end_ut1):
+    """Skyfield's rises and sets between two UT1 Julian days, or with no
+    altitude its transits."""
+    lon, lat, height = site
+    topos = GRS80.latlon(lat, lon, elevation_m=height)
+    start, end = timescale.ut1_jd(start_ut1), timescale.ut1_jd(end_ut1)
+    events = {}
+    if altitude is not None:
+        is_up = almanac.risings_and_settings(ephemeris, ephemeris[body], topos, horizon_degrees=altitude,
+                                             radius_degrees=0)
+        # Fine enough for the Moon's shortest dips and humps at 60-70°.
+        is_up.step_days = 0.01
+        times, up = almanac.find_discrete(start, end, is_up)
+        events["rise"] = [t for t, u in zip(times.ut1, up) if u]
+        events["set"] = [t for t, u in zip(times.ut1, up) if not u]
+    else:
+        times, west = almanac.find_discrete(start, end, almanac.meridian_transits(ephemeris, ephemeris[body], topos))
+        events["transit"] = [t for t, w in zip(times.ut1, west) if w == 1]
+    return events
+
+
+def grazing(events, kind, when, hours=4.0):
+    """Whether a Skyfield rise or set belongs to a grazing passage: the body
+    stays above (or below) the altitude for less than `hours`. The engine
+    takes the declination at the transit, and during the rise or set passes,
+    as deciding whether the body crosses at all; on such days the Moon's
+    declination moves it across that limit within hours, so the engine can
+    see no crossing where a short one happens (see
+    test_rise_set_transit_match_skyfield)."""
+    if kind == "transit":
+        return False
+    other = events["set" if kind == "rise" else "rise"]
+    return any(abs(t - when) * 24.0 < hours for t in other)
+
+
+def test_next_horizon_event_passes_over_days_without_a_crossing(shared_engine, skyfield):
+    """At 60-70° the Moon (and, near the solstices, the Sun) does not cross
+    the horizon on some days. The search goes on to the next day, and reports
+    "no ..." only when none of its three days has the event."""
+    ephemeris, timescale = skyfield
+    found = {"moon": 0, "sun": 0}
+    not_found = 0
+    for site in HIGH_SITES:
+        observer = tarvex.GeodeticObserver(*site)
+        for body, altitude in (("sun", SUN_ALTITUDE), ("moon", MOON_ALTITUDE)):
+            for u0 in YEAR_STARTS_UT1:
+                # A margin before the start shows whether a rise or set
+                # just after it belongs to a grazing passage; a transit
+                # follows within 1.04 days of any instant.
+                reference = skyfield_events(ephemeris, timescale, site, body, altitude, u0 - 0.2, u0 + 3.5)
+                reference.update(skyfield_events(ephemeris, timescale, site, body, None, u0, u0 + 1.1))
+                for kind in KINDS:
+                    try:
+                        event = shared_engine.next_horizon_event(body, observer, tarvex.Instant.ut1(u0),
+                                                                 kind, altitude)
+                    except ValueError as error:
+                        assert str(error) == (f"no {kind.capitalize()} of {body.capitalize()} "
+                                              "within 3 days after the query instant"), (site, u0)
+                        event = None
+                    # Skyfield's events after the start, grazing ones aside.
+                    later = [t for t in reference[kind] if u0 + SECOND < t < u0 + 3.5]
+                    regular = [t for t in later if not grazing(reference, kind, t)]
+                    if event is None:
+                        not_found += 1
+                        # At least the first day after the start is always searched.
+                        assert not regular or regular[0] > u0 + 1.0, (site, body, kind, u0)
+                        continue
+                    found[body] += 1
+                    # A real event, and the first after the start but for
+                    # grazing ones the engine may not see.
+                    assert min(abs(event.ut1_julian_day - t) for t in later) * 86400.0 < 5.0, (
+                        site, body, kind, u0)
+                    assert all(t > event.ut1_julian_day - 5 * SECOND for t in regular), (site, body, kind, u0)
+    assert found["moon"] > 150 and found["sun"] > 150
+    assert not_found > 0
+
+
 def test_polar_day_has_a_transit_but_no_rise_or_set(shared_engine):
     midsummer = tarvex.Instant.ut1(2453543.0)
     for observer in (NORTH_POLE, tarvex.GeodeticObserver(18.95, 69.65, 0.0)):

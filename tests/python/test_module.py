@@ -1,9 +1,12 @@
 """What importing tarvex registers, and the traits shared by every class."""
 
+import ctypes
 import importlib
 import inspect
 import struct
 import sys
+import sysconfig
+import types
 
 import pytest
 
@@ -142,3 +145,61 @@ def test_comparison_is_identity():
     assert first == first
     assert hash(first) != hash(second)
     assert str(first) == repr(first)
+
+
+# ------------------------------------------------------------ entry points
+
+class _Slot(ctypes.Structure):
+    _fields_ = [("slot", ctypes.c_int), ("value", ctypes.c_void_p)]
+
+
+class _AbiInfo(ctypes.Structure):
+    _fields_ = [("major", ctypes.c_uint8), ("minor", ctypes.c_uint8), ("flags", ctypes.c_uint16),
+                ("build_version", ctypes.c_uint32), ("abi_version", ctypes.c_uint32)]
+
+
+# Slot numbers of interpreters that call PyModExport_<name>: Py_mod_exec,
+# Py_mod_gil, Py_mod_abi, Py_mod_name and Py_mod_doc.
+EXEC, GIL, ABI, NAME, DOC = 2, 4, 5, 6, 7
+
+
+def export_slots():
+    library = ctypes.PyDLL(tarvex.__file__)
+    hook = library.PyModExport_tarvex
+    hook.restype = ctypes.POINTER(_Slot)
+    hook.argtypes = []
+    pointer = hook()
+    slots = []
+    while pointer[len(slots)].slot != 0:
+        slots.append((pointer[len(slots)].slot, pointer[len(slots)].value))
+    return library, slots
+
+
+def test_both_entry_points_are_exported():
+    library, slots = export_slots()
+    assert library.PyInit_tarvex
+    assert [slot for slot, _ in slots] == [NAME, DOC, EXEC, ABI, GIL]
+    values = dict(slots)
+    assert ctypes.string_at(values[NAME]) == b"tarvex"
+    assert ctypes.string_at(values[DOC]) == b""
+    # Does not need the GIL: Py_MOD_GIL_NOT_USED.
+    assert values[GIL] == 1
+    # Version 1.0 of the ABI record, naming the headers the module was built
+    # with (those of this interpreter) and their version-specific ABI.
+    abi = _AbiInfo.from_address(values[ABI])
+    free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+    assert (abi.major, abi.minor) == (1, 0)
+    assert abi.flags == (0x0004 if free_threaded else 0x0002)
+    assert abi.build_version >> 16 == sys.hexversion >> 16
+    assert abi.abi_version == abi.build_version
+
+
+def test_the_export_hooks_exec_step_registers_the_module():
+    _, slots = export_slots()
+    exec_step = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(dict(slots)[EXEC])
+    module = types.ModuleType("tarvex")
+    assert exec_step(module) == 0
+    assert [name for name in vars(module) if not name.startswith("__")] == public_names()
+    assert module.Engine is tarvex.Engine
+    with pytest.raises(TypeError, match="non-module"):
+        exec_step(object())

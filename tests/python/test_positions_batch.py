@@ -3,14 +3,19 @@ buffer), agreement with single positions, list conversions, and memory that
 stays flat over many calls, failing ones included."""
 
 import gc
+import math
 import os
+import signal
+import subprocess
 import sys
+import time
 import tracemalloc
 
 import numpy
 import pytest
 
 import tarvex
+from conftest import data_file
 
 J2000 = tarvex.Instant(2451545.0)
 INSTANTS = [tarvex.Instant.tt(2451545.0), tarvex.Instant.utc(2452000.25), tarvex.Instant(2454000.75)]
@@ -30,6 +35,61 @@ def test_shape_layout_and_agreement_with_single_positions(shared_engine):
                 single = shared_engine.position(body, instant, options)
                 assert batch[i, j].tolist() == [single.longitude_deg, single.latitude_deg,
                                                 single.distance_au, single.longitude_speed_deg_per_day]
+
+
+KERNEL_BODIES = ["sun", "moon", "mercury", "venus", "earth", "mars"]
+CENTERS_BODIES = ["jupiter", "saturn", "uranus", "neptune", "pluto"]
+
+
+def as_list(position):
+    return [position.longitude_deg, position.latitude_deg, position.distance_au,
+            position.longitude_speed_deg_per_day]
+
+
+def test_every_instant_of_the_inclusive_range_evaluates(shared_engine):
+    # The range's Julian days are rounded from the coverage in seconds: at
+    # either end the instant converts a few microseconds beyond the coverage.
+    span = shared_engine.supported_range
+    start, end = span.start_julian_day, span.end_julian_day
+    barycentric = tarvex.geometric("barycentric", "equatorial")
+    # de405s covers its bodies over the whole range; the planet centers stop
+    # 63 s short of its end, so the outer planets count at the start only.
+    for jd, bodies in [(start, KERNEL_BODIES + CENTERS_BODIES), (end, KERNEL_BODIES)]:
+        instants = [tarvex.Instant.tdb(jd), tarvex.Instant.tdb(jd)]
+        batch = shared_engine.positions(bodies, instants, barycentric)
+        inside = tarvex.Instant.tdb(jd + (1e-6 if jd == start else -1e-6))
+        for j, body in enumerate(bodies):
+            at_end = shared_engine.position(body, instants[0], barycentric)
+            assert batch[0, j].tolist() == batch[1, j].tolist() == as_list(at_end)
+            # Continuous with the instant 0.09 s inside the range (no body
+            # moves 6 km, 4e-8 au, in that time relative to the barycenter).
+            near = shared_engine.position(body, inside, barycentric)
+            assert at_end.distance_au == pytest.approx(near.distance_au, abs=4e-8)
+            moved = abs(near.longitude_speed_deg_per_day) * 1e-6
+            assert abs(at_end.longitude_deg - near.longitude_deg) <= 2 * moved + 1e-12
+    # The planet centers end before the range does; that is their own gap.
+    with pytest.raises(ValueError, match="^no SPK segment continues the center chain from target 599 "):
+        shared_engine.position("jupiter", tarvex.Instant.tdb(end), barycentric)
+
+    # Apparent places at the end: light time reaches back, into the coverage.
+    apparent = tarvex.apparent()
+    bodies = [body for body in KERNEL_BODIES if body != "earth"]
+    batch = shared_engine.positions(bodies, [tarvex.Instant.tdb(end)], apparent)
+    for j, body in enumerate(bodies):
+        assert batch[0, j].tolist() == as_list(shared_engine.position(body, tarvex.Instant.tdb(end), apparent))
+    # At the start it reaches back before the coverage, which stays an error.
+    with pytest.raises(ValueError, match="^no SPK segment continues the center chain from target 10 "):
+        shared_engine.position("sun", tarvex.Instant.tdb(start), apparent)
+
+    # One representable Julian day further is outside, single and batch.
+    for beyond in (math.nextafter(start, -math.inf), math.nextafter(end, math.inf)):
+        message = (f"Julian day {beyond!r} is outside kernel range "
+                   "2450449.5007197214..2455198.500731296 Tdb")
+        for call in (lambda: shared_engine.position("sun", tarvex.Instant.tdb(beyond), barycentric),
+                     lambda: shared_engine.positions(["sun"], [tarvex.Instant.tdb(beyond)], barycentric)):
+            with pytest.raises(ValueError) as info:
+                call()
+            assert str(info.value) == message
 
 
 def test_empty_lists(shared_engine):
@@ -148,3 +208,115 @@ def test_memory_stays_flat_over_many_calls(shared_engine):
     finally:
         tracemalloc.stop()
     assert after - before < 10000
+
+
+# ------------------------------------------------------------ interrupting a batch
+
+INTERRUPTED_CHILD = r"""
+import signal, sys, time
+sys.path.insert(0, sys.argv[1])
+import tarvex
+from conftest import open_full_engine
+
+engine = open_full_engine()
+bodies = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
+options = tarvex.apparent()
+probe = [tarvex.Instant.tt(2451000.5 + 0.01 * i) for i in range(20_000)]
+begun = time.monotonic()
+before = engine.positions(bodies, probe, options)
+# Sized to run about 4 s on this machine, so that the signal surely comes
+# in the middle of it.
+count = int(min(2_000_000, max(100_000, 4.0 / (time.monotonic() - begun) * len(probe))))
+instants = [tarvex.Instant.tt(2451000.5 + 0.01 * (i % 300_000)) for i in range(count)]
+single = engine.position("moon", probe[7], options)
+print("ready", flush=True)
+try:
+    engine.positions(bodies, instants, options)
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), flush=True)
+again = engine.positions(bodies, probe, options)
+assert again.tobytes() == before.tobytes()
+assert engine.position("moon", probe[7], options).longitude_deg == single.longitude_deg
+assert engine.next_lunation(probe[0], "full_moon").julian_day > 2451000.5
+print("unchanged", flush=True)
+"""
+
+
+def test_sigint_stops_a_long_batch_and_the_engine_answers_as_before():
+    # A child process, so that the signal reaches only the batch under test.
+    # Both clocks are the system's monotonic clock.
+    here = os.path.dirname(os.path.abspath(__file__))
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED_CHILD, here], stdout=subprocess.PIPE,
+                             text=True, env=dict(os.environ, OPENBLAS_NUM_THREADS="1"))
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.5)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        outcome = child.stdout.readline().split()
+        rest = child.communicate(timeout=120)[0]
+    finally:
+        child.kill()
+    assert outcome[0] == "interrupted", (outcome, rest)
+    # Within a generous bound: the batch asks for pending signals every
+    # few milliseconds of work.
+    assert float(outcome[1]) - sent < 0.2
+    assert rest == "unchanged\n"
+
+
+def test_a_signal_handler_that_calls_back_into_the_engine_gets_a_clean_error(engine):
+    options = tarvex.apparent()
+    bodies = ["sun", "moon", "mars"]
+    instants = [tarvex.Instant.tt(2451000.5 + 0.01 * i) for i in range(100_000)]
+    reference = engine.positions(bodies, instants, options)
+    seen = []
+
+    def handler(signum, frame):
+        # While the batch runs, the engine counts as exclusively borrowed.
+        for call in (lambda: engine.position("moon", J2000, options),
+                     lambda: engine.positions(["sun"], [J2000], options),
+                     lambda: engine.next_lunation(J2000, "new_moon"),
+                     lambda: engine.supported_range,
+                     lambda: engine.with_eop(*data_file("eop_c04_1962_2022.txt"))):
+            try:
+                call()
+                seen.append("answered")
+            except RuntimeError as error:
+                seen.append(str(error))
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+        batch = engine.positions(bodies, instants, options)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    refused = ["Already mutably borrowed"] * 4 + ["Already borrowed"]
+    rounds = [seen[k:k + 5] for k in range(0, len(seen), 5)]
+    assert rounds, "the batch ended before the first signal"
+    assert rounds[0] == refused
+    # A signal pending when the batch returned is handled just after it, and
+    # then the engine answers.
+    answered = [r for r in rounds if r != refused]
+    assert answered in ([], [["answered"] * 5])
+    assert rounds == [refused] * (len(rounds) - len(answered)) + answered
+    # The handler's calls left nothing behind: the same bits, and the
+    # engine takes new borrows of either kind.
+    assert batch.tobytes() == reference.tobytes()
+    assert engine.positions(bodies, instants[:10], options).tobytes() == reference[:10].tobytes()
+    assert engine.with_eop(*data_file("eop_c04_1962_2022.txt")) is None
+
+    # A handler that raises ends the batch with its exception, and no result.
+    def raising(signum, frame):
+        raise ZeroDivisionError("from the handler")
+
+    previous = signal.signal(signal.SIGALRM, raising)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(ZeroDivisionError, match="from the handler"):
+            engine.positions(bodies, instants, options)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert engine.positions(bodies, instants, options).tobytes() == reference.tobytes()

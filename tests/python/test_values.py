@@ -138,6 +138,17 @@ def test_result_classes_cannot_be_instantiated(cls):
         cls.__new__(cls)
 
 
+def test_result_classes_list_their_members_in_order():
+    def members(cls):
+        return [name for name in vars(cls) if not name.startswith("_")]
+
+    assert members(tarvex.Position) == ["longitude_deg", "latitude_deg", "distance_au",
+                                        "longitude_speed_deg_per_day"]
+    assert members(tarvex.DateRange) == ["start_julian_day", "end_julian_day", "time_scale"]
+    assert members(tarvex.KernelMetadata) == ["engine_version", "kernel_name", "kernel_sha256",
+                                              "coordinate_frame", "additional_kernels", "as_dict"]
+
+
 def test_attributes_build_new_objects():
     instant = tarvex.Instant(2451545.5, "ut1")
     assert instant.julian_day is not instant.julian_day

@@ -4,12 +4,14 @@
 
 #include <cmath>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/format.hpp"
 #include "core/horizon.hpp"
 #include "spk/daf_writer.hpp"
 #include "spk/ephemeris.hpp"
+#include "spk/interruption.hpp"
 #include "spk/options.hpp"
 #include "spk/pipeline.hpp"
 #include "time/eop.hpp"
@@ -49,6 +51,8 @@ PositionOptions apparent(CoordinateSystem system = CoordinateSystem::Ecliptic) {
   options.apparent = true;
   return options;
 }
+
+double* room_for_nothing(std::size_t) { return nullptr; }
 
 std::string failure(const std::expected<core::PositionOptions, core::EphemerisError>& result) {
   return result ? std::string("ok") : result.error().message();
@@ -126,6 +130,26 @@ TEST(EngineTime, ConversionsAndMissingTimeData) {
   EXPECT_NEAR(*lsk_only.time().instant_as_tt(TimeScale::Utc, 2451545.0), 2451545.0 + 64.184 / 86400, 1e-9);
 }
 
+TEST(EngineTime, InstantsAtTheRangeEndsGiveTheCoverageBounds) {
+  auto bare = open_engine(false, false, false);
+  const auto& t = bare.time();
+  // The segments' own bounds, which the range's Julian days are rounded from.
+  const double first_s = -94651137.81606464;
+  const double last_s = 315662463.18395346;
+  // Converted plainly, the range's ends lie 4 and 13 microseconds outside.
+  ASSERT_LT((t.start_jd() - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY, first_s);
+  ASSERT_GT((t.end_jd() - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY, last_s);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, t.start_jd()), first_s);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, t.end_jd()), last_s);
+  // Inside, nothing moves.
+  const double inside = std::nextafter(t.end_jd(), 0.0);
+  EXPECT_EQ(*t.tdb_seconds(TimeScale::Tdb, inside),
+            (inside - core::J2000_JULIAN_DAY) * core::SECONDS_PER_DAY);
+  EXPECT_EQ(t.tdb_seconds(TimeScale::Tdb, std::nextafter(t.start_jd(), 0.0)).error().kind(),
+            core::EphemerisError::Kind::OutOfRange);
+  // Every body, single and batch, at both ends: tests/python/test_positions_batch.py.
+}
+
 TEST(Position, IdenticalTargetsAndTopocentricEarth) {
   auto engine = open_engine(true, true, true);
   const Instant when{2451545.0, TimeScale::Tt};
@@ -197,6 +221,61 @@ TEST(Positions, BatchEqualsScalarBitForBit) {
       }
     }
   }
+}
+
+TEST(Positions, AnInterruptionStopsTheBatchAndLeavesTheEngineAsItWas) {
+  auto engine = open_engine(true, true, true);
+  const std::vector<Body> bodies = {Body::Sun, Body::Moon, Body::Mars, Body::Saturn};
+  std::vector<Instant> instants;
+  for (int i = 0; i < 3000; ++i) instants.push_back({2451000.25 + 0.37 * i, TimeScale::Tt});
+  PositionOptions topocentric = apparent(CoordinateSystem::Equatorial);
+  topocentric.origin = core::Origin::topocentric({-70.0, -30.0, 2500.0});
+  PositionOptions geometric;
+  geometric.origin = core::Origin::barycentric();
+  const std::size_t work = bodies.size() * instants.size();
+  for (const PositionOptions& options : {geometric, apparent(), topocentric}) {
+    auto reference = engine.positions(bodies, instants, options);
+    ASSERT_TRUE(reference) << reference.error().message();
+    std::vector<double> out;
+    auto room = [&](std::size_t count) {
+      out.assign(4 * count, 0.0);
+      return out.data();
+    };
+    // Asked regularly, at least once per INTERRUPTION_POLL_WORK positions,
+    // and a stop ends the batch at once.
+    for (int stop_at : {1, 2, 5}) {
+      int asked = 0;
+      spk::Interruption interruption([&] { return ++asked == stop_at; });
+      auto stopped = engine.positions_into(bodies, instants, options, room, interruption);
+      ASSERT_FALSE(stopped);
+      EXPECT_TRUE(std::holds_alternative<spk::Stopped>(stopped.error()));
+      EXPECT_EQ(asked, stop_at);
+    }
+    int asked = 0;
+    spk::Interruption never([&] {
+      ++asked;
+      return false;
+    });
+    auto filled = engine.positions_into(bodies, instants, options, room, never);
+    ASSERT_TRUE(filled && *filled);
+    EXPECT_GE(asked, static_cast<int>(work / spk::INTERRUPTION_POLL_WORK));
+    // The stopped runs left the caches consistent: the same bits as before.
+    for (std::size_t k = 0; k < work; ++k) {
+      const core::Position& p = (*reference)[k];
+      EXPECT_EQ(out[4 * k], p.longitude_deg);
+      EXPECT_EQ(out[4 * k + 1], p.latitude_deg);
+      EXPECT_EQ(out[4 * k + 2], p.distance_au);
+      EXPECT_EQ(out[4 * k + 3], p.longitude_speed_deg_per_day);
+    }
+    EXPECT_EQ(*engine.positions(bodies, instants, options), *reference);
+  }
+  // Errors stay errors: an interruption that never stops does not change them.
+  spk::Interruption never;
+  const std::vector<Instant> late = {{2451545.0, TimeScale::Tdb}, {2455300.0, TimeScale::Tdb}};
+  auto failed = engine.positions_into(bodies, late, geometric, room_for_nothing, never);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(std::get<core::EphemerisError>(failed.error()).kind(),
+            core::EphemerisError::Kind::OutOfRange);
 }
 
 TEST(Positions, AllOrNothingInOrder) {

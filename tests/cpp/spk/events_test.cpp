@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <variant>
 
 #include "core/angles.hpp"
 #include "core/horizon.hpp"
@@ -15,6 +16,7 @@
 #include "spk/daf_writer.hpp"
 #include "spk/ephemeris.hpp"
 #include "spk/horizon_events.hpp"
+#include "spk/interruption.hpp"
 #include "spk/search.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
@@ -392,6 +394,80 @@ TEST(NextHorizonEvent, RiseAndSetMatchTheDay) {
   }
   EXPECT_EQ(rise->kind, HorizonEventKind::Rise);
   EXPECT_EQ(set->kind, HorizonEventKind::Set);
+}
+
+TEST(NextHorizonEvent, ADayWhoseRefinementLosesTheCrossingIsPassedOver) {
+  const auto& engine = full_engine();
+  // At 62° north on 2006-02-07 the Moon's declination moves across the
+  // circumpolar limit between its transit and its rise: the day fails as a
+  // whole, and the search looks at the following days instead.
+  const GeodeticObserver site{10.0, 62.0, 0.0};
+  const Instant after{2453774.2166667, TimeScale::Ut1};
+  const double altitude = core::MEAN_REFRACTION_ALTITUDE_DEG;
+  EXPECT_EQ(error_text(spk::rise_set_transit(engine, Body::Moon, site, after, altitude)),
+            "body does not cross the requested altitude");
+  for (HorizonEventKind kind :
+       {HorizonEventKind::Rise, HorizonEventKind::Set, HorizonEventKind::Transit}) {
+    auto event = spk::next_horizon_event(engine, Body::Moon, site, after, kind, altitude);
+    ASSERT_TRUE(event) << event.error().message();
+    EXPECT_GT(event->ut1_julian_day, after.julian_day + SECOND_DAYS);
+    EXPECT_LT(event->ut1_julian_day, after.julian_day + 3.0);
+    if (kind == HorizonEventKind::Transit) {
+      EXPECT_NEAR(horizontal(engine, Body::Moon, site, event->ut1_julian_day).hour_angle_rad, 0.0,
+                  1e-7);
+    } else {
+      EXPECT_NEAR(horizontal(engine, Body::Moon, site, event->ut1_julian_day).altitude_deg,
+                  altitude, 1e-5);
+    }
+  }
+}
+
+TEST(NextHorizonEvent, SearchesConsultTheInterruptionBetweenSteps) {
+  const auto& engine = full_engine();
+  int asked = 0;
+  spk::Interruption stop([&] {
+    ++asked;
+    return true;
+  });
+  const auto stopped = [](const auto& result) {
+    return !result && std::holds_alternative<spk::Stopped>(result.error());
+  };
+  // Midsummer at the pole: the first day has no rise, the hook is asked
+  // before the second.
+  EXPECT_TRUE(
+      stopped(spk::next_horizon_event(engine, Body::Sun, NORTH_POLE, {2453543.0, TimeScale::Ut1},
+                                      HorizonEventKind::Rise, 0.0, stop)));
+  EXPECT_EQ(asked, 1);
+  // Found on the first day (the Sun transits an hour after the start):
+  // nothing to ask.
+  EXPECT_FALSE(
+      stopped(spk::next_horizon_event(engine, Body::Sun, LONDON, {2452000.95, TimeScale::Ut1},
+                                      HorizonEventKind::Transit, 0.0, stop)));
+  EXPECT_EQ(asked, 1);
+  // The season and lunation search asks before its Newton iteration.
+  EXPECT_TRUE(stopped(spk::refine_longitude_zero(engine, spk::SearchedQuantity::SunMoonElongation,
+                                                 TimeScale::Tt, {2451545.0, TimeScale::Tt}, 180.0,
+                                                 spk::LUNATION_PERIOD_DAYS, stop)));
+  EXPECT_EQ(asked, 2);
+
+  // A hook that lets them go on changes nothing.
+  spk::Interruption go_on([] { return false; });
+  const Instant after{2453381.0, TimeScale::Utc};
+  auto event =
+      spk::next_horizon_event(engine, Body::Moon, LONDON, after, HorizonEventKind::Set, 0.0, go_on);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(*event, *spk::next_horizon_event(engine, Body::Moon, LONDON, after,
+                                             HorizonEventKind::Set, 0.0));
+  auto season =
+      spk::refine_longitude_zero(engine, spk::SearchedQuantity::SunLongitude, TimeScale::Utc, after,
+                                 90.0, spk::SEASON_PERIOD_DAYS, go_on);
+  ASSERT_TRUE(season);
+  EXPECT_EQ(*season, *spk::next_sun_longitude(engine, after, 90.0, spk::SEASON_PERIOD_DAYS));
+  // Errors pass through as errors.
+  auto failed =
+      spk::next_horizon_event(engine, Body::Mars, LONDON, after, HorizonEventKind::Set, 0.0, go_on);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(std::get<EphemerisError>(failed.error()).message(), "unsupported body: Mars");
 }
 
 TEST(NextHorizonEvent, NotFound) {

@@ -139,7 +139,37 @@ TEST(LeapSecondKernelOpen, EveryLoadingMessage) {
             "invalid NAIF date literal \"@1972-JAN-0\"");
   // Offsets need not increase, and constants need not be sensible.
   EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 5, @1973-JAN-1 )")), "<loaded>");
-  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/K = nan\n")), "<loaded>");
+  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/K = -1D300\n")), "<loaded>");
+}
+
+TEST(LeapSecondKernelOpen, NonFiniteValuesAreRefusedByKeyword) {
+  // NaN and infinity parse as numbers; a kernel holding them would fail
+  // every later conversion as if the caller's instant were out of range.
+  const std::string constants =
+      "\\begindata\nDELTET/DELTA_T_A = 32.184\nDELTET/K = 1.657D-3\nDELTET/EB = 0.01671\n";
+  for (const char* value : {"nan", "inf", "-inf", "NaN", "1D400"}) {
+    const std::string v(value);
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/K = " + v + "\n")),
+              "leap-second kernel value DELTET/K must be finite")
+        << value;
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/DELTA_T_A = " + v + "\n")),
+              "leap-second kernel value DELTET/DELTA_T_A must be finite");
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/EB = " + v + "\n")),
+              "leap-second kernel value DELTET/EB must be finite");
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/M = ( " + v + " 1 )\n")),
+              "leap-second kernel value DELTET/M must be finite");
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 )", "DELTET/M = ( 1 " + v + " )\n")),
+              "leap-second kernel value DELTET/M must be finite");
+    EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 " + v + ", @1973-JAN-1 )")),
+              "leap-second kernel value DELTET/DELTA_AT must be finite");
+  }
+  // A value that does not parse is still reported as such, before any
+  // finiteness check of a later keyword.
+  EXPECT_EQ(load_error(constants + "DELTET/M = ( x nan )\n"),
+            "invalid value for DELTET/M: M0 is not a valid number");
+  // A NaN offset in the second pair is reported, not read as unsorted.
+  EXPECT_EQ(load_error(kernel_text("( 10, @1972-JAN-1 nan, @1972-JAN-1 )")),
+            "leap-second kernel value DELTET/DELTA_AT must be finite");
 }
 
 TEST(LeapSecondKernelOpen, PlusEqualsBreaksTheValueItFollows) {
