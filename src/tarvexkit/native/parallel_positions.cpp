@@ -45,8 +45,9 @@ void work(const spk::SpkEphemeris& store, Shared& shared) {
         instants.push_back({julian_day, request.scale});
       }
       double* const rows = shared.out + begin * row;
+      spk::Interruption never;
       const auto filled = store.positions_into(request.bodies, instants, request.options,
-                                               [rows](std::size_t) { return rows; });
+                                               [rows](std::size_t) { return rows; }, never);
       if (!filled || !*filled) {
         shared.failed.store(true, std::memory_order_relaxed);
         shared.stop.store(true, std::memory_order_relaxed);
@@ -115,9 +116,10 @@ std::expected<void, core::EphemerisError> positions_in_order(const spk::SpkEphem
   std::vector<core::Instant> instants;
   instants.reserve(request.julian_days.size());
   for (double julian_day : request.julian_days) instants.push_back({julian_day, request.scale});
-  const auto filled =
-      store.positions_into(request.bodies, instants, request.options, [out](std::size_t) { return out; });
-  if (!filled) return std::unexpected(filled.error());
+  spk::Interruption never;
+  auto filled =
+      store.positions_into(request.bodies, instants, request.options, [out](std::size_t) { return out; }, never);
+  if (!filled) return std::unexpected(spk::error_of(std::move(filled.error())));
   return {};
 }
 
@@ -125,9 +127,10 @@ std::expected<void, core::EphemerisError> check_request(const spk::SpkEphemeris&
                                                         const PositionsRequest& request) {
   // With no instants, positions_into stops at the allocation, after every
   // check that does not look at an instant.
-  const auto checked = store.positions_into(request.bodies, {}, request.options,
-                                            [](std::size_t) -> double* { return nullptr; });
-  if (!checked) return std::unexpected(checked.error());
+  spk::Interruption never;
+  auto checked = store.positions_into(request.bodies, {}, request.options,
+                                      [](std::size_t) -> double* { return nullptr; }, never);
+  if (!checked) return std::unexpected(spk::error_of(std::move(checked.error())));
   return {};
 }
 

@@ -13,7 +13,7 @@ using core::TimeScale;
 constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
 
 spk::EngineTime unlimited_copy(const spk::EngineTime& engine_time) {
-  spk::EngineTime copy(-UNLIMITED, UNLIMITED);
+  spk::EngineTime copy(-UNLIMITED, UNLIMITED, -UNLIMITED, UNLIMITED);
   if (engine_time.leap_seconds()) copy.attach_leap_second_kernel(*engine_time.leap_seconds());
   if (engine_time.eop()) copy.attach_eop(*engine_time.eop());
   return copy;
