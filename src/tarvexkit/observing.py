@@ -162,7 +162,7 @@ def altaz(eph: Ephemeris, bodies: Sequence[str] | str, site: tarvex.GeodeticObse
     if refraction is not None:
         temperature_c, pressure_hpa = (float(v) for v in refraction)
         altitude = refract(altitude, temperature_c, pressure_hpa)
-    parts = [altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2]]
+    parts: list[Any] = [altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2]]
     if isinstance(bodies, str):
         parts = [p[:, 0] for p in parts]
     if times.shape == ():
