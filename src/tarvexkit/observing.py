@@ -15,9 +15,10 @@ with h the refracted (apparent) altitude in degrees, solved for h from the
 true altitude by Newton's method; none below a true altitude of -1 degree.
 
 Events are searched, never stepped over: the function is sampled hourly,
-every local extremum between samples is located by golden-section search,
-and each sign change between consecutive samples and extrema (a monotonic
-piece) is refined by the Illinois variant of regula falsi to a millisecond.
+every local extremum between samples that may come near a crossing level
+is located by golden-section search, and each sign change between
+consecutive samples and extrema (a monotonic piece) is refined by the
+Illinois variant of regula falsi to a millisecond.
 A body that grazes the horizon for a few minutes, or a Moon that turns
 circumpolar between its rise and its transit, is found as well.
 
@@ -56,10 +57,10 @@ SPEED_OF_LIGHT_AU_PER_DAY = 299792.458 * 86400.0 / AU_KM
 TWILIGHT_ALTITUDES_DEG = {"civil": -6.0, "nautical": -12.0, "astronomical": -18.0}
 QUARTER_KINDS = ("new_moon", "first_quarter", "full_moon", "last_quarter")
 
-# Sampling step of the searches (days). Every extremum of an altitude lies
-# several hours from the next one except within a fraction of a degree of a
-# pole, so an hour leaves each between two samples of its own.
-SAMPLE_STEP_DAYS = 1.0 / 24.0
+# Sampling step of the searches (days). Consecutive extrema of an altitude
+# lie about twelve hours apart (five or more for the Moon within a degree or
+# two of a pole), so two hours leave each between samples of its own.
+SAMPLE_STEP_DAYS = 1.0 / 12.0
 # The Moon's elongation in longitude gains 10 to 15 degrees a day.
 QUARTER_STEP_DAYS = 0.25
 GOLDEN_ITERATIONS = 30
@@ -197,15 +198,24 @@ def _golden_extrema(f: Function, low: _FloatArray, high: _FloatArray, sense: _Fl
     return np.where(best, c, d), sense * np.where(best, fc, fd)
 
 
-def _sample_with_extrema(f: Function, start: float, stop: float, step: float) -> tuple[_FloatArray, _FloatArray]:
-    """Samples of f over [start, stop] with its local extrema inserted, in
-    time order: between two consecutive points f is monotonic."""
-    count = max(2, int(math.ceil((stop - start) / step)) + 1)
-    t = np.linspace(start, stop, count)
-    v = f(t)
+def _grid(start: float, stop: float, step: float = SAMPLE_STEP_DAYS) -> _FloatArray:
+    return np.linspace(start, stop, max(2, int(math.ceil((stop - start) / step)) + 1))
+
+
+def _sample_with_extrema(f: Function, t: _FloatArray, v: _FloatArray,
+                         levels: Sequence[float]) -> tuple[_FloatArray, _FloatArray]:
+    """Samples v = f(t) with the local extrema of f inserted where they may
+    reach one of `levels`, in time order: between two consecutive points f
+    is monotonic, or stays on one side of every level."""
     rise = np.diff(v)
     turn = np.flatnonzero(rise[:-1] * rise[1:] <= 0.0) + 1
     turn = turn[(rise[turn - 1] != 0.0) | (rise[turn] != 0.0)]
+    # Over two steps a smooth function overshoots its best sample by less
+    # than its larger change per step (a parabola by a quarter of it); an
+    # extremum farther than twice that from every level cannot reach one.
+    reach = 2.0 * np.maximum(np.abs(rise[turn - 1]), np.abs(rise[turn])) + 1e-9
+    near = np.min(np.abs(v[turn, None] - np.asarray(levels, dtype=np.float64)[None, :]), axis=1) < reach
+    turn = turn[near]
     if turn.size:
         sense = np.where(rise[turn - 1] > 0.0, 1.0, np.where(rise[turn - 1] < 0.0, -1.0, -np.sign(rise[turn])))
         te, ve = _golden_extrema(f, t[turn - 1], t[turn + 1], sense)
@@ -252,11 +262,14 @@ class _Crossing:
     level: _FloatArray
 
 
-def _crossings(f: Function, start: float, stop: float, levels: Sequence[float], step: float = SAMPLE_STEP_DAYS,
-               pad: tuple[float, float] | None = None) -> _Crossing:
-    """Every instant in [start, stop) where f crosses one of `levels`."""
-    low, high = (start - step, stop + step) if pad is None else pad
-    t, v = _sample_with_extrema(f, low, high, step)
+def _crossings(f: Function, start: float, stop: float, levels: Sequence[float], pad: tuple[float, float],
+               samples: tuple[_FloatArray, _FloatArray] | None = None) -> _Crossing:
+    """Every instant in [start, stop) where f crosses one of `levels`,
+    sampled over `pad` (or from the given samples of f)."""
+    if samples is None:
+        grid = _grid(*pad)
+        samples = grid, f(grid)
+    t, v = _sample_with_extrema(f, samples[0], samples[1], levels)
     found_t: list[_FloatArray] = []
     found_up: list[npt.NDArray[np.bool_]] = []
     found_level: list[_FloatArray] = []
@@ -310,20 +323,33 @@ def standard_altitude_deg(body: str) -> float | None:
     return SUN_ALTITUDE_DEG if name == "sun" else PLANET_ALTITUDE_DEG
 
 
-def _above_horizon(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, altitude_deg: float | None) -> Function:
-    """Altitude above the rise/set altitude, degrees, at TT Julian days."""
+def _standard_offset(body: str, altitude_deg: float | None) -> Callable[[_FloatArray], _FloatArray]:
+    """The rise/set altitude (degrees) of a body as a function of its distance (au)."""
     fixed = standard_altitude_deg(body) if altitude_deg is None else float(altitude_deg)
     if fixed is not None and not math.isfinite(fixed):
         raise ValueError(f"altitude_deg must be finite, got {altitude_deg!r}")
+    if fixed is not None:
+        level = fixed
+        return lambda distance_au: np.full_like(distance_au, level)
+    return lambda distance_au: PLANET_ALTITUDE_DEG - np.degrees(np.arcsin(MOON_RADIUS_KM / (distance_au * AU_KM)))
 
-    def f(tt: _FloatArray) -> _FloatArray:
+
+def _horizon_functions(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver,
+                       altitude_deg: float | None) -> tuple[Function, Function, Callable[[_FloatArray], tuple[_FloatArray, _FloatArray]]]:
+    """At TT Julian days: the altitude above the rise/set altitude (degrees),
+    the sine of the hour angle, and both from one evaluation."""
+    horizon_altitude = _standard_offset(body, altitude_deg)
+
+    def both(tt: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
         places, horizon = _horizon_tt(eph, [body], site, tt)
-        if fixed is not None:
-            return horizon[:, 0, 0] - fixed
-        semi_diameter = np.degrees(np.arcsin(MOON_RADIUS_KM / (places[:, 0, 2] * AU_KM)))
-        return horizon[:, 0, 0] - (PLANET_ALTITUDE_DEG - semi_diameter)
+        return horizon[:, 0, 0] - horizon_altitude(places[:, 0, 2]), np.sin(np.radians(horizon[:, 0, 2]))
 
-    return f
+    return (lambda tt: both(tt)[0]), (lambda tt: both(tt)[1]), both
+
+
+def _above_horizon(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, altitude_deg: float | None) -> Function:
+    """Altitude above the rise/set altitude, degrees, at TT Julian days."""
+    return _horizon_functions(eph, body, site, altitude_deg)[0]
 
 
 def _events(eph: Ephemeris, times: _FloatArray, kinds: list[str]) -> Events:
@@ -332,37 +358,40 @@ def _events(eph: Ephemeris, times: _FloatArray, kinds: list[str]) -> Events:
     return Events(Times(eph._clock, times, "tt"), kinds)
 
 
+def _rise_set(found: _Crossing) -> tuple[_FloatArray, list[str]]:
+    return found.times, ["rise" if up else "set" for up in found.upward]
+
+
 def risings_settings(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
                      altitude_deg: float | None = None) -> Events:
     name = _body_name(body)
     begin, end, pad = _span_tt(eph, start, stop)
-    found = _crossings(_above_horizon(eph, name, site, altitude_deg), begin, end, [0.0], pad=pad)
-    return _events(eph, found.times, ["rise" if up else "set" for up in found.upward])
+    found = _crossings(_above_horizon(eph, name, site, altitude_deg), begin, end, [0.0], pad)
+    return _events(eph, *_rise_set(found))
 
 
-def _hour_angle_sine(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver) -> Function:
-    def f(tt: _FloatArray) -> _FloatArray:
-        return np.sin(np.radians(_horizon_tt(eph, [body], site, tt)[1][:, 0, 2]))
-
-    return f
-
-
+# The hour angle grows through 0 at the upper transit (its sine rises) and
+# through 180 degrees at the lower one (its sine falls).
 def transits(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
              lower: bool = False) -> Times:
     name = _body_name(body)
     begin, end, pad = _span_tt(eph, start, stop)
-    # The hour angle grows through 0 at the upper transit (its sine rises)
-    # and through 180 degrees at the lower one (its sine falls).
-    found = _crossings(_hour_angle_sine(eph, name, site), begin, end, [0.0], pad=pad)
+    found = _crossings(_horizon_functions(eph, name, site, None)[1], begin, end, [0.0], pad)
     return Times(eph._clock, found.times[found.upward != lower], "tt")
 
 
 def horizon_events(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
                    altitude_deg: float | None = None) -> Events:
-    crossings = risings_settings(eph, body, site, start, stop, altitude_deg=altitude_deg)
-    culminations = transits(eph, body, site, start, stop)
-    times = np.concatenate([np.atleast_1d(crossings.times.julian_days), np.atleast_1d(culminations.julian_days)])
-    kinds = crossings.kinds + ["transit"] * len(culminations)
+    name = _body_name(body)
+    begin, end, pad = _span_tt(eph, start, stop)
+    above, hour_angle_sine, both = _horizon_functions(eph, name, site, altitude_deg)
+    grid = _grid(*pad)
+    height, sine = both(grid)
+    crossings = _crossings(above, begin, end, [0.0], pad, (grid, height))
+    culminations = _crossings(hour_angle_sine, begin, end, [0.0], pad, (grid, sine))
+    upper = culminations.times[culminations.upward]
+    times = np.concatenate([crossings.times, upper])
+    kinds = _rise_set(crossings)[1] + ["transit"] * len(upper)
     order = np.argsort(times, kind="stable")
     return _events(eph, times[order], [kinds[i] for i in order])
 
@@ -374,7 +403,7 @@ def twilight(eph: Ephemeris, site: tarvex.GeodeticObserver, start: Times, stop: 
         return _horizon_tt(eph, ["sun"], site, tt)[1][:, 0, 0]
 
     names = {level: name for name, level in TWILIGHT_ALTITUDES_DEG.items()}
-    found = _crossings(sun_altitude, begin, end, list(names), pad=pad)
+    found = _crossings(sun_altitude, begin, end, list(names), pad)
     kinds = [f"{names[level]}_{'dawn' if up else 'dusk'}" for level, up in zip(found.level, found.upward)]
     return _events(eph, found.times, kinds)
 
