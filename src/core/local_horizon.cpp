@@ -46,7 +46,7 @@ std::expected<Matrix3, CoordinateError> local_horizon_rotation(const GeodeticObs
   const double yp = yp_arcsec * ARCSEC_TO_RAD;
   const double s_prime = tio_locator_rad(tt);
   const double theta = greenwich_apparent_sidereal_time_iau2006(ut1, tt);
-  const TerrestrialToDate to_date{std::sin(xp),      std::cos(xp),     std::sin(yp),
+  const TerrestrialToDate to_date{std::sin(xp),      std::cos(xp),      std::sin(yp),
                                   std::cos(yp),      std::sin(s_prime), std::cos(s_prime),
                                   std::sin(theta),   std::cos(theta)};
 

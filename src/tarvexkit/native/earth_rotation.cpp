@@ -103,7 +103,7 @@ void earth_rotation_dealloc(PyObject* self) noexcept {
 // ------------------------------------------------------------ horizon
 
 constexpr Parameter HORIZON_PARAMETERS[] = {
-    {"julian_days"},  {"scale"},           {"right_ascension_deg"}, {"declination_deg"},
+    {"julian_days"},        {"scale"},        {"right_ascension_deg"}, {"declination_deg"},
     {"longitude_east_deg"}, {"latitude_deg"}, {"height_m"},
 };
 constexpr Signature HORIZON{"EarthRotation.horizon()", HORIZON_PARAMETERS};
@@ -203,7 +203,8 @@ PyMethodDef EARTH_ROTATION_METHODS[] = {
 
 PyType_Slot EARTH_ROTATION_SLOTS[] = {
     {Py_tp_doc, const_cast<char*>(
-                    "EarthRotation(leap_seconds_path, leap_seconds_sha256, eop_path, eop_sha256)\n--\n\n"
+                    "EarthRotation(leap_seconds_path, leap_seconds_sha256, eop_path,\n"
+                    "              eop_sha256)\n--\n\n"
                     "The time kernels of a store, opened again for horizon coordinates.")},
     {Py_tp_new, python::slot_function(python::new_entry<earth_rotation_new>)},
     {Py_tp_dealloc, python::slot_function(earth_rotation_dealloc)},

@@ -52,8 +52,9 @@ double degrees_apart(double a, double b) { return std::remainder(a - b, 360.0); 
 
 TEST(LocalHorizon, MatchesErfaOverSitesTimesAndPoles) {
   std::mt19937_64 rng(18);
-  std::uniform_real_distribution<double> lon(-180.0, 180.0), lat(-89.9, 89.9), day(2415020.5, 2488069.5),
-      pole(-0.6, 0.6), ra(0.0, 360.0), sine(-1.0, 1.0), height(-400.0, 8000.0);
+  std::uniform_real_distribution<double> lon(-180.0, 180.0), lat(-89.9, 89.9),
+      day(2415020.5, 2488069.5), pole(-0.6, 0.6), ra(0.0, 360.0), sine(-1.0, 1.0),
+      height(-400.0, 8000.0);
   double worst = 0.0;
   for (int i = 0; i < 3000; ++i) {
     const GeodeticObserver site{lon(rng), lat(rng), height(rng)};
@@ -63,7 +64,8 @@ TEST(LocalHorizon, MatchesErfaOverSitesTimesAndPoles) {
     const auto rotation = local_horizon_rotation(site, ut1, tt, xp, yp);
     ASSERT_TRUE(rotation.has_value());
     const double alpha = ra(rng), delta = std::asin(sine(rng)) / DEG;
-    const HorizonCoordinates ours = horizon_from_equatorial(*rotation, site.latitude_deg, alpha, delta);
+    const HorizonCoordinates ours =
+        horizon_from_equatorial(*rotation, site.latitude_deg, alpha, delta);
     const Reference theirs = erfa_horizon(site, ut1, tt, xp, yp, alpha, delta);
     ASSERT_GE(ours.azimuth_deg, 0.0);
     ASSERT_LT(ours.azimuth_deg, 360.0);
@@ -93,7 +95,8 @@ TEST(LocalHorizon, PoleTiltsTheHorizonByItsOwnSize) {
   const double at_pole = horizon_from_equatorial(*still, 52.0, 0.0, 90.0).altitude_deg;
   EXPECT_NEAR(at_pole, 52.0, 1e-9);
   const double tilted = horizon_from_equatorial(*moved, 52.0, 0.0, 90.0).altitude_deg;
-  EXPECT_NEAR(std::fabs(tilted - at_pole) * 3600.0, 0.3, 1e-3);  // x toward Greenwich, the site's meridian
+  // x points toward Greenwich, the site's meridian.
+  EXPECT_NEAR(std::fabs(tilted - at_pole) * 3600.0, 0.3, 1e-3);
 }
 
 TEST(LocalHorizon, RefusesBadSitesAndNonFiniteInputs) {
@@ -105,7 +108,8 @@ TEST(LocalHorizon, RefusesBadSitesAndNonFiniteInputs) {
   for (int k = 0; k < 4; ++k) {
     double values[4] = {2451545.0, 2451545.0, 0.1, 0.1};
     values[k] = nan;
-    EXPECT_EQ(local_horizon_rotation({0.0, 10.0, 0.0}, values[0], values[1], values[2], values[3]).error(),
-              CoordinateError::NonFiniteState);
+    const auto refused =
+        local_horizon_rotation({0.0, 10.0, 0.0}, values[0], values[1], values[2], values[3]);
+    EXPECT_EQ(refused.error(), CoordinateError::NonFiniteState);
   }
 }
