@@ -16,6 +16,7 @@ default. Needs `pip install tarvex[data]` (and matplotlib for the pictures).
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 import zoneinfo
@@ -25,6 +26,7 @@ import numpy as np
 
 import tarvex
 import tarvexkit
+import tarvexkit.observing
 
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 SIGNS = ["Ari", "Tau", "Gem", "Cnc", "Leo", "Vir", "Lib", "Sco", "Sgr", "Cap", "Aqr", "Psc"]
@@ -89,6 +91,16 @@ def events(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geodeti
         print(f"  {body:<8} {zodiac(eph.sidereal_position(body, when).longitude_deg)}")
 
 
+def above_horizon(eph: tarvexkit.Ephemeris, body: str, site: tarvex.GeodeticObserver, when: tarvexkit.Times) -> bool:
+    """Whether the body's centre is above its standard rising altitude."""
+    sky = eph.altaz(body, site, when)
+    standard = tarvexkit.observing.standard_altitude_deg(body)
+    if standard is None:  # the Moon: -34' less its semi-diameter
+        radius = tarvexkit.observing.MOON_RADIUS_KM / (sky.distance_au * tarvexkit.observing.AU_KM)
+        standard = tarvexkit.observing.PLANET_ALTITUDE_DEG - math.degrees(math.asin(radius))
+    return bool(sky.altitude_deg > standard)
+
+
 def observing(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, clock: Clock) -> None:
     """The local day of `when`: every body's rises, transits and sets, the
     twilights, and the Moon; the altitude picture shows the same day."""
@@ -99,8 +111,7 @@ def observing(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geod
         found = eph.horizon_events(body, site, start, stop)
         listed = "   ".join(f"{kind:<7} {clock.local(t)}" for kind, t in found)
         if not any(kind != "transit" for kind in found.kinds):
-            above = float(eph.altaz(body, site, start).altitude_deg) > 0.0
-            listed += "   (up all day)" if above else "   (down all day)"
+            listed += "   (up all day)" if above_horizon(eph, body, site, start) else "   (down all day)"
         print(f"  {body:<8} {listed}")
     dawns = [f"{kind.replace('_', ' ')} {clock.local(t)}" for kind, t in eph.twilight(site, start, stop)]
     print(f"  twilight {', '.join(dawns) if dawns else 'none (the Sun stays above -6° or below -18°)'}")

@@ -157,11 +157,13 @@ def altaz(eph: Ephemeris, bodies: Sequence[str] | str, site: tarvex.GeodeticObse
         raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
     if not isinstance(site, tarvex.GeodeticObserver):
         raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
+    if refraction is not None:
+        temperature_c, pressure_hpa = (float(v) for v in refraction)
+        refract(0.0, temperature_c, pressure_hpa)  # the weather is checked before the sky is computed
     names = [bodies] if isinstance(bodies, str) else list(bodies)
     places, horizon = _horizon(eph, names, site, np.atleast_1d(times.julian_days), times.scale)
     altitude = horizon[:, :, 0]
     if refraction is not None:
-        temperature_c, pressure_hpa = (float(v) for v in refraction)
         altitude = refract(altitude, temperature_c, pressure_hpa)
     parts: list[Any] = [altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2]]
     if isinstance(bodies, str):
