@@ -322,6 +322,17 @@ def test_grazing_crossings_are_not_stepped_over(eph):
         assert np.max(np.abs(found.times.tt - changes)) < 20.0 * SECOND
         gaps = np.diff(found.times.tt) * 24.0
         assert gaps.min() < 2.0, gaps  # the search met a short day
+    # A degree from the pole at the equinox the Sun's centre bobs about the
+    # horizon (a diurnal swing of 1 degree against a drift of 0.4 degree a
+    # day); every crossing of a month sampled each minute is found.
+    near_pole = tarvex.GeodeticObserver(10.0, 89.0, 0.0)
+    start, stop = eph.utc(2003, 3, 1), eph.utc(2003, 4, 1)
+    tt = np.arange(start.tt, stop.tt, 60.0 * SECOND)
+    above = observing._above_horizon(eph, "sun", near_pole, None)(tt)
+    changes = tt[np.flatnonzero(np.diff(np.sign(above)) != 0)]
+    found = eph.risings_settings("sun", near_pole, start, stop)
+    assert len(found) == len(changes) == 11
+    assert np.max(np.abs(found.times.tt - changes)) < 60.0 * SECOND
 
 
 def test_transits_and_lower_transits_alternate(eph):
