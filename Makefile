@@ -109,6 +109,7 @@ demo: $(VENV)/.tools
 bench: install
 	$(VPY) bench/run.py --data $(DATA)
 	$(VPY) bench/dask_speedup.py --data $(DATA)
+	$(VPY) bench/observing.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -1,12 +1,14 @@
 """Pictures for the demo: a chart wheel (zodiac, Placidus houses, the ten
-bodies at their apparent ecliptic longitudes of date) and the altitude of the
-Sun and the Moon over a day with their rises, sets and transits.
+bodies at their apparent ecliptic longitudes of date) and the altitude of
+every body over the local day with its rises, sets and transits and the
+twilights, all from tarvexkit's observing functions.
 
 Drawn with matplotlib's object interface (a Figure saved as PNG through the
 Agg renderer), so no display and no pyplot state are involved.
 
     from chart import write_pictures
-    write_pictures(engine, tarvex.Instant.utc(2454635.0), site, out_dir=".")
+    eph = tarvexkit.load()
+    write_pictures(eph, eph.utc(2008, 6, 17, 12), site, out_dir=".", zone=zoneinfo.ZoneInfo("Europe/London"))
 """
 
 from __future__ import annotations
@@ -14,12 +16,15 @@ from __future__ import annotations
 import math
 import os
 from dataclasses import dataclass
+from datetime import datetime, timedelta, timezone, tzinfo
 
 import numpy as np
 from matplotlib.figure import Figure
 from matplotlib.patches import Circle, Wedge
 
 import tarvex
+import tarvexkit
+import tarvexkit.observing
 
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 GLYPHS = {
@@ -213,72 +218,76 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
 
 # ------------------------------------------------------------------ altitude over a day
 
-def altitudes_deg(engine: tarvex.Engine, site: tarvex.GeodeticObserver, ut1_days: np.ndarray,
-                  tt_minus_ut1_s: float, bodies: list[str]) -> np.ndarray:
-    """Altitude of the apparent topocentric centre, degrees, shape
-    (instants, bodies): hour angle from the local apparent sidereal time
-    (house_cusps) minus the right ascension of date, then the spherical
-    triangle of pole, zenith and body. Refraction is not applied.
-
-    `tt_minus_ut1_s` only feeds precession and nutation inside the sidereal
-    time, where a second's error is far below a pixel.
-    """
-    options = tarvex.apparent("topocentric", "equatorial", site)
-    batch = engine.positions(bodies, [tarvex.Instant.ut1(day) for day in ut1_days], options)
-    lst = np.radians([tarvex.house_cusps(site, day, day + tt_minus_ut1_s / 86400.0, "equal").local_sidereal_time_deg
-                      for day in ut1_days])
-    hour_angle = lst[:, None] - np.radians(batch[:, :, 0])
-    dec = np.radians(batch[:, :, 1])
-    lat = math.radians(site.latitude_deg)
-    sine = math.sin(lat) * np.sin(dec) + math.cos(lat) * np.cos(dec) * np.cos(hour_angle)
-    return np.degrees(np.arcsin(np.clip(sine, -1.0, 1.0)))
+PLANET_COLOURS = {
+    "mercury": "#7f7f7f", "venus": "#c9a227", "mars": "#c0392b", "jupiter": "#8e5b2c", "saturn": "#6b8e23",
+    "uranus": "#17a2b8", "neptune": "#2e4fa3", "pluto": "#8e44ad",
+}
+# Sun below -18, -12, -6 degrees and below its rising altitude: night, the
+# three twilights, and day.
+SKY_SHADES = ["#b7c3dc", "#c9d3e6", "#d9e0ee", "#e9edf6", "#ffffff"]
+SKY_LABELS = ["night", "astronomical twilight", "nautical twilight", "civil twilight"]
+TWILIGHT_STEPS = {"astronomical_dawn": 1, "nautical_dawn": 2, "civil_dawn": 3, "rise": 4,
+                  "set": 3, "civil_dusk": 2, "nautical_dusk": 1, "astronomical_dusk": 0}
 
 
-HORIZON = {"sun": tarvex.SUN_UPPER_LIMB_ALTITUDE_DEG, "moon": tarvex.MEAN_REFRACTION_ALTITUDE_DEG}
+def altitudes_deg(eph: tarvexkit.Ephemeris, site: tarvex.GeodeticObserver, times: tarvexkit.Times,
+                  bodies: list[str]) -> np.ndarray:
+    """Altitude of the apparent topocentric centres, degrees, shape
+    (instants, bodies), without refraction (Ephemeris.altaz)."""
+    return np.asarray(eph.altaz(bodies, site, times).altitude_deg).reshape(len(times), len(bodies))
 
 
-def horizon_events(engine: tarvex.Engine, site: tarvex.GeodeticObserver, start_ut1: float, end_ut1: float,
-                   body: str) -> list[tuple[str, float]]:
-    """Every rise, set and transit of `body` between two UT1 Julian days."""
-    found = []
-    for kind in ("rise", "set", "transit"):
-        after = start_ut1
-        while True:
-            try:
-                event = engine.next_horizon_event(body, site, tarvex.Instant.ut1(after), kind, HORIZON[body])
-            except ValueError:  # none within the search window (polar day or night)
-                break
-            if event.ut1_julian_day > end_ut1:
-                break
-            found.append((kind, event.ut1_julian_day))
-            after = event.ut1_julian_day
-    return sorted(found, key=lambda item: item[1])
+def horizon_events(eph: tarvexkit.Ephemeris, site: tarvex.GeodeticObserver, start: tarvexkit.Times,
+                   stop: tarvexkit.Times, body: str) -> list[tuple[str, tarvexkit.Times]]:
+    """Every rise, upper transit and set of `body` in [start, stop), at the
+    standard altitudes (Ephemeris.horizon_events)."""
+    return list(eph.horizon_events(body, site, start, stop))
+
+
+def sky_periods(eph: tarvexkit.Ephemeris, site: tarvex.GeodeticObserver, start: tarvexkit.Times,
+                stop: tarvexkit.Times) -> list[tuple[float, float, int]]:
+    """(start TT, stop TT, state) over the span, state 0 night .. 4 day, from
+    the twilight events and the Sun's rise and set."""
+    found = [(t.tt, kind) for kind, t in eph.twilight(site, start, stop)]
+    found += [(t.tt, kind) for kind, t in eph.risings_settings("sun", site, start, stop)]
+    found.sort()
+    altitude = float(eph.altaz("sun", site, start).altitude_deg)
+    state = sum(altitude >= level for level in (-18.0, -12.0, -6.0, tarvexkit.observing.SUN_ALTITUDE_DEG))
+    periods = []
+    begin = float(start.tt)
+    for tt, kind in found:
+        periods.append((begin, tt, state))
+        begin, state = tt, TWILIGHT_STEPS[kind]
+    periods.append((begin, float(stop.tt), state))
+    return periods
 
 
 def draw_altitude(path: str, hours: np.ndarray, altitudes: dict[str, np.ndarray],
-                  events: dict[str, list[tuple[str, float, float]]], title: str, xlabel: str) -> None:
-    """Altitude curves with rise, set and transit marked; night shaded where
-    the Sun is below the horizon and twilight down to -18°."""
+                  events: dict[str, list[tuple[str, float, float, str]]], sky: list[tuple[float, float, int]],
+                  title: str, xlabel: str) -> None:
+    """Altitude curves of every body with its rises, transits and sets
+    marked, and the sky shaded from night through the three twilights to
+    day (times in hours on the x axis)."""
     figure = Figure(figsize=(11.0, 5.5), dpi=100)
     ax = figure.add_subplot()
-    sun = altitudes["sun"]
-    for low, high, shade in ((-90, -18, "#c9d3e6"), (-18, -0.833, "#e4e9f3")):
-        ax.fill_between(hours, -90, 90, where=(sun < high) & (sun >= low), color=shade, linewidth=0, step="mid")
+    for begin, end, state in sky:
+        if state < 4:
+            ax.axvspan(begin, end, color=SKY_SHADES[state], linewidth=0, zorder=0)
     ax.axhline(0.0, color="#444444", linewidth=1.0)
-    colours = {"sun": "#d08000", "moon": "#3b5b92"}
+    colours = {**BODY_COLOURS, "moon": "#3b5b92", **PLANET_COLOURS}
     markers = {"rise": "^", "set": "v", "transit": "D"}
     for body, values in altitudes.items():
-        ax.plot(hours, values, color=colours[body], linewidth=2.2,
-                label=f"{GLYPHS[body]} {body.capitalize()}")
-        for kind, hour, altitude in events.get(body, []):
-            ax.plot([hour], [altitude], marker=markers[kind], markersize=9, color=colours[body],
-                    markeredgecolor="black", zorder=5)
-            clock = f"{int(hour):02d}:{int(round(hour % 1 * 60)) % 60:02d}"
-            if round(hour % 1 * 60) == 60:
-                clock = f"{int(hour) + 1:02d}:00"
-            offset = 12 if kind != "set" else -18
-            ax.annotate(f"{kind} {clock}", (hour, altitude), textcoords="offset points", xytext=(0, offset),
-                        ha="center", fontsize=9, color=colours[body])
+        major = body in ("sun", "moon")
+        ax.plot(hours, values, color=colours[body], linewidth=2.2 if major else 1.0,
+                label=f"{GLYPHS[body]} {body.capitalize()}", zorder=3 if major else 2)
+        for kind, hour, altitude, label in events.get(body, []):
+            ax.plot([hour], [altitude], marker=markers[kind], markersize=9 if major else 5, color=colours[body],
+                    markeredgecolor="black", markeredgewidth=0.8 if major else 0.4, zorder=5)
+            if major:  # the Sun's times above its marks, the Moon's below
+                offset = 12 if body == "sun" else -20
+                ax.annotate(label, (hour, altitude),
+                            textcoords="offset points", xytext=(0, offset), ha="center", fontsize=9,
+                            color=colours[body])
     ax.set_xlim(hours[0], hours[-1])
     low = min(-30.0, math.floor(min(v.min() for v in altitudes.values()) / 10.0) * 10.0)
     high = max(30.0, math.ceil(max(v.max() for v in altitudes.values()) / 10.0) * 10.0 + 5.0)
@@ -287,20 +296,26 @@ def draw_altitude(path: str, hours: np.ndarray, altitudes: dict[str, np.ndarray]
     ax.set_xlabel(xlabel)
     ax.set_ylabel("altitude of the centre, degrees")
     ax.grid(True, color="#bbbbbb", linewidth=0.5, alpha=0.7)
-    handles, labels = ax.get_legend_handles_labels()
     from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
 
+    handles, labels = ax.get_legend_handles_labels()
     handles += [Line2D([], [], marker=markers[k], linestyle="", color="#777777", markeredgecolor="black")
                 for k in ("rise", "transit", "set")]
     labels += ["rise", "transit", "set"]
-    from matplotlib.patches import Patch
-
-    handles += [Patch(color="#e4e9f3"), Patch(color="#c9d3e6")]
-    labels += ["Sun down, twilight", "night (Sun below -18°)"]
-    ax.legend(handles, labels, loc="upper right", fontsize=9, ncol=3, framealpha=0.9)
+    handles += [Patch(color=shade) for shade in SKY_SHADES[:4]]
+    labels += SKY_LABELS
+    ax.legend(handles, labels, loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, framealpha=0.9)
     ax.set_title(title, fontsize=13)
     figure.tight_layout()
     figure.savefig(path)
+
+
+def local_day(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, zone: tzinfo) -> tuple[tarvexkit.Times, tarvexkit.Times]:
+    """Local midnight to the next local midnight around `when` in `zone`."""
+    local = when.to_datetime(zone)
+    midnight = datetime(local.year, local.month, local.day, tzinfo=zone)
+    return eph.from_datetime(midnight), eph.from_datetime(midnight + timedelta(days=1))
 
 
 # ------------------------------------------------------------------ both pictures for one date and site
@@ -314,34 +329,44 @@ def placidus_or_equal(site: tarvex.GeodeticObserver, ut1: float, tt: float) -> t
         return tarvex.house_cusps(site, ut1, tt, "equal")
 
 
-def write_pictures(engine: tarvex.Engine, when: tarvex.Instant, site: tarvex.GeodeticObserver, tt_minus_ut1_s: float,
-                   out_dir: str = ".", place: str = "", calendar=None) -> tuple[str, str]:
-    """chart.png for `when` (a UTC or UT1 instant, read as UT1 for the
-    houses) and altitude.png for the UT1 day that contains it; returns both
-    paths. `calendar` turns a Julian day into display text."""
-    calendar = calendar or (lambda jd: f"JD {jd:.5f}")
+def clock_text(t: tarvexkit.Times, zone: tzinfo) -> str:
+    """Local clock time to the nearest minute."""
+    return f"{t.to_datetime(zone) + timedelta(seconds=30):%H:%M}"
+
+
+def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver,
+                   out_dir: str = ".", place: str = "", zone: tzinfo = timezone.utc,
+                   day: tuple[tarvexkit.Times, tarvexkit.Times] | None = None) -> tuple[str, str]:
+    """chart.png for `when` and altitude.png for `day` (start and stop),
+    by default the local day in `zone` that contains `when`; returns both
+    paths."""
     lat, lon = site.latitude_deg, site.longitude_east_deg
     where = place or f"{abs(lat):.2f}°{'N' if lat >= 0 else 'S'} {abs(lon):.2f}°{'E' if lon >= 0 else 'W'}"
     os.makedirs(out_dir, exist_ok=True)
 
-    ut1 = when.julian_day
-    cusps = placidus_or_equal(site, ut1, ut1 + tt_minus_ut1_s / 86400.0)
+    cusps = placidus_or_equal(site, float(when.ut1), float(when.tt))
     chart_path = os.path.join(out_dir, "chart.png")
-    draw_chart_wheel(chart_path, cusps, apparent_places(engine, when),
-                     f"{calendar(when.julian_day)} {when.time_scale.upper()}, {where}")
+    (instant,) = when.instants("ut1")
+    local = when.to_datetime(zone)
+    draw_chart_wheel(chart_path, cusps, apparent_places(eph.engine, instant),
+                     f"{local:%Y-%m-%d %H:%M} {local.tzname()}, {where}")
 
-    start = math.floor(ut1 - 0.5) + 0.5  # 0h UT1 of the day
-    ut1_days = start + np.arange(0, 24 * 60 + 1, 5) / 1440.0
-    hours = (ut1_days - start) * 24.0
-    table = altitudes_deg(engine, site, ut1_days, tt_minus_ut1_s, ["sun", "moon"])
-    altitudes = {"sun": table[:, 0], "moon": table[:, 1]}
+    start, stop = day or local_day(eph, when, zone)
+    samples = eph.times(np.linspace(start.tt, stop.tt, 24 * 12 + 1), "tt")
+    hours = (samples.tt - start.tt) * 24.0
+    table = altitudes_deg(eph, site, samples, BODIES)
+    altitudes = {body: table[:, k] for k, body in enumerate(BODIES)}
     events = {}
-    for body in ("sun", "moon"):
-        found = horizon_events(engine, site, start, start + 1.0, body)
+    for body in BODIES:
+        found = horizon_events(eph, site, start, stop, body)
         if found:
-            at = altitudes_deg(engine, site, np.array([day for _, day in found]), tt_minus_ut1_s, [body])[:, 0]
-            events[body] = [(kind, (day - start) * 24.0, float(alt)) for (kind, day), alt in zip(found, at)]
+            at = eph.times([t.tt for _, t in found], "tt")
+            heights = altitudes_deg(eph, site, at, [body])[:, 0]
+            events[body] = [(kind, (t.tt - start.tt) * 24.0, float(h), f"{kind} {clock_text(t, zone)}")
+                            for (kind, t), h in zip(found, heights)]
+    sky = [((a - start.tt) * 24.0, (b - start.tt) * 24.0, state) for a, b, state in sky_periods(eph, site, start, stop)]
     altitude_path = os.path.join(out_dir, "altitude.png")
-    draw_altitude(altitude_path, hours, altitudes, events,
-                  f"Sun and Moon on {calendar(start)[:10]}, {where}", "hours, UT1")
+    zone_name = local.tzname() or "UTC"
+    draw_altitude(altitude_path, hours, altitudes, events, sky,
+                  f"Sun, Moon and planets on {local:%Y-%m-%d}, {where}", f"hours, {zone_name} (local time)")
     return chart_path, altitude_path

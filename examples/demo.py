@@ -1,29 +1,32 @@
 """What a user of tarvex first sees: a chart for now (or a given moment) at a
 site, from the default data (DE421 and the IERS series): apparent places of
 the bodies, a week of NumPy positions, the coming seasons and lunations,
-rise/transit/set of the Sun and the Moon, sidereal longitudes and house
-cusps. Times are printed in UTC and in the local zone.
+rises, transits and sets of every body with the twilights and the Moon's
+phase, sidereal longitudes and house cusps. Times are printed in UTC and in the local zone.
 
     python examples/demo.py [--when "2026-03-20 14:30"] [--tz Europe/Berlin]
                             [--lat DEG --lon DEG --height M] [--place NAME] [--out DIR]
 
-It also draws chart.png (the chart wheel) and altitude.png (the Sun's and
-the Moon's altitude over the day) into --out, the current directory by
+It also draws chart.png (the chart wheel) and altitude.png (every body's
+altitude over the local day, with the rises, transits, sets and twilights
+the text lists) into --out, the current directory by
 default. Needs `pip install tarvex[data]` (and matplotlib for the pictures).
 """
 
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 import zoneinfo
-from datetime import datetime
+from datetime import datetime, timedelta
 
 import numpy as np
 
 import tarvex
 import tarvexkit
+import tarvexkit.observing
 
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 SIGNS = ["Ari", "Tau", "Gem", "Cnc", "Leo", "Vir", "Lib", "Sco", "Sgr", "Cap", "Aqr", "Psc"]
@@ -46,7 +49,15 @@ class Clock:
         return f"{t.iso()[:16].replace('T', ' ')} UTC  ({local:%Y-%m-%d %H:%M} {local.tzname()})"
 
     def local(self, t: tarvexkit.Times | None) -> str:
-        return "—" if t is None else f"{t.to_datetime(self.zone):%H:%M}"
+        """Local clock time to the nearest minute, as the picture labels it."""
+        return "—" if t is None else f"{t.to_datetime(self.zone) + timedelta(seconds=30):%H:%M}"
+
+
+def local_day(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, zone: zoneinfo.ZoneInfo) -> tuple[tarvexkit.Times, tarvexkit.Times]:
+    """Local midnight to the next local midnight around `when`."""
+    local = when.to_datetime(zone)
+    midnight = datetime(local.year, local.month, local.day, tzinfo=zone)
+    return eph.from_datetime(midnight), eph.from_datetime(midnight + timedelta(days=1))
 
 
 def positions_table(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver) -> None:
@@ -74,14 +85,42 @@ def events(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geodeti
     print("\nSeasons and lunations in the next 100 days:")
     for kind, t in found:
         print(f"  {kind:<18} {clock.both(t)}")
-    print(f"Rise, transit and set on the day ({clock.zone.key} time):")
-    for body in ("sun", "moon"):
-        day = eph.rise_set_transit(body, site, when)
-        print(f"  {body:<5} rise {clock.local(day['rise'])}   transit {clock.local(day['transit'])}"
-              f"   set {clock.local(day['set'])}")
+    observing(eph, when, site, clock)
     print("Sidereal longitudes (Lahiri):")
     for body in ("sun", "moon", "mars", "jupiter"):
         print(f"  {body:<8} {zodiac(eph.sidereal_position(body, when).longitude_deg)}")
+
+
+def above_horizon(eph: tarvexkit.Ephemeris, body: str, site: tarvex.GeodeticObserver, when: tarvexkit.Times) -> bool:
+    """Whether the body's centre is above its standard rising altitude."""
+    sky = eph.altaz(body, site, when)
+    standard = tarvexkit.observing.standard_altitude_deg(body)
+    if standard is None:  # the Moon: -34' less its semi-diameter
+        radius = tarvexkit.observing.MOON_RADIUS_KM / (sky.distance_au * tarvexkit.observing.AU_KM)
+        standard = tarvexkit.observing.PLANET_ALTITUDE_DEG - math.degrees(math.asin(radius))
+    return bool(sky.altitude_deg > standard)
+
+
+def observing(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, clock: Clock) -> None:
+    """The local day of `when`: every body's rises, transits and sets, the
+    twilights, and the Moon; the altitude picture shows the same day."""
+    start, stop = local_day(eph, when, clock.zone)
+    print(f"Rise, transit and set on {start.to_datetime(clock.zone):%Y-%m-%d} ({clock.zone.key} time; "
+          "centre at -50' for the Sun, -34' for planets, -34' less the semi-diameter for the Moon):")
+    for body in BODIES:
+        found = eph.horizon_events(body, site, start, stop)
+        listed = "   ".join(f"{kind:<7} {clock.local(t)}" for kind, t in found)
+        if not any(kind != "transit" for kind in found.kinds):
+            listed += "   (up all day)" if above_horizon(eph, body, site, start) else "   (down all day)"
+        print(f"  {body:<8} {listed}")
+    dawns = [f"{kind.replace('_', ' ')} {clock.local(t)}" for kind, t in eph.twilight(site, start, stop)]
+    print(f"  twilight {', '.join(dawns) if dawns else 'none (the Sun stays above -6° or below -18°)'}")
+    phase = eph.moon_phase(when)
+    print(f"Moon: {phase.illuminated_fraction * 100:.1f}% lit, {phase.phase_deg:.1f}° east of the Sun in longitude, "
+          f"elongation {phase.elongation_deg:.1f}°")
+    quarters = eph.moon_quarters(when, eph.times(when.tt + 30.0, "tt"))
+    for kind, t in list(quarters)[:4]:
+        print(f"  {kind.replace('_', ' '):<14} {clock.both(t)}")
 
 
 def houses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver) -> None:
@@ -97,17 +136,14 @@ def houses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geodeti
 
 
 def pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, out_dir: str,
-             place: str) -> None:
+             place: str, zone: zoneinfo.ZoneInfo) -> None:
     try:
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
         import chart
     except ImportError as error:  # matplotlib is optional for the text part
         print(f"\nNo pictures ({error}); pip install tarvex[demo]")
         return
-    (instant,) = when.instants("ut1")
-    tt_minus_ut1 = (when.tt - when.ut1) * 86400.0
-    written = chart.write_pictures(eph.engine, instant, site, tt_minus_ut1, out_dir, place=place,
-                                   calendar=lambda jd: eph.times(jd, "ut1").iso()[:16].replace("T", " "))
+    written = chart.write_pictures(eph, when, site, out_dir, place=place, zone=zone, day=local_day(eph, when, zone))
     print(f"\nWrote {' and '.join(written)}")
 
 
@@ -151,7 +187,7 @@ def main(argv: list[str] | None = None) -> int:
     week(eph, when, clock)
     events(eph, when, site, clock)
     houses(eph, when, site)
-    pictures(eph, when, site, args.out, place)
+    pictures(eph, when, site, args.out, place, zone)
     return 0
 
 

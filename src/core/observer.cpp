@@ -43,6 +43,10 @@ std::expected<GeodeticObserver, CoordinateError> validate(const GeodeticObserver
   return observer;
 }
 
+double tio_locator_rad(double tt) {
+  return TIO_LOCATOR_RATE_RAD_PER_CENTURY * julian_centuries_since_j2000(tt);
+}
+
 double earth_rotation_angle_iau2000(double ut1) {
   // The fraction of the day is taken apart first so that the large day count
   // only multiplies the small excess rate.
@@ -103,8 +107,7 @@ std::expected<CartesianState, CoordinateError> observer_gcrs_from_geodetic(
   const auto [x_itrs, y_itrs, z_itrs] = itrs_position_from_geodetic_km(observer);
 
   // Polar motion R3(-s') R2(xp) R1(yp): ITRS to the terrestrial intermediate frame.
-  const double t = julian_centuries_since_j2000(tt);
-  const double s_prime = TIO_LOCATOR_RATE_RAD_PER_CENTURY * t;
+  const double s_prime = tio_locator_rad(tt);
   const double xp = xp_arcsec * ARCSEC_TO_RAD;
   const double yp = yp_arcsec * ARCSEC_TO_RAD;
   const double sin_yp = std::sin(yp), cos_yp = std::cos(yp);

@@ -34,6 +34,10 @@ double greenwich_mean_sidereal_time_iau2006(double ut1, double tt);
 double greenwich_apparent_sidereal_time_iau2006(double ut1, double tt, double delta_psi_rad);
 double greenwich_apparent_sidereal_time_iau2006(double ut1, double tt);
 
+// TIO locator s' (IERS Conventions 2010, eq. 5.13), radians at a TT Julian
+// day: -47 microarcseconds per century.
+double tio_locator_rad(double tt);
+
 // Terrestrial (ITRS) position of a site on the GRS80 ellipsoid in km, before
 // polar motion and Earth rotation. No validation.
 std::array<double, 3> itrs_position_from_geodetic_km(const GeodeticObserver& observer);

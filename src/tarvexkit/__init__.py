@@ -14,6 +14,7 @@ from tarvex import GeodeticObserver, PositionOptions, apparent, geometric
 
 from .data import DataFile
 from .ephemeris import Ephemeris, Events, load, open
+from .observing import Horizontal, MoonPhase
 from .times import Times
 
 __all__ = [
@@ -21,6 +22,8 @@ __all__ = [
     "Ephemeris",
     "Events",
     "GeodeticObserver",
+    "Horizontal",
+    "MoonPhase",
     "PositionOptions",
     "Times",
     "apparent",

@@ -38,3 +38,20 @@ class Store:
     def supported_range(self) -> tuple[float, float]: ...
     @property
     def kernel_metadata(self) -> dict[str, object]: ...
+
+class EarthRotation:
+    """The leap-second kernel and Earth orientation table of a store, opened
+    again: altitude, azimuth and hour angle of places of date with the
+    engine's UT1, TT and pole. Immutable; usable from any thread."""
+
+    def __init__(self, leap_seconds_path: str, leap_seconds_sha256: str, eop_path: str, eop_sha256: str) -> None: ...
+    def horizon(
+        self,
+        julian_days: numpy.typing.ArrayLike,
+        scale: str,
+        right_ascension_deg: numpy.typing.ArrayLike,
+        declination_deg: numpy.typing.ArrayLike,
+        longitude_east_deg: float,
+        latitude_deg: float,
+        height_m: float,
+    ) -> numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]: ...

@@ -25,8 +25,9 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, data, early_time
+from . import _native, data, early_time, observing
 from .calendar import CalendarName, as_float_field, as_integer_field, check_calendar, check_date, day_number
+from .observing import Horizontal, MoonPhase
 from .times import Clock, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
@@ -69,6 +70,7 @@ class Ephemeris:
         self._store = _native.Store(kernels, lsk, eop)
         self._clock = Clock(self._store)
         self._local = threading.local()
+        self._rotation: _native.EarthRotation | None = None
 
     # --- the strict engine of this thread -------------------------------------
     @property
@@ -339,6 +341,77 @@ class Ephemeris:
         altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
         event = self.engine.next_horizon_event(body, site, instant, kind, altitude)
         return Times(self._clock, event.ut1_julian_day, "ut1")
+
+    # --- observing ---------------------------------------------------------------
+    def _earth_rotation(self) -> _native.EarthRotation:
+        """The time kernels opened again for horizon coordinates (on first use)."""
+        if self._rotation is None:
+            if self._lsk is None:
+                raise ValueError("altitude and azimuth need a leap-second kernel; open the ephemeris with one")
+            if self._eop is None:
+                raise ValueError("altitude and azimuth need an Earth orientation table (UT1 and the pole); "
+                                 "pass eop= to tarvexkit.open or install tarvex[data]")
+            self._rotation = _native.EarthRotation(self._lsk[0], self._lsk[1], self._eop[0], self._eop[1])
+        return self._rotation
+
+    def altaz(
+        self,
+        bodies: Sequence[str] | str,
+        site: tarvex.GeodeticObserver,
+        times: Times,
+        *,
+        refraction: tuple[float, float] | None = None,
+    ) -> Horizontal:
+        """Altitude, azimuth, hour angle and distance of apparent topocentric
+        centres: arrays (instants, bodies), an axis dropped for a scalar
+        `times` or a single body name.
+
+        The engine's apparent place of date for the site, turned to the
+        horizon with its UT1, apparent sidereal time and pole. No refraction
+        unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
+        see `tarvexkit.observing`).
+        """
+        return observing.altaz(self, bodies, site, times, refraction=refraction)
+
+    def risings_settings(
+        self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
+    ) -> Events:
+        """Every rise and set of a body (Sun, Moon, Mercury..Pluto) in
+        [start, stop), kinds "rise" and "set", in time order (TT Times).
+
+        The centre crosses `altitude_deg`, by default the standard altitude:
+        Sun -50', planets -34', Moon -34' minus its semi-diameter.
+        """
+        return observing.risings_settings(self, body, site, start, stop, altitude_deg=altitude_deg)
+
+    def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times:
+        """Every passage of a body across the site's meridian in [start, stop):
+        upper transits (hour angle 0), or the lower ones with `lower=True`."""
+        return observing.transits(self, body, site, start, stop, lower=lower)
+
+    def horizon_events(
+        self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
+    ) -> Events:
+        """Rises, upper transits and sets of a body in [start, stop), kinds
+        "rise", "transit", "set", in time order."""
+        return observing.horizon_events(self, body, site, start, stop, altitude_deg=altitude_deg)
+
+    def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
+        """Dawns and dusks in [start, stop) where the Sun's centre (apparent,
+        topocentric, unrefracted) crosses -6 (civil), -12 (nautical) and -18
+        degrees (astronomical): kinds such as "nautical_dawn", "civil_dusk"."""
+        return observing.twilight(self, site, start, stop)
+
+    def moon_phase(self, times: Times) -> MoonPhase:
+        """The Moon's phase (longitude from the Sun), elongation, phase angle
+        and illuminated fraction, geocentric, as floats or arrays."""
+        return observing.moon_phase(self, times)
+
+    def moon_quarters(self, start: Times, stop: Times) -> Events:
+        """New Moons, first quarters, full Moons and last quarters in
+        [start, stop): the Moon's apparent longitude from the Sun passes 0,
+        90, 180, 270 degrees."""
+        return observing.moon_quarters(self, start, stop)
 
 
 def _default_altitude(body: str) -> float:

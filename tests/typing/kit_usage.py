@@ -39,3 +39,22 @@ def opened() -> tarvexkit.Ephemeris:
     for f in eph.files:
         print(f.role, f.path, f.sha256, f.source)
     return tarvexkit.load()
+
+
+def observing(eph: tarvexkit.Ephemeris) -> float:
+    site = tarvex.GeodeticObserver(-0.1275, 51.5072, 11.0)
+    start, stop = eph.utc(2026, 3, 20), eph.utc(2026, 3, 27)
+    sky: tarvexkit.Horizontal = eph.altaz(["sun", "moon"], site, eph.utc(2026, 3, 20, np.arange(24)))
+    low = eph.altaz("moon", site, start, refraction=(10.0, 1010.0))
+    risings: tarvexkit.Events = eph.risings_settings("mars", site, start, stop, altitude_deg=-0.5)
+    transits: tarvexkit.Times = eph.transits("moon", site, start, stop, lower=True)
+    days: tarvexkit.Events = eph.horizon_events("sun", site, start, stop)
+    dusk: tarvexkit.Events = eph.twilight(site, start, stop)
+    phase: tarvexkit.MoonPhase = eph.moon_phase(start)
+    quarters: tarvexkit.Events = eph.moon_quarters(start, eph.utc(2026, 5, 1))
+    for kind, t in quarters:
+        print(kind, t.iso())
+    print(sky.altitude_deg, risings.kinds, transits.iso(), days, dusk, phase.illuminated_fraction)
+    eph.altaz("sun", site, start, refraction=10.0)  # type: ignore[arg-type]
+    eph.twilight(site, start)  # type: ignore[call-arg]
+    return float(low.altitude_deg)

@@ -1,9 +1,10 @@
 // Module definition of tarvexkit._native, the toolkit's private native
 // module: multi-phase initialisation whose execution step adds the Store
-// class.
+// and EarthRotation classes.
 #include "python/errors.hpp"
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
+#include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/store.hpp"
 
 namespace tarvex::kit {
@@ -14,7 +15,10 @@ int native_exec(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     PyTypeObject* type = python::ensure_class(store_class);
     if (type == nullptr) return -1;
-    return PyModule_AddObjectRef(module, "Store", reinterpret_cast<PyObject*>(type));
+    if (PyModule_AddObjectRef(module, "Store", reinterpret_cast<PyObject*>(type)) < 0) return -1;
+    PyTypeObject* rotation = python::ensure_class(earth_rotation_class);
+    if (rotation == nullptr) return -1;
+    return PyModule_AddObjectRef(module, "EarthRotation", reinterpret_cast<PyObject*>(rotation));
   });
 }
 

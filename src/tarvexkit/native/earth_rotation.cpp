@@ -1,0 +1,227 @@
+// The EarthRotation class. It keeps an spk::EngineTime without a range
+// limit, so UT1 and TT of an instant come from the same conversion as the
+// topocentric observer's, and the pole from the same interpolation of the
+// table at the UTC that UT1 gives (EngineTime::observer_gcrs_state).
+// Immutable after construction: calls from several threads may overlap.
+#include "tarvexkit/native/earth_rotation.hpp"
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "core/local_horizon.hpp"
+#include "python/binder.hpp"
+#include "python/errors.hpp"
+#include "spk/engine_time.hpp"
+#include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/names.hpp"
+#include "time/eop.hpp"
+#include "time/leap_seconds.hpp"
+
+namespace tarvex::kit {
+
+namespace {
+
+using python::Bound;
+using python::Parameter;
+using python::Ref;
+using python::Signature;
+
+constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
+
+struct PyEarthRotation {
+  PyObject_HEAD spk::EngineTime* time;
+};
+
+const spk::EngineTime& time_of(PyObject* self) noexcept {
+  return *reinterpret_cast<PyEarthRotation*>(self)->time;
+}
+
+// Runs `body` with the interpreter lock released.
+template <class Body>
+auto without_gil(Body&& body) {
+  std::exception_ptr exception;
+  PyThreadState* saved = PyEval_SaveThread();
+  using Result = decltype(body());
+  std::optional<Result> result;
+  try {
+    result.emplace(body());
+  } catch (...) {
+    exception = std::current_exception();
+  }
+  PyEval_RestoreThread(saved);
+  if (exception) std::rethrow_exception(exception);
+  return std::move(*result);
+}
+
+constexpr Parameter NEW_PARAMETERS[] = {
+    {"leap_seconds_path"}, {"leap_seconds_sha256"}, {"eop_path"}, {"eop_sha256"}};
+constexpr Signature NEW{"EarthRotation.__new__()", NEW_PARAMETERS};
+
+std::expected<spk::EngineTime, std::string> open_time(std::string lsk_path, std::string lsk_sha,
+                                                      std::string eop_path, std::string eop_sha) {
+  spk::EngineTime engine_time(-UNLIMITED, UNLIMITED);
+  auto kernel = time::LeapSecondKernel::open(lsk_path, lsk_sha);
+  if (!kernel) return std::unexpected(kernel.error().message());
+  auto table = time::EarthOrientationTable::open(eop_path, eop_sha);
+  if (!table) return std::unexpected(table.error().message());
+  engine_time.attach_time_kernels(std::move(*kernel), std::move(*table));
+  return engine_time;
+}
+
+PyObject* earth_rotation_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  Bound bound;
+  if (!python::bind(NEW, args, kwargs, bound)) return nullptr;
+  std::array<std::string, 4> texts;
+  for (std::size_t index = 0; index < texts.size(); ++index) {
+    std::string_view text;
+    if (!python::to_text(bound[index], NEW_PARAMETERS[index].name, text)) return nullptr;
+    texts[index] = std::string(text);
+  }
+  auto opened = without_gil([&] { return open_time(texts[0], texts[1], texts[2], texts[3]); });
+  if (!opened) return python::value_error(opened.error());
+  auto time = std::make_unique<spk::EngineTime>(std::move(*opened));
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<PyEarthRotation*>(self)->time = time.release();
+  return self;
+}
+
+void earth_rotation_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<PyEarthRotation*>(self)->time;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+// ------------------------------------------------------------ horizon
+
+constexpr Parameter HORIZON_PARAMETERS[] = {
+    {"julian_days"},        {"scale"},        {"right_ascension_deg"}, {"declination_deg"},
+    {"longitude_east_deg"}, {"latitude_deg"}, {"height_m"},
+};
+constexpr Signature HORIZON{"EarthRotation.horizon()", HORIZON_PARAMETERS};
+
+struct Failure {
+  std::size_t index = 0;
+  std::string message;
+};
+
+// Fills out[(i * bodies + j) * 3 + k] for instant i and body j; the first
+// instant that fails stops the loop.
+std::optional<Failure> fill_horizon(const spk::EngineTime& engine_time, core::TimeScale scale,
+                                    std::span<const double> days, std::span<const double> ra,
+                                    std::span<const double> dec, const core::GeodeticObserver& site,
+                                    std::size_t bodies, double* out) {
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    auto epochs = engine_time.earth_rotation_epochs(scale, days[i]);
+    if (!epochs) return Failure{i, epochs.error().message()};
+    const auto [ut1, tt] = *epochs;
+    const auto& table = *engine_time.eop();
+    auto utc = table.utc_julian_day_from_ut1(ut1);
+    if (!utc) return Failure{i, utc.error().message()};
+    auto pole = table.polar_motion_arcsec(*utc);
+    if (!pole) return Failure{i, pole.error().message()};
+    auto rotation = core::local_horizon_rotation(site, ut1, tt, pole->first, pole->second);
+    if (!rotation) return Failure{i, std::string(core::message(rotation.error()))};
+    for (std::size_t j = 0; j < bodies; ++j) {
+      const std::size_t k = i * bodies + j;
+      const core::HorizonCoordinates h =
+          core::horizon_from_equatorial(*rotation, site.latitude_deg, ra[k], dec[k]);
+      out[3 * k] = h.altitude_deg;
+      out[3 * k + 1] = h.azimuth_deg;
+      out[3 * k + 2] = h.hour_angle_deg;
+    }
+  }
+  return std::nullopt;
+}
+
+PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!python::bind(HORIZON, args, nargs, kwnames, bound)) return nullptr;
+  Ref days = julian_day_array(bound[0], "julian_days");
+  if (!days) return nullptr;
+  std::string_view scale_text;
+  if (!python::to_text(bound[1], "scale", scale_text)) return nullptr;
+  const auto scale = parse_time_scale(scale_text);
+  if (!scale) return python::value_error(scale.error());
+  Ref ra = julian_day_array(bound[2], "right_ascension_deg");
+  if (!ra) return nullptr;
+  Ref dec = julian_day_array(bound[3], "declination_deg");
+  if (!dec) return nullptr;
+  core::GeodeticObserver site;
+  if (!python::to_float(bound[4], "longitude_east_deg", site.longitude_east_deg) ||
+      !python::to_float(bound[5], "latitude_deg", site.latitude_deg) ||
+      !python::to_float(bound[6], "height_m", site.height_m)) {
+    return nullptr;
+  }
+  const auto day_values = float64_values(days.get());
+  const auto ra_values = float64_values(ra.get());
+  const auto dec_values = float64_values(dec.get());
+  const std::size_t instants = day_values.size();
+  if (ra_values.size() != dec_values.size() ||
+      (instants == 0 ? !ra_values.empty() : ra_values.size() % instants != 0)) {
+    return python::value_error(
+        "right_ascension_deg and declination_deg must hold the same whole number of values per "
+        "instant");
+  }
+  const std::size_t bodies = instants == 0 ? 0 : ra_values.size() / instants;
+  double* out = nullptr;
+  const std::array<std::size_t, 3> shape{instants, bodies, 3};
+  Ref result = new_float64_array(shape, out);
+  if (!result) return nullptr;
+  const spk::EngineTime& engine_time = time_of(self);
+  auto failure = without_gil([&] {
+    return fill_horizon(engine_time, *scale, day_values, ra_values, dec_values, site, bodies, out);
+  });
+  if (failure) {
+    return python::value_error("julian_days[" + std::to_string(failure->index) +
+                               "]: " + failure->message);
+  }
+  return result.release();
+}
+
+constexpr int METHOD = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef EARTH_ROTATION_METHODS[] = {
+    {"horizon", python::as_cfunction<horizon>(), METHOD,
+     "horizon($self, julian_days, scale, right_ascension_deg, declination_deg,\n"
+     "        longitude_east_deg, latitude_deg, height_m)\n--\n\n"
+     "Altitude, azimuth (from north through east) and hour angle (west of the\n"
+     "meridian), degrees, as a float64 array (len(julian_days), bodies, 3) for\n"
+     "places of date given as flat arrays of len(julian_days) * bodies values,\n"
+     "instant by instant. UT1, TT and the pole as the topocentric observer has\n"
+     "them; the first failing instant raises ValueError \"julian_days[i]: ...\"."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot EARTH_ROTATION_SLOTS[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "EarthRotation(leap_seconds_path, leap_seconds_sha256, eop_path,\n"
+                    "              eop_sha256)\n--\n\n"
+                    "The time kernels of a store, opened again for horizon coordinates.")},
+    {Py_tp_new, python::slot_function(python::new_entry<earth_rotation_new>)},
+    {Py_tp_dealloc, python::slot_function(earth_rotation_dealloc)},
+    {Py_tp_methods, EARTH_ROTATION_METHODS},
+    {0, nullptr},
+};
+
+PyType_Spec EARTH_ROTATION_SPEC = {
+    .name = "tarvexkit._native.EarthRotation",
+    .basicsize = sizeof(PyEarthRotation),
+    .itemsize = 0,
+    .flags = python::CLASS_FLAGS,
+    .slots = EARTH_ROTATION_SLOTS,
+};
+
+}  // namespace
+
+python::ClassSlot earth_rotation_class{&EARTH_ROTATION_SPEC};
+
+}  // namespace tarvex::kit
