@@ -66,7 +66,7 @@ constexpr Signature NEW{"EarthRotation.__new__()", NEW_PARAMETERS};
 
 std::expected<spk::EngineTime, std::string> open_time(std::string lsk_path, std::string lsk_sha,
                                                       std::string eop_path, std::string eop_sha) {
-  spk::EngineTime engine_time(-UNLIMITED, UNLIMITED);
+  spk::EngineTime engine_time(-UNLIMITED, UNLIMITED, -UNLIMITED, UNLIMITED);
   auto kernel = time::LeapSecondKernel::open(lsk_path, lsk_sha);
   if (!kernel) return std::unexpected(kernel.error().message());
   auto table = time::EarthOrientationTable::open(eop_path, eop_sha);
