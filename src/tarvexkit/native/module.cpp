@@ -1,9 +1,10 @@
 // Module definition of tarvexkit._native, the toolkit's private native
 // module: multi-phase initialisation whose execution step adds the Store
-// class.
+// class; the astrology functions are module-level functions.
 #include "python/errors.hpp"
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
+#include "tarvexkit/native/astrology.hpp"
 #include "tarvexkit/native/store.hpp"
 
 namespace tarvex::kit {
@@ -28,7 +29,7 @@ PyModuleDef native_module = {
     .m_name = "tarvexkit._native",
     .m_doc = "Native part of tarvexkit: kernel stores with array batches on worker threads.",
     .m_size = 0,
-    .m_methods = nullptr,
+    .m_methods = astrology_functions,
     .m_slots = native_slots,
     .m_traverse = nullptr,
     .m_clear = nullptr,
