@@ -13,8 +13,9 @@ the time between such events.
 The longitudes searched are the geocentric apparent ecliptic longitudes of
 date of `Ephemeris.positions` (true equinox), less the ayanamsha for a
 sidereal zodiac. A station is where that longitude stops moving: the zero
-of the central difference L(t + d) - L(t - d) with d = 0.01 day, which
-puts the extremum within a few milliseconds of its true time.
+of the central difference L(t + d) - L(t - d) with d = 1/128 day (a power
+of two, so that t +- d is exact in a Julian-day double), which puts the
+extremum within a few milliseconds of its true time.
 """
 
 from __future__ import annotations
@@ -34,7 +35,7 @@ ASPECTS = {"conjunction": 0.0, "sextile": 60.0, "square": 90.0, "trine": 120.0, 
 STATION_BODIES = ("mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
 TOLERANCE_DAYS = 1e-8
 MAX_STEPS = 100
-STATION_DIFFERENCE_DAYS = 0.01
+STATION_DIFFERENCE_DAYS = 1.0 / 128.0
 MOON_STEP_DAYS = 0.25
 STEP_DAYS = 0.5
 
