@@ -119,7 +119,7 @@ class Houses:
             listed = array.tolist()
             if array.ndim == 0:
                 return None if np.isnan(array) else listed
-            return np.where(np.isnan(array), None, array).tolist()
+            return [plain(item) for item in array] if array.ndim > 1 else [None if np.isnan(x) else float(x) for x in array]
 
         return {
             "system": self.system,
