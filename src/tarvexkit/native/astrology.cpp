@@ -75,9 +75,7 @@ class Failures {
     return item && PyList_Append(list_.get(), item.get()) == 0;
   }
   // (array, failures), consuming both.
-  PyObject* pair_with(Ref array) {
-    return PyTuple_Pack(2, array.get(), list_.get());
-  }
+  PyObject* pair_with(Ref array) { return PyTuple_Pack(2, array.get(), list_.get()); }
 
  private:
   Ref list_;
@@ -178,9 +176,9 @@ PyObject* site_sky(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
                                  std::to_string(i) + ")");
     }
     const auto [dpsi, deps] = core::nutation_iau2000b(tt);
-    const double ramc = core::normalize_radians(
-        core::greenwich_apparent_sidereal_time_iau2006(ut1, tt, dpsi) +
-        in[2][i] * core::DEG_TO_RAD);
+    const double ramc =
+        core::normalize_radians(core::greenwich_apparent_sidereal_time_iau2006(ut1, tt, dpsi) +
+                                in[2][i] * core::DEG_TO_RAD);
     row[0] = core::normalize_degrees(ramc * core::RAD_TO_DEG);
     row[1] = (core::mean_obliquity_iau2006(tt) + deps) * core::RAD_TO_DEG;
     row[2] = dpsi * core::RAD_TO_DEG;
@@ -216,7 +214,8 @@ PyObject* ayanamsha(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (star) {
       const auto before = core::ayanamsha_deg(*mode, tt - STAR_RATE_STEP_DAYS);
       const auto after = core::ayanamsha_deg(*mode, tt + STAR_RATE_STEP_DAYS);
-      if (!before || !after) return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
+      if (!before || !after)
+        return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
       rate = (*after - *before) / (2.0 * STAR_RATE_STEP_DAYS);
     } else {
       const auto anchored = core::ayanamsha_rate_deg_per_day(tt);
@@ -241,10 +240,10 @@ PyObject* ayanamshas(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   for (const core::AyanamshaDefinition& row : core::ayanamsha_definitions()) {
     Ref item;
     if (row.kind == core::AyanamshaKind::StarAtLongitude && row.star != nullptr) {
-      item = Ref::steal(Py_BuildValue(
-          "(s#s#dO)", row.name.data(), static_cast<Py_ssize_t>(row.name.size()),
-          row.star->name.data(), static_cast<Py_ssize_t>(row.star->name.size()),
-          row.star_sidereal_longitude_deg, Py_None));
+      item = Ref::steal(
+          Py_BuildValue("(s#s#dO)", row.name.data(), static_cast<Py_ssize_t>(row.name.size()),
+                        row.star->name.data(), static_cast<Py_ssize_t>(row.star->name.size()),
+                        row.star_sidereal_longitude_deg, Py_None));
     } else {
       item = Ref::steal(Py_BuildValue("(s#Odd)", row.name.data(),
                                       static_cast<Py_ssize_t>(row.name.size()), Py_None,
@@ -262,8 +261,7 @@ constexpr Signature MEAN_LUNAR{"mean_lunar_points()", MEAN_LUNAR_PARAMETERS};
 
 // (mean node, mean apogee longitude, mean apogee latitude), mean ecliptic
 // and equinox of date, degrees.
-PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Bound bound;
   if (!python::bind(MEAN_LUNAR, args, nargs, kwnames, bound)) return nullptr;
   Arrays in;
@@ -273,7 +271,8 @@ PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!table) return nullptr;
   for (std::size_t i = 0; i < in.length(); ++i) {
     const double tt = in[0][i];
-    if (!std::isfinite(tt)) return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
+    if (!std::isfinite(tt))
+      return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
     const core::EclipticPoint apogee = core::mean_lunar_apogee(tt);
     out[3 * i] = core::mean_lunar_node_deg(tt);
     out[3 * i + 1] = apogee.longitude_deg;
