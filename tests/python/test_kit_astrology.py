@@ -270,3 +270,25 @@ def test_lunar_points_true_equinox_and_names(eph, times):
         eph.lunar_points(["lilith"], times)
     with pytest.raises(ValueError, match="equinox must be"):
         eph.lunar_points(["mean_node"], times, equinox="j2000")
+
+
+def test_native_functions_check_their_arrays():
+    native = tarvexkit.astrology._native
+    with pytest.raises(ValueError, match="latitude_deg has 2 elements where 3 are expected"):
+        native.house_cusps("equal", [1.0, 2.0, 3.0], [1.0, 2.0], [23.0, 23.0, 23.0])
+    with pytest.raises(ValueError, match="unknown house system 'Placidus'"):
+        native.house_cusps("Placidus", [1.0], [1.0], [23.0])  # the Python layer normalises names
+    with pytest.raises(ValueError, match="must be a one-dimensional array"):
+        native.site_sky([[1.0]], [[1.0]], [[0.0]])
+    with pytest.raises(ValueError, match=r"ut1, tt and longitude_east_deg must be finite \(element 1\)"):
+        native.site_sky([2451545.0, np.inf], [2451545.0, 2451545.0], [0.0, 0.0])
+    with pytest.raises(ValueError, match="states must hold six numbers for each of the 2 instants"):
+        native.osculating_lunar_points(np.zeros(6), [2451545.0, 2451546.0])
+    table, failures = native.osculating_lunar_points(np.zeros(6), [2451545.0])
+    assert np.isnan(table).all()
+    assert failures == [(0, "the Moon's position and velocity are parallel: no orbital plane")]
+    with pytest.raises(ValueError, match="unknown ayanamsha 'Lahiri'"):
+        native.ayanamsha("Lahiri", [2451545.0])
+    assert [row[0] for row in native.house_systems()] == list(tarvexkit.HOUSE_SYSTEMS)
+    star = {row[0]: row[1] for row in native.ayanamshas()}
+    assert star["true_chitra"] == "Spica" and star["lahiri"] is None
