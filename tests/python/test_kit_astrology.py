@@ -292,3 +292,16 @@ def test_native_functions_check_their_arrays():
     assert [row[0] for row in native.house_systems()] == list(tarvexkit.HOUSE_SYSTEMS)
     star = {row[0]: row[1] for row in native.ayanamshas()}
     assert star["true_chitra"] == "Spica" and star["lahiri"] is None
+
+
+def test_a_moon_without_an_orbit_is_a_typed_failure():
+    from tarvexkit import lunar
+
+    def nowhere(bodies, days, options):  # a batch that puts the Moon at the Earth's centre
+        return np.zeros((len(days), len(bodies), 4))
+
+    days = np.array([2451545.0, 2451546.0])
+    with pytest.raises(lunar.LunarPointsUndefined, match=r"no orbital plane \(element 0\)"):
+        lunar.lunar_points(["true_node"], days, days, nowhere)
+    # The mean points need no kernel at all.
+    assert lunar.lunar_points(["mean_node"], days, days, nowhere).shape == (2, 1, 4)
