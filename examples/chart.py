@@ -1,7 +1,8 @@
-"""Pictures for the demo: a chart wheel (zodiac, Placidus houses, the ten
-bodies at their apparent ecliptic longitudes of date) and the altitude of
-every body over the local day with its rises, sets and transits and the
-twilights, all from tarvexkit's observing functions.
+"""Pictures for the demo: a chart wheel (a `tarvexkit.Chart`: zodiac,
+Placidus houses with their cusps' degrees, the ten bodies and the true node
+at their apparent ecliptic longitudes of date, the aspects in orb) and the
+altitude of every body over the local day with its rises, sets and transits
+and the twilights, all from tarvexkit's observing functions.
 
 Drawn with matplotlib's object interface (a Figure saved as PNG through the
 Agg renderer), so no display and no pyplot state are involved.
@@ -15,7 +16,6 @@ from __future__ import annotations
 
 import math
 import os
-from dataclasses import dataclass
 from datetime import datetime, timedelta, timezone, tzinfo
 
 import numpy as np
@@ -30,6 +30,7 @@ BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranu
 GLYPHS = {
     "sun": "\u2609", "moon": "\u263d", "mercury": "\u263f", "venus": "\u2640", "mars": "\u2642",
     "jupiter": "\u2643", "saturn": "\u2644", "uranus": "\u2645", "neptune": "\u2646", "pluto": "\u2647",
+    "mean_node": "\u260a", "true_node": "\u260a", "mean_apogee": "\u26b8", "osculating_apogee": "\u26b8",
 }
 SIGNS = ["Aries", "Taurus", "Gemini", "Cancer", "Leo", "Virgo",
          "Libra", "Scorpio", "Sagittarius", "Capricorn", "Aquarius", "Pisces"]
@@ -43,6 +44,10 @@ ZODIAC_OUTER, ZODIAC_INNER = 1.0, 0.84
 LABEL_RADIUS = 0.72
 HOUSE_INNER = 0.36
 HOUSE_NUMBER_RADIUS = 0.42
+CUSP_LABEL_RADIUS = 0.50
+# Colour and line style of the aspect lines; other aspects are not drawn.
+ASPECT_STYLES = {"opposition": ("#c0392b", "-"), "square": ("#c0392b", "--"), "trine": ("#2471a3", "-"),
+                 "sextile": ("#2471a3", "--")}
 # Smallest angle between two body labels, degrees.
 LABEL_SPACING_DEG = 11.0
 
@@ -103,23 +108,24 @@ def spread_labels(longitudes_deg: list[float], spacing_deg: float = LABEL_SPACIN
     return angles
 
 
-@dataclass
-class BodyPlace:
-    name: str
-    longitude_deg: float
-    speed_deg_per_day: float
+def glyph(name: str) -> str:
+    return GLYPHS.get(name, name[:2].capitalize())
 
 
-def apparent_places(engine: tarvex.Engine, when: tarvex.Instant) -> list[BodyPlace]:
-    """Geocentric apparent ecliptic longitudes of date of the ten bodies."""
-    row = engine.positions(BODIES, [when], tarvex.apparent())[0]
-    return [BodyPlace(name, float(lon), float(speed)) for name, (lon, _, _, speed) in zip(BODIES, row)]
+def sign_degree(longitude_deg: float) -> str:
+    """17°♊32' style: degrees, the sign's glyph, minutes."""
+    minutes = int(round((longitude_deg % 360.0) * 60.0)) % (360 * 60)
+    sign, within = divmod(minutes, 30 * 60)
+    return f"{within // 60}°{SIGN_GLYPHS[sign]}{within % 60:02d}'"
 
 
-def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace], title: str) -> None:
-    """The wheel with the ascendant on the left and longitudes increasing
-    counter-clockwise, as charts are read; a table of the places beside it."""
-    asc = cusps.ascendant_deg
+def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
+    """The wheel of a `tarvexkit.Chart` with the ascendant on the left and
+    longitudes increasing counter-clockwise, as charts are read: the zodiac,
+    the house cusps with their degrees, the bodies and lunar points, and the
+    aspects in orb drawn across the inner circle; a table of the places
+    beside it."""
+    asc = chart.ascendant_deg
 
     def angle(longitude_deg: float) -> float:  # screen angle in degrees
         return 180.0 + (longitude_deg - asc)
@@ -127,6 +133,10 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
     def point(longitude_deg: float, radius: float) -> tuple[float, float]:
         a = math.radians(angle(longitude_deg))
         return radius * math.cos(a), radius * math.sin(a)
+
+    def along(longitude_deg: float) -> float:  # text rotation along a radius, never upside down
+        rotation = angle(longitude_deg) % 360.0
+        return rotation - 180.0 if 90.0 < rotation < 270.0 else rotation
 
     figure = Figure(figsize=(11.0, 8.0), dpi=100)
     ax = figure.add_axes((0.0, 0.02, 0.72, 0.90))
@@ -156,18 +166,22 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
         ax.plot([x0, x1], [y0, y1], color="#777777", linewidth=0.6)
     ax.add_patch(Circle((0, 0), HOUSE_INNER, facecolor="white", edgecolor="#555555", linewidth=0.8))
 
-    # House cusps; the ascendant-descendant and midheaven-IC axes stand out.
-    longitudes = cusps.cusp_ecliptic_longitude_deg
-    for number, cusp in enumerate(longitudes, start=1):
+    # House cusps with their degrees; the ascendant-descendant and
+    # midheaven-IC axes stand out.
+    cusps = chart.cusps_deg
+    for number, cusp in enumerate(cusps, start=1):
         axis = number in (1, 4, 7, 10)
         (x0, y0), (x1, y1) = point(cusp, HOUSE_INNER), point(cusp, ZODIAC_INNER)
         ax.plot([x0, x1], [y0, y1], color="#222222" if axis else "#999999",
                 linewidth=1.8 if axis else 0.8, zorder=1)
-        following = longitudes[number % 12]
+        following = cusps[number % 12]
         middle = cusp + ((following - cusp) % 360.0) / 2.0
         x, y = point(middle, HOUSE_NUMBER_RADIUS)
         ax.text(x, y, str(number), ha="center", va="center", fontsize=9, color="#777777")
-    for label, longitude in (("ASC", cusps.ascendant_deg), ("MC", cusps.midheaven_deg)):
+        x, y = point(cusp + 2.2, CUSP_LABEL_RADIUS)
+        ax.text(x, y, sign_degree(cusp), ha="center", va="center", fontsize=6.5, color="#555555",
+                rotation=along(cusp), rotation_mode="anchor", zorder=2)
+    for label, longitude in (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg)):
         (x0, y0), (x1, y1) = point(longitude, ZODIAC_OUTER), point(longitude, 1.07)
         ax.annotate("", xy=(x1, y1), xytext=(x0, y0),
                     arrowprops={"arrowstyle": "-|>", "color": "#b00020", "linewidth": 1.8})
@@ -175,10 +189,25 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
         ax.text(x, y, f"{label}\n{sign_position(longitude)}", ha="center", va="center", fontsize=9,
                 color="#b00020", fontweight="bold")
 
+    # Aspects across the inner circle, between the bodies' exact longitudes.
+    for aspect in chart.aspects:
+        if aspect.kind not in ASPECT_STYLES:
+            continue
+        colour, style = ASPECT_STYLES[aspect.kind]
+        a, b = chart.point(aspect.first), chart.point(aspect.second)
+        (x0, y0), (x1, y1) = point(a.longitude_deg, HOUSE_INNER), point(b.longitude_deg, HOUSE_INNER)
+        # Tighter aspects are drawn stronger.
+        strength = 1.0 - min(abs(aspect.orb_deg) / 8.0, 0.85)
+        ax.plot([x0, x1], [y0, y1], color=colour, linestyle=style, linewidth=0.6 + 1.4 * strength,
+                alpha=0.35 + 0.6 * strength, zorder=2)
+    for place in chart.points:
+        x, y = point(place.longitude_deg, HOUSE_INNER)
+        ax.plot([x], [y], marker="o", markersize=2.5, color="#555555", zorder=3)
+
     # Bodies: a mark at the exact longitude on the zodiac's inner edge, the
     # glyph on a spread-out angle joined to it by a thin line.
-    label_angles = spread_labels([place.longitude_deg for place in places])
-    for place, label_longitude in zip(places, label_angles):
+    label_angles = spread_labels([place.longitude_deg for place in chart.points])
+    for place, label_longitude in zip(chart.points, label_angles):
         colour = BODY_COLOURS.get(place.name, "#1f3a93")
         x0, y0 = point(place.longitude_deg, ZODIAC_INNER)
         ax.plot([x0], [y0], marker="o", markersize=5, color=colour, zorder=4)
@@ -186,33 +215,44 @@ def draw_chart_wheel(path: str, cusps: tarvex.HouseCusps, places: list[BodyPlace
         x2, y2 = point(label_longitude, LABEL_RADIUS + 0.055)
         ax.plot([x0, x1, x2], [y0, y1, y2], color=colour, linewidth=0.6, zorder=3)
         x, y = point(label_longitude, LABEL_RADIUS)
-        ax.text(x, y, GLYPHS[place.name], ha="center", va="center", fontsize=18, color=colour, zorder=5)
-        degrees_in_sign = int(place.longitude_deg % 30.0)
+        ax.text(x, y, glyph(place.name), ha="center", va="center", fontsize=18, color=colour, zorder=5)
         x, y = point(label_longitude, LABEL_RADIUS - 0.085)
-        retro = "\u211e" if place.speed_deg_per_day < 0 else ""
-        ax.text(x, y, f"{degrees_in_sign}°{retro}", ha="center", va="center", fontsize=8, color=colour, zorder=5)
+        retro = "\u211e" if place.retrograde else ""
+        ax.text(x, y, f"{int(place.degree_in_sign)}°{retro}", ha="center", va="center", fontsize=8,
+                color=colour, zorder=5)
 
     # The table of places beside the wheel.
-    side = figure.add_axes((0.72, 0.1, 0.27, 0.78))
+    side = figure.add_axes((0.72, 0.06, 0.27, 0.84))
     side.axis("off")
-    side.text(0.0, 1.0, "Apparent longitude of date", fontsize=11, fontweight="bold", va="top")
-    for row, place in enumerate(places, start=1):
-        y = 1.0 - 0.065 * row - 0.02
+    zodiac = "tropical" if chart.zodiac == "tropical" else f"sidereal ({chart.zodiac})"
+    side.text(0.0, 1.0, f"Apparent longitude, {zodiac}", fontsize=11, fontweight="bold", va="top")
+    row_step = 0.055
+    for row, place in enumerate(chart.points, start=1):
+        y = 1.0 - row_step * row - 0.02
         colour = BODY_COLOURS.get(place.name, "#1f3a93")
-        side.text(0.0, y, GLYPHS[place.name], fontsize=15, color=colour, va="center")
-        side.text(0.12, y, place.name.capitalize(), fontsize=10, va="center")
+        side.text(0.0, y, glyph(place.name), fontsize=14, color=colour, va="center")
+        side.text(0.12, y, place.name.replace("_", " ").capitalize(), fontsize=10, va="center")
         side.text(0.48, y, sign_position(place.longitude_deg), fontsize=10, va="center",
                   family="DejaVu Sans Mono")
-        if place.speed_deg_per_day < 0:  # the monospaced face lacks the sign
+        side.text(0.82, y, f"{place.house}", fontsize=9, va="center", color="#777777")
+        if place.retrograde:  # the monospaced face lacks the sign
             side.text(0.93, y, "\u211e", fontsize=11, va="center")
-    y = 1.0 - 0.065 * (len(places) + 1) - 0.04
-    for label, value in (("ASC", cusps.ascendant_deg), ("MC", cusps.midheaven_deg)):
+    y = 1.0 - row_step * (len(chart.points) + 1) - 0.03
+    for label, value in (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg)):
         side.text(0.12, y, label, fontsize=10, va="center", color="#b00020", fontweight="bold")
         side.text(0.48, y, sign_position(value), fontsize=10, va="center", family="DejaVu Sans Mono",
                   color="#b00020")
-        y -= 0.065
-    side.text(0.0, y - 0.03, f"Houses: {cusps.system.name.capitalize()}\n\u211e retrograde",
-              fontsize=9, va="top", color="#555555")
+        y -= row_step
+    side.text(0.0, y - 0.02, f"Houses: {chart.house_system.replace('_', ' ').capitalize()} (house number in grey)\n"
+              f"\u211e retrograde; {len(chart.aspects)} aspects in orb:",
+              fontsize=8, va="top", color="#555555")
+    for k, (kind, (colour, style)) in enumerate(ASPECT_STYLES.items()):
+        x = 0.0 if k % 2 == 0 else 0.5
+        row_y = y - 0.1 - 0.035 * (k // 2)
+        side.plot([x, x + 0.1], [row_y, row_y], color=colour, linestyle=style, linewidth=1.6)
+        side.text(x + 0.13, row_y, kind, fontsize=8, va="center", color="#555555")
+    side.set_xlim(0.0, 1.0)
+    side.set_ylim(0.0, 1.0)
     figure.savefig(path)
 
 
@@ -320,13 +360,15 @@ def local_day(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, zone: tzinfo) -> 
 
 # ------------------------------------------------------------------ both pictures for one date and site
 
-def placidus_or_equal(site: tarvex.GeodeticObserver, ut1: float, tt: float) -> tarvex.HouseCusps:
-    """Placidus cusps, or Equal houses where Placidus is undefined (sites
-    beyond the polar circles, where some ecliptic points never rise)."""
+def chart_or_equal(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver,
+                   houses: str = "placidus") -> tarvexkit.Chart:
+    """The chart in the given house system, or in Equal houses where that
+    system has no cusps (Placidus beyond the polar circles, where some
+    ecliptic points never rise)."""
     try:
-        return tarvex.house_cusps(site, ut1, tt, "placidus")
-    except ValueError:
-        return tarvex.house_cusps(site, ut1, tt, "equal")
+        return eph.chart(when, site, houses=houses)
+    except tarvexkit.HouseCuspsUndefined:
+        return eph.chart(when, site, houses="equal")
 
 
 def clock_text(t: tarvexkit.Times, zone: tzinfo) -> str:
@@ -344,12 +386,9 @@ def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex
     where = place or f"{abs(lat):.2f}°{'N' if lat >= 0 else 'S'} {abs(lon):.2f}°{'E' if lon >= 0 else 'W'}"
     os.makedirs(out_dir, exist_ok=True)
 
-    cusps = placidus_or_equal(site, float(when.ut1), float(when.tt))
     chart_path = os.path.join(out_dir, "chart.png")
-    (instant,) = when.instants("ut1")
     local = when.to_datetime(zone)
-    draw_chart_wheel(chart_path, cusps, apparent_places(eph.engine, instant),
-                     f"{local:%Y-%m-%d %H:%M} {local.tzname()}, {where}")
+    draw_chart_wheel(chart_path, chart_or_equal(eph, when, site), f"{local:%Y-%m-%d %H:%M} {local.tzname()}, {where}")
 
     start, stop = day or local_day(eph, when, zone)
     samples = eph.times(np.linspace(start.tt, stop.tt, 24 * 12 + 1), "tt")

@@ -2,7 +2,8 @@
 site, from the default data (DE421 and the IERS series): apparent places of
 the bodies, a week of NumPy positions, the coming seasons and lunations,
 rises, transits and sets of every body with the twilights and the Moon's
-phase, sidereal longitudes and house cusps. Times are printed in UTC and in the local zone.
+phase, sidereal longitudes, house cusps, lunar nodes, aspects, stations and
+ingresses. Times are printed in UTC and in the local zone.
 
     python examples/demo.py [--when "2026-03-20 14:30"] [--tz Europe/Berlin]
                             [--lat DEG --lon DEG --height M] [--place NAME] [--out DIR]
@@ -135,6 +136,29 @@ def houses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geodeti
     print(f"  ASC {zodiac(cusps.ascendant_deg)}   MC {zodiac(cusps.midheaven_deg)}   RAMC {cusps.ramc_deg:.4f}°")
 
 
+def astrology(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, clock: Clock) -> None:
+    try:
+        chart = eph.chart(when, site)
+    except tarvexkit.HouseCuspsUndefined as error:
+        print(f"\nPlacidus: {error}; Equal houses instead.")
+        chart = eph.chart(when, site, houses="equal")
+    node = chart.point("true_node")
+    lilith = eph.lunar_points(["mean_node", "mean_apogee"], when)[0]
+    print(f"\nLunar points: true node {zodiac(node.longitude_deg)}, mean node {zodiac(lilith[0, 0])}, "
+          f"mean apogee (Black Moon) {zodiac(lilith[1, 0])}")
+    print(f"Aspects in orb ({chart.house_system} houses):")
+    for aspect in sorted(chart.aspects, key=lambda a: abs(a.orb_deg))[:8]:
+        state = "applying" if aspect.applying else "separating"
+        print(f"  {aspect.first:<9} {aspect.kind:<11} {aspect.second:<9} orb {aspect.orb_deg:+5.2f}°  {state}")
+    year = eph.times(when.tt + 365.25, "tt")
+    stations = eph.stations("mercury", when, year)
+    print("Mercury stations in the coming year:")
+    for kind, t in stations:
+        print(f"  {kind:<10} {clock.both(t)}")
+    ingresses = eph.sign_ingresses("sun", when, eph.times(when.tt + 100.0, "tt"))
+    print("The Sun's next ingresses:", ", ".join(f"{kind} {t.iso()[:10]}" for kind, t in ingresses))
+
+
 def pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, out_dir: str,
              place: str, zone: zoneinfo.ZoneInfo) -> None:
     try:
@@ -187,6 +211,7 @@ def main(argv: list[str] | None = None) -> int:
     week(eph, when, clock)
     events(eph, when, site, clock)
     houses(eph, when, site)
+    astrology(eph, when, site, clock)
     pictures(eph, when, site, args.out, place, zone)
     return 0
 

@@ -4,6 +4,7 @@
     eph = tarvexkit.load()                       # DE421 + IERS data, pip install tarvex[data]
     t = eph.utc(2026, 3, 20, 14, 30)             # or eph.from_datetime(aware_datetime)
     eph.positions(["sun", "moon"], t)            # NumPy (instants, bodies, 4), all CPUs
+    eph.chart(t, tarvexkit.GeodeticObserver(13.4, 52.5))   # houses, signs, aspects
 
 `load()` opens the default data, `open(kernel, ...)` your own files. Times
 convert between UTC, UT1, TT and TDB with the engine's own leap-second
@@ -12,22 +13,35 @@ kernel and Earth orientation table, and print in UTC or any time zone.
 
 from tarvex import GeodeticObserver, PositionOptions, apparent, geometric
 
+from .astrology import AYANAMSHAS, HOUSE_SYSTEMS, HouseCuspsUndefined, Houses, ayanamsha_deg, houses
+from .chart import Chart, ChartAspect, ChartPoint
 from .data import DataFile
 from .ephemeris import Ephemeris, Events, load, open
+from .lunar import LUNAR_POINTS
 from .observing import Horizontal, MoonPhase
 from .times import Times
 
 __all__ = [
+    "AYANAMSHAS",
+    "Chart",
+    "ChartAspect",
+    "ChartPoint",
     "DataFile",
     "Ephemeris",
     "Events",
     "GeodeticObserver",
+    "HOUSE_SYSTEMS",
     "Horizontal",
+    "HouseCuspsUndefined",
+    "Houses",
+    "LUNAR_POINTS",
     "MoonPhase",
     "PositionOptions",
     "Times",
     "apparent",
+    "ayanamsha_deg",
     "geometric",
+    "houses",
     "load",
     "open",
 ]

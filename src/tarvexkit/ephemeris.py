@@ -25,7 +25,8 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, data, early_time, observing
+from . import _native, astrology, data, early_time, lunar, observing, searches
+from . import chart as _chart
 from .calendar import CalendarName, as_float_field, as_integer_field, check_calendar, check_date, day_number
 from .observing import Horizontal, MoonPhase
 from .times import Clock, Scale, Times, check_scale
@@ -259,6 +260,139 @@ class Ephemeris:
         """House cusps for a site at a scalar `Times` (UT1 and TT from this ephemeris)."""
         when = self._scalar(when)
         return tarvex.house_cusps(site, float(when.ut1), float(when.tt), system)
+
+    # --- astrology over arrays (astrology.py, lunar.py) ------------------------
+    def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = "placidus") -> astrology.Houses:
+        """Cusps of any of the eighteen systems for a site at `times` (scalar or array).
+
+        RAMC is the local apparent sidereal time from this ephemeris's UT1
+        and TT, and the obliquity the true one, as `tarvex.house_cusps`
+        takes them (its four systems give the same cusps). A scalar `Times`
+        raises `HouseCuspsUndefined` where the system has no cusps; an array
+        gives NaN rows with `defined` False there.
+        """
+        if not isinstance(times, Times):
+            raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+        return astrology.site_houses(system, times.ut1, times.tt, site.longitude_east_deg, site.latitude_deg,
+                                     times.shape == ())
+
+    def sidereal_positions(
+        self,
+        bodies: Sequence[str] | str,
+        times: Times | npt.ArrayLike,
+        ayanamsha: str = "lahiri",
+        options: tarvex.PositionOptions | None = None,
+        *,
+        scale: Scale | None = None,
+        threads: int | None = None,
+    ) -> _FloatArray:
+        """`positions` with the longitude (column 0) in a sidereal zodiac:
+        the tropical longitude of date less the (mean) ayanamsha, and the
+        speed (column 3) less its rate. Any ayanamsha of
+        `tarvexkit.AYANAMSHAS`; 'lahiri' and 'fagan_bradley' equal
+        `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
+        (default `tarvex.apparent()`).
+        """
+        opts = tarvex.apparent() if options is None else options
+        if opts.coordinate_system != "ecliptic" or opts.reference_epoch != "of_date":
+            raise ValueError("sidereal longitudes require ecliptic of date")
+        name = astrology.ayanamsha_name(ayanamsha)
+        out = self.positions(bodies, times, opts, scale=scale, threads=threads)
+        jd, time_scale = self._julian_days(times, scale)
+        tt = np.atleast_1d(self._clock.convert(jd, time_scale, "tt"))
+        table = astrology.ayanamsha_table(name, np.ascontiguousarray(tt))
+        out[:, :, 0] = (out[:, :, 0] - table[:, 0:1]) % 360.0
+        out[:, :, 3] -= table[:, 1:2]
+        return out
+
+    def ayanamsha_deg(self, name: str, times: Times) -> Any:
+        """The mean ayanamsha `name` at `times` (float or array)."""
+        return astrology.ayanamsha_deg(name, times.tt)
+
+    def lunar_points(
+        self,
+        points: Sequence[str] | str,
+        times: Times | npt.ArrayLike,
+        *,
+        equinox: str = "true",
+        scale: Scale | None = None,
+        threads: int | None = None,
+    ) -> _FloatArray:
+        """Lunar nodes and apogees as a batch array (instants, points, 4):
+        longitude, latitude, NaN, longitude speed (deg/day).
+
+        Points: 'mean_node', 'true_node' (osculating, from the kernel's
+        Moon), 'mean_apogee' (the mean "Black Moon"), 'osculating_apogee'.
+        Ecliptic of date, with the true equinox (nutation in longitude
+        added, like apparent places) or `equinox='mean'`.
+        """
+        jd, time_scale = self._julian_days(times, scale)
+        jd = np.atleast_1d(jd)
+        names = [points] if isinstance(points, str) else list(points)
+        tt = np.atleast_1d(self._clock.convert(jd, time_scale, "tt"))
+        tdb = np.atleast_1d(self._clock.convert(jd, time_scale, "tdb"))
+
+        def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
+            return self._store.positions(list(bodies), days, "tdb", opts, threads)
+
+        return lunar.lunar_points(names, tt, tdb, batch, equinox)
+
+    # --- searches over a span (searches.py) -----------------------------------
+    def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
+        def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
+            return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+
+        return searches.zodiac_longitudes(apparent, zodiac)
+
+    def _span(self, start: Times, stop: Times) -> tuple[float, float]:
+        return float(self._scalar(start).tt), float(self._scalar(stop).tt)
+
+    def _found(self, found: tuple[_FloatArray, list[str]]) -> Events:
+        return Events(Times(self._clock, found[0], "tt"), found[1])
+
+    def sign_ingresses(self, body: str, start: Times, stop: Times, *, zodiac: str = "tropical",
+                       step_days: float | None = None, threads: int | None = None) -> Events:
+        """Entries of `body` into the signs in [start, stop), in order; the
+        kinds name the sign entered ('taurus', ...). Apparent geocentric
+        longitude of date; `zodiac` 'tropical' or an ayanamsha's name."""
+        return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
+                                                   *self._span(start, stop), step_days))
+
+    def stations(self, body: str, start: Times, stop: Times, *, step_days: float | None = None,
+                 threads: int | None = None) -> Events:
+        """Stations of Mercury..Pluto in [start, stop), in order: kind
+        'retrograde' where the apparent longitude turns backwards, 'direct'
+        where it turns forwards."""
+        return self._found(searches.stations(self._longitudes("tropical", threads), body,
+                                             *self._span(start, stop), step_days))
+
+    def aspects(self, first: str, second: str, start: Times, stop: Times, aspects: Sequence[str | float] | None = None,
+                *, zodiac: str = "tropical", step_days: float | None = None, threads: int | None = None) -> Events:
+        """Exact aspects between two bodies in [start, stop), in order: the
+        instants where their apparent longitudes differ by an aspect's angle
+        (either way round). `aspects`: names ('conjunction', 'sextile',
+        'square', 'trine', 'opposition', the default set) or angles in
+        degrees; kinds are the names (an angle's is its number, e.g. '45')."""
+        return self._found(searches.exact_aspects(self._longitudes(zodiac, threads), first, second,
+                                                  *self._span(start, stop), aspects, step_days))
+
+    # --- a chart (chart.py) ---------------------------------------------------
+    def chart(
+        self,
+        when: Times,
+        site: tarvex.GeodeticObserver,
+        *,
+        houses: str = "placidus",
+        zodiac: str = "tropical",
+        bodies: Sequence[str] | None = None,
+        aspects: Sequence[str | float] | None = None,
+        orbs: float | dict[str, float] | None = None,
+    ) -> _chart.Chart:
+        """A chart for one instant and site: apparent longitudes, speeds,
+        retrograde flags, signs and houses of the bodies (and lunar points),
+        the house cusps, and the aspects in orb. See `tarvexkit.chart`."""
+        return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
+                                aspects=aspects, orbs=orbs)
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):

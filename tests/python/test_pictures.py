@@ -170,3 +170,24 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
         # Drawn, not background: more than a tenth of the pixels are not white.
         assert (pixels < 0.98).any(axis=2).mean() > 0.1, name
     assert not (tmp_path / "chart.png").exists()  # --out is honoured
+
+
+# ------------------------------------------------------------------ the chart wheel
+
+def test_chart_wheel_of_a_kit_chart_with_equal_houses_beyond_the_polar_circle(tmp_path):
+    import tarvexkit
+    from conftest import DATA_DIR
+
+    eph = tarvexkit.open(DATA_DIR / "de405s.bsp", additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
+                         leap_seconds=DATA_DIR / "naif0012.tls", eop=DATA_DIR / "eop_c04_1962_2022.txt")
+    when = eph.utc(2008, 6, 17, 12)
+    north = tarvex.GeodeticObserver(15.0, 78.2, 0.0)
+    polar = chart.chart_or_equal(eph, when, north)
+    assert polar.house_system == "equal"
+    assert chart.chart_or_equal(eph, when, LONDON).house_system == "placidus"
+    sidereal = eph.chart(when, LONDON, zodiac="lahiri", bodies=chart.BODIES + ["mean_node", "mean_apogee"])
+    for name, drawn in (("polar.png", polar), ("sidereal.png", sidereal)):
+        path = tmp_path / name
+        chart.draw_chart_wheel(str(path), drawn, "test")
+        assert png_size(path) == (1100, 800)
+    assert chart.sign_degree(86.6667) == "26°\u264a40'"

@@ -58,3 +58,26 @@ def observing(eph: tarvexkit.Ephemeris) -> float:
     eph.altaz("sun", site, start, refraction=10.0)  # type: ignore[arg-type]
     eph.twilight(site, start)  # type: ignore[call-arg]
     return float(low.altitude_deg)
+def astrology(eph: tarvexkit.Ephemeris) -> dict[str, object]:
+    when = eph.utc(2026, 3, 20, 14, 30)
+    days = eph.utc(2026, 3, np.arange(1, 31))
+    site = tarvex.GeodeticObserver(13.4, 52.5)
+    houses: tarvexkit.Houses = eph.houses(site, days, "koch")
+    mask: npt.NDArray[np.bool_] = houses.defined
+    one = tarvexkit.houses("placidus", ramc_deg=10.0, latitude_deg=51.5, obliquity_deg=23.44)
+    try:
+        one.require()
+    except tarvexkit.HouseCuspsUndefined as error:
+        print(error.system, error.reason)
+    sidereal = eph.sidereal_positions(["sun", "moon"], days, "true_chitra")
+    points = eph.lunar_points(tarvexkit.LUNAR_POINTS, days, equinox="mean")
+    value: float = tarvexkit.ayanamsha_deg("lahiri", 2451545.0)
+    ingresses: tarvexkit.Events = eph.sign_ingresses("mars", when, eph.utc(2027), zodiac="lahiri")
+    stations = eph.stations("mercury", when, eph.utc(2027))
+    aspects = eph.aspects("sun", "moon", when, eph.utc(2026, 6), ["trine", 45.0])
+    chart: tarvexkit.Chart = eph.chart(when, site, houses="whole_sign", orbs={"trine": 6.0})
+    first: tarvexkit.ChartPoint = chart.points[0]
+    near: list[tarvexkit.ChartAspect] = [a for a in chart.aspects if a.applying]
+    print(mask, sidereal, points, value, ingresses, stations, aspects, first, near)
+    eph.chart(when, site, orbs="wide")  # type: ignore[arg-type]
+    return chart.to_dict()

@@ -1,9 +1,11 @@
 // Module definition of tarvexkit._native, the toolkit's private native
 // module: multi-phase initialisation whose execution step adds the Store
-// and EarthRotation classes.
+// and EarthRotation classes; the astrology functions are module-level
+// functions.
 #include "python/errors.hpp"
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
+#include "tarvexkit/native/astrology.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/store.hpp"
 
@@ -32,7 +34,7 @@ PyModuleDef native_module = {
     .m_name = "tarvexkit._native",
     .m_doc = "Native part of tarvexkit: kernel stores with array batches on worker threads.",
     .m_size = 0,
-    .m_methods = nullptr,
+    .m_methods = astrology_functions,
     .m_slots = native_slots,
     .m_traverse = nullptr,
     .m_clear = nullptr,

@@ -1,0 +1,214 @@
+"""House cusps of eighteen systems, ayanamshas and the lunar points, on
+NumPy arrays. The maths is the C++ core's (src/core/house_systems.hpp,
+ayanamshas.hpp, lunar_points.hpp) reached through `tarvexkit._native`;
+`Ephemeris.houses`, `.sidereal_positions` and `.lunar_points` feed it from
+a kernel and the ephemeris's own UT1 and TT.
+
+Undefined house cusps (Placidus or Koch inside the polar circles, for
+example) are an explicit outcome:
+- a scalar call raises `HouseCuspsUndefined` (a ValueError) whose message
+  names the system and the reason;
+- an array call returns NaN in the rows without cusps and says which rows
+  have them in `Houses.defined`; `Houses.reasons` holds each undefined
+  row's message. `Houses.require()` turns that into the scalar behaviour.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _native
+
+_FloatArray = npt.NDArray[np.float64]
+_BoolArray = npt.NDArray[np.bool_]
+
+# (name, letter, iterative) of each house system, in the core's order.
+HOUSE_SYSTEM_TABLE: tuple[tuple[str, str, bool], ...] = tuple(_native.house_systems())
+HOUSE_SYSTEMS: tuple[str, ...] = tuple(name for name, _, _ in HOUSE_SYSTEM_TABLE)
+AYANAMSHA_TABLE: tuple[tuple[str, str | None, float, float | None], ...] = tuple(_native.ayanamshas())
+AYANAMSHAS: tuple[str, ...] = tuple(row[0] for row in AYANAMSHA_TABLE)
+# Spellings the strict module accepts for the systems it shares with us.
+_HOUSE_ALIASES = {"equal_ascendant": "equal", "whole-sign": "whole_sign", "wholesign": "whole_sign"}
+
+
+class HouseCuspsUndefined(ValueError):
+    """A house system has no cusps for this sky (for example Placidus inside
+    the polar circles). `system` is the system's name, `reason` the core's
+    message ("placidus house cusps are undefined within the polar circles ...")."""
+
+    def __init__(self, system: str, reason: str, index: int | None = None) -> None:
+        where = "" if index is None else f" (element {index})"
+        super().__init__(f"{reason}{where}")
+        self.system = system
+        self.reason = reason
+        self.index = index
+
+
+def house_system_name(system: str) -> str:
+    """The canonical name of a house system: a name of `HOUSE_SYSTEMS` (case
+    and surrounding white space ignored, '-' read as '_'), its one-letter key
+    as astrology programs use it (upper case, e.g. 'P', 'K'), or 'equal'."""
+    if not isinstance(system, str):
+        raise TypeError(f"house system must be a str, not {type(system).__name__}")
+    text = system.strip()
+    if len(text) == 1:
+        for name, letter, _ in HOUSE_SYSTEM_TABLE:
+            if letter == text:
+                return name
+    key = text.lower().replace("-", "_").replace(" ", "_")
+    key = _HOUSE_ALIASES.get(key, key)
+    if key not in HOUSE_SYSTEMS:
+        raise ValueError(f"unknown house system {system!r}; use one of {', '.join(HOUSE_SYSTEMS)}")
+    return key
+
+
+def ayanamsha_name(name: str) -> str:
+    """The canonical name of an ayanamsha of `AYANAMSHAS` (case, white space and '-' forgiven)."""
+    if not isinstance(name, str):
+        raise TypeError(f"ayanamsha must be a str, not {type(name).__name__}")
+    key = name.strip().lower().replace("-", "_").replace(" ", "_")
+    if key not in AYANAMSHAS:
+        raise ValueError(f"unknown ayanamsha {name!r}; use one of {', '.join(AYANAMSHAS)}")
+    return key
+
+
+def _flat(values: npt.ArrayLike, name: str) -> _FloatArray:
+    array = np.asarray(values, dtype=np.float64)
+    if array.ndim > 1:
+        raise ValueError(f"{name} must be a scalar or a 1-D array, not shape {array.shape}")
+    return array
+
+
+def _out(array: _FloatArray, scalar: bool) -> Any:
+    return float(array[0]) if scalar else array
+
+
+@dataclass(frozen=True)
+class Houses:
+    """Cusps of one house system: floats for a scalar call, arrays (one row
+    per element) for an array call. Longitudes are ecliptic of date, degrees
+    in [0, 360); NaN where `defined` is False."""
+
+    system: str
+    cusps_deg: _FloatArray  # (12,) or (n, 12): cusp 1 .. 12
+    ascendant_deg: Any
+    midheaven_deg: Any
+    vertex_deg: Any
+    equatorial_ascendant_deg: Any
+    ramc_deg: Any
+    obliquity_deg: Any
+    defined: Any  # bool or boolean array
+    reasons: dict[int, str] = field(default_factory=dict)  # index -> message, undefined rows
+
+    def require(self) -> Houses:
+        """These houses, or HouseCuspsUndefined for the first undefined element."""
+        if self.reasons:
+            index = min(self.reasons)
+            raise HouseCuspsUndefined(self.system, self.reasons[index], index if np.ndim(self.defined) else None)
+        return self
+
+    def to_dict(self) -> dict[str, Any]:
+        """Plain lists and floats (None for NaN), for JSON."""
+
+        def plain(value: Any) -> Any:
+            array = np.asarray(value, dtype=np.float64)
+            listed = array.tolist()
+            if array.ndim == 0:
+                return None if np.isnan(array) else listed
+            return [plain(item) for item in array] if array.ndim > 1 else [None if np.isnan(x) else float(x) for x in array]
+
+        return {
+            "system": self.system,
+            "cusps_deg": plain(self.cusps_deg),
+            "ascendant_deg": plain(self.ascendant_deg),
+            "midheaven_deg": plain(self.midheaven_deg),
+            "vertex_deg": plain(self.vertex_deg),
+            "equatorial_ascendant_deg": plain(self.equatorial_ascendant_deg),
+            "ramc_deg": plain(self.ramc_deg),
+            "obliquity_deg": plain(self.obliquity_deg),
+            "defined": np.asarray(self.defined).tolist(),
+        }
+
+
+def houses(
+    system: str,
+    *,
+    ramc_deg: npt.ArrayLike,
+    latitude_deg: npt.ArrayLike,
+    obliquity_deg: npt.ArrayLike,
+) -> Houses:
+    """House cusps from RAMC, geographic latitude and obliquity (degrees);
+    numbers or 1-D arrays, broadcast together.
+
+    All scalars: raises `HouseCuspsUndefined` when the system has no cusps.
+    Any array: NaN rows and `defined` False there (see the module text).
+    """
+    name = house_system_name(system)
+    ramc, lat, eps = (_flat(v, n) for v, n in ((ramc_deg, "ramc_deg"), (latitude_deg, "latitude_deg"),
+                                              (obliquity_deg, "obliquity_deg")))
+    scalar = ramc.ndim == lat.ndim == eps.ndim == 0
+    try:
+        ramc, lat, eps = (np.ascontiguousarray(a, dtype=np.float64).reshape(-1)
+                          for a in np.broadcast_arrays(np.atleast_1d(ramc), np.atleast_1d(lat), np.atleast_1d(eps)))
+    except ValueError as error:
+        raise ValueError(f"ramc_deg, latitude_deg and obliquity_deg do not broadcast together: {error}") from None
+    return _houses(name, ramc, lat, eps, scalar)
+
+
+def _houses(name: str, ramc: _FloatArray, lat: _FloatArray, eps: _FloatArray, scalar: bool) -> Houses:
+    table, failures = _native.house_cusps(name, ramc, lat, eps)
+    reasons = {int(i): str(message) for i, message in failures}
+    if scalar and reasons:
+        raise HouseCuspsUndefined(name, reasons[0])
+    defined = np.ones(len(ramc), dtype=np.bool_)
+    defined[list(reasons)] = False
+    return Houses(
+        system=name,
+        cusps_deg=table[0, :12] if scalar else table[:, :12],
+        ascendant_deg=_out(table[:, 12], scalar),
+        midheaven_deg=_out(table[:, 13], scalar),
+        vertex_deg=_out(table[:, 14], scalar),
+        equatorial_ascendant_deg=_out(table[:, 15], scalar),
+        ramc_deg=_out(ramc, scalar),
+        obliquity_deg=_out(eps, scalar),
+        defined=bool(defined[0]) if scalar else defined,
+        reasons=reasons,
+    )
+
+
+def site_houses(system: str, ut1: _FloatArray, tt: _FloatArray, longitude_east_deg: float, latitude_deg: float,
+                scalar: bool) -> Houses:
+    """Houses of a site from UT1 and TT Julian days: RAMC from the local
+    apparent sidereal time and the true obliquity, as tarvex.house_cusps
+    takes them."""
+    name = house_system_name(system)
+    ut1 = np.ascontiguousarray(np.atleast_1d(ut1), dtype=np.float64)
+    tt = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
+    sky = _native.site_sky(ut1, tt, np.full(len(ut1), float(longitude_east_deg)))
+    lat = np.full(len(ut1), float(latitude_deg))
+    return _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar)
+
+
+def ayanamsha_deg(name: str, tt: npt.ArrayLike) -> Any:
+    """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
+    an array for an array. `tt` may also be a `Times` (its TT is used)."""
+    key = ayanamsha_name(name)
+    days = getattr(tt, "tt", tt)
+    array = _flat(days, "tt")
+    values = _native.ayanamsha(key, np.ascontiguousarray(np.atleast_1d(array)))[:, 0]
+    return _out(values, array.ndim == 0)
+
+
+def ayanamsha_table(name: str, tt: _FloatArray) -> _FloatArray:
+    """(n, 2): the ayanamsha and its rate (deg, deg/day) at TT Julian days."""
+    return np.asarray(_native.ayanamsha(ayanamsha_name(name), np.ascontiguousarray(tt, dtype=np.float64)))
+
+
+def mean_lunar_points(tt: npt.ArrayLike) -> _FloatArray:
+    """(n, 3): mean node, mean apogee longitude and latitude, mean equinox
+    of date, at TT Julian days."""
+    return np.asarray(_native.mean_lunar_points(np.ascontiguousarray(np.atleast_1d(_flat(tt, "tt")))))

@@ -1,0 +1,116 @@
+"""The lunar points of astrology over arrays of instants: mean node and mean
+apogee ("Black Moon") from the core's series, true (osculating) node and
+osculating apogee from the kernel's Moon.
+
+The osculating points need the Moon's geocentric state, position and
+velocity. The batch gives positions only, so the velocity is the
+five-point central difference of geometric J2000 positions h = 1/128 day
+apart, (-x(2h) + 8 x(h) - 8 x(-h) + x(-2h)) / 12h: over that step the
+truncation error is about (n h)^4 / 30 ~ 3e-13 of the velocity (n the
+Moon's mean motion). The step is a power of two so that t + h is exact in
+a Julian-day double (whose last bit is 2^-31 day today); a step such as
+0.01 day is rounded there by up to 2e-10 day, which is 2e-8 of the step
+and of the velocity, and 0.2" in the osculating apogee. The native
+module rotates the states to the mean ecliptic and equinox of date and
+takes the two-body elements (src/core/lunar_points.hpp).
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+import tarvex
+
+from . import _native
+from .astrology import mean_lunar_points
+
+_FloatArray = npt.NDArray[np.float64]
+
+LUNAR_POINTS = ("mean_node", "true_node", "mean_apogee", "osculating_apogee")
+STATE_STEP_DAYS = 1.0 / 128.0
+_STENCIL = np.array([-2.0, -1.0, 1.0, 2.0, 0.0]) * STATE_STEP_DAYS
+# The speeds are central differences of the points themselves (a power of
+# two again, for the same reason).
+SPEED_STEP_DAYS = 1.0 / 128.0
+
+# Batch positions: (bodies, TDB Julian days, options) -> (n, bodies, 4).
+Positions = Callable[[Sequence[str], _FloatArray, tarvex.PositionOptions], _FloatArray]
+
+
+class LunarPointsUndefined(ValueError):
+    """The osculating orbit has no node or apogee (a state the Moon never has;
+    met only with damaged data)."""
+
+
+def lunar_point_name(name: str) -> str:
+    key = name.strip().lower().replace("-", "_").replace(" ", "_")
+    if key not in LUNAR_POINTS:
+        raise ValueError(f"unknown lunar point {name!r}; use one of {', '.join(LUNAR_POINTS)}")
+    return key
+
+
+def moon_states(positions: Positions, tdb: _FloatArray) -> _FloatArray:
+    """(n, 6): the Moon's geometric geocentric state in the kernels' J2000
+    equator, au and au/day."""
+    days = (tdb[:, None] + _STENCIL[None, :]).reshape(-1)
+    rows = positions(["moon"], days, tarvex.geometric("geocentric", "equatorial"))[:, 0, :]
+    ra, dec, distance = np.radians(rows[:, 0]), np.radians(rows[:, 1]), rows[:, 2]
+    xyz = np.stack([distance * np.cos(dec) * np.cos(ra), distance * np.cos(dec) * np.sin(ra),
+                    distance * np.sin(dec)], axis=-1).reshape(len(tdb), len(_STENCIL), 3)
+    velocity = (-xyz[:, 3] + 8.0 * xyz[:, 2] - 8.0 * xyz[:, 1] + xyz[:, 0]) / (12.0 * STATE_STEP_DAYS)
+    return np.concatenate([xyz[:, 4], velocity], axis=1)
+
+
+def _osculating(positions: Positions, tdb: _FloatArray) -> _FloatArray:
+    states = np.ascontiguousarray(moon_states(positions, tdb)).reshape(-1)
+    table, failures = _native.osculating_lunar_points(states, np.ascontiguousarray(tdb))
+    if failures:
+        index, message = failures[0]
+        raise LunarPointsUndefined(f"{message} (element {index})")
+    return np.asarray(table)
+
+
+def _points_at(names: Sequence[str], tt: _FloatArray, tdb: _FloatArray, positions: Positions) -> _FloatArray:
+    """(n, points, 2): longitude and latitude, mean equinox of date."""
+    out = np.zeros((len(tt), len(names), 2))
+    mean = mean_lunar_points(tt) if {"mean_node", "mean_apogee"} & set(names) else None
+    oscu = _osculating(positions, tdb) if {"true_node", "osculating_apogee"} & set(names) else None
+    for k, name in enumerate(names):
+        if name == "mean_node" and mean is not None:
+            out[:, k, 0] = mean[:, 0]
+        elif name == "mean_apogee" and mean is not None:
+            out[:, k] = mean[:, 1:3]
+        elif name == "true_node" and oscu is not None:
+            out[:, k, 0] = oscu[:, 0]
+        elif oscu is not None:
+            out[:, k] = oscu[:, 1:3]
+    return out
+
+
+def lunar_points(names: Sequence[str], tt: _FloatArray, tdb: _FloatArray, positions: Positions,
+                 equinox: str = "true") -> _FloatArray:
+    """(n, points, 4) like a batch: longitude, latitude, NaN (no distance) and
+    longitude speed (deg/day). `equinox='true'` adds the nutation in
+    longitude (IAU 2000B), as apparent places of date have it; 'mean' leaves
+    the mean equinox of date."""
+    if equinox not in ("true", "mean"):
+        raise ValueError(f"equinox must be 'true' or 'mean', not {equinox!r}")
+    keys = [lunar_point_name(n) for n in names]
+    n = len(tt)
+    step = np.array([0.0, -SPEED_STEP_DAYS, SPEED_STEP_DAYS])
+    all_tt = (tt[None, :] + step[:, None]).reshape(-1)
+    all_tdb = (tdb[None, :] + step[:, None]).reshape(-1)
+    points = _points_at(keys, all_tt, all_tdb, positions).reshape(3, n, len(keys), 2)
+    if equinox == "true":
+        # The nutation column of site_sky depends on TT alone.
+        dpsi = _native.site_sky(all_tt, all_tt, np.zeros_like(all_tt))[:, 2].reshape(3, n, 1)
+        points[..., 0] = (points[..., 0] + dpsi) % 360.0
+    out = np.empty((n, len(keys), 4))
+    out[:, :, :2] = points[0]
+    out[:, :, 2] = np.nan
+    change = (points[2, :, :, 0] - points[1, :, :, 0] + 180.0) % 360.0 - 180.0
+    out[:, :, 3] = change / (2.0 * SPEED_STEP_DAYS)
+    return out
