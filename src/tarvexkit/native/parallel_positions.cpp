@@ -18,6 +18,7 @@ constexpr std::size_t COLUMNS = 4;
 // What the workers share. The counter hands out slabs; `stop` ends every
 // worker after its current slab (an error anywhere, or a cancel).
 struct Shared {
+  Shared(const PositionsRequest& request_, double* out_) : request(request_), out(out_) {}
   const PositionsRequest& request;
   double* out;
   std::atomic<std::size_t> next_instant{0};
@@ -37,7 +38,8 @@ void work(const spk::SpkEphemeris& store, Shared& shared) {
     std::vector<core::Instant> instants;
     instants.reserve(SLAB_INSTANTS);
     while (!shared.stop.load(std::memory_order_relaxed)) {
-      const std::size_t begin = shared.next_instant.fetch_add(SLAB_INSTANTS, std::memory_order_relaxed);
+      const std::size_t begin =
+          shared.next_instant.fetch_add(SLAB_INSTANTS, std::memory_order_relaxed);
       if (begin >= instant_count) break;
       const std::size_t count = std::min(SLAB_INSTANTS, instant_count - begin);
       instants.clear();
@@ -73,7 +75,7 @@ std::size_t useful_workers(std::size_t instant_count, std::size_t threads) noexc
 
 SlabsOutcome run_slabs(std::span<spk::SpkEphemeris* const> stores, const PositionsRequest& request,
                        double* out, const std::function<bool()>& keep_going) {
-  Shared shared{request, out};
+  Shared shared(request, out);
   const std::size_t worker_count = useful_workers(request.julian_days.size(), stores.size());
   std::vector<std::thread> workers;
   workers.reserve(worker_count);
@@ -115,8 +117,8 @@ std::expected<void, core::EphemerisError> positions_in_order(const spk::SpkEphem
   std::vector<core::Instant> instants;
   instants.reserve(request.julian_days.size());
   for (double julian_day : request.julian_days) instants.push_back({julian_day, request.scale});
-  const auto filled =
-      store.positions_into(request.bodies, instants, request.options, [out](std::size_t) { return out; });
+  const auto filled = store.positions_into(request.bodies, instants, request.options,
+                                           [out](std::size_t) { return out; });
   if (!filled) return std::unexpected(filled.error());
   return {};
 }

@@ -23,9 +23,11 @@ bool text_attribute(PyObject* object, const char* name, std::string& out) {
   Ref value = Ref::steal(PyObject_GetAttrString(object, name));
   if (!value) return false;
   Py_ssize_t length = 0;
-  const char* text = PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &length) : nullptr;
+  const char* text =
+      PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &length) : nullptr;
   if (text == nullptr) {
-    if (!PyErr_Occurred()) python::type_error(std::string("PositionOptions.") + name + " is not a str");
+    if (!PyErr_Occurred())
+      python::type_error(std::string("PositionOptions.") + name + " is not a str");
     return false;
   }
   out.assign(text, static_cast<std::size_t>(length));
@@ -63,7 +65,8 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
   std::string coordinate_system;
   std::string reference_epoch;
   core::OriginKind kind{};
-  if (!text_attribute(value, "origin", origin) || !named(parse_origin_kind(origin), kind)) return false;
+  if (!text_attribute(value, "origin", origin) || !named(parse_origin_kind(origin), kind))
+    return false;
   out.origin.kind = kind;
   if (kind == core::OriginKind::Topocentric) {
     Ref observer = Ref::steal(PyObject_GetAttrString(value, "observer"));
@@ -85,7 +88,8 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
 
 }  // namespace
 
-bool read_position_options(PyObject* value, std::string_view parameter, core::PositionOptions& out) {
+bool read_position_options(PyObject* value, std::string_view parameter,
+                           core::PositionOptions& out) {
   Ref type = position_options_class();
   if (!type) return false;
   if (!PyType_Check(type.get())) {

@@ -130,7 +130,8 @@ bool to_file_entry(PyObject* value, FileEntry& out) {
   return true;
 }
 
-bool to_optional_file_entry(PyObject* value, std::string_view parameter, std::optional<FileEntry>& out) {
+bool to_optional_file_entry(PyObject* value, std::string_view parameter,
+                            std::optional<FileEntry>& out) {
   if (value == nullptr) return true;
   FileEntry entry;
   if (!to_file_entry(value, entry)) {
@@ -213,7 +214,8 @@ bool to_threads(PyObject* value, std::size_t& out) {
     return true;
   }
   if (PyBool_Check(value) || !PyLong_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'", Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'",
+                 Py_TYPE(value)->tp_name);
     return false;
   }
   int overflow = 0;
@@ -222,7 +224,8 @@ bool to_threads(PyObject* value, std::size_t& out) {
   if (overflow != 0 || threads < 1 || threads > MAX_THREADS) {
     Ref text = Ref::steal(PyObject_Repr(value));
     if (!text) return false;
-    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS, text.get());
+    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS,
+                 text.get());
     return false;
   }
   out = static_cast<std::size_t>(threads);
@@ -265,7 +268,8 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   const auto scale = parse_time_scale(scale_text);
   const auto non_finite = std::find_if(julian_days.begin(), julian_days.end(),
                                        [](double day) { return !std::isfinite(day); });
-  if (non_finite == julian_days.begin() && !julian_days.empty()) return python::value_error(NON_FINITE);
+  if (non_finite == julian_days.begin() && !julian_days.empty())
+    return python::value_error(NON_FINITE);
   if (!scale) return python::value_error(scale.error());
   if (non_finite != julian_days.end()) return python::value_error(NON_FINITE);
 
@@ -322,7 +326,8 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     outcome = run_slabs(stores, request, out, keep_going);
     // The documented first error is found by the one-store batch, which
     // meets the failing evaluations in the engine's own order.
-    if (outcome == SlabsOutcome::Failed) in_order = positions_in_order(state.primary(), request, out);
+    if (outcome == SlabsOutcome::Failed)
+      in_order = positions_in_order(state.primary(), request, out);
   } catch (...) {
     exception = std::current_exception();
   }
@@ -370,9 +375,11 @@ PyObject* convert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   if (!python::bind(CONVERT, args, nargs, kwnames, bound)) return nullptr;
   core::TimeScale from{};
   core::TimeScale to{};
-  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to)) return nullptr;
-  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
-                                         std::span<double> out) { return arrays.convert(days, from, to, out); });
+  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to))
+    return nullptr;
+  return elementwise(self, bound[0],
+                     [&](const TimeArrays& arrays, std::span<const double> days,
+                         std::span<double> out) { return arrays.convert(days, from, to, out); });
 }
 
 PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -380,14 +387,16 @@ PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!python::bind(TDB_SECONDS, args, nargs, kwnames, bound)) return nullptr;
   core::TimeScale scale{};
   if (!to_scale(bound[1], "scale", scale)) return nullptr;
-  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
-                                         std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
+  return elementwise(self, bound[0],
+                     [&](const TimeArrays& arrays, std::span<const double> days,
+                         std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
 }
 
 constexpr Signature LEAP_SECOND_ENTRIES{"Store.leap_second_entries()", {}};
 constexpr Signature EOP_COVERAGE{"Store.eop_coverage()", {}};
 
-PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
   Bound bound;
   if (!python::bind(LEAP_SECOND_ENTRIES, args, nargs, kwnames, bound)) return nullptr;
   const auto& kernel = state_of(self).primary().time().leap_seconds();
@@ -499,15 +508,16 @@ PyGetSetDef STORE_GETSET[] = {
 };
 
 PyType_Slot STORE_SLOTS[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
-                    "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
-                    "pairs, the primary kernel first, then the additional kernels in order;\n"
-                    "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
-                    "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
-                    "the same ValueError messages.\n\n"
-                    "A Store may be used from any thread, one call at a time: a call while\n"
-                    "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
+    {Py_tp_doc,
+     const_cast<char*>(
+         "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
+         "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
+         "pairs, the primary kernel first, then the additional kernels in order;\n"
+         "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
+         "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
+         "the same ValueError messages.\n\n"
+         "A Store may be used from any thread, one call at a time: a call while\n"
+         "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
     {Py_tp_new, python::slot_function(python::new_entry<store_new>)},
     {Py_tp_dealloc, python::slot_function(store_dealloc)},
     {Py_tp_repr, python::slot_function(python::unary_entry<store_repr>)},

@@ -75,7 +75,8 @@ std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day,
       if (!eop) {
         auto refused = unlimited_.tdb_seconds(TimeScale::Ut1, julian_day);
         if (!refused) return std::unexpected(refused.error());
-        return std::unexpected(EphemerisError::time_conversion("UT1 requires an Earth orientation table"));
+        return std::unexpected(
+            EphemerisError::time_conversion("UT1 requires an Earth orientation table"));
       }
       auto ut1 = leap_seconds->ut1_julian_day(from, *eop, julian_day);
       if (!ut1) return time_error(ut1.error());
@@ -85,14 +86,18 @@ std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day,
   return std::unexpected(EphemerisError::invalid_request("unknown time scale"));
 }
 
-std::expected<void, ElementError> TimeArrays::convert(std::span<const double> julian_days, TimeScale from,
-                                                      TimeScale to, std::span<double> out) const {
-  return each(julian_days, out, [&](double julian_day) { return convert_one(julian_day, from, to); });
+std::expected<void, ElementError> TimeArrays::convert(std::span<const double> julian_days,
+                                                      TimeScale from, TimeScale to,
+                                                      std::span<double> out) const {
+  return each(julian_days, out,
+              [&](double julian_day) { return convert_one(julian_day, from, to); });
 }
 
 std::expected<void, ElementError> TimeArrays::tdb_seconds(std::span<const double> julian_days,
-                                                          TimeScale scale, std::span<double> out) const {
-  return each(julian_days, out, [&](double julian_day) { return checked_.tdb_seconds(scale, julian_day); });
+                                                          TimeScale scale,
+                                                          std::span<double> out) const {
+  return each(julian_days, out,
+              [&](double julian_day) { return checked_.tdb_seconds(scale, julian_day); });
 }
 
 }  // namespace tarvex::kit

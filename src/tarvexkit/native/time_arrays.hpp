@@ -29,8 +29,9 @@ class TimeArrays {
   // seconds past J2000 over 86400 plus J2000, without the range check; to
   // UTC and UT1 by the leap-second kernel with the attached Earth
   // orientation table. A non-finite Julian day is an error for every pair.
-  std::expected<void, ElementError> convert(std::span<const double> julian_days, core::TimeScale from,
-                                            core::TimeScale to, std::span<double> out) const;
+  std::expected<void, ElementError> convert(std::span<const double> julian_days,
+                                            core::TimeScale from, core::TimeScale to,
+                                            std::span<double> out) const;
   // The engine's TDB seconds past J2000, range check included.
   std::expected<void, ElementError> tdb_seconds(std::span<const double> julian_days,
                                                 core::TimeScale scale, std::span<double> out) const;
