@@ -107,8 +107,9 @@ SlabsOutcome run_slabs(std::span<spk::SpkEphemeris* const> stores, const Positio
   }
   for (std::thread& worker : workers) worker.join();
   if (shared.exception) std::rethrow_exception(shared.exception);
-  if (shared.failed.load()) return SlabsOutcome::Failed;
-  return cancelled ? SlabsOutcome::Cancelled : SlabsOutcome::Done;
+  // A cancel wins over a failure: the caller asked for no answer at all.
+  if (cancelled) return SlabsOutcome::Cancelled;
+  return shared.failed.load() ? SlabsOutcome::Failed : SlabsOutcome::Done;
 }
 
 std::expected<void, core::EphemerisError> positions_in_order(const spk::SpkEphemeris& store,
