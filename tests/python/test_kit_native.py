@@ -463,3 +463,21 @@ def test_ctrl_c_stops_a_long_batch_and_leaves_the_store_whole():
     # waiting thread looks every 20 ms; 0.2 s leaves room for a busy machine.
     assert latency < 0.2, latency
     assert words[2] == "True"
+
+
+def test_stub_matches_the_native_module(tmp_path):
+    pytest.importorskip("mypy")
+    import os
+    import pathlib
+
+    src = pathlib.Path(__file__).resolve().parents[2] / "src"
+    stubs = tmp_path / "stubs" / "tarvexkit"
+    stubs.mkdir(parents=True)
+    # The stub alone, in a package of its own: the package's Python files
+    # are checked elsewhere.
+    (stubs / "__init__.pyi").write_text("")
+    (stubs / "_native.pyi").write_text((src / "tarvexkit" / "_native.pyi").read_text())
+    env = dict(os.environ, MYPYPATH=f"{tmp_path / 'stubs'}{os.pathsep}{src / 'python'}")
+    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "tarvexkit._native"], cwd=tmp_path, env=env,
+                            capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stdout + result.stderr
