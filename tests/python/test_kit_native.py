@@ -481,3 +481,19 @@ def test_stub_matches_the_native_module(tmp_path):
     result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "tarvexkit._native"], cwd=tmp_path, env=env,
                             capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_installed_module_carries_the_stub():
+    import pathlib
+    import sysconfig
+
+    import tarvexkit._native
+
+    module = pathlib.Path(tarvexkit._native.__file__)
+    site_packages = {pathlib.Path(sysconfig.get_paths()[key]).resolve() for key in ("purelib", "platlib")}
+    if module.parent.parent.resolve() not in site_packages:
+        pytest.skip(f"tarvexkit is imported from a build directory ({module.parent})")
+    source = pathlib.Path(__file__).resolve().parents[2] / "src" / "tarvexkit" / "_native.pyi"
+    installed = module.parent / "_native.pyi"
+    assert installed.is_file(), "pip install . must put _native.pyi beside the module"
+    assert installed.read_text() == source.read_text(), "the installed stub is stale: reinstall"
