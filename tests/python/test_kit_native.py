@@ -121,8 +121,8 @@ def assert_same_error(kit_call, strict_call):
 
 def test_an_out_of_range_instant_late_in_the_array_is_reported_as_the_strict_batch_does(store, strict):
     days = days_in_kernel(6145)
-    days[5000] = 2456000.25  # after the kernel
-    days[6000] = 2440000.75  # before it, but later in the array
+    days[3000] = 2456000.25  # after the kernel, in the second slab
+    days[6000] = 2440000.75  # before it, later in the array (the third slab)
     options = tarvex.apparent("topocentric", "equatorial", SITE)
     for threads in (1, 3):
         kind, message, _ = assert_same_error(
@@ -141,6 +141,13 @@ def test_evaluation_errors_late_in_the_array_are_the_strict_batch_errors(strict)
         lambda: store.positions(["moon", "jupiter"], days, "tdb", tarvex.apparent(), threads=3),
         lambda: strict_positions(strict, ["moon", "jupiter"], days, "tdb", tarvex.apparent()))
     assert kind is ValueError and "no SPK segment" in message
+    # An instant the engine refuses outright is reported before any
+    # evaluation error, wherever the two are in the array.
+    days[6144] = 2456000.5  # the last slab, after the failing evaluation
+    _, message, _ = assert_same_error(
+        lambda: store.positions(["moon", "jupiter"], days, "tdb", tarvex.apparent(), threads=3),
+        lambda: strict_positions(strict, ["moon", "jupiter"], days, "tdb", tarvex.apparent()))
+    assert message.startswith("Julian day 2456000.5 is outside kernel range")
     # Without the planet-center kernel every Jupiter evaluation fails; the
     # geometric path reports kernel errors before any position.
     bare = Store([data_file("de405s.bsp")])

@@ -324,10 +324,18 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   saved = PyEval_SaveThread();
   try {
     outcome = run_slabs(stores, request, out, keep_going);
-    // The documented first error is found by the one-store batch, which
-    // meets the failing evaluations in the engine's own order.
-    if (outcome == SlabsOutcome::Failed)
-      in_order = positions_in_order(state.primary(), request, out);
+    // Some slab failed. An instant that fails its checks is reported before
+    // any evaluation, the earliest in the array first; failing evaluations
+    // are found in the engine's own order by the one-store batch.
+    if (outcome == SlabsOutcome::Failed) {
+      std::optional<core::EphemerisError> first_error;
+      outcome = check_instants(stores, request, keep_going, first_error);
+      if (first_error) {
+        in_order = std::unexpected(std::move(*first_error));
+      } else if (outcome == SlabsOutcome::Done) {
+        in_order = positions_in_order(state.primary(), request, out);
+      }
+    }
   } catch (...) {
     exception = std::current_exception();
   }
