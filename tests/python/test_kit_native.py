@@ -504,3 +504,43 @@ def test_installed_module_carries_the_stub():
     installed = module.parent / "_native.pyi"
     assert installed.is_file(), "pip install . must put _native.pyi beside the module"
     assert installed.read_text() == source.read_text(), "the installed stub is stale: reinstall"
+
+
+MEMORY_CHILD = textwrap.dedent("""
+    import sys
+    import numpy, tarvex
+    sys.path.insert(0, {tests!r})
+    from conftest import data_file
+    from tarvexkit._native import Store
+
+    def kib(field):
+        with open("/proc/self/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
+
+    store = Store([data_file("de405s.bsp"), data_file("planet_centers_1997_2010.bsp")],
+                  data_file("naif0012.tls"), data_file("eop_c04_1962_2022.txt"))
+    options = tarvex.apparent("topocentric", "equatorial", tarvex.GeodeticObserver(10.0, 50.0, 100.0))
+    days = numpy.linspace(2450500.0, 2455100.0, 1024 * 1024)  # one body: a 32 MiB result
+    store.positions(["moon"], days[:5000], "utc", options, threads=2)  # caches, the second store
+    before = kib("VmRSS")
+    with open("/proc/self/clear_refs", "w") as refs:
+        refs.write("5")
+    result = store.positions(["moon"], days, "utc", options, threads=2)
+    print((kib("VmHWM") - before) * 1024 / result.nbytes)
+""")
+
+
+def test_peak_memory_stays_near_the_result():
+    # A topocentric batch keeps a site state per instant of a slab, never of
+    # the whole request: the peak is the result plus a few slabs per worker.
+    import pathlib
+
+    try:
+        with open("/proc/self/clear_refs", "w") as refs:
+            refs.write("5")
+    except OSError:
+        pytest.skip("the peak resident size cannot be reset here")
+    script = MEMORY_CHILD.format(tests=str(pathlib.Path(__file__).parent))
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert float(done.stdout.split()[-1]) <= 1.2
