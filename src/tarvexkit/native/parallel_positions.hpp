@@ -37,7 +37,7 @@ struct PositionsRequest {
 
 enum class SlabsOutcome {
   Done,       // every slab written
-  Failed,     // some slab met an error; see positions_in_order for which one
+  Failed,     // some slab met an error; check_instants and positions_in_order tell which
   Cancelled,  // `keep_going` returned false
 };
 
