@@ -103,6 +103,13 @@ void work(const spk::SpkEphemeris& store, Shared& shared) {
 // interval; true if it asked to cancel.
 bool drive(std::span<spk::SpkEphemeris* const> stores, Shared& shared,
            const std::function<bool()>& keep_going) {
+  // One slab is done in this thread: a thread of its own would cost more
+  // than a small request, and one slab ends soon enough to answer Ctrl-C.
+  if (shared.request.julian_days.size() <= SLAB_INSTANTS) {
+    work(*stores.front(), shared);
+    if (shared.exception) std::rethrow_exception(shared.exception);
+    return false;
+  }
   const std::size_t worker_count = useful_workers(shared.request.julian_days.size(), stores.size());
   std::vector<std::thread> workers;
   workers.reserve(worker_count);

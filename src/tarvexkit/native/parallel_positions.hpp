@@ -42,8 +42,9 @@ enum class SlabsOutcome {
 };
 
 // Fills `out` (instants x bodies x 4 doubles) using one worker per store
-// (at most one per slab). The calling thread waits and calls `keep_going`
-// every POLL_INTERVAL_MS; false stops the workers after their current slab.
+// (at most one per slab; a single slab runs in the calling thread). The
+// calling thread waits and calls `keep_going` every POLL_INTERVAL_MS; false
+// stops the workers after their current slab.
 // Returns once every worker has finished. A C++ exception of a worker is
 // rethrown here.
 SlabsOutcome run_slabs(std::span<spk::SpkEphemeris* const> stores, const PositionsRequest& request,

@@ -14,7 +14,12 @@ using python::Ref;
 
 // The tarvex class, looked up through the module as any Python caller would.
 Ref position_options_class() {
-  Ref module = Ref::steal(PyImport_ImportModule("tarvex"));
+  // Usually imported already: sys.modules is much cheaper than the import
+  // machinery on every call.
+  Ref name = Ref::steal(PyUnicode_FromString("tarvex"));
+  if (!name) return {};
+  Ref module = Ref::steal(PyImport_GetModule(name.get()));
+  if (!module && !PyErr_Occurred()) module = Ref::steal(PyImport_Import(name.get()));
   if (!module) return {};
   return Ref::steal(PyObject_GetAttrString(module.get(), "PositionOptions"));
 }

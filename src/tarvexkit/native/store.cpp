@@ -302,8 +302,10 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   if (julian_days.empty()) return result.release();
 
   const std::size_t workers = useful_workers(julian_days.size(), threads);
-  if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
-    return python::value_error(*failure);
+  if (state.stores.size() < workers) {
+    if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
+      return python::value_error(*failure);
+    }
   }
   std::vector<spk::SpkEphemeris*> stores;
   for (std::size_t index = 0; index < workers; ++index) stores.push_back(state.stores[index].get());
