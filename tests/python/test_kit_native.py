@@ -403,6 +403,21 @@ def test_conversion_errors_name_the_element_and_carry_the_engine_message(store, 
     assert store.convert([], "utc", "tt").shape == (0,)
 
 
+def test_long_conversions_equal_short_ones_and_report_the_first_failing_element(store):
+    # Long arrays are converted in blocks on several threads.
+    days = numpy.linspace(2441400.0, 2459800.0, 100_001)
+    for source, target in (("utc", "tdb"), ("tt", "ut1"), ("ut1", "utc")):
+        whole = store.convert(days, source, target)
+        pieces = numpy.concatenate([store.convert(days[i:i + 1000], source, target) for i in range(0, len(days), 1000)])
+        assert whole.tobytes() == pieces.tobytes()
+    inside = days_in_kernel(100_001)
+    inside[[30_000, 90_000]] = [2460000.5, numpy.nan]
+    with pytest.raises(ValueError, match=r"^julian_days\[30000\]: Julian day 2460000.5 is outside kernel range"):
+        store.tdb_seconds(inside, "tt")
+    with pytest.raises(ValueError, match=r"^julian_days\[90000\]: Julian day must be finite$"):
+        store.convert(inside, "tt", "utc")
+
+
 # ------------------------------------------------------------------ threads and signals
 
 

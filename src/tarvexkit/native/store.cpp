@@ -11,10 +11,12 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/format.hpp"
@@ -104,6 +106,17 @@ PyObject* new_text(std::string_view text) {
 
 // ------------------------------------------------------------ opening
 
+// The CPUs this process may run on, as os.sched_getaffinity(0) counts them.
+std::size_t usable_cpus() noexcept {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 bool to_file_entry(PyObject* value, FileEntry& out) {
   constexpr const char* PAIR = "expected a (path, sha256) pair of str";
   if (!PyTuple_Check(value) && !PyList_Check(value)) {
@@ -167,7 +180,7 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto opened = without_gil([&] { return open_store(files); });
   if (!opened) return python::value_error(opened.error());
   state->stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
-  state->time_arrays.emplace(state->stores.front()->time());
+  state->time_arrays.emplace(state->stores.front()->time(), usable_cpus());
 
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
@@ -195,16 +208,6 @@ bool to_scale(PyObject* value, std::string_view parameter, core::TimeScale& out)
   }
   out = *scale;
   return true;
-}
-
-std::size_t usable_cpus() noexcept {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return static_cast<std::size_t>(count);
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // None (the CPUs this process may run on) or an int from 1 to MAX_THREADS.

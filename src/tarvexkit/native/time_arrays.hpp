@@ -22,8 +22,9 @@ class TimeArrays {
  public:
   // Keeps `engine_time` (the store's, range-checked) by reference, and a
   // copy of its time kernels behind an unlimited range for conversions that
-  // must work outside the kernel.
-  explicit TimeArrays(const spk::EngineTime& engine_time);
+  // must work outside the kernel. Long arrays are split over up to `threads`
+  // threads.
+  TimeArrays(const spk::EngineTime& engine_time, std::size_t threads);
 
   // To TT as the engine converts an instant to TT; to TDB as its TDB
   // seconds past J2000 over 86400 plus J2000, without the range check; to
@@ -42,6 +43,7 @@ class TimeArrays {
 
   const spk::EngineTime& checked_;
   spk::EngineTime unlimited_;
+  std::size_t threads_;
 };
 
 }  // namespace tarvex::kit
