@@ -3,8 +3,11 @@ engine's batch bit for bit, with the strict batch's errors; time conversions
 over arrays against the engine and ERFA; interrupting, concurrent use, and
 the argument checks of the module's own parameters."""
 
+import os
+import pathlib
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 
@@ -475,7 +478,7 @@ INTERRUPT_CHILD = textwrap.dedent("""
 
 
 def test_ctrl_c_stops_a_long_batch_and_leaves_the_store_whole():
-    script = INTERRUPT_CHILD.format(tests=str(__import__("pathlib").Path(__file__).parent))
+    script = INTERRUPT_CHILD.format(tests=str(pathlib.Path(__file__).parent))
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     words = done.stdout.split()
@@ -489,9 +492,6 @@ def test_ctrl_c_stops_a_long_batch_and_leaves_the_store_whole():
 
 def test_stub_matches_the_native_module(tmp_path):
     pytest.importorskip("mypy")
-    import os
-    import pathlib
-
     src = pathlib.Path(__file__).resolve().parents[2] / "src"
     stubs = tmp_path / "stubs" / "tarvexkit"
     stubs.mkdir(parents=True)
@@ -506,12 +506,7 @@ def test_stub_matches_the_native_module(tmp_path):
 
 
 def test_installed_module_carries_the_stub():
-    import pathlib
-    import sysconfig
-
-    import tarvexkit._native
-
-    module = pathlib.Path(tarvexkit._native.__file__)
+    module = pathlib.Path(sys.modules[Store.__module__].__file__)
     site_packages = {pathlib.Path(sysconfig.get_paths()[key]).resolve() for key in ("purelib", "platlib")}
     if module.parent.parent.resolve() not in site_packages:
         pytest.skip(f"tarvexkit is imported from a build directory ({module.parent})")
@@ -548,8 +543,6 @@ MEMORY_CHILD = textwrap.dedent("""
 def test_peak_memory_stays_near_the_result():
     # A topocentric batch keeps a site state per instant of a slab, never of
     # the whole request: the peak is the result plus a few slabs per worker.
-    import pathlib
-
     try:
         with open("/proc/self/clear_refs", "w") as refs:
             refs.write("5")
