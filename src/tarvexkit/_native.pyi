@@ -1,23 +1,38 @@
 """Type stub of tarvexkit._native, the toolkit's private native module."""
 
 from collections.abc import Sequence
+from typing import TypeAlias, TypedDict, final
 
 import numpy
 import numpy.typing
 
 import tarvex
 
-class Store:
-    """The files of one tarvex engine, opened once; array batches on worker
-    threads and element-wise time conversions. One call at a time: a call
-    while another runs raises RuntimeError."""
+_Positions: TypeAlias = numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]
+_Days: TypeAlias = numpy.ndarray[tuple[int], numpy.dtype[numpy.float64]]
 
-    def __init__(
-        self,
+class _KernelMetadataDict(TypedDict):
+    engine_version: str
+    kernel_name: str
+    kernel_sha256: str
+    coordinate_frame: str
+    additional_kernels: list[tuple[str, str]]
+
+@final
+class Store:
+    """The files of one tarvex engine, opened once: array batches on worker
+    threads and element-wise time conversions.
+
+    May be used from any thread, one call at a time: a call while another
+    runs raises RuntimeError("tarvexkit store is busy in another call").
+    """
+
+    def __new__(
+        cls,
         kernels: Sequence[tuple[str, str]],
         leap_seconds: tuple[str, str] | None = None,
         eop: tuple[str, str] | None = None,
-    ) -> None: ...
+    ) -> Store: ...
     def positions(
         self,
         bodies: Sequence[str],
@@ -25,26 +40,28 @@ class Store:
         scale: str,
         options: tarvex.PositionOptions,
         threads: int | None = None,
-    ) -> numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]: ...
-    def convert(
-        self, julian_days: numpy.typing.ArrayLike, from_scale: str, to_scale: str
-    ) -> numpy.ndarray[tuple[int], numpy.dtype[numpy.float64]]: ...
-    def tdb_seconds(
-        self, julian_days: numpy.typing.ArrayLike, scale: str
-    ) -> numpy.ndarray[tuple[int], numpy.dtype[numpy.float64]]: ...
+    ) -> _Positions:
+        """Equal bit for bit to tarvex.Engine.positions(bodies,
+        [tarvex.Instant(day, scale) for day in julian_days], options), with
+        the same errors; shape (len(julian_days), len(bodies), 4)."""
+    def convert(self, julian_days: numpy.typing.ArrayLike, from_scale: str, to_scale: str) -> _Days: ...
+    def tdb_seconds(self, julian_days: numpy.typing.ArrayLike, scale: str) -> _Days: ...
     def leap_second_entries(self) -> list[tuple[float, float]] | None: ...
     def eop_coverage(self) -> tuple[float, float] | None: ...
     @property
     def supported_range(self) -> tuple[float, float]: ...
     @property
-    def kernel_metadata(self) -> dict[str, object]: ...
+    def kernel_metadata(self) -> _KernelMetadataDict: ...
 
+@final
 class EarthRotation:
     """The leap-second kernel and Earth orientation table of a store, opened
     again: altitude, azimuth and hour angle of places of date with the
     engine's UT1, TT and pole. Immutable; usable from any thread."""
 
-    def __init__(self, leap_seconds_path: str, leap_seconds_sha256: str, eop_path: str, eop_sha256: str) -> None: ...
+    def __new__(
+        cls, leap_seconds_path: str, leap_seconds_sha256: str, eop_path: str, eop_sha256: str
+    ) -> EarthRotation: ...
     def horizon(
         self,
         julian_days: numpy.typing.ArrayLike,

@@ -131,3 +131,51 @@ def test_engines_are_released_on_their_own_threads(capfd):
             with pytest.raises(ValueError):
                 dask_batch.positions(failing, ["sun"], request, dask_batch.Options.geometric())
     assert "unsendable" not in capfd.readouterr().err
+
+
+# ------------------------------------------------------------------ the toolkit path
+
+
+def test_toolkit_path_needs_only_paths_and_days_and_equals_one_engine(client, kernels):
+    days = numpy.linspace(2450600.123, 2455000.987, 5001)
+    options = dask_batch.Options.apparent_place("topocentric", "equatorial", SITE)
+    expected = local_positions(BODIES, [tarvex.Instant.utc(day) for day in days],
+                               tarvex.apparent("topocentric", "equatorial", tarvex.GeodeticObserver(*SITE)))
+    # Uneven chunks, each run on two threads of its worker process.
+    gathered = dask_batch.kit_positions(kernels, BODIES, days, "utc", options, chunk_instants=1300, threads=2)
+    assert gathered.shape == expected.shape == (5001, 11, 4)
+    assert gathered.dtype == numpy.float64 and gathered.flags.c_contiguous
+    assert gathered.tobytes() == expected.tobytes()
+    # The days may already be a Dask array; its chunks are the tasks.
+    import dask.array
+
+    lazy = dask.array.from_array(days, chunks=2000)
+    again = dask_batch.kit_positions(kernels, BODIES, lazy, "utc", options, threads=1)
+    assert again.tobytes() == expected.tobytes()
+    # Both worker processes took part, each with one store for all its chunks.
+    assert sorted(client.run(dask_batch.stores_opened).values()) == [1, 1]
+
+
+def test_toolkit_path_reports_the_engine_messages(client, kernels):
+    missing = str(DATA_DIR / "no_such_kernel.bsp")
+    with pytest.raises(ValueError) as here:
+        tarvex.open(missing, kernels.kernel[1])
+    broken = dask_batch.Kernels((missing, kernels.kernel[1]))
+    with pytest.raises(ValueError) as there:
+        dask_batch.kit_positions(broken, ["sun"], numpy.array([2451545.0, 2451546.0]), "tt",
+                                 dask_batch.Options.geometric(), chunk_instants=1)
+    assert str(there.value) == str(here.value)
+    # A request error from inside a chunk: the strict batch's message.
+    with pytest.raises(ValueError, match="^Julian day 2460000.5 is outside kernel range"):
+        dask_batch.kit_positions(kernels, ["sun"], numpy.array([2451545.0, 2460000.5]), "tt",
+                                 dask_batch.Options.geometric(), chunk_instants=1)
+
+
+def test_toolkit_path_keeps_empty_shapes():
+    kernels = dask_batch.sample_kernels(str(DATA_DIR))
+    empty = dask_batch.kit_positions(kernels, ["sun", "moon"], numpy.array([]), "tdb",
+                                     dask_batch.Options.geometric(), scheduler="sync")
+    assert empty.shape == (0, 2, 4)
+    none = dask_batch.kit_positions(kernels, [], numpy.array([2451545.0]), "tdb", dask_batch.Options.geometric(),
+                                    scheduler="sync")
+    assert none.shape == (1, 0, 4)

@@ -14,7 +14,12 @@ using python::Ref;
 
 // The tarvex class, looked up through the module as any Python caller would.
 Ref position_options_class() {
-  Ref module = Ref::steal(PyImport_ImportModule("tarvex"));
+  // Usually imported already: sys.modules is much cheaper than the import
+  // machinery on every call.
+  Ref name = Ref::steal(PyUnicode_FromString("tarvex"));
+  if (!name) return {};
+  Ref module = Ref::steal(PyImport_GetModule(name.get()));
+  if (!module && !PyErr_Occurred()) module = Ref::steal(PyImport_Import(name.get()));
   if (!module) return {};
   return Ref::steal(PyObject_GetAttrString(module.get(), "PositionOptions"));
 }
@@ -23,9 +28,11 @@ bool text_attribute(PyObject* object, const char* name, std::string& out) {
   Ref value = Ref::steal(PyObject_GetAttrString(object, name));
   if (!value) return false;
   Py_ssize_t length = 0;
-  const char* text = PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &length) : nullptr;
+  const char* text =
+      PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &length) : nullptr;
   if (text == nullptr) {
-    if (!PyErr_Occurred()) python::type_error(std::string("PositionOptions.") + name + " is not a str");
+    if (!PyErr_Occurred())
+      python::type_error(std::string("PositionOptions.") + name + " is not a str");
     return false;
   }
   out.assign(text, static_cast<std::size_t>(length));
@@ -63,7 +70,8 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
   std::string coordinate_system;
   std::string reference_epoch;
   core::OriginKind kind{};
-  if (!text_attribute(value, "origin", origin) || !named(parse_origin_kind(origin), kind)) return false;
+  if (!text_attribute(value, "origin", origin) || !named(parse_origin_kind(origin), kind))
+    return false;
   out.origin.kind = kind;
   if (kind == core::OriginKind::Topocentric) {
     Ref observer = Ref::steal(PyObject_GetAttrString(value, "observer"));
@@ -85,7 +93,8 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
 
 }  // namespace
 
-bool read_position_options(PyObject* value, std::string_view parameter, core::PositionOptions& out) {
+bool read_position_options(PyObject* value, std::string_view parameter,
+                           core::PositionOptions& out) {
   Ref type = position_options_class();
   if (!type) return false;
   if (!PyType_Check(type.get())) {

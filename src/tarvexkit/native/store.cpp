@@ -11,10 +11,12 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/format.hpp"
@@ -104,6 +106,17 @@ PyObject* new_text(std::string_view text) {
 
 // ------------------------------------------------------------ opening
 
+// The CPUs this process may run on, as os.sched_getaffinity(0) counts them.
+std::size_t usable_cpus() noexcept {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 bool to_file_entry(PyObject* value, FileEntry& out) {
   constexpr const char* PAIR = "expected a (path, sha256) pair of str";
   if (!PyTuple_Check(value) && !PyList_Check(value)) {
@@ -130,7 +143,8 @@ bool to_file_entry(PyObject* value, FileEntry& out) {
   return true;
 }
 
-bool to_optional_file_entry(PyObject* value, std::string_view parameter, std::optional<FileEntry>& out) {
+bool to_optional_file_entry(PyObject* value, std::string_view parameter,
+                            std::optional<FileEntry>& out) {
   if (value == nullptr) return true;
   FileEntry entry;
   if (!to_file_entry(value, entry)) {
@@ -166,7 +180,7 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto opened = without_gil([&] { return open_store(files); });
   if (!opened) return python::value_error(opened.error());
   state->stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
-  state->time_arrays.emplace(state->stores.front()->time());
+  state->time_arrays.emplace(state->stores.front()->time(), usable_cpus());
 
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
@@ -196,16 +210,6 @@ bool to_scale(PyObject* value, std::string_view parameter, core::TimeScale& out)
   return true;
 }
 
-std::size_t usable_cpus() noexcept {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return static_cast<std::size_t>(count);
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 // None (the CPUs this process may run on) or an int from 1 to MAX_THREADS.
 bool to_threads(PyObject* value, std::size_t& out) {
   if (value == nullptr) {
@@ -213,7 +217,8 @@ bool to_threads(PyObject* value, std::size_t& out) {
     return true;
   }
   if (PyBool_Check(value) || !PyLong_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'", Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'",
+                 Py_TYPE(value)->tp_name);
     return false;
   }
   int overflow = 0;
@@ -222,7 +227,8 @@ bool to_threads(PyObject* value, std::size_t& out) {
   if (overflow != 0 || threads < 1 || threads > MAX_THREADS) {
     Ref text = Ref::steal(PyObject_Repr(value));
     if (!text) return false;
-    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS, text.get());
+    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS,
+                 text.get());
     return false;
   }
   out = static_cast<std::size_t>(threads);
@@ -265,7 +271,8 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   const auto scale = parse_time_scale(scale_text);
   const auto non_finite = std::find_if(julian_days.begin(), julian_days.end(),
                                        [](double day) { return !std::isfinite(day); });
-  if (non_finite == julian_days.begin() && !julian_days.empty()) return python::value_error(NON_FINITE);
+  if (non_finite == julian_days.begin() && !julian_days.empty())
+    return python::value_error(NON_FINITE);
   if (!scale) return python::value_error(scale.error());
   if (non_finite != julian_days.end()) return python::value_error(NON_FINITE);
 
@@ -298,8 +305,10 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   if (julian_days.empty()) return result.release();
 
   const std::size_t workers = useful_workers(julian_days.size(), threads);
-  if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
-    return python::value_error(*failure);
+  if (state.stores.size() < workers) {
+    if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
+      return python::value_error(*failure);
+    }
   }
   std::vector<spk::SpkEphemeris*> stores;
   for (std::size_t index = 0; index < workers; ++index) stores.push_back(state.stores[index].get());
@@ -320,9 +329,18 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   saved = PyEval_SaveThread();
   try {
     outcome = run_slabs(stores, request, out, keep_going);
-    // The documented first error is found by the one-store batch, which
-    // meets the failing evaluations in the engine's own order.
-    if (outcome == SlabsOutcome::Failed) in_order = positions_in_order(state.primary(), request, out);
+    // Some slab failed. An instant that fails its checks is reported before
+    // any evaluation, the earliest in the array first; failing evaluations
+    // are found in the engine's own order by the one-store batch.
+    if (outcome == SlabsOutcome::Failed) {
+      std::optional<core::EphemerisError> first_error;
+      outcome = check_instants(stores, request, keep_going, first_error);
+      if (first_error) {
+        in_order = std::unexpected(std::move(*first_error));
+      } else if (outcome == SlabsOutcome::Done) {
+        in_order = positions_in_order(state.primary(), request, out);
+      }
+    }
   } catch (...) {
     exception = std::current_exception();
   }
@@ -370,9 +388,11 @@ PyObject* convert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   if (!python::bind(CONVERT, args, nargs, kwnames, bound)) return nullptr;
   core::TimeScale from{};
   core::TimeScale to{};
-  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to)) return nullptr;
-  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
-                                         std::span<double> out) { return arrays.convert(days, from, to, out); });
+  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to))
+    return nullptr;
+  return elementwise(self, bound[0],
+                     [&](const TimeArrays& arrays, std::span<const double> days,
+                         std::span<double> out) { return arrays.convert(days, from, to, out); });
 }
 
 PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -380,14 +400,16 @@ PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!python::bind(TDB_SECONDS, args, nargs, kwnames, bound)) return nullptr;
   core::TimeScale scale{};
   if (!to_scale(bound[1], "scale", scale)) return nullptr;
-  return elementwise(self, bound[0], [&](const TimeArrays& arrays, std::span<const double> days,
-                                         std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
+  return elementwise(self, bound[0],
+                     [&](const TimeArrays& arrays, std::span<const double> days,
+                         std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
 }
 
 constexpr Signature LEAP_SECOND_ENTRIES{"Store.leap_second_entries()", {}};
 constexpr Signature EOP_COVERAGE{"Store.eop_coverage()", {}};
 
-PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
   Bound bound;
   if (!python::bind(LEAP_SECOND_ENTRIES, args, nargs, kwnames, bound)) return nullptr;
   const auto& kernel = state_of(self).primary().time().leap_seconds();
@@ -499,15 +521,16 @@ PyGetSetDef STORE_GETSET[] = {
 };
 
 PyType_Slot STORE_SLOTS[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
-                    "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
-                    "pairs, the primary kernel first, then the additional kernels in order;\n"
-                    "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
-                    "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
-                    "the same ValueError messages.\n\n"
-                    "A Store may be used from any thread, one call at a time: a call while\n"
-                    "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
+    {Py_tp_doc,
+     const_cast<char*>(
+         "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
+         "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
+         "pairs, the primary kernel first, then the additional kernels in order;\n"
+         "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
+         "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
+         "the same ValueError messages.\n\n"
+         "A Store may be used from any thread, one call at a time: a call while\n"
+         "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
     {Py_tp_new, python::slot_function(python::new_entry<store_new>)},
     {Py_tp_dealloc, python::slot_function(store_dealloc)},
     {Py_tp_repr, python::slot_function(python::unary_entry<store_repr>)},

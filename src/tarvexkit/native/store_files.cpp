@@ -37,12 +37,14 @@ Opened attach_kernels(spk::SpkEphemeris store, const StoreFiles& files) {
 }  // namespace
 
 Opened open_store(const StoreFiles& files) {
-  if (files.kernels.empty()) return std::unexpected("kernels must name at least the primary kernel");
+  if (files.kernels.empty())
+    return std::unexpected("kernels must name at least the primary kernel");
   const FileEntry& primary = files.kernels.front();
   auto store = spk::SpkEphemeris::open(primary.path, primary.sha256);
   if (!store) return std::unexpected(store.error().message());
   if (files.leap_seconds) {
-    auto kernel = time::LeapSecondKernel::open(files.leap_seconds->path, files.leap_seconds->sha256);
+    auto kernel =
+        time::LeapSecondKernel::open(files.leap_seconds->path, files.leap_seconds->sha256);
     if (!kernel) return std::unexpected(kernel.error().message());
     store->time().attach_leap_second_kernel(std::move(*kernel));
   }
@@ -58,7 +60,8 @@ Opened open_worker_store(const StoreFiles& files, const spk::SpkEphemeris& model
   const FileEntry& primary = files.kernels.front();
   auto store = spk::SpkEphemeris::open(primary.path, primary.sha256);
   if (!store) return std::unexpected(store.error().message());
-  if (const auto& kernel = model.time().leap_seconds()) store->time().attach_leap_second_kernel(*kernel);
+  if (const auto& kernel = model.time().leap_seconds())
+    store->time().attach_leap_second_kernel(*kernel);
   if (const auto& table = model.time().eop()) store->time().attach_eop(*table);
   auto attached = attach_kernels(std::move(*store), files);
   if (attached && attached->supported_range() != model.supported_range()) {

@@ -1,7 +1,11 @@
 #include "tarvexkit/native/time_arrays.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace tarvex::kit {
 
@@ -26,21 +30,57 @@ std::unexpected<EphemerisError> time_error(const E& error) {
   return std::unexpected(EphemerisError::time_conversion(error.message()));
 }
 
+// Below this many elements a conversion stays on the calling thread.
+constexpr std::size_t ELEMENTS_PER_THREAD = 32768;
+
+// The elements from `begin` on, up to the first failure.
 template <class Convert>
-std::expected<void, ElementError> each(std::span<const double> julian_days, std::span<double> out,
-                                       Convert&& convert) {
+std::optional<ElementError> convert_block(std::span<const double> julian_days,
+                                          std::span<double> out, std::size_t begin,
+                                          const Convert& convert) {
   for (std::size_t index = 0; index < julian_days.size(); ++index) {
     const auto value = convert(julian_days[index]);
-    if (!value) return std::unexpected(ElementError{index, value.error().message()});
+    if (!value) return ElementError{begin + index, value.error().message()};
     out[index] = *value;
+  }
+  return std::nullopt;
+}
+
+// Every element, in contiguous blocks on up to `threads` threads (the time
+// tables are immutable and their conversions may run on any number of
+// threads). Each block stops at its own first failure, and every block
+// before it runs to its end, so the earliest failing block holds the first
+// failing element of all.
+template <class Convert>
+std::expected<void, ElementError> each(std::span<const double> julian_days, std::span<double> out,
+                                       std::size_t threads, const Convert& convert) {
+  const std::size_t count = julian_days.size();
+  const std::size_t blocks =
+      std::max<std::size_t>(1, std::min(threads, count / ELEMENTS_PER_THREAD));
+  const std::size_t size = (count + blocks - 1) / std::max<std::size_t>(blocks, 1);
+  std::vector<std::optional<ElementError>> failures(blocks);
+  const auto run = [&](std::size_t block) {
+    const std::size_t begin = std::min(count, block * size);
+    const std::size_t length = std::min(size, count - begin);
+    failures[block] = convert_block(julian_days.subspan(begin, length), out.subspan(begin, length),
+                                    begin, convert);
+  };
+  {
+    std::vector<std::jthread> helpers;
+    helpers.reserve(blocks - 1);
+    for (std::size_t block = 1; block < blocks; ++block) helpers.emplace_back(run, block);
+    run(0);
+  }
+  for (auto& failure : failures) {
+    if (failure) return std::unexpected(std::move(*failure));
   }
   return {};
 }
 
 }  // namespace
 
-TimeArrays::TimeArrays(const spk::EngineTime& engine_time)
-    : checked_(engine_time), unlimited_(unlimited_copy(engine_time)) {}
+TimeArrays::TimeArrays(const spk::EngineTime& engine_time, std::size_t threads)
+    : checked_(engine_time), unlimited_(unlimited_copy(engine_time)), threads_(threads) {}
 
 std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day, TimeScale from,
                                                               TimeScale to) const {
@@ -75,7 +115,8 @@ std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day,
       if (!eop) {
         auto refused = unlimited_.tdb_seconds(TimeScale::Ut1, julian_day);
         if (!refused) return std::unexpected(refused.error());
-        return std::unexpected(EphemerisError::time_conversion("UT1 requires an Earth orientation table"));
+        return std::unexpected(
+            EphemerisError::time_conversion("UT1 requires an Earth orientation table"));
       }
       auto ut1 = leap_seconds->ut1_julian_day(from, *eop, julian_day);
       if (!ut1) return time_error(ut1.error());
@@ -85,14 +126,18 @@ std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day,
   return std::unexpected(EphemerisError::invalid_request("unknown time scale"));
 }
 
-std::expected<void, ElementError> TimeArrays::convert(std::span<const double> julian_days, TimeScale from,
-                                                      TimeScale to, std::span<double> out) const {
-  return each(julian_days, out, [&](double julian_day) { return convert_one(julian_day, from, to); });
+std::expected<void, ElementError> TimeArrays::convert(std::span<const double> julian_days,
+                                                      TimeScale from, TimeScale to,
+                                                      std::span<double> out) const {
+  return each(julian_days, out, threads_,
+              [&](double julian_day) { return convert_one(julian_day, from, to); });
 }
 
 std::expected<void, ElementError> TimeArrays::tdb_seconds(std::span<const double> julian_days,
-                                                          TimeScale scale, std::span<double> out) const {
-  return each(julian_days, out, [&](double julian_day) { return checked_.tdb_seconds(scale, julian_day); });
+                                                          TimeScale scale,
+                                                          std::span<double> out) const {
+  return each(julian_days, out, threads_,
+              [&](double julian_day) { return checked_.tdb_seconds(scale, julian_day); });
 }
 
 }  // namespace tarvex::kit

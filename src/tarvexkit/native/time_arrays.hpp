@@ -22,15 +22,17 @@ class TimeArrays {
  public:
   // Keeps `engine_time` (the store's, range-checked) by reference, and a
   // copy of its time kernels behind an unlimited range for conversions that
-  // must work outside the kernel.
-  explicit TimeArrays(const spk::EngineTime& engine_time);
+  // must work outside the kernel. Long arrays are split over up to `threads`
+  // threads.
+  TimeArrays(const spk::EngineTime& engine_time, std::size_t threads);
 
   // To TT as the engine converts an instant to TT; to TDB as its TDB
   // seconds past J2000 over 86400 plus J2000, without the range check; to
   // UTC and UT1 by the leap-second kernel with the attached Earth
   // orientation table. A non-finite Julian day is an error for every pair.
-  std::expected<void, ElementError> convert(std::span<const double> julian_days, core::TimeScale from,
-                                            core::TimeScale to, std::span<double> out) const;
+  std::expected<void, ElementError> convert(std::span<const double> julian_days,
+                                            core::TimeScale from, core::TimeScale to,
+                                            std::span<double> out) const;
   // The engine's TDB seconds past J2000, range check included.
   std::expected<void, ElementError> tdb_seconds(std::span<const double> julian_days,
                                                 core::TimeScale scale, std::span<double> out) const;
@@ -41,6 +43,7 @@ class TimeArrays {
 
   const spk::EngineTime& checked_;
   spk::EngineTime unlimited_;
+  std::size_t threads_;
 };
 
 }  // namespace tarvex::kit
