@@ -237,12 +237,38 @@ class Ephemeris:
         geocentric ecliptic of date (`tarvex.apparent()`). `times` is a
         `Times`, or Julian days with `scale=`. Runs on `threads` worker
         threads (default: the CPUs available) with the interpreter lock
-        released; Ctrl-C stops it.
+        released; Ctrl-C stops it. Options whose correction switches were
+        set one by one (not through `tarvex.apparent()`, `tarvex.geometric()`
+        or `apparent=True`) cannot be read by the worker threads and are
+        computed by the strict engine on the calling thread instead.
         """
         jd, time_scale = self._julian_days(times, scale)
+        jd = np.atleast_1d(jd)
         names = [bodies] if isinstance(bodies, str) else list(bodies)
         opts = tarvex.apparent() if options is None else options
-        return self._store.positions(names, np.atleast_1d(jd), time_scale, opts, threads)
+        if not self._store_reads(names, jd, time_scale, opts):
+            instants = [tarvex.Instant(float(d), time_scale) for d in jd]
+            return self.engine.positions(names, instants, opts)
+        return self._store.positions(names, jd, time_scale, opts, threads)
+
+    def _store_reads(self, names: list[str], jd: _FloatArray, scale: Scale, opts: tarvex.PositionOptions) -> bool:
+        """Whether the native store sees `opts` whole.
+
+        A `tarvex.PositionOptions` shows its origin, frame, epoch, observer
+        and whether it is the apparent preset (every correction on), but not
+        correction switches set one by one. Without the preset, the first
+        instant is computed by both engines and compared bit for bit; options
+        the store cannot read are then computed by the strict engine, on
+        this thread, which also reports their errors.
+        """
+        if opts.apparent or jd.size == 0 or not names:
+            return True
+        try:
+            ours = self._store.positions(names, jd[:1], scale, opts, 1)
+            reference = self.engine.positions(names, [tarvex.Instant(float(jd[0]), scale)], opts)
+        except (ValueError, TypeError):
+            return False
+        return bool(np.array_equal(ours.view(np.uint64), reference.view(np.uint64)))
 
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
         """One position at a scalar `Times` (strict engine)."""

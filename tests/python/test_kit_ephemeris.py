@@ -67,6 +67,26 @@ def test_positions_equal_the_strict_batch_bit_for_bit(eph, options):
     assert np.array_equal(eph.positions(BODIES, tt.julian_days, options, scale="tt"), eph.positions(BODIES, tt, options))
 
 
+def test_options_with_single_switches_give_the_strict_values(eph):
+    # The worker threads see only what PositionOptions shows; switches set
+    # one by one must still give the strict engine's values.
+    strict = open_full_engine()
+    times = eph.utc(2005, 5, np.arange(1, 20))
+    for options in (
+        tarvex.PositionOptions("geocentric", "ecliptic", "j2000", light_time=True),
+        tarvex.PositionOptions("geocentric", "equatorial", "j2000", aberration=True, light_time=True),
+        tarvex.PositionOptions("barycentric", "ecliptic", "of_date", precession=True),
+    ):
+        ours = eph.positions(BODIES[1:], times, options)
+        ref = strict.positions(BODIES[1:], times.instants(), options)
+        assert np.array_equal(ours.view(np.uint64), ref.view(np.uint64))
+    with pytest.raises(ValueError) as ours:
+        eph.positions(["sun"], times, tarvex.PositionOptions("geocentric", "ecliptic", "of_date"))
+    with pytest.raises(ValueError) as ref:
+        strict.positions(["sun"], times.instants(), tarvex.PositionOptions("geocentric", "ecliptic", "of_date"))
+    assert str(ours.value) == str(ref.value)
+
+
 def test_single_positions_houses_and_errors(eph):
     t = eph.utc(2008, 6, 17, 12)
     strict = open_full_engine()
