@@ -38,6 +38,20 @@ def open_full_engine():
     return engine
 
 
+@pytest.fixture(scope="module")
+def eph():
+    """A tarvexkit Ephemeris over the sample files (de405s with the planet
+    centers, the leap-second kernel and the EOP table)."""
+    import tarvexkit
+
+    return tarvexkit.open(
+        DATA_DIR / "de405s.bsp",
+        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
+        leap_seconds=DATA_DIR / "naif0012.tls",
+        eop=DATA_DIR / "eop_c04_1962_2022.txt",
+    )
+
+
 @pytest.fixture
 def bare_engine():
     """The primary kernel alone: no time kernels, no additional kernels."""

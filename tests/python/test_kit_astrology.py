@@ -24,16 +24,6 @@ SWE_LETTERS = "PKORCEDWBMXTVSUHFY"
 
 
 @pytest.fixture(scope="module")
-def eph():
-    return tarvexkit.open(
-        DATA_DIR / "de405s.bsp",
-        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
-        leap_seconds=DATA_DIR / "naif0012.tls",
-        eop=DATA_DIR / "eop_c04_1962_2022.txt",
-    )
-
-
-@pytest.fixture(scope="module")
 def times(eph):
     rng = np.random.default_rng(17)
     return eph.times(np.sort(rng.uniform(2450500.0, 2455100.0, 60)), "tt")

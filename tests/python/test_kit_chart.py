@@ -18,16 +18,6 @@ LONDON = tarvex.GeodeticObserver(-0.1275, 51.5072, 11.0)
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 
 
-@pytest.fixture(scope="module")
-def eph():
-    return tarvexkit.open(
-        DATA_DIR / "de405s.bsp",
-        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
-        leap_seconds=DATA_DIR / "naif0012.tls",
-        eop=DATA_DIR / "eop_c04_1962_2022.txt",
-    )
-
-
 def separation(a, b):
     return abs((a - b + 180.0) % 360.0 - 180.0)
 

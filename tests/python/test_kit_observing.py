@@ -43,16 +43,6 @@ LONGITUDE = -18.1
 
 
 @pytest.fixture(scope="module")
-def eph():
-    return tarvexkit.open(
-        DATA_DIR / "de405s.bsp",
-        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
-        leap_seconds=DATA_DIR / "naif0012.tls",
-        eop=DATA_DIR / "eop_c04_1962_2022.txt",
-    )
-
-
-@pytest.fixture(scope="module")
 def ephemeris():
     return skyfield_api.load_file(str(DATA_DIR / "de405s.bsp"))
 

@@ -18,16 +18,6 @@ from conftest import DATA_DIR
 JD_ULP = 4.7e-10
 
 
-@pytest.fixture(scope="module")
-def eph():
-    return tarvexkit.open(
-        DATA_DIR / "de405s.bsp",
-        additional_kernels=[DATA_DIR / "planet_centers_1997_2010.bsp"],
-        leap_seconds=DATA_DIR / "naif0012.tls",
-        eop=DATA_DIR / "eop_c04_1962_2022.txt",
-    )
-
-
 def test_calendar_round_trips_against_erfa():
     rng = np.random.default_rng(1)
     year = rng.integers(-4000, 3000, 2000)
