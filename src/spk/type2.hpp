@@ -1,11 +1,12 @@
 // SPK Type 2 segments: equal-length intervals, one record of Chebyshev
 // coefficients (X, Y, Z sets) per interval, velocity from the derivative of
-// the same polynomials. The batch evaluation over one segment is
-// SpkKernel::evaluate_type2_at_epochs (defined in type2.cpp, declared with
-// the kernel because it fills the kernel's two caches).
+// the same polynomials. This file holds the pure parts: the directory and
+// record layouts, their checks, and the evaluation of one record. Reading
+// records from a file and caching them is SpkKernel's (kernel.hpp).
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -13,23 +14,10 @@
 #include <span>
 #include <vector>
 
+#include "core/types.hpp"
 #include "spk/spk_error.hpp"
 
 namespace tarvex::spk {
-
-// Position (km) and velocity (km/s) of a segment's target relative to its
-// center. The all-zero value starts every chain sum.
-struct StateVector {
-  std::array<double, 3> position{};
-  std::array<double, 3> velocity{};
-  bool operator==(const StateVector&) const = default;
-};
-
-// Component-by-component sum, position first.
-inline void add_state(StateVector& sum, const StateVector& link) noexcept {
-  for (std::size_t i = 0; i < 3; ++i) sum.position[i] += link.position[i];
-  for (std::size_t i = 0; i < 3; ++i) sum.velocity[i] += link.velocity[i];
-}
 
 // The validated directory (last four words) of one Type 2 segment.
 struct Type2Directory {
@@ -76,12 +64,84 @@ struct SegmentKeyHash {
   }
 };
 
+inline SpkError type2_error(const char* reason) { return SpkError::invalid_type2_segment(reason); }
+
+// The four directory words (INIT, INTLEN, RSIZE, N) of the segment `key`,
+// checked against each other and against the segment's address range.
+std::expected<Type2Directory, SpkError> parse_type2_directory(const std::array<double, 4>& words,
+                                                              SegmentKey key);
+
+// The record serving `epoch`; the end of the last interval belongs to the
+// last record.
+std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& directory,
+                                                          double epoch);
+
+// Whether every value in [begin, end) is finite.
+bool all_finite(const double* begin, const double* end) noexcept;
+
+// The record checks that depend on the epoch (MID and RADIUS are checked
+// with it because they are cheap and an invalid pair must fail whatever the
+// coefficients), giving the scaled argument x = (epoch - MID) / RADIUS.
+inline std::expected<double, SpkError> type2_scaled_argument(const double* words, double epoch) {
+  const double mid = words[0];
+  const double radius = words[1];
+  if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0)) {
+    return std::unexpected(type2_error("record midpoint and radius must be finite and valid"));
+  }
+  const double x = (epoch - mid) / radius;
+  if (!(std::fabs(x) <= 1.0)) {
+    return std::unexpected(type2_error("selected record does not cover the requested epoch"));
+  }
+  return x;
+}
+
+// Forward three-term recurrence for the X, Y and Z sets at once. T_k(x) and
+// T_k'(x) depend on x only, so they are formed once and shared by the three
+// sets; each set's sums still add one term at a time in increasing degree,
+// which gives the same bits as three separate recurrences. two_x is x + x.
+inline void chebyshev_forward_xyz(const double* c, std::uint32_t n, double x, double two_x,
+                                  double radius, core::CartesianState& state) noexcept {
+  const double* cx = c;
+  const double* cy = c + n;
+  const double* cz = c + 2 * std::size_t{n};
+  if (n == 1) {
+    state.position = {cx[0], cy[0], cz[0]};
+    state.velocity = {0.0 / radius, 0.0 / radius, 0.0 / radius};
+    return;
+  }
+  double vx = cx[1] * x + cx[0];
+  double vy = cy[1] * x + cy[0];
+  double vz = cz[1] * x + cz[0];
+  double dx = cx[1];
+  double dy = cy[1];
+  double dz = cz[1];
+  double t_prev = 1.0;  // T(k-2)
+  double t_curr = x;    // T(k-1)
+  double d_prev = 0.0;  // T'(k-2)
+  double d_curr = 1.0;  // T'(k-1)
+  for (std::uint32_t k = 2; k < n; ++k) {
+    const double t_next = two_x * t_curr - t_prev;
+    const double d_next = two_x * d_curr + 2.0 * t_curr - d_prev;
+    vx = vx + cx[k] * t_next;
+    vy = vy + cy[k] * t_next;
+    vz = vz + cz[k] * t_next;
+    dx = dx + cx[k] * d_next;
+    dy = dy + cy[k] * d_next;
+    dz = dz + cz[k] * d_next;
+    t_prev = t_curr;
+    t_curr = t_next;
+    d_prev = d_curr;
+    d_curr = d_next;
+  }
+  state.position = {vx, vy, vz};
+  state.velocity = {dx / radius, dy / radius, dz / radius};
+}
+
 // Pure evaluation of one record (MID, RADIUS, then the X, Y, Z sets of
 // n = (record_size - 2) / 3 coefficients) at one epoch, by the forward
 // Chebyshev recurrence. A word list shorter than the record size claims is
 // refused with the coefficient message rather than read past.
-std::expected<StateVector, SpkError> evaluate_loaded_type2_record(std::span<const double> words,
-                                                                  std::uint32_t record_size,
-                                                                  double epoch);
+std::expected<core::CartesianState, SpkError> evaluate_loaded_type2_record(
+    std::span<const double> words, std::uint32_t record_size, double epoch);
 
 }  // namespace tarvex::spk

@@ -14,7 +14,7 @@
 #include "core/observer.hpp"
 #include "core/sidereal.hpp"
 #include "spk/daf_writer.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/horizon_events.hpp"
 #include "spk/interruption.hpp"
 #include "spk/search.hpp"
