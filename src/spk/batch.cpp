@@ -1,6 +1,8 @@
 #include "spk/batch.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -46,10 +48,14 @@ Interruptible<void> evaluate_chunks(KernelList& kernels, const PositionRequest& 
     const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
     const std::span<const CartesianState> sites =
         p.topocentric ? std::span(p.sites).subspan(begin, m) : std::span<const CartesianState>();
-    if (auto done = observer_states(kernels, p.center, sites, epochs, w.observers); !done)
-      return failed(spk_ephemeris_error(done.error()));
+    if (!(m == 1 && w.observers_epoch.matches(p.center, epochs[0], sites))) {
+      w.observers_epoch.clear();
+      w.scratch.start_span();
+      if (auto done = observer_states(kernels, p.center, sites, epochs, w.observers); !done)
+        return failed(spk_ephemeris_error(done.error()));
+      if (m == 1) w.observers_epoch.set(p.center, epochs[0], sites);
+    }
     if (interruption.poll(m)) return stopped();
-    w.scratch.start_span();
     w.relatives.resize(m * body_count);
     for (std::size_t j = 0; j < body_count; ++j) {
       auto done =
@@ -114,7 +120,29 @@ StopOrError first_error_in_order(KernelList& kernels, const PositionRequest& p,
   return chunk_error;
 }
 
+bool same_bits(const CartesianState& a, const CartesianState& b) noexcept {
+  return std::memcmp(&a, &b, sizeof(CartesianState)) == 0;
+}
+
 }  // namespace
+
+bool SingleEpochKey::matches(std::int32_t center, double epoch,
+                             std::span<const CartesianState> sites) const noexcept {
+  if (!valid_ || center != center_ ||
+      std::bit_cast<std::uint64_t>(epoch) != std::bit_cast<std::uint64_t>(epoch_))
+    return false;
+  if (sites.empty()) return !topocentric_;
+  return topocentric_ && same_bits(sites[0], site_);
+}
+
+void SingleEpochKey::set(std::int32_t center, double epoch,
+                         std::span<const CartesianState> sites) noexcept {
+  valid_ = true;
+  center_ = center;
+  epoch_ = epoch;
+  topocentric_ = !sites.empty();
+  site_ = topocentric_ ? sites[0] : CartesianState{};
+}
 
 Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
                                                  std::span<const core::Body> bodies,

@@ -55,14 +55,34 @@ std::expected<void, core::EphemerisError> prepare_position(const EngineTime& tim
                                                            const core::PositionOptions& options,
                                                            PositionRequest& request);
 
+// The epoch of a one-epoch evaluation whose observer (and Sun, once
+// evaluated) a workspace still holds: the exact bits of the center, the
+// epoch and the site offset. A chart asks for many bodies at one instant,
+// one call each; the observer and the Sun are the same for all of them.
+class SingleEpochKey {
+ public:
+  bool matches(std::int32_t center, double epoch,
+               std::span<const core::CartesianState> sites) const noexcept;
+  void set(std::int32_t center, double epoch, std::span<const core::CartesianState> sites) noexcept;
+  void clear() noexcept { valid_ = false; }
+
+ private:
+  bool valid_ = false;
+  bool topocentric_ = false;
+  std::int32_t center_ = 0;
+  double epoch_ = 0.0;
+  core::CartesianState site_{};
+};
+
 // Storage a store keeps between queries and uses only while it holds its
-// kernel list: the evaluation buffers, the last output frame, and the
-// request of a single position.
+// kernel list: the evaluation buffers, the last output frame, the observer
+// of the last single epoch, and the request of a single position.
 struct PositionWorkspace {
   OutputFrameCache frames;
   std::vector<core::CartesianState> observers;
   std::vector<core::CartesianState> relatives;  // body-major within a chunk
   RelativeStateScratch scratch;
+  SingleEpochKey observers_epoch;
   PositionRequest single;
 };
 

@@ -93,6 +93,8 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_
       core::KernelProvenance{std::move(name), std::move(*checksum)});
   KernelGuard kernels = owned.borrow_kernels();
   kernels->push_back(std::move(attached));
+  // States kept from earlier queries were found without this kernel.
+  owned.workspace_->observers_epoch.clear();
   return owned;
 }
 
