@@ -13,7 +13,7 @@
 #include "core/horizon.hpp"
 #include "core/observer.hpp"
 #include "core/sidereal.hpp"
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/spk_ephemeris.hpp"
 #include "spk/horizon_events.hpp"
 #include "spk/interruption.hpp"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <random>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/spk_ephemeris.hpp"
 #include "spk/center_chain.hpp"
 #include "spk/coverage.hpp"

@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 #include "spk/center_chain.hpp"
 #include "spk/coverage.hpp"

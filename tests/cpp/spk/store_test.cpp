@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "core/format.hpp"
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/spk_ephemeris.hpp"
 
 using namespace tarvex::spk;

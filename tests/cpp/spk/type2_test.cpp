@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 
 using namespace tarvex::spk;
