@@ -386,7 +386,8 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
   Type2Record* record = nullptr;
   bool have_previous = false;
   std::uint32_t previous_index = 0;
-  for (const VisitEntry& visit : visit_scratch_) {
+  for (std::size_t v = 0; v < visit_scratch_.size(); ++v) {
+    const VisitEntry& visit = visit_scratch_[v];
     const std::uint32_t k = visit.record_index;
     if (!have_previous || k != previous_index) {
       if (record == nullptr) {
@@ -420,6 +421,8 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
         const std::size_t n = (dir.record_size - 2u) / 3u;
         record->coefficients_finite =
             all_finite(record->words.data() + 2, record->words.data() + 2 + 3 * n);
+        record->coefficients_zero =
+            all_positive_zero(record->words.data() + 2, record->words.data() + 2 + 3 * n);
       }
       have_previous = true;
       previous_index = k;
@@ -431,6 +434,21 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
       // the checks that depend on the epoch remain.
       auto x = type2_scaled_argument(record->words.data(), epochs[visit.position]);
       if (!x) return std::unexpected(std::move(x.error()));
+      if (record->coefficients_zero) {
+        out[visit.position] = core::CartesianState{};
+        continue;
+      }
+      const std::uint32_t n = (dir.record_size - 2u) / 3u;
+      if (n >= 2 && v + 1 < visit_scratch_.size() && visit_scratch_[v + 1].record_index == k) {
+        // The next epoch needs the same record: both run side by side. Its
+        // checks come after this epoch's, as in the one-by-one order.
+        const VisitEntry& next = visit_scratch_[++v];
+        auto x1 = type2_scaled_argument(record->words.data(), epochs[next.position]);
+        if (!x1) return std::unexpected(std::move(x1.error()));
+        chebyshev_forward_xyz_pair(record->words.data() + 2, n, *x, *x1, record->words[1],
+                                   out[visit.position], out[next.position]);
+        continue;
+      }
       chebyshev_forward_xyz(record->words.data() + 2, (dir.record_size - 2u) / 3u, *x, *x + *x,
                             record->words[1], out[visit.position]);
       continue;

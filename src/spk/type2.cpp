@@ -1,6 +1,7 @@
 #include "spk/type2.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -48,18 +49,8 @@ std::expected<Type2Directory, SpkError> parse_type2_directory(const std::array<d
   return directory;
 }
 
-std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& dir, double epoch) {
-  const double x = (epoch - dir.init) / dir.interval_length;
-  if (!std::isfinite(x) || x < 0.0) {
-    return std::unexpected(type2_error("epoch precedes the first polynomial interval"));
-  }
-  const double whole = std::floor(x);
-  std::uint32_t k = whole >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(whole);
-  if (k == dir.record_count) k = dir.record_count - 1;
-  if (k >= dir.record_count) {
-    return std::unexpected(type2_error("epoch is not covered by the polynomial intervals"));
-  }
-  return k;
+bool all_positive_zero(const double* begin, const double* end) noexcept {
+  return std::all_of(begin, end, [](double v) { return std::bit_cast<std::uint64_t>(v) == 0; });
 }
 
 std::expected<core::CartesianState, SpkError> evaluate_loaded_type2_record(

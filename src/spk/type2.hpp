@@ -32,9 +32,10 @@ struct Type2Directory {
 struct Type2Record {
   std::vector<double> words;
   std::uint32_t record_index = 0;
-  // Whether all 3n coefficients are finite, decided once at load so that
-  // each evaluation need not scan them again.
+  // Whether all 3n coefficients are finite, and whether they are all +0.0,
+  // decided once at load so that each evaluation need not scan them again.
   bool coefficients_finite = false;
+  bool coefficients_zero = false;
 };
 
 // What the chain walk knows about the segment it asks to evaluate.
@@ -73,8 +74,26 @@ std::expected<Type2Directory, SpkError> parse_type2_directory(const std::array<d
 
 // The record serving `epoch`; the end of the last interval belongs to the
 // last record.
-std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& directory,
-                                                          double epoch);
+inline std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& dir,
+                                                                 double epoch) {
+  const double x = (epoch - dir.init) / dir.interval_length;
+  if (!std::isfinite(x) || x < 0.0) {
+    return std::unexpected(type2_error("epoch precedes the first polynomial interval"));
+  }
+  const double whole = std::floor(x);
+  std::uint32_t k = whole >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(whole);
+  if (k == dir.record_count) k = dir.record_count - 1;
+  if (k >= dir.record_count) {
+    return std::unexpected(type2_error("epoch is not covered by the polynomial intervals"));
+  }
+  return k;
+}
+
+// Whether every coefficient of a record is +0.0 (bit pattern zero). Such a
+// record (a planet placed at its system barycenter) evaluates to the
+// all-+0.0 state at every epoch it covers: each product and sum of the
+// recurrence is then +0.0, and +0.0 divided by a positive radius is +0.0.
+bool all_positive_zero(const double* begin, const double* end) noexcept;
 
 // Whether every value in [begin, end) is finite.
 bool all_finite(const double* begin, const double* end) noexcept;
@@ -135,6 +154,57 @@ inline void chebyshev_forward_xyz(const double* c, std::uint32_t n, double x, do
   }
   state.position = {vx, vy, vz};
   state.velocity = {dx / radius, dy / radius, dz / radius};
+}
+
+// Two epochs of one record at once, each in its own lane of a two-double
+// vector (SSE2, part of every x86-64 and AArch64 processor). Each lane
+// performs exactly the IEEE operations of chebyshev_forward_xyz in the same
+// order, so each state has the bits of the one-epoch evaluation; the two
+// independent recurrences simply run side by side. n >= 2.
+typedef double Type2Lanes __attribute__((vector_size(16)));
+
+inline void chebyshev_forward_xyz_pair(const double* c, std::uint32_t n, double x0, double x1,
+                                       double radius, core::CartesianState& state0,
+                                       core::CartesianState& state1) noexcept {
+  const auto splat = [](double v) { return Type2Lanes{v, v}; };
+  const double* cx = c;
+  const double* cy = c + n;
+  const double* cz = c + 2 * std::size_t{n};
+  const Type2Lanes x{x0, x1};
+  const Type2Lanes two_x = x + x;
+  Type2Lanes vx = splat(cx[1]) * x + splat(cx[0]);
+  Type2Lanes vy = splat(cy[1]) * x + splat(cy[0]);
+  Type2Lanes vz = splat(cz[1]) * x + splat(cz[0]);
+  Type2Lanes dx = splat(cx[1]);
+  Type2Lanes dy = splat(cy[1]);
+  Type2Lanes dz = splat(cz[1]);
+  Type2Lanes t_prev = splat(1.0);
+  Type2Lanes t_curr = x;
+  Type2Lanes d_prev = splat(0.0);
+  Type2Lanes d_curr = splat(1.0);
+  const Type2Lanes two = splat(2.0);
+  for (std::uint32_t k = 2; k < n; ++k) {
+    const Type2Lanes t_next = two_x * t_curr - t_prev;
+    const Type2Lanes d_next = two_x * d_curr + two * t_curr - d_prev;
+    vx = vx + splat(cx[k]) * t_next;
+    vy = vy + splat(cy[k]) * t_next;
+    vz = vz + splat(cz[k]) * t_next;
+    dx = dx + splat(cx[k]) * d_next;
+    dy = dy + splat(cy[k]) * d_next;
+    dz = dz + splat(cz[k]) * d_next;
+    t_prev = t_curr;
+    t_curr = t_next;
+    d_prev = d_curr;
+    d_curr = d_next;
+  }
+  const Type2Lanes r = splat(radius);
+  dx = dx / r;
+  dy = dy / r;
+  dz = dz / r;
+  state0.position = {vx[0], vy[0], vz[0]};
+  state0.velocity = {dx[0], dy[0], dz[0]};
+  state1.position = {vx[1], vy[1], vz[1]};
+  state1.velocity = {dx[1], dy[1], dz[1]};
 }
 
 // Pure evaluation of one record (MID, RADIUS, then the X, Y, Z sets of
