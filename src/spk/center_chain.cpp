@@ -159,6 +159,47 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
   constexpr std::size_t NO_GROUP = static_cast<std::size_t>(-1);
   std::size_t recent_group = NO_GROUP;
   for (;;) {
+    // Nearly always every epoch is at the same body and one segment serves
+    // them all: the pass is then one evaluation over the epochs as given,
+    // with no groups. The checks run in the order of the general pass
+    // below (the first epoch's link count, then its segment), and anything
+    // else falls through to it with nothing changed but the span cache.
+    const std::int32_t c0 = current[0];
+    if (c0 != 0 &&
+        std::all_of(current.begin(), current.end(), [c0](std::int32_t c) { return c == c0; })) {
+      if (next_link_count(links[0]) > MAX_CHAIN_LINKS)
+        return std::unexpected(SpkError::center_chain_cycle(target));
+      if (!recent || c0 != recent_code ||
+          !(recent->first <= epochs[0] && epochs[0] <= recent->last)) {
+        auto span = find_link_span(kernels, c0, epochs[0]);
+        if (!span) return std::unexpected(std::move(span.error()));
+        recent = *span;
+        recent_code = c0;
+      }
+      const LinkSpan& span = *recent;
+      const bool one_segment = std::all_of(epochs.begin(), epochs.end(), [&span](double epoch) {
+        return span.first <= epoch && epoch <= span.last;
+      });
+      // Chains that met earlier links apart may count differently.
+      const bool counts_fit = std::all_of(links.begin(), links.end(), [](std::uint8_t count) {
+        return next_link_count(count) <= MAX_CHAIN_LINKS;
+      });
+      if (one_segment && counts_fit) {
+        for (std::uint8_t& count : links) count = next_link_count(count);
+        const SegmentLoc location = location_of(*span.link.segment);
+        if (location.data_type != 2)
+          return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+        group_states.resize(n);
+        auto done =
+            kernels[span.link.kernel_index].evaluate_type2_into(location, epochs, group_states);
+        if (!done) return std::unexpected(std::move(done.error()));
+        for (std::size_t i = 0; i < n; ++i) {
+          add_state(sums[i], group_states[i]);
+          current[i] = location.center;
+        }
+        continue;
+      }
+    }
     group_of.clear();
     active = 0;
     recent_group = NO_GROUP;
