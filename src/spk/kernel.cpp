@@ -432,8 +432,9 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
     if (record->coefficients_finite) {
       // The coefficients were checked once when the record was loaded; only
       // the checks that depend on the epoch remain.
-      auto x = type2_scaled_argument(record->words.data(), epochs[visit.position]);
-      if (!x) return std::unexpected(std::move(x.error()));
+      double x = 0.0;
+      if (!type2_argument_fits(record->words.data(), epochs[visit.position], x))
+        return std::unexpected(type2_argument_error(record->words.data()));
       if (record->coefficients_zero) {
         out[visit.position] = core::CartesianState{};
         continue;
@@ -443,13 +444,14 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
         // The next epoch needs the same record: both run side by side. Its
         // checks come after this epoch's, as in the one-by-one order.
         const VisitEntry& next = visit_scratch_[++v];
-        auto x1 = type2_scaled_argument(record->words.data(), epochs[next.position]);
-        if (!x1) return std::unexpected(std::move(x1.error()));
-        chebyshev_forward_xyz_pair(record->words.data() + 2, n, *x, *x1, record->words[1],
+        double x1 = 0.0;
+        if (!type2_argument_fits(record->words.data(), epochs[next.position], x1))
+          return std::unexpected(type2_argument_error(record->words.data()));
+        chebyshev_forward_xyz_pair(record->words.data() + 2, n, x, x1, record->words[1],
                                    out[visit.position], out[next.position]);
         continue;
       }
-      chebyshev_forward_xyz(record->words.data() + 2, (dir.record_size - 2u) / 3u, *x, *x + *x,
+      chebyshev_forward_xyz(record->words.data() + 2, (dir.record_size - 2u) / 3u, x, x + x,
                             record->words[1], out[visit.position]);
       continue;
     }

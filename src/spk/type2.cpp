@@ -17,6 +17,14 @@ bool is_positive_u32(double value) noexcept {
 
 }  // namespace
 
+SpkError type2_argument_error(const double* words) {
+  const double mid = words[0];
+  const double radius = words[1];
+  if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0))
+    return type2_error("record midpoint and radius must be finite and valid");
+  return type2_error("selected record does not cover the requested epoch");
+}
+
 bool all_finite(const double* begin, const double* end) noexcept {
   return std::all_of(begin, end, [](double v) { return std::isfinite(v); });
 }

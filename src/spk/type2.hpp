@@ -101,16 +101,22 @@ bool all_finite(const double* begin, const double* end) noexcept;
 // The record checks that depend on the epoch (MID and RADIUS are checked
 // with it because they are cheap and an invalid pair must fail whatever the
 // coefficients), giving the scaled argument x = (epoch - MID) / RADIUS.
-inline std::expected<double, SpkError> type2_scaled_argument(const double* words, double epoch) {
+// The check itself, for the evaluation loop: true with x set when both pass.
+inline bool type2_argument_fits(const double* words, double epoch, double& x) noexcept {
   const double mid = words[0];
   const double radius = words[1];
-  if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0)) {
-    return std::unexpected(type2_error("record midpoint and radius must be finite and valid"));
-  }
-  const double x = (epoch - mid) / radius;
-  if (!(std::fabs(x) <= 1.0)) {
-    return std::unexpected(type2_error("selected record does not cover the requested epoch"));
-  }
+  if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0)) return false;
+  x = (epoch - mid) / radius;
+  return std::fabs(x) <= 1.0;
+}
+
+// The error of a record and epoch that type2_argument_fits refused: a bad
+// midpoint or radius, else an epoch outside the record.
+SpkError type2_argument_error(const double* words);
+
+inline std::expected<double, SpkError> type2_scaled_argument(const double* words, double epoch) {
+  double x = 0.0;
+  if (!type2_argument_fits(words, epoch, x)) return std::unexpected(type2_argument_error(words));
   return x;
 }
 
