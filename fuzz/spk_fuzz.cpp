@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/kernel.hpp"
 #include "spk/kernel_list.hpp"
 #include "spk/kernel_source.hpp"
-#include "spk/store.hpp"
+#include "spk/center_chain.hpp"
+#include "spk/coverage.hpp"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::vector<double> choose_epochs(ByteReader& control, double start, double end)
   return epochs;
 }
 
-void check_states(const std::expected<std::vector<StateVector>, SpkError>& states,
+void check_states(const std::expected<std::vector<tarvex::core::CartesianState>, SpkError>& states,
                   std::size_t count) {
   if (!states) {
     consume(states.error().message());

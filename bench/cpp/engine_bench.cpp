@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/horizon.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/horizon_events.hpp"
 #include "spk/search.hpp"
 #include "time/eop.hpp"

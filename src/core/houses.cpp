@@ -88,7 +88,7 @@ std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad
   const double mc = std::atan2(g.sin_ramc, g.cos_eps * g.cos_ramc);
   const double asc = cusp_longitude(g, 1.0, 0.0);
 
-  std::array<double, 12> cusp{};  // radians, any range; step 9 reduces them
+  std::array<double, 12> cusp{};  // radians, any range; reduced to [0, 360) degrees below
   switch (system) {
     case HouseSystem::Equal:
       for (int n = 0; n < 12; ++n) cusp[n] = normalize_radians(asc + n * HOUSE_STEP_RAD);

@@ -85,6 +85,11 @@ bool is_unicode_white_space(char32_t c) noexcept {
 }
 
 std::string_view trim_unicode_white_space(std::string_view text) noexcept {
+  // Every white-space character is a control, the space, or outside ASCII,
+  // so text that begins and ends with a printable ASCII character other
+  // than the space has nothing to trim (the common case of a name).
+  const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
+  if (!text.empty() && printable(text.front()) && printable(text.back())) return text;
   // Leading: decode forward.
   std::size_t begin = 0;
   while (begin < text.size()) {

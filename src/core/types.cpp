@@ -1,7 +1,5 @@
 #include "core/types.hpp"
 
-#include "core/events.hpp"
-
 namespace tarvex::core {
 
 namespace {
@@ -33,15 +31,6 @@ std::string_view display_name(TimeScale scale) noexcept {
     case TimeScale::Tdb: return "Tdb";
   }
   return "Tdb";
-}
-
-std::string_view display_name(HorizonEventKind kind) noexcept {
-  switch (kind) {
-    case HorizonEventKind::Rise: return "Rise";
-    case HorizonEventKind::Set: return "Set";
-    case HorizonEventKind::Transit: return "Transit";
-  }
-  return "Transit";
 }
 
 }  // namespace tarvex::core

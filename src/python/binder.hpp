@@ -29,7 +29,7 @@ namespace tarvex::python {
 // What happens when a parameter is not given.
 enum class Default : std::uint8_t {
   Required,  // binding fails with "missing ... required positional argument"
-  Value,     // the converter's caller applies its documented default
+  Value,     // the converter's caller applies the parameter's default
   None,      // default None: an explicit None counts as omitted as well
 };
 

@@ -7,6 +7,7 @@
 #include "core/observer.hpp"
 #include "core/text.hpp"
 #include "python/errors.hpp"
+#include "python/value_results.hpp"
 #include "python/values.hpp"
 
 namespace tarvex::python {
@@ -129,14 +130,6 @@ std::span<const Form<T>> forms(const Form<T> (&table)[N]) noexcept {
 }
 
 }  // namespace
-
-double target_longitude_deg(SeasonEvent event) noexcept {
-  return 90.0 * static_cast<double>(static_cast<std::uint8_t>(event));
-}
-
-double target_elongation_deg(LunationEvent event) noexcept {
-  return event == LunationEvent::NewMoon ? 0.0 : 180.0;
-}
 
 Parsed<core::Body> parse_body(std::string_view name) { return match(name, forms(BODIES), "body"); }
 

@@ -20,22 +20,8 @@
 
 namespace tarvex::python {
 
-// The season and lunation searches are parameterised by a target angle;
-// the Python layer carries the members and their angles itself.
-enum class SeasonEvent : std::uint8_t {
-  MarchEquinox = 0,
-  JuneSolstice = 1,
-  SeptemberEquinox = 2,
-  DecemberSolstice = 3,
-};
-enum class LunationEvent : std::uint8_t { NewMoon = 0, FullMoon = 1 };
-
-// Apparent solar longitude of the event: 0, 90, 180, 270 degrees.
-double target_longitude_deg(SeasonEvent event) noexcept;
-// Apparent geocentric elongation of the Moon: 0 (new) or 180 (full) degrees.
-double target_elongation_deg(LunationEvent event) noexcept;
-inline constexpr double SEASON_RETRY_PERIOD_DAYS = 365.2421897;
-inline constexpr double LUNATION_RETRY_PERIOD_DAYS = 29.530588861;
+using core::LunationEvent;
+using core::SeasonEvent;
 
 template <class T>
 using Parsed = std::expected<T, std::string>;

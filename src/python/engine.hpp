@@ -29,7 +29,7 @@
 
 #include "core/types.hpp"
 #include "python/heap_type.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/interruption.hpp"
 
 namespace tarvex::python {

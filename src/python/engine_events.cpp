@@ -14,6 +14,7 @@
 #include "python/engine.hpp"
 #include "python/errors.hpp"
 #include "python/results.hpp"
+#include "python/value_results.hpp"
 #include "python/values.hpp"
 #include "spk/horizon_events.hpp"
 #include "spk/search.hpp"
@@ -118,7 +119,7 @@ PyObject* next_season_event(PyObject* self, PyObject* const* args, Py_ssize_t na
   const EngineOperation operation(borrow->engine());
   const auto event = spk::refine_longitude_zero(
       *store, spk::SearchedQuantity::SunLongitude, after.time_scale, after,
-      target_longitude_deg(*kind), SEASON_RETRY_PERIOD_DAYS, interruption);
+      core::target_longitude_deg(*kind), core::SEASON_RETRY_PERIOD_DAYS, interruption);
   if (!event) return map_stop_or_error(event.error());
   return new_instant(*event);
 }
@@ -139,7 +140,7 @@ PyObject* next_lunation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   const EngineOperation operation(borrow->engine());
   const auto event = spk::refine_longitude_zero(
       *store, spk::SearchedQuantity::SunMoonElongation, after.time_scale, after,
-      target_elongation_deg(*kind), LUNATION_RETRY_PERIOD_DAYS, interruption);
+      core::target_elongation_deg(*kind), core::LUNATION_RETRY_PERIOD_DAYS, interruption);
   if (!event) return map_stop_or_error(event.error());
   return new_instant(*event);
 }

@@ -11,6 +11,7 @@
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
 #include "python/results.hpp"
+#include "python/value_results.hpp"
 #include "python/values.hpp"
 
 namespace tarvex::python {

@@ -5,6 +5,7 @@
 #include "core/format.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "python/value_results.hpp"
 #include "python/values.hpp"
 
 namespace tarvex::python {

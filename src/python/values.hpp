@@ -1,7 +1,6 @@
-// Value classes of the module: the request values Instant, GeodeticObserver
-// and PositionOptions (values.cpp, with the presets geometric and apparent)
-// and the engine results Position, DateRange and KernelMetadata
-// (value_results.cpp). Each instance holds one core value.
+// Request value classes of the module: Instant, GeodeticObserver and
+// PositionOptions, with the presets geometric and apparent. Each instance
+// holds one core value. The result classes are in value_results.hpp.
 #pragma once
 
 #include <optional>
@@ -17,9 +16,6 @@ namespace tarvex::python {
 extern ClassSlot instant_class;
 extern ClassSlot geodetic_observer_class;
 extern ClassSlot position_options_class;
-extern ClassSlot position_class;
-extern ClassSlot date_range_class;
-extern ClassSlot kernel_metadata_class;
 
 // Module functions geometric() and apparent().
 extern PyMethodDef geometric_function;
@@ -54,12 +50,6 @@ bool to_position_options(PyObject* value, std::string_view parameter, core::Posi
 Parsed<core::PositionOptions> position_options_from_origin(
     std::string_view origin, std::string_view coordinate_system,
     const std::optional<core::GeodeticObserver>& observer, bool apparent);
-
-// Results (instantiable only here).
-PyObject* new_position(const core::Position& position);
-PyObject* new_date_range(double start_julian_day, double end_julian_day,
-                         core::TimeScale time_scale);
-PyObject* new_kernel_metadata(const core::EphemerisMetadata& metadata);
 
 // Representation text shared with PositionOptions' repr.
 std::string geodetic_observer_repr(const core::GeodeticObserver& observer);

@@ -1,34 +1,13 @@
-// Many bodies at many instants in one call, with the shared work done once:
-// every instant is converted once, the output frame (with its nutation
-// series) is built once per instant, and each body is evaluated at many
-// epochs per chain walk, so each Chebyshev record is decoded once per walk.
-//
-// The instants are worked through in chunks. A chunk's intermediate states
-// (one per body and instant) stay small and cache-resident, instead of
-// states for the whole batch that would outweigh the result itself; on the
-// corrected path the chunk lets the center, the Sun and every light-time
-// iteration be evaluated for all instants of the chunk at once. Every value
-// is formed by the same operations as in the single `position`, so results
-// are unchanged bit for bit.
-//
-// Errors: the batch reports the first error in the documented order (all
-// kernel evaluations before any position on the geometric path; instant by
-// instant, body by body on the corrected path). The chunked order differs,
-// so when a chunk meets any error the batch is run again in the documented
-// order, which meets the same failing evaluation and reports the error it
-// meets first. Errors are rare; the second run costs only then.
-//
-// Every run consults the caller's Interruption between evaluations, about
-// every INTERRUPTION_POLL_WORK positions, and ends with Stopped when asked.
+#include "spk/batch.hpp"
+
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <optional>
 
-#include "spk/ephemeris.hpp"
-#include "spk/interruption.hpp"
+#include "spk/center_chain.hpp"
 #include "spk/options.hpp"
-#include "spk/pipeline.hpp"
-#include "spk/store.hpp"
 
 namespace tarvex::spk {
 
@@ -48,90 +27,47 @@ std::unexpected<StopOrError> failed(EphemerisError error) {
 // the cache and far below the size of a large result.
 constexpr std::size_t CHUNK_INSTANTS = 1024;
 
-// What every path needs after the checks of the documented steps 1 to 5.
-struct Prepared {
-  core::PositionOptions resolved;
-  std::vector<std::int32_t> targets;
-  std::int32_t center = 0;
-  bool topocentric = false;
-  std::vector<double> epochs;
-  std::vector<CartesianState> sites;
-};
-
-CartesianState to_cartesian(const StateVector& state) { return {state.position, state.velocity}; }
-
-OutputFrame frame_at(const Prepared& p, double tdb_seconds) {
-  return output_frame(p.resolved, tdb_seconds / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY);
+double tdb_julian_day(double tdb_seconds) {
+  return tdb_seconds / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY;
 }
 
 bool is_geometric(const core::Corrections& c) {
   return !c.light_time && !c.aberration && !c.gravitational_deflection;
 }
 
-// Receives the positions in instant-major order.
-class PositionSink {
- public:
-  virtual ~PositionSink() = default;
-  virtual void put(const core::Position& position) = 0;
-};
-
-class VectorSink final : public PositionSink {
- public:
-  explicit VectorSink(std::vector<core::Position>& out) : out_(out) {}
-  void put(const core::Position& position) override { out_.push_back(position); }
-
- private:
-  std::vector<core::Position>& out_;
-};
-
-class FlatSink final : public PositionSink {
- public:
-  explicit FlatSink(double* out) : out_(out) {}
-  void put(const core::Position& position) override {
-    *out_++ = position.longitude_deg;
-    *out_++ = position.latitude_deg;
-    *out_++ = position.distance_au;
-    *out_++ = position.longitude_speed_deg_per_day;
-  }
-
- private:
-  double* out_;
-};
-
-// The geometric path, chunk by chunk.
-Interruptible<void> geometric_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink,
-                                     Interruption& interruption) {
+// The request chunk by chunk: the observer, then each body's relative
+// states over all instants of the chunk, then the positions instant by
+// instant.
+Interruptible<void> evaluate_chunks(KernelList& kernels, const PositionRequest& p,
+                                    PositionWorkspace& w, PositionSink& sink,
+                                    Interruption& interruption) {
   const std::size_t body_count = p.targets.size();
   const std::size_t instant_count = p.epochs.size();
-  std::vector<std::vector<StateVector>> target_states(body_count);
   for (std::size_t begin = 0; begin < instant_count; begin += CHUNK_INSTANTS) {
     const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
     const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
-    auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
-    if (!center_states) return failed(spk_ephemeris_error(center_states.error()));
-    if (interruption.poll(m)) return stopped();
-    if (p.topocentric) {
-      for (std::size_t i = 0; i < m; ++i) {
-        add_state((*center_states)[i], {p.sites[begin + i].position, p.sites[begin + i].velocity});
-      }
+    const std::span<const CartesianState> sites =
+        p.topocentric ? std::span(p.sites).subspan(begin, m) : std::span<const CartesianState>();
+    if (!(m == 1 && w.observers_epoch.matches(p.center, epochs[0], sites))) {
+      w.observers_epoch.clear();
+      w.scratch.start_span();
+      if (auto done = observer_states(kernels, p.center, sites, epochs, w.observers); !done)
+        return failed(spk_ephemeris_error(done.error()));
+      if (m == 1) w.observers_epoch.set(p.center, epochs[0], sites);
     }
+    if (interruption.poll(m)) return stopped();
+    w.relatives.resize(m * body_count);
     for (std::size_t j = 0; j < body_count; ++j) {
-      auto states = barycentric_states_across_kernels(kernels, p.targets[j], epochs);
-      if (!states) return failed(spk_ephemeris_error(states.error()));
-      target_states[j] = std::move(*states);
+      auto done =
+          relative_states(kernels, p.targets[j], p.center, w.observers, p.resolved.corrections,
+                          epochs, w.scratch, std::span(w.relatives).subspan(j * m, m));
+      if (!done) return failed(spk_ephemeris_error(done.error()));
       if (interruption.poll(m)) return stopped();
     }
     for (std::size_t i = 0; i < m; ++i) {
-      const OutputFrame frame = frame_at(p, epochs[i]);
-      const StateVector& observer = (*center_states)[i];
+      const OutputFrame& frame = w.frames.at(p.resolved, tdb_julian_day(epochs[i]));
       for (std::size_t j = 0; j < body_count; ++j) {
-        const StateVector& target = target_states[j][i];
-        CartesianState relative;
-        for (int k = 0; k < 3; ++k) {
-          relative.position[k] = target.position[k] - observer.position[k];
-          relative.velocity[k] = target.velocity[k] - observer.velocity[k];
-        }
-        auto position = position_from_state(relative, frame);
+        auto position = position_from_state(w.relatives[j * m + i], frame);
         if (!position) return failed(position.error());
         sink.put(*position);
       }
@@ -141,94 +77,10 @@ Interruptible<void> geometric_chunks(KernelList& kernels, const Prepared& p, Pos
   return {};
 }
 
-// The corrected path, chunk by chunk: the correction sequence of
-// resolve_relative_state with each of its evaluations done for all instants
-// of the chunk at once.
-Interruptible<void> corrected_chunks(KernelList& kernels, const Prepared& p, PositionSink& sink,
-                                     Interruption& interruption) {
-  const core::Corrections& corrections = p.resolved.corrections;
-  const std::size_t body_count = p.targets.size();
-  const std::size_t instant_count = p.epochs.size();
-  const bool deflect_any =
-      corrections.gravitational_deflection && p.center != SUN &&
-      std::any_of(p.targets.begin(), p.targets.end(), [](std::int32_t target) { return target != SUN; });
-  std::vector<CartesianState> observers;
-  std::vector<CartesianState> relatives;  // instant-major within the chunk
-  std::vector<double> retarded;
-  for (std::size_t begin = 0; begin < instant_count; begin += CHUNK_INSTANTS) {
-    const std::size_t m = std::min(CHUNK_INSTANTS, instant_count - begin);
-    const std::span<const double> epochs = std::span(p.epochs).subspan(begin, m);
-    auto center_states = barycentric_states_across_kernels(kernels, p.center, epochs);
-    if (!center_states) return failed(spk_ephemeris_error(center_states.error()));
-    if (interruption.poll(m)) return stopped();
-    observers.resize(m);
-    for (std::size_t i = 0; i < m; ++i) {
-      observers[i] = to_cartesian((*center_states)[i]);
-      if (p.topocentric) {
-        const CartesianState& offset = p.sites[begin + i];
-        for (int k = 0; k < 3; ++k) {
-          observers[i].position[k] += offset.position[k];
-          observers[i].velocity[k] += offset.velocity[k];
-        }
-      }
-    }
-    std::vector<StateVector> sun_states;
-    if (deflect_any) {
-      auto sun = barycentric_states_across_kernels(kernels, SUN, epochs);
-      if (!sun) return failed(spk_ephemeris_error(sun.error()));
-      sun_states = std::move(*sun);
-      if (interruption.poll(m)) return stopped();
-    }
-    relatives.resize(m * body_count);
-    for (std::size_t j = 0; j < body_count; ++j) {
-      const std::int32_t target = p.targets[j];
-      auto states = barycentric_states_across_kernels(kernels, target, epochs);
-      if (!states) return failed(spk_ephemeris_error(states.error()));
-      if (corrections.light_time) {
-        retarded.resize(m);
-        for (int iteration = 0; iteration < LIGHT_TIME_ITERATIONS; ++iteration) {
-          for (std::size_t i = 0; i < m; ++i) {
-            const double d = distance_km((*states)[i].position, observers[i].position);
-            retarded[i] = epochs[i] - d / SPEED_OF_LIGHT_KM_PER_S;
-          }
-          states = barycentric_states_across_kernels(kernels, target, retarded);
-          if (!states) return failed(spk_ephemeris_error(states.error()));
-        }
-      }
-      const bool deflect = corrections.gravitational_deflection && target != SUN && p.center != SUN;
-      for (std::size_t i = 0; i < m; ++i) {
-        const CartesianState& observer = observers[i];
-        const StateVector& state = (*states)[i];
-        CartesianState relative;
-        for (int k = 0; k < 3; ++k) {
-          relative.position[k] = state.position[k] - observer.position[k];
-          relative.velocity[k] = state.velocity[k] - observer.velocity[k];
-        }
-        if (deflect) {
-          relative = apply_solar_gravitational_deflection(relative, observer.position, sun_states[i].position);
-        }
-        if (corrections.aberration) relative = apply_stellar_aberration(relative, observer.velocity);
-        relatives[i * body_count + j] = relative;
-      }
-      if (interruption.poll(m)) return stopped();
-    }
-    for (std::size_t i = 0; i < m; ++i) {
-      const OutputFrame frame = frame_at(p, epochs[i]);
-      for (std::size_t j = 0; j < body_count; ++j) {
-        auto position = position_from_state(relatives[i * body_count + j], frame);
-        if (!position) return failed(position.error());
-        sink.put(*position);
-      }
-      if (interruption.poll(body_count)) return stopped();
-    }
-  }
-  return {};
-}
-
-// The documented order, evaluated only to find the first error after a
+// The one-at-a-time order, evaluated only to find the first error after a
 // chunked run failed.
-StopOrError documented_first_error(KernelList& kernels, const Prepared& p,
-                                   EphemerisError chunk_error, Interruption& interruption) {
+StopOrError first_error_in_order(KernelList& kernels, const PositionRequest& p,
+                                 EphemerisError chunk_error, Interruption& interruption) {
   const std::size_t body_count = p.targets.size();
   const std::size_t instant_count = p.epochs.size();
   if (is_geometric(p.resolved.corrections)) {
@@ -244,15 +96,23 @@ StopOrError documented_first_error(KernelList& kernels, const Prepared& p,
     // error, since both form positions in instant-major order.
     return chunk_error;
   }
-  std::optional<CartesianState> offset;
+  std::vector<CartesianState> observer;
+  RelativeStateScratch scratch;
+  CartesianState relative;
   for (std::size_t i = 0; i < instant_count; ++i) {
-    const OutputFrame frame = frame_at(p, p.epochs[i]);
-    if (p.topocentric) offset = p.sites[i];
+    const OutputFrame frame = output_frame(p.resolved, tdb_julian_day(p.epochs[i]));
+    const std::span<const double> epoch = std::span(p.epochs).subspan(i, 1);
+    const std::span<const CartesianState> site =
+        p.topocentric ? std::span(p.sites).subspan(i, 1) : std::span<const CartesianState>();
     for (std::size_t j = 0; j < body_count; ++j) {
-      auto relative =
-          resolve_relative_state(kernels, p.targets[j], p.center, offset, p.resolved.corrections, p.epochs[i]);
-      if (!relative) return spk_ephemeris_error(relative.error());
-      auto position = position_from_state(*relative, frame);
+      // Each body exactly as its single position: observer, target, Sun.
+      if (auto done = observer_states(kernels, p.center, site, epoch, observer); !done)
+        return spk_ephemeris_error(done.error());
+      scratch.start_span();
+      auto done = relative_states(kernels, p.targets[j], p.center, observer, p.resolved.corrections,
+                                  epoch, scratch, std::span(&relative, 1));
+      if (!done) return spk_ephemeris_error(done.error());
+      auto position = position_from_state(relative, frame);
       if (!position) return position.error();
     }
     if (interruption.poll(body_count)) return Stopped{};
@@ -260,11 +120,35 @@ StopOrError documented_first_error(KernelList& kernels, const Prepared& p,
   return chunk_error;
 }
 
-// Steps 1 to 5: options, length, targets and center, instants.
-Interruptible<Prepared> prepare_batch(const EngineTime& time, std::span<const core::Body> bodies,
-                                      std::span<const core::Instant> instants,
-                                      const core::PositionOptions& options,
-                                      Interruption& interruption) {
+bool same_bits(const CartesianState& a, const CartesianState& b) noexcept {
+  return std::memcmp(&a, &b, sizeof(CartesianState)) == 0;
+}
+
+}  // namespace
+
+bool SingleEpochKey::matches(std::int32_t center, double epoch,
+                             std::span<const CartesianState> sites) const noexcept {
+  if (!valid_ || center != center_ ||
+      std::bit_cast<std::uint64_t>(epoch) != std::bit_cast<std::uint64_t>(epoch_))
+    return false;
+  if (sites.empty()) return !topocentric_;
+  return topocentric_ && same_bits(sites[0], site_);
+}
+
+void SingleEpochKey::set(std::int32_t center, double epoch,
+                         std::span<const CartesianState> sites) noexcept {
+  valid_ = true;
+  center_ = center;
+  epoch_ = epoch;
+  topocentric_ = !sites.empty();
+  site_ = topocentric_ ? sites[0] : CartesianState{};
+}
+
+Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
+                                                 std::span<const core::Body> bodies,
+                                                 std::span<const core::Instant> instants,
+                                                 const core::PositionOptions& options,
+                                                 Interruption& interruption) {
   auto resolved = resolve_position_options(options);
   if (!resolved) return failed(resolved.error());
 
@@ -274,7 +158,7 @@ Interruptible<Prepared> prepare_batch(const EngineTime& time, std::span<const co
     return failed(EphemerisError::invalid_request("batch result length overflowed"));
   }
 
-  Prepared p;
+  PositionRequest p;
   p.resolved = *resolved;
   p.targets.reserve(body_count);
   for (core::Body body : bodies) p.targets.push_back(core::naif_code(body));
@@ -295,7 +179,8 @@ Interruptible<Prepared> prepare_batch(const EngineTime& time, std::span<const co
     if (!t) return failed(t.error());
     p.epochs.push_back(*t);
     if (p.topocentric) {
-      auto site = time.observer_gcrs_state(p.resolved.origin.observer, instant.time_scale, instant.julian_day);
+      auto site = time.observer_gcrs_state(p.resolved.origin.observer, instant.time_scale,
+                                           instant.julian_day);
       if (!site) return failed(site.error());
       p.sites.push_back(*site);
     }
@@ -304,48 +189,41 @@ Interruptible<Prepared> prepare_batch(const EngineTime& time, std::span<const co
   return p;
 }
 
-Interruptible<void> run_batch(KernelList& kernels, const Prepared& p, PositionSink& sink,
-                              Interruption& interruption) {
-  auto done = is_geometric(p.resolved.corrections)
-                  ? geometric_chunks(kernels, p, sink, interruption)
-                  : corrected_chunks(kernels, p, sink, interruption);
+std::expected<void, EphemerisError> prepare_position(const EngineTime& time, core::Body body,
+                                                     const core::Instant& instant,
+                                                     const core::PositionOptions& options,
+                                                     PositionRequest& request) {
+  auto resolved = resolve_position_options(options);
+  if (!resolved) return std::unexpected(resolved.error());
+  auto t = time.tdb_seconds(instant.time_scale, instant.julian_day);
+  if (!t) return std::unexpected(t.error());
+
+  request.resolved = *resolved;
+  request.targets.assign(1, core::naif_code(body));
+  request.center = origin_center(resolved->origin);
+  request.topocentric = resolved->origin.is_topocentric();
+  request.epochs.assign(1, *t);
+  request.sites.clear();
+  if (request.topocentric) {
+    auto site =
+        time.observer_gcrs_state(resolved->origin.observer, instant.time_scale, instant.julian_day);
+    if (!site) return std::unexpected(site.error());
+    request.sites.push_back(*site);
+  } else if (auto distinct = reject_identical_target_and_center(request.targets[0], request.center);
+             !distinct) {
+    return std::unexpected(distinct.error());
+  }
+  return {};
+}
+
+Interruptible<void> evaluate_positions(KernelList& kernels, const PositionRequest& request,
+                                       PositionWorkspace& workspace, PositionSink& sink,
+                                       Interruption& interruption) {
+  auto done = evaluate_chunks(kernels, request, workspace, sink, interruption);
   if (done) return {};
   if (std::holds_alternative<Stopped>(done.error())) return done;
-  return std::unexpected(documented_first_error(
-      kernels, p, std::get<EphemerisError>(std::move(done.error())), interruption));
-}
-
-}  // namespace
-
-std::expected<std::vector<core::Position>, EphemerisError> SpkEphemeris::positions(
-    std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-    const core::PositionOptions& options) const {
-  Interruption never;
-  auto prepared = prepare_batch(time_, bodies, instants, options, never);
-  if (!prepared) return std::unexpected(error_of(std::move(prepared.error())));
-  std::vector<core::Position> result;
-  result.reserve(bodies.size() * instants.size());
-  KernelGuard kernels = borrow_kernels();
-  VectorSink sink(result);
-  if (auto done = run_batch(*kernels, *prepared, sink, never); !done)
-    return std::unexpected(error_of(std::move(done.error())));
-  return result;
-}
-
-Interruptible<bool> SpkEphemeris::positions_into(
-    std::span<const core::Body> bodies, std::span<const core::Instant> instants,
-    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
-    Interruption& interruption) const {
-  auto prepared = prepare_batch(time_, bodies, instants, options, interruption);
-  if (!prepared) return std::unexpected(std::move(prepared.error()));
-  // N x B fits (checked above); the four columns are the allocator's to check.
-  double* out = allocate(bodies.size() * instants.size());
-  if (out == nullptr) return false;
-  KernelGuard kernels = borrow_kernels();
-  FlatSink sink(out);
-  if (auto done = run_batch(*kernels, *prepared, sink, interruption); !done)
-    return std::unexpected(std::move(done.error()));
-  return true;
+  return std::unexpected(first_error_in_order(
+      kernels, request, std::get<EphemerisError>(std::move(done.error())), interruption));
 }
 
 }  // namespace tarvex::spk

@@ -1,13 +1,13 @@
-// Barycentric states by center chains: each pass moves every unfinished
-// epoch one link (target -> center) along its chain, grouping epochs by the
-// segment that serves the link, so that each segment group is one batch
-// evaluation and each Type 2 record is read once per pass.
+// Each pass moves every unfinished epoch one link (target -> center) along
+// its chain, grouping epochs by the segment that serves the link, so that
+// each segment group is one batch evaluation and each Type 2 record is read
+// once per pass.
+#include "spk/center_chain.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
 #include <unordered_map>
-
-#include "spk/store.hpp"
 
 namespace tarvex::spk {
 
@@ -49,7 +49,8 @@ struct LinkSpan {
   double last;
 };
 
-std::expected<LinkSpan, SpkError> find_link_span(KernelList& kernels, std::int32_t c, double epoch) {
+std::expected<LinkSpan, SpkError> find_link_span(KernelList& kernels, std::int32_t c,
+                                                 double epoch) {
   auto link = find_link(kernels, c, epoch);
   if (!link) return std::unexpected(std::move(link.error()));
   LinkSpan span{*link, link->segment->start_epoch, link->segment->end_epoch};
@@ -101,9 +102,10 @@ std::uint8_t next_link_count(std::uint8_t count) noexcept {
 }
 
 // One epoch: the same passes without any grouping storage.
-std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std::int32_t target,
-                                                        double epoch) {
-  StateVector sum;
+std::expected<core::CartesianState, SpkError> single_epoch_chain(KernelList& kernels,
+                                                                 std::int32_t target,
+                                                                 double epoch) {
+  core::CartesianState sum;
   std::int32_t current = target;
   std::uint8_t links = 0;
   while (current != 0) {
@@ -114,7 +116,7 @@ std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std
     const SegmentLoc location = location_of(*link->segment);
     if (location.data_type != 2)
       return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
-    StateVector state;
+    core::CartesianState state;
     auto done = kernels[link->kernel_index].evaluate_type2_into(location, std::span(&epoch, 1),
                                                                 std::span(&state, 1));
     if (!done) return std::unexpected(std::move(done.error()));
@@ -126,16 +128,18 @@ std::expected<StateVector, SpkError> single_epoch_chain(KernelList& kernels, std
 
 }  // namespace
 
-std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kernels(
-    KernelList& kernels, std::int32_t target, std::span<const double> epochs) {
+std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::int32_t target,
+                                                      std::span<const double> epochs,
+                                                      std::span<core::CartesianState> out) {
   const std::size_t n = epochs.size();
-  std::vector<StateVector> sums(n);
-  if (target == 0 || n == 0) return sums;
+  const std::span<core::CartesianState> sums = out.first(n);
+  std::fill(sums.begin(), sums.end(), core::CartesianState{});
+  if (target == 0 || n == 0) return {};
   if (n == 1) {
     auto state = single_epoch_chain(kernels, target, epochs[0]);
     if (!state) return std::unexpected(std::move(state.error()));
     sums[0] = *state;
-    return sums;
+    return {};
   }
 
   std::vector<std::int32_t> current(n, target);
@@ -143,7 +147,7 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
   std::unordered_map<GroupKey, std::size_t, GroupKeyHash> group_of;
   std::vector<Group> groups;
   std::vector<double> group_epochs;
-  std::vector<StateVector> group_states;
+  std::vector<core::CartesianState> group_states;
 
   // Groups keep their position lists between passes so that a long chain
   // does not reallocate them; `active` counts the groups of this pass.
@@ -155,6 +159,47 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
   constexpr std::size_t NO_GROUP = static_cast<std::size_t>(-1);
   std::size_t recent_group = NO_GROUP;
   for (;;) {
+    // Nearly always every epoch is at the same body and one segment serves
+    // them all: the pass is then one evaluation over the epochs as given,
+    // with no groups. The checks run in the order of the general pass
+    // below (the first epoch's link count, then its segment), and anything
+    // else falls through to it with nothing changed but the span cache.
+    const std::int32_t c0 = current[0];
+    if (c0 != 0 &&
+        std::all_of(current.begin(), current.end(), [c0](std::int32_t c) { return c == c0; })) {
+      if (next_link_count(links[0]) > MAX_CHAIN_LINKS)
+        return std::unexpected(SpkError::center_chain_cycle(target));
+      if (!recent || c0 != recent_code ||
+          !(recent->first <= epochs[0] && epochs[0] <= recent->last)) {
+        auto span = find_link_span(kernels, c0, epochs[0]);
+        if (!span) return std::unexpected(std::move(span.error()));
+        recent = *span;
+        recent_code = c0;
+      }
+      const LinkSpan& span = *recent;
+      const bool one_segment = std::all_of(epochs.begin(), epochs.end(), [&span](double epoch) {
+        return span.first <= epoch && epoch <= span.last;
+      });
+      // Chains that met earlier links apart may count differently.
+      const bool counts_fit = std::all_of(links.begin(), links.end(), [](std::uint8_t count) {
+        return next_link_count(count) <= MAX_CHAIN_LINKS;
+      });
+      if (one_segment && counts_fit) {
+        for (std::uint8_t& count : links) count = next_link_count(count);
+        const SegmentLoc location = location_of(*span.link.segment);
+        if (location.data_type != 2)
+          return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+        group_states.resize(n);
+        auto done =
+            kernels[span.link.kernel_index].evaluate_type2_into(location, epochs, group_states);
+        if (!done) return std::unexpected(std::move(done.error()));
+        for (std::size_t i = 0; i < n; ++i) {
+          add_state(sums[i], group_states[i]);
+          current[i] = location.center;
+        }
+        continue;
+      }
+    }
     group_of.clear();
     active = 0;
     recent_group = NO_GROUP;
@@ -173,7 +218,8 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
       }
       if (recent_group == NO_GROUP) {
         const Link& link = recent->link;
-        const GroupKey key{link.kernel_index, link.segment->start_address, link.segment->end_address};
+        const GroupKey key{link.kernel_index, link.segment->start_address,
+                           link.segment->end_address};
         const auto [entry, inserted] = group_of.try_emplace(key, active);
         if (inserted) {
           if (active == groups.size()) groups.emplace_back();
@@ -186,7 +232,7 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
       }
       groups[recent_group].positions.push_back(i);
     }
-    if (active == 0) return sums;
+    if (active == 0) return {};
 
     // Groups are evaluated in the order they were first met, so the error
     // reported for a bad query does not depend on hashing.
@@ -210,12 +256,20 @@ std::expected<std::vector<StateVector>, SpkError> barycentric_states_across_kern
   }
 }
 
-std::expected<StateVector, SpkError> barycentric_state_across_kernels(KernelList& kernels,
-                                                                      std::int32_t target,
-                                                                      double epoch) {
+std::expected<std::vector<core::CartesianState>, SpkError> barycentric_states_across_kernels(
+    KernelList& kernels, std::int32_t target, std::span<const double> epochs) {
+  std::vector<core::CartesianState> states(epochs.size());
+  if (auto done = barycentric_states_into(kernels, target, epochs, states); !done)
+    return std::unexpected(std::move(done.error()));
+  return states;
+}
+
+std::expected<core::CartesianState, SpkError> barycentric_state_across_kernels(KernelList& kernels,
+                                                                               std::int32_t target,
+                                                                               double epoch) {
   // The one-epoch walk directly, without the list the many-epoch form
   // would allocate for it.
-  if (target == 0) return StateVector{};
+  if (target == 0) return core::CartesianState{};
   return single_epoch_chain(kernels, target, epoch);
 }
 

@@ -1,5 +1,6 @@
 #include "spk/kernel.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -308,6 +309,158 @@ const Type2Directory* SpkKernel::cached_directory(SegmentKey key) const noexcept
 const Type2Record* SpkKernel::cached_record(SegmentKey key) const noexcept {
   const auto found = record_cache_.find(key);
   return found == record_cache_.end() ? nullptr : &found->second;
+}
+
+// Type 2 evaluation: the directory of each segment is read and checked
+// once, the record of every epoch is found before any record is read, and
+// the records are visited in an order that loads each of them once.
+
+std::expected<Type2Directory, SpkError> SpkKernel::type2_directory(SegmentKey key) {
+  if (const auto found = directory_cache_.find(key); found != directory_cache_.end())
+    return found->second;
+
+  std::int32_t directory_address = 0;
+  if (__builtin_sub_overflow(key.end_address, 3, &directory_address)) {
+    return std::unexpected(type2_error("segment is too short to contain a directory"));
+  }
+  std::array<double, 4> words{};
+  if (auto read = read_words_into(directory_address, words); !read)
+    return std::unexpected(std::move(read.error()));
+  auto directory = parse_type2_directory(words, key);
+  if (!directory) return std::unexpected(std::move(directory.error()));
+  directory_cache_.emplace(key, *directory);
+  return *directory;
+}
+
+std::expected<std::vector<core::CartesianState>, SpkError> SpkKernel::evaluate_type2_at_epochs(
+    const SegmentLoc& location, std::span<const double> epochs) {
+  std::vector<core::CartesianState> states(epochs.size());
+  if (auto done = evaluate_type2_into(location, epochs, states); !done) {
+    return std::unexpected(std::move(done.error()));
+  }
+  return states;
+}
+
+std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& location,
+                                                             std::span<const double> epochs,
+                                                             std::span<core::CartesianState> out) {
+  if (epochs.empty()) return {};
+  if (out.size() < epochs.size())
+    return std::unexpected(type2_error("active polynomial record was not cached"));
+  // Coverage first: a bad epoch is reported before the file is touched.
+  for (const double t : epochs) {
+    if (!std::isfinite(t) || !(location.start_epoch <= t) || !(t <= location.end_epoch)) {
+      return std::unexpected(
+          SpkError::epoch_outside_segment(t, location.start_epoch, location.end_epoch));
+    }
+  }
+  const SegmentKey key{location.start_address, location.end_address};
+  auto directory = type2_directory(key);
+  if (!directory) return std::unexpected(std::move(directory.error()));
+  const Type2Directory dir = *directory;
+
+  // Record index of every epoch, in input order, before any record is read.
+  visit_scratch_.clear();
+  visit_scratch_.reserve(epochs.size());
+  for (std::size_t j = 0; j < epochs.size(); ++j) {
+    auto k = type2_record_index(dir, epochs[j]);
+    if (!k) return std::unexpected(std::move(k.error()));
+    visit_scratch_.push_back({*k, j});
+  }
+  // Positions are unique, so ordering by (record, position) is the stable
+  // order by record: each record loads once and the one-record cache is not
+  // swapped back and forth.
+  // Epochs usually come in time order (batches, searches); then the order
+  // is already right and the sort is skipped.
+  const bool in_record_order = std::is_sorted(
+      visit_scratch_.begin(), visit_scratch_.end(),
+      [](const VisitEntry& a, const VisitEntry& b) { return a.record_index < b.record_index; });
+  if (!in_record_order) {
+    std::sort(visit_scratch_.begin(), visit_scratch_.end(),
+              [](const VisitEntry& a, const VisitEntry& b) {
+                return a.record_index != b.record_index ? a.record_index < b.record_index
+                                                        : a.position < b.position;
+              });
+  }
+
+  Type2Record* record = nullptr;
+  bool have_previous = false;
+  std::uint32_t previous_index = 0;
+  for (std::size_t v = 0; v < visit_scratch_.size(); ++v) {
+    const VisitEntry& visit = visit_scratch_[v];
+    const std::uint32_t k = visit.record_index;
+    if (!have_previous || k != previous_index) {
+      if (record == nullptr) {
+        const auto found = record_cache_.find(key);
+        if (found != record_cache_.end()) record = &found->second;
+      }
+      if (record == nullptr || record->record_index != k ||
+          record->words.size() != dir.record_size) {
+        const std::uint64_t offset = std::uint64_t{k} * dir.record_size;
+        if (offset > 0xFFFFFFFFu) return std::unexpected(type2_error("record address overflowed"));
+        if (offset >= 2147483648u)
+          return std::unexpected(type2_error("record address exceeds the DAF address range"));
+        std::int32_t address = 0;
+        if (__builtin_add_overflow(location.start_address, static_cast<std::int32_t>(offset),
+                                   &address)) {
+          return std::unexpected(type2_error("record address overflowed"));
+        }
+        if (address < 1) return std::unexpected(type2_error("DAF word addresses are one-based"));
+        if (auto fits = check_words_within_file(address, dir.record_size); !fits) {
+          return std::unexpected(std::move(fits.error()));
+        }
+        if (record == nullptr) record = &record_cache_[key];
+        // Read straight into the cached buffer; a failed read leaves no
+        // half-filled record behind.
+        record->words.resize(dir.record_size);
+        if (auto read = read_words_into(address, record->words); !read) {
+          record_cache_.erase(key);
+          return std::unexpected(std::move(read.error()));
+        }
+        record->record_index = k;
+        const std::size_t n = (dir.record_size - 2u) / 3u;
+        record->coefficients_finite =
+            all_finite(record->words.data() + 2, record->words.data() + 2 + 3 * n);
+        record->coefficients_zero =
+            all_positive_zero(record->words.data() + 2, record->words.data() + 2 + 3 * n);
+      }
+      have_previous = true;
+      previous_index = k;
+    }
+    if (record == nullptr)
+      return std::unexpected(type2_error("active polynomial record was not cached"));
+    if (record->coefficients_finite) {
+      // The coefficients were checked once when the record was loaded; only
+      // the checks that depend on the epoch remain.
+      double x = 0.0;
+      if (!type2_argument_fits(record->words.data(), epochs[visit.position], x))
+        return std::unexpected(type2_argument_error(record->words.data()));
+      if (record->coefficients_zero) {
+        out[visit.position] = core::CartesianState{};
+        continue;
+      }
+      const std::uint32_t n = (dir.record_size - 2u) / 3u;
+      if (n >= 2 && v + 1 < visit_scratch_.size() && visit_scratch_[v + 1].record_index == k) {
+        // The next epoch needs the same record: both run side by side. Its
+        // checks come after this epoch's, as in the one-by-one order.
+        const VisitEntry& next = visit_scratch_[++v];
+        double x1 = 0.0;
+        if (!type2_argument_fits(record->words.data(), epochs[next.position], x1))
+          return std::unexpected(type2_argument_error(record->words.data()));
+        chebyshev_forward_xyz_pair(record->words.data() + 2, n, x, x1, record->words[1],
+                                   out[visit.position], out[next.position]);
+        continue;
+      }
+      chebyshev_forward_xyz(record->words.data() + 2, (dir.record_size - 2u) / 3u, x, x + x,
+                            record->words[1], out[visit.position]);
+      continue;
+    }
+    auto state =
+        evaluate_loaded_type2_record(record->words, dir.record_size, epochs[visit.position]);
+    if (!state) return std::unexpected(std::move(state.error()));
+    out[visit.position] = *state;
+  }
+  return {};
 }
 
 }  // namespace tarvex::spk

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/types.hpp"
 #include "spk/kernel_source.hpp"
 #include "spk/spk_error.hpp"
 #include "spk/type2.hpp"
@@ -101,15 +102,15 @@ class SpkKernel {
   // The same into caller storage (record loads read straight into the cache).
   std::expected<void, SpkError> read_words_into(std::int32_t address, std::span<double> out);
 
-  // Type 2 batch evaluation over one segment of this kernel (type2.cpp):
-  // element j of the result is epoch j; the first error ends the call.
-  std::expected<std::vector<StateVector>, SpkError> evaluate_type2_at_epochs(
+  // Type 2 batch evaluation over one segment of this kernel: element j of
+  // the result is epoch j; the first error ends the call.
+  std::expected<std::vector<core::CartesianState>, SpkError> evaluate_type2_at_epochs(
       const SegmentLoc& location, std::span<const double> epochs);
   // The same into caller storage of epochs.size() states, so that chain
   // walks reuse their buffers.
   std::expected<void, SpkError> evaluate_type2_into(const SegmentLoc& location,
                                                     std::span<const double> epochs,
-                                                    std::span<StateVector> out);
+                                                    std::span<core::CartesianState> out);
 
   // Cache inspection, for tests and diagnostics.
   const Type2Directory* cached_directory(SegmentKey key) const noexcept;

@@ -1,39 +1,15 @@
 #include "spk/pipeline.hpp"
 
+#include <bit>
 #include <cmath>
 #include <string>
 
-#include "spk/corrections.hpp"
-#include "spk/ephemeris.hpp"
-#include "spk/options.hpp"
-#include "spk/store.hpp"
+#include "spk/center_chain.hpp"
 
 namespace tarvex::spk {
 
 using core::CartesianState;
 using core::EphemerisError;
-
-namespace {
-
-CartesianState to_cartesian(const StateVector& state) { return {state.position, state.velocity}; }
-
-CartesianState difference(const CartesianState& target, const CartesianState& observer) {
-  CartesianState out;
-  for (int i = 0; i < 3; ++i) {
-    out.position[i] = target.position[i] - observer.position[i];
-    out.velocity[i] = target.velocity[i] - observer.velocity[i];
-  }
-  return out;
-}
-
-}  // namespace
-
-double distance_km(const Vec3& a, const Vec3& b) {
-  const double dx = a[0] - b[0];
-  const double dy = a[1] - b[1];
-  const double dz = a[2] - b[2];
-  return std::sqrt(std::fma(dx, dx, std::fma(dy, dy, dz * dz)));
-}
 
 std::int32_t origin_center(const core::Origin& origin) noexcept {
   switch (origin.kind) {
@@ -45,42 +21,75 @@ std::int32_t origin_center(const core::Origin& origin) noexcept {
   return EARTH;
 }
 
-std::expected<CartesianState, SpkError> resolve_relative_state(KernelList& kernels, std::int32_t target,
-                                                               std::int32_t center,
-                                                               const std::optional<CartesianState>& observer_offset,
-                                                               const core::Corrections& corrections, double t) {
-  if (target == center && !observer_offset) return CartesianState{};
+std::expected<void, EphemerisError> reject_identical_target_and_center(std::int32_t target,
+                                                                       std::int32_t center) {
+  if (target != center) return {};
+  return std::unexpected(EphemerisError::invalid_request(
+      "spherical coordinates are undefined when target and origin are identical"));
+}
 
-  auto center_state = barycentric_state_across_kernels(kernels, center, t);
-  if (!center_state) return std::unexpected(center_state.error());
-  CartesianState observer = to_cartesian(*center_state);
-  if (observer_offset) {
-    for (int i = 0; i < 3; ++i) {
-      observer.position[i] += observer_offset->position[i];
-      observer.velocity[i] += observer_offset->velocity[i];
-    }
+double distance_km(const Vec3& a, const Vec3& b) {
+  const double dx = a[0] - b[0];
+  const double dy = a[1] - b[1];
+  const double dz = a[2] - b[2];
+  return std::sqrt(std::fma(dx, dx, std::fma(dy, dy, dz * dz)));
+}
+
+std::expected<void, SpkError> observer_states(KernelList& kernels, std::int32_t center,
+                                              std::span<const CartesianState> sites,
+                                              std::span<const double> epochs,
+                                              std::vector<CartesianState>& out) {
+  out.resize(epochs.size());
+  if (auto done = barycentric_states_into(kernels, center, epochs, out); !done)
+    return std::unexpected(std::move(done.error()));
+  if (!sites.empty()) {
+    for (std::size_t i = 0; i < out.size(); ++i) add_state(out[i], sites[i]);
   }
+  return {};
+}
 
-  auto target_state = barycentric_state_across_kernels(kernels, target, t);
-  if (!target_state) return std::unexpected(target_state.error());
+std::expected<void, SpkError> relative_states(
+    KernelList& kernels, std::int32_t target, std::int32_t center,
+    std::span<const CartesianState> observers, const core::Corrections& corrections,
+    std::span<const double> epochs, RelativeStateScratch& scratch, std::span<CartesianState> out) {
+  const std::size_t m = epochs.size();
+  // The target's states are formed in `out` and corrected there.
+  const std::span<CartesianState> states = out.first(m);
+  if (auto done = barycentric_states_into(kernels, target, epochs, states); !done)
+    return std::unexpected(std::move(done.error()));
   if (corrections.light_time) {
-    // A fixed number of retarded evaluations, no convergence test: the
-    // result must not depend on a tolerance.
+    scratch.retarded.resize(m);
     for (int iteration = 0; iteration < LIGHT_TIME_ITERATIONS; ++iteration) {
-      const double d = distance_km(target_state->position, observer.position);
-      target_state = barycentric_state_across_kernels(kernels, target, t - d / SPEED_OF_LIGHT_KM_PER_S);
-      if (!target_state) return std::unexpected(target_state.error());
+      for (std::size_t i = 0; i < m; ++i) {
+        const double d = distance_km(states[i].position, observers[i].position);
+        scratch.retarded[i] = epochs[i] - d / SPEED_OF_LIGHT_KM_PER_S;
+      }
+      if (auto done = barycentric_states_into(kernels, target, scratch.retarded, states); !done)
+        return std::unexpected(std::move(done.error()));
     }
   }
-  CartesianState relative = difference(to_cartesian(*target_state), observer);
-
-  if (corrections.gravitational_deflection && target != SUN && center != SUN) {
-    auto sun = barycentric_state_across_kernels(kernels, SUN, t);
-    if (!sun) return std::unexpected(sun.error());
-    relative = apply_solar_gravitational_deflection(relative, observer.position, sun->position);
+  const bool deflect = corrections.gravitational_deflection && target != SUN && center != SUN;
+  if (deflect && !scratch.sun_evaluated) {
+    scratch.sun.resize(m);
+    if (auto done = barycentric_states_into(kernels, SUN, epochs, scratch.sun); !done)
+      return std::unexpected(std::move(done.error()));
+    scratch.sun_evaluated = true;
   }
-  if (corrections.aberration) relative = apply_stellar_aberration(relative, observer.velocity);
-  return relative;
+  for (std::size_t i = 0; i < m; ++i) {
+    const CartesianState& observer = observers[i];
+    CartesianState relative;
+    for (int k = 0; k < 3; ++k) {
+      relative.position[k] = states[i].position[k] - observer.position[k];
+      relative.velocity[k] = states[i].velocity[k] - observer.velocity[k];
+    }
+    if (deflect) {
+      relative = apply_solar_gravitational_deflection(relative, observer.position,
+                                                      scratch.sun[i].position);
+    }
+    if (corrections.aberration) relative = apply_stellar_aberration(relative, observer.velocity);
+    states[i] = relative;
+  }
+  return {};
 }
 
 OutputFrame output_frame(const core::PositionOptions& resolved, double tdb_julian_day) {
@@ -90,6 +99,23 @@ OutputFrame output_frame(const core::PositionOptions& resolved, double tdb_julia
             core::OfDateRotation::create(resolved.corrections.nutation, !ecliptic, tdb_julian_day)};
   }
   return {ecliptic ? OutputFrame::Kind::J2000Ecliptic : OutputFrame::Kind::J2000Equatorial, {}};
+}
+
+const OutputFrame& OutputFrameCache::at(const core::PositionOptions& resolved,
+                                        double tdb_julian_day) {
+  // Bit 0 marks a filled cache; the others are the three choices the
+  // rotation depends on.
+  const std::uint8_t key = static_cast<std::uint8_t>(
+      1u | (resolved.reference_epoch == core::ReferenceEpoch::OfDate ? 2u : 0u) |
+      (resolved.coordinate_system == core::CoordinateSystem::Ecliptic ? 4u : 0u) |
+      (resolved.corrections.nutation ? 8u : 0u));
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(tdb_julian_day);
+  if (key != key_ || bits != epoch_bits_) {
+    frame_ = output_frame(resolved, tdb_julian_day);
+    key_ = key;
+    epoch_bits_ = bits;
+  }
+  return frame_;
 }
 
 std::expected<core::Position, EphemerisError> position_from_state(const CartesianState& relative,
@@ -109,37 +135,9 @@ std::expected<core::Position, EphemerisError> position_from_state(const Cartesia
   }
   auto spherical = core::to_spherical(framed);
   if (!spherical) return coordinate_failure(spherical.error());
-  return core::Position{spherical->longitude_deg, spherical->latitude_deg, spherical->distance_km / core::AU_KM,
+  return core::Position{spherical->longitude_deg, spherical->latitude_deg,
+                        spherical->distance_km / core::AU_KM,
                         spherical->longitude_rate_deg_per_day};
-}
-
-std::expected<core::Position, EphemerisError> SpkEphemeris::position(core::Body body, const core::Instant& instant,
-                                                                     const core::PositionOptions& options) const {
-  auto resolved = resolve_position_options(options);
-  if (!resolved) return std::unexpected(resolved.error());
-  auto t = time_.tdb_seconds(instant.time_scale, instant.julian_day);
-  if (!t) return std::unexpected(t.error());
-
-  const std::int32_t target = core::naif_code(body);
-  const std::int32_t center = origin_center(resolved->origin);
-  std::optional<CartesianState> offset;
-  if (resolved->origin.is_topocentric()) {
-    auto site = time_.observer_gcrs_state(resolved->origin.observer, instant.time_scale, instant.julian_day);
-    if (!site) return std::unexpected(site.error());
-    offset = *site;
-  } else if (auto distinct = reject_identical_target_and_center(target, center); !distinct) {
-    return std::unexpected(distinct.error());
-  }
-
-  CartesianState relative;
-  {
-    KernelGuard kernels = borrow_kernels();
-    auto state = resolve_relative_state(*kernels, target, center, offset, resolved->corrections, *t);
-    if (!state) return std::unexpected(spk_ephemeris_error(state.error()));
-    relative = *state;
-  }
-  const double tdb_julian_day = *t / core::SECONDS_PER_DAY + core::J2000_JULIAN_DAY;
-  return position_from_state(relative, output_frame(*resolved, tdb_julian_day));
 }
 
 }  // namespace tarvex::spk

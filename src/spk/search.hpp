@@ -11,7 +11,7 @@
 
 #include "core/errors.hpp"
 #include "core/types.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/interruption.hpp"
 
 namespace tarvex::spk {

@@ -1,11 +1,12 @@
 // SPK Type 2 segments: equal-length intervals, one record of Chebyshev
 // coefficients (X, Y, Z sets) per interval, velocity from the derivative of
-// the same polynomials. The batch evaluation over one segment is
-// SpkKernel::evaluate_type2_at_epochs (defined in type2.cpp, declared with
-// the kernel because it fills the kernel's two caches).
+// the same polynomials. This file holds the pure parts: the directory and
+// record layouts, their checks, and the evaluation of one record. Reading
+// records from a file and caching them is SpkKernel's (kernel.hpp).
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -13,23 +14,10 @@
 #include <span>
 #include <vector>
 
+#include "core/types.hpp"
 #include "spk/spk_error.hpp"
 
 namespace tarvex::spk {
-
-// Position (km) and velocity (km/s) of a segment's target relative to its
-// center. The all-zero value starts every chain sum.
-struct StateVector {
-  std::array<double, 3> position{};
-  std::array<double, 3> velocity{};
-  bool operator==(const StateVector&) const = default;
-};
-
-// Component-by-component sum, position first.
-inline void add_state(StateVector& sum, const StateVector& link) noexcept {
-  for (std::size_t i = 0; i < 3; ++i) sum.position[i] += link.position[i];
-  for (std::size_t i = 0; i < 3; ++i) sum.velocity[i] += link.velocity[i];
-}
 
 // The validated directory (last four words) of one Type 2 segment.
 struct Type2Directory {
@@ -44,9 +32,10 @@ struct Type2Directory {
 struct Type2Record {
   std::vector<double> words;
   std::uint32_t record_index = 0;
-  // Whether all 3n coefficients are finite, decided once at load so that
-  // each evaluation need not scan them again.
+  // Whether all 3n coefficients are finite, and whether they are all +0.0,
+  // decided once at load so that each evaluation need not scan them again.
   bool coefficients_finite = false;
+  bool coefficients_zero = false;
 };
 
 // What the chain walk knows about the segment it asks to evaluate.
@@ -76,12 +65,159 @@ struct SegmentKeyHash {
   }
 };
 
+inline SpkError type2_error(const char* reason) { return SpkError::invalid_type2_segment(reason); }
+
+// The four directory words (INIT, INTLEN, RSIZE, N) of the segment `key`,
+// checked against each other and against the segment's address range.
+std::expected<Type2Directory, SpkError> parse_type2_directory(const std::array<double, 4>& words,
+                                                              SegmentKey key);
+
+// The record serving `epoch`; the end of the last interval belongs to the
+// last record.
+inline std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& dir,
+                                                                 double epoch) {
+  const double x = (epoch - dir.init) / dir.interval_length;
+  if (!std::isfinite(x) || x < 0.0) {
+    return std::unexpected(type2_error("epoch precedes the first polynomial interval"));
+  }
+  const double whole = std::floor(x);
+  std::uint32_t k = whole >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(whole);
+  if (k == dir.record_count) k = dir.record_count - 1;
+  if (k >= dir.record_count) {
+    return std::unexpected(type2_error("epoch is not covered by the polynomial intervals"));
+  }
+  return k;
+}
+
+// Whether every coefficient of a record is +0.0 (bit pattern zero). Such a
+// record (a planet placed at its system barycenter) evaluates to the
+// all-+0.0 state at every epoch it covers: each product and sum of the
+// recurrence is then +0.0, and +0.0 divided by a positive radius is +0.0.
+bool all_positive_zero(const double* begin, const double* end) noexcept;
+
+// Whether every value in [begin, end) is finite.
+bool all_finite(const double* begin, const double* end) noexcept;
+
+// The record checks that depend on the epoch (MID and RADIUS are checked
+// with it because they are cheap and an invalid pair must fail whatever the
+// coefficients), giving the scaled argument x = (epoch - MID) / RADIUS.
+// The check itself, for the evaluation loop: true with x set when both pass.
+inline bool type2_argument_fits(const double* words, double epoch, double& x) noexcept {
+  const double mid = words[0];
+  const double radius = words[1];
+  if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0)) return false;
+  x = (epoch - mid) / radius;
+  return std::fabs(x) <= 1.0;
+}
+
+// The error of a record and epoch that type2_argument_fits refused: a bad
+// midpoint or radius, else an epoch outside the record.
+SpkError type2_argument_error(const double* words);
+
+inline std::expected<double, SpkError> type2_scaled_argument(const double* words, double epoch) {
+  double x = 0.0;
+  if (!type2_argument_fits(words, epoch, x)) return std::unexpected(type2_argument_error(words));
+  return x;
+}
+
+// Forward three-term recurrence for the X, Y and Z sets at once. T_k(x) and
+// T_k'(x) depend on x only, so they are formed once and shared by the three
+// sets; each set's sums still add one term at a time in increasing degree,
+// which gives the same bits as three separate recurrences. two_x is x + x.
+inline void chebyshev_forward_xyz(const double* c, std::uint32_t n, double x, double two_x,
+                                  double radius, core::CartesianState& state) noexcept {
+  const double* cx = c;
+  const double* cy = c + n;
+  const double* cz = c + 2 * std::size_t{n};
+  if (n == 1) {
+    state.position = {cx[0], cy[0], cz[0]};
+    state.velocity = {0.0 / radius, 0.0 / radius, 0.0 / radius};
+    return;
+  }
+  double vx = cx[1] * x + cx[0];
+  double vy = cy[1] * x + cy[0];
+  double vz = cz[1] * x + cz[0];
+  double dx = cx[1];
+  double dy = cy[1];
+  double dz = cz[1];
+  double t_prev = 1.0;  // T(k-2)
+  double t_curr = x;    // T(k-1)
+  double d_prev = 0.0;  // T'(k-2)
+  double d_curr = 1.0;  // T'(k-1)
+  for (std::uint32_t k = 2; k < n; ++k) {
+    const double t_next = two_x * t_curr - t_prev;
+    const double d_next = two_x * d_curr + 2.0 * t_curr - d_prev;
+    vx = vx + cx[k] * t_next;
+    vy = vy + cy[k] * t_next;
+    vz = vz + cz[k] * t_next;
+    dx = dx + cx[k] * d_next;
+    dy = dy + cy[k] * d_next;
+    dz = dz + cz[k] * d_next;
+    t_prev = t_curr;
+    t_curr = t_next;
+    d_prev = d_curr;
+    d_curr = d_next;
+  }
+  state.position = {vx, vy, vz};
+  state.velocity = {dx / radius, dy / radius, dz / radius};
+}
+
+// Two epochs of one record at once, each in its own lane of a two-double
+// vector (SSE2, part of every x86-64 and AArch64 processor). Each lane
+// performs exactly the IEEE operations of chebyshev_forward_xyz in the same
+// order, so each state has the bits of the one-epoch evaluation; the two
+// independent recurrences simply run side by side. n >= 2.
+typedef double Type2Lanes __attribute__((vector_size(16)));
+
+inline void chebyshev_forward_xyz_pair(const double* c, std::uint32_t n, double x0, double x1,
+                                       double radius, core::CartesianState& state0,
+                                       core::CartesianState& state1) noexcept {
+  const auto splat = [](double v) { return Type2Lanes{v, v}; };
+  const double* cx = c;
+  const double* cy = c + n;
+  const double* cz = c + 2 * std::size_t{n};
+  const Type2Lanes x{x0, x1};
+  const Type2Lanes two_x = x + x;
+  Type2Lanes vx = splat(cx[1]) * x + splat(cx[0]);
+  Type2Lanes vy = splat(cy[1]) * x + splat(cy[0]);
+  Type2Lanes vz = splat(cz[1]) * x + splat(cz[0]);
+  Type2Lanes dx = splat(cx[1]);
+  Type2Lanes dy = splat(cy[1]);
+  Type2Lanes dz = splat(cz[1]);
+  Type2Lanes t_prev = splat(1.0);
+  Type2Lanes t_curr = x;
+  Type2Lanes d_prev = splat(0.0);
+  Type2Lanes d_curr = splat(1.0);
+  const Type2Lanes two = splat(2.0);
+  for (std::uint32_t k = 2; k < n; ++k) {
+    const Type2Lanes t_next = two_x * t_curr - t_prev;
+    const Type2Lanes d_next = two_x * d_curr + two * t_curr - d_prev;
+    vx = vx + splat(cx[k]) * t_next;
+    vy = vy + splat(cy[k]) * t_next;
+    vz = vz + splat(cz[k]) * t_next;
+    dx = dx + splat(cx[k]) * d_next;
+    dy = dy + splat(cy[k]) * d_next;
+    dz = dz + splat(cz[k]) * d_next;
+    t_prev = t_curr;
+    t_curr = t_next;
+    d_prev = d_curr;
+    d_curr = d_next;
+  }
+  const Type2Lanes r = splat(radius);
+  dx = dx / r;
+  dy = dy / r;
+  dz = dz / r;
+  state0.position = {vx[0], vy[0], vz[0]};
+  state0.velocity = {dx[0], dy[0], dz[0]};
+  state1.position = {vx[1], vy[1], vz[1]};
+  state1.velocity = {dx[1], dy[1], dz[1]};
+}
+
 // Pure evaluation of one record (MID, RADIUS, then the X, Y, Z sets of
 // n = (record_size - 2) / 3 coefficients) at one epoch, by the forward
 // Chebyshev recurrence. A word list shorter than the record size claims is
 // refused with the coefficient message rather than read past.
-std::expected<StateVector, SpkError> evaluate_loaded_type2_record(std::span<const double> words,
-                                                                  std::uint32_t record_size,
-                                                                  double epoch);
+std::expected<core::CartesianState, SpkError> evaluate_loaded_type2_record(
+    std::span<const double> words, std::uint32_t record_size, double epoch);
 
 }  // namespace tarvex::spk

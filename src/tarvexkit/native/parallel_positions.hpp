@@ -16,7 +16,7 @@
 
 #include "core/errors.hpp"
 #include "core/types.hpp"
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 
 namespace tarvex::kit {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "spk/ephemeris.hpp"
+#include "spk/spk_ephemeris.hpp"
 
 namespace tarvex::kit {
 

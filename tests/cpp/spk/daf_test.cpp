@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 
 using namespace tarvex::spk;

@@ -9,8 +9,8 @@
 
 #include "core/format.hpp"
 #include "core/horizon.hpp"
-#include "spk/daf_writer.hpp"
-#include "spk/ephemeris.hpp"
+#include "support/daf_writer.hpp"
+#include "spk/spk_ephemeris.hpp"
 #include "spk/interruption.hpp"
 #include "spk/options.hpp"
 #include "spk/pipeline.hpp"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 #include "spk/kernel_source.hpp"
 

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <random>
 
-#include "spk/daf_writer.hpp"
-#include "spk/ephemeris.hpp"
-#include "spk/store.hpp"
+#include "support/daf_writer.hpp"
+#include "spk/spk_ephemeris.hpp"
+#include "spk/center_chain.hpp"
+#include "spk/coverage.hpp"
 
 using namespace tarvex::spk;
 using namespace tarvex::spk::test_support;

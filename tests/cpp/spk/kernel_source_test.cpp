@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 
 using namespace tarvex::spk;

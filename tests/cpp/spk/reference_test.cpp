@@ -10,9 +10,10 @@
 #include <map>
 #include <sstream>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
-#include "spk/store.hpp"
+#include "spk/center_chain.hpp"
+#include "spk/coverage.hpp"
 
 using namespace tarvex::spk;
 using namespace tarvex::spk::test_support;
@@ -21,7 +22,7 @@ namespace {
 
 struct Reference {
   double epoch;
-  StateVector state;
+  tarvex::core::CartesianState state;
 };
 
 std::map<std::int32_t, std::vector<Reference>> read_reference(const std::string& path) {
@@ -45,7 +46,7 @@ std::map<std::int32_t, std::vector<Reference>> read_reference(const std::string&
   return rows;
 }
 
-bool same_bits(const StateVector& a, const StateVector& b) {
+bool same_bits(const tarvex::core::CartesianState& a, const tarvex::core::CartesianState& b) {
   for (std::size_t i = 0; i < 3; ++i) {
     if (std::bit_cast<std::uint64_t>(a.position[i]) != std::bit_cast<std::uint64_t>(b.position[i]))
       return false;
@@ -77,8 +78,8 @@ TEST(Jplephem, BarycentricStatesAgree) {
     auto batch = barycentric_states_across_kernels(kernels, code, epochs);
     ASSERT_TRUE(batch) << batch.error().message();
     for (std::size_t j = 0; j < references.size(); ++j) {
-      const StateVector& want = references[j].state;
-      const StateVector& got = (*batch)[j];
+      const tarvex::core::CartesianState& want = references[j].state;
+      const tarvex::core::CartesianState& got = (*batch)[j];
       const double distance = std::hypot(want.position[0], want.position[1], want.position[2]);
       const double miss =
           std::hypot(got.position[0] - want.position[0], got.position[1] - want.position[1],

@@ -1,7 +1,8 @@
 // The store: opening with provenance and supported range, attaching
 // kernels, coverage rules, and center chains across kernels with their
 // precedence and failures.
-#include "spk/store.hpp"
+#include "spk/center_chain.hpp"
+#include "spk/coverage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,8 @@
 #include <regex>
 
 #include "core/format.hpp"
-#include "spk/daf_writer.hpp"
-#include "spk/ephemeris.hpp"
+#include "support/daf_writer.hpp"
+#include "spk/spk_ephemeris.hpp"
 
 using namespace tarvex::spk;
 using namespace tarvex::spk::test_support;
@@ -182,7 +183,7 @@ TEST_F(StoreFiles, ChainsSumLinksAndFollowPrecedence) {
   EXPECT_EQ(moon.error().message(),
             "no SPK segment continues the center chain from target 301 at TDB epoch -10");
   auto bary = barycentric_states_across_kernels(*kernels, 0, std::vector<double>{-1e30, 5});
-  EXPECT_EQ(*bary, std::vector<StateVector>(2));
+  EXPECT_EQ(*bary, std::vector<tarvex::core::CartesianState>(2));
   EXPECT_EQ(barycentric_states_across_kernels(*kernels, 5, {})->size(), 0u);
 }
 

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 #include "spk/kernel.hpp"
 
 using namespace tarvex::spk;
@@ -83,7 +83,7 @@ TEST(Type2Record, OneCoefficientIsConstantWithZeroVelocity) {
   const std::vector<double> words{0.0, 5.0, 1.5, -2.5, 3.5};
   auto state = evaluate_loaded_type2_record(words, 5, 5.0);  // x = +1 is inside
   ASSERT_TRUE(state);
-  EXPECT_EQ(*state, (StateVector{{1.5, -2.5, 3.5}, {0.0, 0.0, 0.0}}));
+  EXPECT_EQ(*state, (tarvex::core::CartesianState{{1.5, -2.5, 3.5}, {0.0, 0.0, 0.0}}));
 }
 
 TEST(Type2Record, RefusesBadRecords) {
@@ -151,7 +151,7 @@ TEST_F(Type2Files, ReadsEachRecordOncePerCallWhateverTheOrder) {
   const double inside = cached * 100.0 + 42.0;
   EXPECT_TRUE(kernel->evaluate_type2_at_epochs(loc, std::span(&inside, 1)));
   EXPECT_EQ(kernel->word_read_count(), reads);
-  EXPECT_EQ(kernel->evaluate_type2_at_epochs(loc, {}), std::vector<StateVector>{});
+  EXPECT_EQ(kernel->evaluate_type2_at_epochs(loc, {}), std::vector<tarvex::core::CartesianState>{});
 }
 
 TEST_F(Type2Files, CoverageIsCheckedBeforeTheFile) {

@@ -46,7 +46,7 @@ std::string open_error(std::string_view text, std::string_view sha = ANY_SHA256)
 
 std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 
-// The lookup exactly as documented: a linear scan for the first bit-equal
+// The lookup rule written out plainly: a linear scan for the first bit-equal
 // row, else the first row greater than jd as hi. Kept here to prove that the
 // bisection in the library picks the same rows.
 std::expected<EopSample, EopError> linear_reference(std::span<const EopSample> rows, double jd) {

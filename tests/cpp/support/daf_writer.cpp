@@ -1,4 +1,4 @@
-#include "spk/daf_writer.hpp"
+#include "support/daf_writer.hpp"
 
 #include <bit>
 #include <cstdlib>

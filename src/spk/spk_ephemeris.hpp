@@ -1,7 +1,7 @@
-// SpkEphemeris: the store the position engine queries. This header holds
-// the store side (opening, attaching kernels, provenance, supported range,
-// exclusive use of the kernel list); the engine's time kernels and position
-// operations join it as members defined in their own files of this library.
+// SpkEphemeris: the position engine over a store of SPK kernels. It opens
+// the primary kernel and attaches further ones, records their provenance,
+// fixes the supported range, holds the time kernels (engine_time.hpp), and
+// answers position queries through the one path of batch.hpp.
 #pragma once
 
 #include <expected>
@@ -17,6 +17,7 @@
 #include "core/backend.hpp"
 #include "core/errors.hpp"
 #include "core/types.hpp"
+#include "spk/batch.hpp"
 #include "spk/engine_time.hpp"
 #include "spk/interruption.hpp"
 #include "spk/kernel.hpp"
@@ -64,10 +65,11 @@ class SpkEphemeris final : public core::EphemerisBackend {
   EngineTime& time() noexcept { return time_; }
   const EngineTime& time() const noexcept { return time_; }
 
-  // One position (pipeline.cpp).
-  std::expected<core::Position, core::EphemerisError> position(core::Body body, const core::Instant& instant,
-                                                               const core::PositionOptions& options) const override;
-  // Many bodies at many instants, instant-major (batch.cpp).
+  // One position: a request of one body at one instant.
+  std::expected<core::Position, core::EphemerisError> position(
+      core::Body body, const core::Instant& instant,
+      const core::PositionOptions& options) const override;
+  // Many bodies at many instants, instant-major.
   std::expected<std::vector<core::Position>, core::EphemerisError> positions(
       std::span<const core::Body> bodies, std::span<const core::Instant> instants,
       const core::PositionOptions& options) const override;
@@ -91,12 +93,15 @@ class SpkEphemeris final : public core::EphemerisBackend {
       : metadata_(std::move(metadata)),
         range_(range),
         kernels_(std::move(kernels)),
+        workspace_(std::make_unique<PositionWorkspace>()),
         time_(range.start_julian_day, range.end_julian_day, coverage_s.first, coverage_s.second) {}
 
   core::EphemerisMetadata metadata_;
   SupportedRange range_;
   // Behind a pointer so that a guard stays valid when the store is moved.
   std::unique_ptr<KernelCell> kernels_;
+  // Used only while the kernel list is borrowed, so one query at a time.
+  std::unique_ptr<PositionWorkspace> workspace_;
   EngineTime time_;
 };
 
