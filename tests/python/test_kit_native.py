@@ -468,7 +468,11 @@ INTERRUPT_CHILD = textwrap.dedent("""
 
     threading.Timer(0.5, interrupt).start()
     try:
-        store.positions(["moon", "mars", "jupiter"], days, "utc", tarvex.apparent(), threads=3)
+        # Batch after batch until the signal comes, so that a timer delayed
+        # on a busy machine still finds one running.
+        deadline = time.monotonic() + 60.0
+        while time.monotonic() < deadline:
+            store.positions(["moon", "mars", "jupiter"], days, "utc", tarvex.apparent(), threads=3)
         print("finished")
     except KeyboardInterrupt:
         latency = time.perf_counter() - sent[0]

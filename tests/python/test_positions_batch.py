@@ -230,8 +230,12 @@ count = int(min(2_000_000, max(100_000, 4.0 / (time.monotonic() - begun) * len(p
 instants = [tarvex.Instant.tt(2451000.5 + 0.01 * (i % 300_000)) for i in range(count)]
 single = engine.position("moon", probe[7], options)
 print("ready", flush=True)
+# Batch after batch until the signal comes, so that a slow parent on a busy
+# machine still finds one running.
 try:
-    engine.positions(bodies, instants, options)
+    deadline = time.monotonic() + 60.0
+    while time.monotonic() < deadline:
+        engine.positions(bodies, instants, options)
     print("finished", flush=True)
 except KeyboardInterrupt:
     print("interrupted", time.monotonic(), flush=True)
