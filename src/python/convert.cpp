@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <span>
+#include <utility>
 
 #include "core/format.hpp"
 #include "core/observer.hpp"
@@ -239,6 +240,20 @@ std::optional<double> extract_julian_day(PyObject* value) {
     return std::nullopt;
   }
   return julian_day;
+}
+
+bool to_name(PyObject* value, std::string_view, std::string& out) {
+  std::optional<std::string> name = extract_name(value);
+  if (!name) return false;
+  out = std::move(*name);
+  return true;
+}
+
+bool to_julian_day(PyObject* value, std::string_view, double& out) {
+  const std::optional<double> julian_day = extract_julian_day(value);
+  if (!julian_day) return false;
+  out = *julian_day;
+  return true;
 }
 
 PyObject* new_text(std::string_view text) {

@@ -27,7 +27,7 @@ struct Member {
 struct EnumClass {
   const char* type_name;  // "tarvex.HouseSystem"
   const char* doc;
-  Signature new_signature;
+  const char* new_function;  // "HouseSystem.__new__()"
   std::span<const Member> members;  // canonical names, indexed by ordinal
   Parsed<Ordinal> (*parse)(std::string_view name);
 };
@@ -38,8 +38,6 @@ Parsed<Ordinal> parse_ordinal(std::string_view name) {
   if (!parsed) return std::unexpected(parsed.error());
   return static_cast<Ordinal>(*parsed);
 }
-
-constexpr Parameter NAME_PARAMETER[] = {{"name"}};
 
 #define TARVEX_MEMBER(CLASS, NAME) \
   { NAME, CLASS "." NAME "()", NAME "($cls)\n--\n\n" }
@@ -84,31 +82,31 @@ constexpr EnumClass CLASSES[] = {
     {"tarvex.HouseSystem",
      "HouseSystem(name)\n--\n\n"
      "House-division algorithm (Placidus, Campanus, Equal, Whole Sign).",
-     {"HouseSystem.__new__()", NAME_PARAMETER},
+     "HouseSystem.__new__()",
      HOUSE_SYSTEMS,
      parse_ordinal<parse_house_system>},
     {"tarvex.SeasonEvent",
      "SeasonEvent(name)\n--\n\n"
      "Equinox or solstice (Sun apparent ecliptic longitude 0/90/180/270\u00b0).",
-     {"SeasonEvent.__new__()", NAME_PARAMETER},
+     "SeasonEvent.__new__()",
      SEASON_EVENTS,
      parse_ordinal<parse_season_event>},
     {"tarvex.LunationEvent",
      "LunationEvent(name)\n--\n\n"
      "New or full Moon (apparent geocentric elongation 0\u00b0/180\u00b0).",
-     {"LunationEvent.__new__()", NAME_PARAMETER},
+     "LunationEvent.__new__()",
      LUNATION_EVENTS,
      parse_ordinal<parse_lunation_event>},
     {"tarvex.SiderealMode",
      "SiderealMode(name)\n--\n\n"
      "Lahiri or Fagan\u2013Bradley ayanamsha applied to ecliptic of date.",
-     {"SiderealMode.__new__()", NAME_PARAMETER},
+     "SiderealMode.__new__()",
      SIDEREAL_MODES,
      parse_ordinal<parse_sidereal_mode>},
     {"tarvex.HorizonEventKind",
      "HorizonEventKind(name)\n--\n\n"
      "Rise, set, or meridian transit of the Sun or Moon.",
-     {"HorizonEventKind.__new__()", NAME_PARAMETER},
+     "HorizonEventKind.__new__()",
      HORIZON_EVENT_KINDS,
      parse_ordinal<parse_horizon_event_kind>},
 };
@@ -124,10 +122,10 @@ PyObject* new_member(Ordinal ordinal) {
 
 template <std::size_t C>
 PyObject* enum_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(CLASSES[C].new_signature, args, kwargs, bound)) return nullptr;
   std::string_view name;
-  if (!to_text(bound[0], "name", name)) return nullptr;
+  const Argument parameters[] = {{"name", to_text, name}};
+  Arguments arguments(CLASSES[C].new_function, parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   const auto ordinal = CLASSES[C].parse(name);
   if (!ordinal) return value_error(ordinal.error());
   return new_member<C>(*ordinal);
@@ -135,9 +133,8 @@ PyObject* enum_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 
 template <std::size_t C, std::size_t M>
 PyObject* member_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const Signature signature{CLASSES[C].members[M].function, {}};
-  Bound bound;
-  if (!bind(signature, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments(CLASSES[C].members[M].function, {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   return new_member<C>(static_cast<Ordinal>(M));
 }
 
