@@ -8,11 +8,18 @@
 #include <expected>
 
 #include "core/errors.hpp"
+#include "core/name_table.hpp"
 #include "core/types.hpp"
 
 namespace tarvex::core {
 
 enum class HouseSystem : std::uint8_t { Placidus = 0, Campanus = 1, Equal = 2, WholeSign = 3 };
+
+inline constexpr NameForm<HouseSystem> HOUSE_SYSTEM_NAMES[] = {
+    {"placidus", HouseSystem::Placidus},    {"campanus", HouseSystem::Campanus},
+    {"equal", HouseSystem::Equal},          {"whole_sign", HouseSystem::WholeSign},
+    {"whole-sign", HouseSystem::WholeSign}, {"wholesign", HouseSystem::WholeSign},
+};
 
 struct HouseCusps {
   std::array<double, 12> cusp_ecliptic_longitude_deg{};

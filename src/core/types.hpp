@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/name_table.hpp"
+
 namespace tarvex::core {
 
 // The eleven supported bodies. Ordinals are part of the interface.
@@ -29,6 +31,13 @@ enum class Body : std::uint8_t {
 
 inline constexpr std::size_t BODY_COUNT = 11;
 
+inline constexpr NameForm<Body> BODY_NAMES[] = {
+    {"sun", Body::Sun},         {"moon", Body::Moon},     {"mercury", Body::Mercury},
+    {"venus", Body::Venus},     {"earth", Body::Earth},   {"mars", Body::Mars},
+    {"jupiter", Body::Jupiter}, {"saturn", Body::Saturn}, {"uranus", Body::Uranus},
+    {"neptune", Body::Neptune}, {"pluto", Body::Pluto},
+};
+
 // NAIF id used to look the body up in SPK kernels (planet centers, x99).
 std::int32_t naif_code(Body body) noexcept;
 // Display name used in messages ("Sun", "Moon", ...).
@@ -39,6 +48,13 @@ Body body_from_ordinal(std::size_t ordinal) noexcept;
 // Ordinals matter: scales with ordinal 2 or more (Tt, Tdb) need no
 // leap-second data.
 enum class TimeScale : std::uint8_t { Utc = 0, Ut1 = 1, Tt = 2, Tdb = 3 };
+
+inline constexpr NameForm<TimeScale> TIME_SCALE_NAMES[] = {
+    {"utc", TimeScale::Utc},
+    {"ut1", TimeScale::Ut1},
+    {"tt", TimeScale::Tt},
+    {"tdb", TimeScale::Tdb},
+};
 
 // "Utc", "Ut1", "Tt", "Tdb".
 std::string_view display_name(TimeScale scale) noexcept;
@@ -84,6 +100,13 @@ struct GeodeticObserver {
 
 enum class OriginKind : std::uint8_t { Barycentric = 0, Heliocentric = 1, Geocentric = 2, Topocentric = 3 };
 
+inline constexpr NameForm<OriginKind> ORIGIN_NAMES[] = {
+    {"barycentric", OriginKind::Barycentric},
+    {"heliocentric", OriginKind::Heliocentric},
+    {"geocentric", OriginKind::Geocentric},
+    {"topocentric", OriginKind::Topocentric},
+};
+
 // Where a position is seen from; a topocentric origin carries its observer
 // (the observer is ignored for the other kinds).
 struct Origin {
@@ -104,6 +127,17 @@ struct Origin {
 
 enum class CoordinateSystem : std::uint8_t { Equatorial = 0, Ecliptic = 1 };
 enum class ReferenceEpoch : std::uint8_t { J2000 = 0, OfDate = 1 };
+
+inline constexpr NameForm<CoordinateSystem> COORDINATE_SYSTEM_NAMES[] = {
+    {"ecliptic", CoordinateSystem::Ecliptic},
+    {"equatorial", CoordinateSystem::Equatorial},
+};
+inline constexpr NameForm<ReferenceEpoch> REFERENCE_EPOCH_NAMES[] = {
+    {"j2000", ReferenceEpoch::J2000},
+    {"of_date", ReferenceEpoch::OfDate},
+    {"of-date", ReferenceEpoch::OfDate},
+    {"ofdate", ReferenceEpoch::OfDate},
+};
 
 struct Corrections {
   bool light_time = false;

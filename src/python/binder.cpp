@@ -12,9 +12,12 @@ namespace tarvex::python {
 // then keywords are matched in the order given (unknown and duplicate
 // keywords fail there), then an excess of positional arguments is reported,
 // then missing required parameters.
+// `Row` is Parameter or Argument: anything with a name and a fallback.
+template <class Row>
 class Binder {
  public:
-  Binder(const Signature& signature, Bound& bound) : signature_(signature), bound_(bound) {
+  Binder(const char* function, std::span<const Row> rows, Bound& bound)
+      : function_(function), rows_(rows), bound_(bound) {
     // A signature wider than Bound is a programming error of the module; it
     // surfaces as PanicException rather than as a buffer overrun.
     if (size() > MAX_PARAMETERS) throw std::logic_error("signature has too many parameters");
@@ -29,18 +32,17 @@ class Binder {
 
   bool place_keyword(PyObject* key, PyObject* value) noexcept {
     if (!PyUnicode_Check(key)) {
-      PyErr_Format(PyExc_TypeError, "%s keywords must be strings", signature_.function);
+      PyErr_Format(PyExc_TypeError, "%s keywords must be strings", function_);
       return false;
     }
     const std::size_t index = find(key);
     if (index == size()) {
       PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
-                   signature_.function, key);
+                   function_, key);
       return false;
     }
     if (bound_.values_[index] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'", signature_.function,
-                   key);
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'", function_, key);
       return false;
     }
     bound_.values_[index] = value;
@@ -56,7 +58,7 @@ class Binder {
     }
     if (missing != 0) return missing_arguments(missing, required);
     for (std::size_t index = 0; index < size(); ++index) {
-      if (signature_.parameters[index].fallback == Default::None &&
+      if (rows_[index].fallback == Default::None &&
           bound_.values_[index] == Py_None) {
         bound_.values_[index] = nullptr;
       }
@@ -65,11 +67,11 @@ class Binder {
   }
 
  private:
-  std::size_t size() const noexcept { return signature_.parameters.size(); }
+  std::size_t size() const noexcept { return rows_.size(); }
 
   std::size_t required_count() const noexcept {
     std::size_t count = 0;
-    while (count < size() && signature_.parameters[count].fallback == Default::Required) ++count;
+    while (count < size() && rows_[count].fallback == Default::Required) ++count;
     return count;
   }
 
@@ -84,7 +86,7 @@ class Binder {
     }
     const std::string_view name(text, static_cast<std::size_t>(length));
     for (std::size_t index = 0; index < size(); ++index) {
-      if (signature_.parameters[index].name == name) return index;
+      if (rows_[index].name == name) return index;
     }
     return size();
   }
@@ -95,10 +97,10 @@ class Binder {
     if (required != size()) {
       PyErr_Format(PyExc_TypeError,
                    "%s takes from %zu to %zu positional arguments but %zu %s given",
-                   signature_.function, required, size(), given_, verb);
+                   function_, required, size(), given_, verb);
     } else {
       PyErr_Format(PyExc_TypeError, "%s takes %zu positional argument%s but %zu %s given",
-                   signature_.function, size(), size() == 1 ? "" : "s", given_, verb);
+                   function_, size(), size() == 1 ? "" : "s", given_, verb);
     }
     return false;
   }
@@ -117,23 +119,27 @@ class Binder {
         }
       }
       names += '\'';
-      names += signature_.parameters[index].name;
+      names += rows_[index].name;
       names += '\'';
       ++listed;
     }
     PyErr_Format(PyExc_TypeError, "%s missing %zu required positional argument%s: %s",
-                 signature_.function, missing, missing == 1 ? "" : "s", names.c_str());
+                 function_, missing, missing == 1 ? "" : "s", names.c_str());
     return false;
   }
 
-  const Signature& signature_;
+  const char* function_;
+  std::span<const Row> rows_;
   Bound& bound_;
   std::size_t given_ = 0;
 };
 
-bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          Bound& bound) {
-  Binder binder(signature, bound);
+namespace {
+
+template <class Row>
+bool bind_vector(const char* function, std::span<const Row> rows, PyObject* const* args,
+                 Py_ssize_t nargs, PyObject* kwnames, Bound& bound) {
+  Binder<Row> binder(function, rows, bound);
   binder.place_positional(args, nargs);
   if (kwnames != nullptr) {
     const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
@@ -146,8 +152,10 @@ bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, P
   return binder.finish();
 }
 
-bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& bound) {
-  Binder binder(signature, bound);
+template <class Row>
+bool bind_tuple(const char* function, std::span<const Row> rows, PyObject* args,
+                PyObject* kwargs, Bound& bound) {
+  Binder<Row> binder(function, rows, bound);
   // A tuple's items are contiguous, which is the vectorcall layout.
   binder.place_positional(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
   if (kwargs != nullptr) {
@@ -159,6 +167,32 @@ bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& b
     }
   }
   return binder.finish();
+}
+
+}  // namespace
+
+bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+          Bound& bound) {
+  return bind_vector(signature.function, signature.parameters, args, nargs, kwnames, bound);
+}
+
+bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& bound) {
+  return bind_tuple(signature.function, signature.parameters, args, kwargs, bound);
+}
+
+bool Arguments::bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return bind_vector(function_, rows_, args, nargs, kwnames, bound_);
+}
+
+bool Arguments::bind(PyObject* args, PyObject* kwargs) {
+  return bind_tuple(function_, rows_, args, kwargs, bound_);
+}
+
+bool Arguments::convert() const {
+  for (std::size_t index = 0; index < rows_.size(); ++index) {
+    if (bound_.given(index) && !rows_[index].convert(bound_[index])) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -273,6 +307,19 @@ bool check_sequence(PyObject* value, std::string_view item_class) {
     not_an_instance(value, "Sequence");
     return false;
   }
+  return true;
+}
+
+bool to_optional_text(PyObject* value, std::string_view parameter,
+                      std::optional<std::string_view>& out) {
+  std::string_view text;
+  if (!to_text(value, parameter, text)) return false;
+  out = text;
+  return true;
+}
+
+bool keep_object(PyObject* value, std::string_view, PyObject*& out) {
+  out = value;
   return true;
 }
 

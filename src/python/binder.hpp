@@ -3,14 +3,18 @@
 // binding errors comes from a single place, and converts them with the
 // parameter converters below, which add the "while processing" note.
 //
-// Usage in a METH_FASTCALL | METH_KEYWORDS method:
+// A parameter is declared once, as a row of name, converter and the
+// variable it converts into; binding places the arguments, and converting
+// runs the rows in order (a method may take its borrow in between):
 //
-//   constexpr Parameter POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}};
-//   constexpr Signature POSITION{"Engine.position()", POSITION_PARAMETERS};
-//   Bound bound;
-//   if (!bind(POSITION, args, nargs, kwnames, bound)) return nullptr;
 //   std::string_view body;
-//   if (!to_text(bound[0], "body", body)) return nullptr;
+//   core::Instant instant;
+//   const Argument parameters[] = {{"body", to_text, body}, {"instant", to_instant, instant}};
+//   Arguments arguments("Engine.position()", parameters);
+//   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+//
+// The companion native module still binds through a Signature of names and
+// reads the Bound arguments by position; both forms share the binder.
 #pragma once
 
 #include <array>
@@ -19,6 +23,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <vector>
 
 #include "python/errors.hpp"
@@ -55,8 +60,65 @@ class Bound {
   bool given(std::size_t index) const noexcept { return values_[index] != nullptr; }
 
  private:
+  template <class Row>
   friend class Binder;
   std::array<PyObject*, MAX_PARAMETERS> values_{};
+};
+
+// One row of a parameter list: the parameter's name, what its omission
+// means, its converter and the variable the converter writes. A converter
+// is any `bool(PyObject* value, std::string_view parameter, T& out)`. An
+// omitted parameter is not converted: its variable keeps the value it was
+// initialised with, which is the parameter's default.
+class Argument {
+ public:
+  template <class T>
+  Argument(std::string_view name, bool (*converter)(PyObject*, std::string_view, T&),
+           T& destination, Default fallback = Default::Required) noexcept
+      : name(name),
+        fallback(fallback),
+        call_(&call<T>),
+        converter_(reinterpret_cast<Erased>(converter)),
+        destination_(&destination) {}
+
+  // False with an exception set when the converter refuses the value.
+  bool convert(PyObject* value) const { return call_(converter_, value, name, destination_); }
+
+  std::string_view name;
+  Default fallback;
+
+ private:
+  // Function pointers round-trip through any function pointer type.
+  using Erased = void (*)();
+  template <class T>
+  static bool call(Erased converter, PyObject* value, std::string_view name, void* destination) {
+    const auto typed = reinterpret_cast<bool (*)(PyObject*, std::string_view, T&)>(converter);
+    return typed(value, name, *static_cast<T*>(destination));
+  }
+
+  bool (*call_)(Erased, PyObject*, std::string_view, void*);
+  Erased converter_;
+  void* destination_;
+};
+
+// The arguments of one call bound against Argument rows, which must outlive
+// it. `function` names the callable with class and parentheses.
+class Arguments {
+ public:
+  Arguments(const char* function, std::span<const Argument> rows) noexcept
+      : function_(function), rows_(rows) {}
+
+  // Vectorcall arguments; tp_new arguments (a tuple and an optional dict).
+  bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+  bool bind(PyObject* args, PyObject* kwargs);
+  // Runs the converters of the given arguments in row order and stops at
+  // the first refusal.
+  bool convert() const;
+
+ private:
+  const char* function_;
+  std::span<const Argument> rows_;
+  Bound bound_;
 };
 
 // Vectorcall arguments (the fast path: no dicts, no temporary objects).
@@ -81,6 +143,13 @@ bool check_instance(PyObject* value, std::string_view parameter, PyTypeObject* t
 // Any sequence (PySequence_Check or a registered collections.abc.Sequence),
 // never a str, whose items are all str.
 bool to_text_list(PyObject* value, std::string_view parameter, std::vector<std::string>& out);
+// A str, for parameters whose default is None or that have no default
+// text: the variable stays std::nullopt when the parameter is omitted.
+bool to_optional_text(PyObject* value, std::string_view parameter,
+                      std::optional<std::string_view>& out);
+// Any object, kept as it is (borrowed) for a conversion after the others:
+// name-like parameters are read once the earlier names have been parsed.
+bool keep_object(PyObject* value, std::string_view parameter, PyObject*& out);
 
 // Sets TypeError (without the note) unless the object is a sequence
 // (PySequence_Check or registered as collections.abc.Sequence) and not a

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <span>
+#include <utility>
 
 #include "core/format.hpp"
+#include "core/name_table.hpp"
 #include "core/observer.hpp"
 #include "core/text.hpp"
 #include "python/errors.hpp"
@@ -14,11 +16,9 @@ namespace tarvex::python {
 
 namespace {
 
+// Every enumeration's names are the core's table next to it.
 template <class T>
-struct Form {
-  std::string_view text;
-  T value;
-};
+using Form = core::NameForm<T>;
 
 // Looks the normalised name up; the failure message shows it quoted.
 template <class T>
@@ -38,91 +38,8 @@ Parsed<T> match(std::string_view name, std::span<const Form<T>> forms, std::stri
 // The first form listed for a value is its canonical name.
 template <class T>
 std::string_view canonical(std::span<const Form<T>> forms, T value) noexcept {
-  for (const Form<T>& form : forms) {
-    if (form.value == value) return form.text;
-  }
-  return forms.front().text;
+  return core::canonical_name(forms, value);
 }
-
-using core::Body;
-constexpr Form<Body> BODIES[] = {
-    {"sun", Body::Sun},         {"moon", Body::Moon},     {"mercury", Body::Mercury},
-    {"venus", Body::Venus},     {"earth", Body::Earth},   {"mars", Body::Mars},
-    {"jupiter", Body::Jupiter}, {"saturn", Body::Saturn}, {"uranus", Body::Uranus},
-    {"neptune", Body::Neptune}, {"pluto", Body::Pluto},
-};
-
-using core::OriginKind;
-constexpr Form<OriginKind> ORIGINS[] = {
-    {"barycentric", OriginKind::Barycentric},
-    {"heliocentric", OriginKind::Heliocentric},
-    {"geocentric", OriginKind::Geocentric},
-    {"topocentric", OriginKind::Topocentric},
-};
-
-using core::TimeScale;
-constexpr Form<TimeScale> TIME_SCALES[] = {
-    {"utc", TimeScale::Utc},
-    {"ut1", TimeScale::Ut1},
-    {"tt", TimeScale::Tt},
-    {"tdb", TimeScale::Tdb},
-};
-
-using core::HouseSystem;
-constexpr Form<HouseSystem> HOUSE_SYSTEMS[] = {
-    {"placidus", HouseSystem::Placidus},    {"campanus", HouseSystem::Campanus},
-    {"equal", HouseSystem::Equal},          {"whole_sign", HouseSystem::WholeSign},
-    {"whole-sign", HouseSystem::WholeSign}, {"wholesign", HouseSystem::WholeSign},
-};
-
-// The vernal and autumnal aliases exist with the underscore only.
-constexpr Form<SeasonEvent> SEASON_EVENTS[] = {
-    {"march_equinox", SeasonEvent::MarchEquinox},
-    {"march-equinox", SeasonEvent::MarchEquinox},
-    {"vernal_equinox", SeasonEvent::MarchEquinox},
-    {"june_solstice", SeasonEvent::JuneSolstice},
-    {"june-solstice", SeasonEvent::JuneSolstice},
-    {"september_equinox", SeasonEvent::SeptemberEquinox},
-    {"september-equinox", SeasonEvent::SeptemberEquinox},
-    {"autumnal_equinox", SeasonEvent::SeptemberEquinox},
-    {"december_solstice", SeasonEvent::DecemberSolstice},
-    {"december-solstice", SeasonEvent::DecemberSolstice},
-};
-
-using core::SiderealMode;
-constexpr Form<SiderealMode> SIDEREAL_MODES[] = {
-    {"lahiri", SiderealMode::Lahiri},
-    {"fagan_bradley", SiderealMode::FaganBradley},
-    {"fagan-bradley", SiderealMode::FaganBradley},
-    {"faganbradley", SiderealMode::FaganBradley},
-};
-
-constexpr Form<LunationEvent> LUNATION_EVENTS[] = {
-    {"new_moon", LunationEvent::NewMoon},   {"new-moon", LunationEvent::NewMoon},
-    {"newmoon", LunationEvent::NewMoon},    {"full_moon", LunationEvent::FullMoon},
-    {"full-moon", LunationEvent::FullMoon}, {"fullmoon", LunationEvent::FullMoon},
-};
-
-using core::ReferenceEpoch;
-constexpr Form<ReferenceEpoch> REFERENCE_EPOCHS[] = {
-    {"j2000", ReferenceEpoch::J2000},
-    {"of_date", ReferenceEpoch::OfDate},
-    {"of-date", ReferenceEpoch::OfDate},
-    {"ofdate", ReferenceEpoch::OfDate},
-};
-
-using core::CoordinateSystem;
-constexpr Form<CoordinateSystem> COORDINATE_SYSTEMS[] = {
-    {"ecliptic", CoordinateSystem::Ecliptic},
-    {"equatorial", CoordinateSystem::Equatorial},
-};
-
-using core::HorizonEventKind;
-constexpr Form<HorizonEventKind> HORIZON_EVENT_KINDS[] = {
-    {"rise", HorizonEventKind::Rise},
-    {"set", HorizonEventKind::Set},
-    {"transit", HorizonEventKind::Transit},
-};
 
 template <class T, std::size_t N>
 std::span<const Form<T>> forms(const Form<T> (&table)[N]) noexcept {
@@ -131,13 +48,15 @@ std::span<const Form<T>> forms(const Form<T> (&table)[N]) noexcept {
 
 }  // namespace
 
-Parsed<core::Body> parse_body(std::string_view name) { return match(name, forms(BODIES), "body"); }
+Parsed<core::Body> parse_body(std::string_view name) {
+  return match(name, forms(core::BODY_NAMES), "body");
+}
 
 Parsed<core::Origin> parse_origin(std::string_view name,
                                   const std::optional<core::GeodeticObserver>& observer) {
-  const Parsed<OriginKind> kind = match(name, forms(ORIGINS), "origin");
+  const Parsed<core::OriginKind> kind = match(name, forms(core::ORIGIN_NAMES), "origin");
   if (!kind) return std::unexpected(kind.error());
-  if (*kind == OriginKind::Topocentric) {
+  if (*kind == core::OriginKind::Topocentric) {
     if (!observer) {
       return std::unexpected(std::string("origin \"topocentric\" requires a GeodeticObserver"));
     }
@@ -152,56 +71,56 @@ Parsed<core::Origin> parse_origin(std::string_view name,
 }
 
 Parsed<core::TimeScale> parse_time_scale(std::string_view name) {
-  return match(name, forms(TIME_SCALES), "time scale");
+  return match(name, forms(core::TIME_SCALE_NAMES), "time scale");
 }
 Parsed<core::HouseSystem> parse_house_system(std::string_view name) {
-  return match(name, forms(HOUSE_SYSTEMS), "house system");
+  return match(name, forms(core::HOUSE_SYSTEM_NAMES), "house system");
 }
 Parsed<SeasonEvent> parse_season_event(std::string_view name) {
-  return match(name, forms(SEASON_EVENTS), "season event");
+  return match(name, forms(core::SEASON_EVENT_NAMES), "season event");
 }
 Parsed<core::SiderealMode> parse_sidereal_mode(std::string_view name) {
-  return match(name, forms(SIDEREAL_MODES), "sidereal mode");
+  return match(name, forms(core::SIDEREAL_MODE_NAMES), "sidereal mode");
 }
 Parsed<LunationEvent> parse_lunation_event(std::string_view name) {
-  return match(name, forms(LUNATION_EVENTS), "lunation event");
+  return match(name, forms(core::LUNATION_EVENT_NAMES), "lunation event");
 }
 Parsed<core::ReferenceEpoch> parse_reference_epoch(std::string_view name) {
-  return match(name, forms(REFERENCE_EPOCHS), "reference epoch");
+  return match(name, forms(core::REFERENCE_EPOCH_NAMES), "reference epoch");
 }
 Parsed<core::CoordinateSystem> parse_coordinate_system(std::string_view name) {
-  return match(name, forms(COORDINATE_SYSTEMS), "coordinate system");
+  return match(name, forms(core::COORDINATE_SYSTEM_NAMES), "coordinate system");
 }
 Parsed<core::HorizonEventKind> parse_horizon_event_kind(std::string_view name) {
-  return match(name, forms(HORIZON_EVENT_KINDS), "horizon event");
+  return match(name, forms(core::HORIZON_EVENT_KIND_NAMES), "horizon event");
 }
 
 std::string_view canonical_name(core::TimeScale v) noexcept {
-  return canonical(forms(TIME_SCALES), v);
+  return canonical(forms(core::TIME_SCALE_NAMES), v);
 }
 std::string_view canonical_name(core::OriginKind v) noexcept {
-  return canonical(forms(ORIGINS), v);
+  return canonical(forms(core::ORIGIN_NAMES), v);
 }
 std::string_view canonical_name(core::CoordinateSystem v) noexcept {
-  return canonical(forms(COORDINATE_SYSTEMS), v);
+  return canonical(forms(core::COORDINATE_SYSTEM_NAMES), v);
 }
 std::string_view canonical_name(core::ReferenceEpoch v) noexcept {
-  return canonical(forms(REFERENCE_EPOCHS), v);
+  return canonical(forms(core::REFERENCE_EPOCH_NAMES), v);
 }
 std::string_view canonical_name(core::HouseSystem v) noexcept {
-  return canonical(forms(HOUSE_SYSTEMS), v);
+  return canonical(forms(core::HOUSE_SYSTEM_NAMES), v);
 }
 std::string_view canonical_name(SeasonEvent v) noexcept {
-  return canonical(forms(SEASON_EVENTS), v);
+  return canonical(forms(core::SEASON_EVENT_NAMES), v);
 }
 std::string_view canonical_name(LunationEvent v) noexcept {
-  return canonical(forms(LUNATION_EVENTS), v);
+  return canonical(forms(core::LUNATION_EVENT_NAMES), v);
 }
 std::string_view canonical_name(core::SiderealMode v) noexcept {
-  return canonical(forms(SIDEREAL_MODES), v);
+  return canonical(forms(core::SIDEREAL_MODE_NAMES), v);
 }
 std::string_view canonical_name(core::HorizonEventKind v) noexcept {
-  return canonical(forms(HORIZON_EVENT_KINDS), v);
+  return canonical(forms(core::HORIZON_EVENT_KIND_NAMES), v);
 }
 
 std::optional<std::string> extract_name(PyObject* value) {
@@ -239,6 +158,20 @@ std::optional<double> extract_julian_day(PyObject* value) {
     return std::nullopt;
   }
   return julian_day;
+}
+
+bool to_name(PyObject* value, std::string_view, std::string& out) {
+  std::optional<std::string> name = extract_name(value);
+  if (!name) return false;
+  out = std::move(*name);
+  return true;
+}
+
+bool to_julian_day(PyObject* value, std::string_view, double& out) {
+  const std::optional<double> julian_day = extract_julian_day(value);
+  if (!julian_day) return false;
+  out = *julian_day;
+  return true;
 }
 
 PyObject* new_text(std::string_view text) {

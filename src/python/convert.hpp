@@ -61,6 +61,11 @@ std::optional<std::string> extract_name(PyObject* value);
 // infinity. Returns std::nullopt with the error set.
 std::optional<double> extract_julian_day(PyObject* value);
 
+// The two above as parameter converters for Argument rows; like them, they
+// add no "while processing" note.
+bool to_name(PyObject* value, std::string_view parameter, std::string& out);
+bool to_julian_day(PyObject* value, std::string_view parameter, double& out);
+
 // A str as a Python object; nullptr with MemoryError.
 PyObject* new_text(std::string_view text);
 

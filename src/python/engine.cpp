@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -49,43 +51,48 @@ PyObject* none() { Py_RETURN_NONE; }
 
 // ------------------------------------------------------------ opening
 
-constexpr Parameter OPEN_PARAMETERS[] = {
-    {"path"},
-    {"sha256"},
-    {"leap_second_kernel", Default::None},
-    {"leap_second_sha256", Default::None},
-    {"eop", Default::None},
-    {"eop_sha256", Default::None},
-};
-constexpr Signature ENGINE_NEW{"Engine.__new__()", OPEN_PARAMETERS};
-constexpr Signature OPEN{"open()", OPEN_PARAMETERS};
+// The parameters of Engine() and open(), shared by both.
+struct OpenTexts {
+  std::string_view path;
+  std::string_view sha256;
+  std::optional<std::string_view> leap_second_kernel;
+  std::optional<std::string_view> leap_second_sha256;
+  std::optional<std::string_view> eop;
+  std::optional<std::string_view> eop_sha256;
 
-// The constructor's steps after binding: all six texts, the store, then the
-// leap-second pair before the Earth orientation pair, so that a mismatched
-// pair is only reported for a kernel that opened.
-PyObject* open_engine(PyTypeObject* type, const Bound& bound) {
-  std::array<std::string_view, std::size(OPEN_PARAMETERS)> text{};
-  for (std::size_t index = 0; index < text.size(); ++index) {
-    if (bound.given(index) && !to_text(bound[index], OPEN_PARAMETERS[index].name, text[index])) {
-      return nullptr;
-    }
+  std::array<Argument, 6> parameters() {
+    return {{
+        {"path", to_text, path},
+        {"sha256", to_text, sha256},
+        {"leap_second_kernel", to_optional_text, leap_second_kernel, Default::None},
+        {"leap_second_sha256", to_optional_text, leap_second_sha256, Default::None},
+        {"eop", to_optional_text, eop, Default::None},
+        {"eop_sha256", to_optional_text, eop_sha256, Default::None},
+    }};
   }
-  auto store = spk::SpkEphemeris::open(std::string(text[0]), text[1]);
+};
+
+// The six texts are converted first, then the store opens, then the
+// leap-second pair is judged before the Earth orientation pair, so that a
+// mismatched pair is only reported for a kernel that opened.
+PyObject* open_engine(PyTypeObject* type, Arguments& arguments, const OpenTexts& text) {
+  if (!arguments.convert()) return nullptr;
+  auto store = spk::SpkEphemeris::open(std::string(text.path), text.sha256);
   if (!store) return map_ephemeris_error(store.error());
 
-  if (bound.given(2) != bound.given(3)) {
+  if (text.leap_second_kernel.has_value() != text.leap_second_sha256.has_value()) {
     return value_error("leap_second_kernel and leap_second_sha256 must be supplied together");
   }
-  if (bound.given(2)) {
-    auto kernel = time::LeapSecondKernel::open(text[2], text[3]);
+  if (text.leap_second_kernel) {
+    auto kernel = time::LeapSecondKernel::open(*text.leap_second_kernel, *text.leap_second_sha256);
     if (!kernel) return value_error(kernel.error().message());
     store->time().attach_leap_second_kernel(std::move(*kernel));
   }
-  if (bound.given(4) != bound.given(5)) {
+  if (text.eop.has_value() != text.eop_sha256.has_value()) {
     return value_error("eop and eop_sha256 must be supplied together");
   }
-  if (bound.given(4)) {
-    auto table = time::EarthOrientationTable::open(text[4], text[5]);
+  if (text.eop) {
+    auto table = time::EarthOrientationTable::open(*text.eop, *text.eop_sha256);
     if (!table) return value_error(table.error().message());
     store->time().attach_eop(std::move(*table));
   }
@@ -101,18 +108,22 @@ PyObject* open_engine(PyTypeObject* type, const Bound& bound) {
 }
 
 PyObject* engine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(ENGINE_NEW, args, kwargs, bound)) return nullptr;
-  return open_engine(type, bound);
+  OpenTexts text;
+  const auto parameters = text.parameters();
+  Arguments arguments("Engine.__new__()", parameters);
+  if (!arguments.bind(args, kwargs)) return nullptr;
+  return open_engine(type, arguments, text);
 }
 
 PyObject* open_module_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-  Bound bound;
-  if (!bind(OPEN, args, nargs, kwnames, bound)) return nullptr;
+  OpenTexts text;
+  const auto parameters = text.parameters();
+  Arguments arguments("open()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   PyTypeObject* type = ensure_class(engine_class);
   if (type == nullptr) return nullptr;
-  return open_engine(type, bound);
+  return open_engine(type, arguments, text);
 }
 
 void engine_dealloc(PyObject* self) noexcept {
@@ -140,36 +151,35 @@ void engine_dealloc(PyObject* self) noexcept {
 
 // ------------------------------------------------------------ attaching
 
-constexpr Parameter PATH_PARAMETERS[] = {{"path"}, {"sha256"}};
-constexpr Signature WITH_LEAP_SECOND_KERNEL{"Engine.with_leap_second_kernel()", PATH_PARAMETERS};
-constexpr Signature WITH_EOP{"Engine.with_eop()", PATH_PARAMETERS};
-constexpr Signature WITH_ADDITIONAL_KERNEL_FILE{"Engine.with_additional_kernel_file()",
-                                                PATH_PARAMETERS};
-constexpr Parameter TIME_KERNEL_PARAMETERS[] = {
-    {"leap_second_kernel"}, {"leap_second_sha256"}, {"eop"}, {"eop_sha256"}};
-constexpr Signature WITH_TIME_KERNELS{"Engine.with_time_kernels()", TIME_KERNEL_PARAMETERS};
-
-// Binding, then the exclusive borrow, then every parameter as text.
-template <std::size_t N>
-std::optional<EngineBorrow> bind_texts(const Signature& signature, PyObject* self,
-                                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                                       std::array<std::string_view, N>& text) {
-  Bound bound;
-  if (!bind(signature, args, nargs, kwnames, bound)) return std::nullopt;
+// Binding, then the exclusive borrow, then the conversions (every parameter a text).
+std::optional<EngineBorrow> bind_texts(const char* function, std::span<const Argument> parameters,
+                                       PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+  Arguments arguments(function, parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return std::nullopt;
   auto borrow = EngineBorrow::exclusive(self);
   if (!borrow) return std::nullopt;
-  for (std::size_t index = 0; index < N; ++index) {
-    if (!to_text(bound[index], signature.parameters[index].name, text[index])) return std::nullopt;
-  }
+  if (!arguments.convert()) return std::nullopt;
   return borrow;
 }
 
+// A file and its checksum, the parameters of three with_* methods.
+struct PathTexts {
+  std::string_view path;
+  std::string_view sha256;
+
+  std::array<Argument, 2> parameters() {
+    return {{{"path", to_text, path}, {"sha256", to_text, sha256}}};
+  }
+};
+
 PyObject* with_leap_second_kernel(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-  std::array<std::string_view, 2> text;
-  auto borrow = bind_texts(WITH_LEAP_SECOND_KERNEL, self, args, nargs, kwnames, text);
+  PathTexts text;
+  auto borrow = bind_texts("Engine.with_leap_second_kernel()", text.parameters(), self, args,
+                           nargs, kwnames);
   if (!borrow) return nullptr;
-  auto kernel = time::LeapSecondKernel::open(text[0], text[1]);
+  auto kernel = time::LeapSecondKernel::open(text.path, text.sha256);
   if (!kernel) return value_error(kernel.error().message());
   spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -178,10 +188,10 @@ PyObject* with_leap_second_kernel(PyObject* self, PyObject* const* args, Py_ssiz
 }
 
 PyObject* with_eop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  std::array<std::string_view, 2> text;
-  auto borrow = bind_texts(WITH_EOP, self, args, nargs, kwnames, text);
+  PathTexts text;
+  auto borrow = bind_texts("Engine.with_eop()", text.parameters(), self, args, nargs, kwnames);
   if (!borrow) return nullptr;
-  auto table = time::EarthOrientationTable::open(text[0], text[1]);
+  auto table = time::EarthOrientationTable::open(text.path, text.sha256);
   if (!table) return value_error(table.error().message());
   spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -191,12 +201,22 @@ PyObject* with_eop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* with_time_kernels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-  std::array<std::string_view, 4> text;
-  auto borrow = bind_texts(WITH_TIME_KERNELS, self, args, nargs, kwnames, text);
+  std::string_view leap_second_kernel;
+  std::string_view leap_second_sha256;
+  std::string_view eop;
+  std::string_view eop_sha256;
+  const Argument parameters[] = {
+      {"leap_second_kernel", to_text, leap_second_kernel},
+      {"leap_second_sha256", to_text, leap_second_sha256},
+      {"eop", to_text, eop},
+      {"eop_sha256", to_text, eop_sha256},
+  };
+  auto borrow =
+      bind_texts("Engine.with_time_kernels()", parameters, self, args, nargs, kwnames);
   if (!borrow) return nullptr;
-  auto kernel = time::LeapSecondKernel::open(text[0], text[1]);
+  auto kernel = time::LeapSecondKernel::open(leap_second_kernel, leap_second_sha256);
   if (!kernel) return value_error(kernel.error().message());
-  auto table = time::EarthOrientationTable::open(text[2], text[3]);
+  auto table = time::EarthOrientationTable::open(eop, eop_sha256);
   if (!table) return value_error(table.error().message());
   spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -209,8 +229,9 @@ PyObject* with_time_kernels(PyObject* self, PyObject* const* args, Py_ssize_t na
 // attachment: if that fails, the engine has nothing left and stays closed.
 PyObject* with_additional_kernel_file(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) {
-  std::array<std::string_view, 2> text;
-  auto borrow = bind_texts(WITH_ADDITIONAL_KERNEL_FILE, self, args, nargs, kwnames, text);
+  PathTexts text;
+  auto borrow = bind_texts("Engine.with_additional_kernel_file()", text.parameters(), self, args,
+                           nargs, kwnames);
   if (!borrow) return nullptr;
   const auto [path, sha256] = text;
   if (!core::normalized_sha256(sha256)) {
@@ -233,22 +254,20 @@ PyObject* with_additional_kernel_file(PyObject* self, PyObject* const* args, Py_
 
 // ------------------------------------------------------------ queries
 
-constexpr Parameter POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}};
-constexpr Signature POSITION{"Engine.position()", POSITION_PARAMETERS};
-constexpr Parameter POSITIONS_PARAMETERS[] = {{"bodies"}, {"instants"}, {"options"}};
-constexpr Signature POSITIONS{"Engine.positions()", POSITIONS_PARAMETERS};
-
 PyObject* position(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!bind(POSITION, args, nargs, kwnames, bound)) return nullptr;
-  auto borrow = EngineBorrow::shared(self);
-  if (!borrow) return nullptr;
   std::string_view body_name;
   core::Instant instant;
   core::PositionOptions options;
-  if (!to_text(bound[0], "body", body_name)) return nullptr;
-  if (!to_instant(bound[1], "instant", instant)) return nullptr;
-  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  const Argument parameters[] = {
+      {"body", to_text, body_name},
+      {"instant", to_instant, instant},
+      {"options", to_position_options, options},
+  };
+  Arguments arguments("Engine.position()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  if (!arguments.convert()) return nullptr;
   const auto body = parse_body(body_name);
   if (!body) return value_error(body.error());
   const spk::SpkEphemeris* store = borrow->store();
@@ -259,16 +278,19 @@ PyObject* position(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!bind(POSITIONS, args, nargs, kwnames, bound)) return nullptr;
-  auto borrow = EngineBorrow::shared(self);
-  if (!borrow) return nullptr;
   std::vector<std::string> body_names;
   std::vector<core::Instant> instants;
   core::PositionOptions options;
-  if (!to_text_list(bound[0], "bodies", body_names)) return nullptr;
-  if (!to_instant_list(bound[1], "instants", instants)) return nullptr;
-  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  const Argument parameters[] = {
+      {"bodies", to_text_list, body_names},
+      {"instants", to_instant_list, instants},
+      {"options", to_position_options, options},
+  };
+  Arguments arguments("Engine.positions()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  if (!arguments.convert()) return nullptr;
   std::vector<core::Body> bodies;
   bodies.reserve(body_names.size());
   for (const std::string& name : body_names) {

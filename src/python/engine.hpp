@@ -7,11 +7,13 @@
 //
 // Typical query method:
 //
-//   Bound bound;
-//   if (!bind(SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+//   ... the parameters' variables and their Argument rows ...
+//   Arguments arguments("Engine.method()", parameters);
+//   if (!arguments.bind(args, nargs, kwnames)) return nullptr;
 //   auto borrow = EngineBorrow::shared(self);
 //   if (!borrow) return nullptr;
-//   ... convert the arguments, parse names ...
+//   if (!arguments.convert()) return nullptr;
+//   ... parse names ...
 //   spk::SpkEphemeris* store = borrow->store();
 //   if (store == nullptr) return nullptr;  // "engine is closed" is set
 //   auto result = store->position(...);

@@ -22,19 +22,6 @@
 namespace tarvex::python {
 namespace {
 
-constexpr Parameter RISE_SET_TRANSIT_PARAMETERS[] = {
-    {"body"}, {"observer"}, {"around"}, {"altitude_deg"}};
-constexpr Signature RISE_SET_TRANSIT{"Engine.rise_set_transit()", RISE_SET_TRANSIT_PARAMETERS};
-constexpr Parameter NEXT_HORIZON_EVENT_PARAMETERS[] = {
-    {"body"}, {"observer"}, {"after"}, {"kind"}, {"altitude_deg"}};
-constexpr Signature NEXT_HORIZON_EVENT{"Engine.next_horizon_event()",
-                                       NEXT_HORIZON_EVENT_PARAMETERS};
-constexpr Parameter SEARCH_PARAMETERS[] = {{"after"}, {"kind"}};
-constexpr Signature NEXT_SEASON_EVENT{"Engine.next_season_event()", SEARCH_PARAMETERS};
-constexpr Signature NEXT_LUNATION{"Engine.next_lunation()", SEARCH_PARAMETERS};
-constexpr Parameter SIDEREAL_POSITION_PARAMETERS[] = {{"body"}, {"instant"}, {"options"}, {"mode"}};
-constexpr Signature SIDEREAL_POSITION{"Engine.sidereal_position()", SIDEREAL_POSITION_PARAMETERS};
-
 // A name-like argument through extract_name and then its vocabulary's
 // parser; std::nullopt with ValueError set on either failure.
 template <class Parser>
@@ -52,18 +39,21 @@ auto parse_name_like(PyObject* value, Parser parser)
 
 PyObject* rise_set_transit(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
-  Bound bound;
-  if (!bind(RISE_SET_TRANSIT, args, nargs, kwnames, bound)) return nullptr;
-  auto borrow = EngineBorrow::shared(self);
-  if (!borrow) return nullptr;
   std::string_view body_name;
   core::GeodeticObserver observer;
   core::Instant around;
   double altitude_deg = 0.0;
-  if (!to_text(bound[0], "body", body_name)) return nullptr;
-  if (!to_geodetic_observer(bound[1], "observer", observer)) return nullptr;
-  if (!to_instant(bound[2], "around", around)) return nullptr;
-  if (!to_float(bound[3], "altitude_deg", altitude_deg)) return nullptr;
+  const Argument parameters[] = {
+      {"body", to_text, body_name},
+      {"observer", to_geodetic_observer, observer},
+      {"around", to_instant, around},
+      {"altitude_deg", to_float, altitude_deg},
+  };
+  Arguments arguments("Engine.rise_set_transit()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  if (!arguments.convert()) return nullptr;
   const auto body = parse_body(body_name);
   if (!body) return value_error(body.error());
   const spk::SpkEphemeris* store = borrow->store();
@@ -76,22 +66,27 @@ PyObject* rise_set_transit(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 PyObject* next_horizon_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
-  Bound bound;
-  if (!bind(NEXT_HORIZON_EVENT, args, nargs, kwnames, bound)) return nullptr;
-  auto borrow = EngineBorrow::shared(self);
-  if (!borrow) return nullptr;
   std::string_view body_name;
   core::GeodeticObserver observer;
   core::Instant after;
+  PyObject* kind_name = nullptr;
   double altitude_deg = 0.0;
-  if (!to_text(bound[0], "body", body_name)) return nullptr;
-  if (!to_geodetic_observer(bound[1], "observer", observer)) return nullptr;
-  if (!to_instant(bound[2], "after", after)) return nullptr;
-  // `kind` is name-like: any object here, read by extract_name below.
-  if (!to_float(bound[4], "altitude_deg", altitude_deg)) return nullptr;
+  // `kind` is name-like: any object here, read by extract_name after the body.
+  const Argument parameters[] = {
+      {"body", to_text, body_name},
+      {"observer", to_geodetic_observer, observer},
+      {"after", to_instant, after},
+      {"kind", keep_object, kind_name},
+      {"altitude_deg", to_float, altitude_deg},
+  };
+  Arguments arguments("Engine.next_horizon_event()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  if (!arguments.convert()) return nullptr;
   const auto body = parse_body(body_name);
   if (!body) return value_error(body.error());
-  const auto kind = parse_name_like(bound[3], parse_horizon_event_kind);
+  const auto kind = parse_name_like(kind_name, parse_horizon_event_kind);
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -105,13 +100,15 @@ PyObject* next_horizon_event(PyObject* self, PyObject* const* args, Py_ssize_t n
 
 PyObject* next_season_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-  Bound bound;
-  if (!bind(NEXT_SEASON_EVENT, args, nargs, kwnames, bound)) return nullptr;
+  core::Instant after;
+  PyObject* kind_name = nullptr;
+  const Argument parameters[] = {{"after", to_instant, after}, {"kind", keep_object, kind_name}};
+  Arguments arguments("Engine.next_season_event()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   auto borrow = EngineBorrow::shared(self);
   if (!borrow) return nullptr;
-  core::Instant after;
-  if (!to_instant(bound[0], "after", after)) return nullptr;
-  const auto kind = parse_name_like(bound[1], parse_season_event);
+  if (!arguments.convert()) return nullptr;
+  const auto kind = parse_name_like(kind_name, parse_season_event);
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -126,13 +123,15 @@ PyObject* next_season_event(PyObject* self, PyObject* const* args, Py_ssize_t na
 
 PyObject* next_lunation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  Bound bound;
-  if (!bind(NEXT_LUNATION, args, nargs, kwnames, bound)) return nullptr;
+  core::Instant after;
+  PyObject* kind_name = nullptr;
+  const Argument parameters[] = {{"after", to_instant, after}, {"kind", keep_object, kind_name}};
+  Arguments arguments("Engine.next_lunation()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   auto borrow = EngineBorrow::shared(self);
   if (!borrow) return nullptr;
-  core::Instant after;
-  if (!to_instant(bound[0], "after", after)) return nullptr;
-  const auto kind = parse_name_like(bound[1], parse_lunation_event);
+  if (!arguments.convert()) return nullptr;
+  const auto kind = parse_name_like(kind_name, parse_lunation_event);
   if (!kind) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;
@@ -147,19 +146,24 @@ PyObject* next_lunation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
 PyObject* sidereal_position(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-  Bound bound;
-  if (!bind(SIDEREAL_POSITION, args, nargs, kwnames, bound)) return nullptr;
-  auto borrow = EngineBorrow::shared(self);
-  if (!borrow) return nullptr;
   std::string_view body_name;
   core::Instant instant;
   core::PositionOptions options;
-  if (!to_text(bound[0], "body", body_name)) return nullptr;
-  if (!to_instant(bound[1], "instant", instant)) return nullptr;
-  if (!to_position_options(bound[2], "options", options)) return nullptr;
+  PyObject* mode_name = nullptr;
+  const Argument parameters[] = {
+      {"body", to_text, body_name},
+      {"instant", to_instant, instant},
+      {"options", to_position_options, options},
+      {"mode", keep_object, mode_name},
+  };
+  Arguments arguments("Engine.sidereal_position()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto borrow = EngineBorrow::shared(self);
+  if (!borrow) return nullptr;
+  if (!arguments.convert()) return nullptr;
   const auto body = parse_body(body_name);
   if (!body) return value_error(body.error());
-  const auto mode = parse_name_like(bound[3], parse_sidereal_mode);
+  const auto mode = parse_name_like(mode_name, parse_sidereal_mode);
   if (!mode) return nullptr;
   const spk::SpkEphemeris* store = borrow->store();
   if (store == nullptr) return nullptr;

@@ -2,11 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
+#include <type_traits>
 #include <string>
 #include <utility>
 
 #include "core/format.hpp"
+#include "core/name_table.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
 
@@ -16,19 +19,11 @@ namespace {
 
 using Ordinal = std::uint8_t;
 
-// One member: its class method (named like the member's canonical name),
-// the method's name in binding messages, and its docstring.
-struct Member {
-  const char* name;
-  const char* function;
-  const char* doc;
-};
-
 struct EnumClass {
   const char* type_name;  // "tarvex.HouseSystem"
   const char* doc;
-  Signature new_signature;
-  std::span<const Member> members;  // canonical names, indexed by ordinal
+  const char* new_function;  // "HouseSystem.__new__()"
+  std::span<const std::string_view> members;  // canonical names, indexed by ordinal
   Parsed<Ordinal> (*parse)(std::string_view name);
 };
 
@@ -39,38 +34,20 @@ Parsed<Ordinal> parse_ordinal(std::string_view name) {
   return static_cast<Ordinal>(*parsed);
 }
 
-constexpr Parameter NAME_PARAMETER[] = {{"name"}};
+// The canonical names of an enumeration, by ordinal, from its core table.
+template <auto& Names>
+constexpr auto canonical_names() {
+  using Value = std::remove_cvref_t<decltype(Names[0].value)>;
+  constexpr std::span<const core::NameForm<Value>> forms(Names);
+  std::array<std::string_view, core::member_count(forms)> names{};
+  for (std::size_t ordinal = 0; ordinal < names.size(); ++ordinal) {
+    names[ordinal] = core::canonical_name(forms, static_cast<Value>(ordinal));
+  }
+  return names;
+}
 
-#define TARVEX_MEMBER(CLASS, NAME) \
-  { NAME, CLASS "." NAME "()", NAME "($cls)\n--\n\n" }
-
-constexpr Member HOUSE_SYSTEMS[] = {
-    TARVEX_MEMBER("HouseSystem", "placidus"),
-    TARVEX_MEMBER("HouseSystem", "campanus"),
-    TARVEX_MEMBER("HouseSystem", "equal"),
-    TARVEX_MEMBER("HouseSystem", "whole_sign"),
-};
-constexpr Member SEASON_EVENTS[] = {
-    TARVEX_MEMBER("SeasonEvent", "march_equinox"),
-    TARVEX_MEMBER("SeasonEvent", "june_solstice"),
-    TARVEX_MEMBER("SeasonEvent", "september_equinox"),
-    TARVEX_MEMBER("SeasonEvent", "december_solstice"),
-};
-constexpr Member LUNATION_EVENTS[] = {
-    TARVEX_MEMBER("LunationEvent", "new_moon"),
-    TARVEX_MEMBER("LunationEvent", "full_moon"),
-};
-constexpr Member SIDEREAL_MODES[] = {
-    TARVEX_MEMBER("SiderealMode", "lahiri"),
-    TARVEX_MEMBER("SiderealMode", "fagan_bradley"),
-};
-constexpr Member HORIZON_EVENT_KINDS[] = {
-    TARVEX_MEMBER("HorizonEventKind", "rise"),
-    TARVEX_MEMBER("HorizonEventKind", "set"),
-    TARVEX_MEMBER("HorizonEventKind", "transit"),
-};
-
-#undef TARVEX_MEMBER
+template <auto& Names>
+constexpr auto MEMBERS = canonical_names<Names>();
 
 enum Class : std::size_t {
   HOUSE_SYSTEM,
@@ -84,33 +61,64 @@ constexpr EnumClass CLASSES[] = {
     {"tarvex.HouseSystem",
      "HouseSystem(name)\n--\n\n"
      "House-division algorithm (Placidus, Campanus, Equal, Whole Sign).",
-     {"HouseSystem.__new__()", NAME_PARAMETER},
-     HOUSE_SYSTEMS,
+     "HouseSystem.__new__()",
+     MEMBERS<core::HOUSE_SYSTEM_NAMES>,
      parse_ordinal<parse_house_system>},
     {"tarvex.SeasonEvent",
      "SeasonEvent(name)\n--\n\n"
      "Equinox or solstice (Sun apparent ecliptic longitude 0/90/180/270\u00b0).",
-     {"SeasonEvent.__new__()", NAME_PARAMETER},
-     SEASON_EVENTS,
+     "SeasonEvent.__new__()",
+     MEMBERS<core::SEASON_EVENT_NAMES>,
      parse_ordinal<parse_season_event>},
     {"tarvex.LunationEvent",
      "LunationEvent(name)\n--\n\n"
      "New or full Moon (apparent geocentric elongation 0\u00b0/180\u00b0).",
-     {"LunationEvent.__new__()", NAME_PARAMETER},
-     LUNATION_EVENTS,
+     "LunationEvent.__new__()",
+     MEMBERS<core::LUNATION_EVENT_NAMES>,
      parse_ordinal<parse_lunation_event>},
     {"tarvex.SiderealMode",
      "SiderealMode(name)\n--\n\n"
      "Lahiri or Fagan\u2013Bradley ayanamsha applied to ecliptic of date.",
-     {"SiderealMode.__new__()", NAME_PARAMETER},
-     SIDEREAL_MODES,
+     "SiderealMode.__new__()",
+     MEMBERS<core::SIDEREAL_MODE_NAMES>,
      parse_ordinal<parse_sidereal_mode>},
     {"tarvex.HorizonEventKind",
      "HorizonEventKind(name)\n--\n\n"
      "Rise, set, or meridian transit of the Sun or Moon.",
-     {"HorizonEventKind.__new__()", NAME_PARAMETER},
-     HORIZON_EVENT_KINDS,
+     "HorizonEventKind.__new__()",
+     MEMBERS<core::HORIZON_EVENT_KIND_NAMES>,
      parse_ordinal<parse_horizon_event_kind>},
+};
+
+// A text joined from parts at compile time, with its terminating zero.
+template <std::size_t N>
+struct JoinedText {
+  std::array<char, N + 1> characters{};
+  constexpr const char* c_str() const noexcept { return characters.data(); }
+};
+
+template <std::size_t N>
+constexpr JoinedText<N> join(std::initializer_list<std::string_view> parts) {
+  JoinedText<N> text;
+  std::size_t length = 0;
+  for (std::string_view part : parts) {
+    for (char character : part) text.characters[length++] = character;
+  }
+  return text;
+}
+
+// One member's class method: named like the member's canonical name, called
+// "Class.name()" in binding messages, documented with its signature.
+template <std::size_t C, std::size_t M>
+struct MemberMethod {
+  static constexpr std::string_view type_name = CLASSES[C].type_name;
+  static constexpr std::string_view class_name = type_name.substr(type_name.find('.') + 1);
+  static constexpr std::string_view name = CLASSES[C].members[M];
+  static constexpr std::string_view DOC_TAIL = "($cls)\n--\n\n";
+  static constexpr auto method_name = join<name.size()>({name});
+  static constexpr auto function =
+      join<class_name.size() + name.size() + 3>({class_name, ".", name, "()"});
+  static constexpr auto doc = join<name.size() + DOC_TAIL.size()>({name, DOC_TAIL});
 };
 
 // Indexed like CLASSES; the slots themselves are defined after the types.
@@ -124,10 +132,10 @@ PyObject* new_member(Ordinal ordinal) {
 
 template <std::size_t C>
 PyObject* enum_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(CLASSES[C].new_signature, args, kwargs, bound)) return nullptr;
   std::string_view name;
-  if (!to_text(bound[0], "name", name)) return nullptr;
+  const Argument parameters[] = {{"name", to_text, name}};
+  Arguments arguments(CLASSES[C].new_function, parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   const auto ordinal = CLASSES[C].parse(name);
   if (!ordinal) return value_error(ordinal.error());
   return new_member<C>(*ordinal);
@@ -135,15 +143,14 @@ PyObject* enum_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 
 template <std::size_t C, std::size_t M>
 PyObject* member_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const Signature signature{CLASSES[C].members[M].function, {}};
-  Bound bound;
-  if (!bind(signature, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments(MemberMethod<C, M>::function.c_str(), {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   return new_member<C>(static_cast<Ordinal>(M));
 }
 
 template <std::size_t C>
 std::string_view member_name(PyObject* self) {
-  return CLASSES[C].members[unbox<Ordinal>(self)].name;
+  return CLASSES[C].members[unbox<Ordinal>(self)];
 }
 
 template <std::size_t C>
@@ -164,8 +171,8 @@ PyObject* enum_repr(PyObject* self) {
 template <std::size_t C, std::size_t... M>
 std::array<PyMethodDef, sizeof...(M) + 1> make_methods(std::index_sequence<M...>) {
   return {{
-      {CLASSES[C].members[M].name, as_cfunction<member_method<C, M>>(),
-       METH_FASTCALL | METH_KEYWORDS | METH_CLASS, CLASSES[C].members[M].doc}...,
+      {MemberMethod<C, M>::method_name.c_str(), as_cfunction<member_method<C, M>>(),
+       METH_FASTCALL | METH_KEYWORDS | METH_CLASS, MemberMethod<C, M>::doc.c_str()}...,
       {nullptr, nullptr, 0, nullptr},
   }};
 }

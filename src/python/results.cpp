@@ -186,25 +186,24 @@ PyType_Spec EVENT_SPEC = {
 
 // ------------------------------------------------------------- house_cusps
 
-constexpr Parameter HOUSE_CUSPS_PARAMETERS[] = {{"observer"}, {"ut1"}, {"tt"}, {"system"}};
-constexpr Signature HOUSE_CUSPS{"house_cusps()", HOUSE_CUSPS_PARAMETERS};
-
 PyObject* house_cusps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!bind(HOUSE_CUSPS, args, nargs, kwnames, bound)) return nullptr;
   core::GeodeticObserver observer;
-  if (!to_geodetic_observer(bound[0], "observer", observer)) return nullptr;
+  double ut1 = 0.0;
+  double tt = 0.0;
+  std::string name;
   // ut1 and tt take an Instant of any scale or a float; the scale is not
   // converted, the caller states which day is which.
-  const auto ut1 = extract_julian_day(bound[1]);
-  if (!ut1) return nullptr;
-  const auto tt = extract_julian_day(bound[2]);
-  if (!tt) return nullptr;
-  const auto name = extract_name(bound[3]);
-  if (!name) return nullptr;
-  const auto system = parse_house_system(*name);
+  const Argument parameters[] = {
+      {"observer", to_geodetic_observer, observer},
+      {"ut1", to_julian_day, ut1},
+      {"tt", to_julian_day, tt},
+      {"system", to_name, name},
+  };
+  Arguments arguments("house_cusps()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const auto system = parse_house_system(name);
   if (!system) return value_error(system.error());
-  const auto cusps = core::house_cusps(observer, *ut1, *tt, *system);
+  const auto cusps = core::house_cusps(observer, ut1, tt, *system);
   if (!cusps) return map_coordinate_error(cusps.error());
   return new_house_cusps(*cusps);
 }

@@ -154,20 +154,17 @@ PyObject* additional_kernel_list(const core::EphemerisMetadata& metadata) {
   return list.release();
 }
 
-constexpr Signature ADDITIONAL_KERNELS{"KernelMetadata.additional_kernels()", {}};
-constexpr Signature AS_DICT{"KernelMetadata.as_dict()", {}};
-
 PyObject* metadata_additional_kernels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) {
-  Bound bound;
-  if (!bind(ADDITIONAL_KERNELS, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("KernelMetadata.additional_kernels()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   return additional_kernel_list(metadata_value(self));
 }
 
 PyObject* metadata_as_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
-  Bound bound;
-  if (!bind(AS_DICT, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("KernelMetadata.as_dict()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   const core::EphemerisMetadata& metadata = metadata_value(self);
   Ref dict = Ref::steal(PyDict_New());
   if (!dict) return nullptr;

@@ -23,16 +23,15 @@ PyObject* checked_instant(double julian_day, core::TimeScale scale) {
   return new_instant({julian_day, scale});
 }
 
-constexpr Parameter INSTANT_PARAMETERS[] = {{"julian_day"}, {"time_scale", Default::Value}};
-constexpr Signature INSTANT_NEW{"Instant.__new__()", INSTANT_PARAMETERS};
-
 PyObject* instant_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(INSTANT_NEW, args, kwargs, bound)) return nullptr;
   double julian_day = 0.0;
   std::string_view scale_name = "tdb";
-  if (!to_float(bound[0], "julian_day", julian_day)) return nullptr;
-  if (bound.given(1) && !to_text(bound[1], "time_scale", scale_name)) return nullptr;
+  const Argument parameters[] = {
+      {"julian_day", to_float, julian_day},
+      {"time_scale", to_text, scale_name, Default::Value},
+  };
+  Arguments arguments("Instant.__new__()", parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   if (!std::isfinite(julian_day)) return value_error("Julian day must be finite");
   const auto scale = parse_time_scale(scale_name);
   if (!scale) return value_error(scale.error());
@@ -41,21 +40,19 @@ PyObject* instant_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 
 // One class method per scale, bound like a one-parameter function named
 // after the method; indexed by the scale's ordinal.
-constexpr Parameter SCALE_PARAMETERS[] = {{"julian_day"}};
-constexpr Signature SCALE_SIGNATURES[] = {
-    {"Instant.utc()", SCALE_PARAMETERS},
-    {"Instant.ut1()", SCALE_PARAMETERS},
-    {"Instant.tt()", SCALE_PARAMETERS},
-    {"Instant.tdb()", SCALE_PARAMETERS},
+constexpr const char* SCALE_METHODS[] = {
+    "Instant.utc()",
+    "Instant.ut1()",
+    "Instant.tt()",
+    "Instant.tdb()",
 };
 
 template <core::TimeScale Scale>
 PyObject* instant_in_scale(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!bind(SCALE_SIGNATURES[static_cast<std::size_t>(Scale)], args, nargs, kwnames, bound))
-    return nullptr;
   double julian_day = 0.0;
-  if (!to_float(bound[0], "julian_day", julian_day)) return nullptr;
+  const Argument parameters[] = {{"julian_day", to_float, julian_day}};
+  Arguments arguments(SCALE_METHODS[static_cast<std::size_t>(Scale)], parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   return checked_instant(julian_day, Scale);
 }
 
@@ -117,17 +114,15 @@ PyType_Spec INSTANT_SPEC = {
 
 // ------------------------------------------------------- GeodeticObserver
 
-constexpr Parameter OBSERVER_PARAMETERS[] = {
-    {"longitude_east_deg"}, {"latitude_deg"}, {"height_m", Default::Value}};
-constexpr Signature OBSERVER_NEW{"GeodeticObserver.__new__()", OBSERVER_PARAMETERS};
-
 PyObject* observer_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(OBSERVER_NEW, args, kwargs, bound)) return nullptr;
   core::GeodeticObserver observer;
-  if (!to_float(bound[0], "longitude_east_deg", observer.longitude_east_deg)) return nullptr;
-  if (!to_float(bound[1], "latitude_deg", observer.latitude_deg)) return nullptr;
-  if (bound.given(2) && !to_float(bound[2], "height_m", observer.height_m)) return nullptr;
+  const Argument parameters[] = {
+      {"longitude_east_deg", to_float, observer.longitude_east_deg},
+      {"latitude_deg", to_float, observer.latitude_deg},
+      {"height_m", to_float, observer.height_m, Default::Value},
+  };
+  Arguments arguments("GeodeticObserver.__new__()", parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   const auto valid = core::validate(observer);
   if (!valid) return map_coordinate_error(valid.error());
   return new_geodetic_observer(*valid);
@@ -175,50 +170,29 @@ PyType_Spec OBSERVER_SPEC = {
 
 // -------------------------------------------------------- PositionOptions
 
-constexpr Parameter OPTIONS_PARAMETERS[] = {
-    {"origin"},
-    {"coordinate_system"},
-    {"reference_epoch", Default::Value},
-    {"apparent", Default::Value},
-    {"true_ecliptic", Default::Value},
-    {"light_time", Default::Value},
-    {"aberration", Default::Value},
-    {"gravitational_deflection", Default::Value},
-    {"precession", Default::Value},
-    {"nutation", Default::Value},
-    {"observer", Default::None},
-};
-constexpr Signature OPTIONS_NEW{"PositionOptions.__new__()", OPTIONS_PARAMETERS};
-
 PyObject* options_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!bind(OPTIONS_NEW, args, kwargs, bound)) return nullptr;
   std::string_view origin;
   std::string_view coordinate_system;
   std::string_view reference_epoch = "j2000";
-  if (!to_text(bound[0], "origin", origin)) return nullptr;
-  if (!to_text(bound[1], "coordinate_system", coordinate_system)) return nullptr;
-  if (bound.given(2) && !to_text(bound[2], "reference_epoch", reference_epoch)) return nullptr;
-
   core::PositionOptions options;
-  bool* const switches[] = {
-      &options.apparent,
-      &options.true_ecliptic,
-      &options.corrections.light_time,
-      &options.corrections.aberration,
-      &options.corrections.gravitational_deflection,
-      &options.corrections.precession,
-      &options.corrections.nutation,
-  };
-  for (std::size_t index = 0; index < std::size(switches); ++index) {
-    const std::size_t parameter = 3 + index;
-    if (bound.given(parameter) &&
-        !to_bool(bound[parameter], OPTIONS_PARAMETERS[parameter].name, *switches[index])) {
-      return nullptr;
-    }
-  }
+  core::Corrections& corrections = options.corrections;
   std::optional<core::GeodeticObserver> observer;
-  if (!to_optional_geodetic_observer(bound[10], "observer", observer)) return nullptr;
+  const Argument parameters[] = {
+      {"origin", to_text, origin},
+      {"coordinate_system", to_text, coordinate_system},
+      {"reference_epoch", to_text, reference_epoch, Default::Value},
+      {"apparent", to_bool, options.apparent, Default::Value},
+      {"true_ecliptic", to_bool, options.true_ecliptic, Default::Value},
+      {"light_time", to_bool, corrections.light_time, Default::Value},
+      {"aberration", to_bool, corrections.aberration, Default::Value},
+      {"gravitational_deflection", to_bool, corrections.gravitational_deflection,
+       Default::Value},
+      {"precession", to_bool, corrections.precession, Default::Value},
+      {"nutation", to_bool, corrections.nutation, Default::Value},
+      {"observer", to_optional_geodetic_observer, observer, Default::None},
+  };
+  Arguments arguments("PositionOptions.__new__()", parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
 
   const auto parsed_origin = parse_origin(origin, observer);
   if (!parsed_origin) return value_error(parsed_origin.error());
@@ -305,23 +279,18 @@ PyType_Spec OPTIONS_SPEC = {
 
 // ---------------------------------------------------------------- presets
 
-constexpr Parameter PRESET_PARAMETERS[] = {
-    {"origin", Default::Value}, {"coordinate_system", Default::Value}, {"observer", Default::None}};
-constexpr Signature GEOMETRIC{"geometric()", PRESET_PARAMETERS};
-constexpr Signature APPARENT{"apparent()", PRESET_PARAMETERS};
-
 template <bool Apparent>
 PyObject* preset(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!bind(Apparent ? APPARENT : GEOMETRIC, args, nargs, kwnames, bound)) return nullptr;
   std::string_view origin = "geocentric";
   std::string_view coordinate_system = "ecliptic";
   std::optional<core::GeodeticObserver> observer;
-  if (bound.given(0) && !to_text(bound[0], "origin", origin)) return nullptr;
-  if (bound.given(1) && !to_text(bound[1], "coordinate_system", coordinate_system)) {
-    return nullptr;
-  }
-  if (!to_optional_geodetic_observer(bound[2], "observer", observer)) return nullptr;
+  const Argument parameters[] = {
+      {"origin", to_text, origin, Default::Value},
+      {"coordinate_system", to_text, coordinate_system, Default::Value},
+      {"observer", to_optional_geodetic_observer, observer, Default::None},
+  };
+  Arguments arguments(Apparent ? "apparent()" : "geometric()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   const auto options = position_options_from_origin(origin, coordinate_system, observer, Apparent);
   if (!options) return value_error(options.error());
   return new_position_options(*options);
