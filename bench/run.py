@@ -728,7 +728,11 @@ def main() -> int:
         print("[7] memory ...", flush=True)
         memory = run_memory(data, args.repeat)
 
-    command = "python bench/run.py " + " ".join(sys.argv[1:])
+    # The data directory as the README names it when it is the one beside
+    # the repository, so that the table carries no path of one machine.
+    shown = [("../shared/data" if Path(a).resolve() == (ROOT.parent / "shared" / "data").resolve() else a)
+             for a in sys.argv[1:]]
+    command = "python bench/run.py " + " ".join(shown)
     if os.environ.get("PYTHONPATH"):
         command = f"PYTHONPATH={os.environ['PYTHONPATH']} {command}"
     load_end = " ".join(f"{x:.2f}" for x in os.getloadavg())

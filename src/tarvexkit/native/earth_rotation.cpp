@@ -21,6 +21,7 @@
 #include "spk/engine_time.hpp"
 #include "tarvexkit/native/arrays.hpp"
 #include "tarvexkit/native/names.hpp"
+#include "tarvexkit/native/time_arrays.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
 
@@ -33,7 +34,6 @@ using python::Parameter;
 using python::Ref;
 using python::Signature;
 
-constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
 
 struct PyEarthRotation {
   PyObject_HEAD spk::EngineTime* time;
@@ -66,7 +66,7 @@ constexpr Signature NEW{"EarthRotation.__new__()", NEW_PARAMETERS};
 
 std::expected<spk::EngineTime, std::string> open_time(std::string lsk_path, std::string lsk_sha,
                                                       std::string eop_path, std::string eop_sha) {
-  spk::EngineTime engine_time(-UNLIMITED, UNLIMITED, -UNLIMITED, UNLIMITED);
+  spk::EngineTime engine_time = unlimited_engine_time();
   auto kernel = time::LeapSecondKernel::open(lsk_path, lsk_sha);
   if (!kernel) return std::unexpected(kernel.error().message());
   auto table = time::EarthOrientationTable::open(eop_path, eop_sha);

@@ -14,15 +14,6 @@ namespace {
 using core::EphemerisError;
 using core::TimeScale;
 
-constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
-
-spk::EngineTime unlimited_copy(const spk::EngineTime& engine_time) {
-  spk::EngineTime copy(-UNLIMITED, UNLIMITED, -UNLIMITED, UNLIMITED);
-  if (engine_time.leap_seconds()) copy.attach_leap_second_kernel(*engine_time.leap_seconds());
-  if (engine_time.eop()) copy.attach_eop(*engine_time.eop());
-  return copy;
-}
-
 // The engine wraps a time-kernel failure into a time-conversion error
 // carrying its text.
 template <class E>
@@ -79,8 +70,18 @@ std::expected<void, ElementError> each(std::span<const double> julian_days, std:
 
 }  // namespace
 
+spk::EngineTime unlimited_engine_time(const spk::EngineTime* engine_time) {
+  constexpr double UNLIMITED = std::numeric_limits<double>::infinity();
+  spk::EngineTime unlimited(-UNLIMITED, UNLIMITED, -UNLIMITED, UNLIMITED);
+  if (engine_time != nullptr && engine_time->leap_seconds()) {
+    unlimited.attach_leap_second_kernel(*engine_time->leap_seconds());
+  }
+  if (engine_time != nullptr && engine_time->eop()) unlimited.attach_eop(*engine_time->eop());
+  return unlimited;
+}
+
 TimeArrays::TimeArrays(const spk::EngineTime& engine_time, std::size_t threads)
-    : checked_(engine_time), unlimited_(unlimited_copy(engine_time)), threads_(threads) {}
+    : checked_(engine_time), unlimited_(unlimited_engine_time(&engine_time)), threads_(threads) {}
 
 std::expected<double, EphemerisError> TimeArrays::convert_one(double julian_day, TimeScale from,
                                                               TimeScale to) const {

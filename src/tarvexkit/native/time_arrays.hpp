@@ -12,6 +12,11 @@
 
 namespace tarvex::kit {
 
+// The engine's time handling with the time kernels of `engine_time` (or
+// none) and no supported range: conversions that must also work for
+// instants outside the kernels.
+spk::EngineTime unlimited_engine_time(const spk::EngineTime* engine_time = nullptr);
+
 // The first element that failed and the engine's message for it.
 struct ElementError {
   std::size_t index = 0;
