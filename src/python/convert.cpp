@@ -174,8 +174,4 @@ bool to_julian_day(PyObject* value, std::string_view, double& out) {
   return true;
 }
 
-PyObject* new_text(std::string_view text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
-
 }  // namespace tarvex::python

@@ -66,7 +66,4 @@ std::optional<double> extract_julian_day(PyObject* value);
 bool to_name(PyObject* value, std::string_view parameter, std::string& out);
 bool to_julian_day(PyObject* value, std::string_view parameter, double& out);
 
-// A str as a Python object; nullptr with MemoryError.
-PyObject* new_text(std::string_view text);
-
 }  // namespace tarvex::python

@@ -20,6 +20,7 @@
 #include "python/convert.hpp"
 #include "python/engine_events.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 #include "python/value_results.hpp"
 #include "python/values.hpp"
 #include "spk/kernel.hpp"

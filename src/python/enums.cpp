@@ -12,6 +12,7 @@
 #include "core/name_table.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 
 namespace tarvex::python {
 

@@ -7,6 +7,7 @@
 #include "python/convert.hpp"
 #include "python/enums.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 #include "python/value_results.hpp"
 #include "python/values.hpp"
 

@@ -5,6 +5,7 @@
 #include "core/format.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 #include "python/value_results.hpp"
 #include "python/values.hpp"
 
@@ -139,21 +140,6 @@ PyObject* metadata_repr(PyObject* self) {
 }
 
 // A new list of (name, sha256) tuples in attachment order.
-PyObject* additional_kernel_list(const core::EphemerisMetadata& metadata) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(metadata.additional_kernels.size())));
-  if (!list) return nullptr;
-  Py_ssize_t index = 0;
-  for (const core::KernelProvenance& kernel : metadata.additional_kernels) {
-    Ref name = Ref::steal(new_text(kernel.name));
-    Ref sha256 = Ref::steal(new_text(kernel.sha256));
-    if (!name || !sha256) return nullptr;
-    PyObject* pair = PyTuple_Pack(2, name.get(), sha256.get());
-    if (pair == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), index++, pair);  // steals the tuple
-  }
-  return list.release();
-}
-
 PyObject* metadata_additional_kernels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) {
   Arguments arguments("KernelMetadata.additional_kernels()", {});
@@ -165,25 +151,7 @@ PyObject* metadata_as_dict(PyObject* self, PyObject* const* args, Py_ssize_t nar
                            PyObject* kwnames) {
   Arguments arguments("KernelMetadata.as_dict()", {});
   if (!arguments.bind(args, nargs, kwnames)) return nullptr;
-  const core::EphemerisMetadata& metadata = metadata_value(self);
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return nullptr;
-  // Insertion order is part of the result.
-  const std::pair<const char*, const std::string*> texts[] = {
-      {"engine_version", &metadata.engine_version},
-      {"kernel_name", &metadata.kernel_name},
-      {"kernel_sha256", &metadata.kernel_sha256},
-      {"coordinate_frame", &metadata.coordinate_frame},
-  };
-  for (const auto& [key, text] : texts) {
-    Ref value = Ref::steal(new_text(*text));
-    if (!value || PyDict_SetItemString(dict.get(), key, value.get()) < 0) return nullptr;
-  }
-  Ref kernels = Ref::steal(additional_kernel_list(metadata));
-  if (!kernels || PyDict_SetItemString(dict.get(), "additional_kernels", kernels.get()) < 0) {
-    return nullptr;
-  }
-  return dict.release();
+  return metadata_dict(metadata_value(self));
 }
 
 PyObject* metadata_engine_version(PyObject* self) {

@@ -9,6 +9,7 @@
 #include "core/observer.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 
 namespace tarvex::python {
 

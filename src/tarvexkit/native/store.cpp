@@ -22,6 +22,7 @@
 #include "core/format.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "python/metadata_objects.hpp"
 #include "tarvexkit/native/arrays.hpp"
 #include "tarvexkit/native/names.hpp"
 #include "tarvexkit/native/parallel_positions.hpp"
@@ -98,10 +99,6 @@ auto without_gil(Body&& body) {
   PyEval_RestoreThread(saved);
   if (exception) std::rethrow_exception(exception);
   return std::move(*result);
-}
-
-PyObject* new_text(std::string_view text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
 // ------------------------------------------------------------ opening
@@ -438,32 +435,9 @@ PyObject* supported_range(PyObject* self) {
   return Py_BuildValue("(dd)", range.start_julian_day, range.end_julian_day);
 }
 
-// The keys and their order of tarvex's KernelMetadata.as_dict().
+// The same dict as tarvex's KernelMetadata.as_dict().
 PyObject* kernel_metadata(PyObject* self) {
-  const core::EphemerisMetadata& metadata = state_of(self).primary().metadata();
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return nullptr;
-  const std::pair<const char*, const std::string*> texts[] = {
-      {"engine_version", &metadata.engine_version},
-      {"kernel_name", &metadata.kernel_name},
-      {"kernel_sha256", &metadata.kernel_sha256},
-      {"coordinate_frame", &metadata.coordinate_frame},
-  };
-  for (const auto& [key, text] : texts) {
-    Ref value = Ref::steal(new_text(*text));
-    if (!value || PyDict_SetItemString(dict.get(), key, value.get()) < 0) return nullptr;
-  }
-  Ref kernels = Ref::steal(PyList_New(0));
-  if (!kernels) return nullptr;
-  for (const core::KernelProvenance& kernel : metadata.additional_kernels) {
-    Ref name = Ref::steal(new_text(kernel.name));
-    Ref sha256 = Ref::steal(new_text(kernel.sha256));
-    if (!name || !sha256) return nullptr;
-    Ref pair = Ref::steal(PyTuple_Pack(2, name.get(), sha256.get()));
-    if (!pair || PyList_Append(kernels.get(), pair.get()) < 0) return nullptr;
-  }
-  if (PyDict_SetItemString(dict.get(), "additional_kernels", kernels.get()) < 0) return nullptr;
-  return dict.release();
+  return python::metadata_dict(state_of(self).primary().metadata());
 }
 
 PyObject* store_repr(PyObject* self) {
@@ -473,7 +447,7 @@ PyObject* store_repr(PyObject* self) {
   text += ", additional_kernels=";
   text += std::to_string(metadata.additional_kernels.size());
   text += ')';
-  return new_text(text);
+  return python::new_text(text);
 }
 
 // ------------------------------------------------------------ the class
