@@ -53,21 +53,56 @@ double placidus_right_ascension(PlacidusCusp cusp, double d, double ramc) {
 }
 
 // The cusp's declination depends on its longitude and the longitude on the
-// declination's semi-arc; iterate from the equator. Empty when the ecliptic
-// point never rises or sets, or when the iteration does not settle.
-std::optional<double> placidus_cusp(const Sphere& g, PlacidusCusp cusp) {
+// declination's semi-arc; iterate from the equator. A cusp is undefined
+// when its ecliptic point never rises or sets, or when the iteration does
+// not settle.
+//
+// The four cusps iterate independently, so one pass steps all unsettled
+// cusps in turn: each cusp sees exactly its own sequence of operations, and
+// the processor overlaps the four chains of library calls, which would
+// otherwise each wait on the one before. A settled cusp keeps its value.
+struct PlacidusIteration {
+  PlacidusCusp cusp;
   double delta = 0.0;
+  double longitude = 0.0;
+  bool settled = false;
+};
+
+// One pass for one cusp; false when the cusp turns out undefined.
+bool placidus_step(const Sphere& g, PlacidusIteration& it) {
+  const double gg = std::cos(it.delta) * g.cos_phi;
+  if (std::fabs(gg) < DEGENERACY_GUARD) return false;
+  const double x = std::sin(it.delta) * (-g.sin_phi) / gg;
+  if (!(std::fabs(x) <= 1.0)) return false;  // also catches NaN
+  const double d = std::acos(x);
+  const double alpha = placidus_right_ascension(it.cusp, d, g.ramc);
+  const double lambda = std::atan2(std::sin(alpha), std::cos(alpha) * g.cos_eps);
+  const double delta_next = std::asin(std::sin(lambda) * g.sin_eps);
+  if (std::fabs(delta_next - it.delta) < PLACIDUS_TOLERANCE_RAD) {
+    it.longitude = normalize_radians(lambda);
+    it.settled = true;
+  }
+  it.delta = delta_next;
+  return true;
+}
+
+// Cusps 11, 12, 2 and 3 in that order, or empty if any is undefined.
+std::optional<std::array<double, 4>> placidus_cusps(const Sphere& g) {
+  std::array<PlacidusIteration, 4> cusps{{{PlacidusCusp::Eleven},
+                                          {PlacidusCusp::Twelve},
+                                          {PlacidusCusp::Two},
+                                          {PlacidusCusp::Three}}};
   for (int pass = 0; pass < PLACIDUS_MAX_PASSES; ++pass) {
-    const double gg = std::cos(delta) * g.cos_phi;
-    if (std::fabs(gg) < DEGENERACY_GUARD) return std::nullopt;
-    const double x = std::sin(delta) * (-g.sin_phi) / gg;
-    if (!(std::fabs(x) <= 1.0)) return std::nullopt;  // also catches NaN
-    const double d = std::acos(x);
-    const double alpha = placidus_right_ascension(cusp, d, g.ramc);
-    const double lambda = std::atan2(std::sin(alpha), std::cos(alpha) * g.cos_eps);
-    const double delta_next = std::asin(std::sin(lambda) * g.sin_eps);
-    if (std::fabs(delta_next - delta) < PLACIDUS_TOLERANCE_RAD) return normalize_radians(lambda);
-    delta = delta_next;
+    bool all_settled = true;
+    for (PlacidusIteration& it : cusps) {
+      if (it.settled) continue;
+      if (!placidus_step(g, it)) return std::nullopt;
+      all_settled = all_settled && it.settled;
+    }
+    if (all_settled) {
+      return std::array<double, 4>{cusps[0].longitude, cusps[1].longitude, cusps[2].longitude,
+                                   cusps[3].longitude};
+    }
   }
   return std::nullopt;
 }
@@ -108,23 +143,21 @@ std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad
       }
       break;
     case HouseSystem::Placidus: {
-      const auto c11 = placidus_cusp(g, PlacidusCusp::Eleven);
-      const auto c12 = placidus_cusp(g, PlacidusCusp::Twelve);
-      const auto c2 = placidus_cusp(g, PlacidusCusp::Two);
-      const auto c3 = placidus_cusp(g, PlacidusCusp::Three);
-      if (!c11 || !c12 || !c2 || !c3) return std::unexpected(CoordinateError::HouseCuspsUndefined);
+      const auto placidus = placidus_cusps(g);
+      if (!placidus) return std::unexpected(CoordinateError::HouseCuspsUndefined);
+      const auto [c11, c12, c2, c3] = *placidus;
       cusp = {asc,
-              *c2,
-              *c3,
+              c2,
+              c3,
               normalize_radians(mc + PI_RAD),
-              normalize_radians(*c11 + PI_RAD),
-              normalize_radians(*c12 + PI_RAD),
+              normalize_radians(c11 + PI_RAD),
+              normalize_radians(c12 + PI_RAD),
               normalize_radians(asc + PI_RAD),
-              normalize_radians(*c2 + PI_RAD),
-              normalize_radians(*c3 + PI_RAD),
+              normalize_radians(c2 + PI_RAD),
+              normalize_radians(c3 + PI_RAD),
               mc,
-              *c11,
-              *c12};
+              c11,
+              c12};
       break;
     }
   }
