@@ -6,6 +6,8 @@
 // platform produces the same bits.
 #include "core/frames.hpp"
 
+#include "core/multiversion.hpp"
+
 #include <array>
 #include <cmath>
 
@@ -43,7 +45,7 @@ double delaunay_rad(double constant_arcsec, double rate_arcsec, double t) {
   return std::fmod(constant_arcsec + rate_arcsec * t, ARCSEC_PER_TURN) * ARCSEC_TO_RAD;
 }
 
-bool all_finite(const CartesianState& s) {
+[[gnu::always_inline]] inline bool all_finite(const CartesianState& s) {
   for (double v : s.position)
     if (!std::isfinite(v)) return false;
   for (double v : s.velocity)
@@ -54,7 +56,7 @@ bool all_finite(const CartesianState& s) {
 // A rotation of the pair (p, q) by angle with sine s, cosine c:
 // p' = c p + s q, q' = -s p + c q, each sum one fma of the first product onto
 // the rounded second.
-void rotate_pair(double& p, double& q, double s, double c) {
+[[gnu::always_inline]] inline void rotate_pair(double& p, double& q, double s, double c) {
   const double p_new = std::fma(c, p, s * q);
   const double q_new = std::fma(-s, p, c * q);
   p = p_new;
@@ -120,6 +122,7 @@ OfDateRotation OfDateRotation::with_nutation(double delta_psi_rad, double delta_
   return r;
 }
 
+TARVEX_FMA_CLONES
 std::expected<CartesianState, CoordinateError> OfDateRotation::apply(
     const CartesianState& state) const {
   if (!all_finite(state)) return std::unexpected(CoordinateError::NonFiniteState);
@@ -164,6 +167,7 @@ std::expected<CartesianState, CoordinateError> to_j2000_ecliptic(const Cartesian
   return out;
 }
 
+TARVEX_FMA_CLONES
 std::expected<SphericalCoordinates, CoordinateError> to_spherical(const CartesianState& state) {
   if (!all_finite(state)) return std::unexpected(CoordinateError::NonFiniteState);
   const auto [x, y, z] = state.position;

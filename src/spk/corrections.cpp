@@ -1,25 +1,30 @@
 #include "spk/corrections.hpp"
 
+#include "core/multiversion.hpp"
+
 #include <cmath>
 
 namespace tarvex::spk {
 
 namespace {
 
-double dot(const Vec3& a, const Vec3& b) { return std::fma(a[0], b[0], std::fma(a[1], b[1], a[2] * b[2])); }
+// The helpers are inlined into each clone of their callers, so that each
+// clone computes them with its own std::fma.
 
-double norm_squared(const Vec3& v) { return dot(v, v); }
+[[gnu::always_inline]] inline double dot(const Vec3& a, const Vec3& b) { return std::fma(a[0], b[0], std::fma(a[1], b[1], a[2] * b[2])); }
 
-Vec3 cross(const Vec3& a, const Vec3& b) {
+[[gnu::always_inline]] inline double norm_squared(const Vec3& v) { return dot(v, v); }
+
+[[gnu::always_inline]] inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-Vec3 scaled(const Vec3& v, double factor) { return {v[0] * factor, v[1] * factor, v[2] * factor}; }
+[[gnu::always_inline]] inline Vec3 scaled(const Vec3& v, double factor) { return {v[0] * factor, v[1] * factor, v[2] * factor}; }
 
-Vec3 divided(const Vec3& v, double divisor) { return {v[0] / divisor, v[1] / divisor, v[2] / divisor}; }
+[[gnu::always_inline]] inline Vec3 divided(const Vec3& v, double divisor) { return {v[0] / divisor, v[1] / divisor, v[2] / divisor}; }
 
 // v' = v c + (n x v) s + n (n . v)(1 - c)
-Vec3 rodrigues(const Vec3& v, const Vec3& n, double s, double c) {
+[[gnu::always_inline]] inline Vec3 rodrigues(const Vec3& v, const Vec3& n, double s, double c) {
   const Vec3 nxv = cross(n, v);
   const double projection = dot(n, v) * (1.0 - c);
   Vec3 out;
@@ -31,6 +36,7 @@ Vec3 rodrigues(const Vec3& v, const Vec3& n, double s, double c) {
 
 double norm(const Vec3& v) { return std::sqrt(norm_squared(v)); }
 
+TARVEX_FMA_CLONES
 core::CartesianState rotate_state(const core::CartesianState& state, const Vec3& from, const Vec3& to) {
   const Vec3 k = cross(from, to);
   const double s2 = norm_squared(k);
@@ -41,6 +47,7 @@ core::CartesianState rotate_state(const core::CartesianState& state, const Vec3&
   return {rodrigues(state.position, n, s, c), rodrigues(state.velocity, n, s, c)};
 }
 
+TARVEX_FMA_CLONES
 core::CartesianState apply_stellar_aberration(const core::CartesianState& relative,
                                               const Vec3& observer_velocity_km_s) {
   const Vec3& p = relative.position;
@@ -54,6 +61,7 @@ core::CartesianState apply_stellar_aberration(const core::CartesianState& relati
   return rotate_state(relative, u, divided(w, std::sqrt(w2)));
 }
 
+TARVEX_FMA_CLONES
 core::CartesianState apply_solar_gravitational_deflection(const core::CartesianState& relative,
                                                           const Vec3& observer_position_km,
                                                           const Vec3& sun_position_km) {

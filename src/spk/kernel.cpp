@@ -440,6 +440,24 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
         continue;
       }
       const std::uint32_t n = (dir.record_size - 2u) / 3u;
+      if (n >= 2 && v + 3 < visit_scratch_.size() && visit_scratch_[v + 3].record_index == k &&
+          visit_scratch_[v + 1].record_index == k && visit_scratch_[v + 2].record_index == k) {
+        // Four epochs on one record, checked in their one-by-one order.
+        double xs[4] = {x, 0.0, 0.0, 0.0};
+        for (std::size_t lane = 1; lane < 4; ++lane) {
+          if (!type2_argument_fits(record->words.data(), epochs[visit_scratch_[v + lane].position],
+                                   xs[lane]))
+            return std::unexpected(type2_argument_error(record->words.data()));
+        }
+        core::CartesianState* const states[4] = {
+            &out[visit.position], &out[visit_scratch_[v + 1].position],
+            &out[visit_scratch_[v + 2].position], &out[visit_scratch_[v + 3].position]};
+        if (chebyshev_forward_xyz_quad(record->words.data() + 2, n, xs, record->words[1],
+                                       states)) {
+          v += 3;
+          continue;
+        }
+      }
       if (n >= 2 && v + 1 < visit_scratch_.size() && visit_scratch_[v + 1].record_index == k) {
         // The next epoch needs the same record: both run side by side. Its
         // checks come after this epoch's, as in the one-by-one order.

@@ -1,5 +1,7 @@
 #include "spk/pipeline.hpp"
 
+#include "core/multiversion.hpp"
+
 #include <bit>
 #include <cmath>
 #include <string>
@@ -28,6 +30,7 @@ std::expected<void, EphemerisError> reject_identical_target_and_center(std::int3
       "spherical coordinates are undefined when target and origin are identical"));
 }
 
+TARVEX_FMA_CLONES
 double distance_km(const Vec3& a, const Vec3& b) {
   const double dx = a[0] - b[0];
   const double dy = a[1] - b[1];

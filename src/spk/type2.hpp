@@ -80,8 +80,9 @@ inline std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Dire
   if (!std::isfinite(x) || x < 0.0) {
     return std::unexpected(type2_error("epoch precedes the first polynomial interval"));
   }
-  const double whole = std::floor(x);
-  std::uint32_t k = whole >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(whole);
+  // x >= 0 here, so truncation is the floor (and needs no rounding
+  // instruction the baseline processor may lack).
+  std::uint32_t k = x >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(x);
   if (k == dir.record_count) k = dir.record_count - 1;
   if (k >= dir.record_count) {
     return std::unexpected(type2_error("epoch is not covered by the polynomial intervals"));
@@ -212,6 +213,13 @@ inline void chebyshev_forward_xyz_pair(const double* c, std::uint32_t n, double 
   state1.position = {vx[1], vy[1], vz[1]};
   state1.velocity = {dx[1], dy[1], dz[1]};
 }
+
+// Four epochs of one record at once, in the four lanes of a 256-bit vector,
+// on processors with AVX (asked once, at the first call); each lane again
+// performs exactly the operations of chebyshev_forward_xyz. Returns false,
+// having written nothing, where AVX is not available. n >= 2.
+bool chebyshev_forward_xyz_quad(const double* c, std::uint32_t n, const double (&x)[4],
+                                double radius, core::CartesianState* const (&states)[4]) noexcept;
 
 // Pure evaluation of one record (MID, RADIUS, then the X, Y, Z sets of
 // n = (record_size - 2) / 3 coefficients) at one epoch, by the forward
