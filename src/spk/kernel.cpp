@@ -311,6 +311,35 @@ const Type2Record* SpkKernel::cached_record(SegmentKey key) const noexcept {
   return found == record_cache_.end() ? nullptr : &found->second;
 }
 
+namespace {
+
+// One epoch from a loaded record: the checks that depend on the epoch, then
+// the recurrence. Coefficients already known to be finite are not scanned
+// again, and an all-zero record gives the zero state without arithmetic.
+[[gnu::always_inline]] inline std::expected<void, SpkError> evaluate_record_at(
+    const Type2Record& record,
+                                                 std::uint32_t record_size, double epoch,
+                                                 core::CartesianState& out) {
+  if (!record.coefficients_finite) {
+    auto state = evaluate_loaded_type2_record(record.words, record_size, epoch);
+    if (!state) return std::unexpected(std::move(state.error()));
+    out = *state;
+    return {};
+  }
+  double x = 0.0;
+  if (!type2_argument_fits(record.words.data(), epoch, x))
+    return std::unexpected(type2_argument_error(record.words.data()));
+  if (record.coefficients_zero) {
+    out = core::CartesianState{};
+  } else {
+    chebyshev_forward_xyz(record.words.data() + 2, (record_size - 2u) / 3u, x, x + x,
+                          record.words[1], out);
+  }
+  return {};
+}
+
+}  // namespace
+
 // Type 2 evaluation: the directory of each segment is read and checked
 // once, the record of every epoch is found before any record is read, and
 // the records are visited in an order that loads each of them once.
@@ -330,6 +359,45 @@ std::expected<Type2Directory, SpkError> SpkKernel::type2_directory(SegmentKey ke
   if (!directory) return std::unexpected(std::move(directory.error()));
   directory_cache_.emplace(key, *directory);
   return *directory;
+}
+
+std::expected<Type2Record*, SpkError> SpkKernel::type2_record(const SegmentLoc& location,
+                                                              const Type2Directory& dir,
+                                                              std::uint32_t k, Type2Record* record) {
+  const SegmentKey key{location.start_address, location.end_address};
+  if (record == nullptr) {
+    const auto found = record_cache_.find(key);
+    if (found != record_cache_.end()) record = &found->second;
+  }
+  if (record != nullptr && record->record_index == k && record->words.size() == dir.record_size)
+    return record;
+  const std::uint64_t offset = std::uint64_t{k} * dir.record_size;
+  if (offset > 0xFFFFFFFFu) return std::unexpected(type2_error("record address overflowed"));
+  if (offset >= 2147483648u)
+    return std::unexpected(type2_error("record address exceeds the DAF address range"));
+  std::int32_t address = 0;
+  if (__builtin_add_overflow(location.start_address, static_cast<std::int32_t>(offset), &address)) {
+    return std::unexpected(type2_error("record address overflowed"));
+  }
+  if (address < 1) return std::unexpected(type2_error("DAF word addresses are one-based"));
+  if (auto fits = check_words_within_file(address, dir.record_size); !fits) {
+    return std::unexpected(std::move(fits.error()));
+  }
+  if (record == nullptr) record = &record_cache_[key];
+  // Read straight into the cached buffer; a failed read leaves no
+  // half-filled record behind.
+  record->words.resize(dir.record_size);
+  if (auto read = read_words_into(address, record->words); !read) {
+    record_cache_.erase(key);
+    return std::unexpected(std::move(read.error()));
+  }
+  record->record_index = k;
+  const std::size_t n = (dir.record_size - 2u) / 3u;
+  record->coefficients_finite =
+      all_finite(record->words.data() + 2, record->words.data() + 2 + 3 * n);
+  record->coefficients_zero =
+      all_positive_zero(record->words.data() + 2, record->words.data() + 2 + 3 * n);
+  return record;
 }
 
 std::expected<std::vector<core::CartesianState>, SpkError> SpkKernel::evaluate_type2_at_epochs(
@@ -358,6 +426,16 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
   auto directory = type2_directory(key);
   if (!directory) return std::unexpected(std::move(directory.error()));
   const Type2Directory dir = *directory;
+
+  if (epochs.size() == 1) {
+    // One epoch (single positions, chain walks of one instant): the same
+    // checks in the same order, without the visit list.
+    auto k = type2_record_index(dir, epochs[0]);
+    if (!k) return std::unexpected(std::move(k.error()));
+    auto loaded = type2_record(location, dir, *k, nullptr);
+    if (!loaded) return std::unexpected(std::move(loaded.error()));
+    return evaluate_record_at(**loaded, dir.record_size, epochs[0], out[0]);
+  }
 
   // Record index of every epoch, in input order, before any record is read.
   visit_scratch_.clear();
@@ -390,93 +468,53 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
     const VisitEntry& visit = visit_scratch_[v];
     const std::uint32_t k = visit.record_index;
     if (!have_previous || k != previous_index) {
-      if (record == nullptr) {
-        const auto found = record_cache_.find(key);
-        if (found != record_cache_.end()) record = &found->second;
-      }
-      if (record == nullptr || record->record_index != k ||
-          record->words.size() != dir.record_size) {
-        const std::uint64_t offset = std::uint64_t{k} * dir.record_size;
-        if (offset > 0xFFFFFFFFu) return std::unexpected(type2_error("record address overflowed"));
-        if (offset >= 2147483648u)
-          return std::unexpected(type2_error("record address exceeds the DAF address range"));
-        std::int32_t address = 0;
-        if (__builtin_add_overflow(location.start_address, static_cast<std::int32_t>(offset),
-                                   &address)) {
-          return std::unexpected(type2_error("record address overflowed"));
-        }
-        if (address < 1) return std::unexpected(type2_error("DAF word addresses are one-based"));
-        if (auto fits = check_words_within_file(address, dir.record_size); !fits) {
-          return std::unexpected(std::move(fits.error()));
-        }
-        if (record == nullptr) record = &record_cache_[key];
-        // Read straight into the cached buffer; a failed read leaves no
-        // half-filled record behind.
-        record->words.resize(dir.record_size);
-        if (auto read = read_words_into(address, record->words); !read) {
-          record_cache_.erase(key);
-          return std::unexpected(std::move(read.error()));
-        }
-        record->record_index = k;
-        const std::size_t n = (dir.record_size - 2u) / 3u;
-        record->coefficients_finite =
-            all_finite(record->words.data() + 2, record->words.data() + 2 + 3 * n);
-        record->coefficients_zero =
-            all_positive_zero(record->words.data() + 2, record->words.data() + 2 + 3 * n);
-      }
+      auto loaded = type2_record(location, dir, k, record);
+      if (!loaded) return std::unexpected(std::move(loaded.error()));
+      record = *loaded;
       have_previous = true;
       previous_index = k;
     }
     if (record == nullptr)
       return std::unexpected(type2_error("active polynomial record was not cached"));
-    if (record->coefficients_finite) {
-      // The coefficients were checked once when the record was loaded; only
-      // the checks that depend on the epoch remain.
-      double x = 0.0;
-      if (!type2_argument_fits(record->words.data(), epochs[visit.position], x))
-        return std::unexpected(type2_argument_error(record->words.data()));
-      if (record->coefficients_zero) {
-        out[visit.position] = core::CartesianState{};
+    // Epochs that share a record with the next ones run side by side, four
+    // or two at a time; each epoch's checks still come in the one-by-one
+    // order, and each lane computes what the one-epoch recurrence would.
+    const std::uint32_t n = (dir.record_size - 2u) / 3u;
+    const double* words = record->words.data();
+    const bool lanes = record->coefficients_finite && !record->coefficients_zero && n >= 2;
+    const auto shares_record = [&](std::size_t ahead) {
+      return v + ahead < visit_scratch_.size() && visit_scratch_[v + ahead].record_index == k;
+    };
+    if (lanes && shares_record(3) && shares_record(1) && shares_record(2)) {
+      double xs[4] = {};
+      core::CartesianState* states[4] = {};
+      for (std::size_t lane = 0; lane < 4; ++lane) {
+        const std::size_t position = visit_scratch_[v + lane].position;
+        if (!type2_argument_fits(words, epochs[position], xs[lane]))
+          return std::unexpected(type2_argument_error(words));
+        states[lane] = &out[position];
+      }
+      if (chebyshev_forward_xyz_quad(words + 2, n, xs, words[1], states)) {
+        v += 3;
         continue;
       }
-      const std::uint32_t n = (dir.record_size - 2u) / 3u;
-      if (n >= 2 && v + 3 < visit_scratch_.size() && visit_scratch_[v + 3].record_index == k &&
-          visit_scratch_[v + 1].record_index == k && visit_scratch_[v + 2].record_index == k) {
-        // Four epochs on one record, checked in their one-by-one order.
-        double xs[4] = {x, 0.0, 0.0, 0.0};
-        for (std::size_t lane = 1; lane < 4; ++lane) {
-          if (!type2_argument_fits(record->words.data(), epochs[visit_scratch_[v + lane].position],
-                                   xs[lane]))
-            return std::unexpected(type2_argument_error(record->words.data()));
-        }
-        core::CartesianState* const states[4] = {
-            &out[visit.position], &out[visit_scratch_[v + 1].position],
-            &out[visit_scratch_[v + 2].position], &out[visit_scratch_[v + 3].position]};
-        if (chebyshev_forward_xyz_quad(record->words.data() + 2, n, xs, record->words[1],
-                                       states)) {
-          v += 3;
-          continue;
-        }
-      }
-      if (n >= 2 && v + 1 < visit_scratch_.size() && visit_scratch_[v + 1].record_index == k) {
-        // The next epoch needs the same record: both run side by side. Its
-        // checks come after this epoch's, as in the one-by-one order.
-        const VisitEntry& next = visit_scratch_[++v];
-        double x1 = 0.0;
-        if (!type2_argument_fits(record->words.data(), epochs[next.position], x1))
-          return std::unexpected(type2_argument_error(record->words.data()));
-        chebyshev_forward_xyz_pair(record->words.data() + 2, n, x, x1, record->words[1],
-                                   out[visit.position], out[next.position]);
-        continue;
-      }
-      chebyshev_forward_xyz(record->words.data() + 2, (dir.record_size - 2u) / 3u, x, x + x,
-                            record->words[1], out[visit.position]);
+    }
+    if (lanes && shares_record(1)) {
+      const VisitEntry& next = visit_scratch_[v + 1];
+      double x0 = 0.0;
+      double x1 = 0.0;
+      if (!type2_argument_fits(words, epochs[visit.position], x0) ||
+          !type2_argument_fits(words, epochs[next.position], x1))
+        return std::unexpected(type2_argument_error(words));
+      chebyshev_forward_xyz_pair(words + 2, n, x0, x1, words[1], out[visit.position],
+                                 out[next.position]);
+      ++v;
       continue;
     }
-    auto state =
-        evaluate_loaded_type2_record(record->words, dir.record_size, epochs[visit.position]);
-    if (!state) return std::unexpected(std::move(state.error()));
-    out[visit.position] = *state;
+    if (auto done = evaluate_record_at(*record, dir.record_size, epochs[visit.position],
+                                       out[visit.position]);
+        !done)
+      return done;
   }
   return {};
 }

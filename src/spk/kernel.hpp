@@ -124,6 +124,11 @@ class SpkKernel {
 
   std::expected<std::vector<SpkSegment>, SpkError> walk_summary_chain();
   std::expected<Type2Directory, SpkError> type2_directory(SegmentKey key);
+  // Record k of the segment, from the cache or read into it; `record` is
+  // the segment's cache entry when the caller already holds it.
+  std::expected<Type2Record*, SpkError> type2_record(const SegmentLoc& location,
+                                                     const Type2Directory& dir, std::uint32_t k,
+                                                     Type2Record* record);
   // Io end-of-file when `count` words from `address` (>= 1) pass the file's end.
   std::expected<void, SpkError> check_words_within_file(std::int32_t address,
                                                         std::uint64_t count) const;

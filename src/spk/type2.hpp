@@ -74,7 +74,7 @@ std::expected<Type2Directory, SpkError> parse_type2_directory(const std::array<d
 
 // The record serving `epoch`; the end of the last interval belongs to the
 // last record.
-inline std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& dir,
+[[gnu::always_inline]] inline std::expected<std::uint32_t, SpkError> type2_record_index(const Type2Directory& dir,
                                                                  double epoch) {
   const double x = (epoch - dir.init) / dir.interval_length;
   if (!std::isfinite(x) || x < 0.0) {
