@@ -11,8 +11,14 @@
 #include <numpy/arrayobject.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <string>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include "python/errors.hpp"
 
@@ -52,6 +58,22 @@ PyType_Spec BATCH_BUFFER_SPEC = {
 
 ClassSlot batch_buffer_class{&BATCH_BUFFER_SPEC};
 
+// Asks the kernel to back a large result with huge pages where it offers
+// them on request: the engine writes every byte once, and a 35 MB batch
+// otherwise takes about nine thousand page faults, a tenth of its time.
+// Only whole pages inside the buffer are advised; the advice changes no
+// contents, and a kernel without it simply ignores the request.
+void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::size_t THRESHOLD = std::size_t{4} << 20;
+  if (bytes < THRESHOLD) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 // A holder with an owned buffer of `count` doubles (at least one, so that
 // an empty batch still has a valid data pointer).
 Ref new_batch_buffer(std::size_t count) {
@@ -65,6 +87,7 @@ Ref new_batch_buffer(std::size_t count) {
     PyErr_NoMemory();
     return {};
   }
+  advise_huge_pages(buffer->data, std::max<std::size_t>(count, 1) * sizeof(double));
   return holder;
 }
 
