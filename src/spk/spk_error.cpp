@@ -6,9 +6,9 @@
 
 namespace tarvex::spk {
 
-SpkError SpkError::io(std::string error) {
+SpkError SpkError::io(core::IoError error) {
   SpkError e(Kind::Io);
-  e.text_ = std::move(error);
+  e.io_ = error;
   return e;
 }
 
@@ -93,7 +93,7 @@ std::string SpkError::message() const {
   switch (kind_) {
     case Kind::Io:
       out = "failed to read SPK kernel: ";
-      out += text_;
+      out += io_.message();
       break;
     case Kind::InvalidIdWord:
       out = "expected DAF/SPK file identifier, found ";

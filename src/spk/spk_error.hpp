@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/errors.hpp"
+#include "core/files.hpp"
 
 namespace tarvex::spk {
 
@@ -29,8 +30,7 @@ class SpkError {
     CenterChainCycle,
   };
 
-  // `error` is the text of the operating-system or end-of-file failure.
-  static SpkError io(std::string error);
+  static SpkError io(core::IoError error);
   // The eight raw ID bytes, whatever they hold.
   static SpkError invalid_id_word(std::string_view id_bytes);
   static SpkError unsupported_binary_format(std::string trimmed_format);
@@ -46,7 +46,9 @@ class SpkError {
   static SpkError center_chain_cycle(std::int32_t target);
 
   Kind kind() const noexcept { return kind_; }
-  // The text or reason carried (I/O text, ID bytes, format, field, reason).
+  // The file failure carried by Io.
+  const core::IoError& io() const noexcept { return io_; }
+  // The text or reason carried (ID bytes, format, field, reason).
   const std::string& text() const noexcept { return text_; }
   // The display text.
   std::string message() const;
@@ -57,6 +59,7 @@ class SpkError {
   explicit SpkError(Kind kind) noexcept : kind_(kind) {}
 
   Kind kind_;
+  core::IoError io_{};  // Io
   std::string text_;
   std::uint32_t nd_ = 0;
   std::uint32_t ni_ = 0;
