@@ -146,16 +146,16 @@ std::expected<SpkSegment, SpkError> parse_spk_summary(std::span<const std::byte>
 
 std::expected<SpkKernel, SpkError> SpkKernel::open(const std::string& path) {
   auto source = KernelSource::open(path);
-  if (!source) return std::unexpected(SpkError::io(std::move(source.error().message)));
+  if (!source) return std::unexpected(SpkError::io(source.error()));
   return from_reader(std::move(*source));
 }
 
 std::expected<SpkKernel, SpkError> SpkKernel::from_reader(KernelSource source) {
   std::array<std::byte, DAF_RECORD_BYTES> bytes{};
   if (auto at = source.seek_to(0); !at)
-    return std::unexpected(SpkError::io(std::move(at.error().message)));
+    return std::unexpected(SpkError::io(at.error()));
   if (auto read = source.read_exact(bytes); !read) {
-    return std::unexpected(SpkError::io(std::move(read.error().message)));
+    return std::unexpected(SpkError::io(read.error()));
   }
   auto record = parse_file_record(bytes);
   if (!record) return std::unexpected(std::move(record.error()));
@@ -194,10 +194,10 @@ std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain()
       [&](std::uint64_t record_number,
           std::array<std::byte, DAF_RECORD_BYTES>& out) -> std::expected<void, SpkError> {
     if (auto at = source_.seek_to((record_number - 1) * DAF_RECORD_BYTES); !at) {
-      return std::unexpected(SpkError::io(std::move(at.error().message)));
+      return std::unexpected(SpkError::io(at.error()));
     }
     if (auto read = source_.read_exact(out); !read) {
-      return std::unexpected(SpkError::io(std::move(read.error().message)));
+      return std::unexpected(SpkError::io(read.error()));
     }
     return {};
   };
@@ -276,7 +276,7 @@ std::expected<void, SpkError> SpkKernel::check_words_within_file(std::int32_t ad
   const std::uint64_t begin = (static_cast<std::uint64_t>(address) - 1) * DAF_WORD_BYTES;
   const std::uint64_t end = begin + count * DAF_WORD_BYTES;
   if (const auto size = source_.size_hint(); size && end > *size) {
-    return std::unexpected(SpkError::io(std::string(UNEXPECTED_EOF_TEXT)));
+    return std::unexpected(SpkError::io(core::IoError::unexpected_eof()));
   }
   return {};
 }
@@ -289,10 +289,10 @@ std::expected<void, SpkError> SpkKernel::read_words_into(std::int32_t address,
   ++word_reads_;
   const std::uint64_t begin = (static_cast<std::uint64_t>(address) - 1) * DAF_WORD_BYTES;
   if (auto at = source_.seek_to(begin); !at)
-    return std::unexpected(SpkError::io(std::move(at.error().message)));
+    return std::unexpected(SpkError::io(at.error()));
   // The file bytes land in the output storage and are decoded in place.
   if (auto read = source_.read_exact(std::as_writable_bytes(out)); !read) {
-    return std::unexpected(SpkError::io(std::move(read.error().message)));
+    return std::unexpected(SpkError::io(read.error()));
   }
   if (record_.big_endian != (std::endian::native == std::endian::big)) {
     for (double& word : out)

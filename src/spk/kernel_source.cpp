@@ -1,7 +1,5 @@
 #include "spk/kernel_source.hpp"
 
-#include "time/text_file.hpp"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,24 +12,13 @@
 
 namespace tarvex::spk {
 
-namespace {
-
-// The same "<text> (os error N)" form as the time library's file errors.
-IoError os_error(int code) { return IoError{time::IoError::os(code).message()}; }
-
-std::expected<int, IoError> open_read_only(const std::string& path) {
-  // Regular files only: a FIFO or device would block or never end, and the
-  // reader fallback would then hang the caller.
-  auto fd = time::open_regular_file(path);
-  if (!fd) return std::unexpected(IoError{fd.error().message()});
-  return *fd;
-}
-
-}  // namespace
+using core::IoError;
 
 std::expected<KernelSource, IoError> KernelSource::open(const std::string& path) {
-  auto fd = open_read_only(path);
-  if (!fd) return std::unexpected(std::move(fd.error()));
+  // Regular files only: a FIFO or device would block or never end, and the
+  // reader fallback would then hang the caller.
+  auto fd = core::open_regular_file(path);
+  if (!fd) return std::unexpected(fd.error());
   struct stat info {};
   // Any failure here only costs speed: the reader serves the same bytes.
   if (::fstat(*fd, &info) != 0 || info.st_size <= 0 ||
@@ -45,8 +32,8 @@ std::expected<KernelSource, IoError> KernelSource::open(const std::string& path)
 }
 
 std::expected<KernelSource, IoError> KernelSource::open_reader(const std::string& path) {
-  auto fd = open_read_only(path);
-  if (!fd) return std::unexpected(std::move(fd.error()));
+  auto fd = core::open_regular_file(path);
+  if (!fd) return std::unexpected(fd.error());
   return KernelSource(*fd, nullptr, 0);
 }
 
@@ -98,7 +85,7 @@ std::int64_t KernelSource::read_once(std::span<std::byte> buffer, int& error_cod
 std::expected<std::size_t, IoError> KernelSource::read(std::span<std::byte> buffer) {
   int error_code = 0;
   const std::int64_t got = read_once(buffer, error_code);
-  if (got < 0) return std::unexpected(os_error(error_code));
+  if (got < 0) return std::unexpected(IoError::os(error_code));
   return static_cast<std::size_t>(got);
 }
 
@@ -108,9 +95,9 @@ std::expected<void, IoError> KernelSource::read_exact(std::span<std::byte> buffe
     const std::int64_t got = read_once(buffer, error_code);
     if (got < 0) {
       if (error_code == EINTR) continue;
-      return std::unexpected(os_error(error_code));
+      return std::unexpected(IoError::os(error_code));
     }
-    if (got == 0) return std::unexpected(IoError{std::string(UNEXPECTED_EOF_TEXT)});
+    if (got == 0) return std::unexpected(IoError::unexpected_eof());
     buffer = buffer.subspan(static_cast<std::size_t>(got));
   }
   return {};
@@ -122,12 +109,12 @@ std::expected<std::uint64_t, IoError> KernelSource::seek(SeekOrigin origin, std:
                        : origin == SeekOrigin::Current ? SEEK_CUR
                                                        : SEEK_END;
     const off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
-    if (result < 0) return std::unexpected(os_error(errno));
+    if (result < 0) return std::unexpected(IoError::os(errno));
     return static_cast<std::uint64_t>(result);
   }
   if (origin == SeekOrigin::Start) {
     if (offset < 0) {
-      return std::unexpected(IoError{"invalid seek to a negative or overflowing position"});
+      return std::unexpected(IoError::invalid_seek());
     }
     position_ = static_cast<std::uint64_t>(offset);
     return position_;
@@ -138,7 +125,7 @@ std::expected<std::uint64_t, IoError> KernelSource::seek(SeekOrigin origin, std:
       offset >= 0 ? __builtin_add_overflow(base, static_cast<std::uint64_t>(offset), &target)
                   : __builtin_sub_overflow(base, 0 - static_cast<std::uint64_t>(offset), &target);
   if (overflow) {
-    return std::unexpected(IoError{"invalid seek to a negative or overflowing position"});
+    return std::unexpected(IoError::invalid_seek());
   }
   position_ = target;
   return position_;
@@ -150,7 +137,7 @@ std::expected<std::uint64_t, IoError> KernelSource::seek_to(std::uint64_t positi
     return position_;
   }
   if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return std::unexpected(os_error(EINVAL));
+    return std::unexpected(IoError::os(EINVAL));
   }
   return seek(SeekOrigin::Start, static_cast<std::int64_t>(position));
 }

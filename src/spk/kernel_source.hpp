@@ -11,16 +11,9 @@
 #include <span>
 #include <string>
 
+#include "core/files.hpp"
+
 namespace tarvex::spk {
-
-// An operating-system or end-of-file failure, carried as its text.
-struct IoError {
-  std::string message;
-  bool operator==(const IoError&) const = default;
-};
-
-// Text of the end-of-file failure of read_exact.
-inline constexpr std::string_view UNEXPECTED_EOF_TEXT = "failed to fill whole buffer";
 
 enum class SeekOrigin : std::uint8_t { Start, Current, End };
 
@@ -28,9 +21,9 @@ class KernelSource {
  public:
   // Opens read-only and maps the whole file; falls back to the reader variant
   // without any message when the size query or the mapping fails.
-  static std::expected<KernelSource, IoError> open(const std::string& path);
+  static std::expected<KernelSource, core::IoError> open(const std::string& path);
   // Always the reader variant; the fallback path must stay tested.
-  static std::expected<KernelSource, IoError> open_reader(const std::string& path);
+  static std::expected<KernelSource, core::IoError> open_reader(const std::string& path);
 
   KernelSource(KernelSource&& other) noexcept;
   KernelSource& operator=(KernelSource&& other) noexcept;
@@ -42,13 +35,13 @@ class KernelSource {
 
   // Copies up to buffer.size() bytes from the position; 0 at or beyond the
   // end. Advances the position by the count returned.
-  std::expected<std::size_t, IoError> read(std::span<std::byte> buffer);
+  std::expected<std::size_t, core::IoError> read(std::span<std::byte> buffer);
   // Fills the whole buffer, retrying interrupted reads; a read returning 0
-  // first fails with UNEXPECTED_EOF_TEXT.
-  std::expected<void, IoError> read_exact(std::span<std::byte> buffer);
+  // first fails with IoError::unexpected_eof().
+  std::expected<void, core::IoError> read_exact(std::span<std::byte> buffer);
   // Start takes the offset as unsigned; negative offsets from Start are refused.
-  std::expected<std::uint64_t, IoError> seek(SeekOrigin origin, std::int64_t offset);
-  std::expected<std::uint64_t, IoError> seek_to(std::uint64_t position);
+  std::expected<std::uint64_t, core::IoError> seek(SeekOrigin origin, std::int64_t offset);
+  std::expected<std::uint64_t, core::IoError> seek_to(std::uint64_t position);
 
   // The file's length when it can be known without reading: the mapping's
   // length, or fstat for the reader. Callers use it to refuse huge reads

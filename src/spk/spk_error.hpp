@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/errors.hpp"
+#include "core/files.hpp"
 
 namespace tarvex::spk {
 
@@ -29,41 +31,73 @@ class SpkError {
     CenterChainCycle,
   };
 
-  // `error` is the text of the operating-system or end-of-file failure.
-  static SpkError io(std::string error);
+  static SpkError io(core::IoError error) { return {Kind::Io, {.io = error}}; }
   // The eight raw ID bytes, whatever they hold.
-  static SpkError invalid_id_word(std::string_view id_bytes);
-  static SpkError unsupported_binary_format(std::string trimmed_format);
-  static SpkError invalid_utf8(std::string field);
-  static SpkError invalid_file_record(std::string reason);
-  static SpkError unsupported_summary_layout(std::uint32_t nd, std::uint32_t ni);
-  static SpkError invalid_summary_chain(std::string reason);
-  static SpkError invalid_segment(std::string reason);
-  static SpkError unsupported_segment_type(std::int32_t data_type);
-  static SpkError epoch_outside_segment(double epoch, double start, double end);
-  static SpkError invalid_type2_segment(std::string reason);
-  static SpkError missing_chain_segment(std::int32_t target, double epoch);
-  static SpkError center_chain_cycle(std::int32_t target);
+  static SpkError invalid_id_word(std::string_view id_bytes) {
+    return {Kind::InvalidIdWord, {.text = std::string(id_bytes)}};
+  }
+  static SpkError unsupported_binary_format(std::string trimmed_format) {
+    return {Kind::UnsupportedBinaryFormat, {.text = std::move(trimmed_format)}};
+  }
+  static SpkError invalid_utf8(std::string field) {
+    return {Kind::InvalidUtf8, {.text = std::move(field)}};
+  }
+  static SpkError invalid_file_record(std::string reason) {
+    return {Kind::InvalidFileRecord, {.text = std::move(reason)}};
+  }
+  static SpkError unsupported_summary_layout(std::uint32_t nd, std::uint32_t ni) {
+    return {Kind::UnsupportedSummaryLayout, {.nd = nd, .ni = ni}};
+  }
+  static SpkError invalid_summary_chain(std::string reason) {
+    return {Kind::InvalidSummaryChain, {.text = std::move(reason)}};
+  }
+  static SpkError invalid_segment(std::string reason) {
+    return {Kind::InvalidSegment, {.text = std::move(reason)}};
+  }
+  static SpkError unsupported_segment_type(std::int32_t data_type) {
+    return {Kind::UnsupportedSegmentType, {.code = data_type}};
+  }
+  static SpkError epoch_outside_segment(double epoch, double start, double end) {
+    return {Kind::EpochOutsideSegment, {.epoch = epoch, .start = start, .end = end}};
+  }
+  static SpkError invalid_type2_segment(std::string reason) {
+    return {Kind::InvalidType2Segment, {.text = std::move(reason)}};
+  }
+  static SpkError missing_chain_segment(std::int32_t target, double epoch) {
+    return {Kind::MissingChainSegment, {.code = target, .epoch = epoch}};
+  }
+  static SpkError center_chain_cycle(std::int32_t target) {
+    return {Kind::CenterChainCycle, {.code = target}};
+  }
 
   Kind kind() const noexcept { return kind_; }
-  // The text or reason carried (I/O text, ID bytes, format, field, reason).
-  const std::string& text() const noexcept { return text_; }
+  // The file failure carried by Io.
+  const core::IoError& io() const noexcept { return payload_.io; }
+  // The text or reason carried (ID bytes, format, field, reason).
+  const std::string& text() const noexcept { return payload_.text; }
   // The display text.
   std::string message() const;
 
   bool operator==(const SpkError&) const = default;
 
  private:
-  explicit SpkError(Kind kind) noexcept : kind_(kind) {}
+  // What the kinds carry; each kind sets only its own members.
+  struct Payload {
+    core::IoError io{};  // Io
+    std::string text{};  // the ID bytes, format, field or reason
+    std::uint32_t nd = 0;
+    std::uint32_t ni = 0;
+    std::int32_t code = 0;  // data type or target
+    double epoch = 0.0;
+    double start = 0.0;
+    double end = 0.0;
+    bool operator==(const Payload&) const = default;
+  };
+
+  SpkError(Kind kind, Payload payload) noexcept : kind_(kind), payload_(std::move(payload)) {}
 
   Kind kind_;
-  std::string text_;
-  std::uint32_t nd_ = 0;
-  std::uint32_t ni_ = 0;
-  std::int32_t code_ = 0;  // data type or target
-  double epoch_ = 0.0;
-  double start_ = 0.0;
-  double end_ = 0.0;
+  Payload payload_;
 };
 
 // The SPK error's text inside the Computation member of EphemerisError.

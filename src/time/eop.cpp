@@ -69,7 +69,7 @@ std::expected<EarthOrientationTable, EopError> EarthOrientationTable::open(
     std::string_view path, std::string_view sha256) {
   std::optional<std::string> name = core::final_path_component(path);
   if (!name) return std::unexpected(EopError::of_kind(EopError::Kind::InvalidPath));
-  auto text = read_text_file(path);
+  auto text = core::read_text_file(path);
   if (!text) return std::unexpected(EopError::io_failure(text.error()));
   std::optional<std::string> checksum = core::normalized_sha256(sha256);
   if (!checksum) return std::unexpected(EopError::of_kind(EopError::Kind::InvalidSha256));

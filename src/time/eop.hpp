@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "time/text_file.hpp"
+#include "core/files.hpp"
 
 namespace tarvex::time {
 
@@ -38,13 +38,15 @@ struct EopError {
   };
 
   Kind kind = Kind::EmptyTable;
-  IoError io{};          // Io
+  core::IoError io{};    // Io
   std::size_t line = 0;  // InvalidLine, 1-based, header lines counted
   double jd = 0.0;       // OutsideCoverage: the date being sampled
   double start = 0.0;    // OutsideCoverage: first row
   double end = 0.0;      // OutsideCoverage: last row
 
-  static EopError io_failure(IoError error) noexcept { return {Kind::Io, error, 0, 0.0, 0.0, 0.0}; }
+  static EopError io_failure(core::IoError error) noexcept {
+    return {Kind::Io, error, 0, 0.0, 0.0, 0.0};
+  }
   static EopError of_kind(Kind kind) noexcept { return {kind, {}, 0, 0.0, 0.0, 0.0}; }
   static EopError invalid_line(std::size_t line) noexcept {
     return {Kind::InvalidLine, {}, line, 0.0, 0.0, 0.0};

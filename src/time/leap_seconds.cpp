@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "core/checksum.hpp"
+#include "core/files.hpp"
 #include "core/format.hpp"
 #include "core/path_name.hpp"
-#include "time/text_file.hpp"
 #include "time/text_kernel.hpp"
 
 namespace tarvex::time {
@@ -48,7 +48,7 @@ std::expected<LeapSecondKernel, LskError> LeapSecondKernel::open(std::string_vie
                                                                  std::string_view sha256) {
   std::optional<std::string> name = core::final_path_component(path);
   if (!name) return std::unexpected(LskError::invalid_path());
-  const auto text = read_text_file(path);
+  const auto text = core::read_text_file(path);
   if (!text) return std::unexpected(LskError::io_failure(text.error()));
   std::optional<std::string> checksum = core::normalized_sha256(sha256);
   if (!checksum) return std::unexpected(LskError::invalid_sha256());

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "time/text_file.hpp"
+#include "core/files.hpp"
 
 namespace tarvex::time {
 
@@ -24,12 +24,12 @@ struct LskError {
   };
 
   Kind kind = Kind::MissingDataSection;
-  IoError io{};         // Io
+  core::IoError io{};   // Io
   std::string keyword;  // MissingKeyword, InvalidValue, NonFiniteValue
   std::string reason;   // InvalidValue
   std::string literal;  // InvalidDateLiteral: the whole token, '@' included
 
-  static LskError io_failure(IoError error) { return {Kind::Io, error, {}, {}, {}}; }
+  static LskError io_failure(core::IoError error) { return {Kind::Io, error, {}, {}, {}}; }
   static LskError invalid_path() { return {Kind::InvalidPath, {}, {}, {}, {}}; }
   static LskError invalid_sha256() { return {Kind::InvalidSha256, {}, {}, {}, {}}; }
   static LskError missing_data_section() { return {Kind::MissingDataSection, {}, {}, {}, {}}; }

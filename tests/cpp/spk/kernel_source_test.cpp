@@ -58,11 +58,11 @@ TEST_P(SourceVariants, ReadsSeeksAndStopsAtEnd) {
   EXPECT_EQ(source.read(buffer), 0u);
   auto exact = source.read_exact(buffer);
   ASSERT_FALSE(exact);
-  EXPECT_EQ(exact.error().message, "failed to fill whole buffer");
+  EXPECT_EQ(exact.error().message(), "failed to fill whole buffer");
 
   // A partial fill at the end is still an end-of-file failure.
   ASSERT_TRUE(source.seek_to(8));
-  EXPECT_EQ(source.read_exact(buffer).error().message, "failed to fill whole buffer");
+  EXPECT_EQ(source.read_exact(buffer).error().message(), "failed to fill whole buffer");
   EXPECT_EQ(source.size_hint(), 10u);
 }
 
@@ -72,13 +72,13 @@ TEST_P(SourceVariants, RefusesNegativePositions) {
   auto before_start = source.seek(SeekOrigin::Current, -1);
   ASSERT_FALSE(before_start);
   if (GetParam()) {
-    EXPECT_EQ(before_start.error().message, "invalid seek to a negative or overflowing position");
-    EXPECT_EQ(source.seek(SeekOrigin::Start, -1).error().message,
+    EXPECT_EQ(before_start.error().message(), "invalid seek to a negative or overflowing position");
+    EXPECT_EQ(source.seek(SeekOrigin::Start, -1).error().message(),
               "invalid seek to a negative or overflowing position");
     ASSERT_TRUE(source.seek_to(UINT64_MAX - 1));
     EXPECT_FALSE(source.seek(SeekOrigin::Current, 5));
   } else {
-    EXPECT_NE(before_start.error().message.find("Invalid argument"), std::string::npos);
+    EXPECT_NE(before_start.error().message().find("Invalid argument"), std::string::npos);
   }
 }
 
@@ -102,7 +102,7 @@ TEST(KernelSourceOpen, ReportsTheOperatingSystemError) {
   TempDir dir;
   auto missing = KernelSource::open(dir.file("absent.bsp"));
   ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().message, "No such file or directory (os error 2)");
+  EXPECT_EQ(missing.error().message(), "No such file or directory (os error 2)");
   auto kernel = SpkKernel::open(dir.file("absent.bsp"));
   EXPECT_EQ(kernel.error().message(),
             "failed to read SPK kernel: No such file or directory (os error 2)");
@@ -115,10 +115,10 @@ TEST(KernelSourceOpen, RefusesANulInThePathBeforeOpening) {
   const std::string path = dir.file("k") + std::string("\0junk", 5);
   auto mapped = KernelSource::open(path);
   ASSERT_FALSE(mapped);
-  EXPECT_EQ(mapped.error().message, "file name contained an unexpected NUL byte");
+  EXPECT_EQ(mapped.error().message(), "file name contained an unexpected NUL byte");
   auto reader = KernelSource::open_reader(path);
   ASSERT_FALSE(reader);
-  EXPECT_EQ(reader.error().message, "file name contained an unexpected NUL byte");
+  EXPECT_EQ(reader.error().message(), "file name contained an unexpected NUL byte");
   EXPECT_EQ(SpkKernel::open(path).error().message(),
             "failed to read SPK kernel: file name contained an unexpected NUL byte");
 }

@@ -86,7 +86,7 @@ TEST(LeapSecondKernelOpen, PathChecksumAndIoFailuresInOrder) {
             "failed to read leap-second kernel: Is a directory (os error 21)");
   const std::string latin1 = dir.write("latin1.tls", kernel_text() + "caf\xE9\n");
   EXPECT_EQ(LeapSecondKernel::open(latin1, ANY_SHA256).error(),
-            LskError::io_failure(IoError::invalid_utf8()));
+            LskError::io_failure(tarvex::core::IoError::invalid_utf8()));
   EXPECT_EQ(LeapSecondKernel::open(latin1, "bad").error().message(),
             "failed to read leap-second kernel: stream did not contain valid UTF-8");
   EXPECT_EQ(LeapSecondKernel::open(std::string("a\0b", 3), ANY_SHA256).error().message(),

@@ -8,15 +8,17 @@
 #include <random>
 #include <string>
 
+#include "core/files.hpp"
 #include "core/text.hpp"
 #include "core/types.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
-#include "time/text_file.hpp"
 #include "time/text_kernel.hpp"
 #include "time_test_support.hpp"
 
 using namespace tarvex::time;
+using tarvex::core::IoError;
+using tarvex::core::read_text_file;
 using tarvex::core::TimeScale;
 using tarvex::time::test::ANY_SHA256;
 using tarvex::time::test::data_path;
@@ -219,10 +221,10 @@ TEST(TextFiles, OnlyRegularFilesAreRead) {
   ::unlink(fifo.c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {fifo, std::string("/dev/zero")}) {
-    EXPECT_EQ(tarvex::time::read_text_file(path).error().message(), "not a regular file");
+    EXPECT_EQ(tarvex::core::read_text_file(path).error().message(), "not a regular file");
     EXPECT_EQ(tarvex::time::LeapSecondKernel::open(path, std::string(64, 'a')).error().message(),
               "failed to read leap-second kernel: not a regular file");
   }
   ::unlink(fifo.c_str());
-  EXPECT_EQ(tarvex::time::read_text_file("/").error().message(), "Is a directory (os error 21)");
+  EXPECT_EQ(tarvex::core::read_text_file("/").error().message(), "Is a directory (os error 21)");
 }

@@ -1,4 +1,4 @@
-#include "time/text_file.hpp"
+#include "core/files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,13 +13,15 @@
 
 #include "core/text.hpp"
 
-namespace tarvex::time {
+namespace tarvex::core {
 
 std::string IoError::message() const {
   switch (kind) {
     case Kind::InvalidUtf8: return "stream did not contain valid UTF-8";
     case Kind::NulInPath: return "file name contained an unexpected NUL byte";
     case Kind::NotRegular: return "not a regular file";
+    case Kind::UnexpectedEof: return "failed to fill whole buffer";
+    case Kind::InvalidSeek: return "invalid seek to a negative or overflowing position";
     case Kind::Os: break;
   }
   // generic_category().message is strerror's text without strerror's
@@ -51,7 +53,7 @@ class Descriptor {
   int fd_;
 };
 
-// The same acceptance as core::is_valid_utf8, with a word-at-a-time skip
+// The same acceptance as is_valid_utf8, with a word-at-a-time skip
 // over ASCII runs: EOP tables are megabytes of ASCII, and byte-wise decoding
 // would dominate their load time.
 bool is_valid_utf8_text(std::string_view text) noexcept {
@@ -71,7 +73,7 @@ bool is_valid_utf8_text(std::string_view text) noexcept {
       continue;
     }
     const std::size_t begin = index;
-    if (core::decode_utf8_lossy(text, index) == core::REPLACEMENT_CHARACTER &&
+    if (decode_utf8_lossy(text, index) == REPLACEMENT_CHARACTER &&
         text.substr(begin, index - begin) != "\xEF\xBF\xBD") {
       return false;
     }
@@ -132,4 +134,4 @@ std::expected<std::string, IoError> read_text_file(std::string_view path) {
   return text;
 }
 
-}  // namespace tarvex::time
+}  // namespace tarvex::core
