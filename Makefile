@@ -7,15 +7,15 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 DATA ?= ../shared/data
 JOBS ?= 2
-# clang-16 with its runtime libraries builds the libFuzzer targets: clang 14
-# cannot compile std::expected from libstdc++ 12 (see CMakeLists.txt).
-APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev clang-16 libclang-rt-16-dev
+# clang-19 with its runtime libraries builds the libFuzzer targets: older
+# clangs cannot use std::expected from libstdc++ 12 (see CMakeLists.txt).
+APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev clang-19 libclang-rt-19-dev
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4.6"
 CMAKE = $(VENV)/bin/cmake
 CPP_BUILD := build/cpp
 SAN_BUILD := build/sanitize
 FUZZ_BUILD := build/fuzz
-FUZZ_CXX ?= clang++-16
+FUZZ_CXX ?= clang++-19
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := spk leap_seconds eop
 CPP_TEST_ENV = TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference)

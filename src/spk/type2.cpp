@@ -67,10 +67,15 @@ namespace {
 
 typedef double Type2Quad __attribute__((vector_size(32)));
 
+// The value in all four lanes; built for AVX like its callers, since a
+// 256-bit vector passes between functions only in AVX registers.
+__attribute__((target("avx"), always_inline)) inline Type2Quad splat(double v) {
+  return Type2Quad{v, v, v, v};
+}
+
 __attribute__((target("avx"))) void chebyshev_quad_avx(const double* c, std::uint32_t n,
                                                        const double (&x_in)[4], double radius,
                                                        core::CartesianState* const (&states)[4]) {
-  const auto splat = [](double v) { return Type2Quad{v, v, v, v}; };
   const double* cx = c;
   const double* cy = c + n;
   const double* cz = c + 2 * std::size_t{n};
