@@ -33,6 +33,27 @@ python::Ref julian_day_array(PyObject* value, std::string_view parameter) {
   return array;
 }
 
+bool to_column(PyObject* value, std::string_view parameter, Column& out) {
+  out.array = julian_day_array(value, parameter);
+  if (!out.array) return false;
+  out.values = float64_values(out.array.get());
+  out.parameter = parameter;
+  return true;
+}
+
+bool check_same_length(std::initializer_list<const Column*> columns) {
+  const std::size_t expected = (*columns.begin())->values.size();
+  for (const Column* column : columns) {
+    if (column->values.size() != expected) {
+      python::value_error(std::string(column->parameter) + " has " +
+                          std::to_string(column->values.size()) + " elements where " +
+                          std::to_string(expected) + " are expected");
+      return false;
+    }
+  }
+  return true;
+}
+
 std::span<const double> float64_values(PyObject* array) noexcept {
   auto* numpy_array = reinterpret_cast<PyArrayObject*>(array);
   return {static_cast<const double*>(PyArray_DATA(numpy_array)),
