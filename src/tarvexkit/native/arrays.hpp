@@ -11,13 +11,6 @@
 
 namespace tarvex::kit {
 
-// Anything NumPy turns into a one-dimensional float64 array, as a C-contiguous
-// float64 array (the object itself when it already is one, so nothing is
-// copied). nullptr with TypeError or ValueError set, noted with `parameter`.
-python::Ref julian_day_array(PyObject* value, std::string_view parameter);
-// The doubles of an array made by julian_day_array.
-std::span<const double> float64_values(PyObject* array) noexcept;
-
 // A one-dimensional float64 array argument: the array kept alive for the
 // call, its values and the parameter it came from.
 struct Column {
@@ -26,7 +19,10 @@ struct Column {
   std::string_view parameter;
 };
 
-// julian_day_array as a converter for Argument rows.
+// A converter for Argument rows: anything NumPy turns into a
+// one-dimensional float64 array, kept as a C-contiguous float64 array (the
+// object itself when it already is one, so nothing is copied). False with
+// TypeError or ValueError set, noted with `parameter`.
 bool to_column(PyObject* value, std::string_view parameter, Column& out);
 // False with ValueError "{parameter} has N elements where M are expected"
 // for the first column whose length differs from the first column's.

@@ -11,7 +11,6 @@
 #include <limits>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "core/angles.hpp"
 #include "core/ayanamshas.hpp"
