@@ -1,5 +1,6 @@
 #include "python/binder.hpp"
 
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -12,11 +13,9 @@ namespace tarvex::python {
 // then keywords are matched in the order given (unknown and duplicate
 // keywords fail there), then an excess of positional arguments is reported,
 // then missing required parameters.
-// `Row` is Parameter or Argument: anything with a name and a fallback.
-template <class Row>
 class Binder {
  public:
-  Binder(const char* function, std::span<const Row> rows, Bound& bound)
+  Binder(const char* function, std::span<const Argument> rows, Bound& bound)
       : function_(function), rows_(rows), bound_(bound) {
     // A signature wider than Bound is a programming error of the module; it
     // surfaces as PanicException rather than as a buffer overrun.
@@ -129,17 +128,17 @@ class Binder {
   }
 
   const char* function_;
-  std::span<const Row> rows_;
+  std::span<const Argument> rows_;
   Bound& bound_;
   std::size_t given_ = 0;
 };
 
 namespace {
 
-template <class Row>
-bool bind_vector(const char* function, std::span<const Row> rows, PyObject* const* args,
+// Vectorcall arguments (the fast path: no dicts, no temporary objects).
+bool bind_vector(const char* function, std::span<const Argument> rows, PyObject* const* args,
                  Py_ssize_t nargs, PyObject* kwnames, Bound& bound) {
-  Binder<Row> binder(function, rows, bound);
+  Binder binder(function, rows, bound);
   binder.place_positional(args, nargs);
   if (kwnames != nullptr) {
     const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
@@ -152,10 +151,10 @@ bool bind_vector(const char* function, std::span<const Row> rows, PyObject* cons
   return binder.finish();
 }
 
-template <class Row>
-bool bind_tuple(const char* function, std::span<const Row> rows, PyObject* args,
+// tp_new arguments: a tuple and an optional dict, bound by the same rules.
+bool bind_tuple(const char* function, std::span<const Argument> rows, PyObject* args,
                 PyObject* kwargs, Bound& bound) {
-  Binder<Row> binder(function, rows, bound);
+  Binder binder(function, rows, bound);
   // A tuple's items are contiguous, which is the vectorcall layout.
   binder.place_positional(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
   if (kwargs != nullptr) {
@@ -171,15 +170,6 @@ bool bind_tuple(const char* function, std::span<const Row> rows, PyObject* args,
 
 }  // namespace
 
-bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          Bound& bound) {
-  return bind_vector(signature.function, signature.parameters, args, nargs, kwnames, bound);
-}
-
-bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& bound) {
-  return bind_tuple(signature.function, signature.parameters, args, kwargs, bound);
-}
-
 bool Arguments::bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return bind_vector(function_, rows_, args, nargs, kwnames, bound_);
 }
@@ -190,6 +180,22 @@ bool Arguments::bind(PyObject* args, PyObject* kwargs) {
 
 bool Arguments::convert() const {
   for (std::size_t index = 0; index < rows_.size(); ++index) {
+    if (bound_.given(index) && !rows_[index].convert(bound_[index])) return false;
+  }
+  return true;
+}
+
+bool Arguments::convert(std::initializer_list<std::string_view> names) const {
+  // Surfaces as PanicException, like a signature wider than Bound.
+  if (names.size() != rows_.size()) throw std::logic_error("conversion order must list every row");
+  std::array<bool, MAX_PARAMETERS> listed{};
+  for (std::string_view name : names) {
+    std::size_t index = 0;
+    while (index < rows_.size() && rows_[index].name != name) ++index;
+    if (index == rows_.size() || listed[index]) {
+      throw std::logic_error("conversion order must list every row once");
+    }
+    listed[index] = true;
     if (bound_.given(index) && !rows_[index].convert(bound_[index])) return false;
   }
   return true;

@@ -13,13 +13,14 @@
 //   Arguments arguments("Engine.position()", parameters);
 //   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
 //
-// The companion native module still binds through a Signature of names and
-// reads the Bound arguments by position; both forms share the binder.
+// The companion native module tarvexkit._native compiles this binder in and
+// binds its arguments the same way.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,18 +39,6 @@ enum class Default : std::uint8_t {
   None,      // default None: an explicit None counts as omitted as well
 };
 
-struct Parameter {
-  std::string_view name;
-  Default fallback = Default::Required;
-};
-
-// Every parameter is positional-or-keyword; required ones come first, as in
-// a Python function.
-struct Signature {
-  const char* function;  // named with class and parentheses: "Instant.__new__()"
-  std::span<const Parameter> parameters;
-};
-
 inline constexpr std::size_t MAX_PARAMETERS = 12;
 
 // The bound arguments: borrowed references that live as long as the call,
@@ -60,7 +49,6 @@ class Bound {
   bool given(std::size_t index) const noexcept { return values_[index] != nullptr; }
 
  private:
-  template <class Row>
   friend class Binder;
   std::array<PyObject*, MAX_PARAMETERS> values_{};
 };
@@ -102,7 +90,9 @@ class Argument {
 };
 
 // The arguments of one call bound against Argument rows, which must outlive
-// it. `function` names the callable with class and parentheses.
+// it. `function` names the callable with class and parentheses:
+// "Instant.__new__()". Every parameter is positional-or-keyword; required
+// ones come first, as in a Python function.
 class Arguments {
  public:
   Arguments(const char* function, std::span<const Argument> rows) noexcept
@@ -114,18 +104,16 @@ class Arguments {
   // Runs the converters of the given arguments in row order and stops at
   // the first refusal.
   bool convert() const;
+  // The same in the order of `names`, which lists every row once: for a
+  // function whose argument errors come in another order than its
+  // parameters (a name that is not a row's is a programming error).
+  bool convert(std::initializer_list<std::string_view> names) const;
 
  private:
   const char* function_;
   std::span<const Argument> rows_;
   Bound bound_;
 };
-
-// Vectorcall arguments (the fast path: no dicts, no temporary objects).
-bool bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          Bound& bound);
-// tp_new arguments: a tuple and an optional dict, bound by the same rules.
-bool bind(const Signature& signature, PyObject* args, PyObject* kwargs, Bound& bound);
 
 // Parameter converters. Each returns false with a TypeError (or the
 // interpreter's own error) set and the note for `parameter` attached. The

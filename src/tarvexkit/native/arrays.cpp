@@ -16,7 +16,10 @@ namespace tarvex::kit {
 
 using python::Ref;
 
-python::Ref julian_day_array(PyObject* value, std::string_view parameter) {
+namespace {
+
+// Anything NumPy turns into a one-dimensional float64 array.
+Ref float64_vector(PyObject* value, std::string_view parameter) {
   if (PyArray_ImportNumPyAPI() < 0) return {};
   Ref array = Ref::steal(PyArray_FROMANY(value, NPY_FLOAT64, 0, 0, NPY_ARRAY_IN_ARRAY));
   if (!array) {
@@ -37,6 +40,29 @@ std::span<const double> float64_values(PyObject* array) noexcept {
   auto* numpy_array = reinterpret_cast<PyArrayObject*>(array);
   return {static_cast<const double*>(PyArray_DATA(numpy_array)),
           static_cast<std::size_t>(PyArray_SIZE(numpy_array))};
+}
+
+}  // namespace
+
+bool to_column(PyObject* value, std::string_view parameter, Column& out) {
+  out.array = float64_vector(value, parameter);
+  if (!out.array) return false;
+  out.values = float64_values(out.array.get());
+  out.parameter = parameter;
+  return true;
+}
+
+bool check_same_length(std::initializer_list<const Column*> columns) {
+  const std::size_t expected = (*columns.begin())->values.size();
+  for (const Column* column : columns) {
+    if (column->values.size() != expected) {
+      python::value_error(std::string(column->parameter) + " has " +
+                          std::to_string(column->values.size()) + " elements where " +
+                          std::to_string(expected) + " are expected");
+      return false;
+    }
+  }
+  return true;
 }
 
 python::Ref new_float64_array(std::span<const std::size_t> shape, double*& data) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 
@@ -10,12 +11,22 @@
 
 namespace tarvex::kit {
 
-// Anything NumPy turns into a one-dimensional float64 array, as a C-contiguous
-// float64 array (the object itself when it already is one, so nothing is
-// copied). nullptr with TypeError or ValueError set, noted with `parameter`.
-python::Ref julian_day_array(PyObject* value, std::string_view parameter);
-// The doubles of an array made by julian_day_array.
-std::span<const double> float64_values(PyObject* array) noexcept;
+// A one-dimensional float64 array argument: the array kept alive for the
+// call, its values and the parameter it came from.
+struct Column {
+  python::Ref array;
+  std::span<const double> values;
+  std::string_view parameter;
+};
+
+// A converter for Argument rows: anything NumPy turns into a
+// one-dimensional float64 array, kept as a C-contiguous float64 array (the
+// object itself when it already is one, so nothing is copied). False with
+// TypeError or ValueError set, noted with `parameter`.
+bool to_column(PyObject* value, std::string_view parameter, Column& out);
+// False with ValueError "{parameter} has N elements where M are expected"
+// for the first column whose length differs from the first column's.
+bool check_same_length(std::initializer_list<const Column*> columns);
 
 // A new C-contiguous float64 array of the given shape, left uninitialised;
 // `data` receives its buffer. nullptr with MemoryError (or NumPy's error).

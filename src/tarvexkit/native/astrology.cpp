@@ -11,7 +11,6 @@
 #include <limits>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "core/angles.hpp"
 #include "core/ayanamshas.hpp"
@@ -28,41 +27,14 @@ namespace tarvex::kit {
 
 namespace {
 
-using python::Bound;
-using python::Parameter;
+using python::Argument;
+using python::Arguments;
 using python::Ref;
-using python::Signature;
 
 constexpr double NOT_DEFINED = std::numeric_limits<double>::quiet_NaN();
 // Half-width of the central difference that gives the rate of a star-defined
 // ayanamsha (a smooth function of time: the error is far below 1e-12 deg/day).
 constexpr double STAR_RATE_STEP_DAYS = 1.0;
-
-// The 1-D arrays of a call, bound and converted in parameter order; all of
-// one length, else ValueError naming the first that differs.
-class Arrays {
- public:
-  bool add(PyObject* value, std::string_view parameter) {
-    Ref array = julian_day_array(value, parameter);
-    if (!array) return false;
-    const std::span<const double> values = float64_values(array.get());
-    if (!spans_.empty() && values.size() != spans_.front().size()) {
-      python::value_error(std::string(parameter) + " has " + std::to_string(values.size()) +
-                          " elements where " + std::to_string(spans_.front().size()) +
-                          " are expected");
-      return false;
-    }
-    spans_.push_back(values);
-    owners_.push_back(std::move(array));
-    return true;
-  }
-  std::span<const double> operator[](std::size_t index) const { return spans_[index]; }
-  std::size_t length() const { return spans_.front().size(); }
-
- private:
-  std::vector<Ref> owners_;
-  std::vector<std::span<const double>> spans_;
-};
 
 // Collects the elements the core refused, as a list of (index, message).
 class Failures {
@@ -81,8 +53,31 @@ class Failures {
   Ref list_;
 };
 
-bool to_name(PyObject* value, std::string_view parameter, std::string_view& out) {
-  return python::to_text(value, parameter, out);
+// A house system of the core's table of eighteen, by its exact name (the
+// Python layer normalises names); the refusal quotes the name as given.
+bool to_house_method(PyObject* value, std::string_view parameter, core::HouseMethod& out) {
+  std::string_view name;
+  if (!python::to_text(value, parameter, name)) return false;
+  const auto method = core::house_method_from_name(name);
+  if (!method) {
+    python::value_error("unknown house system '" + std::string(name) + "'");
+    return false;
+  }
+  out = *method;
+  return true;
+}
+
+// An ayanamsha of the core's table, by its exact name, as house systems.
+bool to_ayanamsha(PyObject* value, std::string_view parameter, core::Ayanamsha& out) {
+  std::string_view name;
+  if (!python::to_text(value, parameter, name)) return false;
+  const auto mode = core::ayanamsha_from_name(name);
+  if (!mode) {
+    python::value_error("unknown ayanamsha '" + std::string(name) + "'");
+    return false;
+  }
+  out = *mode;
+  return true;
 }
 
 // A new (rows, columns) float64 array.
@@ -93,30 +88,31 @@ Ref new_table(std::size_t rows, std::size_t columns, double*& data) {
 
 // ------------------------------------------------------------ house systems
 
-constexpr Parameter HOUSE_CUSPS_PARAMETERS[] = {
-    {"system"}, {"ramc_deg"}, {"latitude_deg"}, {"obliquity_deg"}};
-constexpr Signature HOUSE_CUSPS{"house_cusps()", HOUSE_CUSPS_PARAMETERS};
 constexpr std::size_t HOUSE_COLUMNS = 16;
 
 PyObject* house_cusps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(HOUSE_CUSPS, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view name;
-  if (!to_name(bound[0], "system", name)) return nullptr;
-  const auto method = core::house_method_from_name(name);
-  if (!method) return python::value_error("unknown house system '" + std::string(name) + "'");
-  Arrays in;
-  if (!in.add(bound[1], "ramc_deg") || !in.add(bound[2], "latitude_deg") ||
-      !in.add(bound[3], "obliquity_deg")) {
-    return nullptr;
-  }
+  core::HouseMethod method{};
+  Column ramc;
+  Column latitude;
+  Column obliquity;
+  const Argument parameters[] = {
+      {"system", to_house_method, method},
+      {"ramc_deg", to_column, ramc},
+      {"latitude_deg", to_column, latitude},
+      {"obliquity_deg", to_column, obliquity},
+  };
+  Arguments arguments("house_cusps()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  if (!check_same_length({&ramc, &latitude, &obliquity})) return nullptr;
+  const std::size_t length = ramc.values.size();
   double* out = nullptr;
-  Ref table = new_table(in.length(), HOUSE_COLUMNS, out);
+  Ref table = new_table(length, HOUSE_COLUMNS, out);
   Failures failures;
   if (!table || !failures.ok()) return nullptr;
-  for (std::size_t i = 0; i < in.length(); ++i) {
+  for (std::size_t i = 0; i < length; ++i) {
     double* row = out + i * HOUSE_COLUMNS;
-    const auto set = core::house_cusps_deg(*method, in[0][i], in[1][i], in[2][i]);
+    const auto set =
+        core::house_cusps_deg(method, ramc.values[i], latitude.values[i], obliquity.values[i]);
     if (!set) {
       std::fill(row, row + HOUSE_COLUMNS, NOT_DEFINED);
       if (!failures.add(i, set.error().message())) return nullptr;
@@ -131,11 +127,9 @@ PyObject* house_cusps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   return failures.pair_with(std::move(table));
 }
 
-constexpr Signature HOUSE_SYSTEMS{"house_systems()", {}};
-
 PyObject* house_systems(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(HOUSE_SYSTEMS, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("house_systems()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   Ref list = Ref::steal(PyList_New(0));
   if (!list) return nullptr;
   for (const core::HouseMethodName& row : core::house_method_names()) {
@@ -150,35 +144,38 @@ PyObject* house_systems(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 // ------------------------------------------------------------ the site's sky
 
-constexpr Parameter SITE_SKY_PARAMETERS[] = {{"ut1"}, {"tt"}, {"longitude_east_deg"}};
-constexpr Signature SITE_SKY{"site_sky()", SITE_SKY_PARAMETERS};
-
 // RAMC (local apparent sidereal time), true obliquity and nutation in
 // longitude, degrees: the very steps of core::house_cusps, so that cusps
 // from these equal the strict module's for its four systems.
 PyObject* site_sky(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(SITE_SKY, args, nargs, kwnames, bound)) return nullptr;
-  Arrays in;
-  if (!in.add(bound[0], "ut1") || !in.add(bound[1], "tt") ||
-      !in.add(bound[2], "longitude_east_deg")) {
-    return nullptr;
-  }
+  Column ut1_days;
+  Column tt_days;
+  Column longitude;
+  const Argument parameters[] = {
+      {"ut1", to_column, ut1_days},
+      {"tt", to_column, tt_days},
+      {"longitude_east_deg", to_column, longitude},
+  };
+  Arguments arguments("site_sky()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  if (!check_same_length({&ut1_days, &tt_days, &longitude})) return nullptr;
+  const std::size_t length = ut1_days.values.size();
   double* out = nullptr;
-  Ref table = new_table(in.length(), 3, out);
+  Ref table = new_table(length, 3, out);
   if (!table) return nullptr;
-  for (std::size_t i = 0; i < in.length(); ++i) {
-    const double ut1 = in[0][i];
-    const double tt = in[1][i];
+  for (std::size_t i = 0; i < length; ++i) {
+    const double ut1 = ut1_days.values[i];
+    const double tt = tt_days.values[i];
+    const double longitude_deg = longitude.values[i];
     double* row = out + i * 3;
-    if (!std::isfinite(ut1) || !std::isfinite(tt) || !std::isfinite(in[2][i])) {
+    if (!std::isfinite(ut1) || !std::isfinite(tt) || !std::isfinite(longitude_deg)) {
       return python::value_error("ut1, tt and longitude_east_deg must be finite (element " +
                                  std::to_string(i) + ")");
     }
     const auto [dpsi, deps] = core::nutation_iau2000b(tt);
     const double ramc =
         core::normalize_radians(core::greenwich_apparent_sidereal_time_iau2006(ut1, tt, dpsi) +
-                                in[2][i] * core::DEG_TO_RAD);
+                                longitude_deg * core::DEG_TO_RAD);
     row[0] = core::normalize_degrees(ramc * core::RAD_TO_DEG);
     row[1] = (core::mean_obliquity_iau2006(tt) + deps) * core::RAD_TO_DEG;
     row[2] = dpsi * core::RAD_TO_DEG;
@@ -188,32 +185,27 @@ PyObject* site_sky(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 // ------------------------------------------------------------ ayanamshas
 
-constexpr Parameter AYANAMSHA_PARAMETERS[] = {{"name"}, {"tt"}};
-constexpr Signature AYANAMSHA{"ayanamsha()", AYANAMSHA_PARAMETERS};
-
 // (value, rate) in degrees and degrees per day at TT Julian days.
 PyObject* ayanamsha(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(AYANAMSHA, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view name;
-  if (!to_name(bound[0], "name", name)) return nullptr;
-  const auto mode = core::ayanamsha_from_name(name);
-  if (!mode) return python::value_error("unknown ayanamsha '" + std::string(name) + "'");
-  const bool star = core::ayanamsha_definitions()[static_cast<std::size_t>(*mode)].kind ==
+  core::Ayanamsha mode{};
+  Column tt_days;
+  const Argument parameters[] = {{"name", to_ayanamsha, mode}, {"tt", to_column, tt_days}};
+  Arguments arguments("ayanamsha()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const bool star = core::ayanamsha_definitions()[static_cast<std::size_t>(mode)].kind ==
                     core::AyanamshaKind::StarAtLongitude;
-  Arrays in;
-  if (!in.add(bound[1], "tt")) return nullptr;
+  const std::size_t length = tt_days.values.size();
   double* out = nullptr;
-  Ref table = new_table(in.length(), 2, out);
+  Ref table = new_table(length, 2, out);
   if (!table) return nullptr;
-  for (std::size_t i = 0; i < in.length(); ++i) {
-    const double tt = in[0][i];
-    const auto value = core::ayanamsha_deg(*mode, tt);
+  for (std::size_t i = 0; i < length; ++i) {
+    const double tt = tt_days.values[i];
+    const auto value = core::ayanamsha_deg(mode, tt);
     if (!value) return python::map_coordinate_error(value.error());
     double rate = 0.0;
     if (star) {
-      const auto before = core::ayanamsha_deg(*mode, tt - STAR_RATE_STEP_DAYS);
-      const auto after = core::ayanamsha_deg(*mode, tt + STAR_RATE_STEP_DAYS);
+      const auto before = core::ayanamsha_deg(mode, tt - STAR_RATE_STEP_DAYS);
+      const auto after = core::ayanamsha_deg(mode, tt + STAR_RATE_STEP_DAYS);
       if (!before || !after)
         return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
       rate = (*after - *before) / (2.0 * STAR_RATE_STEP_DAYS);
@@ -228,13 +220,11 @@ PyObject* ayanamsha(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   return table.release();
 }
 
-constexpr Signature AYANAMSHAS{"ayanamshas()", {}};
-
 // (name, star or None, sidereal longitude of the star or the value at the
 // epoch, epoch TT Julian day or None) of every row of the table.
 PyObject* ayanamshas(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(AYANAMSHAS, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("ayanamshas()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   Ref list = Ref::steal(PyList_New(0));
   if (!list) return nullptr;
   for (const core::AyanamshaDefinition& row : core::ayanamsha_definitions()) {
@@ -256,21 +246,19 @@ PyObject* ayanamshas(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 // ------------------------------------------------------------ lunar points
 
-constexpr Parameter MEAN_LUNAR_PARAMETERS[] = {{"tt"}};
-constexpr Signature MEAN_LUNAR{"mean_lunar_points()", MEAN_LUNAR_PARAMETERS};
-
 // (mean node, mean apogee longitude, mean apogee latitude), mean ecliptic
 // and equinox of date, degrees.
 PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(MEAN_LUNAR, args, nargs, kwnames, bound)) return nullptr;
-  Arrays in;
-  if (!in.add(bound[0], "tt")) return nullptr;
+  Column tt_days;
+  const Argument parameters[] = {{"tt", to_column, tt_days}};
+  Arguments arguments("mean_lunar_points()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::size_t length = tt_days.values.size();
   double* out = nullptr;
-  Ref table = new_table(in.length(), 3, out);
+  Ref table = new_table(length, 3, out);
   if (!table) return nullptr;
-  for (std::size_t i = 0; i < in.length(); ++i) {
-    const double tt = in[0][i];
+  for (std::size_t i = 0; i < length; ++i) {
+    const double tt = tt_days.values[i];
     if (!std::isfinite(tt))
       return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
     const core::EclipticPoint apogee = core::mean_lunar_apogee(tt);
@@ -281,8 +269,6 @@ PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   return table.release();
 }
 
-constexpr Parameter OSCULATING_PARAMETERS[] = {{"states"}, {"tdb"}};
-constexpr Signature OSCULATING{"osculating_lunar_points()", OSCULATING_PARAMETERS};
 constexpr std::size_t OSCULATING_COLUMNS = 5;
 
 // states: the Moon's geocentric geometric states in the kernels' J2000
@@ -292,22 +278,22 @@ constexpr std::size_t OSCULATING_COLUMNS = 5;
 // inclination, eccentricity).
 PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(OSCULATING, args, nargs, kwnames, bound)) return nullptr;
-  Ref states_array = julian_day_array(bound[0], "states");
-  if (!states_array) return nullptr;
-  const std::span<const double> states = float64_values(states_array.get());
-  Arrays in;
-  if (!in.add(bound[1], "tdb")) return nullptr;
-  if (states.size() != 6 * in.length()) {
+  Column state_values;
+  Column tdb_days;
+  const Argument parameters[] = {{"states", to_column, state_values}, {"tdb", to_column, tdb_days}};
+  Arguments arguments("osculating_lunar_points()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::span<const double> states = state_values.values;
+  const std::span<const double> tdb = tdb_days.values;
+  if (states.size() != 6 * tdb.size()) {
     return python::value_error("states must hold six numbers for each of the " +
-                               std::to_string(in.length()) + " instants");
+                               std::to_string(tdb.size()) + " instants");
   }
   double* out = nullptr;
-  Ref table = new_table(in.length(), OSCULATING_COLUMNS, out);
+  Ref table = new_table(tdb.size(), OSCULATING_COLUMNS, out);
   Failures failures;
   if (!table || !failures.ok()) return nullptr;
-  for (std::size_t i = 0; i < in.length(); ++i) {
+  for (std::size_t i = 0; i < tdb.size(); ++i) {
     double* row = out + i * OSCULATING_COLUMNS;
     core::CartesianState state;
     for (std::size_t k = 0; k < 3; ++k) {
@@ -316,8 +302,8 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
     }
     std::expected<core::OsculatingLunarPoints, core::LunarPointError> points =
         std::unexpected(core::LunarPointError::NonFiniteState);
-    if (std::isfinite(in[0][i])) {
-      const auto rotated = core::OfDateRotation::create(false, false, in[0][i]).apply(state);
+    if (std::isfinite(tdb[i])) {
+      const auto rotated = core::OfDateRotation::create(false, false, tdb[i]).apply(state);
       if (rotated) {
         points = core::osculating_lunar_points({rotated->position, rotated->velocity});
       }

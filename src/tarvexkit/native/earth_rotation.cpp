@@ -20,7 +20,7 @@
 #include "python/errors.hpp"
 #include "spk/engine_time.hpp"
 #include "tarvexkit/native/arrays.hpp"
-#include "tarvexkit/native/names.hpp"
+#include "tarvexkit/native/scale_argument.hpp"
 #include "tarvexkit/native/time_arrays.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
@@ -29,11 +29,9 @@ namespace tarvex::kit {
 
 namespace {
 
-using python::Bound;
-using python::Parameter;
+using python::Argument;
+using python::Arguments;
 using python::Ref;
-using python::Signature;
-
 
 struct PyEarthRotation {
   PyObject_HEAD spk::EngineTime* time;
@@ -60,12 +58,10 @@ auto without_gil(Body&& body) {
   return std::move(*result);
 }
 
-constexpr Parameter NEW_PARAMETERS[] = {
-    {"leap_seconds_path"}, {"leap_seconds_sha256"}, {"eop_path"}, {"eop_sha256"}};
-constexpr Signature NEW{"EarthRotation.__new__()", NEW_PARAMETERS};
-
-std::expected<spk::EngineTime, std::string> open_time(std::string lsk_path, std::string lsk_sha,
-                                                      std::string eop_path, std::string eop_sha) {
+std::expected<spk::EngineTime, std::string> open_time(std::string_view lsk_path,
+                                                      std::string_view lsk_sha,
+                                                      std::string_view eop_path,
+                                                      std::string_view eop_sha) {
   spk::EngineTime engine_time = unlimited_engine_time();
   auto kernel = time::LeapSecondKernel::open(lsk_path, lsk_sha);
   if (!kernel) return std::unexpected(kernel.error().message());
@@ -76,15 +72,22 @@ std::expected<spk::EngineTime, std::string> open_time(std::string lsk_path, std:
 }
 
 PyObject* earth_rotation_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!python::bind(NEW, args, kwargs, bound)) return nullptr;
-  std::array<std::string, 4> texts;
-  for (std::size_t index = 0; index < texts.size(); ++index) {
-    std::string_view text;
-    if (!python::to_text(bound[index], NEW_PARAMETERS[index].name, text)) return nullptr;
-    texts[index] = std::string(text);
-  }
-  auto opened = without_gil([&] { return open_time(texts[0], texts[1], texts[2], texts[3]); });
+  // The views stay valid for the call: the arguments are borrowed from it.
+  std::string_view leap_seconds_path;
+  std::string_view leap_seconds_sha256;
+  std::string_view eop_path;
+  std::string_view eop_sha256;
+  const Argument parameters[] = {
+      {"leap_seconds_path", python::to_text, leap_seconds_path},
+      {"leap_seconds_sha256", python::to_text, leap_seconds_sha256},
+      {"eop_path", python::to_text, eop_path},
+      {"eop_sha256", python::to_text, eop_sha256},
+  };
+  Arguments arguments("EarthRotation.__new__()", parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
+  auto opened = without_gil([&] {
+    return open_time(leap_seconds_path, leap_seconds_sha256, eop_path, eop_sha256);
+  });
   if (!opened) return python::value_error(opened.error());
   auto time = std::make_unique<spk::EngineTime>(std::move(*opened));
   PyObject* self = type->tp_alloc(type, 0);
@@ -101,12 +104,6 @@ void earth_rotation_dealloc(PyObject* self) noexcept {
 }
 
 // ------------------------------------------------------------ horizon
-
-constexpr Parameter HORIZON_PARAMETERS[] = {
-    {"julian_days"},        {"scale"},        {"right_ascension_deg"}, {"declination_deg"},
-    {"longitude_east_deg"}, {"latitude_deg"}, {"height_m"},
-};
-constexpr Signature HORIZON{"EarthRotation.horizon()", HORIZON_PARAMETERS};
 
 struct Failure {
   std::size_t index = 0;
@@ -143,27 +140,25 @@ std::optional<Failure> fill_horizon(const spk::EngineTime& engine_time, core::Ti
 }
 
 PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(HORIZON, args, nargs, kwnames, bound)) return nullptr;
-  Ref days = julian_day_array(bound[0], "julian_days");
-  if (!days) return nullptr;
-  std::string_view scale_text;
-  if (!python::to_text(bound[1], "scale", scale_text)) return nullptr;
-  const auto scale = parse_time_scale(scale_text);
-  if (!scale) return python::value_error(scale.error());
-  Ref ra = julian_day_array(bound[2], "right_ascension_deg");
-  if (!ra) return nullptr;
-  Ref dec = julian_day_array(bound[3], "declination_deg");
-  if (!dec) return nullptr;
+  Column days;
+  core::TimeScale scale{};
+  Column ra;
+  Column dec;
   core::GeodeticObserver site;
-  if (!python::to_float(bound[4], "longitude_east_deg", site.longitude_east_deg) ||
-      !python::to_float(bound[5], "latitude_deg", site.latitude_deg) ||
-      !python::to_float(bound[6], "height_m", site.height_m)) {
-    return nullptr;
-  }
-  const auto day_values = float64_values(days.get());
-  const auto ra_values = float64_values(ra.get());
-  const auto dec_values = float64_values(dec.get());
+  const Argument parameters[] = {
+      {"julian_days", to_column, days},
+      {"scale", to_time_scale, scale},
+      {"right_ascension_deg", to_column, ra},
+      {"declination_deg", to_column, dec},
+      {"longitude_east_deg", python::to_float, site.longitude_east_deg},
+      {"latitude_deg", python::to_float, site.latitude_deg},
+      {"height_m", python::to_float, site.height_m},
+  };
+  Arguments arguments("EarthRotation.horizon()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::span<const double> day_values = days.values;
+  const std::span<const double> ra_values = ra.values;
+  const std::span<const double> dec_values = dec.values;
   const std::size_t instants = day_values.size();
   if (ra_values.size() != dec_values.size() ||
       (instants == 0 ? !ra_values.empty() : ra_values.size() % instants != 0)) {
@@ -178,7 +173,7 @@ PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   if (!result) return nullptr;
   const spk::EngineTime& engine_time = time_of(self);
   auto failure = without_gil([&] {
-    return fill_horizon(engine_time, *scale, day_values, ra_values, dec_values, site, bodies, out);
+    return fill_horizon(engine_time, scale, day_values, ra_values, dec_values, site, bodies, out);
   });
   if (failure) {
     return python::value_error("julian_days[" + std::to_string(failure->index) +

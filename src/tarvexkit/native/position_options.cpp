@@ -4,7 +4,7 @@
 
 #include "python/binder.hpp"
 #include "python/errors.hpp"
-#include "tarvexkit/native/names.hpp"
+#include "python/names.hpp"
 
 namespace tarvex::kit {
 
@@ -56,7 +56,7 @@ bool float_attribute(PyObject* object, const char* name, double& out) {
 }
 
 template <class T>
-bool named(const Named<T>& parsed, T& out) {
+bool named(const python::Parsed<T>& parsed, T& out) {
   if (!parsed) {
     python::value_error(parsed.error());
     return false;
@@ -70,7 +70,7 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
   std::string coordinate_system;
   std::string reference_epoch;
   core::OriginKind kind{};
-  if (!text_attribute(value, "origin", origin) || !named(parse_origin_kind(origin), kind))
+  if (!text_attribute(value, "origin", origin) || !named(python::parse_origin_kind(origin), kind))
     return false;
   out.origin.kind = kind;
   if (kind == core::OriginKind::Topocentric) {
@@ -84,9 +84,9 @@ bool read_attributes(PyObject* value, core::PositionOptions& out) {
     }
   }
   return text_attribute(value, "coordinate_system", coordinate_system) &&
-         named(parse_coordinate_system(coordinate_system), out.coordinate_system) &&
+         named(python::parse_coordinate_system(coordinate_system), out.coordinate_system) &&
          text_attribute(value, "reference_epoch", reference_epoch) &&
-         named(parse_reference_epoch(reference_epoch), out.reference_epoch) &&
+         named(python::parse_reference_epoch(reference_epoch), out.reference_epoch) &&
          bool_attribute(value, "apparent", out.apparent) &&
          bool_attribute(value, "true_ecliptic", out.true_ecliptic);
 }

@@ -23,10 +23,11 @@
 #include "python/binder.hpp"
 #include "python/errors.hpp"
 #include "python/metadata_objects.hpp"
+#include "python/names.hpp"
 #include "tarvexkit/native/arrays.hpp"
-#include "tarvexkit/native/names.hpp"
 #include "tarvexkit/native/parallel_positions.hpp"
 #include "tarvexkit/native/position_options.hpp"
+#include "tarvexkit/native/scale_argument.hpp"
 #include "tarvexkit/native/store_files.hpp"
 #include "tarvexkit/native/time_arrays.hpp"
 
@@ -34,11 +35,10 @@ namespace tarvex::kit {
 
 namespace {
 
-using python::Bound;
+using python::Argument;
+using python::Arguments;
 using python::Default;
-using python::Parameter;
 using python::Ref;
-using python::Signature;
 
 constexpr const char* BUSY = "tarvexkit store is busy in another call";
 // More workers than this would only multiply open files and caches.
@@ -140,9 +140,16 @@ bool to_file_entry(PyObject* value, FileEntry& out) {
   return true;
 }
 
+// A sequence of (path, sha256) pairs.
+bool to_file_entries(PyObject* value, std::string_view parameter, std::vector<FileEntry>& out) {
+  out.clear();
+  return python::for_each_item(value, parameter, "tuple", [&](PyObject* item) {
+    return to_file_entry(item, out.emplace_back());
+  });
+}
+
 bool to_optional_file_entry(PyObject* value, std::string_view parameter,
                             std::optional<FileEntry>& out) {
-  if (value == nullptr) return true;
   FileEntry entry;
   if (!to_file_entry(value, entry)) {
     python::add_processing_note(parameter);
@@ -152,24 +159,16 @@ bool to_optional_file_entry(PyObject* value, std::string_view parameter,
   return true;
 }
 
-constexpr Parameter STORE_PARAMETERS[] = {
-    {"kernels"},
-    {"leap_seconds", Default::None},
-    {"eop", Default::None},
-};
-constexpr Signature STORE_NEW{"Store.__new__()", STORE_PARAMETERS};
-
 PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  Bound bound;
-  if (!python::bind(STORE_NEW, args, kwargs, bound)) return nullptr;
   auto state = std::make_unique<StoreState>();
   StoreFiles& files = state->files;
-  const bool listed = python::for_each_item(bound[0], "kernels", "tuple", [&](PyObject* item) {
-    return to_file_entry(item, files.kernels.emplace_back());
-  });
-  if (!listed) return nullptr;
-  if (!to_optional_file_entry(bound[1], "leap_seconds", files.leap_seconds)) return nullptr;
-  if (!to_optional_file_entry(bound[2], "eop", files.eop)) return nullptr;
+  const Argument parameters[] = {
+      {"kernels", to_file_entries, files.kernels},
+      {"leap_seconds", to_optional_file_entry, files.leap_seconds, Default::None},
+      {"eop", to_optional_file_entry, files.eop, Default::None},
+  };
+  Arguments arguments("Store.__new__()", parameters);
+  if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   if (files.kernels.empty()) {
     return python::value_error("kernels must name at least the primary kernel");
   }
@@ -194,27 +193,12 @@ void store_dealloc(PyObject* self) noexcept {
 
 // ------------------------------------------------------------ arguments
 
-// The scale of a request, with tarvex's normalisation and message.
-bool to_scale(PyObject* value, std::string_view parameter, core::TimeScale& out) {
-  std::string_view text;
-  if (!python::to_text(value, parameter, text)) return false;
-  const auto scale = parse_time_scale(text);
-  if (!scale) {
-    python::value_error(scale.error());
-    return false;
-  }
-  out = *scale;
-  return true;
-}
-
-// None (the CPUs this process may run on) or an int from 1 to MAX_THREADS.
-bool to_threads(PyObject* value, std::size_t& out) {
-  if (value == nullptr) {
-    out = usable_cpus();
-    return true;
-  }
+// An int from 1 to MAX_THREADS; the parameter defaults to None, the CPUs
+// this process may run on, and its messages name it.
+bool to_threads(PyObject* value, std::string_view parameter, std::optional<std::size_t>& out) {
+  const std::string name(parameter);
   if (PyBool_Check(value) || !PyLong_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not '%s'",
+    PyErr_Format(PyExc_TypeError, "%s must be an int or None, not '%s'", name.c_str(),
                  Py_TYPE(value)->tp_name);
     return false;
   }
@@ -224,8 +208,8 @@ bool to_threads(PyObject* value, std::size_t& out) {
   if (overflow != 0 || threads < 1 || threads > MAX_THREADS) {
     Ref text = Ref::steal(PyObject_Repr(value));
     if (!text) return false;
-    PyErr_Format(PyExc_ValueError, "threads must be between 1 and %lld, got %U", MAX_THREADS,
-                 text.get());
+    PyErr_Format(PyExc_ValueError, "%s must be between 1 and %lld, got %U", name.c_str(),
+                 MAX_THREADS, text.get());
     return false;
   }
   out = static_cast<std::size_t>(threads);
@@ -234,12 +218,43 @@ bool to_threads(PyObject* value, std::size_t& out) {
 
 // ------------------------------------------------------------ positions
 
-constexpr Parameter POSITIONS_PARAMETERS[] = {
-    {"bodies"}, {"julian_days"}, {"scale"}, {"options"}, {"threads", Default::None},
-};
-constexpr Signature POSITIONS{"Store.positions()", POSITIONS_PARAMETERS};
-
 constexpr const char* NON_FINITE = "Julian day must be finite";
+
+// The instants of a request: its Julian days and their scale.
+struct Instants {
+  Column days;
+  core::TimeScale scale{};
+};
+
+bool to_instant_days(PyObject* value, std::string_view parameter, Instants& out) {
+  return to_column(value, parameter, out.days);
+}
+
+// Converted after the days, with what building tarvex.Instant(day, scale)
+// for each day in order would raise: the first day's finiteness, the scale,
+// then any later day.
+bool to_instant_scale(PyObject* value, std::string_view parameter, Instants& out) {
+  std::string_view text;
+  if (!python::to_text(value, parameter, text)) return false;
+  const auto scale = python::parse_time_scale(text);
+  const std::span<const double> days = out.days.values;
+  const auto non_finite =
+      std::find_if(days.begin(), days.end(), [](double day) { return !std::isfinite(day); });
+  if (non_finite == days.begin() && !days.empty()) {
+    python::value_error(NON_FINITE);
+    return false;
+  }
+  if (!scale) {
+    python::value_error(scale.error());
+    return false;
+  }
+  if (non_finite != days.end()) {
+    python::value_error(NON_FINITE);
+    return false;
+  }
+  out.scale = *scale;
+  return true;
+}
 
 // Opens the stores of workers 1.. that the request can use and has not
 // opened yet (without the interpreter lock); the message on failure.
@@ -253,41 +268,33 @@ std::optional<std::string> open_worker_stores(StoreState& state, std::size_t wor
 }
 
 PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(POSITIONS, args, nargs, kwnames, bound)) return nullptr;
-  std::size_t threads = 0;
-  if (!to_threads(bound[4], threads)) return nullptr;
-  Ref days = julian_day_array(bound[1], "julian_days");
-  if (!days) return nullptr;
-  const std::span<const double> julian_days = float64_values(days.get());
-
-  // What building tarvex.Instant(day, scale) for each day in order would
-  // raise: the first day's finiteness, the scale, then any later day.
-  std::string_view scale_text;
-  if (!python::to_text(bound[2], "scale", scale_text)) return nullptr;
-  const auto scale = parse_time_scale(scale_text);
-  const auto non_finite = std::find_if(julian_days.begin(), julian_days.end(),
-                                       [](double day) { return !std::isfinite(day); });
-  if (non_finite == julian_days.begin() && !julian_days.empty())
-    return python::value_error(NON_FINITE);
-  if (!scale) return python::value_error(scale.error());
-  if (non_finite != julian_days.end()) return python::value_error(NON_FINITE);
-
-  // Then Engine.positions' own order: bodies, options, body names.
   std::vector<std::string> body_names;
-  if (!python::to_text_list(bound[0], "bodies", body_names)) return nullptr;
+  Instants instants;
   PositionsRequest request;
-  if (!read_position_options(bound[3], "options", request.options)) return nullptr;
+  std::optional<std::size_t> threads;
+  const Argument parameters[] = {
+      {"bodies", python::to_text_list, body_names},
+      {"julian_days", to_instant_days, instants},
+      {"scale", to_instant_scale, instants},
+      {"options", read_position_options, request.options},
+      {"threads", to_threads, threads, Default::None},
+  };
+  Arguments arguments("Store.positions()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  // The toolkit's own parameter first, then the instants as building them
+  // would fail, then Engine.positions' own order: bodies, options, body names.
+  if (!arguments.convert({"threads", "julian_days", "scale", "bodies", "options"})) return nullptr;
   std::vector<core::Body> bodies;
   bodies.reserve(body_names.size());
   for (const std::string& name : body_names) {
-    const auto body = parse_body(name);
+    const auto body = python::parse_body(name);
     if (!body) return python::value_error(body.error());
     bodies.push_back(*body);
   }
+  const std::span<const double> julian_days = instants.days.values;
   request.bodies = bodies;
   request.julian_days = julian_days;
-  request.scale = *scale;
+  request.scale = instants.scale;
 
   StoreState& state = state_of(self);
   auto busy = BusyGuard::enter(state);
@@ -301,7 +308,8 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   if (!result) return nullptr;
   if (julian_days.empty()) return result.release();
 
-  const std::size_t workers = useful_workers(julian_days.size(), threads);
+  const std::size_t workers =
+      useful_workers(julian_days.size(), threads ? *threads : usable_cpus());
   if (state.stores.size() < workers) {
     if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
       return python::value_error(*failure);
@@ -350,22 +358,15 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
 // ------------------------------------------------------------ time
 
-constexpr Parameter CONVERT_PARAMETERS[] = {{"julian_days"}, {"from_scale"}, {"to_scale"}};
-constexpr Signature CONVERT{"Store.convert()", CONVERT_PARAMETERS};
-constexpr Parameter TDB_SECONDS_PARAMETERS[] = {{"julian_days"}, {"scale"}};
-constexpr Signature TDB_SECONDS{"Store.tdb_seconds()", TDB_SECONDS_PARAMETERS};
-
 PyObject* element_error(const ElementError& error) {
   return python::value_error("julian_days[" + std::to_string(error.index) + "]: " + error.message);
 }
 
-// Binds, converts the Julian days and fills a new array of their length
-// with `fill(days, out)` without the interpreter lock.
+// Fills a new array of the days' length with `fill(days, out)` without the
+// interpreter lock.
 template <class Fill>
-PyObject* elementwise(PyObject* self, PyObject* days_value, Fill&& fill) {
-  Ref days = julian_day_array(days_value, "julian_days");
-  if (!days) return nullptr;
-  const std::span<const double> julian_days = float64_values(days.get());
+PyObject* elementwise(PyObject* self, const Column& days, Fill&& fill) {
+  const std::span<const double> julian_days = days.values;
   StoreState& state = state_of(self);
   auto busy = BusyGuard::enter(state);
   if (!busy) return nullptr;
@@ -381,34 +382,42 @@ PyObject* elementwise(PyObject* self, PyObject* days_value, Fill&& fill) {
 }
 
 PyObject* convert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(CONVERT, args, nargs, kwnames, bound)) return nullptr;
+  Column days;
   core::TimeScale from{};
   core::TimeScale to{};
-  if (!to_scale(bound[1], "from_scale", from) || !to_scale(bound[2], "to_scale", to))
+  const Argument parameters[] = {
+      {"julian_days", to_column, days},
+      {"from_scale", to_time_scale, from},
+      {"to_scale", to_time_scale, to},
+  };
+  Arguments arguments("Store.convert()", parameters);
+  // The scales are judged before the days.
+  if (!arguments.bind(args, nargs, kwnames) ||
+      !arguments.convert({"from_scale", "to_scale", "julian_days"})) {
     return nullptr;
-  return elementwise(self, bound[0],
+  }
+  return elementwise(self, days,
                      [&](const TimeArrays& arrays, std::span<const double> days,
                          std::span<double> out) { return arrays.convert(days, from, to, out); });
 }
 
 PyObject* tdb_seconds(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(TDB_SECONDS, args, nargs, kwnames, bound)) return nullptr;
+  Column days;
   core::TimeScale scale{};
-  if (!to_scale(bound[1], "scale", scale)) return nullptr;
-  return elementwise(self, bound[0],
+  const Argument parameters[] = {{"julian_days", to_column, days}, {"scale", to_time_scale, scale}};
+  Arguments arguments("Store.tdb_seconds()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert({"scale", "julian_days"})) {
+    return nullptr;
+  }
+  return elementwise(self, days,
                      [&](const TimeArrays& arrays, std::span<const double> days,
                          std::span<double> out) { return arrays.tdb_seconds(days, scale, out); });
 }
 
-constexpr Signature LEAP_SECOND_ENTRIES{"Store.leap_second_entries()", {}};
-constexpr Signature EOP_COVERAGE{"Store.eop_coverage()", {}};
-
 PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(LEAP_SECOND_ENTRIES, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("Store.leap_second_entries()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   const auto& kernel = state_of(self).primary().time().leap_seconds();
   if (!kernel) Py_RETURN_NONE;
   Ref list = Ref::steal(PyList_New(0));
@@ -421,8 +430,8 @@ PyObject* leap_second_entries(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* eop_coverage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  Bound bound;
-  if (!python::bind(EOP_COVERAGE, args, nargs, kwnames, bound)) return nullptr;
+  Arguments arguments("Store.eop_coverage()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   const auto& table = state_of(self).primary().time().eop();
   if (!table || table->samples().empty()) Py_RETURN_NONE;
   return Py_BuildValue("(dd)", table->samples().front().utc_jd, table->samples().back().utc_jd);
