@@ -17,9 +17,11 @@ inline constexpr double DAYS_PER_JULIAN_CENTURY = 36525.0;
 
 // fmod by the period, plus one period when negative. A tiny negative input
 // would land exactly on the period after the addition; that is the start of
-// the circle again, so the result stays inside [0, period).
+// the circle again, so the result stays inside [0, period). Inside one
+// period either way fmod returns its argument exactly (signed zeros
+// included), so the call is skipped there.
 inline double normalize_period(double angle, double period) {
-  double r = std::fmod(angle, period);
+  double r = std::fabs(angle) < period ? angle : std::fmod(angle, period);
   if (r < 0.0) r += period;
   return r >= period ? 0.0 : r;
 }

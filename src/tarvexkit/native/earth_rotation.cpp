@@ -22,6 +22,7 @@
 #include "tarvexkit/native/arrays.hpp"
 #include "tarvexkit/native/scale_argument.hpp"
 #include "tarvexkit/native/time_arrays.hpp"
+#include "tarvexkit/native/without_gil.hpp"
 #include "time/eop.hpp"
 #include "time/leap_seconds.hpp"
 
@@ -39,23 +40,6 @@ struct PyEarthRotation {
 
 const spk::EngineTime& time_of(PyObject* self) noexcept {
   return *reinterpret_cast<PyEarthRotation*>(self)->time;
-}
-
-// Runs `body` with the interpreter lock released.
-template <class Body>
-auto without_gil(Body&& body) {
-  std::exception_ptr exception;
-  PyThreadState* saved = PyEval_SaveThread();
-  using Result = decltype(body());
-  std::optional<Result> result;
-  try {
-    result.emplace(body());
-  } catch (...) {
-    exception = std::current_exception();
-  }
-  PyEval_RestoreThread(saved);
-  if (exception) std::rethrow_exception(exception);
-  return std::move(*result);
 }
 
 std::expected<spk::EngineTime, std::string> open_time(std::string_view lsk_path,

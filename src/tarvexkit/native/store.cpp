@@ -30,6 +30,7 @@
 #include "tarvexkit/native/scale_argument.hpp"
 #include "tarvexkit/native/store_files.hpp"
 #include "tarvexkit/native/time_arrays.hpp"
+#include "tarvexkit/native/without_gil.hpp"
 
 namespace tarvex::kit {
 
@@ -82,24 +83,6 @@ class BusyGuard {
   explicit BusyGuard(StoreState& state) : state_(&state) {}
   StoreState* state_;
 };
-
-// Runs `body` with the interpreter lock released; a C++ exception is
-// carried across and rethrown with the lock held again.
-template <class Body>
-auto without_gil(Body&& body) {
-  std::exception_ptr exception;
-  PyThreadState* saved = PyEval_SaveThread();
-  using Result = decltype(body());
-  std::optional<Result> result;
-  try {
-    result.emplace(body());
-  } catch (...) {
-    exception = std::current_exception();
-  }
-  PyEval_RestoreThread(saved);
-  if (exception) std::rethrow_exception(exception);
-  return std::move(*result);
-}
 
 // ------------------------------------------------------------ opening
 
