@@ -23,16 +23,13 @@ struct Link {
 // A NaN epoch never matches.
 std::expected<Link, SpkError> find_link(KernelList& kernels, std::int32_t c, double epoch) {
   for (std::size_t k = 0; k < kernels.size(); ++k) {
-    auto segments = kernels[k].listed_segments();
-    if (!segments) return std::unexpected(std::move(segments.error()));
+    auto segment = kernels[k].covering_segment(c, epoch);
+    if (!segment) return std::unexpected(std::move(segment.error()));
     if (!kernels[k].has_segment_list()) {
       return std::unexpected(
           SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
     }
-    for (auto it = segments->rbegin(); it != segments->rend(); ++it) {
-      if (it->target == c && it->start_epoch <= epoch && epoch <= it->end_epoch)
-        return Link{k, &*it};
-    }
+    if (*segment != nullptr) return Link{k, *segment};
   }
   return std::unexpected(SpkError::missing_chain_segment(c, epoch));
 }

@@ -177,6 +177,45 @@ std::expected<std::span<const SpkSegment>, SpkError> SpkKernel::listed_segments(
   return std::span<const SpkSegment>(*segments_);
 }
 
+std::expected<const SpkSegment*, SpkError> SpkKernel::covering_segment(std::int32_t target,
+                                                                       double epoch) {
+  // Fibonacci hashing of the NAIF code into the slots.
+  const std::size_t slot =
+      (static_cast<std::uint32_t>(target) * 2654435769u >> 27) % SEGMENT_LOOKUP_SLOTS;
+  SegmentLookup& lookup = segment_lookups_[slot];
+  if (lookup.valid && lookup.target == target && lookup.first <= epoch && epoch <= lookup.last)
+    return lookup.segment;
+
+  auto listed = listed_segments();
+  if (!listed) return std::unexpected(std::move(listed.error()));
+  const std::span<const SpkSegment> segments = *listed;
+  // The last covering segment in file order, and the span around `epoch`
+  // where no other segment of the target changes that answer: segments
+  // later in the file (or, without an answer, any segment) lie wholly
+  // before or after `epoch`, and the span stops short of them.
+  const SpkSegment* found = nullptr;
+  for (auto it = segments.rbegin(); it != segments.rend(); ++it) {
+    if (it->target == target && it->start_epoch <= epoch && epoch <= it->end_epoch) {
+      found = &*it;
+      break;
+    }
+  }
+  if (std::isnan(epoch)) return found;  // nullptr; not remembered
+  double first = found ? found->start_epoch : -INFINITY;
+  double last = found ? found->end_epoch : INFINITY;
+  const SpkSegment* const end = segments.data() + segments.size();
+  for (const SpkSegment* other = found ? found + 1 : segments.data(); other != end; ++other) {
+    if (other->target != target) continue;
+    if (other->end_epoch < epoch) {
+      first = std::max(first, std::nextafter(other->end_epoch, INFINITY));
+    } else if (other->start_epoch > epoch) {
+      last = std::min(last, std::nextafter(other->start_epoch, -INFINITY));
+    }
+  }
+  lookup = SegmentLookup{target, true, first, last, found};
+  return found;
+}
+
 std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain() {
   const std::uint32_t nd = record_.nd;
   const std::uint32_t ni = record_.ni;

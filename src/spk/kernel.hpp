@@ -4,6 +4,7 @@
 // record of each segment).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -94,6 +95,12 @@ class SpkKernel {
   // The same list without the copy, for the chain walk.
   std::expected<std::span<const SpkSegment>, SpkError> listed_segments();
   bool has_segment_list() const noexcept { return segments_.has_value(); }
+  // The segment this file gives for `target` at `epoch`: the last one in
+  // file order whose range covers the epoch, or nullptr. A NaN epoch is
+  // covered by none. The answer is remembered per target together with the
+  // epochs around `epoch` that get the same answer, so a chain walk that
+  // comes back to a body near the same time does not scan the list again.
+  std::expected<const SpkSegment*, SpkError> covering_segment(std::int32_t target, double epoch);
 
   // `count` words from one-based `address`, decoded to native doubles. A count
   // reaching past the end of the file fails before anything is allocated.
@@ -140,9 +147,21 @@ class SpkKernel {
     std::size_t position;
   };
 
+  // One remembered answer of covering_segment: `segment` (or nullptr) is
+  // the answer for every epoch in [first, last].
+  struct SegmentLookup {
+    std::int32_t target = 0;
+    bool valid = false;
+    double first = 0.0;
+    double last = 0.0;
+    const SpkSegment* segment = nullptr;
+  };
+  static constexpr std::size_t SEGMENT_LOOKUP_SLOTS = 32;
+
   FileRecord record_;
   KernelSource source_;
   std::optional<std::vector<SpkSegment>> segments_;
+  std::array<SegmentLookup, SEGMENT_LOOKUP_SLOTS> segment_lookups_{};
   std::unordered_map<SegmentKey, Type2Directory, SegmentKeyHash> directory_cache_;
   std::unordered_map<SegmentKey, Type2Record, SegmentKeyHash> record_cache_;
   std::vector<VisitEntry> visit_scratch_;  // reused by every evaluation call
