@@ -377,6 +377,50 @@ namespace {
   return {};
 }
 
+
+// A run of `count` epochs served by one loaded record: epoch i of the run is
+// epochs[position(i)], and its state goes to out[position(i)]. Four or two
+// epochs run side by side where the record allows; each epoch's checks
+// still come in the one-by-one order, and each lane computes what the
+// one-epoch recurrence would.
+template <class Position>
+std::expected<void, SpkError> evaluate_run(const Type2Record& record, std::uint32_t record_size,
+                                           std::span<const double> epochs, std::size_t count,
+                                           Position position,
+                                           std::span<core::CartesianState> out) {
+  const std::uint32_t n = (record_size - 2u) / 3u;
+  const double* words = record.words.data();
+  std::size_t i = 0;
+  if (record.coefficients_finite && !record.coefficients_zero && n >= 2) {
+    for (; i + 4 <= count; i += 4) {
+      double xs[4] = {};
+      core::CartesianState* states[4] = {};
+      for (std::size_t lane = 0; lane < 4; ++lane) {
+        const std::size_t p = position(i + lane);
+        if (!type2_argument_fits(words, epochs[p], xs[lane]))
+          return std::unexpected(type2_argument_error(words));
+        states[lane] = &out[p];
+      }
+      if (!chebyshev_forward_xyz_quad(words + 2, n, xs, words[1], states)) break;
+    }
+    for (; i + 2 <= count; i += 2) {
+      const std::size_t p0 = position(i);
+      const std::size_t p1 = position(i + 1);
+      double x0 = 0.0;
+      double x1 = 0.0;
+      if (!type2_argument_fits(words, epochs[p0], x0) ||
+          !type2_argument_fits(words, epochs[p1], x1))
+        return std::unexpected(type2_argument_error(words));
+      chebyshev_forward_xyz_pair(words + 2, n, x0, x1, words[1], out[p0], out[p1]);
+    }
+  }
+  for (; i < count; ++i) {
+    const std::size_t p = position(i);
+    if (auto done = evaluate_record_at(record, record_size, epochs[p], out[p]); !done) return done;
+  }
+  return {};
+}
+
 }  // namespace
 
 // Type 2 evaluation: the directory of each segment is read and checked
@@ -455,11 +499,14 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
   if (out.size() < epochs.size())
     return std::unexpected(type2_error("active polynomial record was not cached"));
   // Coverage first: a bad epoch is reported before the file is touched.
-  for (const double t : epochs) {
+  bool in_time_order = true;
+  for (std::size_t j = 0; j < epochs.size(); ++j) {
+    const double t = epochs[j];
     if (!std::isfinite(t) || !(location.start_epoch <= t) || !(t <= location.end_epoch)) {
       return std::unexpected(
           SpkError::epoch_outside_segment(t, location.start_epoch, location.end_epoch));
     }
+    if (j > 0 && t < epochs[j - 1]) in_time_order = false;
   }
   const SegmentKey key{location.start_address, location.end_address};
   auto directory = type2_directory(key);
@@ -476,7 +523,34 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
     return evaluate_record_at(**loaded, dir.record_size, epochs[0], out[0]);
   }
 
-  // Record index of every epoch, in input order, before any record is read.
+  // The record index never decreases with the epoch, so epochs in time
+  // order (batches, searches) meet their records in order, and every index
+  // lies between those of the first and the last epoch: once those two are
+  // valid, no other can fail, and each run of epochs on one record is
+  // loaded and evaluated as it is reached, with no visit list.
+  if (in_time_order && type2_record_index(dir, epochs.front()) &&
+      type2_record_index(dir, epochs.back())) {
+    Type2Record* record = nullptr;
+    std::uint32_t k = *type2_record_index(dir, epochs[0]);
+    for (std::size_t begin = 0; begin < epochs.size();) {
+      std::size_t end = begin + 1;
+      std::uint32_t next_k = k;
+      while (end < epochs.size() && (next_k = *type2_record_index(dir, epochs[end])) == k) ++end;
+      auto loaded = type2_record(location, dir, k, record);
+      if (!loaded) return std::unexpected(std::move(loaded.error()));
+      record = *loaded;
+      if (auto done = evaluate_run(*record, dir.record_size, epochs, end - begin,
+                                   [begin](std::size_t i) { return begin + i; }, out);
+          !done)
+        return done;
+      begin = end;
+      k = next_k;
+    }
+    return {};
+  }
+
+  // Otherwise the record index of every epoch, in input order, before any
+  // record is read.
   visit_scratch_.clear();
   visit_scratch_.reserve(epochs.size());
   for (std::size_t j = 0; j < epochs.size(); ++j) {
@@ -487,73 +561,25 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
   // Positions are unique, so ordering by (record, position) is the stable
   // order by record: each record loads once and the one-record cache is not
   // swapped back and forth.
-  // Epochs usually come in time order (batches, searches); then the order
-  // is already right and the sort is skipped.
-  const bool in_record_order = std::is_sorted(
-      visit_scratch_.begin(), visit_scratch_.end(),
-      [](const VisitEntry& a, const VisitEntry& b) { return a.record_index < b.record_index; });
-  if (!in_record_order) {
-    std::sort(visit_scratch_.begin(), visit_scratch_.end(),
-              [](const VisitEntry& a, const VisitEntry& b) {
-                return a.record_index != b.record_index ? a.record_index < b.record_index
-                                                        : a.position < b.position;
-              });
-  }
-
+  std::sort(visit_scratch_.begin(), visit_scratch_.end(),
+            [](const VisitEntry& a, const VisitEntry& b) {
+              return a.record_index != b.record_index ? a.record_index < b.record_index
+                                                      : a.position < b.position;
+            });
   Type2Record* record = nullptr;
-  bool have_previous = false;
-  std::uint32_t previous_index = 0;
-  for (std::size_t v = 0; v < visit_scratch_.size(); ++v) {
-    const VisitEntry& visit = visit_scratch_[v];
-    const std::uint32_t k = visit.record_index;
-    if (!have_previous || k != previous_index) {
-      auto loaded = type2_record(location, dir, k, record);
-      if (!loaded) return std::unexpected(std::move(loaded.error()));
-      record = *loaded;
-      have_previous = true;
-      previous_index = k;
-    }
-    if (record == nullptr)
-      return std::unexpected(type2_error("active polynomial record was not cached"));
-    // Epochs that share a record with the next ones run side by side, four
-    // or two at a time; each epoch's checks still come in the one-by-one
-    // order, and each lane computes what the one-epoch recurrence would.
-    const std::uint32_t n = (dir.record_size - 2u) / 3u;
-    const double* words = record->words.data();
-    const bool lanes = record->coefficients_finite && !record->coefficients_zero && n >= 2;
-    const auto shares_record = [&](std::size_t ahead) {
-      return v + ahead < visit_scratch_.size() && visit_scratch_[v + ahead].record_index == k;
-    };
-    if (lanes && shares_record(3) && shares_record(1) && shares_record(2)) {
-      double xs[4] = {};
-      core::CartesianState* states[4] = {};
-      for (std::size_t lane = 0; lane < 4; ++lane) {
-        const std::size_t position = visit_scratch_[v + lane].position;
-        if (!type2_argument_fits(words, epochs[position], xs[lane]))
-          return std::unexpected(type2_argument_error(words));
-        states[lane] = &out[position];
-      }
-      if (chebyshev_forward_xyz_quad(words + 2, n, xs, words[1], states)) {
-        v += 3;
-        continue;
-      }
-    }
-    if (lanes && shares_record(1)) {
-      const VisitEntry& next = visit_scratch_[v + 1];
-      double x0 = 0.0;
-      double x1 = 0.0;
-      if (!type2_argument_fits(words, epochs[visit.position], x0) ||
-          !type2_argument_fits(words, epochs[next.position], x1))
-        return std::unexpected(type2_argument_error(words));
-      chebyshev_forward_xyz_pair(words + 2, n, x0, x1, words[1], out[visit.position],
-                                 out[next.position]);
-      ++v;
-      continue;
-    }
-    if (auto done = evaluate_record_at(*record, dir.record_size, epochs[visit.position],
-                                       out[visit.position]);
+  for (std::size_t begin = 0; begin < visit_scratch_.size();) {
+    const std::uint32_t k = visit_scratch_[begin].record_index;
+    std::size_t end = begin + 1;
+    while (end < visit_scratch_.size() && visit_scratch_[end].record_index == k) ++end;
+    auto loaded = type2_record(location, dir, k, record);
+    if (!loaded) return std::unexpected(std::move(loaded.error()));
+    record = *loaded;
+    const VisitEntry* run = visit_scratch_.data() + begin;
+    if (auto done = evaluate_run(*record, dir.record_size, epochs, end - begin,
+                                 [run](std::size_t i) { return run[i].position; }, out);
         !done)
       return done;
+    begin = end;
   }
   return {};
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "support/daf_writer.hpp"
@@ -152,6 +153,47 @@ TEST_F(Type2Files, ReadsEachRecordOncePerCallWhateverTheOrder) {
   EXPECT_TRUE(kernel->evaluate_type2_at_epochs(loc, std::span(&inside, 1)));
   EXPECT_EQ(kernel->word_read_count(), reads);
   EXPECT_EQ(kernel->evaluate_type2_at_epochs(loc, {}), std::vector<tarvex::core::CartesianState>{});
+}
+
+// Runs of one to seven epochs per record exercise the four-lane, two-lane
+// and one-epoch tails; time order, reversed order and a shuffle must each
+// give every epoch the bits of its own one-epoch evaluation.
+TEST_F(Type2Files, EveryOrderAndRunLengthGivesTheOneEpochBits) {
+  const SegmentLoc loc = load(type2_words(0.0, 100.0, quadratic_records()));
+  std::vector<double> ascending;
+  for (int record = 0; record < 4; ++record) {
+    const int run = 1 + 2 * record;  // 1, 3, 5, 7
+    for (int i = 0; i < run; ++i) ascending.push_back(record * 100.0 + 3.0 + 13.0 * i);
+  }
+  ascending.push_back(400.0);  // the segment end, on the last record
+  std::vector<double> reversed(ascending.rbegin(), ascending.rend());
+  std::vector<double> shuffled = ascending;
+  for (std::size_t i = 0; i < shuffled.size(); i += 3) std::swap(shuffled[i], shuffled.back());
+  for (const auto* epochs : {&ascending, &reversed, &shuffled}) {
+    auto states = kernel->evaluate_type2_at_epochs(loc, *epochs);
+    ASSERT_TRUE(states) << states.error().message();
+    for (std::size_t j = 0; j < epochs->size(); ++j) {
+      auto single = kernel->evaluate_type2_at_epochs(loc, std::span(&(*epochs)[j], 1));
+      ASSERT_TRUE(single);
+      EXPECT_EQ(std::memcmp(&single->front(), &(*states)[j], sizeof(single->front())), 0)
+          << "epoch " << (*epochs)[j];
+    }
+  }
+}
+
+// Records are visited in record order whatever the order of the epochs, so
+// the first bad record reached is the same one.
+TEST_F(Type2Files, FirstBadRecordIsTheSameInEveryOrder) {
+  SegmentLoc loc = load(type2_words(0.0, 100.0, quadratic_records()));
+  const std::int64_t record_words = 11;  // MID, RADIUS, three sets of three
+  loc = patch(loc, 2 * record_words + 1, 0.0);      // record 2: zero radius
+  loc = patch(loc, 3 * record_words + 4, NaN);      // record 3: a NaN coefficient
+  const std::string radius =
+      "invalid SPK Type 2 segment: record midpoint and radius must be finite and valid";
+  EXPECT_EQ(error_at(loc, {10.0, 110.0, 210.0, 310.0, 390.0}), radius);
+  EXPECT_EQ(error_at(loc, {390.0, 310.0, 210.0, 110.0, 10.0}), radius);
+  EXPECT_EQ(error_at(loc, {10.0, 20.0, 30.0, 40.0, 310.0}),
+            "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite");
 }
 
 TEST_F(Type2Files, CoverageIsCheckedBeforeTheFile) {
