@@ -139,12 +139,30 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
     return {};
   }
 
-  std::vector<std::int32_t> current(n, target);
-  std::vector<std::uint8_t> links(n, 0);
+  // While every epoch stands at the same body after the same number of
+  // links (always at the start, and nearly always later), the chain state
+  // is one code and one count; the per-epoch lists exist only once epochs
+  // have gone separate ways.
+  bool uniform = true;
+  std::int32_t uniform_code = target;
+  std::uint8_t uniform_links = 0;
+  std::vector<std::int32_t> current;
+  std::vector<std::uint8_t> links;
   std::unordered_map<GroupKey, std::size_t, GroupKeyHash> group_of;
   std::vector<Group> groups;
   std::vector<double> group_epochs;
   std::vector<core::CartesianState> group_states;
+
+  // The epochs' extent, for the test whether one span covers them all; a
+  // NaN epoch is covered by none.
+  bool any_nan = false;
+  double earliest = epochs[0];
+  double latest = epochs[0];
+  for (const double epoch : epochs) {
+    any_nan = any_nan || std::isnan(epoch);
+    earliest = std::min(earliest, epoch);
+    latest = std::max(latest, epoch);
+  }
 
   // Groups keep their position lists between passes so that a long chain
   // does not reallocate them; `active` counts the groups of this pass.
@@ -156,33 +174,25 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
   constexpr std::size_t NO_GROUP = static_cast<std::size_t>(-1);
   std::size_t recent_group = NO_GROUP;
   for (;;) {
-    // Nearly always every epoch is at the same body and one segment serves
-    // them all: the pass is then one evaluation over the epochs as given,
-    // with no groups. The checks run in the order of the general pass
-    // below (the first epoch's link count, then its segment), and anything
-    // else falls through to it with nothing changed but the span cache.
-    const std::int32_t c0 = current[0];
-    if (c0 != 0 &&
-        std::all_of(current.begin(), current.end(), [c0](std::int32_t c) { return c == c0; })) {
-      if (next_link_count(links[0]) > MAX_CHAIN_LINKS)
+    if (uniform) {
+      // One segment nearly always serves every epoch: the pass is then one
+      // evaluation over the epochs as given, with no groups. The checks run
+      // in the order of the general pass below (the link count, then the
+      // first epoch's segment), and anything else falls through to it with
+      // nothing changed but the span cache.
+      if (uniform_code == 0) return {};
+      if (next_link_count(uniform_links) > MAX_CHAIN_LINKS)
         return std::unexpected(SpkError::center_chain_cycle(target));
-      if (!recent || c0 != recent_code ||
+      if (!recent || uniform_code != recent_code ||
           !(recent->first <= epochs[0] && epochs[0] <= recent->last)) {
-        auto span = find_link_span(kernels, c0, epochs[0]);
+        auto span = find_link_span(kernels, uniform_code, epochs[0]);
         if (!span) return std::unexpected(std::move(span.error()));
         recent = *span;
-        recent_code = c0;
+        recent_code = uniform_code;
       }
       const LinkSpan& span = *recent;
-      const bool one_segment = std::all_of(epochs.begin(), epochs.end(), [&span](double epoch) {
-        return span.first <= epoch && epoch <= span.last;
-      });
-      // Chains that met earlier links apart may count differently.
-      const bool counts_fit = std::all_of(links.begin(), links.end(), [](std::uint8_t count) {
-        return next_link_count(count) <= MAX_CHAIN_LINKS;
-      });
-      if (one_segment && counts_fit) {
-        for (std::uint8_t& count : links) count = next_link_count(count);
+      if (!any_nan && span.first <= earliest && latest <= span.last) {
+        uniform_links = next_link_count(uniform_links);
         const SegmentLoc location = location_of(*span.link.segment);
         if (location.data_type != 2)
           return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
@@ -190,12 +200,13 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
         auto done =
             kernels[span.link.kernel_index].evaluate_type2_into(location, epochs, group_states);
         if (!done) return std::unexpected(std::move(done.error()));
-        for (std::size_t i = 0; i < n; ++i) {
-          add_state(sums[i], group_states[i]);
-          current[i] = location.center;
-        }
+        for (std::size_t i = 0; i < n; ++i) add_state(sums[i], group_states[i]);
+        uniform_code = location.center;
         continue;
       }
+      current.assign(n, uniform_code);
+      links.assign(n, uniform_links);
+      uniform = false;
     }
     group_of.clear();
     active = 0;
@@ -249,6 +260,16 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
         add_state(sums[i], group_states[j]);
         current[i] = group.location.center;
       }
+    }
+    // Chains that meet again at one body after the same number of links
+    // continue as one.
+    const std::int32_t c0 = current[0];
+    const std::uint8_t l0 = links[0];
+    uniform = std::all_of(current.begin(), current.end(), [c0](std::int32_t c) { return c == c0; }) &&
+              std::all_of(links.begin(), links.end(), [l0](std::uint8_t l) { return l == l0; });
+    if (uniform) {
+      uniform_code = c0;
+      uniform_links = l0;
     }
   }
 }
