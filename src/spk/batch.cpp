@@ -195,14 +195,20 @@ std::expected<void, EphemerisError> prepare_position(const EngineTime& time, cor
                                                      PositionRequest& request) {
   auto resolved = resolve_position_options(options);
   if (!resolved) return std::unexpected(resolved.error());
-  auto t = time.tdb_seconds(instant.time_scale, instant.julian_day);
-  if (!t) return std::unexpected(t.error());
+  PositionRequest::ConvertedInstant& converted = request.converted;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(instant.julian_day);
+  if (!(converted.valid && converted.scale == instant.time_scale &&
+        converted.julian_day_bits == bits && converted.time_revision == time.revision())) {
+    auto t = time.tdb_seconds(instant.time_scale, instant.julian_day);
+    if (!t) return std::unexpected(t.error());
+    converted = {true, instant.time_scale, bits, time.revision(), *t};
+  }
 
   request.resolved = *resolved;
   request.targets.assign(1, core::naif_code(body));
   request.center = origin_center(resolved->origin);
   request.topocentric = resolved->origin.is_topocentric();
-  request.epochs.assign(1, *t);
+  request.epochs.assign(1, converted.tdb_seconds);
   request.sites.clear();
   if (request.topocentric) {
     auto site =

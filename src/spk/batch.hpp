@@ -37,6 +37,18 @@ struct PositionRequest {
   bool topocentric = false;
   std::vector<double> epochs;               // TDB seconds past J2000, one per instant
   std::vector<core::CartesianState> sites;  // topocentric only: the site's GCRS state per instant
+
+  // For the single request that prepare_position refills: the instant it
+  // last converted and the result, under the time kernels' revision then.
+  // A chart asks for ten bodies at one instant; the conversion runs once.
+  struct ConvertedInstant {
+    bool valid = false;
+    core::TimeScale scale = core::TimeScale::Tdb;
+    std::uint64_t julian_day_bits = 0;
+    std::uint64_t time_revision = 0;
+    double tdb_seconds = 0.0;
+  };
+  ConvertedInstant converted;
 };
 
 // The checks of a batch, in this order: options, result length, targets

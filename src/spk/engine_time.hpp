@@ -3,6 +3,7 @@
 // conversion needs, and the geocentric state of a site on the Earth.
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <utility>
@@ -28,13 +29,23 @@ class EngineTime {
   EngineTime(double start_tdb_jd, double end_tdb_jd, double start_tdb_s, double end_tdb_s) noexcept
       : start_jd_(start_tdb_jd), end_jd_(end_tdb_jd), start_s_(start_tdb_s), end_s_(end_tdb_s) {}
 
-  void attach_leap_second_kernel(time::LeapSecondKernel kernel) { leap_seconds_ = std::move(kernel); }
-  void attach_eop(time::EarthOrientationTable table) { eop_ = std::move(table); }
+  void attach_leap_second_kernel(time::LeapSecondKernel kernel) {
+    leap_seconds_ = std::move(kernel);
+    ++revision_;
+  }
+  void attach_eop(time::EarthOrientationTable table) {
+    eop_ = std::move(table);
+    ++revision_;
+  }
   // Replaces both slots at once.
   void attach_time_kernels(time::LeapSecondKernel kernel, time::EarthOrientationTable table) {
     leap_seconds_ = std::move(kernel);
     eop_ = std::move(table);
+    ++revision_;
   }
+  // Changes whenever a time kernel is attached: a conversion remembered
+  // with the revision it was made under is still valid while it is equal.
+  std::uint64_t revision() const noexcept { return revision_; }
 
   const std::optional<time::LeapSecondKernel>& leap_seconds() const noexcept { return leap_seconds_; }
   const std::optional<time::EarthOrientationTable>& eop() const noexcept { return eop_; }
@@ -58,6 +69,7 @@ class EngineTime {
  private:
   std::optional<time::LeapSecondKernel> leap_seconds_;
   std::optional<time::EarthOrientationTable> eop_;
+  std::uint64_t revision_ = 0;
   double start_jd_;
   double end_jd_;
   double start_s_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -148,6 +150,33 @@ TEST(EngineTime, InstantsAtTheRangeEndsGiveTheCoverageBounds) {
   EXPECT_EQ(t.tdb_seconds(TimeScale::Tdb, std::nextafter(t.start_jd(), 0.0)).error().kind(),
             core::EphemerisError::Kind::OutOfRange);
   // Every body, single and batch, at both ends: tests/python/test_positions_batch.py.
+}
+
+// A single position remembers its instant's conversion; attaching other
+// time kernels must not let a remembered conversion outlive them.
+TEST(Position, RepeatedInstantFollowsNewTimeKernels) {
+  std::ifstream in(data_path("naif0012.tls"));
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string changed = text.str();
+  const std::string k_line = "DELTET/K               =    1.657D-3";
+  ASSERT_NE(changed.find(k_line), std::string::npos);
+  changed.replace(changed.find(k_line), k_line.size(), "DELTET/K               =    9.657D-3");
+  spk::test_support::TempDir dir;
+  std::ofstream(dir.file("k.tls")) << changed;
+
+  const Instant instant{2452000.25, TimeScale::Tt};
+  spk::SpkEphemeris engine = open_engine(false, false, false);
+  const auto builtin = engine.position(Body::Mars, instant, apparent());
+  ASSERT_TRUE(builtin);
+  EXPECT_EQ(engine.position(Body::Mars, instant, apparent()), builtin);
+
+  engine.time().attach_leap_second_kernel(*time::LeapSecondKernel::open(dir.file("k.tls"), ANY_SHA));
+  const auto after = engine.position(Body::Mars, instant, apparent());
+  spk::SpkEphemeris fresh = open_engine(false, false, false);
+  fresh.time().attach_leap_second_kernel(*time::LeapSecondKernel::open(dir.file("k.tls"), ANY_SHA));
+  EXPECT_EQ(after, fresh.position(Body::Mars, instant, apparent()));
+  EXPECT_NE(after, builtin);
 }
 
 TEST(Position, IdenticalTargetsAndTopocentricEarth) {
