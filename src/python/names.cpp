@@ -18,6 +18,11 @@ using Form = core::NameForm<T>;
 // Looks the normalised name up; the failure message shows it quoted.
 template <class T>
 Parsed<T> match(std::string_view name, std::span<const Form<T>> forms, std::string_view what) {
+  // Names nearly always arrive as listed, and a listed name is its own
+  // normal form: those need no copy.
+  for (const Form<T>& form : forms) {
+    if (form.text == name) return form.value;
+  }
   // The one copy normalisation needs: trimming is a view, lower-casing copies.
   const std::string normalised = core::ascii_lowercase(core::trim_unicode_white_space(name));
   for (const Form<T>& form : forms) {

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "core/checksum.hpp"
+#include "core/events.hpp"
+#include "core/houses.hpp"
+#include "core/name_table.hpp"
+#include "core/sidereal.hpp"
+#include "core/types.hpp"
 #include "core/path_name.hpp"
 #include "core/text.hpp"
 
@@ -44,4 +49,27 @@ TEST(UnicodeText, TrimsWhiteSpaceSet) {
   EXPECT_TRUE(is_valid_utf8("k\xC3\xA9\xEF\xBF\xBD"));
   EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));  // encoded surrogate
   EXPECT_FALSE(is_valid_utf8("\xC3"));
+}
+
+// Name lookups take a name that matches a listed form as it stands, before
+// normalising: that is only the same rule if every listed form is already
+// trimmed and lower case.
+template <class T, std::size_t N>
+void expect_normal_forms(const NameForm<T> (&table)[N]) {
+  for (const NameForm<T>& form : table) {
+    EXPECT_EQ(ascii_lowercase(trim_unicode_white_space(form.text)), form.text) << form.text;
+  }
+}
+
+TEST(NameTables, EveryListedFormIsItsOwnNormalForm) {
+  expect_normal_forms(BODY_NAMES);
+  expect_normal_forms(TIME_SCALE_NAMES);
+  expect_normal_forms(ORIGIN_NAMES);
+  expect_normal_forms(COORDINATE_SYSTEM_NAMES);
+  expect_normal_forms(REFERENCE_EPOCH_NAMES);
+  expect_normal_forms(HOUSE_SYSTEM_NAMES);
+  expect_normal_forms(SIDEREAL_MODE_NAMES);
+  expect_normal_forms(SEASON_EVENT_NAMES);
+  expect_normal_forms(LUNATION_EVENT_NAMES);
+  expect_normal_forms(HORIZON_EVENT_KIND_NAMES);
 }
