@@ -114,9 +114,11 @@ std::expected<core::CartesianState, SpkError> single_epoch_chain(KernelList& ker
     if (location.data_type != 2)
       return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
     core::CartesianState state;
-    auto done = kernels[link->kernel_index].evaluate_type2_into(location, std::span(&epoch, 1),
-                                                                std::span(&state, 1));
-    if (!done) return std::unexpected(std::move(done.error()));
+    SpkKernel& kernel = kernels[link->kernel_index];
+    if (!kernel.evaluate_type2_cached(location, epoch, state)) {
+      auto done = kernel.evaluate_type2_into(location, std::span(&epoch, 1), std::span(&state, 1));
+      if (!done) return std::unexpected(std::move(done.error()));
+    }
     add_state(sum, state);
     current = location.center;
   }

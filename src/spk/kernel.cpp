@@ -177,15 +177,9 @@ std::expected<std::span<const SpkSegment>, SpkError> SpkKernel::listed_segments(
   return std::span<const SpkSegment>(*segments_);
 }
 
-std::expected<const SpkSegment*, SpkError> SpkKernel::covering_segment(std::int32_t target,
-                                                                       double epoch) {
-  // Fibonacci hashing of the NAIF code into the slots.
-  const std::size_t slot =
-      (static_cast<std::uint32_t>(target) * 2654435769u >> 27) % SEGMENT_LOOKUP_SLOTS;
-  SegmentLookup& lookup = segment_lookups_[slot];
-  if (lookup.valid && lookup.target == target && lookup.first <= epoch && epoch <= lookup.last)
-    return lookup.segment;
-
+std::expected<const SpkSegment*, SpkError> SpkKernel::look_up_covering_segment(
+    std::int32_t target, double epoch) {
+  SegmentLookup& lookup = segment_lookups_[segment_lookup_slot(target)];
   auto listed = listed_segments();
   if (!listed) return std::unexpected(std::move(listed.error()));
   const std::span<const SpkSegment> segments = *listed;
@@ -422,6 +416,33 @@ std::expected<void, SpkError> evaluate_run(const Type2Record& record, std::uint3
 }
 
 }  // namespace
+
+bool SpkKernel::evaluate_type2_cached(const SegmentLoc& location, double epoch,
+                                      core::CartesianState& out) const noexcept {
+  if (!std::isfinite(epoch) || !(location.start_epoch <= epoch) || !(epoch <= location.end_epoch))
+    return false;
+  const SegmentKey key{location.start_address, location.end_address};
+  const auto directory = directory_cache_.find(key);
+  if (directory == directory_cache_.end()) return false;
+  const Type2Directory& dir = directory->second;
+  const auto k = type2_record_index(dir, epoch);
+  if (!k) return false;
+  const auto cached = record_cache_.find(key);
+  if (cached == record_cache_.end()) return false;
+  const Type2Record& record = cached->second;
+  if (record.record_index != *k || record.words.size() != dir.record_size ||
+      !record.coefficients_finite)
+    return false;
+  double x = 0.0;
+  if (!type2_argument_fits(record.words.data(), epoch, x)) return false;
+  if (record.coefficients_zero) {
+    out = core::CartesianState{};
+  } else {
+    chebyshev_forward_xyz(record.words.data() + 2, (dir.record_size - 2u) / 3u, x, x + x,
+                          record.words[1], out);
+  }
+  return true;
+}
 
 // Type 2 evaluation: the directory of each segment is read and checked
 // once, the record of every epoch is found before any record is read, and

@@ -100,7 +100,12 @@ class SpkKernel {
   // covered by none. The answer is remembered per target together with the
   // epochs around `epoch` that get the same answer, so a chain walk that
   // comes back to a body near the same time does not scan the list again.
-  std::expected<const SpkSegment*, SpkError> covering_segment(std::int32_t target, double epoch);
+  std::expected<const SpkSegment*, SpkError> covering_segment(std::int32_t target, double epoch) {
+    const SegmentLookup& lookup = segment_lookups_[segment_lookup_slot(target)];
+    if (lookup.valid && lookup.target == target && lookup.first <= epoch && epoch <= lookup.last)
+      return lookup.segment;
+    return look_up_covering_segment(target, epoch);
+  }
 
   // `count` words from one-based `address`, decoded to native doubles. A count
   // reaching past the end of the file fails before anything is allocated.
@@ -118,6 +123,14 @@ class SpkKernel {
   std::expected<void, SpkError> evaluate_type2_into(const SegmentLoc& location,
                                                     std::span<const double> epochs,
                                                     std::span<core::CartesianState> out);
+
+  // One epoch on a segment whose directory and serving record are already
+  // cached: true with `out` set, or false having changed nothing, when the
+  // evaluation needs a file read or would fail. The caller then takes
+  // evaluate_type2_into, which reads what is missing and reports the
+  // error; the state, when there is one, is the same.
+  bool evaluate_type2_cached(const SegmentLoc& location, double epoch,
+                             core::CartesianState& out) const noexcept;
 
   // Cache inspection, for tests and diagnostics.
   const Type2Directory* cached_directory(SegmentKey key) const noexcept;
@@ -157,6 +170,14 @@ class SpkKernel {
     const SpkSegment* segment = nullptr;
   };
   static constexpr std::size_t SEGMENT_LOOKUP_SLOTS = 32;
+  // Fibonacci hashing of the NAIF code into the slots.
+  static std::size_t segment_lookup_slot(std::int32_t target) noexcept {
+    return (static_cast<std::uint32_t>(target) * 2654435769u >> 27) % SEGMENT_LOOKUP_SLOTS;
+  }
+  // covering_segment when the remembered answer does not apply: scans the
+  // list and remembers the new answer.
+  std::expected<const SpkSegment*, SpkError> look_up_covering_segment(std::int32_t target,
+                                                                      double epoch);
 
   FileRecord record_;
   KernelSource source_;

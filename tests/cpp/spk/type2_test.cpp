@@ -196,6 +196,30 @@ TEST_F(Type2Files, FirstBadRecordIsTheSameInEveryOrder) {
             "invalid SPK Type 2 segment: Chebyshev coefficients and argument must be finite");
 }
 
+// The one-epoch shortcut answers only from the caches, with the bits of the
+// full evaluation, and declines whatever would need the file or an error.
+TEST_F(Type2Files, CachedEvaluationAnswersOnlyFromTheCaches) {
+  SegmentLoc loc = load(type2_words(0.0, 100.0, quadratic_records()));
+  tarvex::core::CartesianState state;
+  EXPECT_FALSE(kernel->evaluate_type2_cached(loc, 150.0, state));  // nothing read yet
+  const double epoch = 150.0;
+  auto full = kernel->evaluate_type2_at_epochs(loc, std::span(&epoch, 1));
+  ASSERT_TRUE(full);
+  const std::uint64_t reads = kernel->word_read_count();
+  ASSERT_TRUE(kernel->evaluate_type2_cached(loc, 150.0, state));
+  EXPECT_EQ(std::memcmp(&state, &full->front(), sizeof(state)), 0);
+  EXPECT_TRUE(kernel->evaluate_type2_cached(loc, 199.0, state));   // same record
+  EXPECT_FALSE(kernel->evaluate_type2_cached(loc, 250.0, state));  // another record
+  EXPECT_FALSE(kernel->evaluate_type2_cached(loc, 500.0, state));  // outside the segment
+  EXPECT_FALSE(kernel->evaluate_type2_cached(loc, NaN, state));
+  EXPECT_EQ(kernel->word_read_count(), reads);
+
+  // A record with a non-finite coefficient is left to the full path and its error.
+  loc = patch(loc, 1 * 11 + 4, NaN);
+  ASSERT_FALSE(kernel->evaluate_type2_at_epochs(loc, std::span(&epoch, 1)));
+  EXPECT_FALSE(kernel->evaluate_type2_cached(loc, 150.0, state));
+}
+
 TEST_F(Type2Files, CoverageIsCheckedBeforeTheFile) {
   const SegmentLoc loc = load(type2_words(0.0, 100.0, quadratic_records()), 0.5, 400.0);
   const std::uint64_t before = kernel->word_read_count();
