@@ -6,7 +6,7 @@ the two sides are timed in alternating repetitions and every repetition
 yields its own ratio; the table reports median times, the median ratio and
 the spread (min..max) of the per-repetition ratios.
 
-    python bench/run.py --data ../shared/data [--repeat 5] [--quick]
+    python bench/run.py --data ../shared/data [--repeat 9] [--quick]
                         [--only 1,3] [--out bench/results.md] [--readme]
 
 tarvex is imported normally; set PYTHONPATH to a build directory to measure
@@ -680,7 +680,7 @@ def update_readme(table_md: str) -> None:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--data", default=str(ROOT.parent / "shared" / "data"))
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=9)
     parser.add_argument("--quick", action="store_true", help="smaller workloads, for a first look")
     parser.add_argument("--only", default="", help="comma-separated workload numbers (1-12)")
     parser.add_argument("--out", default=str(HERE / "results.md"))
