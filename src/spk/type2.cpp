@@ -67,53 +67,10 @@ namespace {
 
 typedef double Type2Quad __attribute__((vector_size(32)));
 
-// The value in all four lanes; built for AVX like its callers, since a
-// 256-bit vector passes between functions only in AVX registers.
-__attribute__((target("avx"), always_inline)) inline Type2Quad splat(double v) {
-  return Type2Quad{v, v, v, v};
-}
-
 __attribute__((target("avx"))) void chebyshev_quad_avx(const double* c, std::uint32_t n,
-                                                       const double (&x_in)[4], double radius,
+                                                       const double (&x)[4], double radius,
                                                        core::CartesianState* const (&states)[4]) {
-  const double* cx = c;
-  const double* cy = c + n;
-  const double* cz = c + 2 * std::size_t{n};
-  const Type2Quad x{x_in[0], x_in[1], x_in[2], x_in[3]};
-  const Type2Quad two_x = x + x;
-  Type2Quad vx = splat(cx[1]) * x + splat(cx[0]);
-  Type2Quad vy = splat(cy[1]) * x + splat(cy[0]);
-  Type2Quad vz = splat(cz[1]) * x + splat(cz[0]);
-  Type2Quad dx = splat(cx[1]);
-  Type2Quad dy = splat(cy[1]);
-  Type2Quad dz = splat(cz[1]);
-  Type2Quad t_prev = splat(1.0);
-  Type2Quad t_curr = x;
-  Type2Quad d_prev = splat(0.0);
-  Type2Quad d_curr = splat(1.0);
-  const Type2Quad two = splat(2.0);
-  for (std::uint32_t k = 2; k < n; ++k) {
-    const Type2Quad t_next = two_x * t_curr - t_prev;
-    const Type2Quad d_next = two_x * d_curr + two * t_curr - d_prev;
-    vx = vx + splat(cx[k]) * t_next;
-    vy = vy + splat(cy[k]) * t_next;
-    vz = vz + splat(cz[k]) * t_next;
-    dx = dx + splat(cx[k]) * d_next;
-    dy = dy + splat(cy[k]) * d_next;
-    dz = dz + splat(cz[k]) * d_next;
-    t_prev = t_curr;
-    t_curr = t_next;
-    d_prev = d_curr;
-    d_curr = d_next;
-  }
-  const Type2Quad r = splat(radius);
-  dx = dx / r;
-  dy = dy / r;
-  dz = dz / r;
-  for (int lane = 0; lane < 4; ++lane) {
-    states[lane]->position = {vx[lane], vy[lane], vz[lane]};
-    states[lane]->velocity = {dx[lane], dy[lane], dz[lane]};
-  }
+  chebyshev_forward_xyz_lanes<Type2Quad, 4>(c, n, x, radius, states);
 }
 
 const bool HAVE_AVX = __builtin_cpu_supports("avx");

@@ -163,55 +163,81 @@ inline void chebyshev_forward_xyz(const double* c, std::uint32_t n, double x, do
   state.velocity = {dx / radius, dy / radius, dz / radius};
 }
 
-// Two epochs of one record at once, each in its own lane of a two-double
-// vector (SSE2, part of every x86-64 and AArch64 processor). Each lane
-// performs exactly the IEEE operations of chebyshev_forward_xyz in the same
-// order, so each state has the bits of the one-epoch evaluation; the two
-// independent recurrences simply run side by side. n >= 2.
-typedef double Type2Lanes __attribute__((vector_size(16)));
-
-inline void chebyshev_forward_xyz_pair(const double* c, std::uint32_t n, double x0, double x1,
-                                       double radius, core::CartesianState& state0,
-                                       core::CartesianState& state1) noexcept {
-  const auto splat = [](double v) { return Type2Lanes{v, v}; };
+// N epochs of one record at once, one in each lane of `Lanes`, a vector of
+// N doubles. Each lane performs exactly the IEEE operations of
+// chebyshev_forward_xyz in the same order, so each state has the bits of
+// the one-epoch evaluation; the independent recurrences simply run side by
+// side. Always inlined, so that it is compiled for the instruction set of
+// its caller; vectors never pass between functions by value, which wider
+// vectors could only do where the processor's extension is enabled. n >= 2.
+template <class Lanes, std::size_t N>
+[[gnu::always_inline]] inline void chebyshev_forward_xyz_lanes(
+    const double* c, std::uint32_t n, const double (&x_in)[N], double radius,
+    core::CartesianState* const (&states)[N]) noexcept {
+  const auto fill = [](Lanes& lanes, double v) __attribute__((always_inline)) {
+    for (std::size_t lane = 0; lane < N; ++lane) lanes[lane] = v;
+  };
   const double* cx = c;
   const double* cy = c + n;
   const double* cz = c + 2 * std::size_t{n};
-  const Type2Lanes x{x0, x1};
-  const Type2Lanes two_x = x + x;
-  Type2Lanes vx = splat(cx[1]) * x + splat(cx[0]);
-  Type2Lanes vy = splat(cy[1]) * x + splat(cy[0]);
-  Type2Lanes vz = splat(cz[1]) * x + splat(cz[0]);
-  Type2Lanes dx = splat(cx[1]);
-  Type2Lanes dy = splat(cy[1]);
-  Type2Lanes dz = splat(cz[1]);
-  Type2Lanes t_prev = splat(1.0);
-  Type2Lanes t_curr = x;
-  Type2Lanes d_prev = splat(0.0);
-  Type2Lanes d_curr = splat(1.0);
-  const Type2Lanes two = splat(2.0);
+  Lanes x{}, two{}, t_prev{}, d_prev{}, d_curr{}, ck{}, r{};
+  for (std::size_t lane = 0; lane < N; ++lane) x[lane] = x_in[lane];
+  fill(two, 2.0);
+  fill(t_prev, 1.0);
+  fill(d_prev, 0.0);
+  fill(d_curr, 1.0);
+  const Lanes two_x = x + x;
+  Lanes c0{}, c1{};
+  fill(c0, cx[0]);
+  fill(c1, cx[1]);
+  Lanes vx = c1 * x + c0;
+  Lanes dx = c1;
+  fill(c0, cy[0]);
+  fill(c1, cy[1]);
+  Lanes vy = c1 * x + c0;
+  Lanes dy = c1;
+  fill(c0, cz[0]);
+  fill(c1, cz[1]);
+  Lanes vz = c1 * x + c0;
+  Lanes dz = c1;
+  Lanes t_curr = x;
   for (std::uint32_t k = 2; k < n; ++k) {
-    const Type2Lanes t_next = two_x * t_curr - t_prev;
-    const Type2Lanes d_next = two_x * d_curr + two * t_curr - d_prev;
-    vx = vx + splat(cx[k]) * t_next;
-    vy = vy + splat(cy[k]) * t_next;
-    vz = vz + splat(cz[k]) * t_next;
-    dx = dx + splat(cx[k]) * d_next;
-    dy = dy + splat(cy[k]) * d_next;
-    dz = dz + splat(cz[k]) * d_next;
+    const Lanes t_next = two_x * t_curr - t_prev;
+    const Lanes d_next = two_x * d_curr + two * t_curr - d_prev;
+    fill(ck, cx[k]);
+    vx = vx + ck * t_next;
+    dx = dx + ck * d_next;
+    fill(ck, cy[k]);
+    vy = vy + ck * t_next;
+    dy = dy + ck * d_next;
+    fill(ck, cz[k]);
+    vz = vz + ck * t_next;
+    dz = dz + ck * d_next;
     t_prev = t_curr;
     t_curr = t_next;
     d_prev = d_curr;
     d_curr = d_next;
   }
-  const Type2Lanes r = splat(radius);
+  fill(r, radius);
   dx = dx / r;
   dy = dy / r;
   dz = dz / r;
-  state0.position = {vx[0], vy[0], vz[0]};
-  state0.velocity = {dx[0], dy[0], dz[0]};
-  state1.position = {vx[1], vy[1], vz[1]};
-  state1.velocity = {dx[1], dy[1], dz[1]};
+  for (std::size_t lane = 0; lane < N; ++lane) {
+    states[lane]->position = {vx[lane], vy[lane], vz[lane]};
+    states[lane]->velocity = {dx[lane], dy[lane], dz[lane]};
+  }
+}
+
+// Two epochs in a two-double vector (SSE2, part of every x86-64 and AArch64
+// processor).
+typedef double Type2Lanes __attribute__((vector_size(16)));
+
+inline void chebyshev_forward_xyz_pair(const double* c, std::uint32_t n, double x0, double x1,
+                                       double radius, core::CartesianState& state0,
+                                       core::CartesianState& state1) noexcept {
+  const double xs[2] = {x0, x1};
+  core::CartesianState* const states[2] = {&state0, &state1};
+  chebyshev_forward_xyz_lanes<Type2Lanes, 2>(c, n, xs, radius, states);
 }
 
 // Four epochs of one record at once, in the four lanes of a 256-bit vector,
