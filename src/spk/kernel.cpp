@@ -346,31 +346,40 @@ const Type2Record* SpkKernel::cached_record(SegmentKey key) const noexcept {
 
 namespace {
 
-// One epoch from a loaded record: the checks that depend on the epoch, then
-// the recurrence. Coefficients already known to be finite are not scanned
-// again, and an all-zero record gives the zero state without arithmetic.
-[[gnu::always_inline]] inline std::expected<void, SpkError> evaluate_record_at(
-    const Type2Record& record,
-                                                 std::uint32_t record_size, double epoch,
-                                                 core::CartesianState& out) {
-  if (!record.coefficients_finite) {
-    auto state = evaluate_loaded_type2_record(record.words, record_size, epoch);
-    if (!state) return std::unexpected(std::move(state.error()));
-    out = *state;
-    return {};
-  }
+// The recurrence at one epoch of a record whose coefficients are known to
+// be finite (they were checked once, when the record was loaded): false,
+// having written nothing, when the epoch's own checks fail (the record's
+// midpoint and radius, the epoch inside the record). An all-zero record
+// gives the zero state without arithmetic.
+[[gnu::always_inline]] inline bool evaluate_finite_record_at(const Type2Record& record,
+                                                             std::uint32_t record_size,
+                                                             double epoch,
+                                                             core::CartesianState& out) noexcept {
   double x = 0.0;
-  if (!type2_argument_fits(record.words.data(), epoch, x))
-    return std::unexpected(type2_argument_error(record.words.data()));
+  if (!type2_argument_fits(record.words.data(), epoch, x)) return false;
   if (record.coefficients_zero) {
     out = core::CartesianState{};
   } else {
     chebyshev_forward_xyz(record.words.data() + 2, (record_size - 2u) / 3u, x, x + x,
                           record.words[1], out);
   }
-  return {};
+  return true;
 }
 
+// One epoch from a loaded record, with the error of whichever check fails.
+[[gnu::always_inline]] inline std::expected<void, SpkError> evaluate_record_at(
+    const Type2Record& record, std::uint32_t record_size, double epoch,
+    core::CartesianState& out) {
+  if (!record.coefficients_finite) {
+    auto state = evaluate_loaded_type2_record(record.words, record_size, epoch);
+    if (!state) return std::unexpected(std::move(state.error()));
+    out = *state;
+    return {};
+  }
+  if (!evaluate_finite_record_at(record, record_size, epoch, out))
+    return std::unexpected(type2_argument_error(record.words.data()));
+  return {};
+}
 
 // A run of `count` epochs served by one loaded record: epoch i of the run is
 // epochs[position(i)], and its state goes to out[position(i)]. Four or two
@@ -433,15 +442,7 @@ bool SpkKernel::evaluate_type2_cached(const SegmentLoc& location, double epoch,
   if (record.record_index != *k || record.words.size() != dir.record_size ||
       !record.coefficients_finite)
     return false;
-  double x = 0.0;
-  if (!type2_argument_fits(record.words.data(), epoch, x)) return false;
-  if (record.coefficients_zero) {
-    out = core::CartesianState{};
-  } else {
-    chebyshev_forward_xyz(record.words.data() + 2, (dir.record_size - 2u) / 3u, x, x + x,
-                          record.words[1], out);
-  }
-  return true;
+  return evaluate_finite_record_at(record, dir.record_size, epoch, out);
 }
 
 // Type 2 evaluation: the directory of each segment is read and checked
