@@ -19,54 +19,34 @@ struct Link {
 };
 
 // The segment serving target `c` at `epoch`: first kernel in list order
-// with a covering segment, the last such segment of that kernel's file.
-// A NaN epoch never matches.
-std::expected<Link, SpkError> find_link(KernelList& kernels, std::int32_t c, double epoch) {
-  for (std::size_t k = 0; k < kernels.size(); ++k) {
-    auto segment = kernels[k].covering_segment(c, epoch);
-    if (!segment) return std::unexpected(std::move(segment.error()));
-    if (!kernels[k].has_segment_list()) {
-      return std::unexpected(
-          SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
-    }
-    if (*segment != nullptr) return Link{k, *segment};
-  }
-  return std::unexpected(SpkError::missing_chain_segment(c, epoch));
-}
-
-// find_link together with the epochs around `epoch` for which it gives the
-// same answer: inside the chosen segment and clear of every segment that
-// would take precedence over it (those of earlier kernels and those later
-// in the same file), none of which covers `epoch` itself. Consecutive
-// epochs of a batch nearly always fall in the same span, so the scan over
-// the segment lists runs once per span instead of once per epoch.
+// with a covering segment, the last such segment of that kernel's file;
+// together with the epochs around `epoch` for which that stays the answer.
+// Each kernel knows the span over which its own answer holds; the list's
+// answer holds where the answers of the kernels up to the chosen one all
+// do (the earlier ones still giving none). Consecutive epochs of a batch
+// nearly always fall in the same span, so the lookup runs once per span
+// instead of once per epoch. A NaN epoch never matches.
 struct LinkSpan {
   Link link;
   double first;  // inclusive bounds
   double last;
 };
 
-std::expected<LinkSpan, SpkError> find_link_span(KernelList& kernels, std::int32_t c,
-                                                 double epoch) {
-  auto link = find_link(kernels, c, epoch);
-  if (!link) return std::unexpected(std::move(link.error()));
-  LinkSpan span{*link, link->segment->start_epoch, link->segment->end_epoch};
-  const auto narrow = [&](const SpkSegment& other) {
-    if (other.target != c) return;
-    if (other.end_epoch < epoch) {
-      span.first = std::max(span.first, std::nextafter(other.end_epoch, INFINITY));
-    } else if (other.start_epoch > epoch) {
-      span.last = std::min(span.last, std::nextafter(other.start_epoch, -INFINITY));
+std::expected<LinkSpan, SpkError> find_link(KernelList& kernels, std::int32_t c, double epoch) {
+  double first = -INFINITY;
+  double last = INFINITY;
+  for (std::size_t k = 0; k < kernels.size(); ++k) {
+    auto covering = kernels[k].covering_segment(c, epoch);
+    if (!covering) return std::unexpected(std::move(covering.error()));
+    if (!kernels[k].has_segment_list()) {
+      return std::unexpected(
+          SpkError::invalid_type2_segment("decoded segment cache was not initialized"));
     }
-  };
-  for (std::size_t k = 0; k <= link->kernel_index; ++k) {
-    // Listed already by find_link, which has walked these kernels.
-    const std::span<const SpkSegment> segments = *kernels[k].listed_segments();
-    const SpkSegment* end = segments.data() + segments.size();
-    const SpkSegment* from = k == link->kernel_index ? link->segment + 1 : segments.data();
-    for (const SpkSegment* other = from; other != end; ++other) narrow(*other);
+    first = std::max(first, covering->first);
+    last = std::min(last, covering->last);
+    if (covering->segment != nullptr) return LinkSpan{Link{k, covering->segment}, first, last};
   }
-  return span;
+  return std::unexpected(SpkError::missing_chain_segment(c, epoch));
 }
 
 SegmentLoc location_of(const SpkSegment& segment) {
@@ -108,8 +88,9 @@ std::expected<core::CartesianState, SpkError> single_epoch_chain(KernelList& ker
   while (current != 0) {
     links = next_link_count(links);
     if (links > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
-    auto link = find_link(kernels, current, epoch);
-    if (!link) return std::unexpected(std::move(link.error()));
+    auto found = find_link(kernels, current, epoch);
+    if (!found) return std::unexpected(std::move(found.error()));
+    const Link* link = &found->link;
     const SegmentLoc location = location_of(*link->segment);
     if (location.data_type != 2)
       return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
@@ -187,7 +168,7 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
         return std::unexpected(SpkError::center_chain_cycle(target));
       if (!recent || uniform_code != recent_code ||
           !(recent->first <= epochs[0] && epochs[0] <= recent->last)) {
-        auto span = find_link_span(kernels, uniform_code, epochs[0]);
+        auto span = find_link(kernels, uniform_code, epochs[0]);
         if (!span) return std::unexpected(std::move(span.error()));
         recent = *span;
         recent_code = uniform_code;
@@ -220,7 +201,7 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
       if (links[i] > MAX_CHAIN_LINKS) return std::unexpected(SpkError::center_chain_cycle(target));
       const double epoch = epochs[i];
       if (!recent || c != recent_code || !(recent->first <= epoch && epoch <= recent->last)) {
-        auto span = find_link_span(kernels, c, epoch);
+        auto span = find_link(kernels, c, epoch);
         if (!span) return std::unexpected(std::move(span.error()));
         recent = *span;
         recent_code = c;

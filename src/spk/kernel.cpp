@@ -177,7 +177,7 @@ std::expected<std::span<const SpkSegment>, SpkError> SpkKernel::listed_segments(
   return std::span<const SpkSegment>(*segments_);
 }
 
-std::expected<const SpkSegment*, SpkError> SpkKernel::look_up_covering_segment(
+std::expected<SpkKernel::CoveringSegment, SpkError> SpkKernel::look_up_covering_segment(
     std::int32_t target, double epoch) {
   SegmentLookup& lookup = segment_lookups_[segment_lookup_slot(target)];
   auto listed = listed_segments();
@@ -194,7 +194,7 @@ std::expected<const SpkSegment*, SpkError> SpkKernel::look_up_covering_segment(
       break;
     }
   }
-  if (std::isnan(epoch)) return found;  // nullptr; not remembered
+  if (std::isnan(epoch)) return CoveringSegment{nullptr, INFINITY, -INFINITY};  // not remembered
   double first = found ? found->start_epoch : -INFINITY;
   double last = found ? found->end_epoch : INFINITY;
   const SpkSegment* const end = segments.data() + segments.size();
@@ -207,7 +207,7 @@ std::expected<const SpkSegment*, SpkError> SpkKernel::look_up_covering_segment(
     }
   }
   lookup = SegmentLookup{target, true, first, last, found};
-  return found;
+  return CoveringSegment{found, first, last};
 }
 
 std::expected<std::vector<SpkSegment>, SpkError> SpkKernel::walk_summary_chain() {

@@ -96,14 +96,20 @@ class SpkKernel {
   std::expected<std::span<const SpkSegment>, SpkError> listed_segments();
   bool has_segment_list() const noexcept { return segments_.has_value(); }
   // The segment this file gives for `target` at `epoch`: the last one in
-  // file order whose range covers the epoch, or nullptr. A NaN epoch is
-  // covered by none. The answer is remembered per target together with the
-  // epochs around `epoch` that get the same answer, so a chain walk that
-  // comes back to a body near the same time does not scan the list again.
-  std::expected<const SpkSegment*, SpkError> covering_segment(std::int32_t target, double epoch) {
+  // file order whose range covers the epoch, or nullptr, together with the
+  // epochs around `epoch` that get the same answer from this file. A NaN
+  // epoch is covered by none. The answer is remembered per target, so a
+  // chain walk that comes back to a body near the same time does not scan
+  // the list again.
+  struct CoveringSegment {
+    const SpkSegment* segment = nullptr;
+    double first = 0.0;  // inclusive bounds of the epochs with this answer
+    double last = 0.0;
+  };
+  std::expected<CoveringSegment, SpkError> covering_segment(std::int32_t target, double epoch) {
     const SegmentLookup& lookup = segment_lookups_[segment_lookup_slot(target)];
     if (lookup.valid && lookup.target == target && lookup.first <= epoch && epoch <= lookup.last)
-      return lookup.segment;
+      return CoveringSegment{lookup.segment, lookup.first, lookup.last};
     return look_up_covering_segment(target, epoch);
   }
 
@@ -176,8 +182,8 @@ class SpkKernel {
   }
   // covering_segment when the remembered answer does not apply: scans the
   // list and remembers the new answer.
-  std::expected<const SpkSegment*, SpkError> look_up_covering_segment(std::int32_t target,
-                                                                      double epoch);
+  std::expected<CoveringSegment, SpkError> look_up_covering_segment(std::int32_t target,
+                                                                    double epoch);
 
   FileRecord record_;
   KernelSource source_;
