@@ -16,7 +16,11 @@ from typing import Literal, cast
 import numpy as np
 import numpy.typing as npt
 
-CalendarName = Literal["gregorian", "julian"]
+CalendarName = Literal["gregorian", "julian", "auto"]
+
+# Julian day number of 1582-10-15, the first day of the Gregorian calendar
+# (the day after Julian 1582-10-04), where calendar="auto" switches.
+GREGORIAN_START_DAY = 2299161
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.int64]
@@ -26,12 +30,14 @@ _MONTH_DAYS = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31], dtype=n
 
 
 def check_calendar(calendar: str) -> CalendarName:
-    if calendar in ("gregorian", "julian"):
+    if calendar in ("gregorian", "julian", "auto"):
         return cast(CalendarName, calendar)
-    raise ValueError(f"unknown calendar {calendar!r}; use 'gregorian' or 'julian'")
+    raise ValueError(f"unknown calendar {calendar!r}; use 'gregorian', 'julian' or 'auto' (Julian before 1582-10-15)")
 
 
 def is_leap_year(year: _IntArray, calendar: CalendarName) -> npt.NDArray[np.bool_]:
+    if calendar == "auto":
+        calendar = "julian" if bool(np.all(year < 1582)) else "gregorian"
     if calendar == "julian":
         return np.asarray(year % 4 == 0)
     return np.asarray((year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0)))
@@ -43,7 +49,12 @@ def days_in_month(year: _IntArray, month: _IntArray, calendar: CalendarName) -> 
 
 
 def day_number(year: _IntArray, month: _IntArray, day: _IntArray, calendar: CalendarName) -> _IntArray:
-    """Julian day number (the Julian day at noon) of a calendar date."""
+    """Julian day number (the Julian day at noon) of a calendar date;
+    "auto" reads dates before 1582-10-15 as Julian."""
+    if calendar == "auto":
+        gregorian = day_number(year, month, day, "gregorian")
+        return np.asarray(np.where(gregorian >= GREGORIAN_START_DAY, gregorian,
+                                   day_number(year, month, day, "julian")), dtype=np.int64)
     a = (14 - month) // 12
     y = year + 4800 - a
     m = month + 12 * a - 3
@@ -54,7 +65,13 @@ def day_number(year: _IntArray, month: _IntArray, day: _IntArray, calendar: Cale
 
 
 def civil_from_day_number(number: _IntArray, calendar: CalendarName) -> tuple[_IntArray, _IntArray, _IntArray]:
-    """Calendar date (year, month, day) of a Julian day number."""
+    """Calendar date (year, month, day) of a Julian day number; "auto" gives
+    Julian dates before 1582-10-15."""
+    if calendar == "auto":
+        g = civil_from_day_number(number, "gregorian")
+        j = civil_from_day_number(number, "julian")
+        before = number < GREGORIAN_START_DAY
+        return (np.where(before, j[0], g[0]), np.where(before, j[1], g[1]), np.where(before, j[2], g[2]))
     if calendar == "gregorian":
         a = number + 32044
         b = (4 * a + 3) // 146097
@@ -72,26 +89,56 @@ def civil_from_day_number(number: _IntArray, calendar: CalendarName) -> tuple[_I
 
 
 def check_date(year: _IntArray, month: _IntArray, day: _IntArray, calendar: CalendarName) -> None:
-    """Raises ValueError naming the first impossible date."""
-    bad = (month < 1) | (month > 12)
-    bad |= (day < 1) | (day > days_in_month(year, month, calendar))
-    bad |= (year < -4712) | (year > 100000)
-    if np.any(bad):
-        i = int(np.flatnonzero(bad)[0])
+    """Raises ValueError naming the field of the first impossible date."""
+    bad_year = (year < -4712) | (year > 100000)
+    bad_month = (month < 1) | (month > 12)
+    length = _days_in_month_of(year, month, calendar)
+    bad_day = (day < 1) | (day > length)
+    if calendar == "auto":
+        # 1582-10-05..14 were skipped when the Gregorian calendar began.
+        bad_day |= (year == 1582) & (month == 10) & (day > 4) & (day < 15)
+    for name, bad, value, rule in (
+        ("year", bad_year, year, "years run -4712..100000 (astronomical: 0 is 1 BC)"),
+        ("month", bad_month, month, "months run 1..12"),
+    ):
+        if np.any(bad):
+            i = int(np.flatnonzero(bad)[0])
+            raise ValueError(f"{name}={int(value.flat[i])} is out of range: {rule}")
+    if np.any(bad_day):
+        i = int(np.flatnonzero(bad_day)[0])
+        y, m = int(year.flat[i]), int(month.flat[i])
         raise ValueError(
-            f"no such {calendar} date: year {int(year.flat[i])}, month {int(month.flat[i])}, "
-            f"day {int(day.flat[i])} (years -4712..100000, months 1..12, days within the month)"
+            f"day={int(day.flat[i])} is out of range: {y:04d}-{m:02d} has days 1..{int(length.flat[i])} in the "
+            f"{'Julian' if calendar == 'julian' else 'Gregorian' if calendar == 'gregorian' else 'Julian/Gregorian'} "
+            "calendar" + (" (1582-10-05..14 do not exist)" if y == 1582 and m == 10 and calendar == "auto" else "")
         )
+
+
+def _days_in_month_of(year: _IntArray, month: _IntArray, calendar: CalendarName) -> _IntArray:
+    if calendar != "auto":
+        return days_in_month(year, month, calendar)
+    return np.asarray(np.where(year < 1582, days_in_month(year, month, "julian"),
+                               days_in_month(year, month, "gregorian")), dtype=np.int64)
+
+
+def month_start(year: _IntArray, month: _IntArray) -> tuple[_IntArray, _IntArray]:
+    """(year, month) with the month rolled into 1..12 (month 13 is January
+    of the next year, month 0 December of the year before)."""
+    months = year * 12 + (month - 1)
+    return np.asarray(months // 12, dtype=np.int64), np.asarray(months % 12 + 1, dtype=np.int64)
 
 
 def as_integer_field(name: str, value: npt.ArrayLike) -> _IntArray:
     """A calendar field as int64, refusing fractions and non-numbers."""
     array = np.asarray(value)
+    if array.dtype == object:
+        array = np.asarray(array.tolist(), dtype=np.float64) if _all_numbers(array) else array
     if array.dtype == np.bool_ or not (np.issubdtype(array.dtype, np.integer) or np.issubdtype(array.dtype, np.floating)):
         raise TypeError(f"{name} must be an integer or an array of integers, not {array.dtype}")
     if np.issubdtype(array.dtype, np.floating):
         if not np.all(np.isfinite(array)) or np.any(array != np.round(array)):
-            raise ValueError(f"{name} must be a whole number")
+            i = int(np.flatnonzero(~np.isfinite(array) | (array != np.round(array)))[0])
+            raise ValueError(f"{name}={array.flat[i]!r} must be a whole number")
     return np.asarray(array, dtype=np.int64)
 
 
@@ -101,5 +148,10 @@ def as_float_field(name: str, value: npt.ArrayLike) -> _FloatArray:
         raise TypeError(f"{name} must be a number or an array of numbers, not {array.dtype}")
     result = np.asarray(array, dtype=np.float64)
     if not np.all(np.isfinite(result)):
-        raise ValueError(f"{name} must be finite")
+        i = int(np.flatnonzero(~np.isfinite(result))[0])
+        raise ValueError(f"{name}={result.flat[i]!r} must be finite")
     return result
+
+
+def _all_numbers(array: npt.NDArray[np.object_]) -> bool:
+    return all(isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, bool) for v in array.flat)

@@ -19,6 +19,7 @@ from __future__ import annotations
 import hashlib
 import os
 import tempfile
+from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -124,25 +125,35 @@ def cache_dir() -> Path:
 def merged_eop_table(c04: Path, bulletin_a: Path) -> Path:
     """The C04 series continued by Bulletin A, written once per input pair."""
     key = hashlib.sha256((sha256_of(c04) + sha256_of(bulletin_a)).encode()).hexdigest()[:16]
-    name = f"eop_c04_bulletin_a_{key}.txt"
+
+    def make() -> str:
+        c04_text = c04.read_text(encoding="ascii")
+        extra = _bulletin_a_rows(bulletin_a.read_text(encoding="ascii"), _last_mjd(c04_text))
+        header = (
+            f"# IERS EOP 20 C04 ({c04.name}) continued by IERS Bulletin A ({bulletin_a.name}),\n"
+            f"# {len(extra)} rows from Bulletin A after the last C04 row; written by tarvexkit.\n"
+        )
+        body = c04_text if c04_text.endswith("\n") else c04_text + "\n"
+        return header + body + "\n".join(extra) + ("\n" if extra else "")
+
+    return write_cached(f"eop_c04_bulletin_a_{key}.txt", make, "the merged Earth orientation table")
+
+
+def write_cached(name: str, make: Callable[[], str], what: str) -> Path:
+    """The file `name` in the cache directory (else the temp directory),
+    written from `make()` the first time and reused after."""
     for directory in (cache_dir(), Path(tempfile.gettempdir()) / "tarvexkit"):
         target = directory / name
         if target.is_file():
             return target
         try:
             directory.mkdir(parents=True, exist_ok=True)
-            c04_text = c04.read_text(encoding="ascii")
-            extra = _bulletin_a_rows(bulletin_a.read_text(encoding="ascii"), _last_mjd(c04_text))
-            header = (
-                f"# IERS EOP 20 C04 ({c04.name}) continued by IERS Bulletin A ({bulletin_a.name}),\n"
-                f"# {len(extra)} rows from Bulletin A after the last C04 row; written by tarvexkit.\n"
-            )
-            body = c04_text if c04_text.endswith("\n") else c04_text + "\n"
-            fd, tmp = tempfile.mkstemp(dir=directory, prefix=".eop-", suffix=".txt")
+            text = make()
+            fd, tmp = tempfile.mkstemp(dir=directory, prefix=".tarvexkit-", suffix=".txt")
             with os.fdopen(fd, "w", encoding="ascii") as f:
-                f.write(header + body + "\n".join(extra) + ("\n" if extra else ""))
+                f.write(text)
             os.replace(tmp, target)
             return target
         except OSError:
             continue
-    raise OSError(f"cannot write the merged Earth orientation table {name} into {cache_dir()} or the temp directory")
+    raise OSError(f"cannot write {what} {name} into {cache_dir()} or the temp directory")

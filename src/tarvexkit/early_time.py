@@ -9,21 +9,18 @@ with the MJD of the instant itself (fraction of the day included). The
 table is the one the US Naval Observatory publishes (tai-utc.dat) and the
 IERS Bulletin C history; ERFA's ``dat`` uses the same values.
 
-Before 1961: civil time is taken as UT1, and TT - UT1 (Delta T) comes from
-the polynomial expressions of Espenak and Meeus (NASA Technical
-Publication 2006-214141, "Five Millennium Canon of Solar Eclipses",
-section 2.6), fitted to the Delta T values of Morrison and Stephenson
-(2004) and the Astronomical Almanac. Over 1900-1961 they stay within a
-few tenths of a second of the observed values.
+Before 1961: civil time (Greenwich mean time) is taken as UT1, and
+TT - UT1 (Delta T) comes from the model of Stephenson, Morrison and
+Hohenkerk (2016) in `tarvexkit.delta_t`, the same the Earth orientation
+table of the engine is continued with before 1962.
 """
 
 from __future__ import annotations
 
-from collections.abc import Callable
-from typing import Any
-
 import numpy as np
 import numpy.typing as npt
+
+from . import delta_t
 
 _FloatArray = npt.NDArray[np.float64]
 
@@ -62,51 +59,12 @@ def tai_minus_utc_drift(utc_jd: _FloatArray) -> _FloatArray:
     return np.asarray(offset + (utc_jd - MJD_ZERO - reference) * rate, dtype=np.float64)
 
 
-def _poly(t: _FloatArray, coefficients: tuple[float, ...]) -> _FloatArray:
-    result = np.zeros_like(t)
-    for c in reversed(coefficients):
-        result = result * t + c
-    return result
-
-
-def delta_t_seconds(ut1_jd: _FloatArray) -> _FloatArray:
-    """TT - UT1 in seconds (Espenak and Meeus 2006) at UT1 Julian days.
-
-    The decimal year is taken as the mean Julian year from J2000, which is
-    the year + (month - 0.5) / 12 of the source to within a day.
-    """
-    ut1_jd = np.asarray(ut1_jd, dtype=np.float64)
-    y = 2000.0 + (ut1_jd - 2451545.0) / 365.25
-    dt = np.empty_like(y)
-    pieces: list[tuple[float, float, Callable[[], Any]]] = [
-        (-np.inf, -500.0, lambda: -20.0 + 32.0 * ((y - 1820.0) / 100.0) ** 2),
-        (-500.0, 500.0, lambda: _poly(y / 100.0, (10583.6, -1014.41, 33.78311, -5.952053, -0.1798452, 0.022174192, 0.0090316521))),
-        (500.0, 1600.0, lambda: _poly((y - 1000.0) / 100.0, (1574.2, -556.01, 71.23472, 0.319781, -0.8503463, -0.005050998, 0.0083572073))),
-        (1600.0, 1700.0, lambda: _poly(y - 1600.0, (120.0, -0.9808, -0.01532, 1.0 / 7129.0))),
-        (1700.0, 1800.0, lambda: _poly(y - 1700.0, (8.83, 0.1603, -0.0059285, 0.00013336, -1.0 / 1174000.0))),
-        (1800.0, 1860.0, lambda: _poly(y - 1800.0, (13.72, -0.332447, 0.0068612, 0.0041116, -0.00037436, 0.0000121272, -0.0000001699, 0.000000000875))),
-        (1860.0, 1900.0, lambda: _poly(y - 1860.0, (7.62, 0.5737, -0.251754, 0.01680668, -0.0004473624, 1.0 / 233174.0))),
-        (1900.0, 1920.0, lambda: _poly(y - 1900.0, (-2.79, 1.494119, -0.0598939, 0.0061966, -0.000197))),
-        (1920.0, 1941.0, lambda: _poly(y - 1920.0, (21.20, 0.84493, -0.076100, 0.0020936))),
-        (1941.0, 1961.0, lambda: _poly(y - 1950.0, (29.07, 0.407, -1.0 / 233.0, 1.0 / 2547.0))),
-        (1961.0, 1986.0, lambda: _poly(y - 1975.0, (45.45, 1.067, -1.0 / 260.0, -1.0 / 718.0))),
-        (1986.0, 2005.0, lambda: _poly(y - 2000.0, (63.86, 0.3345, -0.060374, 0.0017275, 0.000651814, 0.00002373599))),
-        (2005.0, 2050.0, lambda: _poly(y - 2000.0, (62.92, 0.32217, 0.005589))),
-        (2050.0, 2150.0, lambda: -20.0 + 32.0 * ((y - 1820.0) / 100.0) ** 2 - 0.5628 * (2150.0 - y)),
-        (2150.0, np.inf, lambda: -20.0 + 32.0 * ((y - 1820.0) / 100.0) ** 2),
-    ]
-    for low, high, formula in pieces:
-        inside = (y >= low) & (y < high)
-        if np.any(inside):
-            dt[inside] = np.asarray(formula(), dtype=np.float64)[inside]
-    return dt
-
-
 def utc_to_tt(utc_jd: _FloatArray) -> _FloatArray:
     """TT Julian days of civil times before 1972 (UT1 before 1961)."""
     utc_jd = np.asarray(utc_jd, dtype=np.float64)
     drift = utc_jd >= UTC_1961
-    offset = np.where(drift, tai_minus_utc_drift(utc_jd) + TT_MINUS_TAI_S, delta_t_seconds(utc_jd))
+    ut1_offset = (delta_t.tt_from_ut1(utc_jd) - utc_jd) * SECONDS_PER_DAY
+    offset = np.where(drift, tai_minus_utc_drift(utc_jd) + TT_MINUS_TAI_S, ut1_offset)
     # The first minute of 1972 (TAI - UTC = 10 s), for the inverse below.
     offset = np.where(utc_jd >= UTC_1972, 10.0 + TT_MINUS_TAI_S, offset)
     return np.asarray(utc_jd + offset / SECONDS_PER_DAY, dtype=np.float64)

@@ -25,9 +25,18 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, astrology, data, early_time, lunar, observing, searches
+from . import _native, astrology, data, early_time, lunar, observing, searches, ut1_extension
 from . import chart as _chart
-from .calendar import CalendarName, as_float_field, as_integer_field, check_calendar, check_date, day_number
+from .calendar import (
+    GREGORIAN_START_DAY,
+    CalendarName,
+    as_float_field,
+    as_integer_field,
+    check_calendar,
+    check_date,
+    day_number,
+    month_start,
+)
 from .observing import Horizontal, MoonPhase
 from .times import Clock, Scale, Times, check_scale
 
@@ -69,7 +78,7 @@ class Ephemeris:
         self._lsk = lsk
         self._eop = eop
         self._store = _native.Store(kernels, lsk, eop)
-        self._clock = Clock(self._store)
+        self._clock = Clock(self._store, ut1_extension.read_spans(eop[0]) if eop else None, self.files)
         self._local = threading.local()
         self._rotation: _native.EarthRotation | None = None
 
@@ -110,18 +119,9 @@ class Ephemeris:
         """
         scale = check_scale(scale)
         jd = as_float_field("julian_days", julian_days)
-        if scale in ("utc", "ut1") and np.any(jd < early_time.UTC_1972):
-            if scale == "ut1":
-                jd = self._early_ut1_to_utc(jd)
+        if scale == "utc" and np.any(jd < early_time.UTC_1972):
             return Times(self._clock, self._clock.utc_to_tt_any(jd), "tt")
         return Times(self._clock, jd, scale)
-
-    def _early_ut1_to_utc(self, ut1: _FloatArray) -> _FloatArray:
-        utc = np.array(ut1, dtype=np.float64)
-        covered = ut1 >= self._clock.eop_start
-        if np.any(covered):
-            utc[covered] = self._clock.convert(ut1[covered], "ut1", "utc")
-        return utc
 
     def utc(
         self,
@@ -133,22 +133,36 @@ class Ephemeris:
         second: npt.ArrayLike = 0.0,
         *,
         calendar: CalendarName = "gregorian",
+        strict: bool = False,
     ) -> Times:
         """Times from UTC calendar fields; each a number or an array (broadcast).
 
-        23:59:60 is accepted on days that end with a leap second. Before
-        1972 the fields are civil time (UTC 1961-1971, UT1 before), and the
-        result is kept in TT. `calendar="julian"` reads the date in the
-        Julian calendar.
+        As Skyfield's `ts.utc`: values out of their range roll over
+        (`month=13` is January of the next year, `day=0` the last day of the
+        month before, `utc(2000, 1, 9000)` day 9000 counted from
+        2000-01-00, `hour=-1` the hour before midnight), and `day`, `hour`,
+        `minute`, `second` may have fractions (`hour=7.5` is 07:30). Year
+        and month are whole numbers; years are astronomical (0 is 1 BC,
+        -43 is 44 BC). A second in [60, 61) at 23:59 names the leap second
+        on days that end with one; elsewhere it rolls into the next minute.
+
+        `strict=True` checks typed-in data instead: every field whole and in
+        its range (second in [0, 60), or [60, 61) in a leap second), the
+        field named in the message. `calendar` is 'gregorian' (proleptic),
+        'julian', or 'auto' (Julian before 1582-10-15, Gregorian after);
+        `iso()` of the result writes dates in the same calendar.
+
+        Before 1972 the fields are civil time (UTC 1961-1971, UT1 before),
+        and the result is kept in TT.
         """
         calendar = check_calendar(calendar)
         try:
             y, mo, d, h, mi, s = np.broadcast_arrays(
                 as_integer_field("year", year),
                 as_integer_field("month", month),
-                as_integer_field("day", day),
-                as_integer_field("hour", hour),
-                as_integer_field("minute", minute),
+                as_integer_field("day", day) if strict else as_float_field("day", day),
+                as_integer_field("hour", hour) if strict else as_float_field("hour", hour),
+                as_integer_field("minute", minute) if strict else as_float_field("minute", minute),
                 as_float_field("second", second),
             )
         except ValueError as error:
@@ -157,39 +171,64 @@ class Ephemeris:
             raise ValueError(f"calendar fields do not broadcast together: {error}") from None
         if y.ndim > 1:
             raise ValueError(f"calendar fields must broadcast to a scalar or 1-D shape, not {y.shape}")
-        check_date(y, mo, d, calendar)
-        if np.any((h < 0) | (h > 23) | (mi < 0) | (mi > 59) | (s < 0.0) | (s >= 61.0)):
-            raise ValueError("hour must be 0..23, minute 0..59 and second in [0, 60) (or [60, 61) in a leap second)")
-        day_start = day_number(y, mo, d, calendar).astype(np.float64) - 0.5
-        leap = s >= 60.0
-        if np.any(leap):
-            allowed = (h == 23) & (mi == 59) & (day_start >= early_time.UTC_1972)
+        if strict:
+            check_date(y, mo, d.astype(np.int64), calendar)
+            for name, value, top in (("hour", h, 23), ("minute", mi, 59)):
+                if np.any((value < 0) | (value > top)):
+                    i = int(np.flatnonzero((value < 0) | (value > top))[0])
+                    raise ValueError(f"{name}={int(value.flat[i])} is out of range: {name}s run 0..{top} "
+                                     "(leave out strict=True to roll over)")
+            if np.any((s < 0.0) | (s >= 61.0)):
+                i = int(np.flatnonzero((s < 0.0) | (s >= 61.0))[0])
+                raise ValueError(f"second={float(s.flat[i])!r} is out of range: seconds run [0, 60), "
+                                 "or [60, 61) in a leap second (leave out strict=True to roll over)")
+        else:
+            y, mo = month_start(y, mo)
+            if np.any((y < -4712) | (y > 100000)):
+                i = int(np.flatnonzero((y < -4712) | (y > 100000))[0])
+                raise ValueError(f"year={int(y.flat[i])} is out of range: years run -4712..100000 "
+                                 "(astronomical: 0 is 1 BC)")
+        whole_day = np.floor(d)
+        if calendar == "auto":
+            # The day count runs in whichever calendar was in force on the day it reaches.
+            gregorian = day_number(y, mo, np.ones_like(y), "gregorian") - 1 + whole_day
+            julian = day_number(y, mo, np.ones_like(y), "julian") - 1 + whole_day
+            number = np.where(gregorian >= GREGORIAN_START_DAY, gregorian, julian)
+        else:
+            number = day_number(y, mo, np.ones_like(y), calendar) - 1 + whole_day
+        day_start = number.astype(np.float64) - 0.5
+        seconds = (d - whole_day) * 86400.0 + h * 3600.0 + mi * 60.0 + s
+        if strict and np.any(s >= 60.0):
+            leap_day = (day_start >= early_time.UTC_1972) & (h == 23) & (mi == 59)
             if self._clock.has_leap_seconds:
-                allowed &= self._clock.leap_second_after(day_start) == 1.0
+                leap_day &= self._clock.leap_second_after(day_start) == 1.0
             else:
-                allowed &= False
-            if np.any(leap & ~allowed):
-                i = int(np.flatnonzero(leap & ~allowed)[0])
+                leap_day &= False
+            if np.any((s >= 60.0) & ~leap_day):
+                i = int(np.flatnonzero((s >= 60.0) & ~leap_day)[0])
                 raise ValueError(
-                    f"second {float(s.flat[i])!r} at {int(h.flat[i]):02d}:{int(mi.flat[i]):02d} on "
+                    f"second={float(s.flat[i])!r} at {int(h.flat[i]):02d}:{int(mi.flat[i]):02d} on "
                     f"{int(y.flat[i]):04d}-{int(mo.flat[i]):02d}-{int(d.flat[i]):02d}: only 23:59:60 on a day "
                     "that ends with a leap second may have a 60th second"
                 )
-        seconds = (h * 3600 + mi * 60).astype(np.float64) + s
         jd = day_start + seconds / 86400.0
-        early = jd < early_time.UTC_1972
-        if not np.any(leap) and not np.any(early):
-            return Times(self._clock, jd, "utc")
+        # Seconds outside the named day count on from its start with that
+        # day's TAI - UTC, as Skyfield's ts.utc counts them: 23:59:60 on a
+        # day that ends with a leap second is that second, and so is 24:00:00.5.
+        late = (day_start >= early_time.UTC_1972) | (jd >= early_time.UTC_1972)
+        rolled = late & (day_start >= early_time.UTC_1972) & ((seconds < 0.0) | (seconds >= 86400.0))
+        if not np.any(rolled) and np.all(late):
+            return Times(self._clock, jd, "utc", calendar)
         tt = np.empty_like(jd)
-        plain = ~leap & ~early
+        plain = late & ~rolled
         if np.any(plain):
             tt[plain] = self._clock.convert(jd[plain], "utc", "tt")
-        if np.any(early):
-            tt[early] = early_time.utc_to_tt(jd[early])
-        if np.any(leap):
-            offset = self._clock.tai_minus_utc(day_start[leap]) + early_time.TT_MINUS_TAI_S
-            tt[leap] = day_start[leap] + (seconds[leap] + offset) / 86400.0
-        return Times(self._clock, tt, "tt")
+        if np.any(~late):
+            tt[~late] = early_time.utc_to_tt(jd[~late])
+        if np.any(rolled):
+            offset = self._clock.tai_minus_utc(day_start[rolled]) + early_time.TT_MINUS_TAI_S
+            tt[rolled] = day_start[rolled] + (seconds[rolled] + offset) / 86400.0
+        return Times(self._clock, tt, "tt", calendar)
 
     def from_datetime(self, when: datetime | Iterable[datetime]) -> Times:
         """Times from time-zone-aware `datetime` objects (one or a sequence).
@@ -430,7 +469,11 @@ class Ephemeris:
         jd = np.asarray(times, dtype=np.float64)
         if jd.ndim > 1:
             raise ValueError(f"Julian days must be a scalar or a 1-D array, not shape {jd.shape}")
-        return jd, check_scale(scale)
+        scale = check_scale(scale)
+        if scale == "utc" and np.any(jd < early_time.UTC_1972):
+            # Civil time before 1972 is not the engine's UTC there.
+            return self._clock.utc_to_tt_any(jd), "tt"
+        return jd, scale
 
     @staticmethod
     def _scalar(when: Times) -> Times:
@@ -620,7 +663,8 @@ def open(  # noqa: A001 - mirrors tarvex.open
         else:
             files.append(_file("earth orientation", data.merged_eop_table(c04, bulletin_a),
                                "astropy-iers-data (IERS 20 C04 + Bulletin A)"))
-    return Ephemeris(files)
+            return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)))
+    return Ephemeris(ut1_extension.extend_files(files))
 
 
 def load() -> Ephemeris:
@@ -641,4 +685,8 @@ def load() -> Ephemeris:
         _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
         _file("earth orientation", data.merged_eop_table(c04, bulletin_a), "astropy-iers-data (IERS 20 C04 + Bulletin A)"),
     ]
-    return Ephemeris(files)
+    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)))
+
+
+def _measured_end(bulletin_a: Path) -> float | None:
+    return ut1_extension.last_measured_mjd(bulletin_a.read_text(encoding="ascii", errors="replace"))

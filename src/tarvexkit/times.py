@@ -24,7 +24,8 @@ import numpy.typing as npt
 import tarvex
 
 from . import early_time
-from .calendar import civil_from_day_number
+from .calendar import CalendarName, check_calendar, civil_from_day_number
+from .ut1_extension import Ut1Spans
 
 if TYPE_CHECKING:
     from ._native import Store
@@ -41,16 +42,23 @@ def check_scale(scale: object) -> Scale:
 
 
 class Clock:
-    """The time data of one Ephemeris: conversions between the four scales."""
+    """The time data of one Ephemeris: conversions between the four scales.
 
-    def __init__(self, store: Store) -> None:
+    UT1, TT and TDB convert in the engine for every date its (extended)
+    Earth orientation table covers (see `tarvexkit.ut1_extension`); civil
+    time before 1972 is worked out here (`tarvexkit.early_time`).
+    """
+
+    def __init__(self, store: Store, spans: Ut1Spans | None = None, files: Sequence[Any] | None = None) -> None:
         self._store = store
-        entries = store.leap_second_entries()
-        self.has_leap_seconds = entries is not None
-        self._leap_days = np.array([e[1] for e in entries or ()], dtype=np.float64)
-        self._leap_offsets = np.array([e[0] for e in entries or ()], dtype=np.float64)
+        self.spans = spans
+        self.files = None if files is None else tuple(files)
+        entries = [e for e in store.leap_second_entries() or () if e[1] >= early_time.UTC_1972]
+        self.has_leap_seconds = bool(entries)
+        self._leap_days = np.array([e[1] for e in entries], dtype=np.float64)
+        self._leap_offsets = np.array([e[0] for e in entries], dtype=np.float64)
         coverage = store.eop_coverage()
-        self.eop_start = coverage[0] if coverage else math.inf
+        self.eop_coverage = coverage
 
     # TAI - UTC in force on UTC Julian days (the kernel's table, no extrapolation
     # backwards: callers only ask for days from 1972 on).
@@ -66,41 +74,45 @@ class Clock:
         jd = np.asarray(jd, dtype=np.float64)
         if scale == to:
             return jd.copy()
-        if to in ("tt", "tdb") or scale in ("utc", "ut1"):
-            return self._native(jd, scale, to)
-        # TT or TDB to a civil scale: instants before 1972 follow the early rules.
-        tt = jd if scale == "tt" else self._native(jd, scale, "tt")
-        early = tt < early_time.TT_EARLY_LIMIT
-        if not np.any(early):
-            return self._native(jd, scale, to)
-        result = np.empty_like(tt)
-        if not np.all(early):
-            result[~early] = self._native(jd[~early], scale, to)
-        utc = early_time.tt_to_utc(tt[early])
-        if to == "ut1":
-            utc = self.early_ut1(utc)
-        result[early] = utc
-        return result
-
-    def early_ut1(self, utc_jd: _FloatArray) -> _FloatArray:
-        """UT1 of civil times before 1972: from the EOP table where it has rows,
-        else civil time itself (taken as UT1 before 1961; within 0.1 s in 1961)."""
-        ut1 = np.array(utc_jd, dtype=np.float64)
-        covered = utc_jd >= self.eop_start
-        if np.any(covered):
-            ut1[covered] = self._native(utc_jd[covered], "utc", "ut1")
-        return ut1
+        if scale == "utc":
+            tt = self.utc_to_tt_any(jd)
+            return tt if to == "tt" else self._native(tt, "tt", to)
+        if to == "utc":
+            tt = jd if scale == "tt" else self._native(jd, scale, "tt")
+            return self.tt_to_utc_any(tt)
+        return self._native(jd, scale, to)
 
     def utc_to_tt_any(self, utc_jd: _FloatArray) -> _FloatArray:
         """TT of UTC Julian days on either side of 1972."""
         utc_jd = np.asarray(utc_jd, dtype=np.float64)
         early = utc_jd < early_time.UTC_1972
+        if not np.any(early):
+            return self._native(utc_jd, "utc", "tt")
         result = np.empty_like(utc_jd)
         if not np.all(early):
             result[~early] = self._native(utc_jd[~early], "utc", "tt")
-        if np.any(early):
-            result[early] = early_time.utc_to_tt(utc_jd[early])
+        result[early] = early_time.utc_to_tt(utc_jd[early])
         return result
+
+    def tt_to_utc_any(self, tt: _FloatArray) -> _FloatArray:
+        """UTC Julian days (civil time before 1972) of TT Julian days."""
+        tt = np.asarray(tt, dtype=np.float64)
+        early = tt < early_time.TT_EARLY_LIMIT
+        if not np.any(early):
+            return self._native(tt, "tt", "utc")
+        result = np.empty_like(tt)
+        if not np.all(early):
+            result[~early] = self._native(tt[~early], "tt", "utc")
+        result[early] = early_time.tt_to_utc(tt[early])
+        return result
+
+    def ut1_predicted(self, tt: _FloatArray) -> npt.NDArray[np.bool_]:
+        """Whether UT1 at TT Julian days comes from a prediction (Bulletin A
+        or the long-term prediction) rather than from measurements."""
+        if self.spans is None:
+            return np.zeros(np.shape(tt), dtype=bool)
+        # TT runs about a minute ahead of UTC; a day's margin is immaterial here.
+        return np.asarray(np.asarray(tt) > self.spans.measured_end + 69.2 / 86400.0)
 
     def _native(self, jd: _FloatArray, scale: Scale, to: Scale) -> _FloatArray:
         if jd.size == 0:
@@ -151,9 +163,10 @@ class Times:
     leap-second kernel and Earth orientation table.
     """
 
-    __slots__ = ("_clock", "_jd", "_scale")
+    __slots__ = ("_calendar", "_clock", "_jd", "_scale")
 
-    def __init__(self, clock: Clock, julian_days: npt.ArrayLike, scale: Scale) -> None:
+    def __init__(self, clock: Clock, julian_days: npt.ArrayLike, scale: Scale,
+                 calendar: CalendarName = "gregorian") -> None:
         jd = np.array(julian_days, dtype=np.float64)
         if jd.ndim > 1:
             raise ValueError(f"Times holds a scalar or a 1-D array of Julian days, not shape {jd.shape}")
@@ -161,6 +174,7 @@ class Times:
         self._clock = clock
         self._jd = jd
         self._scale = check_scale(scale)
+        self._calendar = check_calendar(calendar)
 
     # --- the stored values -------------------------------------------------
     @property
@@ -201,6 +215,21 @@ class Times:
         """UTC Julian days (a leap second reads as the first second of the next day)."""
         return self._in("utc")
 
+    @property
+    def ut1_predicted(self) -> Any:
+        """True where UT1 is a prediction, not a measurement: past the last
+        measured IERS row come the Bulletin A predictions, then the
+        long-term prediction of `tarvexkit.ut1_extension` (its error grows
+        to several seconds within decades). Before 1962 UT1 is from the
+        Delta T model (not flagged here). Bool or bool array."""
+        flags = self._clock.ut1_predicted(np.asarray(self._clock.convert(self._jd, self._scale, "tt")))
+        return bool(flags) if flags.ndim == 0 else flags
+
+    @property
+    def calendar(self) -> CalendarName:
+        """The calendar `iso()` and `utc_calendar()` write dates in."""
+        return self._calendar
+
     def instants(self, scale: Scale | None = None) -> list[tarvex.Instant]:
         """The instants as `tarvex.Instant` objects, in `scale` (default: `self.scale`)."""
         scale = self._scale if scale is None else check_scale(scale)
@@ -208,12 +237,16 @@ class Times:
         return [tarvex.Instant(float(d), scale) for d in jd]
 
     # --- calendar forms -----------------------------------------------------
-    def utc_calendar(self, places: int | None = None) -> tuple[npt.NDArray[np.int64], ...]:
+    def utc_calendar(self, places: int | None = None, calendar: CalendarName | None = None
+                     ) -> tuple[npt.NDArray[np.int64], ...]:
         """UTC (year, month, day, hour, minute) arrays and the seconds as float array.
 
         With `places`, the seconds are rounded to that many decimals first
-        (carrying into the minute, hour and day as a clock would).
+        (carrying into the minute, hour and day as a clock would). Dates in
+        `calendar` (default: the one the Times was made with); years are
+        astronomical (0 is 1 BC).
         """
+        calendar = self._calendar if calendar is None else check_calendar(calendar)
         tt = np.atleast_1d(self._clock.convert(self._jd, self._scale, "tt"))
         day, seconds = self._clock.utc_fields(tt)
         if places is not None:
@@ -223,7 +256,7 @@ class Times:
             day = np.where(over, day + 1.0, day)
             seconds = np.where(over, seconds - length, seconds)
         number = (day + 0.5).astype(np.int64)
-        year, month, dom = civil_from_day_number(number, "gregorian")
+        year, month, dom = civil_from_day_number(number, calendar)
         leap = seconds >= 86400.0
         whole = np.where(leap, 86399.0, seconds)
         hour = (whole // 3600).astype(np.int64)
@@ -241,7 +274,7 @@ class Times:
             year, month, day, hour, minute, sec = self.utc_calendar(places)
             width = 3 + places if places else 2
             texts = [
-                f"{y:04d}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
+                f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
                 for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
             ]
         else:
@@ -256,7 +289,7 @@ class Times:
         the present, so finer digits would be noise. `datetime` cannot hold a
         leap second; 23:59:60.x becomes 23:59:59.999.
         """
-        year, month, day, hour, minute, sec = self.utc_calendar(3)
+        year, month, day, hour, minute, sec = self.utc_calendar(3, "gregorian")
         result = []
         for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec):
             if not 1 <= y <= 9999:
@@ -279,7 +312,7 @@ class Times:
     def __getitem__(self, index: Any) -> Times:
         if self._jd.ndim == 0:
             raise TypeError("a scalar Times cannot be indexed")
-        return Times(self._clock, self._jd[index], self._scale)
+        return Times(self._clock, self._jd[index], self._scale, self._calendar)
 
     def __iter__(self) -> Iterator[Times]:
         for i in range(len(self)):
@@ -295,9 +328,134 @@ class Times:
         more = f" ... {self[n - 1].iso()}" if n > 3 else ""
         return f"<Times {n} instants: {', '.join(texts)}{more} ({self._scale})>"
 
-    def __eq__(self, other: object) -> bool:
+    # --- a value: arithmetic, order, hashing, copies ------------------------
+    def _tt_values(self) -> _FloatArray:
+        return np.asarray(self._clock.convert(self._jd, self._scale, "tt"))
+
+    def __add__(self, other: object) -> Times:
+        """The instants `other` days of TT later (a number, an array that
+        broadcasts, or a `timedelta`); the result is in TT."""
+        days = _as_days(other)
+        if days is None:
+            return NotImplemented
+        tt = self._tt_values() + days
+        if tt.ndim > 1:
+            raise ValueError(f"adding days of shape {np.shape(days)} to Times of shape {self.shape} gives shape {tt.shape}")
+        return Times(self._clock, tt, "tt", self._calendar)
+
+    __radd__ = __add__
+
+    @overload
+    def __sub__(self, other: Times) -> Any: ...
+    @overload
+    def __sub__(self, other: float | timedelta | npt.ArrayLike) -> Times: ...
+    def __sub__(self, other: object) -> Any:
+        """`t2 - t1`: TT days between two Times (float or array); `t - days`
+        or `t - timedelta`: the instants that much earlier, in TT."""
+        if isinstance(other, Times):
+            difference = self._tt_values() - other._tt_values()
+            return float(difference) if difference.ndim == 0 else difference
+        days = _as_days(other)
+        if days is None:
+            return NotImplemented
+        return self + (-days)
+
+    def _compare(self, other: object, op: Any) -> Any:
         if not isinstance(other, Times):
             return NotImplemented
-        return self._scale == other._scale and np.array_equal(self._jd, other._jd)
+        result = op(self._tt_values(), other._tt_values())
+        return bool(result) if np.ndim(result) == 0 else result
 
-    __hash__ = None  # type: ignore[assignment]
+    def __lt__(self, other: object) -> Any:
+        return self._compare(other, np.less)
+
+    def __le__(self, other: object) -> Any:
+        return self._compare(other, np.less_equal)
+
+    def __gt__(self, other: object) -> Any:
+        return self._compare(other, np.greater)
+
+    def __ge__(self, other: object) -> Any:
+        return self._compare(other, np.greater_equal)
+
+    def __eq__(self, other: object) -> bool:
+        """Same instants (their TT Julian days equal), whatever the scales
+        they were made in; a single bool for arrays too."""
+        if not isinstance(other, Times):
+            return NotImplemented
+        mine, theirs = self._tt_values(), other._tt_values()
+        return mine.shape == theirs.shape and bool(np.array_equal(mine, theirs))
+
+    def __ne__(self, other: object) -> bool:
+        equal = self.__eq__(other)
+        return equal if equal is NotImplemented else not equal
+
+    def __hash__(self) -> int:
+        if self._jd.ndim != 0:
+            raise TypeError("an array Times is not hashable (it can be changed into another); hash its items")
+        return hash(float(self._tt_values()))
+
+    def __bool__(self) -> bool:
+        return True
+
+    def __copy__(self) -> Times:
+        return self
+
+    def __deepcopy__(self, memo: dict[int, Any]) -> Times:
+        # The Julian days are read-only and the ephemeris is shared, so the
+        # copy may be the same value.
+        return self
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        files = self._clock.files
+        if files is None:
+            raise TypeError("these Times belong to an ephemeris opened without recorded files and cannot be pickled")
+        return (restore_times, ([(f.role, f.path, f.sha256, f.source) for f in files], self._jd.tolist(), self._scale, self._calendar))
+
+
+def _as_days(other: object) -> Any:
+    if isinstance(other, timedelta):
+        return other / timedelta(days=1)
+    if isinstance(other, Times) or isinstance(other, (str, bytes)):
+        return None
+    try:
+        days = np.asarray(other, dtype=np.float64)
+    except (TypeError, ValueError):
+        return None
+    return float(days) if days.ndim == 0 else days
+
+
+def _iso_year(year: int) -> str:
+    if year < 0:
+        return f"{year:05d}"
+    return f"{year:04d}" if year <= 9999 else f"+{year}"
+
+
+_REOPENED: dict[tuple[tuple[str, ...], ...], Any] = {}
+
+
+def restore_times(files: list[tuple[str, str, str, str]], julian_days: Any, scale: Scale,
+                  calendar: CalendarName = "gregorian") -> Times:
+    """Unpickles a Times: reopens the ephemeris from the recorded files
+    (role, path, SHA-256, source), each checked against its SHA-256, once per
+    process; the default data is made again by `tarvexkit.load()` when its
+    generated files are gone."""
+    from . import ephemeris as _ephemeris
+    from .data import DataFile
+
+    key = tuple(tuple(f) for f in files)
+    eph = _REOPENED.get(key)
+    if eph is None:
+        records = [DataFile(*f) for f in files]
+        try:
+            eph = _ephemeris.Ephemeris(records)
+        except (OSError, ValueError) as error:
+            try:
+                eph = _ephemeris.load()
+            except (OSError, ModuleNotFoundError):
+                eph = None
+            if eph is None or [f.sha256 for f in eph.files] != [f.sha256 for f in records]:
+                wanted = "; ".join(f"{f.role} {f.path} (SHA-256 {f.sha256})" for f in records)
+                raise ValueError(f"cannot unpickle Times: their ephemeris needs these files: {wanted} ({error})") from None
+        _REOPENED[key] = eph
+    return Times(eph._clock, julian_days, scale, calendar)
