@@ -138,7 +138,7 @@ def as_integer_field(name: str, value: npt.ArrayLike) -> _IntArray:
     if np.issubdtype(array.dtype, np.floating):
         if not np.all(np.isfinite(array)) or np.any(array != np.round(array)):
             i = int(np.flatnonzero(~np.isfinite(array) | (array != np.round(array)))[0])
-            raise ValueError(f"{name}={array.flat[i]!r} must be a whole number")
+            raise ValueError(f"{name}={float(array.flat[i])!r} must be a whole number")
     return np.asarray(array, dtype=np.int64)
 
 
@@ -149,7 +149,7 @@ def as_float_field(name: str, value: npt.ArrayLike) -> _FloatArray:
     result = np.asarray(array, dtype=np.float64)
     if not np.all(np.isfinite(result)):
         i = int(np.flatnonzero(~np.isfinite(result))[0])
-        raise ValueError(f"{name}={result.flat[i]!r} must be finite")
+        raise ValueError(f"{name}={float(result.flat[i])!r} must be finite")
     return result
 
 

@@ -13,10 +13,11 @@ Both run the same C++ code, so a batch equals the strict API bit for bit.
 from __future__ import annotations
 
 import os
+import re
 import threading
-from collections.abc import Iterable, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass
-from datetime import datetime, timezone
+from datetime import date, datetime, timedelta, timezone
 from pathlib import Path
 from typing import Any
 
@@ -230,29 +231,28 @@ class Ephemeris:
             tt[rolled] = day_start[rolled] + (seconds[rolled] + offset) / 86400.0
         return Times(self._clock, tt, "tt", calendar)
 
-    def from_datetime(self, when: datetime | Iterable[datetime]) -> Times:
-        """Times from time-zone-aware `datetime` objects (one or a sequence).
+    def from_datetime(self, when: Any) -> Times:
+        """Times from time-zone-aware `datetime` objects, `date` objects
+        (0 h UTC), `np.datetime64` values (UTC, as NumPy counts them) or ISO
+        8601 text with 'Z' or an offset ("2026-03-20T14:30Z",
+        "2016-12-31T23:59:60Z"): one, or a sequence/array of them.
 
-        Naive datetimes are refused: attach a zone, for example
-        `datetime(2026, 3, 20, 14, 30, tzinfo=zoneinfo.ZoneInfo("Europe/Berlin"))`.
+        Naive datetimes and text without a zone are refused: attach a zone, for
+        example `datetime(2026, 3, 20, 14, 30, tzinfo=zoneinfo.ZoneInfo("Europe/Berlin"))`.
         """
-        single = isinstance(when, datetime)
-        items = [when] if isinstance(when, datetime) else list(when)
+        if isinstance(when, np.ndarray) and np.issubdtype(when.dtype, np.datetime64):
+            items: list[Any] = list(when.reshape(-1))
+            single = when.ndim == 0
+        else:
+            single = isinstance(when, (datetime, date, str, np.datetime64))
+            items = [when] if single else list(when)
         fields = np.zeros((len(items), 6), dtype=np.float64)
-        for i, dt in enumerate(items):
-            if not isinstance(dt, datetime):
-                raise TypeError(f"expected datetime objects, got {type(dt).__name__}")
-            if dt.tzinfo is None or dt.utcoffset() is None:
-                raise ValueError(
-                    f"naive datetime {dt.isoformat()} has no time zone; attach one, e.g. "
-                    "dt.replace(tzinfo=zoneinfo.ZoneInfo('Europe/London')) or tzinfo=datetime.timezone.utc"
-                )
-            u = dt.astimezone(timezone.utc)
-            fields[i] = (u.year, u.month, u.day, u.hour, u.minute, u.second + u.microsecond / 1e6)
+        for i, item in enumerate(items):
+            fields[i] = _utc_fields(item)
         columns = [fields[:, k] for k in range(6)]
         if single:
             columns = [c[0] for c in columns]
-        return self.utc(*(c.astype(np.int64) if k < 5 else c for k, c in enumerate(columns)))
+        return self.utc(*(np.asarray(c).astype(np.int64) if k < 5 else c for k, c in enumerate(columns)))
 
     def now(self) -> Times:
         """The current instant (from the system clock)."""
@@ -615,6 +615,45 @@ class Ephemeris:
         [start, stop): the Moon's apparent longitude from the Sun passes 0,
         90, 180, 270 degrees."""
         return observing.moon_quarters(self, start, stop)
+
+
+_ISO = re.compile(
+    r"\s*([+-]?\d{4,6})-(\d\d)-(\d\d)(?:[T ](\d\d):(\d\d)(?::(\d\d(?:\.\d*)?))?)?\s*(Z|z|[+-]\d\d:?\d\d)?\s*")
+
+
+def _utc_fields(item: Any) -> tuple[float, ...]:
+    """(year, month, day, hour, minute, second) in UTC of one date-like value."""
+    if isinstance(item, np.datetime64):
+        count = item.astype("datetime64[ns]").astype(np.int64) if not np.isnat(item) else None
+        if count is None:
+            raise ValueError("NaT is not an instant")
+        days, nanoseconds = divmod(int(count), 86_400_000_000_000)
+        d = date(1970, 1, 1) + timedelta(days=days)
+        return (d.year, d.month, d.day, 0, 0, nanoseconds / 1e9)
+    if isinstance(item, str):
+        found = _ISO.fullmatch(item)
+        if not found:
+            raise ValueError(f"{item!r} is not an ISO 8601 date such as '2026-03-20T14:30Z'")
+        year, month, day, hour, minute, second, zone = found.groups()
+        if hour is not None and zone is None:
+            raise ValueError(f"{item!r} has no time zone; end it with 'Z' (UTC) or an offset such as '+01:00'")
+        offset = 0
+        if zone and zone not in "Zz":
+            sign = -1 if zone[0] == "-" else 1
+            digits = zone[1:].replace(":", "")
+            offset = sign * (int(digits[:2]) * 60 + int(digits[2:]))
+        return (int(year), int(month), int(day), int(hour or 0), int(minute or 0) - offset, float(second or 0.0))
+    if isinstance(item, datetime):
+        if item.tzinfo is None or item.utcoffset() is None:
+            raise ValueError(
+                f"naive datetime {item.isoformat()} has no time zone; attach one, e.g. "
+                "dt.replace(tzinfo=zoneinfo.ZoneInfo('Europe/London')) or tzinfo=datetime.timezone.utc"
+            )
+        u = item.astimezone(timezone.utc)
+        return (u.year, u.month, u.day, u.hour, u.minute, u.second + u.microsecond / 1e6)
+    if isinstance(item, date):
+        return (item.year, item.month, item.day, 0, 0, 0.0)
+    raise TypeError(f"expected datetime, date, numpy.datetime64 or ISO 8601 text, got {type(item).__name__}")
 
 
 def _default_altitude(body: str) -> float:

@@ -200,7 +200,17 @@ def extend_eop_text(table_text: str, last_offset_s: float, measured_end_mjd: flo
     ramp = np.clip((grid_array - (first_mjd - 365.25)) / 365.25, 0.0, 1.0)
     dut1_before = offset_at_start + TT_MINUS_TAI_S - (model + gap * ramp)
     rows = [_row(float(m), 0.0, 0.0, float(d)) for m, d in zip(grid_array, dut1_before)]
-    rows += [_row(*s) for s in samples]
+    # UT1 - UTC steps by a second at each leap second, between two daily
+    # rows; interpolated straight across, UT1 would drift by up to a second
+    # over the day before. A row a millisecond before the step carries the
+    # next row's value less the second, so UT1 stays continuous.
+    previous = None
+    for sample in samples:
+        if previous is not None and sample[0] >= UTC_1972_MJD and abs(sample[3] - previous[3]) > 0.5:
+            step = round(sample[3] - previous[3])
+            rows.append(_row(sample[0] - 1e-8, sample[1], sample[2], sample[3] - step))
+        rows.append(_row(*sample))
+        previous = sample
 
     # After: value and yearly rate of the last row, tidal curvature, secular pole.
     year_last = _year_of_mjd(last_mjd)
@@ -236,7 +246,7 @@ def extend_eop_text(table_text: str, last_offset_s: float, measured_end_mjd: flo
 
 
 # Changes whenever the generated files would come out differently.
-_FORMAT = "1"
+_FORMAT = "2"
 
 
 def last_offset_of(lsk_text: str) -> float:
@@ -273,8 +283,9 @@ def extend_files(files: list[DataFile], measured_end_mjd: float | None = None) -
         "the extended Earth orientation table")
     result = list(files)
     result[roles["leap seconds"]] = DataFile(
-        "leap seconds", str(lsk_path), sha256_of(lsk_path), lsk.source + ", first offset held back to year 0 by tarvexkit")
+        "leap seconds", str(lsk_path), sha256_of(lsk_path), f"{lsk.source}: {Path(lsk.path).name} (SHA-256 {lsk.sha256}) with its first offset held back to year 0 by tarvexkit")
     result[roles["earth orientation"]] = DataFile(
         "earth orientation", str(eop_path), sha256_of(eop_path),
-        eop.source + ", continued by Delta T (SMH2016) before and a long-term prediction after by tarvexkit")
+        f"{eop.source}: {Path(eop.path).name} (SHA-256 {eop.sha256}) continued by tarvexkit with Delta T (SMH2016) "
+        "before and a long-term prediction after")
     return result
