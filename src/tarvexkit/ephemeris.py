@@ -283,6 +283,7 @@ class Ephemeris:
         """
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
+        self._check_covered(jd, time_scale)
         names = [bodies] if isinstance(bodies, str) else list(bodies)
         opts = tarvex.apparent() if options is None else options
         if not self._store_reads(names, jd, time_scale, opts):
@@ -312,6 +313,7 @@ class Ephemeris:
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
         """One position at a scalar `Times` (strict engine)."""
         (instant,) = self._scalar(when).instants()
+        self._check_covered(np.array([instant.julian_day]), when.scale)
         return self.engine.position(body, instant, tarvex.apparent() if options is None else options)
 
     def sidereal_position(
@@ -474,6 +476,26 @@ class Ephemeris:
             # Civil time before 1972 is not the engine's UTC there.
             return self._clock.utc_to_tt_any(jd), "tt"
         return jd, scale
+
+    def _check_covered(self, jd: _FloatArray, scale: Scale) -> None:
+        """Refuses instants outside the kernels with their UTC dates, the
+        kernel's name and span, and what to do."""
+        start, end = self._store.supported_range
+        finite = np.isfinite(jd)
+        if not np.any(finite):
+            return
+        tdb = self._clock.convert(jd[finite], scale, "tdb")
+        outside = (tdb < start) | (tdb > end)
+        if not np.any(outside):
+            return
+        first = Times(self._clock, float(tdb[np.flatnonzero(outside)[0]]), "tdb")
+        span = Times(self._clock, [start, end], "tdb").iso()
+        kernel = Path(self.files[0].path).name if self.files else "the kernel"
+        year = int(first.utc_calendar()[0][0])
+        raise ValueError(
+            f"{first.iso()} is outside {kernel}, which covers {span[0]} to {span[1]} (UTC); "
+            f"load a kernel that covers {year} (e.g. DE422 or DE441 with tarvexkit.open)"
+        )
 
     @staticmethod
     def _scalar(when: Times) -> Times:

@@ -93,8 +93,12 @@ def test_single_positions_houses_and_errors(eph):
         eph.positions(["sun"], t, scale="tt")
     with pytest.raises(ValueError, match="expected a single instant"):
         eph.position("sun", eph.utc(2008, 6, [1, 2]))
-    with pytest.raises(ValueError, match="outside kernel range"):
+    # In UTC dates, with the kernel's name and span and what to do.
+    with pytest.raises(ValueError, match=r"^2026-01-01T00:00:00Z is outside de405s.bsp, which covers 1997-01-0.* to "
+                                         r"2010-01-0.* \(UTC\); load a kernel that covers 2026"):
         eph.positions(["sun"], eph.utc(2026, 1, 1))
+    with pytest.raises(ValueError, match="load a kernel that covers 1850"):
+        eph.position("sun", eph.utc(1850, 1, 1))
 
 
 def test_events_come_back_as_times_in_order(eph):
