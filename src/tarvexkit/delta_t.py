@@ -50,7 +50,7 @@ def _segments() -> _FloatArray:
     return table
 
 
-def parabola_s(year: _FloatArray) -> _FloatArray:
+def parabola_s(year: npt.ArrayLike) -> _FloatArray:
     """The long-term parabola alone (seconds) at decimal years."""
     x = (np.asarray(year, dtype=np.float64) - PARABOLA_CENTRE_YEAR) / 100.0
     return np.asarray(PARABOLA_OFFSET_S + PARABOLA_S_PER_CENTURY2 * x * x, dtype=np.float64)

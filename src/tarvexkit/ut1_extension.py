@@ -116,7 +116,7 @@ def read_spans(path: str | Path) -> Ut1Spans | None:
 
 
 def _row(mjd: float, x: float, y: float, dut1: float) -> str:
-    year, month, day = (int(v) for v in civil_from_day_number(np.int64(math.floor(mjd + MJD_ZERO + 0.5)), "gregorian"))
+    year, month, day = (int(v) for v in civil_from_day_number(np.array(math.floor(mjd + MJD_ZERO + 0.5), dtype=np.int64), "gregorian"))
     return (f"{year:5d} {month:3d} {day:3d}   0  {mjd:.8f}  {x:10.6f}  {y:10.6f}  {dut1:.7f}"
             "    0.000000    0.000000    0.000000    0.000000   0.0000000")
 
