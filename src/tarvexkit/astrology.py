@@ -16,12 +16,15 @@ example) are an explicit outcome:
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
 from . import _native
+
+if TYPE_CHECKING:
+    from .times import Times
 
 _FloatArray = npt.NDArray[np.float64]
 _BoolArray = npt.NDArray[np.bool_]
@@ -193,7 +196,7 @@ def site_houses(system: str, ut1: _FloatArray, tt: _FloatArray, longitude_east_d
     return _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar)
 
 
-def ayanamsha_deg(name: str, tt: npt.ArrayLike) -> Any:
+def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
     an array for an array. `tt` may also be a `Times` (its TT is used)."""
     key = ayanamsha_name(name)
