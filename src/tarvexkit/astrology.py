@@ -200,7 +200,7 @@ def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
     an array for an array. `tt` may also be a `Times` (its TT is used)."""
     key = ayanamsha_name(name)
-    days = getattr(tt, "tt", tt)
+    days: npt.ArrayLike = getattr(tt, "tt", tt)
     array = _flat(days, "tt")
     values = _native.ayanamsha(key, np.ascontiguousarray(np.atleast_1d(array)))[:, 0]
     return _out(values, array.ndim == 0)
