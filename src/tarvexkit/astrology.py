@@ -16,15 +16,13 @@ example) are an explicit outcome:
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from . import _native
-
-if TYPE_CHECKING:
-    from .times import Times
+from .times import Times
 
 _FloatArray = npt.NDArray[np.float64]
 _BoolArray = npt.NDArray[np.bool_]
@@ -200,7 +198,7 @@ def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
     an array for an array. `tt` may also be a `Times` (its TT is used)."""
     key = ayanamsha_name(name)
-    days: npt.ArrayLike = getattr(tt, "tt", tt)
+    days: npt.ArrayLike = tt.tt if isinstance(tt, Times) else tt
     array = _flat(days, "tt")
     values = _native.ayanamsha(key, np.ascontiguousarray(np.atleast_1d(array)))[:, 0]
     return _out(values, array.ndim == 0)
