@@ -20,7 +20,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := spk leap_seconds eop
 CPP_TEST_ENV = TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference)
 
-.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench accuracy clean
+.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench accuracy docs docs-screenshot clean
 
 test: install test-cpp test-python
 
@@ -114,6 +114,29 @@ bench: install
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install
 	$(VPY) bench/accuracy.py --data $(DATA)
+
+# The documentation site, offline, into docs/_build/html: the demo draws its
+# pictures, then Sphinx builds the guides and the API pages with every
+# warning an error.
+DOCS_OUT := docs/_build/html
+docs: $(VENV)/.tools
+	$(VPY) -m pip install -q --no-build-isolation -Cbuild-dir=build/wheel ".[docs]"
+	$(VPY) docs/make_pictures.py
+	$(VPY) -m sphinx -W --keep-going -n -b html -q docs $(DOCS_OUT)
+	@echo "site: $(abspath $(DOCS_OUT))/index.html"
+
+# Screenshots of the built site's front page and of one guide, taken by a
+# headless Chromium (Debian's), into docs/_build/screenshots.
+SHOTS := docs/_build/screenshots
+docs-screenshot: docs
+	@dpkg -s chromium >/dev/null 2>&1 || { apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null; }
+	@mkdir -p $(SHOTS)
+	@for page in index guides/astrology; do \
+	  chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,1000 \
+	    --screenshot=$(SHOTS)/$$(basename $$page).png file://$(abspath $(DOCS_OUT))/$$page.html 2>/dev/null || exit 1; \
+	done
+	@ls $(SHOTS)
 
 clean:
 	rm -rf build $(VENV)

@@ -3,7 +3,7 @@ sets and upper transits of the ten bodies at one site, one year of
 twilight, and altitude/azimuth of ten bodies at 10,000 instants, on the
 same kernel.
 
-    python bench/observing.py --data ../shared/data [--repeat 3] [--latitude 60]
+    python bench/observing.py --data ../shared/data [--repeat 3] [--latitude 60] [--out bench/observing.md]
 
 Each side is timed in alternating repetitions; the table gives median
 seconds and the median ratio. Skyfield's twilight search samples hourly
@@ -42,6 +42,8 @@ def main() -> None:
     parser.add_argument("--data", type=Path, required=True)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--latitude", type=float, default=60.0)
+    parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent / "observing.md",
+                        help="where the table is written (the documentation site includes it)")
     args = parser.parse_args()
 
     import tarvex
@@ -98,12 +100,20 @@ def main() -> None:
             ratios.append(b / a)
         rows.append((title, statistics.median(times_ours), statistics.median(times_ref), statistics.median(ratios),
                      count_ours, count_ref))
-    print(f"latitude {args.latitude}°, {args.repeat} repetitions")
-    print("| workload | tarvexkit s | Skyfield s | Skyfield / tarvexkit | results (tarvexkit / Skyfield) |")
-    print("|---|---|---|---|---|")
+    lines = [
+        "# Observing searches: tarvexkit against Skyfield",
+        "",
+        f"Command: `python bench/observing.py --data {args.data} --repeat {args.repeat} --latitude {args.latitude:g}`; "
+        f"{time.strftime('%Y-%m-%d %H:%M')}, load average {os.getloadavg()[0]:.2f}, median seconds.",
+        "",
+        "| workload | tarvexkit s | Skyfield s | Skyfield / tarvexkit | results (tarvexkit / Skyfield) |",
+        "|---|---|---|---|---|",
+    ]
     for title, a, b, ratio, n_ours, n_ref in rows:
-        print(f"| {title} | {a:.3f} | {b:.3f} | {ratio:.1f}x | {n_ours} / {n_ref} |")
-
+        lines.append(f"| {title} | {a:.3f} | {b:.3f} | {ratio:.1f}x | {n_ours} / {n_ref} |")
+    text = "\n".join(lines) + "\n"
+    print(text)
+    args.out.write_text(text)
 
 if __name__ == "__main__":
     main()

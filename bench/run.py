@@ -7,7 +7,7 @@ yields its own ratio; the table reports median times, the median ratio and
 the spread (min..max) of the per-repetition ratios.
 
     python bench/run.py --data ../shared/data [--repeat 9] [--quick]
-                        [--only 1,3] [--out bench/results.md] [--readme]
+                        [--only 1,3] [--out bench/results.md]
 
 tarvex is imported normally; set PYTHONPATH to a build directory to measure
 a build that is not installed.
@@ -66,8 +66,6 @@ LAST_JD = 2455197.5
 CHART_BEFORE_RATIO = 221.1
 CHART_TARGET = round(2.5 * CHART_BEFORE_RATIO, 1)
 
-README_BEGIN = "<!-- bench-table:begin -->"
-README_END = "<!-- bench-table:end -->"
 
 
 # --------------------------------------------------------------------------
@@ -663,20 +661,6 @@ def render(results, memory, skipped, conditions, command, repeat, load_end) -> s
     return "\n".join(out)
 
 
-def update_readme(table_md: str) -> None:
-    readme = ROOT / "README.md"
-    text = readme.read_text()
-    body = table_md.split("\n", 2)[2]  # drop the title line, README has its own heading
-    block = f"{README_BEGIN}\n{body.rstrip()}\n{README_END}"
-    if README_BEGIN in text and README_END in text:
-        head, rest = text.split(README_BEGIN, 1)
-        _, tail = rest.split(README_END, 1)
-        text = head + block + tail
-    else:
-        text = text.rstrip() + "\n\n## Benchmarks\n\n" + block + "\n"
-    readme.write_text(text)
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--data", default=str(ROOT.parent / "shared" / "data"))
@@ -684,7 +668,6 @@ def main() -> int:
     parser.add_argument("--quick", action="store_true", help="smaller workloads, for a first look")
     parser.add_argument("--only", default="", help="comma-separated workload numbers (1-12)")
     parser.add_argument("--out", default=str(HERE / "results.md"))
-    parser.add_argument("--readme", action="store_true", help="also replace the table in README.md")
     parser.add_argument("--memory-child", default=None, help=argparse.SUPPRESS)
     args = parser.parse_args()
     data = Path(args.data).resolve()
@@ -740,8 +723,6 @@ def main() -> int:
     print()
     print(table)
     Path(args.out).write_text("# " + table + "\n")
-    if args.readme:
-        update_readme("# " + table)
     return 0
 
 

@@ -25,6 +25,7 @@ from matplotlib.patches import Circle, Wedge
 import tarvex
 import tarvexkit
 import tarvexkit.observing
+from chart_text import SIGN_NAMES, clock, sign_minutes, to_minute, zodiac
 
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 GLYPHS = {
@@ -32,8 +33,6 @@ GLYPHS = {
     "jupiter": "\u2643", "saturn": "\u2644", "uranus": "\u2645", "neptune": "\u2646", "pluto": "\u2647",
     "mean_node": "\u260a", "true_node": "\u260a", "mean_apogee": "\u26b8", "osculating_apogee": "\u26b8",
 }
-SIGNS = ["Aries", "Taurus", "Gemini", "Cancer", "Leo", "Virgo",
-         "Libra", "Scorpio", "Sagittarius", "Capricorn", "Aquarius", "Pisces"]
 SIGN_GLYPHS = [chr(0x2648 + i) for i in range(12)]
 # Fire, earth, air, water, in the order of the signs.
 ELEMENT_COLOURS = ["#f6d3cc", "#dcebd2", "#fbf1c7", "#d4e4f3"]
@@ -53,13 +52,8 @@ LABEL_SPACING_DEG = 11.0
 
 
 def sign_position(longitude_deg: float) -> str:
-    """26°40' Gem style: degrees and minutes within the sign."""
-    longitude_deg %= 360.0
-    sign = int(longitude_deg // 30.0)
-    minutes = int(round((longitude_deg - 30.0 * sign) * 60.0))
-    if minutes == 30 * 60:
-        sign, minutes = (sign + 1) % 12, 0
-    return f"{minutes // 60}°{minutes % 60:02d}' {SIGNS[sign][:3]}"
+    """26°40' Gem style, as the demo's text writes it."""
+    return zodiac(longitude_deg)
 
 
 def spread_labels(longitudes_deg: list[float], spacing_deg: float = LABEL_SPACING_DEG) -> list[float]:
@@ -114,8 +108,7 @@ def glyph(name: str) -> str:
 
 def sign_degree(longitude_deg: float) -> str:
     """17°♊32' style: degrees, the sign's glyph, minutes."""
-    minutes = int(round((longitude_deg % 360.0) * 60.0)) % (360 * 60)
-    sign, within = divmod(minutes, 30 * 60)
+    sign, within = sign_minutes(longitude_deg)
     return f"{within // 60}°{SIGN_GLYPHS[sign]}{within % 60:02d}'"
 
 
@@ -141,8 +134,8 @@ def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
     figure = Figure(figsize=(11.0, 8.0), dpi=100)
     ax = figure.add_axes((0.0, 0.02, 0.72, 0.90))
     ax.set_aspect("equal")
-    ax.set_xlim(-1.34, 1.18)  # room for the ascendant label on the left
-    ax.set_ylim(-1.18, 1.18)
+    ax.set_xlim(-1.48, 1.48)  # room for the labels of the four angles outside the wheel
+    ax.set_ylim(-1.24, 1.24)
     ax.axis("off")
     figure.suptitle(title, fontsize=14)
 
@@ -158,7 +151,7 @@ def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
         rotation = (angle(30.0 * sign + 15.0) - 90.0) % 360.0
         if 90.0 < rotation < 270.0:
             rotation -= 180.0
-        ax.text(x, y, SIGNS[sign], ha="center", va="center", fontsize=6.5, color="#444444",
+        ax.text(x, y, SIGN_NAMES[sign], ha="center", va="center", fontsize=6.5, color="#444444",
                 rotation=rotation, rotation_mode="anchor")
     for degree in range(0, 360, 5):  # ticks on the inner edge, every 5°, longer every 10°
         inner = ZODIAC_INNER - (0.025 if degree % 10 == 0 else 0.014)
@@ -181,11 +174,14 @@ def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
         x, y = point(cusp + 2.2, CUSP_LABEL_RADIUS)
         ax.text(x, y, sign_degree(cusp), ha="center", va="center", fontsize=6.5, color="#555555",
                 rotation=along(cusp), rotation_mode="anchor", zorder=2)
-    for label, longitude in (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg)):
+    angles = (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg),
+              ("DSC", (chart.ascendant_deg + 180.0) % 360.0), ("IC", (chart.midheaven_deg + 180.0) % 360.0))
+    for label, longitude in angles:
         (x0, y0), (x1, y1) = point(longitude, ZODIAC_OUTER), point(longitude, 1.07)
         ax.annotate("", xy=(x1, y1), xytext=(x0, y0),
                     arrowprops={"arrowstyle": "-|>", "color": "#b00020", "linewidth": 1.8})
-        x, y = point(longitude, 1.13)
+        # Labels to the sides are wider than tall: set them further out.
+        x, y = point(longitude, 1.13 + 0.13 * abs(math.cos(math.radians(angle(longitude)))))
         ax.text(x, y, f"{label}\n{sign_position(longitude)}", ha="center", va="center", fontsize=9,
                 color="#b00020", fontweight="bold")
 
@@ -373,7 +369,7 @@ def chart_or_equal(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex
 
 def clock_text(t: tarvexkit.Times, zone: tzinfo) -> str:
     """Local clock time to the nearest minute."""
-    return f"{t.to_datetime(zone) + timedelta(seconds=30):%H:%M}"
+    return clock(t, zone)
 
 
 def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver,
@@ -387,7 +383,7 @@ def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex
     os.makedirs(out_dir, exist_ok=True)
 
     chart_path = os.path.join(out_dir, "chart.png")
-    local = when.to_datetime(zone)
+    local = to_minute(when).astimezone(zone)
     draw_chart_wheel(chart_path, chart_or_equal(eph, when, site), f"{local:%Y-%m-%d %H:%M} {local.tzname()}, {where}")
 
     start, stop = day or local_day(eph, when, zone)

@@ -29,14 +29,10 @@ import tarvex
 import tarvexkit
 import tarvexkit.observing
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from chart_text import clock, from_sun, to_minute, zodiac  # noqa: E402
+
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
-SIGNS = ["Ari", "Tau", "Gem", "Cnc", "Leo", "Vir", "Lib", "Sco", "Sgr", "Cap", "Aqr", "Psc"]
-
-
-def zodiac(longitude_deg: float) -> str:
-    minutes = int(round((longitude_deg % 360.0) * 60.0)) % (360 * 60)
-    sign, within = divmod(minutes, 30 * 60)
-    return f"{within // 60:2d}°{within % 60:02d}' {SIGNS[sign]}"
 
 
 class Clock:
@@ -46,12 +42,14 @@ class Clock:
         self.zone = zone
 
     def both(self, t: tarvexkit.Times) -> str:
-        local = t.to_datetime(self.zone)
-        return f"{t.iso()[:16].replace('T', ' ')} UTC  ({local:%Y-%m-%d %H:%M} {local.tzname()})"
+        """UTC and local date and time, both from the one rounded minute."""
+        utc = to_minute(t)
+        local = utc.astimezone(self.zone)
+        return f"{utc:%Y-%m-%d %H:%M} UTC  ({local:%Y-%m-%d %H:%M} {local.tzname()})"
 
     def local(self, t: tarvexkit.Times | None) -> str:
         """Local clock time to the nearest minute, as the picture labels it."""
-        return "—" if t is None else f"{t.to_datetime(self.zone) + timedelta(seconds=30):%H:%M}"
+        return "—" if t is None else clock(t, self.zone)
 
 
 def local_day(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, zone: zoneinfo.ZoneInfo) -> tuple[tarvexkit.Times, tarvexkit.Times]:
@@ -77,7 +75,7 @@ def week(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, clock: Clock) -> None:
     print(f"\nNumPy batch: array {array.shape} {array.dtype} = (instants, bodies, [λ, β, Δ, dλ/dt])")
     print(f"  {'local time':<17}" + "".join(f"{body:>13}" for body in bodies))
     for t, row in zip(days, array):
-        print(f"  {t.to_datetime(clock.zone):%Y-%m-%d %H:%M}" + "".join(f"{zodiac(lon):>13}" for lon in row[:, 0]))
+        print(f"  {to_minute(t).astimezone(clock.zone):%Y-%m-%d %H:%M}" + "".join(f"{zodiac(lon):>13}" for lon in row[:, 0]))
 
 
 def events(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, clock: Clock) -> None:
@@ -117,7 +115,7 @@ def observing(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geod
     dawns = [f"{kind.replace('_', ' ')} {clock.local(t)}" for kind, t in eph.twilight(site, start, stop)]
     print(f"  twilight {', '.join(dawns) if dawns else 'none (the Sun stays above -6° or below -18°)'}")
     phase = eph.moon_phase(when)
-    print(f"Moon: {phase.illuminated_fraction * 100:.1f}% lit, {phase.phase_deg:.1f}° east of the Sun in longitude, "
+    print(f"Moon: {phase.illuminated_fraction * 100:.1f}% lit, {from_sun(phase.phase_deg)} in longitude, "
           f"elongation {phase.elongation_deg:.1f}°")
     quarters = eph.moon_quarters(when, eph.times(when.tt + 30.0, "tt"))
     for kind, t in list(quarters)[:4]:

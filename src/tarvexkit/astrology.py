@@ -22,6 +22,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
+from .times import Times
 
 _FloatArray = npt.NDArray[np.float64]
 _BoolArray = npt.NDArray[np.bool_]
@@ -193,11 +194,11 @@ def site_houses(system: str, ut1: _FloatArray, tt: _FloatArray, longitude_east_d
     return _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar)
 
 
-def ayanamsha_deg(name: str, tt: npt.ArrayLike) -> Any:
+def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
     an array for an array. `tt` may also be a `Times` (its TT is used)."""
     key = ayanamsha_name(name)
-    days = getattr(tt, "tt", tt)
+    days: npt.ArrayLike = tt.tt if isinstance(tt, Times) else tt
     array = _flat(days, "tt")
     values = _native.ayanamsha(key, np.ascontiguousarray(np.atleast_1d(array)))[:, 0]
     return _out(values, array.ndim == 0)

@@ -1,0 +1,34 @@
+"""Draws the pictures the documentation site shows, by running the demo for
+a fixed moment and site: the chart wheel and the altitude curve land in
+docs/_static/generated/. `make docs` runs it before Sphinx."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+OUT = ROOT / "docs" / "_static" / "generated"
+
+
+def main() -> int:
+    OUT.mkdir(parents=True, exist_ok=True)
+    command = [sys.executable, str(ROOT / "examples" / "demo.py"), "--when", "2026-03-20 14:30",
+               "--tz", "Europe/Berlin", "--lat", "52.52", "--lon", "13.405", "--place", "Berlin",
+               "--out", str(OUT)]
+    env = dict(os.environ, MPLBACKEND="Agg")
+    done = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, check=False)
+    if done.returncode != 0:
+        print("the demo failed; the site would have no pictures", file=sys.stderr)
+        return done.returncode
+    missing = [name for name in ("chart.png", "altitude.png") if not (OUT / name).is_file()]
+    if missing:
+        print(f"the demo drew no {', '.join(missing)}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
