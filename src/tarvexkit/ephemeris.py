@@ -499,15 +499,22 @@ class Ephemeris:
         return self._as_tt(self.engine.next_lunation(instant, kind).julian_day)
 
     def _events_between(self, start: Times, stop: Times, kinds: Sequence[str], find: Any) -> Events:
+        # The span rule of `searches`: the engine's "next" event lies at least
+        # a second after the instant asked, so ask from a little before
+        # `start`; its Newton iteration reproduces an instant to 1e-10 day,
+        # far inside the searches' tolerance, which therefore decides
+        # whether an event at an end of the span belongs to it.
         begin, end = float(self._scalar(start).tt), float(self._scalar(stop).tt)
+        tolerance = searches.TOLERANCE_DAYS
         found: list[tuple[float, str]] = []
         for kind in kinds:
-            t = begin
+            t = begin - 2.0 / 86400.0
             while True:
                 t = find(tarvex.Instant.tt(t), kind).julian_day
-                if t >= end:
+                if t >= end - tolerance:
                     break
-                found.append((t, kind))
+                if t >= begin - tolerance:
+                    found.append((t, kind))
         found.sort()
         return Events(Times(self._clock, [t for t, _ in found], "tt"), [k for _, k in found])
 

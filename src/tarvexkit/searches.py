@@ -12,7 +12,8 @@ day otherwise) are far shorter than the time between such events.
 
 The ends of a span. Every search of the kit (these, and the rise, set,
 transit, twilight and Moon-quarter searches of `observing`, which use the
-same `refine`) covers [start, stop) by one rule: an event is reported at
+same `refine`; `Ephemeris.seasons` and `.lunations` hold to it as well)
+covers [start, stop) by one rule: an event is reported at
 the last instant evaluated before it happens (the end of its final bracket
 on the side the quantity comes from, within `TOLERANCE_DAYS` of the
 crossing), and it belongs to the span when that instant does. The grid
