@@ -34,6 +34,8 @@ constexpr std::array<double, 6> GENERAL_PRECESSION_ARCSEC = {
 constexpr double J2000_TT = 2451545.0;
 constexpr double J1900_TT = 2415020.0;
 constexpr double B1950_TT = 2433282.42345905;
+// -100 January 1, 0h (Julian calendar): the epoch of the Babylonian modes.
+constexpr double BABYLONIAN_EPOCH_TT = 1684532.5;
 constexpr double DAYS_PER_JULIAN_YEAR = 365.25;
 constexpr double MAS_PER_DEG = 3.6e6;
 
@@ -106,7 +108,31 @@ constexpr std::array<AyanamshaDefinition, AYANAMSHA_COUNT> DEFINITIONS = {{
     // babylonischen Ekliptik", Centaurus 5 (1958): Babylonian longitudes
     // exceed tropical ones by 4 deg 28' in -100, taken as -100 January 1,
     // 0h (Julian calendar).
-    anchored(Ayanamsha::BabylonianHuber, "babylonian_huber", 1684532.5, -(4.0 + 28.0 / 60.0)),
+    anchored(Ayanamsha::BabylonianHuber, "babylonian_huber", BABYLONIAN_EPOCH_TT,
+             -(4.0 + 28.0 / 60.0)),
+    // Three readings of the Babylonian zero point by F. X. Kugler,
+    // "Sternkunde und Sterndienst in Babel" (1907-1924), as R. Mercier
+    // tabulates them (Archives Internationales d'Histoire des Sciences 26,
+    // 1976, and 27, 1977), at Huber's epoch -100: -5 deg 40', -4 deg 16'
+    // (Spica at 29 deg 26' Virgo) and -3 deg 25'.
+    anchored(Ayanamsha::BabylonianKugler1, "babylonian_kugler1", BABYLONIAN_EPOCH_TT,
+             -(5.0 + 40.0 / 60.0)),
+    anchored(Ayanamsha::BabylonianKugler2, "babylonian_kugler2", BABYLONIAN_EPOCH_TT,
+             -(4.0 + 16.0 / 60.0)),
+    anchored(Ayanamsha::BabylonianKugler3, "babylonian_kugler3", BABYLONIAN_EPOCH_TT,
+             -(3.0 + 25.0 / 60.0)),
+    // Mercier (1977): the ecliptic point culminating with eta Piscium, which
+    // puts Spica at 29 deg 21' Virgo: -5 deg 04' 46" in -129 (JD 1673941).
+    anchored(Ayanamsha::BabylonianEtaPiscium, "babylonian_eta_piscium", 1673941.0,
+             -(5.0 + 4.0 / 60.0 + 46.0 / 3600.0)),
+    // Hipparchos's equinox as Mercier reconstructs it ("Studies in the
+    // Medieval Conception of Precession", 1976-77): -9 deg 20' on 27 June
+    // -128 (JD 1674484).
+    anchored(Ayanamsha::Hipparchos, "hipparchos", 1674484.0, -(9.0 + 20.0 / 60.0)),
+    // Usha-Shashi (zeta Piscium at 29 deg 50' Pisces), via Mercier:
+    // 18 deg 39' 39.46" at J1900.
+    anchored(Ayanamsha::Ushashashi, "ushashashi", J1900_TT,
+             18.0 + 39.0 / 60.0 + 39.46 / 3600.0),
 }};
 
 double general_precession_arcsec(double tt_julian_day) {

@@ -35,9 +35,15 @@ enum class Ayanamsha : std::uint8_t {
   GalacticCentre0Sag = 13,
   LahiriIcrc = 14,
   BabylonianHuber = 15,
+  BabylonianKugler1 = 16,
+  BabylonianKugler2 = 17,
+  BabylonianKugler3 = 18,
+  BabylonianEtaPiscium = 19,
+  Hipparchos = 20,
+  Ushashashi = 21,
 };
 
-inline constexpr std::size_t AYANAMSHA_COUNT = 16;
+inline constexpr std::size_t AYANAMSHA_COUNT = 22;
 
 enum class AyanamshaKind : std::uint8_t {
   // value(t) = value_at_epoch + p_A(t) - p_A(epoch)

@@ -168,6 +168,21 @@ std::optional<double> placidus_cusp(const Sky& s, double fraction, bool nocturna
 
 bool inside_polar_circle(double phi, double eps) { return std::fabs(phi) + eps >= HALF_PI_RAD; }
 
+// Inside the polar circles the culminating point of the ecliptic (the
+// midheaven, on the upper meridian) can lie below the horizon. The systems
+// whose house circles pass through the north and south points then meet
+// the ecliptic above the horizon at the opposite point: their cusp 10 is
+// there, and cusps 2, 3, 5, 6, 8, 9, 11 and 12 follow it, so that the
+// cusps keep their order round the ecliptic.
+bool midheaven_below_horizon(const Sky& s, double mc) {
+  return dot(ecliptic_point(s, mc), s.zenith) < 0.0;
+}
+Cusps turned_from_the_angles(Cusps c) {
+  for (int n = 0; n < 12; ++n)
+    if (n != 0 && n != 6) c[n] += PI_RAD;
+  return c;
+}
+
 std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s, double asc,
                                                 double mc) {
   const double theta = s.theta;
@@ -229,7 +244,8 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         const double tan_pole = regio ? s.tan_phi * std::sin(h) : s.tan_phi * topo_k / 3.0;
         return longitude_under_pole(s, theta + h, tan_pole);
       };
-      return quadrants(asc, mc, cusp(1, 1), cusp(2, 2), cusp(4, 2), cusp(5, 1));
+      const Cusps q = quadrants(asc, mc, cusp(1, 1), cusp(2, 2), cusp(4, 2), cusp(5, 1));
+      return midheaven_below_horizon(s, mc) ? turned_from_the_angles(q) : q;
     }
     case HouseMethod::Campanus: {
       // Campanus (Holden ch. 4): the prime vertical divided into 30-degree
@@ -242,8 +258,11 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
         c[(9 + n) % 12] = *lambda;
       }
+      // The angles exactly; cusp 10 is the meridian's meeting with the
+      // ecliptic on the zenith's side (see midheaven_below_horizon).
       c[0] = asc;
-      c[9] = mc;
+      c[9] = midheaven_below_horizon(s, mc) ? mc + PI_RAD : mc;
+      c[3] = c[9] + PI_RAD;
       return c;
     }
     case HouseMethod::EqualAscendant:
@@ -365,9 +384,9 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
         c[dv.index] = *lambda;
       }
       c[0] = asc;
-      c[3] = mc + PI_RAD;
       c[6] = asc + PI_RAD;
-      c[9] = mc;
+      c[9] = midheaven_below_horizon(s, mc) ? mc + PI_RAD : mc;
+      c[3] = c[9] + PI_RAD;
       return c;
     }
   }
@@ -445,7 +464,11 @@ std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, doub
   const double asc_y = std::cos(theta);
   const double asc_x = -(std::sin(theta) * s.cos_eps + s.tan_phi * s.sin_eps);
   if (std::hypot(asc_x, asc_y) < DEGENERATE_NORM) return fail(HouseErrorReason::EclipticOnHorizon);
-  const double asc = std::atan2(asc_y, asc_x);
+  double asc = std::atan2(asc_y, asc_x);
+  // The formula's branch gives the western (setting) meeting of ecliptic and
+  // horizon wherever the midheaven lies below the horizon, which happens
+  // inside the polar circles; the ascendant is the eastern (rising) one.
+  if (dot(ecliptic_point(s, asc), s.east) < 0.0) asc += PI_RAD;
   const double mc = longitude_on_hour_circle(s, theta);
 
   const auto cusps = cusps_of(method, s, asc, mc);

@@ -8,6 +8,13 @@
 // vertex and the equatorial ascendant (east point). A system that has no
 // cusps for the given sky says so with a HouseError naming the system and
 // the reason; no cusp is ever a NaN or a substitute from another system.
+//
+// The ascendant is the eastern (rising) meeting of ecliptic and horizon at
+// every latitude. The midheaven is the culminating point of the ecliptic
+// (on the upper meridian); inside the polar circles it can lie below the
+// horizon, and Regiomontanus, Campanus, Topocentric and APC, whose house
+// circles pass through the north and south points, then have cusp 10 at
+// the opposite point, above the horizon.
 #pragma once
 
 #include <array>

@@ -121,7 +121,15 @@ std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad
                  std::cos(latitude_rad),
                  ramc_rad};
   const double mc = std::atan2(g.sin_ramc, g.cos_eps * g.cos_ramc);
-  const double asc = cusp_longitude(g, 1.0, 0.0);
+  double asc = cusp_longitude(g, 1.0, 0.0);
+  // Inside the polar circles, where the midheaven can lie below the horizon,
+  // the formula gives the western (setting) meeting of ecliptic and
+  // horizon; the ascendant is the eastern one: its component along the east
+  // point of the horizon, (-sin RAMC, cos RAMC, 0), is positive. The
+  // Campanus cusps of the same formula are then all on the far side too.
+  const bool turned =
+      std::cos(asc) * -g.sin_ramc + std::sin(asc) * g.cos_eps * g.cos_ramc < 0.0;
+  if (turned) asc = normalize_radians(asc + PI_RAD);
 
   std::array<double, 12> cusp{};  // radians, any range; reduced to [0, 360) degrees below
   switch (system) {
@@ -140,6 +148,7 @@ std::expected<HouseCusps, CoordinateError> house_cusps_from_ramc(double ramc_rad
       for (int n = 1; n < 12; ++n) {
         const double h = n * HOUSE_STEP_RAD;
         cusp[n] = cusp_longitude(g, std::cos(h), std::sin(h));
+        if (turned) cusp[n] = normalize_radians(cusp[n] + PI_RAD);
       }
       break;
     case HouseSystem::Placidus: {

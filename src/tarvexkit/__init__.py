@@ -14,7 +14,7 @@ kernel and Earth orientation table, and print in UTC or any time zone.
 from tarvex import GeodeticObserver, PositionOptions, apparent, geometric
 
 from .astrology import AYANAMSHAS, HOUSE_SYSTEMS, HouseCuspsUndefined, Houses, ayanamsha_deg, houses
-from .chart import Chart, ChartAspect, ChartPoint
+from .chart import Chart, ChartAspect, ChartFile, ChartPoint
 from .data import DataFile
 from .ephemeris import Ephemeris, Events, load, open
 from .lunar import LUNAR_POINTS
@@ -25,6 +25,7 @@ __all__ = [
     "AYANAMSHAS",
     "Chart",
     "ChartAspect",
+    "ChartFile",
     "ChartPoint",
     "DataFile",
     "Ephemeris",

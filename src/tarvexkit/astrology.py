@@ -4,6 +4,10 @@ ayanamshas.hpp, lunar_points.hpp) reached through `tarvexkit._native`;
 `Ephemeris.houses`, `.sidereal_positions` and `.lunar_points` feed it from
 a kernel and the ephemeris's own UT1 and TT.
 
+The ascendant is the eastern (rising) meeting of ecliptic and horizon at
+every latitude, also inside the polar circles where the midheaven can lie
+below the horizon.
+
 Undefined house cusps (Placidus or Koch inside the polar circles, for
 example) are an explicit outcome:
 - a scalar call raises `HouseCuspsUndefined` (a ValueError) whose message
@@ -11,10 +15,19 @@ example) are an explicit outcome:
 - an array call returns NaN in the rows without cusps and says which rows
   have them in `Houses.defined`; `Houses.reasons` holds each undefined
   row's message. `Houses.require()` turns that into the scalar behaviour.
+`polar_fallback="porphyry"` asks instead for Porphyry's cusps where a
+system is undefined inside the polar circles, as astrology programs offer;
+`Houses.fallback` says which rows have them.
+
+In a sidereal zodiac (`zodiac=` an ayanamsha's name) every longitude has
+the mean ayanamsha taken off; Whole Sign houses start from the sign of the
+sidereal ascendant, the equal systems from the sidereal angles, and the
+other systems' cusps are the tropical cusps less the ayanamsha.
 """
 
 from __future__ import annotations
 
+import dataclasses
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -104,6 +117,9 @@ class Houses:
     obliquity_deg: Any
     defined: Any  # bool or boolean array
     reasons: dict[int, str] = field(default_factory=dict)  # index -> message, undefined rows
+    zodiac: str = "tropical"  # or the ayanamsha's name
+    fallback: Any = False  # bool or boolean array: rows whose cusps are `fallback_system`'s
+    fallback_system: str | None = None  # "porphyry" where a fallback was asked for
 
     def require(self) -> Houses:
         """These houses, or HouseCuspsUndefined for the first undefined element."""
@@ -132,7 +148,23 @@ class Houses:
             "ramc_deg": plain(self.ramc_deg),
             "obliquity_deg": plain(self.obliquity_deg),
             "defined": np.asarray(self.defined).tolist(),
+            "zodiac": self.zodiac,
+            "fallback": np.asarray(self.fallback).tolist(),
+            "fallback_system": self.fallback_system,
         }
+
+
+POLAR_FALLBACKS = ("porphyry",)
+
+
+def polar_fallback_name(polar_fallback: str | None) -> str | None:
+    """None, or the house system used where the asked one is undefined inside the polar circles."""
+    if polar_fallback is None:
+        return None
+    name = house_system_name(polar_fallback)
+    if name not in POLAR_FALLBACKS:
+        raise ValueError(f"polar_fallback must be None or 'porphyry', not {polar_fallback!r}")
+    return name
 
 
 def houses(
@@ -141,14 +173,18 @@ def houses(
     ramc_deg: npt.ArrayLike,
     latitude_deg: npt.ArrayLike,
     obliquity_deg: npt.ArrayLike,
+    polar_fallback: str | None = None,
 ) -> Houses:
     """House cusps from RAMC, geographic latitude and obliquity (degrees);
     numbers or 1-D arrays, broadcast together.
 
     All scalars: raises `HouseCuspsUndefined` when the system has no cusps.
     Any array: NaN rows and `defined` False there (see the module text).
+    `polar_fallback="porphyry"`: Porphyry's cusps instead where the system
+    is undefined inside the polar circles (`Houses.fallback` True there).
     """
     name = house_system_name(system)
+    fallback = polar_fallback_name(polar_fallback)
     ramc, lat, eps = (_flat(v, n) for v, n in ((ramc_deg, "ramc_deg"), (latitude_deg, "latitude_deg"),
                                               (obliquity_deg, "obliquity_deg")))
     scalar = ramc.ndim == lat.ndim == eps.ndim == 0
@@ -157,12 +193,27 @@ def houses(
                           for a in np.broadcast_arrays(np.atleast_1d(ramc), np.atleast_1d(lat), np.atleast_1d(eps)))
     except ValueError as error:
         raise ValueError(f"ramc_deg, latitude_deg and obliquity_deg do not broadcast together: {error}") from None
-    return _houses(name, ramc, lat, eps, scalar)
+    return _houses(name, ramc, lat, eps, scalar, fallback)
 
 
-def _houses(name: str, ramc: _FloatArray, lat: _FloatArray, eps: _FloatArray, scalar: bool) -> Houses:
+def _houses(name: str, ramc: _FloatArray, lat: _FloatArray, eps: _FloatArray, scalar: bool,
+            fallback: str | None = None) -> Houses:
     table, failures = _native.house_cusps(name, ramc, lat, eps)
     reasons = {int(i): str(message) for i, message in failures}
+    substituted = np.zeros(len(ramc), dtype=np.bool_)
+    if fallback is not None and reasons:
+        rows = np.array(sorted(reasons), dtype=np.intp)
+        polar = rows[np.abs(lat[rows]) + eps[rows] >= 90.0]
+        if polar.size:
+            other, other_failures = _native.house_cusps(fallback, np.ascontiguousarray(ramc[polar]),
+                                                        np.ascontiguousarray(lat[polar]),
+                                                        np.ascontiguousarray(eps[polar]))
+            failed = {int(i) for i, _ in other_failures}
+            for j, row in enumerate(polar):
+                if j not in failed:
+                    table[row] = other[j]
+                    substituted[row] = True
+                    del reasons[int(row)]
     if scalar and reasons:
         raise HouseCuspsUndefined(name, reasons[0])
     defined = np.ones(len(ramc), dtype=np.bool_)
@@ -178,20 +229,61 @@ def _houses(name: str, ramc: _FloatArray, lat: _FloatArray, eps: _FloatArray, sc
         obliquity_deg=_out(eps, scalar),
         defined=bool(defined[0]) if scalar else defined,
         reasons=reasons,
+        fallback=bool(substituted[0]) if scalar else substituted,
+        fallback_system=fallback,
     )
 
 
+def sidereal_houses(tropical: Houses, ayanamsha: str, tt: _FloatArray) -> Houses:
+    """`tropical` houses in the sidereal zodiac of `ayanamsha` at TT Julian
+    days (one per row): the angles and cusps less the mean ayanamsha, Whole
+    Sign cusps at the sidereal signs, the equal systems stepped from the
+    sidereal angles (see the module text)."""
+    key = ayanamsha_name(ayanamsha)
+    value = ayanamsha_table(key, np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64))[:, 0]
+    scalar = np.ndim(tropical.defined) == 0
+    shift = value[0] if scalar else value
+
+    def less(angle: Any) -> Any:
+        out = (np.asarray(angle, dtype=np.float64) - shift) % 360.0
+        return float(out) if scalar else out
+
+    cusps = np.asarray(tropical.cusps_deg, dtype=np.float64)
+    column = shift if scalar else np.asarray(shift)[:, None]
+    asc, mc = less(tropical.ascendant_deg), less(tropical.midheaven_deg)
+    steps = 30.0 * np.arange(12)
+    start: Any = None
+    if tropical.system == "whole_sign":
+        start = np.floor(np.asarray(asc) / 30.0) * 30.0
+    elif tropical.system == "equal":
+        start = np.asarray(asc)
+    elif tropical.system == "vehlow":
+        start = np.asarray(asc) - 15.0
+    elif tropical.system == "equal_midheaven":
+        start = np.asarray(mc) + 90.0
+    if start is not None:
+        cusps = (start[..., None] + steps) % 360.0 if np.ndim(start) else (start + steps) % 360.0
+        cusps = np.where(np.isnan(np.asarray(tropical.cusps_deg)), np.nan, cusps)
+    else:
+        cusps = (cusps - column) % 360.0
+    return dataclasses.replace(
+        tropical, cusps_deg=cusps, ascendant_deg=asc, midheaven_deg=mc, vertex_deg=less(tropical.vertex_deg),
+        equatorial_ascendant_deg=less(tropical.equatorial_ascendant_deg), zodiac=key)
+
+
 def site_houses(system: str, ut1: _FloatArray, tt: _FloatArray, longitude_east_deg: float, latitude_deg: float,
-                scalar: bool) -> Houses:
+                scalar: bool, *, zodiac: str = "tropical", polar_fallback: str | None = None) -> Houses:
     """Houses of a site from UT1 and TT Julian days: RAMC from the local
     apparent sidereal time and the true obliquity, as tarvex.house_cusps
-    takes them."""
+    takes them; in a sidereal `zodiac` as `sidereal_houses` gives them."""
     name = house_system_name(system)
+    fallback = polar_fallback_name(polar_fallback)
     ut1 = np.ascontiguousarray(np.atleast_1d(ut1), dtype=np.float64)
     tt = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
     sky = _native.site_sky(ut1, tt, np.full(len(ut1), float(longitude_east_deg)))
     lat = np.full(len(ut1), float(latitude_deg))
-    return _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar)
+    found = _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar, fallback)
+    return found if zodiac == "tropical" else sidereal_houses(found, zodiac, tt)
 
 
 def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:

@@ -2,27 +2,39 @@
 
 Longitudes are geocentric apparent ecliptic longitudes of date (true
 equinox), the lunar points on the same equinox; in a sidereal zodiac every
-longitude, cusp and speed has the mean ayanamsha (and its rate) taken off.
-A body is retrograde when its longitude speed is negative. Aspects are
-found between every pair of points whose angular separation lies within
-the aspect's orb of its angle; an aspect is applying when the separation
-is moving towards the exact angle.
+longitude has the mean ayanamsha taken off, and the houses are the
+sidereal ones of `tarvexkit.astrology` (Whole Sign from the sign of the
+sidereal ascendant). A speed is the time derivative of the longitude
+printed beside it, in the chart's zodiac (`searches.longitude_speed`), and
+a body is retrograde when it is negative: the flag changes at the instants
+`Ephemeris.stations` returns for that zodiac. Aspects are found between
+every pair of points whose angular separation lies within the aspect's orb
+of its angle; an aspect is applying when the separation is moving towards
+the exact angle.
+
+`Chart.to_dict()` holds plain Python values only (str, float, int, bool,
+None, lists and dicts): the instant in UTC (ISO 8601) and in the zone the
+chart was asked in, the site, the house system (and the fallback used
+inside the polar circles), the zodiac, and the names and SHA-256 of the
+files it was computed from. `Chart.from_dict(chart.to_dict()) == chart`.
 """
 
 from __future__ import annotations
 
-import dataclasses
 from collections.abc import Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, field
+from datetime import timezone, tzinfo
+from pathlib import Path
 from typing import TYPE_CHECKING, Any
+from zoneinfo import ZoneInfo
 
 import numpy as np
 
 import tarvex
 
-from .astrology import ayanamsha_name, ayanamsha_table
-from .lunar import LUNAR_POINTS, lunar_point_name
-from .searches import SIGNS, aspect_angles
+from .astrology import ayanamsha_name
+from .lunar import is_lunar_point, lunar_point_name
+from .searches import MINOR_ASPECTS, SIGNS, aspect_angles, longitude_speed
 from .times import Times
 
 if TYPE_CHECKING:
@@ -30,9 +42,12 @@ if TYPE_CHECKING:
 
 CHART_BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto",
                 "true_node")
-# Orbs in degrees by aspect; an angle given as a number gets ORB_OTHER_DEG.
-ORBS_DEG = {"conjunction": 8.0, "opposition": 8.0, "trine": 7.0, "square": 7.0, "sextile": 5.0}
+# Orbs in degrees by aspect; an angle given as a number without a name gets ORB_OTHER_DEG.
+ORBS_DEG = {"conjunction": 8.0, "opposition": 8.0, "trine": 7.0, "square": 7.0, "sextile": 5.0,
+            "quincunx": 3.0, "semisextile": 2.0, "semisquare": 2.0, "sesquiquadrate": 2.0, "quintile": 2.0,
+            "biquintile": 2.0}
 ORB_OTHER_DEG = 2.0
+assert set(MINOR_ASPECTS) <= set(ORBS_DEG)
 
 
 @dataclass(frozen=True)
@@ -41,7 +56,7 @@ class ChartPoint:
     longitude_deg: float
     latitude_deg: float
     distance_au: float | None  # None for the lunar points
-    speed_deg_per_day: float
+    speed_deg_per_day: float  # d(longitude_deg)/dt, in the chart's zodiac
     retrograde: bool
     sign: str
     degree_in_sign: float
@@ -60,20 +75,31 @@ class ChartAspect:
 
 
 @dataclass(frozen=True)
+class ChartFile:
+    role: str  # "kernel", "leap seconds", ...
+    name: str  # the file's name (without its directory)
+    sha256: str
+
+
+@dataclass(frozen=True)
 class Chart:
-    time_utc: str
+    time_utc: str  # ISO 8601, UTC, to the millisecond
     tt_julian_day: float
     site_longitude_east_deg: float
     site_latitude_deg: float
     site_height_m: float
     zodiac: str
-    house_system: str
+    house_system: str  # the system asked for
     points: list[ChartPoint]
     cusps_deg: list[float]
     ascendant_deg: float
     midheaven_deg: float
     vertex_deg: float
     aspects: list[ChartAspect]
+    houses_used: str = ""  # the system of the cusps: house_system, or the polar fallback
+    zone: str = "UTC"  # the zone the chart was asked in
+    time_local: str = ""  # ISO 8601 in that zone, with its offset
+    files: list[ChartFile] = field(default_factory=list)
 
     def point(self, name: str) -> ChartPoint:
         for p in self.points:
@@ -83,14 +109,67 @@ class Chart:
 
     def to_dict(self) -> dict[str, Any]:
         """Plain dicts, lists, str, float, int, bool and None: ready for json.dumps."""
-        return dataclasses.asdict(self)
+        plain: dict[str, Any] = _plain(self)
+        return plain
+
+    @classmethod
+    def from_dict(cls, data: dict[str, Any]) -> Chart:
+        """The chart of `to_dict()` (also after a trip through JSON)."""
+        try:
+            values = dict(data)
+            values["points"] = [ChartPoint(**p) for p in data["points"]]
+            values["aspects"] = [ChartAspect(**a) for a in data["aspects"]]
+            values["files"] = [ChartFile(**f) for f in data.get("files", [])]
+            values["cusps_deg"] = [float(c) for c in data["cusps_deg"]]
+            return cls(**values)
+        except (KeyError, TypeError) as error:
+            raise ValueError(f"not a chart's dict (as Chart.to_dict() makes): {error}") from None
+
+
+def _plain(value: Any) -> Any:
+    """Dataclasses, lists and NumPy scalars as plain Python values."""
+    if hasattr(value, "__dataclass_fields__"):
+        return {name: _plain(getattr(value, name)) for name in value.__dataclass_fields__}
+    if isinstance(value, (list, tuple)):
+        return [_plain(v) for v in value]
+    if isinstance(value, dict):
+        return {str(k): _plain(v) for k, v in value.items()}
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    if isinstance(value, (int, np.integer)):
+        return int(value)
+    if isinstance(value, (float, np.floating)):
+        return float(value)
+    return value
+
+
+def _zone(zone: str | tzinfo | None) -> tuple[str, tzinfo]:
+    if zone is None:
+        return "UTC", timezone.utc
+    if isinstance(zone, str):
+        try:
+            return zone, ZoneInfo(zone)
+        except (ValueError, LookupError) as error:
+            raise ValueError(f"unknown time zone {zone!r} for zone=; use an IANA name such as "
+                             f"'Europe/Vienna' ({error})") from None
+    if isinstance(zone, tzinfo):
+        return str(getattr(zone, "key", None) or zone), zone
+    raise TypeError(f"zone must be an IANA name or a tzinfo, not {type(zone).__name__}")
 
 
 def house_of(longitude_deg: float, cusps_deg: Sequence[float]) -> int:
-    """The house (1..12) whose cusp is the last one at or before the longitude."""
+    """The house (1..12) whose cusp is the last one at or before the
+    longitude, in the direction the cusps run. They run backwards (cusp 2
+    below cusp 1 in longitude) in the quadrant systems of the far north and
+    south whenever the midheaven lies below the horizon: the ecliptic then
+    rises in the east with its longitude increasing upwards."""
+    gaps = [(cusps_deg[(k + 1) % 12] - cusps_deg[k]) % 360.0 for k in range(12)]
+    forward = sum(gaps) < 720.0
     for k in range(12):
         start, end = cusps_deg[k], cusps_deg[(k + 1) % 12]
-        if (longitude_deg - start) % 360.0 < (end - start) % 360.0:
+        if forward and (longitude_deg - start) % 360.0 < (end - start) % 360.0:
+            return k + 1
+        if not forward and (start - longitude_deg) % 360.0 < (start - end) % 360.0:
             return k + 1
     return 1  # only reached when cusps coincide
 
@@ -121,9 +200,11 @@ def find_aspects(points: Sequence[ChartPoint], aspects: Sequence[str | float] | 
 
 def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
                bodies: Sequence[str] | None, aspects: Sequence[str | float] | None,
-               orbs: float | dict[str, float] | None) -> Chart:
+               orbs: float | dict[str, float] | None, polar_fallback: str | None = None,
+               zone: str | tzinfo | None = None) -> Chart:
+    zone_name, zone_info = _zone(zone)
     names = list(CHART_BODIES if bodies is None else bodies)
-    is_point = [n.strip().lower().replace("-", "_") in LUNAR_POINTS for n in names]
+    is_point = [is_lunar_point(n) for n in names]
     planets = [n for n, p in zip(names, is_point) if not p]
     lunar = [lunar_point_name(n) for n, p in zip(names, is_point) if p]
     rows = np.zeros((len(names), 4))
@@ -131,19 +212,17 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
         rows[np.flatnonzero(~np.array(is_point))] = eph.positions(planets, when)[0]
     if lunar:
         rows[np.flatnonzero(is_point)] = eph.lunar_points(lunar, when)[0]
-    cusps = eph.houses(site, when, houses)
+    if zodiac != "tropical":
+        zodiac = ayanamsha_name(zodiac)
+    cusps = eph.houses(site, when, houses, zodiac=zodiac, polar_fallback=polar_fallback)
     cusp_list = [float(c) for c in cusps.cusps_deg]
     angles = [float(cusps.ascendant_deg), float(cusps.midheaven_deg), float(cusps.vertex_deg)]
     tt = float(when.tt)
     if zodiac != "tropical":
-        zodiac = ayanamsha_name(zodiac)
-        value, rate = ayanamsha_table(zodiac, np.array([tt]))[0]
-        rows[:, 0] = (rows[:, 0] - value) % 360.0
-        rows[:, 3] -= rate
-        cusp_list = [(c - value) % 360.0 for c in cusp_list]
-        angles = [(c - value) % 360.0 for c in angles]
+        rows[:, 0] = (rows[:, 0] - float(eph.ayanamsha_deg(zodiac, when))) % 360.0
+    speeds = longitude_speed(eph._longitudes(zodiac, None), names, np.array([tt]))[0]
     points = []
-    for name, point, (lon, lat, distance, speed) in zip(names, is_point, rows):
+    for name, point, (lon, lat, distance, _), speed in zip(names, is_point, rows, speeds):
         lon = float(lon) % 360.0
         points.append(ChartPoint(
             name=lunar_point_name(name) if point else name.strip().lower(),
@@ -159,9 +238,9 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
     return Chart(
         time_utc=str(when.iso(places=3)),
         tt_julian_day=tt,
-        site_longitude_east_deg=site.longitude_east_deg,
-        site_latitude_deg=site.latitude_deg,
-        site_height_m=site.height_m,
+        site_longitude_east_deg=float(site.longitude_east_deg),
+        site_latitude_deg=float(site.latitude_deg),
+        site_height_m=float(site.height_m),
         zodiac=zodiac,
         house_system=cusps.system,
         points=points,
@@ -170,4 +249,8 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
         midheaven_deg=angles[1],
         vertex_deg=angles[2],
         aspects=find_aspects(points, aspects, orbs),
+        houses_used=str(cusps.fallback_system) if cusps.fallback else cusps.system,
+        zone=zone_name,
+        time_local=str(when.iso(zone_info, places=3)),
+        files=[ChartFile(f.role, Path(f.path).name, f.sha256) for f in eph.files],
     )

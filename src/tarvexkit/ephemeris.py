@@ -17,7 +17,7 @@ import re
 import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
-from datetime import date, datetime, timedelta, timezone
+from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
 from typing import Any
 
@@ -272,7 +272,13 @@ class Ephemeris:
 
         Columns: longitude (deg), latitude (deg), distance (au), longitude
         speed (deg/day) — the array of `tarvex.Engine.positions`, bit for bit,
-        fed with `times.instants()`. `options` defaults to apparent
+        fed with `times.instants()`. The speed column is the strict one: the
+        body's (corrected, rotated) velocity projected on the longitude
+        direction, which leaves out how aberration and the frame of date
+        change; for apparent places it differs from the time derivative of
+        the longitude by up to 4"/day for the Moon and 0.3-0.7"/day for the
+        planets. `chart`, `sidereal_positions` and `lunar_points` give the
+        derivative of the longitude they print. `options` defaults to apparent
         geocentric ecliptic of date (`tarvex.apparent()`). `times` is a
         `Times`, or Julian days with `scale=`. Runs on `threads` worker
         threads (default: the CPUs available) with the interpreter lock
@@ -329,19 +335,23 @@ class Ephemeris:
         return tarvex.house_cusps(site, float(when.ut1), float(when.tt), system)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
-    def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = "placidus") -> astrology.Houses:
+    def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = "placidus", *,
+               zodiac: str = "tropical", polar_fallback: str | None = None) -> astrology.Houses:
         """Cusps of any of the eighteen systems for a site at `times` (scalar or array).
 
         RAMC is the local apparent sidereal time from this ephemeris's UT1
         and TT, and the obliquity the true one, as `tarvex.house_cusps`
         takes them (its four systems give the same cusps). A scalar `Times`
         raises `HouseCuspsUndefined` where the system has no cusps; an array
-        gives NaN rows with `defined` False there.
+        gives NaN rows with `defined` False there. `zodiac`: 'tropical' or an
+        ayanamsha's name; `polar_fallback="porphyry"`: Porphyry's cusps where
+        the system is undefined inside the polar circles (see
+        `tarvexkit.astrology`).
         """
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
         return astrology.site_houses(system, times.ut1, times.tt, site.longitude_east_deg, site.latitude_deg,
-                                     times.shape == ())
+                                     times.shape == (), zodiac=zodiac, polar_fallback=polar_fallback)
 
     def sidereal_positions(
         self,
@@ -355,7 +365,8 @@ class Ephemeris:
     ) -> _FloatArray:
         """`positions` with the longitude (column 0) in a sidereal zodiac:
         the tropical longitude of date less the (mean) ayanamsha, and the
-        speed (column 3) less its rate. Any ayanamsha of
+        speed (column 3) the time derivative of that longitude (the central
+        difference of `searches.longitude_speed` less the ayanamsha's rate). Any ayanamsha of
         `tarvexkit.AYANAMSHAS`; 'lahiri' and 'fagan_bradley' equal
         `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
         (default `tarvex.apparent()`).
@@ -369,7 +380,12 @@ class Ephemeris:
         tt = np.atleast_1d(self._clock.convert(jd, time_scale, "tt"))
         table = astrology.ayanamsha_table(name, np.ascontiguousarray(tt))
         out[:, :, 0] = (out[:, :, 0] - table[:, 0:1]) % 360.0
-        out[:, :, 3] -= table[:, 1:2]
+        names = [bodies] if isinstance(bodies, str) else list(bodies)
+
+        def longitudes(_: Sequence[str], days: _FloatArray) -> _FloatArray:
+            return self.positions(names, days, opts, scale="tt", threads=threads)[:, :, 0]
+
+        out[:, :, 3] = searches.longitude_speed(longitudes, names, tt) - table[:, 1:2]
         return out
 
     def ayanamsha_deg(self, name: str, times: Times) -> Any:
@@ -409,7 +425,11 @@ class Ephemeris:
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
             return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
 
-        return searches.zodiac_longitudes(apparent, zodiac)
+        def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
+            return self._store.positions(list(bodies), days, "tdb", opts, threads)
+
+        with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
+        return searches.zodiac_longitudes(with_points, zodiac)
 
     def _span(self, start: Times, stop: Times) -> tuple[float, float]:
         return float(self._scalar(start).tt), float(self._scalar(stop).tt)
@@ -419,27 +439,46 @@ class Ephemeris:
 
     def sign_ingresses(self, body: str, start: Times, stop: Times, *, zodiac: str = "tropical",
                        step_days: float | None = None, threads: int | None = None) -> Events:
-        """Entries of `body` into the signs in [start, stop), in order; the
-        kinds name the sign entered ('taurus', ...). Apparent geocentric
-        longitude of date; `zodiac` 'tropical' or an ayanamsha's name."""
+        """Entries of `body` (a body or a lunar point such as 'mean_node')
+        into the signs in [start, stop), in order; the kinds name the sign
+        entered ('taurus', ...). Apparent geocentric longitude of date;
+        `zodiac` 'tropical' or an ayanamsha's name."""
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
                                                    *self._span(start, stop), step_days))
 
-    def stations(self, body: str, start: Times, stop: Times, *, step_days: float | None = None,
-                 threads: int | None = None) -> Events:
+    def stations(self, body: str, start: Times, stop: Times, *, zodiac: str = "tropical",
+                 step_days: float | None = None, threads: int | None = None) -> Events:
         """Stations of Mercury..Pluto in [start, stop), in order: kind
         'retrograde' where the apparent longitude turns backwards, 'direct'
-        where it turns forwards."""
-        return self._found(searches.stations(self._longitudes("tropical", threads), body,
+        where it turns forwards. In a sidereal `zodiac` the longitude less
+        the ayanamsha: the instants where a chart in that zodiac turns its
+        retrograde flag."""
+        return self._found(searches.stations(self._longitudes(zodiac, threads), body,
                                              *self._span(start, stop), step_days))
 
-    def aspects(self, first: str, second: str, start: Times, stop: Times, aspects: Sequence[str | float] | None = None,
-                *, zodiac: str = "tropical", step_days: float | None = None, threads: int | None = None) -> Events:
-        """Exact aspects between two bodies in [start, stop), in order: the
-        instants where their apparent longitudes differ by an aspect's angle
-        (either way round). `aspects`: names ('conjunction', 'sextile',
-        'square', 'trine', 'opposition', the default set) or angles in
-        degrees; kinds are the names (an angle's is its number, e.g. '45')."""
+    def aspects(self, first: str, second: str | float | _chart.ChartPoint, start: Times, stop: Times,
+                aspects: Sequence[str | float] | None = None, *, zodiac: str = "tropical",
+                step_days: float | None = None, threads: int | None = None) -> Events:
+        """Exact aspects in [start, stop), in order: the instants where the
+        apparent longitude of `first` and that of `second` differ by an
+        aspect's angle (either way round). Each is a body or a lunar point
+        ('mean_node', ...); `second` may also be a fixed ecliptic longitude
+        in degrees or a `ChartPoint` (a natal point: "when is transiting
+        Saturn square my Sun"), read in this search's `zodiac`.
+        `aspects`: names (the default set 'conjunction', 'sextile', 'square',
+        'trine', 'opposition'; the minor 'semisextile', 'semisquare',
+        'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
+        degrees; kinds are the names (an angle without a name gets its
+        number, e.g. '40')."""
+        if isinstance(second, _chart.ChartPoint):
+            second = second.longitude_deg
+        elif not isinstance(second, str):
+            if isinstance(second, bool) or not isinstance(second, (int, float, np.floating, np.integer)):
+                raise TypeError(f"second must be a body's name, a longitude in degrees or a ChartPoint, "
+                                f"not {type(second).__name__}")
+            if not np.isfinite(second):
+                raise ValueError(f"second must be a finite longitude in degrees, not {second!r}")
+            second = float(second) % 360.0
         return self._found(searches.exact_aspects(self._longitudes(zodiac, threads), first, second,
                                                   *self._span(start, stop), aspects, step_days))
 
@@ -454,12 +493,17 @@ class Ephemeris:
         bodies: Sequence[str] | None = None,
         aspects: Sequence[str | float] | None = None,
         orbs: float | dict[str, float] | None = None,
+        polar_fallback: str | None = None,
+        zone: str | tzinfo | None = None,
     ) -> _chart.Chart:
         """A chart for one instant and site: apparent longitudes, speeds,
         retrograde flags, signs and houses of the bodies (and lunar points),
-        the house cusps, and the aspects in orb. See `tarvexkit.chart`."""
+        the house cusps, and the aspects in orb. `polar_fallback="porphyry"`
+        gives Porphyry houses where Placidus or Koch are undefined (inside
+        the polar circles; the chart records it); `zone` (an IANA name or a
+        tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
         return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
-                                aspects=aspects, orbs=orbs)
+                                aspects=aspects, orbs=orbs, polar_fallback=polar_fallback, zone=zone)
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):
@@ -520,15 +564,22 @@ class Ephemeris:
         return self._as_tt(self.engine.next_lunation(instant, kind).julian_day)
 
     def _events_between(self, start: Times, stop: Times, kinds: Sequence[str], find: Any) -> Events:
+        # The span rule of `searches`: the engine's "next" event lies at least
+        # a second after the instant asked, so ask from a little before
+        # `start`; its Newton iteration reproduces an instant to 1e-10 day,
+        # far inside the searches' tolerance, which therefore decides
+        # whether an event at an end of the span belongs to it.
         begin, end = float(self._scalar(start).tt), float(self._scalar(stop).tt)
+        tolerance = searches.TOLERANCE_DAYS
         found: list[tuple[float, str]] = []
         for kind in kinds:
-            t = begin
+            t = begin - 2.0 / 86400.0
             while True:
                 t = find(tarvex.Instant.tt(t), kind).julian_day
-                if t >= end:
+                if t >= end - tolerance:
                     break
-                found.append((t, kind))
+                if t >= begin - tolerance:
+                    found.append((t, kind))
         found.sort()
         return Events(Times(self._clock, [t for t, _ in found], "tt"), [k for _, k in found])
 

@@ -90,6 +90,33 @@ def _points_at(names: Sequence[str], tt: _FloatArray, tdb: _FloatArray, position
     return out
 
 
+def is_lunar_point(name: str) -> bool:
+    return isinstance(name, str) and name.strip().lower().replace("-", "_").replace(" ", "_") in LUNAR_POINTS
+
+
+def with_lunar_points(planets: Callable[[Sequence[str], _FloatArray], _FloatArray], positions: Positions,
+                      tdb_of: Callable[[_FloatArray], _FloatArray]) -> Callable[[Sequence[str], _FloatArray], _FloatArray]:
+    """Longitudes at TT Julian days, (n, names), of bodies (`planets`, the
+    apparent longitudes of date) and lunar points (true equinox of date, as
+    `lunar_points` gives them) mixed in one list."""
+
+    def longitudes(names: Sequence[str], tt: _FloatArray) -> _FloatArray:
+        tt = np.atleast_1d(np.asarray(tt, dtype=np.float64))
+        point = np.array([is_lunar_point(n) for n in names], dtype=bool)
+        if not point.any():
+            return planets(names, tt)
+        out = np.empty((len(tt), len(names)))
+        if not point.all():
+            out[:, ~point] = planets([n for n, p in zip(names, point) if not p], tt)
+        keys = [lunar_point_name(n) for n, p in zip(names, point) if p]
+        lon = _points_at(keys, tt, np.atleast_1d(tdb_of(tt)), positions)[..., 0]
+        dpsi = _native.site_sky(tt, tt, np.zeros_like(tt))[:, 2]
+        out[:, point] = (lon + dpsi[:, None]) % 360.0
+        return out
+
+    return longitudes
+
+
 def lunar_points(names: Sequence[str], tt: _FloatArray, tdb: _FloatArray, positions: Positions,
                  equinox: str = "true") -> _FloatArray:
     """(n, points, 4) like a batch: longitude, latitude, NaN (no distance) and

@@ -18,7 +18,10 @@ Events are searched, never stepped over: the function is sampled hourly,
 every local extremum between samples that may come near a crossing level
 is located by golden-section search, and each sign change between
 consecutive samples and extrema (a monotonic piece) is refined by the
-Illinois variant of regula falsi to a millisecond.
+Illinois variant of regula falsi to a millisecond (`searches.refine`, with
+its one rule for the ends of a span: the span's ends are sample points, and
+an event returned by one search is returned again by a search starting at
+it).
 A body that grazes the horizon for a few minutes, or a Moon that turns
 circumpolar between its rise and its transit, is found as well.
 
@@ -40,6 +43,7 @@ import numpy.typing as npt
 
 import tarvex
 
+from .searches import in_span, refine, sectors, wrap180
 from .times import Scale, Times
 
 if TYPE_CHECKING:
@@ -67,8 +71,6 @@ QUARTER_STEP_DAYS = 0.25
 # is off by far less than a milliarcsecond.
 GOLDEN_ITERATIONS = 22
 SMALL_BATCH = 1000
-ROOT_TOLERANCE_DAYS = 1e-8
-ROOT_ITERATIONS = 60
 REFRACTION_CUTOFF_DEG = -1.0
 
 
@@ -209,6 +211,12 @@ def _grid(start: float, stop: float, step: float = SAMPLE_STEP_DAYS) -> _FloatAr
     return np.linspace(start, stop, max(2, int(math.ceil((stop - start) / step)) + 1))
 
 
+def _span_grid(begin: float, end: float, pad: tuple[float, float]) -> _FloatArray:
+    """The sampling grid over `pad` with the span's ends among its points:
+    no bracket straddles an end (see `searches`: the ends of a span)."""
+    return np.unique(np.concatenate([_grid(*pad), [begin, end]]))
+
+
 def _sample_with_extrema(f: Function, t: _FloatArray, v: _FloatArray,
                          levels: Sequence[float]) -> tuple[_FloatArray, _FloatArray]:
     """Samples v = f(t) with the local extrema of f inserted where they may
@@ -233,35 +241,6 @@ def _sample_with_extrema(f: Function, t: _FloatArray, v: _FloatArray,
     return t, v
 
 
-def _refine(g: Callable[[_FloatArray, _IntArray], _FloatArray], a: _FloatArray, b: _FloatArray,
-            ga: _FloatArray, gb: _FloatArray) -> _FloatArray:
-    """Roots of g(t, k) for each bracket k with g(a) and g(b) of opposite
-    signs: Illinois regula falsi, vectorised over the brackets."""
-    a, b, ga, gb = a.copy(), b.copy(), ga.copy(), gb.copy()
-    result = np.where(np.abs(ga) <= np.abs(gb), a, b)
-    active = np.flatnonzero((ga != 0.0) & (gb != 0.0))
-    result[(ga == 0.0)] = a[ga == 0.0]
-    result[(gb == 0.0)] = b[gb == 0.0]
-    for _ in range(ROOT_ITERATIONS):
-        if active.size == 0:
-            break
-        aa, bb, fa, fb = a[active], b[active], ga[active], gb[active]
-        x = (aa * fb - bb * fa) / (fb - fa)
-        bad = ~((x > np.minimum(aa, bb)) & (x < np.maximum(aa, bb)))
-        x = np.where(bad, 0.5 * (aa + bb), x)
-        fx = g(x, active)
-        same_as_b = np.sign(fx) == np.sign(fb)
-        # x replaces b: where a is kept, its value is halved (Illinois), so
-        # that it moves too; otherwise b becomes the other end.
-        new_a = np.where(same_as_b, aa, bb)
-        new_fa = np.where(same_as_b, 0.5 * fa, fb)
-        a[active], ga[active], b[active], gb[active] = new_a, new_fa, x, fx
-        result[active] = x
-        done = (np.abs(x - new_a) < ROOT_TOLERANCE_DAYS) | (fx == 0.0)
-        active = active[~done]
-    return result
-
-
 @dataclass
 class _Crossing:
     times: _FloatArray
@@ -274,7 +253,7 @@ def _crossings(f: Function, start: float, stop: float, levels: Sequence[float], 
     """Every instant in [start, stop) where f crosses one of `levels`,
     sampled over `pad` (or from the given samples of f)."""
     if samples is None:
-        grid = _grid(*pad)
+        grid = _span_grid(start, stop, pad)
         samples = grid, f(grid)
     t, v = _sample_with_extrema(f, samples[0], samples[1], levels)
     found_t: list[_FloatArray] = []
@@ -286,8 +265,8 @@ def _crossings(f: Function, start: float, stop: float, levels: Sequence[float], 
         if k.size == 0:
             continue
         levels_k = np.full(k.size, float(level))
-        roots = _refine(lambda x, idx: f(x) - levels_k[idx], t[k], t[k + 1], v[k] - level, v[k + 1] - level)
-        keep = (roots >= start) & (roots < stop)
+        roots = refine(lambda x, idx: f(x) - levels_k[idx], t[k], t[k + 1], v[k] - level, v[k + 1] - level)
+        keep = in_span(roots, start, stop)
         found_t.append(roots[keep])
         found_up.append(above[k + 1][keep])
         found_level.append(levels_k[keep])
@@ -392,7 +371,7 @@ def horizon_events(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, sta
     name = _body_name(body)
     begin, end, pad = _span_tt(eph, start, stop)
     above, hour_angle_sine, both = _horizon_functions(eph, name, site, altitude_deg)
-    grid = _grid(*pad)
+    grid = _span_grid(begin, end, pad)
     height, sine = both(grid)
     crossings = _crossings(above, begin, end, [0.0], pad, (grid, height))
     culminations = _crossings(hour_angle_sine, begin, end, [0.0], pad, (grid, sine))
@@ -469,18 +448,23 @@ def moon_quarters(eph: Ephemeris, start: Times, stop: Times) -> Events:
     low = max(first + 1.0 / 1440.0, begin - QUARTER_STEP_DAYS)
     high = min(last - 1.0 / 1440.0, end + QUARTER_STEP_DAYS)
     t = np.linspace(low, high, max(2, int(math.ceil((high - low) / QUARTER_STEP_DAYS)) + 1))
-    unwrapped = np.degrees(np.unwrap(np.radians(_phase_deg(eph, t))))
-    quarter = np.floor(unwrapped / 90.0)
+    t = np.unique(np.concatenate([t, [begin, end]]))
+    phase = _phase_deg(eph, t)
+    # The quarter counted on from the first sample: the phase only grows, so
+    # a fall across 0 degrees is a new lunation. Whole numbers only, so that
+    # a sample's quarter agrees exactly with the side of g below.
+    quarter = sectors(phase, 90.0) + 4.0 * np.concatenate([[0.0], np.cumsum(np.diff(phase) < -180.0)])
     k = np.flatnonzero(quarter[1:] != quarter[:-1])
     if k.size == 0:
         return _events(eph, np.empty(0), [])
-    # The elongation only grows: one quarter per step at most.
-    targets = quarter[k + 1] * 90.0
+    # One quarter per step at most.
+    targets = (quarter[k + 1] % 4.0) * 90.0
 
     def g(x: _FloatArray, idx: _IntArray) -> _FloatArray:
-        return np.asarray((_phase_deg(eph, x) - targets[idx] + 180.0) % 360.0 - 180.0, dtype=np.float64)
+        return wrap180(_phase_deg(eph, x) - targets[idx])
 
-    roots = _refine(g, t[k], t[k + 1], unwrapped[k] - targets, unwrapped[k + 1] - targets)
-    keep = (roots >= begin) & (roots < end)
+    brackets = np.arange(k.size)
+    roots = refine(g, t[k], t[k + 1], g(t[k], brackets), g(t[k + 1], brackets))
+    keep = in_span(roots, begin, end)
     kinds = [QUARTER_KINDS[int(q) % 4] for q in quarter[k + 1][keep]]
     return _events(eph, roots[keep], kinds)

@@ -32,9 +32,13 @@ def test_chart_agrees_with_its_sources(eph, when):
     assert [p.name for p in chart.points] == BODIES + ["true_node"]
     assert chart.cusps_deg == houses.cusps_deg.tolist()
     assert chart.ascendant_deg == houses.ascendant_deg and chart.midheaven_deg == houses.midheaven_deg
-    for p, row in zip(chart.points, list(batch) + [node]):
-        assert p.longitude_deg == row[0] and p.speed_deg_per_day == row[3]
-        assert p.retrograde == (row[3] < 0.0)
+    speeds = tarvexkit.searches.longitude_speed(eph._longitudes("tropical", None), BODIES + ["true_node"], t.tt)[0]
+    for p, row, speed in zip(chart.points, list(batch) + [node], speeds):
+        # The speed is the derivative of the longitude (the strict column's
+        # projected velocity differs from it by up to 4"/day).
+        assert p.longitude_deg == row[0] and p.speed_deg_per_day == speed
+        assert abs(speed - row[3]) * 3600.0 < (5.0 if p.name in ("moon", "true_node") else 1.0), p.name
+        assert p.retrograde == (speed < 0.0)
         assert p.sign == tarvexkit.searches.SIGNS[int(row[0] // 30)]
         assert p.degree_in_sign == pytest.approx(row[0] % 30.0, abs=1e-9)
         start = chart.cusps_deg[p.house - 1]

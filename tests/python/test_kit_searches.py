@@ -156,8 +156,8 @@ def test_search_arguments(eph):
     start = eph.utc(2003, 1, 1)
     with pytest.raises(ValueError, match="end after it starts"):
         eph.sign_ingresses("sun", start, start)
-    with pytest.raises(ValueError, match="unknown aspect 'quincunx'"):
-        eph.aspects("sun", "mars", start, eph.utc(2004), ["quincunx"])
+    with pytest.raises(ValueError, match="unknown aspect 'septile'"):
+        eph.aspects("sun", "mars", start, eph.utc(2004), ["septile"])
     with pytest.raises(ValueError, match="between 0 and 180"):
         eph.aspects("sun", "mars", start, eph.utc(2004), [200.0])
     with pytest.raises(ValueError, match="unknown ayanamsha"):

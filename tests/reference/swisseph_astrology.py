@@ -46,6 +46,12 @@ AYANAMSHAS = {
     "galactic_centre_0_sag": swe.SIDM_GALCENT_0SAG,
     "lahiri_icrc": swe.SIDM_LAHIRI_ICRC,
     "babylonian_huber": swe.SIDM_BABYL_HUBER,
+    "babylonian_kugler1": swe.SIDM_BABYL_KUGLER1,
+    "babylonian_kugler2": swe.SIDM_BABYL_KUGLER2,
+    "babylonian_kugler3": swe.SIDM_BABYL_KUGLER3,
+    "babylonian_eta_piscium": swe.SIDM_BABYL_ETPSC,
+    "hipparchos": swe.SIDM_HIPPARCHOS,
+    "ushashashi": swe.SIDM_USHASHASHI,
 }
 # 1900-01-01 to 2050-01-01 (TT).
 FIRST_JD = 2415020.5
@@ -57,7 +63,9 @@ def houses(rng):
     lines = []
     for _ in range(HOUSE_SAMPLES):
         ramc = rng.uniform(0.0, 360.0)
-        lat = rng.uniform(-66.0, 66.0)
+        # Both hemispheres up to 89.9 degrees: inside the polar circles the
+        # ascendant must still be the eastern meeting with the horizon.
+        lat = rng.uniform(-89.9, 89.9) if rng.random() < 0.3 else rng.uniform(-66.0, 66.0)
         eps = rng.uniform(22.0, 25.0)
         for letter in HOUSE_LETTERS:
             head = f"{letter} {ramc!r} {lat!r} {eps!r}"

@@ -160,6 +160,14 @@ constexpr SwissBound SWISS_BOUNDS[] = {
     {Ayanamsha::Raman, 0.5},
     {Ayanamsha::Sassanian, 0.5},
     {Ayanamsha::BabylonianHuber, 0.5},
+    {Ayanamsha::BabylonianKugler1, 0.5},
+    {Ayanamsha::BabylonianKugler2, 0.5},
+    {Ayanamsha::BabylonianKugler3, 0.5},
+    {Ayanamsha::Hipparchos, 0.5},
+    // Mercier's eta Piscium epoch, JD 1673941.0, is a noon; the other
+    // program's anchor differs by a constant -1.40".
+    {Ayanamsha::BabylonianEtaPiscium, 1.5},
+    {Ayanamsha::Ushashashi, 0.01},
     {Ayanamsha::Suryasiddhanta, 0.5},
     // Krishnamurti, zero in AD 291: pyswisseph's mode of that definition
     // (SIDM_KRISHNAMURTI_VP291); its plain Krishnamurti mode has a zero
