@@ -30,15 +30,19 @@ def page_id(page: Path) -> str:
 
 
 @pytest.mark.parametrize("page", PAGES_WITH_CODE, ids=page_id)
-def test_page_examples_run(page: Path, monkeypatch: pytest.MonkeyPatch, tmp_path: Path) -> None:
+def test_page_examples_run(page: Path, tmp_path: Path) -> None:
+    """The page's blocks run one after the other, in one fresh interpreter
+    (as a reader would paste them), from the project directory, so that
+    the examples' "../shared/data" names the sample data."""
     pytest.importorskip("skyfield_data", reason="the examples open the default data")
-    monkeypatch.chdir(ROOT)  # the examples name the sample data as ../shared/data
-    monkeypatch.syspath_prepend(str(ROOT / "examples"))
-    monkeypatch.setenv("MPLBACKEND", "Agg")
-    namespace: dict[str, object] = {"__name__": f"example_{page.stem}"}
-    for number, code in enumerate(blocks(page), 1):
-        compiled = compile(code, f"{page_id(page)} block {number}", "exec")
-        exec(compiled, namespace)  # noqa: S102 - the documentation's own examples
+    script = tmp_path / f"{page.stem}.py"
+    script.write_text("\n".join(f"# {page_id(page)} block {n}\n{code}" for n, code in enumerate(blocks(page), 1)),
+                      encoding="utf-8")
+    env = dict(os.environ, MPLBACKEND="Agg",
+               PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT / "examples"), os.environ.get("PYTHONPATH")])))
+    done = subprocess.run([sys.executable, str(script)], cwd=ROOT, env=env, capture_output=True, text=True,
+                          timeout=600, check=False)
+    assert done.returncode == 0, f"{page_id(page)}:\n{done.stderr[-4000:]}"
 
 
 def test_examples_pass_mypy_strict(tmp_path: Path) -> None:

@@ -68,7 +68,7 @@ def failing_calls():
     kind = Named("solstice" + str(id(object())))
     raising_float = RaisingFloat()
     raising_name = RaisingName()
-    bodies = ["sun", "moon", 7]
+    bodies = ["sun", "moon", 10**30 + id(object())]  # a fresh int: small ints are shared by every thread
     instants = [J2000, J2000, "x"]
     items = Items(["sun", "moon"], 2)
     path = KERNEL[0] + "\0junk"

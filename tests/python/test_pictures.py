@@ -5,6 +5,7 @@ that tarvexkit finds (and the strict engine too)."""
 
 import os
 import pathlib
+import zoneinfo
 import struct
 import subprocess
 import sys
@@ -21,6 +22,7 @@ pytest.importorskip("matplotlib")
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 sys.path.insert(0, str(EXAMPLES))
 import chart  # noqa: E402
+import chart_text  # noqa: E402
 
 LONDON = tarvex.GeodeticObserver(-0.1275, 51.5072, 11.0)
 DEMO_DAY_UT1 = 2454634.5  # 2008-06-17 0h
@@ -74,7 +76,21 @@ def test_labels_never_overlap(longitudes):
 def test_sign_positions():
     assert chart.sign_position(86.6667) == "26°40' Gem"
     assert chart.sign_position(359.9999) == "0°00' Ari"
-    assert chart.sign_position(-30.0) == "0°00' Pis"
+    assert chart.sign_position(-30.0) == "0°00' Psc"  # the abbreviations of the demo's text
+
+
+def test_the_moon_is_east_or_west_of_the_sun():
+    assert chart_text.from_sun(15.04) == "15.0° east of the Sun"
+    assert chart_text.from_sun(344.9) == "15.1° west of the Sun"
+    assert chart_text.from_sun(180.0) == "180.0° east of the Sun"
+
+
+def test_utc_and_local_times_share_one_rounding(eph):
+    # 13:59:45 UTC is 14:00 in UTC and 15:00 in Berlin, never 13:59 in one and 15:00 in the other.
+    t = eph.utc(2026, 3, 20, 13, 59, 45)
+    berlin = zoneinfo.ZoneInfo("Europe/Berlin")
+    assert f"{chart_text.to_minute(t):%H:%M}" == "14:00"
+    assert chart_text.clock(t, berlin) == "15:00"
 
 
 # ------------------------------------------------------------------ altitude
@@ -150,7 +166,7 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
     assert "Wrote" in result.stdout
     # Times in UTC and local time, never as Julian days.
     assert "Chart for 2026-03-20 13:30 UTC  (2026-03-20 14:30 CET)" in result.stdout
-    assert "march_equinox      2026-03-20 14:45 UTC  (2026-03-20 15:45 CET)" in result.stdout
+    assert "march_equinox      2026-03-20 14:46 UTC  (2026-03-20 15:46 CET)" in result.stdout  # 14:45:53, rounded
     # Every body's events of the local day, which the altitude picture marks.
     assert "Rise, transit and set on 2026-03-20 (Europe/Berlin time" in result.stdout
     assert "  sun      rise    07:03   transit 13:08   set     19:13" in result.stdout
