@@ -4,10 +4,14 @@ positions on NumPy arrays over all CPUs and events returned as `Times`.
 
 Behind it sit two engines over the same files:
 - the native store of `tarvexkit._native`, which converts times and runs
-  batches with the interpreter lock released, one kernel store per worker;
+  batches with the interpreter lock released, on kernel stores leased from
+  a pool for the length of each call, so that any number of threads may
+  call at once;
 - a strict `tarvex.Engine` per thread (an Engine belongs to the thread
   that opened it), for single positions, events and house cusps.
 Both run the same C++ code, so a batch equals the strict API bit for bit.
+Every file is opened by name once, when the Ephemeris is made, and every
+store, engine and helper reads that one opening (`held_files`).
 """
 
 from __future__ import annotations
@@ -25,7 +29,7 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, astrology, data, early_time, lunar, observing, searches
+from . import _native, astrology, data, early_time, held_files, lunar, observing, searches
 from . import chart as _chart
 from .calendar import CalendarName, as_float_field, as_integer_field, check_calendar, check_date, day_number
 from .observing import Horizontal, MoonPhase
@@ -56,19 +60,30 @@ class Ephemeris:
     """Kernels and time data, opened once. Make one with `tarvexkit.load()`
     or `tarvexkit.open(...)`.
 
-    Usable from any thread: each thread gets its own strict engine, and
-    batches run on worker threads with their own kernel stores.
+    Any number of threads may use one Ephemeris at once: each thread gets
+    its own strict engine, and each batch runs on kernel stores of its own
+    (see the README, "Threads, files and the cache"). Every file is read
+    through the one descriptor opened when the Ephemeris was made, never
+    by its name again (`tarvexkit.held_files`).
     """
 
     def __init__(self, files: Sequence[data.DataFile]) -> None:
-        self.files: tuple[data.DataFile, ...] = tuple(files)
-        kernels = [(f.path, f.sha256) for f in files if f.role in ("kernel", "additional kernel")]
-        lsk = next(((f.path, f.sha256) for f in files if f.role == "leap seconds"), None)
-        eop = next(((f.path, f.sha256) for f in files if f.role == "earth orientation"), None)
-        self._kernels = kernels
-        self._lsk = lsk
-        self._eop = eop
-        self._store = _native.Store(kernels, lsk, eop)
+        held = tuple(
+            f if isinstance(f, held_files.HeldFile) else held_files.hold_file(f.role, f.path, f.source, f.sha256)
+            for f in files
+        )
+        self.files: tuple[data.DataFile, ...] = held
+        self._held = held
+        self._kernel_files = [f for f in held if f.role in ("kernel", "additional kernel")]
+        self._lsk_file = next((f for f in held if f.role == "leap seconds"), None)
+        self._eop_file = next((f for f in held if f.role == "earth orientation"), None)
+        kernels = [(f.reader(), f.sha256) for f in self._kernel_files]
+        lsk = None if self._lsk_file is None else (self._lsk_file.reader(), self._lsk_file.sha256)
+        eop = None if self._eop_file is None else (self._eop_file.reader(), self._eop_file.sha256)
+        try:
+            self._store = _native.Store(kernels, lsk, eop)
+        except ValueError as error:
+            raise ValueError(_opening_error(held, kernels, lsk, eop, str(error))) from None
         self._clock = Clock(self._store)
         self._local = threading.local()
         self._rotation: _native.EarthRotation | None = None
@@ -79,17 +94,27 @@ class Ephemeris:
         """The strict `tarvex.Engine` of the calling thread over the same files."""
         engine: tarvex.Engine | None = getattr(self._local, "engine", None)
         if engine is None:
-            (path, sha), *extra = self._kernels
+            # Opened through the descriptors held since the Ephemeris was
+            # made; `reader()` checks first that each is still the content
+            # whose SHA-256 is recorded (a sealed copy, or an unchanged
+            # original), so the digests handed over are the files' own.
+            primary, *extra = self._kernel_files
             kwargs: dict[str, str] = {}
-            if self._lsk:
-                kwargs.update(leap_second_kernel=self._lsk[0], leap_second_sha256=self._lsk[1])
-            if self._eop:
-                kwargs.update(eop=self._eop[0], eop_sha256=self._eop[1])
-            engine = tarvex.open(path, sha, **kwargs)
-            for extra_path, extra_sha in extra:
-                engine.with_additional_kernel_file(extra_path, extra_sha)
+            if self._lsk_file is not None:
+                kwargs.update(leap_second_kernel=self._lsk_file.reader(), leap_second_sha256=self._lsk_file.sha256)
+            if self._eop_file is not None:
+                kwargs.update(eop=self._eop_file.reader(), eop_sha256=self._eop_file.sha256)
+            engine = tarvex.open(primary.reader(), primary.sha256, **kwargs)
+            for kernel in extra:
+                engine.with_additional_kernel_file(kernel.reader(), kernel.sha256)
             self._local.engine = engine
         return engine
+
+    def _check_files(self) -> None:
+        """FileChangedError when a file read from its original (too large
+        to copy) was changed in place since it was opened."""
+        for f in self._held:
+            f.check()
 
     @property
     def supported_range(self) -> Times:
@@ -246,6 +271,7 @@ class Ephemeris:
         jd = np.atleast_1d(jd)
         names = [bodies] if isinstance(bodies, str) else list(bodies)
         opts = tarvex.apparent() if options is None else options
+        self._check_files()
         if not self._store_reads(names, jd, time_scale, opts):
             instants = [tarvex.Instant(float(d), time_scale) for d in jd]
             return self.engine.positions(names, instants, opts)
@@ -504,14 +530,10 @@ class Ephemeris:
 
     # --- observing ---------------------------------------------------------------
     def _earth_rotation(self) -> _native.EarthRotation:
-        """The time kernels opened again for horizon coordinates (on first use)."""
+        """The store's time kernels, as parsed when it opened, for horizon
+        coordinates (made on first use; no file is read again)."""
         if self._rotation is None:
-            if self._lsk is None:
-                raise ValueError("altitude and azimuth need a leap-second kernel; open the ephemeris with one")
-            if self._eop is None:
-                raise ValueError("altitude and azimuth need an Earth orientation table (UT1 and the pole); "
-                                 "pass eop= to tarvexkit.open or install tarvex[data]")
-            self._rotation = _native.EarthRotation(self._lsk[0], self._lsk[1], self._eop[0], self._eop[1])
+            self._rotation = self._store.earth_rotation()
         return self._rotation
 
     def altaz(
@@ -580,13 +602,36 @@ def _default_altitude(body: str) -> float:
     return tarvex.MEAN_REFRACTION_ALTITUDE_DEG
 
 
-def _file(role: str, path: PathLike, source: str) -> data.DataFile:
+def _file(role: str, path: PathLike, source: str) -> held_files.HeldFile:
     text = os.fspath(path)
     try:
-        digest = data.sha256_of(text)
+        return held_files.hold_file(role, text, source)
     except OSError as error:
         raise FileNotFoundError(f"cannot read the {role} file {text}: {error.strerror or error}") from None
-    return data.DataFile(role, text, digest, source)
+
+
+def _merged_eop_file(c04: Path, bulletin_a: Path) -> held_files.HeldFile:
+    merged = data.merged_eop(c04, bulletin_a)
+    shown = str(merged.path) if merged.path is not None else f"<in memory: {c04.name} + {bulletin_a.name}>"
+    return held_files.hold_bytes("earth orientation", "eop_c04_bulletin_a.txt", merged.content, merged.sha256,
+                                 "astropy-iers-data (IERS 20 C04 + Bulletin A)", shown)
+
+
+def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str, str]],
+                   lsk: tuple[str, str] | None, eop: tuple[str, str] | None, message: str) -> str:
+    """The store's message prefixed with the file it is about, found by
+    opening the files one by one."""
+    kernel_files = [f for f in files if f.role in ("kernel", "additional kernel")]
+    trials: list[tuple[data.DataFile, Any]] = [(f, ([k], None, None)) for f, k in zip(kernel_files, kernels)]
+    trials += [(f, (kernels[:1], lsk, None)) for f in files if f.role == "leap seconds"]
+    trials += [(f, (kernels[:1], None, eop)) for f in files if f.role == "earth orientation"]
+    trials += [(kernel_files[i], (kernels[: i + 1], None, None)) for i in range(1, len(kernel_files))]
+    for f, arguments in trials:
+        try:
+            _native.Store(*arguments)
+        except ValueError as error:
+            return f"the {f.role} file {f.path}: {error}"
+    return message
 
 
 def open(  # noqa: A001 - mirrors tarvex.open
@@ -618,8 +663,7 @@ def open(  # noqa: A001 - mirrors tarvex.open
         except (ModuleNotFoundError, FileNotFoundError):
             pass
         else:
-            files.append(_file("earth orientation", data.merged_eop_table(c04, bulletin_a),
-                               "astropy-iers-data (IERS 20 C04 + Bulletin A)"))
+            files.append(_merged_eop_file(c04, bulletin_a))
     return Ephemeris(files)
 
 
@@ -639,6 +683,6 @@ def load() -> Ephemeris:
         _file("kernel", kernel, "skyfield-data (JPL DE421)"),
         _file("additional kernel", data.PLANET_CENTERS_KERNEL, "tarvexkit build (Jupiter..Pluto at their barycentres)"),
         _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
-        _file("earth orientation", data.merged_eop_table(c04, bulletin_a), "astropy-iers-data (IERS 20 C04 + Bulletin A)"),
+        _merged_eop_file(c04, bulletin_a),
     ]
     return Ephemeris(files)

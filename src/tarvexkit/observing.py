@@ -437,10 +437,12 @@ def _phase_deg(eph: Ephemeris, tt: _FloatArray) -> _FloatArray:
     return np.asarray((places[:, 1, 0] - places[:, 0, 0]) % 360.0, dtype=np.float64)
 
 
-def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
-    if not isinstance(times, Times):
-        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
-    tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
+# Instants computed at a time by moon_phase.
+PHASE_CHUNK_INSTANTS = 8192
+
+
+def _moon_phase_chunk(eph: Ephemeris, tdb: _FloatArray) -> tuple[_FloatArray, ...]:
+    """Phase, elongation, phase angle and illuminated fraction at TDB days."""
     ecliptic = eph.positions(["sun", "moon"], tdb, tarvex.apparent(), scale="tdb")
     phase = (ecliptic[:, 1, 0] - ecliptic[:, 0, 0]) % 360.0
     equatorial = eph.positions(["sun", "moon"], tdb, tarvex.apparent("geocentric", "equatorial"), scale="tdb")
@@ -457,6 +459,20 @@ def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
     sun = _vectors(eph.positions(["sun"], tdb - light_time, geometric, scale="tdb")[:, 0])
     phase_angle = _angle_deg(earth - moon, sun - moon)
     fraction = 0.5 * (1.0 + np.cos(np.radians(phase_angle)))
+    return phase, elongation, phase_angle, fraction
+
+
+def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
+    if not isinstance(times, Times):
+        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+    tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
+    # Chunk by chunk, so that working memory stays a small fixed amount
+    # beside the four result arrays.
+    columns = np.empty((4, len(tdb)))
+    for start in range(0, len(tdb), PHASE_CHUNK_INSTANTS):
+        part = slice(start, start + PHASE_CHUNK_INSTANTS)
+        columns[:, part] = _moon_phase_chunk(eph, tdb[part])
+    phase, elongation, phase_angle, fraction = columns
     parts: list[Any] = [phase, elongation, phase_angle, fraction]
     if times.shape == ():
         parts = [float(p[0]) for p in parts]

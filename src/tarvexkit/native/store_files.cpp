@@ -1,8 +1,10 @@
 #include "tarvexkit/native/store_files.hpp"
 
+#include <cmath>
 #include <utility>
 
 #include "core/checksum.hpp"
+#include "core/format.hpp"
 #include "core/path_name.hpp"
 #include "spk/kernel.hpp"
 #include "time/eop.hpp"
@@ -34,6 +36,24 @@ Opened attach_kernels(spk::SpkEphemeris store, const StoreFiles& files) {
   return store;
 }
 
+// Since 1972 UTC is kept within 0.9 s of UT1: a row beyond that is damage
+// (a shifted column, a value edited) that the table's parser cannot see.
+constexpr double UTC_1972_JD = 2441317.5;
+constexpr double MAX_UT1_MINUS_UTC_S = 0.9;
+
+std::expected<void, std::string> check_ut1_offsets(const time::EarthOrientationTable& table) {
+  for (const time::EopSample& sample : table.samples()) {
+    if (sample.utc_jd >= UTC_1972_JD && !(std::fabs(sample.dut1_s) < MAX_UT1_MINUS_UTC_S)) {
+      return std::unexpected("the Earth orientation row of MJD " +
+                             core::plain_float(sample.utc_jd - 2400000.5) + " has UT1-UTC " +
+                             core::plain_float(sample.dut1_s) +
+                             " s; since 1972 UT1-UTC stays below 0.9 s in magnitude, so the table "
+                             "is damaged");
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Opened open_store(const StoreFiles& files) {
@@ -51,6 +71,7 @@ Opened open_store(const StoreFiles& files) {
   if (files.eop) {
     auto table = time::EarthOrientationTable::open(files.eop->path, files.eop->sha256);
     if (!table) return std::unexpected(table.error().message());
+    if (auto checked = check_ut1_offsets(*table); !checked) return std::unexpected(checked.error());
     store->time().attach_eop(std::move(*table));
   }
   return attach_kernels(std::move(*store), files);
