@@ -30,6 +30,10 @@ import numpy.typing as npt
 import tarvex
 
 from . import _native, astrology, data, early_time, held_files, lunar, observing, searches
+from .arguments import (
+    as_days, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
+    check_step_days,
+)
 from . import chart as _chart
 from .calendar import CalendarName, as_float_field, as_integer_field, check_calendar, check_date, day_number
 from .observing import Horizontal, MoonPhase
@@ -37,6 +41,9 @@ from .times import Clock, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
 PathLike = str | os.PathLike[str]
+
+# The span around J2000 where an ayanamsha is given (ayanamsha_deg).
+AYANAMSHA_SPAN_DAYS = 1.0e7
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
@@ -267,10 +274,11 @@ class Ephemeris:
         or `apparent=True`) cannot be read by the worker threads and are
         computed by the strict engine on the calling thread instead.
         """
+        names = check_names("bodies", bodies, single=True)
+        check_options("options", options)
+        opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
-        names = [bodies] if isinstance(bodies, str) else list(bodies)
-        opts = tarvex.apparent() if options is None else options
         self._check_files()
         if not self._store_reads(names, jd, time_scale, opts):
             instants = [tarvex.Instant(float(d), time_scale) for d in jd]
@@ -298,6 +306,8 @@ class Ephemeris:
 
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
         """One position at a scalar `Times` (strict engine)."""
+        check_name("body", body)
+        check_options("options", options)
         (instant,) = self._scalar(when).instants()
         return self.engine.position(body, instant, tarvex.apparent() if options is None else options)
 
@@ -305,11 +315,16 @@ class Ephemeris:
         self, body: str, when: Times, mode: str = "lahiri", options: tarvex.PositionOptions | None = None
     ) -> tarvex.Position:
         """Sidereal (Lahiri or Fagan-Bradley) longitude of one body at a scalar `Times`."""
+        check_name("body", body)
+        check_name("mode", mode)
+        check_options("options", options)
         (instant,) = self._scalar(when).instants()
         return self.engine.sidereal_position(body, instant, tarvex.apparent() if options is None else options, mode)
 
     def house_cusps(self, site: tarvex.GeodeticObserver, when: Times, system: str = "placidus") -> tarvex.HouseCusps:
         """House cusps for a site at a scalar `Times` (UT1 and TT from this ephemeris)."""
+        check_site("site", site)
+        check_name("system", system)
         when = self._scalar(when)
         return tarvex.house_cusps(site, float(when.ut1), float(when.tt), system)
 
@@ -323,6 +338,8 @@ class Ephemeris:
         raises `HouseCuspsUndefined` where the system has no cusps; an array
         gives NaN rows with `defined` False there.
         """
+        check_site("site", site)
+        check_name("system", system)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
         return astrology.site_houses(system, times.ut1, times.tt, site.longitude_east_deg, site.latitude_deg,
@@ -345,7 +362,9 @@ class Ephemeris:
         `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
         (default `tarvex.apparent()`).
         """
+        check_options("options", options)
         opts = tarvex.apparent() if options is None else options
+        check_name("ayanamsha", ayanamsha)
         if opts.coordinate_system != "ecliptic" or opts.reference_epoch != "of_date":
             raise ValueError("sidereal longitudes require ecliptic of date")
         name = astrology.ayanamsha_name(ayanamsha)
@@ -358,7 +377,19 @@ class Ephemeris:
         return out
 
     def ayanamsha_deg(self, name: str, times: Times) -> Any:
-        """The mean ayanamsha `name` at `times` (float or array)."""
+        """The mean ayanamsha `name` at `times` (float or array), degrees.
+
+        Defined within AYANAMSHA_SPAN_DAYS of J2000 (the precession series
+        behind it mean nothing far beyond); farther instants raise ValueError.
+        """
+        check_name("name", name)
+        if not isinstance(times, Times):
+            raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
+        tt = np.asarray(times.tt, dtype=np.float64)
+        if np.any(np.abs(tt - 2451545.0) > AYANAMSHA_SPAN_DAYS):
+            worst = float(np.max(np.abs(tt - 2451545.0)))
+            raise ValueError(f"times must lie within {AYANAMSHA_SPAN_DAYS:.0f} days (about 27,000 years) of J2000 "
+                             f"for an ayanamsha; one is {worst:.6g} days away")
         return astrology.ayanamsha_deg(name, times.tt)
 
     def lunar_points(
@@ -378,9 +409,10 @@ class Ephemeris:
         Ecliptic of date, with the true equinox (nutation in longitude
         added, like apparent places) or `equinox='mean'`.
         """
+        names = check_names("points", points, single=True)
+        check_name("equinox", equinox)
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
-        names = [points] if isinstance(points, str) else list(points)
         tt = np.atleast_1d(self._clock.convert(jd, time_scale, "tt"))
         tdb = np.atleast_1d(self._clock.convert(jd, time_scale, "tdb"))
 
@@ -407,6 +439,9 @@ class Ephemeris:
         """Entries of `body` into the signs in [start, stop), in order; the
         kinds name the sign entered ('taurus', ...). Apparent geocentric
         longitude of date; `zodiac` 'tropical' or an ayanamsha's name."""
+        check_name("body", body)
+        check_name("zodiac", zodiac)
+        step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
                                                    *self._span(start, stop), step_days))
 
@@ -415,6 +450,8 @@ class Ephemeris:
         """Stations of Mercury..Pluto in [start, stop), in order: kind
         'retrograde' where the apparent longitude turns backwards, 'direct'
         where it turns forwards."""
+        check_name("body", body)
+        step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes("tropical", threads), body,
                                              *self._span(start, stop), step_days))
 
@@ -425,6 +462,11 @@ class Ephemeris:
         (either way round). `aspects`: names ('conjunction', 'sextile',
         'square', 'trine', 'opposition', the default set) or angles in
         degrees; kinds are the names (an angle's is its number, e.g. '45')."""
+        check_name("first", first)
+        check_name("second", second)
+        check_name("zodiac", zodiac)
+        check_sequence_of_aspects("aspects", aspects)
+        step_days = check_step_days("step_days", step_days)
         return self._found(searches.exact_aspects(self._longitudes(zodiac, threads), first, second,
                                                   *self._span(start, stop), aspects, step_days))
 
@@ -443,6 +485,10 @@ class Ephemeris:
         """A chart for one instant and site: apparent longitudes, speeds,
         retrograde flags, signs and houses of the bodies (and lunar points),
         the house cusps, and the aspects in orb. See `tarvexkit.chart`."""
+        check_site("site", site)
+        if bodies is not None:
+            bodies = check_names("bodies", bodies, single=False)
+        check_sequence_of_aspects("aspects", aspects)
         return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
                                 aspects=aspects, orbs=orbs)
 
@@ -453,7 +499,7 @@ class Ephemeris:
             return times.julian_days, times.scale
         if scale is None:
             raise ValueError("Julian days need their scale: pass scale='utc', 'ut1', 'tt' or 'tdb', or pass a Times")
-        jd = np.asarray(times, dtype=np.float64)
+        jd = as_days("times", times)
         if jd.ndim > 1:
             raise ValueError(f"Julian days must be a scalar or a 1-D array, not shape {jd.shape}")
         return jd, check_scale(scale)
@@ -472,11 +518,13 @@ class Ephemeris:
 
     def next_season_event(self, after: Times, kind: str) -> Times:
         """The next equinox or solstice of `kind` after a scalar `Times`."""
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants("tt")
         return self._as_tt(self.engine.next_season_event(instant, kind).julian_day)
 
     def next_lunation(self, after: Times, kind: str) -> Times:
         """The next new or full Moon after a scalar `Times`."""
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants("tt")
         return self._as_tt(self.engine.next_lunation(instant, kind).julian_day)
 
@@ -510,6 +558,8 @@ class Ephemeris:
         Sun and the mean refraction altitude (-0.5667 deg) otherwise.
         Rise or set is None on a day without one.
         """
+        check_name("body", body)
+        check_site("site", site)
         (instant,) = self._scalar(around).instants()
         altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
         r = self.engine.rise_set_transit(body, site, instant, altitude)
@@ -523,6 +573,9 @@ class Ephemeris:
         self, body: str, site: tarvex.GeodeticObserver, after: Times, kind: str, altitude_deg: float | None = None
     ) -> Times:
         """The next rise, set or transit of the Sun or the Moon after a scalar `Times`."""
+        check_name("body", body)
+        check_site("site", site)
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants()
         altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
         event = self.engine.next_horizon_event(body, site, instant, kind, altitude)
@@ -553,6 +606,8 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
+        check_names("bodies", bodies, single=True)
+        check_site("site", site)
         return observing.altaz(self, bodies, site, times, refraction=refraction)
 
     def risings_settings(
@@ -564,18 +619,24 @@ class Ephemeris:
         The centre crosses `altitude_deg`, by default the standard altitude:
         Sun -50', planets -34', Moon -34' minus its semi-diameter.
         """
+        check_name("body", body)
+        check_site("site", site)
         return observing.risings_settings(self, body, site, start, stop, altitude_deg=altitude_deg)
 
     def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times:
         """Every passage of a body across the site's meridian in [start, stop):
         upper transits (hour angle 0), or the lower ones with `lower=True`."""
-        return observing.transits(self, body, site, start, stop, lower=lower)
+        check_name("body", body)
+        check_site("site", site)
+        return observing.transits(self, body, site, start, stop, lower=check_bool("lower", lower))
 
     def horizon_events(
         self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
     ) -> Events:
         """Rises, upper transits and sets of a body in [start, stop), kinds
         "rise", "transit", "set", in time order."""
+        check_name("body", body)
+        check_site("site", site)
         return observing.horizon_events(self, body, site, start, stop, altitude_deg=altitude_deg)
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:

@@ -105,6 +105,12 @@ class MoonPhase:
 
 # ------------------------------------------------------------------ refraction
 
+# Air at any observing site on Earth lies well within these; beyond them
+# Bennett's scaling turns into nonsense (altitudes of thousands of degrees
+# near absolute zero).
+REFRACTION_TEMPERATURE_C = (-100.0, 100.0)
+REFRACTION_PRESSURE_HPA = (0.0, 1200.0)
+
 def bennett_refraction_deg(apparent_altitude_deg: npt.ArrayLike, temperature_c: float, pressure_hpa: float) -> _FloatArray:
     """Refraction (degrees) at an apparent altitude, Bennett's formula."""
     h = np.asarray(apparent_altitude_deg, dtype=np.float64)
@@ -116,9 +122,12 @@ def refract(true_altitude_deg: npt.ArrayLike, temperature_c: float, pressure_hpa
     """Apparent altitude for a true altitude: h - R(h) = true altitude, by
     Newton's method; unchanged below a true altitude of -1 degree."""
     h0 = np.asarray(true_altitude_deg, dtype=np.float64)
-    if not (math.isfinite(temperature_c) and math.isfinite(pressure_hpa)) or temperature_c <= -273.0 or pressure_hpa < 0.0:
-        raise ValueError(f"refraction needs a temperature above -273 °C and a pressure >= 0 hPa, "
-                         f"got ({temperature_c!r}, {pressure_hpa!r})")
+    if not (REFRACTION_TEMPERATURE_C[0] <= temperature_c <= REFRACTION_TEMPERATURE_C[1]
+            and REFRACTION_PRESSURE_HPA[0] <= pressure_hpa <= REFRACTION_PRESSURE_HPA[1]):
+        raise ValueError(
+            f"refraction=(temperature_c, pressure_hpa) needs a temperature of {REFRACTION_TEMPERATURE_C[0]:g}.."
+            f"{REFRACTION_TEMPERATURE_C[1]:g} °C and a pressure of {REFRACTION_PRESSURE_HPA[0]:g}.."
+            f"{REFRACTION_PRESSURE_HPA[1]:g} hPa (air at an observing site), got ({temperature_c!r}, {pressure_hpa!r})")
     factor = (pressure_hpa / 1010.0) * (283.0 / (273.0 + temperature_c))
     above = h0 >= REFRACTION_CUTOFF_DEG
     start = np.where(above, h0, 0.0)

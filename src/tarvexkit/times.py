@@ -237,8 +237,14 @@ class Times:
         A leap second reads 23:59:60 in UTC; in another zone it reads as the
         last representable instant of 23:59:59.
         """
+        if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
+            raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
         if tz is None:
             year, month, day, hour, minute, sec = self.utc_calendar(places)
+            if year.size and np.any(np.abs(year) > 9999):
+                worst = int(year.flat[int(np.argmax(np.abs(year)))])
+                raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
+                                 "use utc_calendar() for such instants")
             width = 3 + places if places else 2
             texts = [
                 f"{y:04d}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"

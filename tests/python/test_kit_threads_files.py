@@ -517,3 +517,70 @@ def test_held_files_leave_nothing_behind(tmp_path):
     gc.collect()
     assert not any(d.exists() for d in links)
     assert held_files.PRIVATE_COPY_LIMIT_BYTES >= 1 << 30
+
+
+# ------------------------------------------------------------------ inputs answered wrongly before
+
+SPAN = ((2005, 1, 1), (2005, 2, 1))
+
+
+def bad_calls(eph):
+    t = eph.utc(2005, 1, 1)
+    start, stop = (eph.utc(*d) for d in SPAN)
+    big = "x" * 10_000_000
+    return [
+        ("year", ValueError, lambda: eph.utc(np.uint64(2**64 - 1))),
+        ("lower", TypeError, lambda: eph.transits("sun", SITE, start, stop, lower="yes")),
+        ("temperature", ValueError, lambda: eph.altaz("sun", SITE, t, refraction=(-272.9, 1010.0))),
+        ("pressure", ValueError, lambda: eph.altaz("sun", SITE, t, refraction=(10.0, 1e9))),
+        ("times", TypeError, lambda: eph.positions("sun", [2451545.0 + 1j], scale="tt")),
+        ("times", TypeError, lambda: eph.positions("sun", np.ma.masked_array([2451545.0, 1.0], mask=[0, 1]),
+                                                    scale="tt")),
+        ("julian_days", TypeError, lambda: eph.times(np.ma.masked_array([2451545.0], mask=[1]), "tt")),
+        ("times", ValueError, lambda: eph.ayanamsha_deg("lahiri", eph.times(1e20, "tt"))),
+        ("times", ValueError, lambda: eph.ayanamsha_deg("lahiri", eph.times(1e300, "tt"))),
+        ("iso", ValueError, lambda: eph.times(1e15, "tt").iso()),
+        ("places", ValueError, lambda: t.iso(places=10)),
+        ("places", ValueError, lambda: t.iso(places=-1)),
+        ("step_days", ValueError, lambda: eph.sign_ingresses("sun", start, stop, step_days=0)),
+        ("step_days", TypeError, lambda: eph.stations("mars", start, stop, step_days=True)),
+        ("bodies", TypeError, lambda: eph.chart(t, SITE, bodies="sun")),
+        ("aspects", TypeError, lambda: eph.aspects("sun", "moon", start, stop, aspects="square")),
+        ("options", TypeError, lambda: eph.positions("sun", t, options="apparent")),
+        ("site", TypeError, lambda: eph.houses(None, t)),
+        ("body", TypeError, lambda: eph.rise_set_transit(None, SITE, t)),
+        ("body", TypeError, lambda: eph.next_horizon_event(None, SITE, t, "rise")),
+        ("bodies", ValueError, lambda: eph.positions(big, t)),
+        ("points", ValueError, lambda: eph.lunar_points([big], t)),
+        ("body", ValueError, lambda: eph.risings_settings(big, SITE, start, stop)),
+    ]
+
+
+def test_bad_inputs_raise_errors_that_name_the_argument(eph):
+    for k, (argument, kind, call) in enumerate(bad_calls(eph)):
+        with pytest.raises(kind) as raised:
+            call()
+        message = str(raised.value)
+        assert argument in message and len(message) < 400, (k, message[:400])
+
+
+def test_damaged_files_are_refused_at_opening_naming_the_file(tmp_path):
+    copy_sample_files(tmp_path)
+    raw = (DATA_DIR / "de405s.bsp").read_bytes()
+    (tmp_path / "de405s.bsp").write_bytes(raw[: len(raw) * 2 // 3])
+    with pytest.raises(ValueError, match=r"kernel file .*de405s\.bsp: the kernel de405s\.bsp is truncated"):
+        open_sample(tmp_path)
+    (tmp_path / "de405s.bsp").write_bytes(raw)
+    # One row since 1972 with UT1-UTC of 0.95 s.
+    lines = (DATA_DIR / "eop_c04_1962_2022.txt").read_text().splitlines(keepends=True)
+    k = next(i for i, line in enumerate(lines) if line.startswith("2003"))
+    fields = lines[k].split()
+    lines[k] = lines[k].replace(fields[7], "0.9500000".rjust(len(fields[7])), 1)
+    (tmp_path / "eop_c04_1962_2022.txt").write_text("".join(lines))
+    with pytest.raises(ValueError, match=r"earth orientation file .*eop_c04_1962_2022\.txt: .*MJD 52640 has UT1-UTC "
+                                         r"0\.95 s"):
+        open_sample(tmp_path)
+    # A table cut in a row: the parser's message, prefixed with the file.
+    (tmp_path / "eop_c04_1962_2022.txt").write_text("".join(lines[:k]) + lines[k][:30] + "\n")
+    with pytest.raises(ValueError, match=r"^the earth orientation file .*eop_c04_1962_2022\.txt: "):
+        open_sample(tmp_path)

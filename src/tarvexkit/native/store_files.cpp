@@ -1,6 +1,7 @@
 #include "tarvexkit/native/store_files.hpp"
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "core/checksum.hpp"
@@ -54,6 +55,31 @@ std::expected<void, std::string> check_ut1_offsets(const time::EarthOrientationT
   return {};
 }
 
+// A kernel cut short (a download stopped, a copy interrupted) still has its
+// file record and summaries, and would fail every query that reaches a lost
+// record: each segment's last word must lie within the file.
+std::expected<void, std::string> check_segments_within_files(const spk::SpkEphemeris& store) {
+  const spk::KernelGuard kernels = store.borrow_kernels();
+  const core::EphemerisMetadata& metadata = store.metadata();
+  for (std::size_t index = 0; index < kernels->size(); ++index) {
+    spk::SpkKernel& kernel = (*kernels)[index];
+    const std::string& name = index == 0 ? metadata.kernel_name
+                                         : metadata.additional_kernels[index - 1].name;
+    auto segments = kernel.listed_segments();
+    if (!segments) return std::unexpected(name + ": " + segments.error().message());
+    for (const spk::SpkSegment& segment : *segments) {
+      if (auto last = kernel.read_words(segment.end_address, 1); !last) {
+        return std::unexpected("the kernel " + name + " is truncated or damaged: segment " +
+                               core::quoted_text(segment.identifier) + " (target " +
+                               std::to_string(segment.target) + ") ends at word " +
+                               std::to_string(segment.end_address) + ", which cannot be read (" +
+                               last.error().message() + ")");
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Opened open_store(const StoreFiles& files) {
@@ -74,7 +100,12 @@ Opened open_store(const StoreFiles& files) {
     if (auto checked = check_ut1_offsets(*table); !checked) return std::unexpected(checked.error());
     store->time().attach_eop(std::move(*table));
   }
-  return attach_kernels(std::move(*store), files);
+  auto attached = attach_kernels(std::move(*store), files);
+  if (!attached) return attached;
+  if (auto checked = check_segments_within_files(*attached); !checked) {
+    return std::unexpected(checked.error());
+  }
+  return attached;
 }
 
 Opened open_worker_store(const StoreFiles& files, const spk::SpkEphemeris& model) {
