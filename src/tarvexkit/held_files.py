@@ -34,6 +34,7 @@ import os
 import shutil
 import stat
 import tempfile
+import threading
 import weakref
 from dataclasses import dataclass, field
 
@@ -69,8 +70,10 @@ class _Handle:
         self.copied = copied
         info = os.fstat(fd)
         self.identity = (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns)
-        # The link directory, in a list the finalizer shares.
+        # The link directory, in a list the finalizer shares; threads
+        # opening engines at once make or mend the link one at a time.
         self._directory: list[str | None] = [None]
+        self._lock = threading.Lock()
         self._finalizer = weakref.finalize(self, _release, fd, self._directory)
 
     def reader(self) -> str | None:
@@ -79,6 +82,10 @@ class _Handle:
         target = f"/proc/self/fd/{self.fd}"
         if not os.path.isdir("/proc/self/fd"):
             return None
+        with self._lock:
+            return self._link(target)
+
+    def _link(self, target: str) -> str:
         directory = self._directory[0]
         if directory is None or not os.path.isdir(directory):
             directory = self._directory[0] = tempfile.mkdtemp(prefix="tarvexkit-files-")
@@ -130,7 +137,8 @@ class HeldFile(DataFile):
 
 def _name_of(path: str) -> str:
     name = os.path.basename(os.path.normpath(path)) or "file"
-    return name if name not in (".", "..") else "file"
+    # A memory file's name is at most 249 bytes.
+    return name[:200] if name not in (".", "..") else "file"
 
 
 def _open_regular(path: str) -> int:
