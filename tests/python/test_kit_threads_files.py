@@ -370,7 +370,7 @@ def test_load_reads_the_verified_table_from_memory(iers_inputs):
 # ------------------------------------------------------------------ Ctrl-C in every native loop
 
 SIGNAL_CHILD = textwrap.dedent("""
-    import os, signal, sys, threading, time
+    import os, signal, subprocess, sys, time
     import numpy as np
     sys.path.insert(0, {tests!r})
     import tarvexkit
@@ -391,20 +391,20 @@ SIGNAL_CHILD = textwrap.dedent("""
         ra = np.linspace(0.0, 360.0, n)
         dec = np.linspace(-30.0, 30.0, n)
         run = lambda: rotation.horizon(days, "utc", ra, dec, 13.4, 52.5, 40.0)
-    sent = []
-
-    def interrupt():
-        sent.append(time.perf_counter())
-        os.kill(os.getpid(), signal.SIGINT)
-
-    threading.Timer(0.3, interrupt).start()
+    # Another process sends the signal, as a terminal does: a thread of this
+    # one could not while a loop holds the interpreter lock.
+    sender = subprocess.Popen([sys.executable, "-c",
+                               "import os, signal, sys, time; time.sleep(0.5); print(time.time(), flush=True); "
+                               f"os.kill({{os.getpid()}}, signal.SIGINT)"], stdout=subprocess.PIPE, text=True)
     try:
         deadline = time.monotonic() + 60.0
         while time.monotonic() < deadline:
             run()
         print("finished")
     except KeyboardInterrupt:
-        print("interrupted", time.perf_counter() - sent[0])
+        seen = time.time()
+        print("interrupted", seen - float(sender.stdout.readline()))
+    sender.wait()
 """)
 
 
