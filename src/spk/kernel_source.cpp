@@ -28,7 +28,10 @@ std::expected<KernelSource, IoError> KernelSource::open(const std::string& path)
   const auto length = static_cast<std::uint64_t>(info.st_size);
   void* map = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_SHARED, *fd, 0);
   if (map == MAP_FAILED) return KernelSource(*fd, nullptr, 0);
-  return KernelSource(*fd, static_cast<const std::byte*>(map), length);
+  // The mapping keeps the file open by itself: the descriptor is not needed
+  // any more, and a process with many stores should not run out of them.
+  ::close(*fd);
+  return KernelSource(-1, static_cast<const std::byte*>(map), length);
 }
 
 std::expected<KernelSource, IoError> KernelSource::open_reader(const std::string& path) {

@@ -1,6 +1,9 @@
 // The byte source behind one kernel file: a read-only shared mapping of the
-// whole file, or, when the size query or the mapping fails, plain read/lseek
-// on the same descriptor. Both variants offer read, read-exact and seek with
+// whole file (the descriptor is closed once mapped), or, when the size query
+// or the mapping fails, plain read/lseek on the descriptor. A mapping shows
+// the file as it is: a write into the file changes what later reads see, and
+// truncating it under the mapping makes the next read of a lost page end the
+// process with SIGBUS (tarvexkit reads kernels from sealed private copies). Both variants offer read, read-exact and seek with
 // stream semantics, so the DAF code above never knows which one it has.
 #pragma once
 

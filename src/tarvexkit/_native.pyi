@@ -23,8 +23,8 @@ class Store:
     """The files of one tarvex engine, opened once: array batches on worker
     threads and element-wise time conversions.
 
-    May be used from any thread, one call at a time: a call while another
-    runs raises RuntimeError("tarvexkit store is busy in another call").
+    May be used from any number of threads at once: each call computes on
+    stores of its own from a pool that grows to the most used at one time.
     """
 
     def __new__(
@@ -48,6 +48,7 @@ class Store:
     def tdb_seconds(self, julian_days: numpy.typing.ArrayLike, scale: str) -> _Days: ...
     def leap_second_entries(self) -> list[tuple[float, float]] | None: ...
     def eop_coverage(self) -> tuple[float, float] | None: ...
+    def earth_rotation(self) -> EarthRotation: ...
     @property
     def supported_range(self) -> tuple[float, float]: ...
     @property
@@ -55,8 +56,8 @@ class Store:
 
 @final
 class EarthRotation:
-    """The leap-second kernel and Earth orientation table of a store, opened
-    again: altitude, azimuth and hour angle of places of date with the
+    """The leap-second kernel and Earth orientation table of a store (from
+    Store.earth_rotation(), or opened from files): altitude, azimuth and hour angle of places of date with the
     engine's UT1, TT and pole. Immutable; usable from any thread."""
 
     def __new__(

@@ -129,7 +129,10 @@ def month_start(year: _IntArray, month: _IntArray) -> tuple[_IntArray, _IntArray
 
 
 def as_integer_field(name: str, value: npt.ArrayLike) -> _IntArray:
-    """A calendar field as int64, refusing fractions and non-numbers."""
+    """A calendar field as int64, refusing fractions, non-numbers, masked
+    arrays and values beyond the 64-bit range (which would wrap)."""
+    if isinstance(value, np.ma.MaskedArray):
+        raise TypeError(f"{name} must not be a masked array (its mask would be ignored); pass .compressed()")
     array = np.asarray(value)
     if array.dtype == object:
         array = np.asarray(array.tolist(), dtype=np.float64) if _all_numbers(array) else array
@@ -139,10 +142,19 @@ def as_integer_field(name: str, value: npt.ArrayLike) -> _IntArray:
         if not np.all(np.isfinite(array)) or np.any(array != np.round(array)):
             i = int(np.flatnonzero(~np.isfinite(array) | (array != np.round(array)))[0])
             raise ValueError(f"{name}={float(array.flat[i])!r} must be a whole number")
+    if array.size and (np.any(array > INTEGER_FIELD_LIMIT) or np.any(array < -INTEGER_FIELD_LIMIT)):
+        worst = array.flat[int(np.argmax(np.abs(array.astype(np.float64))))]
+        raise ValueError(f"{name} {worst} is out of range (at most {INTEGER_FIELD_LIMIT} in magnitude)")
     return np.asarray(array, dtype=np.int64)
 
 
+# Calendar fields beyond this are refused before they are made int64.
+INTEGER_FIELD_LIMIT = 2**53
+
+
 def as_float_field(name: str, value: npt.ArrayLike) -> _FloatArray:
+    if isinstance(value, np.ma.MaskedArray):
+        raise TypeError(f"{name} must not be a masked array (its mask would be ignored); pass .compressed()")
     array = np.asarray(value)
     if array.dtype == np.bool_ or not (np.issubdtype(array.dtype, np.integer) or np.issubdtype(array.dtype, np.floating)):
         raise TypeError(f"{name} must be a number or an array of numbers, not {array.dtype}")

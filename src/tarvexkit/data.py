@@ -10,15 +10,26 @@
 
 The Earth orientation table the engine reads is the C04 series continued,
 past its last row, by the Bulletin A rows (measured and predicted), so that
-today and the coming months have UT1 and polar motion. It is written once
-per pair of input files into a cache directory and reused.
+today and the coming months have UT1 and polar motion (`merged_eop_text`).
+It is built once per pair of input files and kept in the cache directory
+(`cache_dir`) with its SHA-256 beside it (``<table>.sha256``). The cache is
+trusted only when the directory is the user's own and private (mode 0700;
+a directory of the user's with wider permissions is narrowed, one owned by
+anybody else is not used), the table and its checksum are regular files
+owned by the user (symbolic links are refused), and the table's SHA-256 is
+the one beside it; otherwise the table is built again, with a warning that
+names the file. When nothing can be written there, the table is built in
+memory for each `load()`: there is no fallback to a shared directory.
 """
 
 from __future__ import annotations
 
+import contextlib
 import hashlib
 import os
+import stat
 import tempfile
+import warnings
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
@@ -122,38 +133,123 @@ def cache_dir() -> Path:
     return Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "tarvexkit"
 
 
-def merged_eop_table(c04: Path, bulletin_a: Path) -> Path:
-    """The C04 series continued by Bulletin A, written once per input pair."""
-    key = hashlib.sha256((sha256_of(c04) + sha256_of(bulletin_a)).encode()).hexdigest()[:16]
-
-    def make() -> str:
-        c04_text = c04.read_text(encoding="ascii")
-        extra = _bulletin_a_rows(bulletin_a.read_text(encoding="ascii"), _last_mjd(c04_text))
-        header = (
-            f"# IERS EOP 20 C04 ({c04.name}) continued by IERS Bulletin A ({bulletin_a.name}),\n"
-            f"# {len(extra)} rows from Bulletin A after the last C04 row; written by tarvexkit.\n"
-        )
-        body = c04_text if c04_text.endswith("\n") else c04_text + "\n"
-        return header + body + "\n".join(extra) + ("\n" if extra else "")
-
-    return write_cached(f"eop_c04_bulletin_a_{key}.txt", make, "the merged Earth orientation table")
+# Part of the cache key: a change to what the merge writes must change it.
+MERGE_VERSION = "1"
 
 
-def write_cached(name: str, make: Callable[[], str], what: str) -> Path:
-    """The file `name` in the cache directory (else the temp directory),
-    written from `make()` the first time and reused after."""
-    for directory in (cache_dir(), Path(tempfile.gettempdir()) / "tarvexkit"):
-        target = directory / name
-        if target.is_file():
-            return target
-        try:
-            directory.mkdir(parents=True, exist_ok=True)
-            text = make()
-            fd, tmp = tempfile.mkstemp(dir=directory, prefix=".tarvexkit-", suffix=".txt")
-            with os.fdopen(fd, "w", encoding="ascii") as f:
-                f.write(text)
-            os.replace(tmp, target)
-            return target
-        except OSError:
-            continue
-    raise OSError(f"cannot write {what} {name} into {cache_dir()} or the temp directory")
+def merged_eop_text(c04: Path, bulletin_a: Path) -> str:
+    """The C04 series continued by the Bulletin A rows after its last row."""
+    c04_text = c04.read_text(encoding="ascii")
+    extra = _bulletin_a_rows(bulletin_a.read_text(encoding="ascii"), _last_mjd(c04_text))
+    header = (
+        f"# IERS EOP 20 C04 ({c04.name}) continued by IERS Bulletin A ({bulletin_a.name}),\n"
+        f"# {len(extra)} rows from Bulletin A after the last C04 row; written by tarvexkit.\n"
+    )
+    body = c04_text if c04_text.endswith("\n") else c04_text + "\n"
+    return header + body + "\n".join(extra) + ("\n" if extra else "")
+
+
+@dataclass(frozen=True)
+class CachedText:
+    """A table tarvexkit builds (the merged Earth orientation table, the
+    tables that carry UT1 to any date): its bytes, their SHA-256, and the
+    cache file it was read from or written to (None when built in memory only)."""
+
+    content: bytes
+    sha256: str
+    path: Path | None
+
+
+def private_cache_dir() -> Path | None:
+    """`cache_dir()`, made if missing (mode 0700) and checked: a directory
+    (not a link to one) owned by this user and closed to others (a wider
+    mode on the user's own directory is narrowed to 0700). None when it
+    cannot be made so."""
+    directory = cache_dir()
+    try:
+        directory.mkdir(mode=0o700, parents=True, exist_ok=True)
+        info = os.lstat(directory)
+        if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.getuid():
+            return None
+        if stat.S_IMODE(info.st_mode) & 0o077:
+            os.chmod(directory, 0o700)
+    except OSError:
+        return None
+    return directory
+
+
+def _read_own_file(path: Path) -> bytes:
+    """The bytes of a regular file owned by this user, not through a link."""
+    fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC | os.O_NONBLOCK)
+    with os.fdopen(fd, "rb") as f:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise OSError(f"{path} is not a regular file")
+        if info.st_uid != os.getuid():
+            raise OSError(f"{path} belongs to another user (uid {info.st_uid})")
+        return f.read()
+
+
+def _cached(target: Path) -> tuple[bytes | None, str | None]:
+    """(content, its SHA-256) for a verified cache file, else (None, why
+    not) or (None, None) when there is none."""
+    checksum = target.with_name(target.name + ".sha256")
+    if not os.path.lexists(target) and not os.path.lexists(checksum):
+        return None, None
+    try:
+        content = _read_own_file(target)
+        recorded = _read_own_file(checksum).decode("ascii", "replace").strip()
+    except OSError as error:
+        return None, f"cannot be used ({error.strerror or error})"
+    digest = hashlib.sha256(content).hexdigest()
+    if digest != recorded:
+        return None, f"does not match its SHA-256 in {checksum.name}"
+    return content, digest
+
+
+def _write_atomically(directory: Path, target: Path, content: bytes) -> None:
+    fd, temporary = tempfile.mkstemp(dir=directory, prefix=".tarvexkit-", suffix=".tmp")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(content)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def cached_text(name: str, make: Callable[[], str], what: str) -> CachedText:
+    """The table `name` from the verified cache, or built by `make()` (and
+    cached when the private cache directory can be written). `what` names
+    the table in warnings. See the module docstring for what is trusted."""
+    directory = private_cache_dir()
+    target = directory / name if directory is not None else None
+    if target is not None:
+        content, digest_or_problem = _cached(target)
+        if content is not None and digest_or_problem is not None:
+            return CachedText(content, digest_or_problem, target)
+        if digest_or_problem:
+            warnings.warn(f"tarvexkit: the cached {what} {target} {digest_or_problem}; building it again",
+                          RuntimeWarning, stacklevel=3)
+    content = make().encode("ascii")
+    digest = hashlib.sha256(content).hexdigest()
+    if directory is None or target is None:
+        return CachedText(content, digest, None)
+    try:
+        _write_atomically(directory, target, content)
+        _write_atomically(directory, target.with_name(target.name + ".sha256"), (digest + "\n").encode("ascii"))
+    except OSError as error:
+        warnings.warn(f"tarvexkit: cannot write the {what} cache {target} "
+                      f"({error.strerror or error}); the table was built in memory",
+                      RuntimeWarning, stacklevel=3)
+        return CachedText(content, digest, None)
+    return CachedText(content, digest, target)
+
+
+def merged_eop(c04: Path, bulletin_a: Path) -> CachedText:
+    """The C04 series continued by Bulletin A (`merged_eop_text`), once per
+    pair of input files (`cached_text`)."""
+    key = hashlib.sha256((sha256_of(c04) + sha256_of(bulletin_a) + MERGE_VERSION).encode()).hexdigest()[:16]
+    return cached_text(f"eop_c04_bulletin_a_{key}.txt", lambda: merged_eop_text(c04, bulletin_a),
+                       "Earth orientation table")

@@ -4,10 +4,14 @@ positions on NumPy arrays over all CPUs and events returned as `Times`.
 
 Behind it sit two engines over the same files:
 - the native store of `tarvexkit._native`, which converts times and runs
-  batches with the interpreter lock released, one kernel store per worker;
+  batches with the interpreter lock released, on kernel stores leased from
+  a pool for the length of each call, so that any number of threads may
+  call at once;
 - a strict `tarvex.Engine` per thread (an Engine belongs to the thread
   that opened it), for single positions, events and house cusps.
 Both run the same C++ code, so a batch equals the strict API bit for bit.
+Every file is opened by name once, when the Ephemeris is made, and every
+store, engine and helper reads that one opening (`held_files`).
 """
 
 from __future__ import annotations
@@ -26,7 +30,11 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, astrology, data, early_time, lunar, observing, searches, ut1_extension
+from . import _native, astrology, data, early_time, held_files, lunar, observing, searches, ut1_extension
+from .arguments import (
+    as_days, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
+    check_step_days,
+)
 from . import chart as _chart
 from .calendar import (
     GREGORIAN_START_DAY,
@@ -39,10 +47,13 @@ from .calendar import (
     month_start,
 )
 from .observing import Horizontal, MoonPhase
-from .times import Clock, Scale, Times, check_scale
+from .times import Recipe, Clock, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
 PathLike = str | os.PathLike[str]
+
+# The span around J2000 where an ayanamsha is given (ayanamsha_deg).
+AYANAMSHA_SPAN_DAYS = 1.0e7
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
@@ -66,20 +77,33 @@ class Ephemeris:
     """Kernels and time data, opened once. Make one with `tarvexkit.load()`
     or `tarvexkit.open(...)`.
 
-    Usable from any thread: each thread gets its own strict engine, and
-    batches run on worker threads with their own kernel stores.
+    Any number of threads may use one Ephemeris at once: each thread gets
+    its own strict engine, and each batch runs on kernel stores of its own
+    (see the README, "Threads, files and the cache"). Every file is read
+    through the one descriptor opened when the Ephemeris was made, never
+    by its name again (`tarvexkit.held_files`).
     """
 
-    def __init__(self, files: Sequence[data.DataFile]) -> None:
-        self.files: tuple[data.DataFile, ...] = tuple(files)
-        kernels = [(f.path, f.sha256) for f in files if f.role in ("kernel", "additional kernel")]
-        lsk = next(((f.path, f.sha256) for f in files if f.role == "leap seconds"), None)
-        eop = next(((f.path, f.sha256) for f in files if f.role == "earth orientation"), None)
-        self._kernels = kernels
-        self._lsk = lsk
-        self._eop = eop
-        self._store = _native.Store(kernels, lsk, eop)
-        self._clock = Clock(self._store, ut1_extension.read_spans(eop[0]) if eop else None, self.files)
+    def __init__(self, files: Sequence[data.DataFile], *, recipe: Recipe | None = None) -> None:
+        held = tuple(
+            f if isinstance(f, held_files.HeldFile) else held_files.hold_file(f.role, f.path, f.source, f.sha256)
+            for f in files
+        )
+        self.files: tuple[data.DataFile, ...] = held
+        self._held = held
+        self._kernel_files = [f for f in held if f.role in ("kernel", "additional kernel")]
+        self._lsk_file = next((f for f in held if f.role == "leap seconds"), None)
+        self._eop_file = next((f for f in held if f.role == "earth orientation"), None)
+        kernels = [(f.reader(), f.sha256) for f in self._kernel_files]
+        lsk = None if self._lsk_file is None else (self._lsk_file.reader(), self._lsk_file.sha256)
+        eop = None if self._eop_file is None else (self._eop_file.reader(), self._eop_file.sha256)
+        try:
+            self._store = _native.Store(kernels, lsk, eop)
+        except ValueError as error:
+            raise ValueError(_opening_error(held, kernels, lsk, eop, str(error))) from None
+        spans = ut1_extension.read_spans(self._eop_file.reader()) if self._eop_file is not None else None
+        self.recipe = recipe
+        self._clock = Clock(self._store, spans, recipe)
         self._local = threading.local()
         self._rotation: _native.EarthRotation | None = None
 
@@ -89,17 +113,27 @@ class Ephemeris:
         """The strict `tarvex.Engine` of the calling thread over the same files."""
         engine: tarvex.Engine | None = getattr(self._local, "engine", None)
         if engine is None:
-            (path, sha), *extra = self._kernels
+            # Opened through the descriptors held since the Ephemeris was
+            # made; `reader()` checks first that each is still the content
+            # whose SHA-256 is recorded (a sealed copy, or an unchanged
+            # original), so the digests handed over are the files' own.
+            primary, *extra = self._kernel_files
             kwargs: dict[str, str] = {}
-            if self._lsk:
-                kwargs.update(leap_second_kernel=self._lsk[0], leap_second_sha256=self._lsk[1])
-            if self._eop:
-                kwargs.update(eop=self._eop[0], eop_sha256=self._eop[1])
-            engine = tarvex.open(path, sha, **kwargs)
-            for extra_path, extra_sha in extra:
-                engine.with_additional_kernel_file(extra_path, extra_sha)
+            if self._lsk_file is not None:
+                kwargs.update(leap_second_kernel=self._lsk_file.reader(), leap_second_sha256=self._lsk_file.sha256)
+            if self._eop_file is not None:
+                kwargs.update(eop=self._eop_file.reader(), eop_sha256=self._eop_file.sha256)
+            engine = tarvex.open(primary.reader(), primary.sha256, **kwargs)
+            for kernel in extra:
+                engine.with_additional_kernel_file(kernel.reader(), kernel.sha256)
             self._local.engine = engine
         return engine
+
+    def _check_files(self) -> None:
+        """FileChangedError when a file read from its original (too large
+        to copy) was changed in place since it was opened."""
+        for f in self._held:
+            f.check()
 
     @property
     def supported_range(self) -> Times:
@@ -287,11 +321,13 @@ class Ephemeris:
         or `apparent=True`) cannot be read by the worker threads and are
         computed by the strict engine on the calling thread instead.
         """
+        names = check_names("bodies", bodies, single=True)
+        check_options("options", options)
+        opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
+        self._check_files()
         self._check_covered(jd, time_scale)
-        names = [bodies] if isinstance(bodies, str) else list(bodies)
-        opts = tarvex.apparent() if options is None else options
         if not self._store_reads(names, jd, time_scale, opts):
             instants = [tarvex.Instant(float(d), time_scale) for d in jd]
             return self.engine.positions(names, instants, opts)
@@ -318,6 +354,8 @@ class Ephemeris:
 
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
         """One position at a scalar `Times` (strict engine)."""
+        check_name("body", body)
+        check_options("options", options)
         (instant,) = self._scalar(when).instants()
         self._check_covered(np.array([instant.julian_day]), when.scale)
         return self.engine.position(body, instant, tarvex.apparent() if options is None else options)
@@ -326,11 +364,16 @@ class Ephemeris:
         self, body: str, when: Times, mode: str = "lahiri", options: tarvex.PositionOptions | None = None
     ) -> tarvex.Position:
         """Sidereal (Lahiri or Fagan-Bradley) longitude of one body at a scalar `Times`."""
+        check_name("body", body)
+        check_name("mode", mode)
+        check_options("options", options)
         (instant,) = self._scalar(when).instants()
         return self.engine.sidereal_position(body, instant, tarvex.apparent() if options is None else options, mode)
 
     def house_cusps(self, site: tarvex.GeodeticObserver, when: Times, system: str = "placidus") -> tarvex.HouseCusps:
         """House cusps for a site at a scalar `Times` (UT1 and TT from this ephemeris)."""
+        check_site("site", site)
+        check_name("system", system)
         when = self._scalar(when)
         return tarvex.house_cusps(site, float(when.ut1), float(when.tt), system)
 
@@ -348,6 +391,8 @@ class Ephemeris:
         the system is undefined inside the polar circles (see
         `tarvexkit.astrology`).
         """
+        check_site("site", site)
+        check_name("system", system)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
         return astrology.site_houses(system, times.ut1, times.tt, site.longitude_east_deg, site.latitude_deg,
@@ -371,7 +416,9 @@ class Ephemeris:
         `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
         (default `tarvex.apparent()`).
         """
+        check_options("options", options)
         opts = tarvex.apparent() if options is None else options
+        check_name("ayanamsha", ayanamsha)
         if opts.coordinate_system != "ecliptic" or opts.reference_epoch != "of_date":
             raise ValueError("sidereal longitudes require ecliptic of date")
         name = astrology.ayanamsha_name(ayanamsha)
@@ -389,7 +436,19 @@ class Ephemeris:
         return out
 
     def ayanamsha_deg(self, name: str, times: Times) -> Any:
-        """The mean ayanamsha `name` at `times` (float or array)."""
+        """The mean ayanamsha `name` at `times` (float or array), degrees.
+
+        Defined within AYANAMSHA_SPAN_DAYS of J2000 (the precession series
+        behind it mean nothing far beyond); farther instants raise ValueError.
+        """
+        check_name("name", name)
+        if not isinstance(times, Times):
+            raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
+        tt = np.asarray(times.tt, dtype=np.float64)
+        if np.any(np.abs(tt - 2451545.0) > AYANAMSHA_SPAN_DAYS):
+            worst = float(np.max(np.abs(tt - 2451545.0)))
+            raise ValueError(f"times must lie within {AYANAMSHA_SPAN_DAYS:.0f} days (about 27,000 years) of J2000 "
+                             f"for an ayanamsha; one is {worst:.6g} days away")
         return astrology.ayanamsha_deg(name, times.tt)
 
     def lunar_points(
@@ -409,9 +468,10 @@ class Ephemeris:
         Ecliptic of date, with the true equinox (nutation in longitude
         added, like apparent places) or `equinox='mean'`.
         """
+        names = check_names("points", points, single=True)
+        check_name("equinox", equinox)
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
-        names = [points] if isinstance(points, str) else list(points)
         tt = np.atleast_1d(self._clock.convert(jd, time_scale, "tt"))
         tdb = np.atleast_1d(self._clock.convert(jd, time_scale, "tdb"))
 
@@ -443,6 +503,9 @@ class Ephemeris:
         into the signs in [start, stop), in order; the kinds name the sign
         entered ('taurus', ...). Apparent geocentric longitude of date;
         `zodiac` 'tropical' or an ayanamsha's name."""
+        check_name("body", body)
+        check_name("zodiac", zodiac)
+        step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
                                                    *self._span(start, stop), step_days))
 
@@ -453,6 +516,9 @@ class Ephemeris:
         where it turns forwards. In a sidereal `zodiac` the longitude less
         the ayanamsha: the instants where a chart in that zodiac turns its
         retrograde flag."""
+        check_name("body", body)
+        check_name("zodiac", zodiac)
+        step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes(zodiac, threads), body,
                                              *self._span(start, stop), step_days))
 
@@ -470,7 +536,13 @@ class Ephemeris:
         'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
         degrees; kinds are the names (an angle without a name gets its
         number, e.g. '40')."""
-        if isinstance(second, _chart.ChartPoint):
+        check_name("first", first)
+        check_name("zodiac", zodiac)
+        check_sequence_of_aspects("aspects", aspects)
+        step_days = check_step_days("step_days", step_days)
+        if isinstance(second, str):
+            check_name("second", second)
+        elif isinstance(second, _chart.ChartPoint):
             second = second.longitude_deg
         elif not isinstance(second, str):
             if isinstance(second, bool) or not isinstance(second, (int, float, np.floating, np.integer)):
@@ -502,6 +574,10 @@ class Ephemeris:
         gives Porphyry houses where Placidus or Koch are undefined (inside
         the polar circles; the chart records it); `zone` (an IANA name or a
         tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
+        check_site("site", site)
+        if bodies is not None:
+            bodies = check_names("bodies", bodies, single=False)
+        check_sequence_of_aspects("aspects", aspects)
         return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
                                 aspects=aspects, orbs=orbs, polar_fallback=polar_fallback, zone=zone)
 
@@ -512,7 +588,7 @@ class Ephemeris:
             return times.julian_days, times.scale
         if scale is None:
             raise ValueError("Julian days need their scale: pass scale='utc', 'ut1', 'tt' or 'tdb', or pass a Times")
-        jd = np.asarray(times, dtype=np.float64)
+        jd = as_days("times", times)
         if jd.ndim > 1:
             raise ValueError(f"Julian days must be a scalar or a 1-D array, not shape {jd.shape}")
         scale = check_scale(scale)
@@ -555,11 +631,13 @@ class Ephemeris:
 
     def next_season_event(self, after: Times, kind: str) -> Times:
         """The next equinox or solstice of `kind` after a scalar `Times`."""
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants("tt")
         return self._as_tt(self.engine.next_season_event(instant, kind).julian_day)
 
     def next_lunation(self, after: Times, kind: str) -> Times:
         """The next new or full Moon after a scalar `Times`."""
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants("tt")
         return self._as_tt(self.engine.next_lunation(instant, kind).julian_day)
 
@@ -600,6 +678,8 @@ class Ephemeris:
         Sun and the mean refraction altitude (-0.5667 deg) otherwise.
         Rise or set is None on a day without one.
         """
+        check_name("body", body)
+        check_site("site", site)
         (instant,) = self._scalar(around).instants()
         altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
         r = self.engine.rise_set_transit(body, site, instant, altitude)
@@ -613,6 +693,9 @@ class Ephemeris:
         self, body: str, site: tarvex.GeodeticObserver, after: Times, kind: str, altitude_deg: float | None = None
     ) -> Times:
         """The next rise, set or transit of the Sun or the Moon after a scalar `Times`."""
+        check_name("body", body)
+        check_site("site", site)
+        check_name("kind", kind)
         (instant,) = self._scalar(after).instants()
         altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
         event = self.engine.next_horizon_event(body, site, instant, kind, altitude)
@@ -620,14 +703,10 @@ class Ephemeris:
 
     # --- observing ---------------------------------------------------------------
     def _earth_rotation(self) -> _native.EarthRotation:
-        """The time kernels opened again for horizon coordinates (on first use)."""
+        """The store's time kernels, as parsed when it opened, for horizon
+        coordinates (made on first use; no file is read again)."""
         if self._rotation is None:
-            if self._lsk is None:
-                raise ValueError("altitude and azimuth need a leap-second kernel; open the ephemeris with one")
-            if self._eop is None:
-                raise ValueError("altitude and azimuth need an Earth orientation table (UT1 and the pole); "
-                                 "pass eop= to tarvexkit.open or install tarvex[data]")
-            self._rotation = _native.EarthRotation(self._lsk[0], self._lsk[1], self._eop[0], self._eop[1])
+            self._rotation = self._store.earth_rotation()
         return self._rotation
 
     def altaz(
@@ -647,6 +726,8 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
+        check_names("bodies", bodies, single=True)
+        check_site("site", site)
         return observing.altaz(self, bodies, site, times, refraction=refraction)
 
     def risings_settings(
@@ -658,18 +739,24 @@ class Ephemeris:
         The centre crosses `altitude_deg`, by default the standard altitude:
         Sun -50', planets -34', Moon -34' minus its semi-diameter.
         """
+        check_name("body", body)
+        check_site("site", site)
         return observing.risings_settings(self, body, site, start, stop, altitude_deg=altitude_deg)
 
     def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times:
         """Every passage of a body across the site's meridian in [start, stop):
         upper transits (hour angle 0), or the lower ones with `lower=True`."""
-        return observing.transits(self, body, site, start, stop, lower=lower)
+        check_name("body", body)
+        check_site("site", site)
+        return observing.transits(self, body, site, start, stop, lower=check_bool("lower", lower))
 
     def horizon_events(
         self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
     ) -> Events:
         """Rises, upper transits and sets of a body in [start, stop), kinds
         "rise", "transit", "set", in time order."""
+        check_name("body", body)
+        check_site("site", site)
         return observing.horizon_events(self, body, site, start, stop, altitude_deg=altitude_deg)
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
@@ -735,13 +822,36 @@ def _default_altitude(body: str) -> float:
     return tarvex.MEAN_REFRACTION_ALTITUDE_DEG
 
 
-def _file(role: str, path: PathLike, source: str) -> data.DataFile:
+def _file(role: str, path: PathLike, source: str) -> held_files.HeldFile:
     text = os.fspath(path)
     try:
-        digest = data.sha256_of(text)
+        return held_files.hold_file(role, text, source)
     except OSError as error:
         raise FileNotFoundError(f"cannot read the {role} file {text}: {error.strerror or error}") from None
-    return data.DataFile(role, text, digest, source)
+
+
+def _merged_eop_file(c04: Path, bulletin_a: Path) -> held_files.HeldFile:
+    merged = data.merged_eop(c04, bulletin_a)
+    shown = str(merged.path) if merged.path is not None else f"<in memory: {c04.name} + {bulletin_a.name}>"
+    return held_files.hold_bytes("earth orientation", "eop_c04_bulletin_a.txt", merged.content, merged.sha256,
+                                 "astropy-iers-data (IERS 20 C04 + Bulletin A)", shown)
+
+
+def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str, str]],
+                   lsk: tuple[str, str] | None, eop: tuple[str, str] | None, message: str) -> str:
+    """The store's message prefixed with the file it is about, found by
+    opening the files one by one."""
+    kernel_files = [f for f in files if f.role in ("kernel", "additional kernel")]
+    trials: list[tuple[data.DataFile, Any]] = [(f, ([k], None, None)) for f, k in zip(kernel_files, kernels)]
+    trials += [(f, (kernels[:1], lsk, None)) for f in files if f.role == "leap seconds"]
+    trials += [(f, (kernels[:1], None, eop)) for f in files if f.role == "earth orientation"]
+    trials += [(kernel_files[i], (kernels[: i + 1], None, None)) for i in range(1, len(kernel_files))]
+    for f, arguments in trials:
+        try:
+            _native.Store(*arguments)
+        except ValueError as error:
+            return f"the {f.role} file {f.path}: {error}"
+    return message
 
 
 def open(  # noqa: A001 - mirrors tarvex.open
@@ -759,24 +869,29 @@ def open(  # noqa: A001 - mirrors tarvex.open
     topocentric places then need one). The SHA-256 of every file is
     computed here and recorded (`ephemeris.files`).
     """
-    files = [_file("kernel", kernel, "caller")]
-    files += [_file("additional kernel", k, "caller") for k in additional_kernels]
-    if leap_seconds is None:
+    kernel_text = os.fspath(kernel)
+    extra = [os.fspath(k) for k in additional_kernels]
+    lsk_text = None if leap_seconds is None else os.fspath(leap_seconds)
+    eop_text = None if eop is None else os.fspath(eop)
+    files = [_file("kernel", kernel_text, "caller")]
+    files += [_file("additional kernel", k, "caller") for k in extra]
+    if lsk_text is None:
         files.append(_file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"))
     else:
-        files.append(_file("leap seconds", leap_seconds, "caller"))
-    if eop is not None:
-        files.append(_file("earth orientation", eop, "caller"))
+        files.append(_file("leap seconds", lsk_text, "caller"))
+    measured_end = None
+    if eop_text is not None:
+        files.append(_file("earth orientation", eop_text, "caller"))
     else:
         try:
             c04, bulletin_a = data.default_iers_files()
         except (ModuleNotFoundError, FileNotFoundError):
             pass
         else:
-            files.append(_file("earth orientation", data.merged_eop_table(c04, bulletin_a),
-                               "astropy-iers-data (IERS 20 C04 + Bulletin A)"))
-            return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)))
-    return Ephemeris(ut1_extension.extend_files(files))
+            files.append(_merged_eop_file(c04, bulletin_a))
+            measured_end = _measured_end(bulletin_a)
+    recipe = Recipe("open", (kernel_text, tuple(extra), lsk_text, eop_text), tuple(f.sha256 for f in files))
+    return Ephemeris(ut1_extension.extend_files(files, measured_end), recipe=recipe)
 
 
 def load() -> Ephemeris:
@@ -795,9 +910,26 @@ def load() -> Ephemeris:
         _file("kernel", kernel, "skyfield-data (JPL DE421)"),
         _file("additional kernel", data.PLANET_CENTERS_KERNEL, "tarvexkit build (Jupiter..Pluto at their barycentres)"),
         _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
-        _file("earth orientation", data.merged_eop_table(c04, bulletin_a), "astropy-iers-data (IERS 20 C04 + Bulletin A)"),
+        _merged_eop_file(c04, bulletin_a),
     ]
-    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)))
+    recipe = Recipe("load", (), tuple(f.sha256 for f in files))
+    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
+
+
+def reopen(recipe: Recipe) -> Ephemeris:
+    """The ephemeris `recipe` describes, opened again; ValueError when a
+    file's content is no longer what it was (SHA-256 compared)."""
+    if recipe.how == "load":
+        eph = load()
+    else:
+        kernel, extra, leap_seconds, eop = recipe.arguments
+        eph = open(kernel, additional_kernels=extra, leap_seconds=leap_seconds, eop=eop)
+    if eph.recipe is None or eph.recipe.sha256 != recipe.sha256:
+        raise ValueError(
+            f"the files of this ephemeris changed since it was saved: opened by tarvexkit.{recipe.how}"
+            f"{recipe.arguments if recipe.arguments else '()'} they had SHA-256 {', '.join(recipe.sha256)}"
+        )
+    return eph
 
 
 def _measured_end(bulletin_a: Path) -> float | None:

@@ -126,6 +126,21 @@ def lunar_points(names: Sequence[str], tt: _FloatArray, tdb: _FloatArray, positi
     if equinox not in ("true", "mean"):
         raise ValueError(f"equinox must be 'true' or 'mean', not {equinox!r}")
     keys = [lunar_point_name(n) for n in names]
+    out = np.empty((len(tt), len(keys), 4))
+    # Chunk by chunk: the stencils take 15 positions per instant, so working
+    # memory stays a small fixed amount beside the result.
+    for start in range(0, len(tt), CHUNK_INSTANTS):
+        part = slice(start, start + CHUNK_INSTANTS)
+        out[part] = _lunar_points_chunk(keys, tt[part], tdb[part], positions, equinox)
+    return out
+
+
+# Instants computed at a time by lunar_points.
+CHUNK_INSTANTS = 4096
+
+
+def _lunar_points_chunk(keys: list[str], tt: _FloatArray, tdb: _FloatArray, positions: Positions,
+                        equinox: str) -> _FloatArray:
     n = len(tt)
     step = np.array([0.0, -SPEED_STEP_DAYS, SPEED_STEP_DAYS])
     all_tt = (tt[None, :] + step[:, None]).reshape(-1)

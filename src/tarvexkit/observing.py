@@ -107,6 +107,12 @@ class MoonPhase:
 
 # ------------------------------------------------------------------ refraction
 
+# Air at any observing site on Earth lies well within these; beyond them
+# Bennett's scaling turns into nonsense (altitudes of thousands of degrees
+# near absolute zero).
+REFRACTION_TEMPERATURE_C = (-100.0, 100.0)
+REFRACTION_PRESSURE_HPA = (0.0, 1200.0)
+
 def bennett_refraction_deg(apparent_altitude_deg: npt.ArrayLike, temperature_c: float, pressure_hpa: float) -> _FloatArray:
     """Refraction (degrees) at an apparent altitude, Bennett's formula."""
     h = np.asarray(apparent_altitude_deg, dtype=np.float64)
@@ -118,9 +124,12 @@ def refract(true_altitude_deg: npt.ArrayLike, temperature_c: float, pressure_hpa
     """Apparent altitude for a true altitude: h - R(h) = true altitude, by
     Newton's method; unchanged below a true altitude of -1 degree."""
     h0 = np.asarray(true_altitude_deg, dtype=np.float64)
-    if not (math.isfinite(temperature_c) and math.isfinite(pressure_hpa)) or temperature_c <= -273.0 or pressure_hpa < 0.0:
-        raise ValueError(f"refraction needs a temperature above -273 °C and a pressure >= 0 hPa, "
-                         f"got ({temperature_c!r}, {pressure_hpa!r})")
+    if not (REFRACTION_TEMPERATURE_C[0] <= temperature_c <= REFRACTION_TEMPERATURE_C[1]
+            and REFRACTION_PRESSURE_HPA[0] <= pressure_hpa <= REFRACTION_PRESSURE_HPA[1]):
+        raise ValueError(
+            f"refraction=(temperature_c, pressure_hpa) needs a temperature of {REFRACTION_TEMPERATURE_C[0]:g}.."
+            f"{REFRACTION_TEMPERATURE_C[1]:g} °C and a pressure of {REFRACTION_PRESSURE_HPA[0]:g}.."
+            f"{REFRACTION_PRESSURE_HPA[1]:g} hPa (air at an observing site), got ({temperature_c!r}, {pressure_hpa!r})")
     factor = (pressure_hpa / 1010.0) * (283.0 / (273.0 + temperature_c))
     above = h0 >= REFRACTION_CUTOFF_DEG
     start = np.where(above, h0, 0.0)
@@ -416,10 +425,12 @@ def _phase_deg(eph: Ephemeris, tt: _FloatArray) -> _FloatArray:
     return np.asarray((places[:, 1, 0] - places[:, 0, 0]) % 360.0, dtype=np.float64)
 
 
-def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
-    if not isinstance(times, Times):
-        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
-    tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
+# Instants computed at a time by moon_phase.
+PHASE_CHUNK_INSTANTS = 8192
+
+
+def _moon_phase_chunk(eph: Ephemeris, tdb: _FloatArray) -> tuple[_FloatArray, ...]:
+    """Phase, elongation, phase angle and illuminated fraction at TDB days."""
     ecliptic = eph.positions(["sun", "moon"], tdb, tarvex.apparent(), scale="tdb")
     phase = (ecliptic[:, 1, 0] - ecliptic[:, 0, 0]) % 360.0
     equatorial = eph.positions(["sun", "moon"], tdb, tarvex.apparent("geocentric", "equatorial"), scale="tdb")
@@ -436,6 +447,20 @@ def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
     sun = _vectors(eph.positions(["sun"], tdb - light_time, geometric, scale="tdb")[:, 0])
     phase_angle = _angle_deg(earth - moon, sun - moon)
     fraction = 0.5 * (1.0 + np.cos(np.radians(phase_angle)))
+    return phase, elongation, phase_angle, fraction
+
+
+def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
+    if not isinstance(times, Times):
+        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+    tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
+    # Chunk by chunk, so that working memory stays a small fixed amount
+    # beside the four result arrays.
+    columns = np.empty((4, len(tdb)))
+    for start in range(0, len(tdb), PHASE_CHUNK_INSTANTS):
+        part = slice(start, start + PHASE_CHUNK_INSTANTS)
+        columns[:, part] = _moon_phase_chunk(eph, tdb[part])
+    phase, elongation, phase_angle, fraction = columns
     parts: list[Any] = [phase, elongation, phase_angle, fraction]
     if times.shape == ():
         parts = [float(p[0]) for p in parts]

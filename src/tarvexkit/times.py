@@ -16,7 +16,7 @@ from __future__ import annotations
 import math
 from collections.abc import Iterator, Sequence
 from datetime import datetime, timedelta, timezone, tzinfo
-from typing import TYPE_CHECKING, Any, Literal, overload
+from typing import TYPE_CHECKING, Any, Literal, NamedTuple, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -41,6 +41,17 @@ def check_scale(scale: object) -> Scale:
     raise ValueError(f"unknown time scale {scale!r}; use one of 'utc', 'ut1', 'tt', 'tdb'")
 
 
+class Recipe(NamedTuple):
+    """How an ephemeris was opened, enough to open it again (pickled
+    `Times` carry it): `how` is "load" or "open", `arguments` the paths
+    given to `open` (kernel, additional kernels, leap seconds, EOP; None
+    for a default), `sha256` the digests of the files read then."""
+
+    how: str
+    arguments: tuple[Any, ...]
+    sha256: tuple[str, ...]
+
+
 class Clock:
     """The time data of one Ephemeris: conversions between the four scales.
 
@@ -49,10 +60,10 @@ class Clock:
     time before 1972 is worked out here (`tarvexkit.early_time`).
     """
 
-    def __init__(self, store: Store, spans: Ut1Spans | None = None, files: Sequence[Any] | None = None) -> None:
+    def __init__(self, store: Store, spans: Ut1Spans | None = None, recipe: Recipe | None = None) -> None:
         self._store = store
         self.spans = spans
-        self.files = None if files is None else tuple(files)
+        self.recipe = recipe
         entries = [e for e in store.leap_second_entries() or () if e[1] >= early_time.UTC_1972]
         self.has_leap_seconds = bool(entries)
         self._leap_days = np.array([e[1] for e in entries], dtype=np.float64)
@@ -270,8 +281,14 @@ class Times:
         A leap second reads 23:59:60 in UTC; in another zone it reads as the
         last representable instant of 23:59:59.
         """
+        if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
+            raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
         if tz is None:
             year, month, day, hour, minute, sec = self.utc_calendar(places)
+            if year.size and np.any(np.abs(year) > 9999):
+                worst = int(year.flat[int(np.argmax(np.abs(year)))])
+                raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
+                                 "use utc_calendar() for such instants")
             width = 3 + places if places else 2
             texts = [
                 f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
@@ -407,10 +424,11 @@ class Times:
         return self
 
     def __reduce__(self) -> tuple[Any, ...]:
-        files = self._clock.files
-        if files is None:
-            raise TypeError("these Times belong to an ephemeris opened without recorded files and cannot be pickled")
-        return (restore_times, ([(f.role, f.path, f.sha256, f.source) for f in files], self._jd.tolist(), self._scale, self._calendar))
+        recipe = self._clock.recipe
+        if recipe is None:
+            raise TypeError("these Times belong to an ephemeris made without tarvexkit.load() or tarvexkit.open() "
+                            "and cannot be pickled")
+        return (restore_times, (tuple(recipe), self._jd.tolist(), self._scale, self._calendar))
 
 
 def _as_days(other: object) -> Any:
@@ -431,31 +449,22 @@ def _iso_year(year: int) -> str:
     return f"{year:04d}" if year <= 9999 else f"+{year}"
 
 
-_REOPENED: dict[tuple[tuple[str, ...], ...], Any] = {}
+_REOPENED: dict[tuple[Any, ...], Any] = {}
 
 
-def restore_times(files: list[tuple[str, str, str, str]], julian_days: Any, scale: Scale,
+def restore_times(recipe: tuple[Any, ...], julian_days: Any, scale: Scale,
                   calendar: CalendarName = "gregorian") -> Times:
-    """Unpickles a Times: reopens the ephemeris from the recorded files
-    (role, path, SHA-256, source), each checked against its SHA-256, once per
-    process; the default data is made again by `tarvexkit.load()` when its
-    generated files are gone."""
+    """Unpickles a Times: opens its ephemeris again as it was opened
+    (`tarvexkit.load()` or `tarvexkit.open(...)` with the same paths), once
+    per process, and checks that every file still has the SHA-256 it had."""
     from . import ephemeris as _ephemeris
-    from .data import DataFile
 
-    key = tuple(tuple(f) for f in files)
+    key = tuple(recipe)
     eph = _REOPENED.get(key)
     if eph is None:
-        records = [DataFile(*f) for f in files]
         try:
-            eph = _ephemeris.Ephemeris(records)
-        except (OSError, ValueError) as error:
-            try:
-                eph = _ephemeris.load()
-            except (OSError, ModuleNotFoundError):
-                eph = None
-            if eph is None or [f.sha256 for f in eph.files] != [f.sha256 for f in records]:
-                wanted = "; ".join(f"{f.role} {f.path} (SHA-256 {f.sha256})" for f in records)
-                raise ValueError(f"cannot unpickle Times: their ephemeris needs these files: {wanted} ({error})") from None
+            eph = _ephemeris.reopen(Recipe(*recipe))
+        except (OSError, ModuleNotFoundError) as error:
+            raise ValueError(f"cannot unpickle Times: their ephemeris cannot be opened again ({error})") from None
         _REOPENED[key] = eph
     return Times(eph._clock, julian_days, scale, calendar)

@@ -44,6 +44,7 @@ the last year before it (the 2016 spline is 0.38 s below the IERS series at
 
 from __future__ import annotations
 
+import hashlib
 import math
 import re
 from collections.abc import Iterator
@@ -54,10 +55,12 @@ from typing import TYPE_CHECKING
 import numpy as np
 
 from . import delta_t
+from .data import cached_text
+from .held_files import hold_bytes
 from .calendar import civil_from_day_number
 
 if TYPE_CHECKING:
-    from .data import DataFile
+    from .held_files import HeldFile
 
 MJD_ZERO = 2400000.5
 TT_MINUS_TAI_S = 32.184
@@ -256,36 +259,36 @@ def last_offset_of(lsk_text: str) -> float:
     return float(re.findall(r"([-+0-9.]+)\s*,?\s*@", body)[-1])
 
 
-def extend_files(files: list[DataFile], measured_end_mjd: float | None = None) -> list[DataFile]:
+def extend_files(files: list[HeldFile], measured_end_mjd: float | None = None) -> list[HeldFile]:
     """`files` with the leap-second kernel and the Earth orientation table
-    replaced by their extended forms (written once into the cache), or
-    unchanged when either is missing or the kernel does not start with
-    10 s at 1972."""
-    from .data import DataFile, sha256_of, write_cached
-
+    replaced by their extended forms, or unchanged when either is missing or
+    the kernel does not start with 10 s at 1972. The originals are read
+    through the copies the ephemeris holds (never by name again); the
+    extended table is built once per pair and kept in the verified cache
+    (`tarvexkit.data.cached_text`), the extended kernel is made in memory."""
     roles = {f.role: i for i, f in enumerate(files)}
     if "leap seconds" not in roles or "earth orientation" not in roles:
         return files
     lsk, eop = files[roles["leap seconds"]], files[roles["earth orientation"]]
-    lsk_text = Path(lsk.path).read_text(encoding="ascii", errors="replace")
+    lsk_text = Path(lsk.reader()).read_text(encoding="ascii", errors="replace")
     extended_lsk = extend_leap_second_text(lsk_text)
     if extended_lsk is None:
         return files
-    key = f"{_FORMAT}{lsk.sha256[:16]}{eop.sha256[:16]}{measured_end_mjd!r}"
-    import hashlib
-
-    key = hashlib.sha256(key.encode()).hexdigest()[:16]
-    lsk_path = write_cached(f"lsk_from_year_0_{key}.tls", lambda: extended_lsk, "the extended leap-second kernel")
-    eop_path = write_cached(
+    key = hashlib.sha256(f"{_FORMAT}{lsk.sha256}{eop.sha256}{measured_end_mjd!r}".encode()).hexdigest()[:16]
+    table = cached_text(
         f"eop_any_date_{key}.txt",
-        lambda: extend_eop_text(Path(eop.path).read_text(encoding="ascii", errors="replace"),
+        lambda: extend_eop_text(Path(eop.reader()).read_text(encoding="ascii", errors="replace"),
                                 last_offset_of(lsk_text), measured_end_mjd),
-        "the extended Earth orientation table")
+        "extended Earth orientation table")
+    lsk_bytes = extended_lsk.encode("ascii")
     result = list(files)
-    result[roles["leap seconds"]] = DataFile(
-        "leap seconds", str(lsk_path), sha256_of(lsk_path), f"{lsk.source}: {Path(lsk.path).name} (SHA-256 {lsk.sha256}) with its first offset held back to year 0 by tarvexkit")
-    result[roles["earth orientation"]] = DataFile(
-        "earth orientation", str(eop_path), sha256_of(eop_path),
+    result[roles["leap seconds"]] = hold_bytes(
+        "leap seconds", f"lsk_from_year_0_{key}.tls", lsk_bytes, hashlib.sha256(lsk_bytes).hexdigest(),
+        f"{lsk.source}: {Path(lsk.path).name} (SHA-256 {lsk.sha256}) with its first offset held back to year 0 "
+        "by tarvexkit", f"<in memory: {Path(lsk.path).name} from year 0>")
+    result[roles["earth orientation"]] = hold_bytes(
+        "earth orientation", f"eop_any_date_{key}.txt", table.content, table.sha256,
         f"{eop.source}: {Path(eop.path).name} (SHA-256 {eop.sha256}) continued by tarvexkit with Delta T (SMH2016) "
-        "before and a long-term prediction after")
+        "before and a long-term prediction after",
+        str(table.path) if table.path is not None else f"<in memory: {Path(eop.path).name} for any date>")
     return result

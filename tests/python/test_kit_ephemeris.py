@@ -158,10 +158,10 @@ def test_missing_data_extra_says_what_to_install(monkeypatch):
 def test_merged_eop_table_continues_c04_with_bulletin_a(tmp_path, monkeypatch):
     monkeypatch.setenv("TARVEXKIT_CACHE", str(tmp_path))
     c04, bulletin_a = data.default_iers_files()
-    merged = data.merged_eop_table(c04, bulletin_a)
-    assert merged.parent == tmp_path
-    rows = np.loadtxt(merged, comments="#", usecols=(4, 5, 6, 7))
+    merged = data.merged_eop(c04, bulletin_a)
+    assert merged.path is not None and merged.path.parent == tmp_path
+    rows = np.loadtxt(merged.path, comments="#", usecols=(4, 5, 6, 7))
     assert np.all(np.diff(rows[:, 0]) == 1.0)
     assert rows[0, 0] == 37665.0 and rows[-1, 0] > data._last_mjd(c04.read_text())
     # A second call reuses the file.
-    assert data.merged_eop_table(c04, bulletin_a) == merged
+    assert data.merged_eop(c04, bulletin_a) == merged

@@ -110,6 +110,7 @@ PyObject* house_cusps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   Failures failures;
   if (!table || !failures.ok()) return nullptr;
   for (std::size_t i = 0; i < length; ++i) {
+    if (interrupted_at(i)) return nullptr;
     double* row = out + i * HOUSE_COLUMNS;
     const auto set =
         core::house_cusps_deg(method, ramc.values[i], latitude.values[i], obliquity.values[i]);
@@ -164,6 +165,7 @@ PyObject* site_sky(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   Ref table = new_table(length, 3, out);
   if (!table) return nullptr;
   for (std::size_t i = 0; i < length; ++i) {
+    if (interrupted_at(i)) return nullptr;
     const double ut1 = ut1_days.values[i];
     const double tt = tt_days.values[i];
     const double longitude_deg = longitude.values[i];
@@ -199,6 +201,7 @@ PyObject* ayanamsha(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   Ref table = new_table(length, 2, out);
   if (!table) return nullptr;
   for (std::size_t i = 0; i < length; ++i) {
+    if (interrupted_at(i)) return nullptr;
     const double tt = tt_days.values[i];
     const auto value = core::ayanamsha_deg(mode, tt);
     if (!value) return python::map_coordinate_error(value.error());
@@ -258,6 +261,7 @@ PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   Ref table = new_table(length, 3, out);
   if (!table) return nullptr;
   for (std::size_t i = 0; i < length; ++i) {
+    if (interrupted_at(i)) return nullptr;
     const double tt = tt_days.values[i];
     if (!std::isfinite(tt))
       return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
@@ -294,6 +298,7 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
   Failures failures;
   if (!table || !failures.ok()) return nullptr;
   for (std::size_t i = 0; i < tdb.size(); ++i) {
+    if (interrupted_at(i)) return nullptr;
     double* row = out + i * OSCULATING_COLUMNS;
     core::CartesianState state;
     for (std::size_t k = 0; k < 3; ++k) {

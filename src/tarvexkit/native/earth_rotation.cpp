@@ -5,6 +5,7 @@
 // Immutable after construction: calls from several threads may overlap.
 #include "tarvexkit/native/earth_rotation.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -80,6 +81,28 @@ PyObject* earth_rotation_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
   return self;
 }
 
+}  // namespace
+
+PyObject* new_earth_rotation(const spk::EngineTime& store_time) {
+  if (!store_time.leap_seconds()) {
+    return python::value_error("altitude and azimuth need a leap-second kernel; open the ephemeris with one");
+  }
+  if (!store_time.eop()) {
+    return python::value_error(
+        "altitude and azimuth need an Earth orientation table (UT1 and the pole); pass eop= to "
+        "tarvexkit.open or install tarvex[data]");
+  }
+  PyTypeObject* type = python::ensure_class(earth_rotation_class);
+  if (type == nullptr) return nullptr;
+  auto time = std::make_unique<spk::EngineTime>(unlimited_engine_time(&store_time));
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<PyEarthRotation*>(self)->time = time.release();
+  return self;
+}
+
+namespace {
+
 void earth_rotation_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   delete reinterpret_cast<PyEarthRotation*>(self)->time;
@@ -93,6 +116,9 @@ struct Failure {
   std::size_t index = 0;
   std::string message;
 };
+
+// Instants turned to the horizon between two looks at pending signals.
+constexpr std::size_t HORIZON_CHUNK = std::size_t{1} << 14;
 
 // Fills out[(i * bodies + j) * 3 + k] for instant i and body j; the first
 // instant that fails stops the loop.
@@ -156,12 +182,21 @@ PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   Ref result = new_float64_array(shape, out);
   if (!result) return nullptr;
   const spk::EngineTime& engine_time = time_of(self);
-  auto failure = without_gil([&] {
-    return fill_horizon(engine_time, scale, day_values, ra_values, dec_values, site, bodies, out);
-  });
-  if (failure) {
-    return python::value_error("julian_days[" + std::to_string(failure->index) +
-                               "]: " + failure->message);
+  // Chunk by chunk, running signal handlers between chunks (Ctrl-C ends
+  // the call with KeyboardInterrupt well within 0.2 s).
+  for (std::size_t start = 0; start < instants; start += HORIZON_CHUNK) {
+    const std::size_t count = std::min(HORIZON_CHUNK, instants - start);
+    const std::size_t first = start * bodies;
+    auto failure = without_gil([&] {
+      return fill_horizon(engine_time, scale, day_values.subspan(start, count),
+                          ra_values.subspan(first, count * bodies),
+                          dec_values.subspan(first, count * bodies), site, bodies, out + 3 * first);
+    });
+    if (failure) {
+      return python::value_error("julian_days[" + std::to_string(start + failure->index) +
+                                 "]: " + failure->message);
+    }
+    if (PyErr_CheckSignals() != 0) return nullptr;
   }
   return result.release();
 }

@@ -1,8 +1,14 @@
-// The Store class. A Store holds the primary SpkEphemeris (metadata, time
-// conversions, and worker 0 of a batch) and the stores of further workers,
-// opened on first need and kept. Every method that computes runs with the
-// interpreter lock released, so one call at a time is allowed: a second
-// concurrent call fails with RuntimeError instead of sharing a store.
+// The Store class. A Store holds a pool of SpkEphemeris stores over the same
+// files: the first one opened (its metadata and time kernels answer the
+// attributes and time conversions) and the stores opened later for more
+// workers. A store answers one query at a time, so a call leases the stores
+// its workers need from the pool, opening more when the pool runs short, and
+// gives them back when it ends: any number of threads may call one Store at
+// once, each call on stores of its own, and the pool's lock is held only
+// while stores are taken or returned. Stores are interchangeable (the same
+// files, and a batch's values depend on neither the store nor its caches),
+// so a result is the same bits whichever stores served it. Time conversions
+// read only immutable tables and need no lease.
 #include "tarvexkit/native/store.hpp"
 
 #include <sched.h>
@@ -13,6 +19,7 @@
 #include <cmath>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,6 +32,7 @@
 #include "python/metadata_objects.hpp"
 #include "python/names.hpp"
 #include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/parallel_positions.hpp"
 #include "tarvexkit/native/position_options.hpp"
 #include "tarvexkit/native/scale_argument.hpp"
@@ -41,18 +49,22 @@ using python::Arguments;
 using python::Default;
 using python::Ref;
 
-constexpr const char* BUSY = "tarvexkit store is busy in another call";
 // More workers than this would only multiply open files and caches.
 constexpr long long MAX_THREADS = 256;
 
 struct StoreState {
   StoreFiles files;
-  // stores[0] is the primary store; the others serve further workers.
+  // Every store opened and kept, the first one opened first; `idle` lists
+  // those no call holds. Both change only under `pool_mutex`.
   std::vector<std::unique_ptr<spk::SpkEphemeris>> stores;
+  std::vector<spk::SpkEphemeris*> idle;
+  std::mutex pool_mutex;
   std::optional<TimeArrays> time_arrays;
-  std::atomic<bool> busy{false};
+  // The first store: its metadata, supported range and time kernels are
+  // immutable after opening, so they are read while other threads query it.
+  const spk::SpkEphemeris* first = nullptr;
 
-  const spk::SpkEphemeris& primary() const { return *stores.front(); }
+  const spk::SpkEphemeris& primary() const { return *first; }
 };
 
 struct PyStore {
@@ -61,27 +73,55 @@ struct PyStore {
 
 StoreState& state_of(PyObject* self) noexcept { return *reinterpret_cast<PyStore*>(self)->state; }
 
-// Marks the store busy for the length of one call.
-class BusyGuard {
+// Stores held by one call, given back to the pool when the lease ends.
+class Lease {
  public:
-  static std::optional<BusyGuard> enter(StoreState& state) {
-    if (state.busy.exchange(true)) {
-      PyErr_SetString(PyExc_RuntimeError, BUSY);
-      return std::nullopt;
-    }
-    return BusyGuard(state);
-  }
-  BusyGuard(BusyGuard&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
-  BusyGuard(const BusyGuard&) = delete;
-  BusyGuard& operator=(const BusyGuard&) = delete;
-  BusyGuard& operator=(BusyGuard&&) = delete;
-  ~BusyGuard() {
-    if (state_ != nullptr) state_->busy.store(false);
+  explicit Lease(StoreState& state) : state_(&state) {}
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  ~Lease() {
+    const std::lock_guard lock(state_->pool_mutex);
+    state_->idle.insert(state_->idle.end(), stores_.begin(), stores_.end());
   }
 
+  // Takes `count` stores: idle ones first, then newly opened ones (run
+  // without the interpreter lock). The message on failure; the stores this
+  // call opened before the failure are closed again, the idle ones it took
+  // go back to the pool.
+  std::optional<std::string> take(std::size_t count) {
+    {
+      const std::lock_guard lock(state_->pool_mutex);
+      while (stores_.size() < count && !state_->idle.empty()) {
+        stores_.push_back(state_->idle.back());
+        state_->idle.pop_back();
+      }
+    }
+    if (stores_.size() >= count) return std::nullopt;
+    std::vector<std::unique_ptr<spk::SpkEphemeris>> opened;
+    std::optional<std::string> failure;
+    while (stores_.size() + opened.size() < count) {
+      auto store = open_worker_store(state_->files, state_->primary());
+      if (!store) {
+        failure = store.error();
+        break;
+      }
+      opened.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*store)));
+    }
+    if (failure) return failure;  // `opened` closes its stores here
+    const std::lock_guard lock(state_->pool_mutex);
+    for (auto& store : opened) {
+      stores_.push_back(store.get());
+      state_->stores.push_back(std::move(store));
+    }
+    return std::nullopt;
+  }
+
+  std::span<spk::SpkEphemeris* const> stores() const noexcept { return stores_; }
+  spk::SpkEphemeris& front() const noexcept { return *stores_.front(); }
+
  private:
-  explicit BusyGuard(StoreState& state) : state_(&state) {}
   StoreState* state_;
+  std::vector<spk::SpkEphemeris*> stores_;
 };
 
 // ------------------------------------------------------------ opening
@@ -159,6 +199,8 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto opened = without_gil([&] { return open_store(files); });
   if (!opened) return python::value_error(opened.error());
   state->stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
+  state->first = state->stores.front().get();
+  state->idle.push_back(state->stores.front().get());
   state->time_arrays.emplace(state->stores.front()->time(), usable_cpus());
 
   PyObject* self = type->tp_alloc(type, 0);
@@ -239,17 +281,6 @@ bool to_instant_scale(PyObject* value, std::string_view parameter, Instants& out
   return true;
 }
 
-// Opens the stores of workers 1.. that the request can use and has not
-// opened yet (without the interpreter lock); the message on failure.
-std::optional<std::string> open_worker_stores(StoreState& state, std::size_t workers) {
-  while (state.stores.size() < workers) {
-    auto opened = open_worker_store(state.files, state.primary());
-    if (!opened) return opened.error();
-    state.stores.push_back(std::make_unique<spk::SpkEphemeris>(std::move(*opened)));
-  }
-  return std::nullopt;
-}
-
 PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   std::vector<std::string> body_names;
   Instants instants;
@@ -280,9 +311,11 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   request.scale = instants.scale;
 
   StoreState& state = state_of(self);
-  auto busy = BusyGuard::enter(state);
-  if (!busy) return nullptr;
-  if (auto checked = check_request(state.primary(), request); !checked) {
+  Lease lease(state);
+  if (auto failure = without_gil([&] { return lease.take(1); })) {
+    return python::value_error(*failure);
+  }
+  if (auto checked = check_request(lease.front(), request); !checked) {
     return python::map_ephemeris_error(checked.error());
   }
   double* out = nullptr;
@@ -293,13 +326,12 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
   const std::size_t workers =
       useful_workers(julian_days.size(), threads ? *threads : usable_cpus());
-  if (state.stores.size() < workers) {
-    if (auto failure = without_gil([&] { return open_worker_stores(state, workers); })) {
+  if (workers > 1) {
+    if (auto failure = without_gil([&] { return lease.take(workers); })) {
       return python::value_error(*failure);
     }
   }
-  std::vector<spk::SpkEphemeris*> stores;
-  for (std::size_t index = 0; index < workers; ++index) stores.push_back(state.stores[index].get());
+  const std::span<spk::SpkEphemeris* const> stores = lease.stores();
 
   // The workers compute; this thread takes the interpreter lock back every
   // poll interval to run signal handlers (Ctrl-C raises KeyboardInterrupt
@@ -326,7 +358,7 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       if (first_error) {
         in_order = std::unexpected(std::move(*first_error));
       } else if (outcome == SlabsOutcome::Done) {
-        in_order = positions_in_order(state.primary(), request, out);
+        in_order = positions_in_order(lease.front(), request, out);
       }
     }
   } catch (...) {
@@ -345,22 +377,34 @@ PyObject* element_error(const ElementError& error) {
   return python::value_error("julian_days[" + std::to_string(error.index) + "]: " + error.message);
 }
 
+// Elements converted between two looks at pending signals: a few
+// milliseconds of work, so Ctrl-C is seen well within 0.2 s.
+constexpr std::size_t SIGNAL_CHUNK = std::size_t{1} << 16;
+
 // Fills a new array of the days' length with `fill(days, out)` without the
-// interpreter lock.
+// interpreter lock, chunk by chunk, running signal handlers between chunks
+// (KeyboardInterrupt ends the call). The time tables are immutable, so
+// calls from several threads overlap freely.
 template <class Fill>
 PyObject* elementwise(PyObject* self, const Column& days, Fill&& fill) {
   const std::span<const double> julian_days = days.values;
   StoreState& state = state_of(self);
-  auto busy = BusyGuard::enter(state);
-  if (!busy) return nullptr;
   double* out = nullptr;
   const std::array<std::size_t, 1> shape{julian_days.size()};
   Ref result = new_float64_array(shape, out);
   if (!result) return nullptr;
-  const auto filled = without_gil([&] {
-    return fill(*state.time_arrays, julian_days, std::span<double>(out, julian_days.size()));
-  });
-  if (!filled) return element_error(filled.error());
+  for (std::size_t start = 0; start < julian_days.size(); start += SIGNAL_CHUNK) {
+    const std::size_t count = std::min(SIGNAL_CHUNK, julian_days.size() - start);
+    auto filled = without_gil([&] {
+      return fill(*state.time_arrays, julian_days.subspan(start, count),
+                  std::span<double>(out + start, count));
+    });
+    if (!filled) {
+      filled.error().index += start;
+      return element_error(filled.error());
+    }
+    if (PyErr_CheckSignals() != 0) return nullptr;
+  }
   return result.release();
 }
 
@@ -420,6 +464,13 @@ PyObject* eop_coverage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   return Py_BuildValue("(dd)", table->samples().front().utc_jd, table->samples().back().utc_jd);
 }
 
+PyObject* earth_rotation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+  Arguments arguments("Store.earth_rotation()", {});
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  return new_earth_rotation(state_of(self).primary().time());
+}
+
 // ------------------------------------------------------------ attributes
 
 PyObject* supported_range(PyObject* self) {
@@ -475,6 +526,11 @@ PyMethodDef STORE_METHODS[] = {
     {"eop_coverage", python::as_cfunction<eop_coverage>(), METHOD,
      "eop_coverage($self)\n--\n\n"
      "(first, last) UTC Julian days of the EOP table's rows, or None."},
+    {"earth_rotation", python::as_cfunction<earth_rotation>(), METHOD,
+     "earth_rotation($self)\n--\n\n"
+     "A new EarthRotation over this store's leap-second kernel and Earth orientation\n"
+     "table, as parsed when the store was opened (no file is read again).\n"
+     "ValueError when either is missing."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -495,8 +551,9 @@ PyType_Slot STORE_SLOTS[] = {
          "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
          "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
          "the same ValueError messages.\n\n"
-         "A Store may be used from any thread, one call at a time: a call while\n"
-         "another runs raises RuntimeError \"tarvexkit store is busy in another call\".")},
+         "A Store may be used from any number of threads at once: each call\n"
+         "computes on stores of its own, taken from a pool that grows to the\n"
+         "largest number used at one time.")},
     {Py_tp_new, python::slot_function(python::new_entry<store_new>)},
     {Py_tp_dealloc, python::slot_function(store_dealloc)},
     {Py_tp_repr, python::slot_function(python::unary_entry<store_repr>)},

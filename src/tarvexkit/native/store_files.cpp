@@ -1,8 +1,11 @@
 #include "tarvexkit/native/store_files.hpp"
 
+#include <cmath>
+#include <string>
 #include <utility>
 
 #include "core/checksum.hpp"
+#include "core/format.hpp"
 #include "core/path_name.hpp"
 #include "spk/kernel.hpp"
 #include "time/eop.hpp"
@@ -34,6 +37,49 @@ Opened attach_kernels(spk::SpkEphemeris store, const StoreFiles& files) {
   return store;
 }
 
+// Since 1972 UTC is kept within 0.9 s of UT1: a row beyond that is damage
+// (a shifted column, a value edited) that the table's parser cannot see.
+constexpr double UTC_1972_JD = 2441317.5;
+constexpr double MAX_UT1_MINUS_UTC_S = 0.9;
+
+std::expected<void, std::string> check_ut1_offsets(const time::EarthOrientationTable& table) {
+  for (const time::EopSample& sample : table.samples()) {
+    if (sample.utc_jd >= UTC_1972_JD && !(std::fabs(sample.dut1_s) < MAX_UT1_MINUS_UTC_S)) {
+      return std::unexpected("the Earth orientation row of MJD " +
+                             core::plain_float(sample.utc_jd - 2400000.5) + " has UT1-UTC " +
+                             core::plain_float(sample.dut1_s) +
+                             " s; since 1972 UT1-UTC stays below 0.9 s in magnitude, so the table "
+                             "is damaged");
+    }
+  }
+  return {};
+}
+
+// A kernel cut short (a download stopped, a copy interrupted) still has its
+// file record and summaries, and would fail every query that reaches a lost
+// record: each segment's last word must lie within the file.
+std::expected<void, std::string> check_segments_within_files(const spk::SpkEphemeris& store) {
+  const spk::KernelGuard kernels = store.borrow_kernels();
+  const core::EphemerisMetadata& metadata = store.metadata();
+  for (std::size_t index = 0; index < kernels->size(); ++index) {
+    spk::SpkKernel& kernel = (*kernels)[index];
+    const std::string& name = index == 0 ? metadata.kernel_name
+                                         : metadata.additional_kernels[index - 1].name;
+    auto segments = kernel.listed_segments();
+    if (!segments) return std::unexpected(name + ": " + segments.error().message());
+    for (const spk::SpkSegment& segment : *segments) {
+      if (auto last = kernel.read_words(segment.end_address, 1); !last) {
+        return std::unexpected("the kernel " + name + " is truncated or damaged: segment " +
+                               core::quoted_text(segment.identifier) + " (target " +
+                               std::to_string(segment.target) + ") ends at word " +
+                               std::to_string(segment.end_address) + ", which cannot be read (" +
+                               last.error().message() + ")");
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Opened open_store(const StoreFiles& files) {
@@ -51,9 +97,15 @@ Opened open_store(const StoreFiles& files) {
   if (files.eop) {
     auto table = time::EarthOrientationTable::open(files.eop->path, files.eop->sha256);
     if (!table) return std::unexpected(table.error().message());
+    if (auto checked = check_ut1_offsets(*table); !checked) return std::unexpected(checked.error());
     store->time().attach_eop(std::move(*table));
   }
-  return attach_kernels(std::move(*store), files);
+  auto attached = attach_kernels(std::move(*store), files);
+  if (!attached) return attached;
+  if (auto checked = check_segments_within_files(*attached); !checked) {
+    return std::unexpected(checked.error());
+  }
+  return attached;
 }
 
 Opened open_worker_store(const StoreFiles& files, const spk::SpkEphemeris& model) {

@@ -1,7 +1,10 @@
 // The files a toolkit store is opened on, and the opening itself: the same
 // steps, in the same order and with the same messages, as tarvex.open(path,
 // sha256, leap_second_kernel=..., eop=...) followed by one
-// with_additional_kernel_file(...) per additional kernel.
+// with_additional_kernel_file(...) per additional kernel, then two checks
+// the strict opening leaves to the first query: every segment's data lies
+// within its file (a truncated kernel is refused), and the Earth orientation
+// rows since 1972 have |UT1-UTC| below 0.9 s.
 #pragma once
 
 #include <expected>
