@@ -32,6 +32,7 @@ class Store:
         kernels: Sequence[tuple[str, str]],
         leap_seconds: tuple[str, str] | None = None,
         eop: tuple[str, str] | None = None,
+        ut1_checked_until: float = ...,
     ) -> Store: ...
     def positions(
         self,

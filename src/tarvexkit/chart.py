@@ -52,6 +52,21 @@ assert set(MINOR_ASPECTS) <= set(ORBS_DEG)
 
 @dataclass(frozen=True)
 class ChartPoint:
+    """One body or lunar point of a `Chart`.
+
+    Longitudes are apparent geocentric ecliptic longitudes of date (true
+    equinox) in degrees, in the chart's zodiac; `latitude_deg` is the
+    ecliptic latitude, `distance_au` the geocentric distance (None for the
+    lunar points), `speed_deg_per_day` the time derivative of
+    `longitude_deg` and `retrograde` whether it is negative. `sign` is the
+    sign's name ("aries" .. "pisces"), `degree_in_sign` the longitude within
+    it (0 to 30), `house` the house (1..12) that holds the longitude.
+
+        >>> moon = chart.point("moon")          # doctest: +SKIP
+        >>> f"{moon.degree_in_sign:.2f} {moon.sign}, house {moon.house}"  # doctest: +SKIP
+        '19.77 aries, house 9'
+    """
+
     name: str
     longitude_deg: float
     latitude_deg: float
@@ -65,6 +80,13 @@ class ChartPoint:
 
 @dataclass(frozen=True)
 class ChartAspect:
+    """An aspect in orb between two points of a `Chart`: `kind` names it
+    ("trine", "quincunx", or the angle as text for an unnamed angle),
+    `angle_deg` is its exact angle, `separation_deg` the points' actual
+    angular separation (0 to 180 degrees), `orb_deg` the difference of the
+    two, and `applying` whether the separation is moving towards the exact
+    angle."""
+
     first: str
     second: str
     kind: str
@@ -76,6 +98,8 @@ class ChartAspect:
 
 @dataclass(frozen=True)
 class ChartFile:
+    """A file a `Chart` was computed from: its role, name and SHA-256."""
+
     role: str  # "kernel", "leap seconds", ...
     name: str  # the file's name (without its directory)
     sha256: str
@@ -83,6 +107,20 @@ class ChartFile:
 
 @dataclass(frozen=True)
 class Chart:
+    """A chart for one instant and site, as plain data (`Ephemeris.chart`).
+
+    `points` hold the bodies and lunar points (`point(name)` finds one),
+    `cusps_deg` the twelve house cusps (cusp 1 first) and the angles
+    `ascendant_deg`, `midheaven_deg`, `vertex_deg`, all ecliptic longitudes
+    of date in degrees in the chart's `zodiac` ("tropical" or an
+    ayanamsha's name). `house_system` is the system asked for and
+    `houses_used` the one that gave the cusps (a polar fallback may differ).
+    The instant is `time_utc` (ISO 8601, UTC) and `time_local` in `zone`;
+    the site is `site_longitude_east_deg`, `site_latitude_deg` (degrees)
+    and `site_height_m`; `files` the data it came from.
+    `Chart.from_dict(chart.to_dict()) == chart`.
+    """
+
     time_utc: str  # ISO 8601, UTC, to the millisecond
     tt_julian_day: float
     site_longitude_east_deg: float
@@ -102,6 +140,7 @@ class Chart:
     files: list[ChartFile] = field(default_factory=list)
 
     def point(self, name: str) -> ChartPoint:
+        """The point named `name` ("sun", "true_node", ...); KeyError if the chart has none."""
         for p in self.points:
             if p.name == name:
                 return p

@@ -16,6 +16,7 @@ store, engine and helper reads that one opening (`held_files`).
 
 from __future__ import annotations
 
+import math
 import os
 import re
 import threading
@@ -97,11 +98,13 @@ class Ephemeris:
         kernels = [(f.reader(), f.sha256) for f in self._kernel_files]
         lsk = None if self._lsk_file is None else (self._lsk_file.reader(), self._lsk_file.sha256)
         eop = None if self._eop_file is None else (self._eop_file.reader(), self._eop_file.sha256)
-        try:
-            self._store = _native.Store(kernels, lsk, eop)
-        except ValueError as error:
-            raise ValueError(_opening_error(held, kernels, lsk, eop, str(error))) from None
         spans = ut1_extension.read_spans(self._eop_file.reader()) if self._eop_file is not None else None
+        # Rows past the IERS data are the long-term model, not held to |UT1 - UTC| < 0.9 s.
+        checked_until = math.inf if spans is None else spans.predicted_end
+        try:
+            self._store = _native.Store(kernels, lsk, eop, ut1_checked_until=checked_until)
+        except ValueError as error:
+            raise ValueError(_opening_error(held, kernels, lsk, eop, checked_until, str(error))) from None
         self.recipe = recipe
         self._clock = Clock(self._store, spans, recipe)
         self._local = threading.local()
@@ -838,7 +841,8 @@ def _merged_eop_file(c04: Path, bulletin_a: Path) -> held_files.HeldFile:
 
 
 def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str, str]],
-                   lsk: tuple[str, str] | None, eop: tuple[str, str] | None, message: str) -> str:
+                   lsk: tuple[str, str] | None, eop: tuple[str, str] | None, checked_until: float,
+                   message: str) -> str:
     """The store's message prefixed with the file it is about, found by
     opening the files one by one."""
     kernel_files = [f for f in files if f.role in ("kernel", "additional kernel")]
@@ -848,7 +852,7 @@ def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str
     trials += [(kernel_files[i], (kernels[: i + 1], None, None)) for i in range(1, len(kernel_files))]
     for f, arguments in trials:
         try:
-            _native.Store(*arguments)
+            _native.Store(*arguments, ut1_checked_until=checked_until)
         except ValueError as error:
             return f"the {f.role} file {f.path}: {error}"
     return message

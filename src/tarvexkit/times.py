@@ -200,6 +200,7 @@ class Times:
 
     @property
     def shape(self) -> tuple[int, ...]:
+        """() for a single instant, (n,) for n instants."""
         return self._jd.shape
 
     def _in(self, scale: Scale) -> Any:

@@ -189,6 +189,7 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       {"kernels", to_file_entries, files.kernels},
       {"leap_seconds", to_optional_file_entry, files.leap_seconds, Default::None},
       {"eop", to_optional_file_entry, files.eop, Default::None},
+      {"ut1_checked_until", python::to_float, files.ut1_checked_until_jd, Default::Value},
   };
   Arguments arguments("Store.__new__()", parameters);
   if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;

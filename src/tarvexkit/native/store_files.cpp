@@ -42,9 +42,11 @@ Opened attach_kernels(spk::SpkEphemeris store, const StoreFiles& files) {
 constexpr double UTC_1972_JD = 2441317.5;
 constexpr double MAX_UT1_MINUS_UTC_S = 0.9;
 
-std::expected<void, std::string> check_ut1_offsets(const time::EarthOrientationTable& table) {
+std::expected<void, std::string> check_ut1_offsets(const time::EarthOrientationTable& table,
+                                                  double checked_until_jd) {
   for (const time::EopSample& sample : table.samples()) {
-    if (sample.utc_jd >= UTC_1972_JD && !(std::fabs(sample.dut1_s) < MAX_UT1_MINUS_UTC_S)) {
+    if (sample.utc_jd >= UTC_1972_JD && sample.utc_jd <= checked_until_jd &&
+        !(std::fabs(sample.dut1_s) < MAX_UT1_MINUS_UTC_S)) {
       return std::unexpected("the Earth orientation row of MJD " +
                              core::plain_float(sample.utc_jd - 2400000.5) + " has UT1-UTC " +
                              core::plain_float(sample.dut1_s) +
@@ -97,7 +99,7 @@ Opened open_store(const StoreFiles& files) {
   if (files.eop) {
     auto table = time::EarthOrientationTable::open(files.eop->path, files.eop->sha256);
     if (!table) return std::unexpected(table.error().message());
-    if (auto checked = check_ut1_offsets(*table); !checked) return std::unexpected(checked.error());
+    if (auto checked = check_ut1_offsets(*table, files.ut1_checked_until_jd); !checked) return std::unexpected(checked.error());
     store->time().attach_eop(std::move(*table));
   }
   auto attached = attach_kernels(std::move(*store), files);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <expected>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct StoreFiles {
   std::vector<FileEntry> kernels;  // the primary kernel first, then the additional ones in order
   std::optional<FileEntry> leap_seconds;
   std::optional<FileEntry> eop;
+  // UTC Julian day after which the Earth orientation rows are a model (the
+  // long-term prediction tarvexkit appends) rather than IERS data, and are
+  // not held to |UT1 - UTC| < 0.9 s.
+  double ut1_checked_until_jd = std::numeric_limits<double>::infinity();
 };
 
 // Opens every file; the failure is the message tarvex raises as ValueError.
