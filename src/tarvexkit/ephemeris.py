@@ -846,13 +846,14 @@ def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str
     """The store's message prefixed with the file it is about, found by
     opening the files one by one."""
     kernel_files = [f for f in files if f.role in ("kernel", "additional kernel")]
-    trials: list[tuple[data.DataFile, Any]] = [(f, ([k], None, None)) for f, k in zip(kernel_files, kernels)]
+    Files = tuple[list[tuple[str, str]], tuple[str, str] | None, tuple[str, str] | None]
+    trials: list[tuple[data.DataFile, Files]] = [(f, ([k], None, None)) for f, k in zip(kernel_files, kernels)]
     trials += [(f, (kernels[:1], lsk, None)) for f in files if f.role == "leap seconds"]
     trials += [(f, (kernels[:1], None, eop)) for f in files if f.role == "earth orientation"]
     trials += [(kernel_files[i], (kernels[: i + 1], None, None)) for i in range(1, len(kernel_files))]
-    for f, arguments in trials:
+    for f, (trial_kernels, trial_lsk, trial_eop) in trials:
         try:
-            _native.Store(*arguments, ut1_checked_until=checked_until)
+            _native.Store(trial_kernels, trial_lsk, trial_eop, ut1_checked_until=checked_until)
         except ValueError as error:
             return f"the {f.role} file {f.path}: {error}"
     return message
