@@ -32,7 +32,7 @@ class Store:
         kernels: Sequence[tuple[str, str]],
         leap_seconds: tuple[str, str] | None = None,
         eop: tuple[str, str] | None = None,
-        ut1_checked_until: float = ...,
+        ut1_checked_until: float = 1e300,
     ) -> Store: ...
     def positions(
         self,

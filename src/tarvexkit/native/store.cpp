@@ -546,10 +546,12 @@ PyGetSetDef STORE_GETSET[] = {
 PyType_Slot STORE_SLOTS[] = {
     {Py_tp_doc,
      const_cast<char*>(
-         "Store(kernels, leap_seconds=None, eop=None)\n--\n\n"
+         "Store(kernels, leap_seconds=None, eop=None, ut1_checked_until=1e300)\n--\n\n"
          "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
          "pairs, the primary kernel first, then the additional kernels in order;\n"
-         "leap_seconds and eop are (path, sha256) pairs or None. Opens what\n"
+         "leap_seconds and eop are (path, sha256) pairs or None. Rows of the EOP\n"
+         "table from 1972 up to the UTC Julian day ut1_checked_until must keep\n"
+         "|UT1 - UTC| below 0.9 s (later rows are a model). Opens what\n"
          "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
          "the same ValueError messages.\n\n"
          "A Store may be used from any number of threads at once: each call\n"

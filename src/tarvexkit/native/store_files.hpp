@@ -8,7 +8,6 @@
 #pragma once
 
 #include <expected>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +28,7 @@ struct StoreFiles {
   // UTC Julian day after which the Earth orientation rows are a model (the
   // long-term prediction tarvexkit appends) rather than IERS data, and are
   // not held to |UT1 - UTC| < 0.9 s.
-  double ut1_checked_until_jd = std::numeric_limits<double>::infinity();
+  double ut1_checked_until_jd = 1e300;  // every row
 };
 
 // Opens every file; the failure is the message tarvex raises as ValueError.
