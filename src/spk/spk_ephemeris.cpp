@@ -45,7 +45,8 @@ class FlatSink final : public PositionSink {
 }  // namespace
 
 std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::string& path,
-                                                                     std::string_view sha256) {
+                                                                     std::string_view sha256,
+                                                                     SegmentRules rules) {
   auto name = core::final_path_component(path);
   if (!name)
     return std::unexpected(core::EphemerisError::computation("kernel path has no UTF-8 filename"));
@@ -57,7 +58,8 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
   if (!checksum) return std::unexpected(core::EphemerisError::computation(BAD_CHECKSUM));
   auto segments = kernel->listed_segments();
   if (!segments) return std::unexpected(spk_ephemeris_error(segments.error()));
-  auto coverage = common_contiguous_coverage(*segments);
+  auto coverage = rules == SegmentRules::AnyType ? overall_coverage(*segments)
+                                                 : common_contiguous_coverage(*segments);
   if (!coverage) return std::unexpected(std::move(coverage.error()));
 
   SupportedRange range;
@@ -72,6 +74,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
   metadata.coordinate_frame = std::string(COORDINATE_FRAME);
 
   KernelList kernels;
+  kernel->set_segment_rules(rules);
   kernels.push_back(std::move(*kernel));
   return SpkEphemeris(std::move(metadata), range, *coverage,
                       std::make_unique<KernelCell>(std::move(kernels)));
@@ -92,6 +95,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_
   owned.metadata_.additional_kernels.push_back(
       core::KernelProvenance{std::move(name), std::move(*checksum)});
   KernelGuard kernels = owned.borrow_kernels();
+  attached.set_segment_rules(kernels->front().segment_rules());
   kernels->push_back(std::move(attached));
   // States kept from earlier queries were found without this kernel.
   owned.workspace_->observers_epoch.clear();
