@@ -47,14 +47,31 @@ core::CartesianState propagate_two_body(const core::CartesianState& state, doubl
   // F(chi) = rv/sqrt(gm) chi^2 c2 + (1 - alpha r0) chi^3 c3 + r0 chi, which
   // increases with chi (its derivative is the radius).
   const double target = sqrt_gm * dt;
-  auto f_and_radius = [&](double chi, double& radius, double& c2, double& c3) {
+  auto f_and_radius = [&](double chi, double& radius, double& c2, double& c3) -> double {
     const double z = alpha * chi * chi;
     stumpff(z, c2, c3);
     radius = chi * chi * c2 + rv / sqrt_gm * chi * (1 - z * c3) + r0 * (1 - z * c2);
-    return rv / sqrt_gm * chi * chi * c2 + (1 - alpha * r0) * chi * chi * chi * c3 + r0 * chi -
-           target;
+    const double value =
+        rv / sqrt_gm * chi * chi * c2 + (1 - alpha * r0) * chi * chi * chi * c3 + r0 * chi - target;
+    // Past the range of doubles (far out on a hyperbola) the sign is still
+    // that of chi: F increases.
+    if (!std::isfinite(value)) return chi > 0 ? INFINITY : -INFINITY;
+    return value;
   };
-  double chi = alpha > 0 ? sqrt_gm * dt * alpha : dt * sqrt_gm / r0;
+  // First guesses: Vallado, Fundamentals of Astrodynamics and
+  // Applications, 4th ed., algorithm 8 (ellipse, and hyperbola).
+  double chi = dt * sqrt_gm / r0;
+  if (alpha > 1e-12) {
+    chi = sqrt_gm * dt * alpha;
+  } else if (alpha < -1e-12) {
+    const double a = 1.0 / alpha;
+    const double sign = dt > 0 ? 1.0 : -1.0;
+    const double guess =
+        sign * std::sqrt(-a) *
+        std::log((-2.0 * gm * alpha * dt) /
+                 (rv + sign * std::sqrt(-gm * a) * (1.0 - r0 * alpha)));
+    if (std::isfinite(guess) && guess * dt > 0) chi = guess;
+  }
   // A bracket [low, high] with F(low) <= 0 <= F(high), grown outward.
   double low = dt > 0 ? 0.0 : chi;
   double high = dt > 0 ? chi : 0.0;

@@ -5,8 +5,10 @@
 //   dw/dt = 3/4 n J2 (R/p)^2 (5 cos^2 i - 1)
 // and the line of nodes about the central body's pole at
 //   dO/dt = -3/2 n J2 (R/p)^2 cos i,
-// with n = sqrt(GM / a^3), a = p / (1 - e^2) and cos i = N . pole. The J2
-// flag leaves out the apsidal turn (1), the nodal turn (2) or both (3).
+// with n = sqrt(GM / a^3), a = p / (1 - e^2) and cos i = N . pole, both
+// turns growing with the true anomaly swept since periapsis rather than
+// with time (each rate over n, times that anomaly). The J2 flag leaves out
+// the apsidal turn (1), the nodal turn (2) or both (3).
 //
 // Format: NAIF, SPK Required Reading, "Type 15: Precessing Conic
 // Propagation" (../shared/reference/naif-spk-segment-types.rst); secular
@@ -92,13 +94,23 @@ class Type15Evaluator final : public SegmentEvaluator {
     const double nodes_rate = -k2 * cos_i;
     Vec r{moved.position[0], moved.position[1], moved.position[2]};
     Vec v{moved.velocity[0], moved.velocity[1], moved.velocity[2]};
+    // The turns advance with the true anomaly swept since periapsis (the
+    // rates per unit of mean anomaly times the true anomaly), as the NAIF
+    // toolkit applies them: the true anomaly in (-pi, pi], plus the whole
+    // revolutions the mean anomaly n dt has made.
+    const double mean_anomaly = n * dt;
+    const double true_anomaly = std::atan2(dot(pole, cross(periapsis, r)), dot(periapsis, r));
+    const double swept =
+        true_anomaly +
+        2 * M_PI * std::round((mean_anomaly - true_anomaly) / (2 * M_PI));
+    const double swept_time = swept / n;
     if (flag != 1.0 && flag != 3.0) {
-      const double angle = std::fmod(apsides_rate * dt, 2 * M_PI);
+      const double angle = std::fmod(apsides_rate * swept_time, 2 * M_PI);
       r = turn(r, pole, angle);
       v = turn(v, pole, angle);
     }
     if (flag != 2.0 && flag != 3.0) {
-      const double angle = std::fmod(nodes_rate * dt, 2 * M_PI);
+      const double angle = std::fmod(nodes_rate * swept_time, 2 * M_PI);
       r = turn(r, body_pole, angle);
       v = turn(v, body_pole, angle);
     }

@@ -7,7 +7,7 @@
 // Celestial Mechanics 5 (1972) 303-310). The elements are referred to the
 // central body's equator given by the pole's right ascension and
 // declination, whose x axis is the ascending node of that equator on the
-// J2000 equator.
+// J2000 equator. The velocity includes the turning of the orbit.
 //
 // Format: NAIF, SPK Required Reading, "Type 17: Equinoctial Elements"
 // (../shared/reference/naif-spk-segment-types.rst). Called through
@@ -79,12 +79,24 @@ class Type17Evaluator final : public SegmentEvaluator {
                                    std::sin(dec)};
     const std::array<double, 3> ye{ze[1] * xe[2] - ze[2] * xe[1], ze[2] * xe[0] - ze[0] * xe[2],
                                    ze[0] * xe[1] - ze[1] * xe[0]};
+    // The velocity is the full rate of the position: the conic's own
+    // motion, the turn of the line of apsides about the orbit's pole w, and
+    // the turn of the node about the equator's pole z, which carries the
+    // orbit about z and back about w.
+    const std::array<double, 3> w{fb[1] * gb[2] - fb[2] * gb[1], fb[2] * gb[0] - fb[0] * gb[2],
+                                  fb[0] * gb[1] - fb[1] * gb[0]};
+    double pu[3];
+    double vu[3];
+    for (int i = 0; i < 3; ++i) pu[i] = x1 * fb[i] + y1 * gb[i];
+    const double w_cross_p[3] = {w[1] * pu[2] - w[2] * pu[1], w[2] * pu[0] - w[0] * pu[2],
+                                 w[0] * pu[1] - w[1] * pu[0]};
+    const double z_cross_p[3] = {-pu[1], pu[0], 0.0};
+    for (int i = 0; i < 3; ++i)
+      vu[i] = vx1 * fb[i] + vy1 * gb[i] + w_[7] * w_cross_p[i] +
+              w_[9] * (z_cross_p[i] - w_cross_p[i]);
     core::CartesianState out;
     for (int i = 0; i < 3; ++i) {
       // Component i of J2000 from the body-equator vector u: xe[i] u0 + ye[i] u1 + ze[i] u2.
-      const double pu[3] = {x1 * fb[0] + y1 * gb[0], x1 * fb[1] + y1 * gb[1], x1 * fb[2] + y1 * gb[2]};
-      const double vu[3] = {vx1 * fb[0] + vy1 * gb[0], vx1 * fb[1] + vy1 * gb[1],
-                            vx1 * fb[2] + vy1 * gb[2]};
       out.position[i] = xe[i] * pu[0] + ye[i] * pu[1] + ze[i] * pu[2];
       out.velocity[i] = xe[i] * vu[0] + ye[i] * vu[1] + ze[i] * vu[2];
     }
