@@ -137,10 +137,21 @@ Interruptible<bool> SpkEphemeris::positions_into(
     std::span<const core::Body> bodies, std::span<const core::Instant> instants,
     const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
     Interruption& interruption) const {
-  auto prepared = prepare_positions(time_, bodies, instants, options, interruption);
+  std::vector<std::int32_t> targets;
+  targets.reserve(bodies.size());
+  for (core::Body body : bodies) targets.push_back(core::naif_code(body));
+  return positions_into(std::span<const std::int32_t>(targets), instants, options, allocate,
+                        interruption);
+}
+
+Interruptible<bool> SpkEphemeris::positions_into(
+    std::span<const std::int32_t> targets, std::span<const core::Instant> instants,
+    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
+    Interruption& interruption) const {
+  auto prepared = prepare_positions(time_, targets, instants, options, interruption);
   if (!prepared) return std::unexpected(std::move(prepared.error()));
   // N x B fits (checked above); the four columns are the allocator's to check.
-  double* out = allocate(bodies.size() * instants.size());
+  double* out = allocate(targets.size() * instants.size());
   if (out == nullptr) return false;
   KernelGuard kernels = borrow_kernels();
   FlatSink sink(out);

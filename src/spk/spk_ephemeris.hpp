@@ -91,6 +91,12 @@ class SpkEphemeris final : public core::EphemerisBackend {
                                      const core::PositionOptions& options,
                                      const std::function<double*(std::size_t)>& allocate,
                                      Interruption& interruption) const;
+  // The same for targets given by NAIF id (the toolkit's bodies).
+  Interruptible<bool> positions_into(std::span<const std::int32_t> targets,
+                                     std::span<const core::Instant> instants,
+                                     const core::PositionOptions& options,
+                                     const std::function<double*(std::size_t)>& allocate,
+                                     Interruption& interruption) const;
 
  private:
   // `coverage_s`: the coverage in TDB seconds that `range` was rounded from.

@@ -122,7 +122,7 @@ def find_aspects(points: Sequence[ChartPoint], aspects: Sequence[str | float] | 
 def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
                bodies: Sequence[str] | None, aspects: Sequence[str | float] | None,
                orbs: float | dict[str, float] | None) -> Chart:
-    names = list(CHART_BODIES if bodies is None else bodies)
+    names = [str(n) if isinstance(n, int) else n for n in (CHART_BODIES if bodies is None else bodies)]
     is_point = [n.strip().lower().replace("-", "_") in LUNAR_POINTS for n in names]
     planets = [n for n, p in zip(names, is_point) if not p]
     lunar = [lunar_point_name(n) for n, p in zip(names, is_point) if p]

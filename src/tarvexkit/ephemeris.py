@@ -222,7 +222,7 @@ class Ephemeris:
     # --- positions -----------------------------------------------------------
     def positions(
         self,
-        bodies: Sequence[str] | str,
+        bodies: Sequence[str | int] | str | int,
         times: Times | npt.ArrayLike,
         options: tarvex.PositionOptions | None = None,
         *,
@@ -230,6 +230,12 @@ class Ephemeris:
         threads: int | None = None,
     ) -> _FloatArray:
         """Positions of many bodies at many instants: float64 (instants, bodies, 4).
+
+        A body is a planet's name, a name of the NAIF table beside them
+        ("jupiter barycenter", "titan", "ceres", "chiron", ...) or a NAIF id
+        (int). A planet whose centre no kernel holds (de440s holds Mars ..
+        Pluto only as system barycentres) is taken at its barycentre; a
+        body no kernel holds is a ValueError naming it and the kernels.
 
         Columns: longitude (deg), latitude (deg), distance (au), longitude
         speed (deg/day) — the array of `tarvex.Engine.positions`, bit for bit,
@@ -248,7 +254,7 @@ class Ephemeris:
         """
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
-        names = [bodies] if isinstance(bodies, str) else list(bodies)
+        names = body_names(bodies)
         opts = tarvex.apparent() if options is None else options
         if not self._store_reads(names, jd, time_scale, opts):
             instants = [tarvex.Instant(float(d), time_scale) for d in jd]
@@ -586,6 +592,17 @@ class Ephemeris:
         [start, stop): the Moon's apparent longitude from the Sun passes 0,
         90, 180, 270 degrees."""
         return observing.moon_quarters(self, start, stop)
+
+
+def body_names(bodies: Sequence[str | int] | str | int) -> list[str]:
+    """The bodies as the native store takes them: names, NAIF ids written out."""
+    items = [bodies] if isinstance(bodies, (str, int)) else list(bodies)
+    names = []
+    for item in items:
+        if isinstance(item, bool) or not isinstance(item, (str, int)):
+            raise TypeError(f"bodies must be names (str) or NAIF ids (int), not {type(item).__name__}")
+        names.append(item if isinstance(item, str) else str(item))
+    return names
 
 
 def _default_altitude(body: str) -> float:

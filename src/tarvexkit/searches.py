@@ -33,6 +33,9 @@ SIGNS = ("aries", "taurus", "gemini", "cancer", "leo", "virgo",
          "libra", "scorpio", "sagittarius", "capricorn", "aquarius", "pisces")
 ASPECTS = {"conjunction": 0.0, "sextile": 60.0, "square": 90.0, "trine": 120.0, "opposition": 180.0}
 STATION_BODIES = ("mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
+# Seen from the Earth these never turn back; every other body (asteroids,
+# dwarf planets, NAIF ids) may.
+NO_STATIONS = ("sun", "moon", "earth", "10", "301", "399")
 TOLERANCE_DAYS = 1e-8
 MAX_STEPS = 100
 STATION_DIFFERENCE_DAYS = 1.0 / 128.0
@@ -135,8 +138,9 @@ def stations(longitudes: Longitudes, body: str, start_tt: float, stop_tt: float,
              step_days: float | None) -> tuple[_FloatArray, list[str]]:
     """TT of every station of `body` in [start, stop): 'retrograde' where it
     turns backwards, 'direct' where it turns forwards again."""
-    if body.strip().lower() not in STATION_BODIES:
-        raise ValueError(f"stations are for {', '.join(STATION_BODIES)}; not {body!r}")
+    if str(body).strip().lower() in NO_STATIONS:
+        raise ValueError(f"stations are for {', '.join(STATION_BODIES)}, asteroids and other bodies "
+                         f"that turn back as seen from the Earth; not {body!r}")
     d = STATION_DIFFERENCE_DAYS
 
     def motion(t: _FloatArray) -> _FloatArray:
