@@ -90,8 +90,9 @@ std::expected<void, SpkError> evaluate_link(SpkKernel& kernel, std::int32_t targ
   return {};
 }
 
-// Why no kernel serves `c` at `epoch` under the toolkit's rules: a gap in
-// the target's coverage, or the target held by no kernel at all.
+// Why no kernel serves `c` at `epoch` under the toolkit's rules: a gap
+// between two of the target's segments, named; before or after all of
+// them, or for a target no kernel holds, the strict engine's message.
 SpkError missing_link_error(KernelList& kernels, std::int32_t c, double epoch) {
   bool held = false;
   double before = -INFINITY;
@@ -107,7 +108,9 @@ SpkError missing_link_error(KernelList& kernels, std::int32_t c, double epoch) {
       if (segment.start_epoch > epoch) after = std::min(after, segment.start_epoch);
     }
   }
-  if (!held || std::isnan(epoch)) return SpkError::missing_chain_segment(c, epoch);
+  // Outside the target's whole coverage the message is the strict engine's.
+  if (!held || !std::isfinite(before) || !std::isfinite(after))
+    return SpkError::missing_chain_segment(c, epoch);
   return SpkError::coverage_gap(c, epoch, before, after);
 }
 

@@ -1,7 +1,5 @@
 #include "spk/spk_error.hpp"
 
-#include <cmath>
-
 #include "core/format.hpp"
 
 namespace tarvex::spk {
@@ -96,18 +94,10 @@ std::string SpkError::message() const {
       out += std::to_string(payload_.code);
       out += " at TDB epoch ";
       core::append_plain_float(out, payload_.epoch);
-      if (std::isfinite(payload_.start) && std::isfinite(payload_.end)) {
-        out += ": it falls in a gap of the target's coverage, between TDB epochs ";
-        core::append_plain_float(out, payload_.start);
-        out += " and ";
-        core::append_plain_float(out, payload_.end);
-      } else if (std::isfinite(payload_.start)) {
-        out += ": the target's coverage ends at TDB epoch ";
-        core::append_plain_float(out, payload_.start);
-      } else if (std::isfinite(payload_.end)) {
-        out += ": the target's coverage begins at TDB epoch ";
-        core::append_plain_float(out, payload_.end);
-      }
+      out += ": it falls in a gap of the target's coverage, between TDB epochs ";
+      core::append_plain_float(out, payload_.start);
+      out += " and ";
+      core::append_plain_float(out, payload_.end);
       break;
   }
   return out;

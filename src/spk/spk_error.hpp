@@ -82,8 +82,8 @@ class SpkError {
                                     std::string frame_name) {
     return {Kind::UnsupportedFrame, {.text = std::move(frame_name), .code = target, .frame = frame}};
   }
-  // `target` has segments before and after `epoch` (or on one side only)
-  // but none covering it: [start, end] is the gap, infinite on an open side.
+  // `target` has segments before and after `epoch` but none covering it:
+  // (start, end) is the gap, in TDB seconds past J2000.
   static SpkError coverage_gap(std::int32_t target, double epoch, double start, double end) {
     return {Kind::CoverageGap, {.code = target, .epoch = epoch, .start = start, .end = end}};
   }

@@ -112,7 +112,7 @@ def test_a_body_no_kernel_holds_names_the_body_and_the_kernels(kernels):
         eph.chart(eph.times([JD], "tt")[0], tarvex.GeodeticObserver(12.5, 41.9, 0.0), bodies=["sun", "chiron"])
     with pytest.raises(ValueError, match=r"no attached kernel holds -77 \(NAIF id -77\)"):
         eph.positions([-77], [JD], scale="tdb")
-    with pytest.raises(ValueError, match='unknown body "vulcan": give a planet'):
+    with pytest.raises(ValueError, match='unknown body "vulcan"'):
         eph.positions(["vulcan"], [JD], scale="tdb")
     with pytest.raises(TypeError, match="bodies must be names"):
         eph.positions([2.5], [JD], scale="tdb")

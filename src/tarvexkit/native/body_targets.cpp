@@ -4,7 +4,6 @@
 #include <optional>
 #include <unordered_set>
 
-#include "core/format.hpp"
 #include "core/naif_bodies.hpp"
 #include "core/text.hpp"
 #include "python/names.hpp"
@@ -63,11 +62,8 @@ std::expected<std::vector<std::int32_t>, std::string> resolve_body_targets(
       code = *written;
     } else {
       std::string message = "unknown body ";
-      core::append_quoted_text(message, core::ascii_lowercase(core::trim_unicode_white_space(name)));
-      message +=
-          ": give a planet, a name such as \"jupiter barycenter\", \"titan\" or \"ceres\", or a "
-          "NAIF id";
-      return std::unexpected(std::move(message));
+      // The strict module's message, so that the two read names alike.
+      return std::unexpected(std::move(python::parse_body(name).error()));
     }
     if (!held) held = held_targets(store);
     if (!held->contains(code)) {

@@ -151,11 +151,10 @@ TEST(SegmentTypes, GapsAndFramesUnderBothRules) {
       "no SPK segment covers target 10 at TDB epoch 15778800: it falls in a gap of the "
       "target's coverage, between TDB epochs "))
       << gap.error().message();
-  // Before all of a target's segments, and a body no kernel holds.
-  EXPECT_TRUE(barycentric_state_across_kernels(kernels, 199, 0.0)
-                  .error()
-                  .message()
-                  .find(": the target's coverage begins at TDB epoch ") != std::string::npos);
+  // Before all of a target's segments, and a body no kernel holds: the
+  // strict engine's message.
+  EXPECT_EQ(barycentric_state_across_kernels(kernels, 199, 0.0).error().kind(),
+            SpkError::Kind::MissingChainSegment);
   EXPECT_EQ(barycentric_state_across_kernels(kernels, 2000001, 0.0).error().kind(),
             SpkError::Kind::MissingChainSegment);
   // The station DSS-13 is a Type 8 segment in ITRF93, refused by name.
