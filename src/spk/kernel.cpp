@@ -622,6 +622,15 @@ std::expected<void, SpkError> SpkKernel::evaluate_segment_into(
           SpkError::epoch_outside_segment(t, location.start_epoch, location.end_epoch));
     }
   }
+  // The whole segment lies within the file, so that no count read from it
+  // can make an evaluator allocate more than the file holds.
+  if (location.start_address < 1 || location.end_address < location.start_address)
+    return std::unexpected(SpkError::invalid_segment("DAF address bounds are invalid"));
+  if (auto fits = check_words_within_file(
+          location.start_address,
+          static_cast<std::uint64_t>(location.end_address - location.start_address) + 1u);
+      !fits)
+    return std::unexpected(std::move(fits.error()));
   const SegmentKey key{location.start_address, location.end_address};
   auto& evaluator = evaluators_[key];
   if (!evaluator) evaluator = type->make();

@@ -6,6 +6,7 @@
 // Format and window: NAIF, SPK Required Reading, "Type 13: Hermite
 // Interpolation --- Unequal Time Steps" (../shared/reference/naif-spk-segment-types.rst).
 // Calls state_table.hpp. Called through segment_types.hpp.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -30,7 +31,8 @@ class Type13Evaluator final : public SegmentEvaluator {
       auto table = StateTable::listed(words, n, 6);
       if (!table) return std::unexpected(table.error());
       // The trailer holds the window size less one.
-      if (!is_count_in(order, 0.0, static_cast<double>(n) - 1.0))
+      // Windows past the NAIF toolkit's limit (degree 27, 14 states) are refused.
+      if (!is_count_in(order, 0.0, std::min(13.0, static_cast<double>(n) - 1.0)))
         return std::unexpected(words.error("window size"));
       size_ = static_cast<std::size_t>(order) + 1;
       table_ = std::move(*table);

@@ -35,7 +35,9 @@ class Type18Evaluator final : public SegmentEvaluator {
       const std::uint32_t packet = hermite_ ? 12 : 6;
       if (!is_count_in(trailer[2], 1.0, static_cast<double>(words.size() / (packet + 1))))
         return std::unexpected(words.error("packet count"));
-      if (!is_count_in(trailer[1], 1.0, 1.0e6)) return std::unexpected(words.error("window size"));
+      // The NAIF toolkit's limit: degree 27, so 14 Hermite or 28 Lagrange points.
+      if (!is_count_in(trailer[1], 1.0, hermite_ ? 14.0 : 28.0))
+        return std::unexpected(words.error("window size"));
       auto table = StateTable::listed(words, static_cast<std::uint64_t>(trailer[2]), packet);
       if (!table) return std::unexpected(table.error());
       window_ = static_cast<std::size_t>(trailer[1]);

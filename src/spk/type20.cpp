@@ -43,8 +43,9 @@ class Type20Evaluator final : public SegmentEvaluator {
       record_count_ = static_cast<std::uint64_t>(t[6]);
     }
     const double x = std::floor((epoch - init_) / interval_);
-    const std::uint64_t k =
-        x <= 0.0 ? 0 : std::min(static_cast<std::uint64_t>(x), record_count_ - 1);
+    // In doubles first: a NaN or huge quotient must not reach the integer cast.
+    const double last = static_cast<double>(record_count_ - 1);
+    const std::uint64_t k = !(x > 0.0) ? 0 : x >= last ? record_count_ - 1 : static_cast<std::uint64_t>(x);
     if (record_.size() != record_size_ || cached_index_ != k) {
       record_.resize(record_size_);
       if (auto read = words.read(k * record_size_, record_); !read) {

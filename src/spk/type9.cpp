@@ -5,6 +5,7 @@
 // Format and window: NAIF, SPK Required Reading, "Type 9: Lagrange
 // Interpolation --- Unequal Time Steps" (../shared/reference/naif-spk-segment-types.rst).
 // Calls state_table.hpp. Called through segment_types.hpp.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -29,7 +30,8 @@ class Type9Evaluator final : public SegmentEvaluator {
       auto table = StateTable::listed(words, n, 6);
       if (!table) return std::unexpected(table.error());
       // The trailer holds the polynomial degree; the window is one larger.
-      if (!is_count_in(order, 0.0, static_cast<double>(n) - 1.0))
+      // Degrees past the NAIF toolkit's limit of 27 are refused, as it refuses them.
+      if (!is_count_in(order, 0.0, std::min(27.0, static_cast<double>(n) - 1.0)))
         return std::unexpected(words.error("polynomial degree"));
       size_ = static_cast<std::size_t>(order) + 1;
       table_ = std::move(*table);
