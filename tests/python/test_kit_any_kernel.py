@@ -99,3 +99,26 @@ def test_kit_batch_of_type3_epochs_matches_single_epochs():
     batch = eph.positions(["mars", "sun"], days, opts, scale="tdb", threads=2)
     singles = np.concatenate([eph.positions(["mars", "sun"], [d], opts, scale="tdb") for d in days])
     np.testing.assert_array_equal(batch, singles)
+
+
+def test_apparent_places_from_rotated_type3_segments(cspice):
+    # Light time and aberration through the same pipeline: CSPICE's
+    # astrometric-plus-aberration J2000 direction ('LT+S'), turned to the
+    # true equator and equinox of date by ERFA's IAU 2006/2000A matrix,
+    # against the toolkit's apparent place. What is left is the Sun's light
+    # deflection and the models' differences, well under 0.1"; without the
+    # DE-125 rotation or the light time the difference is degrees or tens
+    # of arcseconds.
+    erfa = pytest.importorskip("erfa")
+    jd = 2441400.5
+    eph = tarvexkit.open(DATA_DIR / "mar022-1.bsp")
+    got = eph.positions(["mars"], [jd], tarvex.apparent(coordinate_system="equatorial"), scale="tdb")[0, 0]
+    cspice.kclear()
+    cspice.furnsh(str(DATA_DIR / "mar022-1.bsp"))
+    state, _ = cspice.spkezr("MARS", (jd - 2451545.0) * 86400.0, "J2000", "LT+S", "EARTH")
+    cspice.kclear()
+    vector = erfa.pnm06a(jd, 0.0) @ np.asarray(state[:3])
+    ra = math.degrees(math.atan2(vector[1], vector[0])) % 360.0
+    dec = math.degrees(math.asin(vector[2] / np.linalg.norm(vector)))
+    assert abs(got[0] - ra) * 3600 * math.cos(math.radians(dec)) < 0.1
+    assert abs(got[1] - dec) * 3600 < 0.1
