@@ -40,12 +40,4 @@ std::size_t last_epoch_at_or_before(const std::vector<double>& epochs, double t)
   return static_cast<std::size_t>(after - epochs.begin()) - 1;
 }
 
-std::size_t nearest_epoch(const std::vector<double>& epochs, double t) {
-  const std::size_t low = last_epoch_at_or_before(epochs, t);
-  if (low + 1 < epochs.size() && epochs[low] <= t && (epochs[low + 1] - t) < (t - epochs[low]))
-    return low + 1;
-  if (t < epochs[low]) return low;  // before the first tag
-  return low;
-}
-
 }  // namespace tarvex::spk

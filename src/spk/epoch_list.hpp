@@ -28,13 +28,11 @@ std::expected<std::vector<double>, SpkError> read_epoch_list(const SegmentWords&
 // an even window has the epoch between its two middle tags, an odd one is
 // centred on the nearest tag; near either end it is shifted to lie inside.
 // `last_at_or_before` is the index of the last tag <= epoch (0 when none),
-// `nearest` that of the nearest tag.
+// `nearest` that of the nearest tag (the earlier on a tie).
 std::size_t centered_window_start(std::size_t size, std::size_t count,
                                   std::size_t last_at_or_before, std::size_t nearest);
 
 // Index of the last epoch <= t in an increasing list (0 when t is before all).
 std::size_t last_epoch_at_or_before(const std::vector<double>& epochs, double t);
-// Index of the tag nearest t (the earlier on a tie).
-std::size_t nearest_epoch(const std::vector<double>& epochs, double t);
 
 }  // namespace tarvex::spk
