@@ -275,11 +275,13 @@ class Ephemeris:
             return True
         try:
             ours = self._store.positions(names, jd[:1], scale, opts, 1)
-        except (ValueError, TypeError):
+        except (ValueError, TypeError) as store_error:
             try:
-                self.engine
+                # The strict batch checks the request (bodies, options) without instants.
+                self.engine.positions(names, [], opts)
             except ValueError:
-                return True  # the strict engine cannot open these kernels: the store reports
+                # Kernels or bodies only the toolkit reads: its error stands.
+                raise store_error from None
             return False
         try:
             reference = self.engine.positions(names, [tarvex.Instant(float(jd[0]), scale)], opts)

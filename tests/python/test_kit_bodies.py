@@ -134,3 +134,11 @@ def test_asteroids_in_searches_altaz_and_charts(kernels):
     assert sky.altitude_deg[0] == sky.altitude_deg[1]
     chart = eph.chart(when, site, bodies=["sun", "moon", "ceres"])
     assert "ceres" in str(chart)
+
+
+def test_errors_of_toolkit_bodies_are_the_stores():
+    # An instant outside the kernel with a body only the toolkit names: the
+    # range error, not the strict module's "unknown body".
+    eph = tarvexkit.open(DATA_DIR / "de405s.bsp")
+    with pytest.raises(ValueError, match="outside kernel range"):
+        eph.positions([5], [2440000.5], tarvex.geometric(), scale="tdb")
