@@ -29,9 +29,9 @@ ROOT = HERE.parent
 
 
 def load_writers():
-    spec = importlib.util.spec_from_file_location("spice_segments", ROOT / "tests/reference/spice_segments.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("spice_segments", ROOT / "tests/reference/spice_segments.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
