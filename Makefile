@@ -110,6 +110,7 @@ bench: install
 	$(VPY) bench/run.py --data $(DATA)
 	$(VPY) bench/dask_speedup.py --data $(DATA)
 	$(VPY) bench/observing.py --data $(DATA)
+	$(VPY) bench/segment_types.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -3,8 +3,9 @@
 // epochs, which byte source), so mutations reach both the DAF structure and
 // the Type 2 evaluation behind it. Covers SpkEphemeris::open (file record,
 // summary chain, common coverage, an attached kernel), SpkKernel through the mapped and the
-// plain-read source, read_words, evaluate_type2_at_epochs and the center
-// chain walk across one and two kernels.
+// plain-read source, read_words, evaluate_type2_at_epochs, the evaluators
+// of the other segment types, and the center chain walk across one and two
+// kernels under the strict and the toolkit's rules.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -95,11 +96,17 @@ void exercise_kernel(const std::string& path, ByteReader& control, bool reader_o
   if (!segments->empty()) {
     for (int pick = 0; pick < 3; ++pick) {
       const SpkSegment& s = (*segments)[control.u8() % segments->size()];
-      if (s.data_type != 2) continue;  // evaluation is only asked of Type 2 segments
-      const SegmentLoc location{s.start_epoch, s.end_epoch,     s.center,
-                                s.data_type,   s.start_address, s.end_address};
+      const SegmentLoc location{s.start_epoch,   s.end_epoch,     s.center, s.data_type,
+                                s.start_address, s.end_address, s.frame};
       const std::vector<double> epochs = choose_epochs(control, s.start_epoch, s.end_epoch);
-      check_states(kernel->evaluate_type2_at_epochs(location, epochs), epochs.size());
+      if (s.data_type == 2) {
+        check_states(kernel->evaluate_type2_at_epochs(location, epochs), epochs.size());
+      } else {
+        // Every other registered type through its evaluator.
+        std::vector<tarvex::core::CartesianState> states(epochs.size());
+        auto done = kernel->evaluate_segment_into(location, epochs, states);
+        if (!done) consume(done.error().message());
+      }
     }
   }
 
@@ -108,6 +115,8 @@ void exercise_kernel(const std::string& path, ByteReader& control, bool reader_o
   auto words = kernel->read_words(address, count);
   if (words && words->size() != count) std::abort();
 
+  // Half the walks under the toolkit's rules: any type, rotated frames, gaps.
+  if (control.u8() % 2 == 0) kernel->set_segment_rules(SegmentRules::AnyType);
   KernelList kernels;
   kernels.push_back(std::move(*kernel));
   if (second_kernel) {

@@ -149,10 +149,22 @@ Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
                                                  std::span<const core::Instant> instants,
                                                  const core::PositionOptions& options,
                                                  Interruption& interruption) {
+  std::vector<std::int32_t> targets;
+  targets.reserve(bodies.size());
+  for (core::Body body : bodies) targets.push_back(core::naif_code(body));
+  return prepare_positions(time, std::span<const std::int32_t>(targets), instants, options,
+                           interruption);
+}
+
+Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
+                                                 std::span<const std::int32_t> targets,
+                                                 std::span<const core::Instant> instants,
+                                                 const core::PositionOptions& options,
+                                                 Interruption& interruption) {
   auto resolved = resolve_position_options(options);
   if (!resolved) return failed(resolved.error());
 
-  const std::size_t body_count = bodies.size();
+  const std::size_t body_count = targets.size();
   const std::size_t instant_count = instants.size();
   if (body_count != 0 && instant_count > std::numeric_limits<std::size_t>::max() / body_count) {
     return failed(EphemerisError::invalid_request("batch result length overflowed"));
@@ -160,8 +172,7 @@ Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
 
   PositionRequest p;
   p.resolved = *resolved;
-  p.targets.reserve(body_count);
-  for (core::Body body : bodies) p.targets.push_back(core::naif_code(body));
+  p.targets.assign(targets.begin(), targets.end());
 
   p.center = origin_center(p.resolved.origin);
   p.topocentric = p.resolved.origin.is_topocentric();

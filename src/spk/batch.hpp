@@ -58,6 +58,12 @@ Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
                                                  std::span<const core::Instant> instants,
                                                  const core::PositionOptions& options,
                                                  Interruption& interruption);
+// The same for targets given by NAIF id (the toolkit's bodies).
+Interruptible<PositionRequest> prepare_positions(const EngineTime& time,
+                                                 std::span<const std::int32_t> targets,
+                                                 std::span<const core::Instant> instants,
+                                                 const core::PositionOptions& options,
+                                                 Interruption& interruption);
 
 // The checks of a single position, in this order: options, the instant's
 // conversion, then the site state (topocentric) or the target against the

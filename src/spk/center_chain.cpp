@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
 #include <unordered_map>
+
+#include "spk/inertial_frames.hpp"
 
 namespace tarvex::spk {
 
@@ -32,6 +35,8 @@ struct LinkSpan {
   double last;
 };
 
+SpkError missing_link_error(KernelList& kernels, std::int32_t c, double epoch);
+
 std::expected<LinkSpan, SpkError> find_link(KernelList& kernels, std::int32_t c, double epoch) {
   double first = -INFINITY;
   double last = INFINITY;
@@ -46,12 +51,67 @@ std::expected<LinkSpan, SpkError> find_link(KernelList& kernels, std::int32_t c,
     last = std::min(last, covering->last);
     if (covering->segment != nullptr) return LinkSpan{Link{k, covering->segment}, first, last};
   }
-  return std::unexpected(SpkError::missing_chain_segment(c, epoch));
+  return std::unexpected(missing_link_error(kernels, c, epoch));
 }
 
 SegmentLoc location_of(const SpkSegment& segment) {
   return SegmentLoc{segment.start_epoch, segment.end_epoch,     segment.center,
-                    segment.data_type,   segment.start_address, segment.end_address};
+                    segment.data_type,   segment.start_address, segment.end_address,
+                    segment.frame};
+}
+
+// Type 2 in J2000: the planetary hot path, straight to the kernel's caches.
+bool is_plain_type2(const SegmentLoc& location) noexcept {
+  return location.data_type == 2 && location.frame == J2000_FRAME;
+}
+
+// Every other link, under the kernel's rules: the strict engine refuses
+// another type, then another frame, naming it; the toolkit evaluates any
+// registered type and rotates the states of an inertial frame to J2000.
+std::expected<void, SpkError> evaluate_link(SpkKernel& kernel, std::int32_t target,
+                                            const SegmentLoc& location,
+                                            std::span<const double> epochs,
+                                            std::span<core::CartesianState> out) {
+  if (is_plain_type2(location)) return kernel.evaluate_type2_into(location, epochs, out);
+  const auto frame_error = [&] {
+    return SpkError::unsupported_frame(target, location.frame,
+                                       std::string(inertial_frame_name(location.frame)));
+  };
+  if (kernel.segment_rules() == SegmentRules::Type2J2000) {
+    if (location.data_type != 2)
+      return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+    return std::unexpected(frame_error());
+  }
+  const std::optional<Rotation> rotation = rotation_to_j2000(location.frame);
+  if (!rotation) return std::unexpected(frame_error());
+  if (auto done = kernel.evaluate_segment_into(location, epochs, out); !done) return done;
+  if (location.frame != J2000_FRAME)
+    for (std::size_t i = 0; i < epochs.size(); ++i) out[i] = rotate_state(*rotation, out[i]);
+  return {};
+}
+
+// Why no kernel serves `c` at `epoch` under the toolkit's rules: a gap
+// between two of the target's segments, named; before or after all of
+// them, or for a target no kernel holds, the strict engine's message.
+SpkError missing_link_error(KernelList& kernels, std::int32_t c, double epoch) {
+  bool held = false;
+  double before = -INFINITY;
+  double after = INFINITY;
+  for (SpkKernel& kernel : kernels) {
+    if (kernel.segment_rules() != SegmentRules::AnyType) return SpkError::missing_chain_segment(c, epoch);
+    auto segments = kernel.listed_segments();
+    if (!segments) continue;
+    for (const SpkSegment& segment : *segments) {
+      if (segment.target != c) continue;
+      held = true;
+      if (segment.end_epoch < epoch) before = std::max(before, segment.end_epoch);
+      if (segment.start_epoch > epoch) after = std::min(after, segment.start_epoch);
+    }
+  }
+  // Outside the target's whole coverage the message is the strict engine's.
+  if (!held || !std::isfinite(before) || !std::isfinite(after))
+    return SpkError::missing_chain_segment(c, epoch);
+  return SpkError::coverage_gap(c, epoch, before, after);
 }
 
 struct GroupKey {
@@ -92,12 +152,10 @@ std::expected<core::CartesianState, SpkError> single_epoch_chain(KernelList& ker
     if (!found) return std::unexpected(std::move(found.error()));
     const Link* link = &found->link;
     const SegmentLoc location = location_of(*link->segment);
-    if (location.data_type != 2)
-      return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
     core::CartesianState state;
     SpkKernel& kernel = kernels[link->kernel_index];
-    if (!kernel.evaluate_type2_cached(location, epoch, state)) {
-      auto done = kernel.evaluate_type2_into(location, std::span(&epoch, 1), std::span(&state, 1));
+    if (!is_plain_type2(location) || !kernel.evaluate_type2_cached(location, epoch, state)) {
+      auto done = evaluate_link(kernel, current, location, std::span(&epoch, 1), std::span(&state, 1));
       if (!done) return std::unexpected(std::move(done.error()));
     }
     add_state(sum, state);
@@ -177,11 +235,9 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
       if (!any_nan && span.first <= earliest && latest <= span.last) {
         uniform_links = next_link_count(uniform_links);
         const SegmentLoc location = location_of(*span.link.segment);
-        if (location.data_type != 2)
-          return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
         group_states.resize(n);
-        auto done =
-            kernels[span.link.kernel_index].evaluate_type2_into(location, epochs, group_states);
+        auto done = evaluate_link(kernels[span.link.kernel_index], uniform_code, location, epochs,
+                                  group_states);
         if (!done) return std::unexpected(std::move(done.error()));
         for (std::size_t i = 0; i < n; ++i) add_state(sums[i], group_states[i]);
         uniform_code = location.center;
@@ -229,14 +285,11 @@ std::expected<void, SpkError> barycentric_states_into(KernelList& kernels, std::
     // reported for a bad query does not depend on hashing.
     for (std::size_t g = 0; g < active; ++g) {
       const Group& group = groups[g];
-      if (group.location.data_type != 2) {
-        return std::unexpected(SpkError::unsupported_segment_type(group.location.data_type));
-      }
       group_epochs.clear();
       for (const std::size_t i : group.positions) group_epochs.push_back(epochs[i]);
       group_states.resize(group_epochs.size());
-      auto done = kernels[group.kernel_index].evaluate_type2_into(group.location, group_epochs,
-                                                                  group_states);
+      auto done = evaluate_link(kernels[group.kernel_index], current[group.positions.front()],
+                                group.location, group_epochs, group_states);
       if (!done) return std::unexpected(std::move(done.error()));
       for (std::size_t j = 0; j < group.positions.size(); ++j) {
         const std::size_t i = group.positions[j];

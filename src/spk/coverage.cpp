@@ -41,4 +41,17 @@ std::expected<std::pair<double, double>, core::EphemerisError> common_contiguous
   return std::pair{common_start, common_end};
 }
 
+std::expected<std::pair<double, double>, core::EphemerisError> overall_coverage(
+    std::span<const SpkSegment> segments) {
+  if (segments.empty())
+    return std::unexpected(core::EphemerisError::computation("SPK kernel has no segments"));
+  double start = std::numeric_limits<double>::infinity();
+  double end = -std::numeric_limits<double>::infinity();
+  for (const SpkSegment& segment : segments) {
+    start = std::min(start, segment.start_epoch);
+    end = std::max(end, segment.end_epoch);
+  }
+  return std::pair{start, end};
+}
+
 }  // namespace tarvex::spk

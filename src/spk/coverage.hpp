@@ -15,4 +15,9 @@ namespace tarvex::spk {
 std::expected<std::pair<double, double>, core::EphemerisError> common_contiguous_coverage(
     std::span<const SpkSegment> segments);
 
+// (earliest start, latest end) over all segments, gaps and all: the
+// toolkit's range for kernels whose targets cover different spans.
+std::expected<std::pair<double, double>, core::EphemerisError> overall_coverage(
+    std::span<const SpkSegment> segments);
+
 }  // namespace tarvex::spk

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/text.hpp"
+#include "spk/segment_types.hpp"
 
 namespace tarvex::spk {
 
@@ -602,6 +603,49 @@ std::expected<void, SpkError> SpkKernel::evaluate_type2_into(const SegmentLoc& l
         !done)
       return done;
     begin = end;
+  }
+  return {};
+}
+
+std::expected<void, SpkError> SpkKernel::evaluate_segment_into(
+    const SegmentLoc& location, std::span<const double> epochs,
+    std::span<core::CartesianState> out) {
+  if (location.data_type == 2) return evaluate_type2_into(location, epochs, out);
+  const SegmentType* type = find_segment_type(location.data_type);
+  if (type == nullptr || type->make == nullptr)
+    return std::unexpected(SpkError::unsupported_segment_type(location.data_type));
+  if (out.size() < epochs.size())
+    return std::unexpected(SpkError::invalid_segment_data(location.data_type, "output is too short"));
+  for (const double t : epochs) {
+    if (!std::isfinite(t) || !(location.start_epoch <= t) || !(t <= location.end_epoch)) {
+      return std::unexpected(
+          SpkError::epoch_outside_segment(t, location.start_epoch, location.end_epoch));
+    }
+  }
+  // The whole segment lies within the file, so that no count read from it
+  // can make an evaluator allocate more than the file holds.
+  if (location.start_address < 1 || location.end_address < location.start_address)
+    return std::unexpected(SpkError::invalid_segment("DAF address bounds are invalid"));
+  if (auto fits = check_words_within_file(
+          location.start_address,
+          static_cast<std::uint64_t>(location.end_address - location.start_address) + 1u);
+      !fits)
+    return std::unexpected(std::move(fits.error()));
+  const SegmentKey key{location.start_address, location.end_address};
+  auto& evaluator = evaluators_[key];
+  if (!evaluator) evaluator = type->make();
+  const SegmentWords words(
+      this,
+      [](void* self, std::int32_t address, std::span<double> into) {
+        auto* kernel = static_cast<SpkKernel*>(self);
+        if (auto fits = kernel->check_words_within_file(address, into.size()); !fits) return fits;
+        return kernel->read_words_into(address, into);
+      },
+      location);
+  for (std::size_t i = 0; i < epochs.size(); ++i) {
+    auto state = evaluator->state_at(words, epochs[i]);
+    if (!state) return std::unexpected(std::move(state.error()));
+    out[i] = *state;
   }
   return {};
 }

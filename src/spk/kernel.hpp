@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "core/types.hpp"
 #include "spk/kernel_source.hpp"
+#include "spk/segment_evaluator.hpp"
 #include "spk/spk_error.hpp"
 #include "spk/type2.hpp"
 
@@ -25,6 +27,12 @@ namespace tarvex::spk {
 inline constexpr std::size_t DAF_RECORD_BYTES = 1024;
 inline constexpr std::size_t DAF_WORD_BYTES = 8;
 inline constexpr std::size_t SPK_SUMMARY_BYTES = 40;  // ND = 2, NI = 6
+
+// Which segments a kernel's queries may use: the strict engine's Type 2
+// segments in J2000 only, or every registered type (segment_types.hpp) in
+// every inertial frame that rotates to J2000 (inertial_frames.hpp), with
+// coverage that may leave gaps.
+enum class SegmentRules : std::uint8_t { Type2J2000, AnyType };
 
 // One SPK summary with its name. Invariants: finite epochs, start <= end,
 // 1 <= start_address <= end_address.
@@ -138,6 +146,17 @@ class SpkKernel {
   bool evaluate_type2_cached(const SegmentLoc& location, double epoch,
                              core::CartesianState& out) const noexcept;
 
+  // Any registered type into caller storage, with the contract of
+  // evaluate_type2_into: Type 2 takes that path, the others their
+  // segment's evaluator (made on first use and kept). States are in the
+  // segment's own frame.
+  std::expected<void, SpkError> evaluate_segment_into(const SegmentLoc& location,
+                                                      std::span<const double> epochs,
+                                                      std::span<core::CartesianState> out);
+
+  SegmentRules segment_rules() const noexcept { return rules_; }
+  void set_segment_rules(SegmentRules rules) noexcept { rules_ = rules; }
+
   // Cache inspection, for tests and diagnostics.
   const Type2Directory* cached_directory(SegmentKey key) const noexcept;
   const Type2Record* cached_record(SegmentKey key) const noexcept;
@@ -192,6 +211,9 @@ class SpkKernel {
   std::unordered_map<SegmentKey, Type2Directory, SegmentKeyHash> directory_cache_;
   std::unordered_map<SegmentKey, Type2Record, SegmentKeyHash> record_cache_;
   std::vector<VisitEntry> visit_scratch_;  // reused by every evaluation call
+  // The evaluators of the segments of other types, each with its own cache.
+  std::unordered_map<SegmentKey, std::unique_ptr<SegmentEvaluator>, SegmentKeyHash> evaluators_;
+  SegmentRules rules_ = SegmentRules::Type2J2000;
   std::uint64_t word_reads_ = 0;
 };
 

@@ -45,7 +45,8 @@ class FlatSink final : public PositionSink {
 }  // namespace
 
 std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::string& path,
-                                                                     std::string_view sha256) {
+                                                                     std::string_view sha256,
+                                                                     SegmentRules rules) {
   auto name = core::final_path_component(path);
   if (!name)
     return std::unexpected(core::EphemerisError::computation("kernel path has no UTF-8 filename"));
@@ -57,7 +58,8 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
   if (!checksum) return std::unexpected(core::EphemerisError::computation(BAD_CHECKSUM));
   auto segments = kernel->listed_segments();
   if (!segments) return std::unexpected(spk_ephemeris_error(segments.error()));
-  auto coverage = common_contiguous_coverage(*segments);
+  auto coverage = rules == SegmentRules::AnyType ? overall_coverage(*segments)
+                                                 : common_contiguous_coverage(*segments);
   if (!coverage) return std::unexpected(std::move(coverage.error()));
 
   SupportedRange range;
@@ -72,6 +74,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
   metadata.coordinate_frame = std::string(COORDINATE_FRAME);
 
   KernelList kernels;
+  kernel->set_segment_rules(rules);
   kernels.push_back(std::move(*kernel));
   return SpkEphemeris(std::move(metadata), range, *coverage,
                       std::make_unique<KernelCell>(std::move(kernels)));
@@ -92,6 +95,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_
   owned.metadata_.additional_kernels.push_back(
       core::KernelProvenance{std::move(name), std::move(*checksum)});
   KernelGuard kernels = owned.borrow_kernels();
+  attached.set_segment_rules(kernels->front().segment_rules());
   kernels->push_back(std::move(attached));
   // States kept from earlier queries were found without this kernel.
   owned.workspace_->observers_epoch.clear();
@@ -133,10 +137,21 @@ Interruptible<bool> SpkEphemeris::positions_into(
     std::span<const core::Body> bodies, std::span<const core::Instant> instants,
     const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
     Interruption& interruption) const {
-  auto prepared = prepare_positions(time_, bodies, instants, options, interruption);
+  std::vector<std::int32_t> targets;
+  targets.reserve(bodies.size());
+  for (core::Body body : bodies) targets.push_back(core::naif_code(body));
+  return positions_into(std::span<const std::int32_t>(targets), instants, options, allocate,
+                        interruption);
+}
+
+Interruptible<bool> SpkEphemeris::positions_into(
+    std::span<const std::int32_t> targets, std::span<const core::Instant> instants,
+    const core::PositionOptions& options, const std::function<double*(std::size_t)>& allocate,
+    Interruption& interruption) const {
+  auto prepared = prepare_positions(time_, targets, instants, options, interruption);
   if (!prepared) return std::unexpected(std::move(prepared.error()));
   // N x B fits (checked above); the four columns are the allocator's to check.
-  double* out = allocate(bodies.size() * instants.size());
+  double* out = allocate(targets.size() * instants.size());
   if (out == nullptr) return false;
   KernelGuard kernels = borrow_kernels();
   FlatSink sink(out);

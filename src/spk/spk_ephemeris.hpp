@@ -40,8 +40,14 @@ class SpkEphemeris final : public core::EphemerisBackend {
  public:
   // Opens the primary kernel; the checksum is checked for form after the
   // file itself, and stored in lower case.
-  static std::expected<SpkEphemeris, core::EphemerisError> open(const std::string& path,
-                                                                std::string_view sha256);
+  // With SegmentRules::AnyType (the toolkit's store) the kernel may hold
+  // every registered segment type, and its targets' coverage may leave
+  // gaps: the supported range is then the span from the earliest segment
+  // start to the latest segment end, and a query inside a gap fails naming
+  // the gap. Kernels attached later follow the store's rules.
+  static std::expected<SpkEphemeris, core::EphemerisError> open(
+      const std::string& path, std::string_view sha256,
+      SegmentRules rules = SegmentRules::Type2J2000);
   // Consumes the store and the kernel; on failure both are dropped.
   static std::expected<SpkEphemeris, core::EphemerisError> with_additional_kernel(
       SpkEphemeris&& store, SpkKernel&& kernel, std::string name, std::string_view sha256);
@@ -81,6 +87,12 @@ class SpkEphemeris final : public core::EphemerisBackend {
   // call with false. Errors are those of `positions`; `interruption` is
   // consulted throughout, and a stop leaves the storage partly written.
   Interruptible<bool> positions_into(std::span<const core::Body> bodies,
+                                     std::span<const core::Instant> instants,
+                                     const core::PositionOptions& options,
+                                     const std::function<double*(std::size_t)>& allocate,
+                                     Interruption& interruption) const;
+  // The same for targets given by NAIF id (the toolkit's bodies).
+  Interruptible<bool> positions_into(std::span<const std::int32_t> targets,
                                      std::span<const core::Instant> instants,
                                      const core::PositionOptions& options,
                                      const std::function<double*(std::size_t)>& allocate,

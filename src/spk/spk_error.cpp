@@ -69,6 +69,36 @@ std::string SpkError::message() const {
       out += std::to_string(payload_.code);
       out += " contains a cycle";
       break;
+    case Kind::InvalidSegmentData:
+      out = "invalid SPK Type ";
+      out += std::to_string(payload_.code);
+      out += " segment: ";
+      out += payload_.text;
+      break;
+    case Kind::UnsupportedFrame:
+      out = "SPK segment for target ";
+      out += std::to_string(payload_.code);
+      out += " is in reference frame ";
+      if (!payload_.text.empty()) {
+        out += payload_.text;
+        out += " (";
+        out += std::to_string(payload_.frame);
+        out += ')';
+      } else {
+        out += std::to_string(payload_.frame);
+      }
+      out += ", which this engine cannot rotate to J2000";
+      break;
+    case Kind::CoverageGap:
+      out = "no SPK segment covers target ";
+      out += std::to_string(payload_.code);
+      out += " at TDB epoch ";
+      core::append_plain_float(out, payload_.epoch);
+      out += ": it falls in a gap of the target's coverage, between TDB epochs ";
+      core::append_plain_float(out, payload_.start);
+      out += " and ";
+      core::append_plain_float(out, payload_.end);
+      break;
   }
   return out;
 }

@@ -29,6 +29,9 @@ class SpkError {
     InvalidType2Segment,
     MissingChainSegment,
     CenterChainCycle,
+    InvalidSegmentData,
+    UnsupportedFrame,
+    CoverageGap,
   };
 
   static SpkError io(core::IoError error) { return {Kind::Io, {.io = error}}; }
@@ -69,6 +72,21 @@ class SpkError {
   static SpkError center_chain_cycle(std::int32_t target) {
     return {Kind::CenterChainCycle, {.code = target}};
   }
+  // A segment of a type other than 2 whose words break its layout.
+  static SpkError invalid_segment_data(std::int32_t data_type, std::string reason) {
+    return {Kind::InvalidSegmentData, {.text = std::move(reason), .code = data_type}};
+  }
+  // A segment whose reference frame cannot be taken to J2000; `frame_name`
+  // is the frame's name where it is known, else empty.
+  static SpkError unsupported_frame(std::int32_t target, std::int32_t frame,
+                                    std::string frame_name) {
+    return {Kind::UnsupportedFrame, {.text = std::move(frame_name), .code = target, .frame = frame}};
+  }
+  // `target` has segments before and after `epoch` but none covering it:
+  // (start, end) is the gap, in TDB seconds past J2000.
+  static SpkError coverage_gap(std::int32_t target, double epoch, double start, double end) {
+    return {Kind::CoverageGap, {.code = target, .epoch = epoch, .start = start, .end = end}};
+  }
 
   Kind kind() const noexcept { return kind_; }
   // The file failure carried by Io.
@@ -91,6 +109,7 @@ class SpkError {
     double epoch = 0.0;
     double start = 0.0;
     double end = 0.0;
+    std::int32_t frame = 0;  // reference frame code
     bool operator==(const Payload&) const = default;
   };
 

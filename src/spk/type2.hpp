@@ -46,6 +46,7 @@ struct SegmentLoc {
   std::int32_t data_type = 0;
   std::int32_t start_address = 0;
   std::int32_t end_address = 0;
+  std::int32_t frame = 1;  // reference frame code; 1 is J2000
   bool operator==(const SegmentLoc&) const = default;
 };
 

@@ -36,17 +36,30 @@ def check_name(parameter: str, value: Any) -> str:
     return value
 
 
-def check_names(parameter: str, value: Any, *, single: bool) -> list[str]:
+def check_body(parameter: str, value: Any) -> str:
+    """A body: its name (str), or its NAIF id (int), written out as the
+    native store reads it."""
+    if isinstance(value, (int, np.integer)) and not isinstance(value, (bool, np.bool_)):
+        return str(int(value))
+    if not isinstance(value, str):
+        raise TypeError(f"{parameter} must be a body's name (str) or NAIF id (int), not {type(value).__name__}")
+    return check_name(parameter, value)
+
+
+def check_names(parameter: str, value: Any, *, single: bool, ids: bool = False) -> list[str]:
     """A list of names. `single`: whether one name may stand alone as a str;
-    otherwise a str is refused (it would be read letter by letter)."""
-    if isinstance(value, str):
+    otherwise a str is refused (it would be read letter by letter). `ids`:
+    bodies, which may also be NAIF ids (int, written out as text here)."""
+    if isinstance(value, str) or (ids and single and isinstance(value, (int, np.integer))):
         if single:
-            return [check_name(parameter, value)]
-        raise TypeError(f"{parameter} must be a list of names, not a str; write {parameter}=[{shown(value)}]")
+            return [check_body(parameter, value) if ids else check_name(parameter, value)]
+        raise TypeError(f"{parameter} must be a list of names, not a str; write {parameter}=[{shown(str(value))}]")
     try:
         items = list(value)
     except TypeError:
         raise TypeError(f"{parameter} must be a list of names, not {type(value).__name__}") from None
+    if ids:
+        return [check_body(f"{parameter}[{i}]", item) for i, item in enumerate(items)]
     return [check_name(f"{parameter}[{i}]", item) for i, item in enumerate(items)]
 
 

@@ -242,7 +242,8 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
                orbs: float | dict[str, float] | None, polar_fallback: str | None = None,
                zone: str | tzinfo | None = None) -> Chart:
     zone_name, zone_info = _zone(zone)
-    names = list(CHART_BODIES if bodies is None else bodies)
+    # A body may be named by its NAIF id; the chart names it by that number.
+    names = [str(n) if isinstance(n, int) else n for n in (CHART_BODIES if bodies is None else bodies)]
     is_point = [is_lunar_point(n) for n in names]
     planets = [n for n, p in zip(names, is_point) if not p]
     lunar = [lunar_point_name(n) for n, p in zip(names, is_point) if p]

@@ -33,7 +33,7 @@ import tarvex
 
 from . import _native, astrology, data, early_time, held_files, lunar, observing, searches, ut1_extension
 from .arguments import (
-    as_days, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
+    as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
     check_step_days,
 )
 from . import chart as _chart
@@ -298,7 +298,7 @@ class Ephemeris:
     # --- positions -----------------------------------------------------------
     def positions(
         self,
-        bodies: Sequence[str] | str,
+        bodies: Sequence[str | int] | str | int,
         times: Times | npt.ArrayLike,
         options: tarvex.PositionOptions | None = None,
         *,
@@ -306,6 +306,12 @@ class Ephemeris:
         threads: int | None = None,
     ) -> _FloatArray:
         """Positions of many bodies at many instants: float64 (instants, bodies, 4).
+
+        A body is a planet's name, a name of the NAIF table beside them
+        ("jupiter barycenter", "titan", "ceres", "chiron", ...) or a NAIF id
+        (int). A planet whose centre no kernel holds (de440s holds Mars ..
+        Pluto only as system barycentres) is taken at its barycentre; a
+        body no kernel holds is a ValueError naming it and the kernels.
 
         Columns: longitude (deg), latitude (deg), distance (au), longitude
         speed (deg/day) — the array of `tarvex.Engine.positions`, bit for bit,
@@ -322,9 +328,13 @@ class Ephemeris:
         released; Ctrl-C stops it. Options whose correction switches were
         set one by one (not through `tarvex.apparent()`, `tarvex.geometric()`
         or `apparent=True`) cannot be read by the worker threads and are
-        computed by the strict engine on the calling thread instead.
+        computed by the strict engine on the calling thread instead. Kernels
+        that only tarvexkit reads (SPK types other than 2, segments in
+        B1950, FK4 or the older DE frames, bodies whose coverage has gaps)
+        are read by the native store alone; their options are then taken as
+        the presets (apparent, or else geometric).
         """
-        names = check_names("bodies", bodies, single=True)
+        names = check_names("bodies", bodies, single=True, ids=True)
         check_options("options", options)
         opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
@@ -350,9 +360,21 @@ class Ephemeris:
             return True
         try:
             ours = self._store.positions(names, jd[:1], scale, opts, 1)
-            reference = self.engine.positions(names, [tarvex.Instant(float(jd[0]), scale)], opts)
-        except (ValueError, TypeError):
+        except (ValueError, TypeError) as store_error:
+            try:
+                # The strict batch checks the request (bodies, options) without instants.
+                self.engine.positions(names, [], opts)
+            except ValueError:
+                # Kernels or bodies only the toolkit reads: its error stands.
+                raise store_error from None
             return False
+        try:
+            reference = self.engine.positions(names, [tarvex.Instant(float(jd[0]), scale)], opts)
+        except ValueError:
+            # Kernels only the toolkit reads (segment types other than 2,
+            # frames other than J2000, coverage with gaps): the strict engine
+            # refuses them, and the options are read as the presets.
+            return True
         return bool(np.array_equal(ours.view(np.uint64), reference.view(np.uint64)))
 
     def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
@@ -500,32 +522,32 @@ class Ephemeris:
     def _found(self, found: tuple[_FloatArray, list[str]]) -> Events:
         return Events(Times(self._clock, found[0], "tt"), found[1])
 
-    def sign_ingresses(self, body: str, start: Times, stop: Times, *, zodiac: str = "tropical",
+    def sign_ingresses(self, body: str | int, start: Times, stop: Times, *, zodiac: str = "tropical",
                        step_days: float | None = None, threads: int | None = None) -> Events:
         """Entries of `body` (a body or a lunar point such as 'mean_node')
         into the signs in [start, stop), in order; the kinds name the sign
         entered ('taurus', ...). Apparent geocentric longitude of date;
         `zodiac` 'tropical' or an ayanamsha's name."""
-        check_name("body", body)
+        body = check_body("body", body)
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
                                                    *self._span(start, stop), step_days))
 
-    def stations(self, body: str, start: Times, stop: Times, *, zodiac: str = "tropical",
+    def stations(self, body: str | int, start: Times, stop: Times, *, zodiac: str = "tropical",
                  step_days: float | None = None, threads: int | None = None) -> Events:
         """Stations of Mercury..Pluto in [start, stop), in order: kind
         'retrograde' where the apparent longitude turns backwards, 'direct'
         where it turns forwards. In a sidereal `zodiac` the longitude less
         the ayanamsha: the instants where a chart in that zodiac turns its
         retrograde flag."""
-        check_name("body", body)
+        body = check_body("body", body)
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes(zodiac, threads), body,
                                              *self._span(start, stop), step_days))
 
-    def aspects(self, first: str, second: str | float | _chart.ChartPoint, start: Times, stop: Times,
+    def aspects(self, first: str | int, second: str | float | _chart.ChartPoint, start: Times, stop: Times,
                 aspects: Sequence[str | float] | None = None, *, zodiac: str = "tropical",
                 step_days: float | None = None, threads: int | None = None) -> Events:
         """Exact aspects in [start, stop), in order: the instants where the
@@ -539,7 +561,7 @@ class Ephemeris:
         'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
         degrees; kinds are the names (an angle without a name gets its
         number, e.g. '40')."""
-        check_name("first", first)
+        first = check_body("first", first)
         check_name("zodiac", zodiac)
         check_sequence_of_aspects("aspects", aspects)
         step_days = check_step_days("step_days", step_days)
@@ -579,7 +601,7 @@ class Ephemeris:
         tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
-            bodies = check_names("bodies", bodies, single=False)
+            bodies = check_names("bodies", bodies, single=False, ids=True)
         check_sequence_of_aspects("aspects", aspects)
         return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
                                 aspects=aspects, orbs=orbs, polar_fallback=polar_fallback, zone=zone)
@@ -729,7 +751,7 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
-        check_names("bodies", bodies, single=True)
+        check_names("bodies", bodies, single=True, ids=True)
         check_site("site", site)
         return observing.altaz(self, bodies, site, times, refraction=refraction)
 

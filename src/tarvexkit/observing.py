@@ -176,13 +176,13 @@ def altaz(eph: Ephemeris, bodies: Sequence[str] | str, site: tarvex.GeodeticObse
     if refraction is not None:
         temperature_c, pressure_hpa = (float(v) for v in refraction)
         refract(0.0, temperature_c, pressure_hpa)  # the weather is checked before the sky is computed
-    names = [bodies] if isinstance(bodies, str) else list(bodies)
+    names = [str(bodies)] if isinstance(bodies, (str, int)) else [str(b) if isinstance(b, int) else b for b in bodies]
     places, horizon = _horizon(eph, names, site, np.atleast_1d(times.julian_days), times.scale)
     altitude = horizon[:, :, 0]
     if refraction is not None:
         altitude = refract(altitude, temperature_c, pressure_hpa)
     parts: list[Any] = [altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2]]
-    if isinstance(bodies, str):
+    if isinstance(bodies, (str, int)):
         parts = [p[:, 0] for p in parts]
     if times.shape == ():
         parts = [p[0] for p in parts]

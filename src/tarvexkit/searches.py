@@ -54,6 +54,9 @@ MINOR_ASPECTS = {"semisextile": 30.0, "semisquare": 45.0, "quintile": 72.0, "ses
                  "biquintile": 144.0, "quincunx": 150.0}
 NAMED_ASPECTS = {**ASPECTS, **MINOR_ASPECTS}
 STATION_BODIES = ("mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
+# Seen from the Earth these never turn back; every other body (asteroids,
+# dwarf planets, NAIF ids) may.
+NO_STATIONS = ("sun", "moon", "earth", "10", "301", "399")
 TOLERANCE_DAYS = 1e-8
 MAX_STEPS = 100
 STATION_DIFFERENCE_DAYS = 1.0 / 128.0
@@ -181,8 +184,9 @@ def stations(longitudes: Longitudes, body: str, start_tt: float, stop_tt: float,
              step_days: float | None) -> tuple[_FloatArray, list[str]]:
     """TT of every station of `body` in [start, stop): 'retrograde' where it
     turns backwards, 'direct' where it turns forwards again."""
-    if body.strip().lower() not in STATION_BODIES:
-        raise ValueError(f"stations are for {', '.join(STATION_BODIES)}; not {body!r}")
+    if str(body).strip().lower() in NO_STATIONS:
+        raise ValueError(f"stations are for {', '.join(STATION_BODIES)}, asteroids and other bodies "
+                         f"that turn back as seen from the Earth; not {body!r}")
 
     def motion(t: _FloatArray) -> _FloatArray:
         return longitude_speed(longitudes, [body], t)[:, 0]

@@ -43,9 +43,9 @@ struct Shared {
 
 void fill_slab(const spk::SpkEphemeris& store, Shared& shared, std::size_t begin,
                std::span<const core::Instant> instants) {
-  double* const rows = shared.out + begin * shared.request.bodies.size() * COLUMNS;
+  double* const rows = shared.out + begin * shared.request.targets.size() * COLUMNS;
   spk::Interruption never;
-  const auto filled = store.positions_into(shared.request.bodies, instants, shared.request.options,
+  const auto filled = store.positions_into(shared.request.targets, instants, shared.request.options,
                                            [rows](std::size_t) { return rows; }, never);
   if (!filled || !*filled) {
     shared.failed.store(true, std::memory_order_relaxed);
@@ -58,7 +58,7 @@ void fill_slab(const spk::SpkEphemeris& store, Shared& shared, std::size_t begin
 void check_slab(const spk::SpkEphemeris& store, Shared& shared, std::size_t begin,
                 std::span<const core::Instant> instants) {
   spk::Interruption never;
-  auto checked = store.positions_into(shared.request.bodies, instants, shared.request.options,
+  auto checked = store.positions_into(shared.request.targets, instants, shared.request.options,
                                       [](std::size_t) -> double* { return nullptr; }, never);
   if (checked) return;
   std::lock_guard lock(shared.mutex);
@@ -178,7 +178,7 @@ std::expected<void, core::EphemerisError> positions_in_order(const spk::SpkEphem
   instants.reserve(request.julian_days.size());
   for (double julian_day : request.julian_days) instants.push_back({julian_day, request.scale});
   spk::Interruption never;
-  auto filled = store.positions_into(request.bodies, instants, request.options,
+  auto filled = store.positions_into(request.targets, instants, request.options,
                                      [out](std::size_t) { return out; }, never);
   if (!filled) return std::unexpected(spk::error_of(std::move(filled.error())));
   return {};
@@ -189,7 +189,7 @@ std::expected<void, core::EphemerisError> check_request(const spk::SpkEphemeris&
   // With no instants, positions_into stops at the allocation, after every
   // check that does not look at an instant.
   spk::Interruption never;
-  auto checked = store.positions_into(request.bodies, {}, request.options,
+  auto checked = store.positions_into(request.targets, {}, request.options,
                                       [](std::size_t) -> double* { return nullptr; }, never);
   if (!checked) return std::unexpected(spk::error_of(std::move(checked.error())));
   return {};

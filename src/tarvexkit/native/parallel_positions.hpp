@@ -27,9 +27,9 @@ inline constexpr std::size_t SLAB_INSTANTS = 2048;
 // How often the calling thread looks up from waiting (see run_slabs).
 inline constexpr int POLL_INTERVAL_MS = 20;
 
-// Many bodies at many Julian days of one time scale.
+// Many bodies (NAIF ids) at many Julian days of one time scale.
 struct PositionsRequest {
-  std::span<const core::Body> bodies;
+  std::span<const std::int32_t> targets;
   std::span<const double> julian_days;
   core::TimeScale scale = core::TimeScale::Tdb;
   core::PositionOptions options;

@@ -32,6 +32,7 @@
 #include "python/metadata_objects.hpp"
 #include "python/names.hpp"
 #include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/body_targets.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/parallel_positions.hpp"
 #include "tarvexkit/native/position_options.hpp"
@@ -299,28 +300,23 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   // The toolkit's own parameter first, then the instants as building them
   // would fail, then Engine.positions' own order: bodies, options, body names.
   if (!arguments.convert({"threads", "julian_days", "scale", "bodies", "options"})) return nullptr;
-  std::vector<core::Body> bodies;
-  bodies.reserve(body_names.size());
-  for (const std::string& name : body_names) {
-    const auto body = python::parse_body(name);
-    if (!body) return python::value_error(body.error());
-    bodies.push_back(*body);
-  }
+  StoreState& state = state_of(self);
   const std::span<const double> julian_days = instants.days.values;
-  request.bodies = bodies;
   request.julian_days = julian_days;
   request.scale = instants.scale;
 
-  StoreState& state = state_of(self);
   Lease lease(state);
   if (auto failure = without_gil([&] { return lease.take(1); })) {
     return python::value_error(*failure);
   }
+  auto bodies = resolve_body_targets(lease.front(), body_names);
+  if (!bodies) return python::value_error(bodies.error());
+  request.targets = *bodies;
   if (auto checked = check_request(lease.front(), request); !checked) {
     return python::map_ephemeris_error(checked.error());
   }
   double* out = nullptr;
-  const std::array<std::size_t, 3> shape{julian_days.size(), bodies.size(), 4};
+  const std::array<std::size_t, 3> shape{julian_days.size(), bodies->size(), 4};
   Ref result = new_float64_array(shape, out);
   if (!result) return nullptr;
   if (julian_days.empty()) return result.release();

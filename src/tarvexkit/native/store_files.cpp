@@ -88,7 +88,7 @@ Opened open_store(const StoreFiles& files) {
   if (files.kernels.empty())
     return std::unexpected("kernels must name at least the primary kernel");
   const FileEntry& primary = files.kernels.front();
-  auto store = spk::SpkEphemeris::open(primary.path, primary.sha256);
+  auto store = spk::SpkEphemeris::open(primary.path, primary.sha256, spk::SegmentRules::AnyType);
   if (!store) return std::unexpected(store.error().message());
   if (files.leap_seconds) {
     auto kernel =
@@ -112,7 +112,7 @@ Opened open_store(const StoreFiles& files) {
 
 Opened open_worker_store(const StoreFiles& files, const spk::SpkEphemeris& model) {
   const FileEntry& primary = files.kernels.front();
-  auto store = spk::SpkEphemeris::open(primary.path, primary.sha256);
+  auto store = spk::SpkEphemeris::open(primary.path, primary.sha256, spk::SegmentRules::AnyType);
   if (!store) return std::unexpected(store.error().message());
   if (const auto& kernel = model.time().leap_seconds())
     store->time().attach_leap_second_kernel(*kernel);

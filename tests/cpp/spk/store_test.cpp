@@ -282,8 +282,15 @@ TEST(Store, MarsSatelliteKernelRefusesType3) {
   }
   EXPECT_EQ(barycentric_state_across_kernels(kernels, 499, epoch).error().message(),
             "unsupported SPK segment type 3");
-  // Its Type 2 segments evaluate in big-endian order.
+  // Its Type 2 segments are in the DE-125 frame: the strict rules refuse
+  // them naming the frame, where they used to answer unrotated...
+  EXPECT_EQ(barycentric_state_across_kernels(kernels, 4, epoch).error().message(),
+            "SPK segment for target 4 is in reference frame DE-125 (11), which this engine "
+            "cannot rotate to J2000");
+  // ...and the toolkit's rules rotate them (read in big-endian order).
+  kernels[0].set_segment_rules(SegmentRules::AnyType);
   EXPECT_TRUE(barycentric_state_across_kernels(kernels, 4, epoch));
+  EXPECT_TRUE(barycentric_state_across_kernels(kernels, 499, epoch));
   EXPECT_EQ(reject_identical_target_and_center(399, 399).error(),
             EphemerisError::invalid_request(
                 "spherical coordinates are undefined when target and origin are identical"));

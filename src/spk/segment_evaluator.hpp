@@ -1,0 +1,73 @@
+// The seam between reading a DAF file and evaluating its segments: an
+// evaluator turns the words of one segment into a state at an epoch, for
+// one SPK data type, and keeps whatever it has read of that segment (its
+// own record cache). The file side is reached only through SegmentWords.
+//
+// Segment layouts: NAIF, SPK Required Reading, "Supported Data Types"
+// (../shared/reference/naif-spk-segment-types.rst).
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "core/types.hpp"
+#include "spk/spk_error.hpp"
+#include "spk/type2.hpp"
+
+namespace tarvex::spk {
+
+// Read access to the words of one segment, zero-based within the segment.
+class SegmentWords {
+ public:
+  // Reads out.size() words from one-based DAF `address` into `out`.
+  using Reader = std::expected<void, SpkError> (*)(void* context, std::int32_t address,
+                                                   std::span<double> out);
+
+  SegmentWords(void* context, Reader reader, const SegmentLoc& location) noexcept
+      : context_(context), reader_(reader), location_(location) {}
+
+  const SegmentLoc& location() const noexcept { return location_; }
+  std::int32_t data_type() const noexcept { return location_.data_type; }
+  // Words in the segment.
+  std::uint64_t size() const noexcept {
+    return static_cast<std::uint64_t>(location_.end_address) -
+           static_cast<std::uint64_t>(location_.start_address) + 1u;
+  }
+  // Words [offset, offset + out.size()); a range past the segment's end is
+  // an invalid-segment error of this segment's type.
+  std::expected<void, SpkError> read(std::uint64_t offset, std::span<double> out) const;
+  // The last `count` words (the trailer every type ends with).
+  std::expected<void, SpkError> read_tail(std::span<double> out) const;
+
+  // The error "invalid SPK Type N segment: reason" for this segment.
+  SpkError error(const char* reason) const {
+    return SpkError::invalid_segment_data(location_.data_type, reason);
+  }
+
+ private:
+  void* context_;
+  Reader reader_;
+  SegmentLoc location_;
+};
+
+// One segment's evaluator; made on the first query of the segment and kept
+// by the kernel for the segment's lifetime.
+class SegmentEvaluator {
+ public:
+  virtual ~SegmentEvaluator() = default;
+  // The state relative to the segment's center, in the segment's frame, at
+  // `epoch` (TDB seconds past J2000), which the caller has checked to lie
+  // within the segment's time bounds.
+  virtual std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
+                                                                 double epoch) = 0;
+};
+
+// Whether `value` is an integer in [low, high] (NaN is not).
+inline bool is_count_in(double value, double low, double high) noexcept {
+  return value >= low && value <= high && static_cast<double>(static_cast<std::int64_t>(value)) == value;
+}
+
+}  // namespace tarvex::spk

@@ -1,0 +1,84 @@
+// SPK Type 3: Chebyshev series for position and velocity. Records of equal
+// length as in Type 2 (MID, RADIUS, then X, Y, Z, X', Y', Z' sets of
+// n = (RSIZE - 2) / 6 coefficients), the directory INIT, INTLEN, RSIZE, N
+// at the end. Position and velocity each come from their own series, so
+// neither is differentiated.
+//
+// Format: NAIF, SPK Required Reading, "Type 3: Chebyshev (position and
+// velocity)" (../shared/reference/naif-spk-segment-types.rst). Calls
+// interpolation.hpp (Clenshaw). Called through segment_types.hpp.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "spk/interpolation.hpp"
+#include "spk/segment_types.hpp"
+
+namespace tarvex::spk {
+
+namespace {
+
+class Type3Evaluator final : public SegmentEvaluator {
+ public:
+  std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
+                                                         double epoch) override {
+    if (record_size_ == 0) {
+      double directory[4] = {};
+      if (auto read = words.read_tail(directory); !read) return std::unexpected(read.error());
+      const double rsize = directory[2];
+      const double n = directory[3];
+      if (!std::isfinite(directory[0]) || !std::isfinite(directory[1]) || !(directory[1] > 0.0))
+        return std::unexpected(words.error("initial epoch and interval length"));
+      if (!is_count_in(rsize, 8.0, static_cast<double>(words.size())) ||
+          (static_cast<std::uint64_t>(rsize) - 2) % 6 != 0)
+        return std::unexpected(words.error("record size"));
+      if (!is_count_in(n, 1.0, static_cast<double>(words.size())) ||
+          static_cast<std::uint64_t>(rsize) * static_cast<std::uint64_t>(n) + 4 > words.size())
+        return std::unexpected(words.error("record count"));
+      init_ = directory[0];
+      interval_ = directory[1];
+      record_count_ = static_cast<std::uint64_t>(n);
+      record_size_ = static_cast<std::uint64_t>(rsize);
+    }
+    const double x = std::floor((epoch - init_) / interval_);
+    // In doubles first: a NaN or huge quotient must not reach the integer cast.
+    const double last = static_cast<double>(record_count_ - 1);
+    const std::uint64_t k = !(x > 0.0) ? 0 : x >= last ? record_count_ - 1 : static_cast<std::uint64_t>(x);
+    if (record_.size() != record_size_ || cached_index_ != k) {
+      record_.resize(record_size_);
+      if (auto read = words.read(k * record_size_, record_); !read) {
+        record_.clear();
+        return std::unexpected(read.error());
+      }
+      cached_index_ = k;
+    }
+    const double mid = record_[0];
+    const double radius = record_[1];
+    if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0))
+      return std::unexpected(words.error("record midpoint and radius must be finite and valid"));
+    // Excerpted segments may end a little past their last record; the
+    // series is then extended, as the NAIF toolkit extends it.
+    const double s = (epoch - mid) / radius;
+    const std::size_t n = (record_size_ - 2) / 6;
+    core::CartesianState out;
+    for (std::size_t i = 0; i < 3; ++i) {
+      out.position[i] = chebyshev_value(std::span(record_).subspan(2 + i * n, n), s);
+      out.velocity[i] = chebyshev_value(std::span(record_).subspan(2 + (3 + i) * n, n), s);
+    }
+    return out;
+  }
+
+ private:
+  double init_ = 0.0;
+  double interval_ = 0.0;
+  std::uint64_t record_count_ = 0;
+  std::uint64_t record_size_ = 0;
+  std::uint64_t cached_index_ = 0;
+  std::vector<double> record_;
+};
+
+}  // namespace
+
+std::unique_ptr<SegmentEvaluator> make_type3_evaluator() { return std::make_unique<Type3Evaluator>(); }
+
+}  // namespace tarvex::spk
