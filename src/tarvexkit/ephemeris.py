@@ -877,6 +877,9 @@ def _opening_error(files: Sequence[held_files.HeldFile], kernels: list[tuple[str
         try:
             _native.Store(trial_kernels, trial_lsk, trial_eop, ut1_checked_until=checked_until)
         except ValueError as error:
+            derived = getattr(f, "derived_from", "")
+            if derived:
+                return f"the {f.role} file {derived}: {error} (in the table tarvexkit extended from it, {f.path})"
             return f"the {f.role} file {f.path}: {error}"
     return message
 

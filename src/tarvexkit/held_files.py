@@ -125,6 +125,9 @@ class HeldFile(DataFile):
     """A `DataFile` held open by the ephemeris (see the module docstring)."""
 
     handle: _Handle = field(repr=False, compare=False, default=None)  # type: ignore[assignment]
+    # The file this one was made from (the caller's Earth orientation table
+    # for the table tarvexkit extends to any date), named in messages.
+    derived_from: str = field(repr=False, compare=False, default="")
 
     def reader(self) -> str:
         """The path every reader of this ephemeris opens (checked first)."""
@@ -214,7 +217,8 @@ def hold_file(role: str, path: str, source: str, expected_sha256: str | None = N
     return HeldFile(role, path, digest, source, handle)
 
 
-def hold_bytes(role: str, name: str, content: bytes, sha256: str, source: str, shown_path: str) -> HeldFile:
+def hold_bytes(role: str, name: str, content: bytes, sha256: str, source: str, shown_path: str,
+               derived_from: str = "") -> HeldFile:
     """A file made in memory (content already hashed to `sha256`), held as a
     sealed memory file; `shown_path` is what `Ephemeris.files` shows."""
     create = getattr(os, "memfd_create", None)
@@ -229,5 +233,5 @@ def hold_bytes(role: str, name: str, content: bytes, sha256: str, source: str, s
     except BaseException:
         os.close(memory)
         raise
-    return HeldFile(role, shown_path, sha256, source, _Handle(memory, name, True))
+    return HeldFile(role, shown_path, sha256, source, _Handle(memory, name, True), derived_from)
 

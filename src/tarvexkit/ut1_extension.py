@@ -275,20 +275,26 @@ def extend_files(files: list[HeldFile], measured_end_mjd: float | None = None) -
     if extended_lsk is None:
         return files
     key = hashlib.sha256(f"{_FORMAT}{lsk.sha256}{eop.sha256}{measured_end_mjd!r}".encode()).hexdigest()[:16]
-    table = cached_text(
-        f"eop_any_date_{key}.txt",
-        lambda: extend_eop_text(Path(eop.reader()).read_text(encoding="ascii", errors="replace"),
-                                last_offset_of(lsk_text), measured_end_mjd),
-        "extended Earth orientation table")
+    try:
+        table = cached_text(
+            f"eop_any_date_{key}.txt",
+            lambda: extend_eop_text(Path(eop.reader()).read_text(encoding="ascii", errors="replace"),
+                                    last_offset_of(lsk_text), measured_end_mjd),
+            "extended Earth orientation table")
+    except ValueError:
+        # A table this cannot read is given to the engine as it is, whose
+        # parser then says what is wrong with it, naming the file.
+        return files
     lsk_bytes = extended_lsk.encode("ascii")
     result = list(files)
     result[roles["leap seconds"]] = hold_bytes(
         "leap seconds", f"lsk_from_year_0_{key}.tls", lsk_bytes, hashlib.sha256(lsk_bytes).hexdigest(),
         f"{lsk.source}: {Path(lsk.path).name} (SHA-256 {lsk.sha256}) with its first offset held back to year 0 "
-        "by tarvexkit", f"<in memory: {Path(lsk.path).name} from year 0>")
+        "by tarvexkit", f"<in memory: {Path(lsk.path).name} from year 0>", lsk.derived_from or lsk.path)
     result[roles["earth orientation"]] = hold_bytes(
         "earth orientation", f"eop_any_date_{key}.txt", table.content, table.sha256,
         f"{eop.source}: {Path(eop.path).name} (SHA-256 {eop.sha256}) continued by tarvexkit with Delta T (SMH2016) "
         "before and a long-term prediction after",
-        str(table.path) if table.path is not None else f"<in memory: {Path(eop.path).name} for any date>")
+        str(table.path) if table.path is not None else f"<in memory: {Path(eop.path).name} for any date>",
+        eop.derived_from or eop.path)
     return result

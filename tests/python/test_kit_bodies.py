@@ -114,7 +114,7 @@ def test_a_body_no_kernel_holds_names_the_body_and_the_kernels(kernels):
         eph.positions([-77], [JD], scale="tdb")
     with pytest.raises(ValueError, match='unknown body "vulcan"'):
         eph.positions(["vulcan"], [JD], scale="tdb")
-    with pytest.raises(TypeError, match="bodies must be names"):
+    with pytest.raises(TypeError, match=r"bodies\[0\] must be a body's name \(str\) or NAIF id \(int\)"):
         eph.positions([2.5], [JD], scale="tdb")
 
 
@@ -140,5 +140,5 @@ def test_errors_of_toolkit_bodies_are_the_stores():
     # An instant outside the kernel with a body only the toolkit names: the
     # range error, not the strict module's "unknown body".
     eph = tarvexkit.open(DATA_DIR / "de405s.bsp")
-    with pytest.raises(ValueError, match="outside kernel range"):
+    with pytest.raises(ValueError, match=r"1968-05-2\dT.* is outside de405s\.bsp, which covers 1997"):
         eph.positions([5], [2440000.5], tarvex.geometric(), scale="tdb")
