@@ -20,7 +20,7 @@ import math
 import os
 import re
 import threading
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
@@ -70,7 +70,7 @@ class Events:
     def __len__(self) -> int:
         return len(self.kinds)
 
-    def __iter__(self) -> Any:
+    def __iter__(self) -> Iterator[tuple[str, Times]]:
         return iter(zip(self.kinds, self.times))
 
 
