@@ -123,7 +123,7 @@ DOCS_OUT := docs/_build/html
 docs: $(VENV)/.tools
 	$(VPY) -m pip install -q --no-build-isolation -Cbuild-dir=build/wheel ".[docs]"
 	$(VPY) docs/make_pictures.py
-	$(VPY) -m sphinx -W --keep-going -n -b html -q docs $(DOCS_OUT)
+	$(VPY) -m sphinx -W --keep-going -b html -q docs $(DOCS_OUT)
 	@echo "site: $(abspath $(DOCS_OUT))/index.html"
 
 # Screenshots of the built site's front page and of one guide, taken by a
