@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "spk/epoch_list.hpp"
 #include "spk/interpolation.hpp"
@@ -123,6 +124,59 @@ std::expected<core::CartesianState, SpkError> hermite_state(StateTable& table,
     out.velocity[c] = v.rate;
   }
   return out;
+}
+
+namespace {
+
+class InterpolatedStates final : public SegmentEvaluator {
+ public:
+  InterpolatedStates(StateSteps steps, StateInterpolation method) : steps_(steps), method_(method) {}
+
+  std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
+                                                         double epoch) override {
+    if (!table_) {
+      if (auto opened = open(words); !opened) return std::unexpected(opened.error());
+    }
+    return method_ == StateInterpolation::Lagrange ? lagrange_state(*table_, words, epoch, size_)
+                                                   : hermite_state(*table_, words, epoch, size_);
+  }
+
+ private:
+  std::expected<void, SpkError> open(const SegmentWords& words) {
+    const bool equal = steps_ == StateSteps::Equal;
+    double trailer[4] = {};
+    const std::span<double> tail(trailer, equal ? 4 : 2);
+    if (auto read = words.read_tail(tail); !read) return std::unexpected(read.error());
+    // Listed epochs take a seventh word per state.
+    const std::size_t words_per_state = equal ? 6 : 7;
+    const double count = tail[tail.size() - 1];
+    const double order = tail[tail.size() - 2];
+    if (!is_count_in(count, 1.0, static_cast<double>(words.size() / words_per_state)))
+      return std::unexpected(words.error("state count"));
+    const auto n = static_cast<std::uint64_t>(count);
+    auto table = equal ? StateTable::equal_steps(words, n, 6, trailer[0], trailer[1])
+                       : StateTable::listed(words, n, 6);
+    if (!table) return std::unexpected(table.error());
+    const bool lagrange = method_ == StateInterpolation::Lagrange;
+    const double most = lagrange ? 27.0 : 13.0;
+    if (!is_count_in(order, 0.0, std::min(most, static_cast<double>(n) - 1.0)))
+      return std::unexpected(words.error(lagrange ? "polynomial degree" : "window size"));
+    size_ = static_cast<std::size_t>(order) + 1;
+    table_ = std::move(*table);
+    return {};
+  }
+
+  StateSteps steps_;
+  StateInterpolation method_;
+  std::optional<StateTable> table_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SegmentEvaluator> make_interpolated_states_evaluator(StateSteps steps,
+                                                                     StateInterpolation method) {
+  return std::make_unique<InterpolatedStates>(steps, method);
 }
 
 }  // namespace tarvex::spk

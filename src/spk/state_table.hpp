@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -69,5 +70,16 @@ std::expected<core::CartesianState, SpkError> lagrange_state(StateTable& table,
 std::expected<core::CartesianState, SpkError> hermite_state(StateTable& table,
                                                             const SegmentWords& words,
                                                             double epoch, std::size_t size);
+
+// Types 8, 9, 12 and 13 are one evaluator: six-word states at equal steps
+// (trailer: first epoch, step, order, N) or at listed epochs (trailer:
+// order, N), interpolated over a centred window of order + 1 states. The
+// order is the Lagrange degree (Types 8, 9; at most 27, as the NAIF
+// toolkit allows) or the Hermite window size less one (Types 12, 13; at
+// most 13, the toolkit's 14 states).
+enum class StateSteps : std::uint8_t { Equal, Listed };
+enum class StateInterpolation : std::uint8_t { Lagrange, Hermite };
+std::unique_ptr<SegmentEvaluator> make_interpolated_states_evaluator(StateSteps steps,
+                                                                     StateInterpolation method);
 
 }  // namespace tarvex::spk

@@ -5,50 +5,15 @@
 //
 // Format and window: NAIF, SPK Required Reading, "Type 12: Hermite
 // Interpolation --- Equal Time Steps" (../shared/reference/naif-spk-segment-types.rst).
-// Calls state_table.hpp. Called through segment_types.hpp.
-#include <algorithm>
-#include <cmath>
-#include <optional>
-
+// Calls state_table.hpp, whose one evaluator serves Types 8, 9, 12 and 13.
+// Called through segment_types.hpp.
 #include "spk/segment_types.hpp"
 #include "spk/state_table.hpp"
 
 namespace tarvex::spk {
 
-namespace {
-
-class Type12Evaluator final : public SegmentEvaluator {
- public:
-  std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
-                                                         double epoch) override {
-    if (!table_) {
-      double trailer[4] = {};
-      if (auto read = words.read_tail(trailer); !read) return std::unexpected(read.error());
-      if (!is_count_in(trailer[3], 1.0, static_cast<double>(words.size() / 6)))
-        return std::unexpected(words.error("state count"));
-      const auto n = static_cast<std::uint64_t>(trailer[3]);
-      const double order = trailer[2];
-      auto table = StateTable::equal_steps(words, n, 6, trailer[0], trailer[1]);
-      if (!table) return std::unexpected(table.error());
-      // The trailer holds the window size less one.
-      // Windows past the NAIF toolkit's limit (degree 27, 14 states) are refused.
-      if (!is_count_in(order, 0.0, std::min(13.0, static_cast<double>(n) - 1.0)))
-        return std::unexpected(words.error("window size"));
-      size_ = static_cast<std::size_t>(order) + 1;
-      table_ = std::move(*table);
-    }
-    return hermite_state(*table_, words, epoch, size_);
-  }
-
- private:
-  std::optional<StateTable> table_;
-  std::size_t size_ = 0;
-};
-
-}  // namespace
-
 std::unique_ptr<SegmentEvaluator> make_type12_evaluator() {
-  return std::make_unique<Type12Evaluator>();
+  return make_interpolated_states_evaluator(StateSteps::Equal, StateInterpolation::Hermite);
 }
 
 }  // namespace tarvex::spk
