@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/types.hpp"
 #include "spk/spk_error.hpp"
@@ -51,6 +52,36 @@ class SegmentWords {
   void* context_;
   Reader reader_;
   SegmentLoc location_;
+};
+
+// Records of `size` words, one every `interval` seconds from `init`
+// (Types 3 and 20): the record an epoch falls in (the first or the last
+// beyond the ends, whose series the NAIF toolkit extends), read when it is
+// not the one read last.
+class EvenRecords {
+ public:
+  void set(double init, double interval, std::uint64_t count, std::uint64_t size) noexcept {
+    init_ = init;
+    interval_ = interval;
+    count_ = count;
+    size_ = size;
+  }
+  bool is_set() const noexcept { return size_ != 0; }
+  std::uint64_t size() const noexcept { return size_; }
+  double init() const noexcept { return init_; }
+  double interval() const noexcept { return interval_; }
+
+  // The index of the record for `epoch`, which `record()` then holds.
+  std::expected<std::uint64_t, SpkError> load(const SegmentWords& words, double epoch);
+  std::span<const double> record() const noexcept { return record_; }
+
+ private:
+  double init_ = 0.0;
+  double interval_ = 0.0;
+  std::uint64_t count_ = 0;
+  std::uint64_t size_ = 0;
+  std::uint64_t cached_index_ = 0;
+  std::vector<double> record_;
 };
 
 // One segment's evaluator; made on the first query of the segment and kept

@@ -22,7 +22,7 @@ class Type3Evaluator final : public SegmentEvaluator {
  public:
   std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
                                                          double epoch) override {
-    if (record_size_ == 0) {
+    if (!records_.is_set()) {
       double directory[4] = {};
       if (auto read = words.read_tail(directory); !read) return std::unexpected(read.error());
       const double rsize = directory[2];
@@ -35,46 +35,30 @@ class Type3Evaluator final : public SegmentEvaluator {
       if (!is_count_in(n, 1.0, static_cast<double>(words.size())) ||
           static_cast<std::uint64_t>(rsize) * static_cast<std::uint64_t>(n) + 4 > words.size())
         return std::unexpected(words.error("record count"));
-      init_ = directory[0];
-      interval_ = directory[1];
-      record_count_ = static_cast<std::uint64_t>(n);
-      record_size_ = static_cast<std::uint64_t>(rsize);
+      records_.set(directory[0], directory[1], static_cast<std::uint64_t>(n),
+                   static_cast<std::uint64_t>(rsize));
     }
-    const double x = std::floor((epoch - init_) / interval_);
-    // In doubles first: a NaN or huge quotient must not reach the integer cast.
-    const double last = static_cast<double>(record_count_ - 1);
-    const std::uint64_t k = !(x > 0.0) ? 0 : x >= last ? record_count_ - 1 : static_cast<std::uint64_t>(x);
-    if (record_.size() != record_size_ || cached_index_ != k) {
-      record_.resize(record_size_);
-      if (auto read = words.read(k * record_size_, record_); !read) {
-        record_.clear();
-        return std::unexpected(read.error());
-      }
-      cached_index_ = k;
-    }
-    const double mid = record_[0];
-    const double radius = record_[1];
+    const auto k = records_.load(words, epoch);
+    if (!k) return std::unexpected(k.error());
+    const std::span<const double> record = records_.record();
+    const double mid = record[0];
+    const double radius = record[1];
     if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0))
       return std::unexpected(words.error("record midpoint and radius must be finite and valid"));
     // Excerpted segments may end a little past their last record; the
     // series is then extended, as the NAIF toolkit extends it.
     const double s = (epoch - mid) / radius;
-    const std::size_t n = (record_size_ - 2) / 6;
+    const std::size_t n = (records_.size() - 2) / 6;
     core::CartesianState out;
     for (std::size_t i = 0; i < 3; ++i) {
-      out.position[i] = chebyshev_value(std::span(record_).subspan(2 + i * n, n), s);
-      out.velocity[i] = chebyshev_value(std::span(record_).subspan(2 + (3 + i) * n, n), s);
+      out.position[i] = chebyshev_value(record.subspan(2 + i * n, n), s);
+      out.velocity[i] = chebyshev_value(record.subspan(2 + (3 + i) * n, n), s);
     }
     return out;
   }
 
  private:
-  double init_ = 0.0;
-  double interval_ = 0.0;
-  std::uint64_t record_count_ = 0;
-  std::uint64_t record_size_ = 0;
-  std::uint64_t cached_index_ = 0;
-  std::vector<double> record_;
+  EvenRecords records_;
 };
 
 }  // namespace
