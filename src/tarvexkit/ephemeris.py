@@ -24,7 +24,7 @@ from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
-from typing import Any
+from typing import Any, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -48,9 +48,12 @@ from .calendar import (
     month_start,
 )
 from .observing import Horizontal, MoonPhase
-from .times import Recipe, Clock, Scale, Times, check_scale
+from .times import Array, Clock, Recipe, Scalar, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
+# Arguments that make a single instant (NumPy scalars included).
+_Whole = int | np.integer[Any]
+_Real = float | np.integer[Any] | np.floating[Any]
 PathLike = str | os.PathLike[str]
 
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
@@ -149,7 +152,11 @@ class Ephemeris:
         return f"<tarvexkit.Ephemeris {names}>"
 
     # --- making Times -------------------------------------------------------
-    def times(self, julian_days: npt.ArrayLike, scale: Scale) -> Times:
+    @overload
+    def times(self, julian_days: _Real, scale: Scale) -> Times[Scalar]: ...
+    @overload
+    def times(self, julian_days: npt.ArrayLike, scale: Scale) -> Times[Array]: ...
+    def times(self, julian_days: npt.ArrayLike, scale: Scale) -> Times[Any]:
         """Times from Julian days in `scale` ('utc', 'ut1', 'tt' or 'tdb').
 
         UTC and UT1 Julian days before 1972 are converted to TT (see
@@ -161,6 +168,13 @@ class Ephemeris:
             return Times(self._clock, self._clock.utc_to_tt_any(jd), "tt")
         return Times(self._clock, jd, scale)
 
+    @overload
+    def utc(self, year: _Whole, month: _Whole = 1, day: _Real = 1, hour: _Real = 0, minute: _Real = 0,
+            second: _Real = 0.0, *, calendar: CalendarName = "gregorian", strict: bool = False) -> Times[Scalar]: ...
+    @overload
+    def utc(self, year: npt.ArrayLike, month: npt.ArrayLike = 1, day: npt.ArrayLike = 1, hour: npt.ArrayLike = 0,
+            minute: npt.ArrayLike = 0, second: npt.ArrayLike = 0.0, *, calendar: CalendarName = "gregorian",
+            strict: bool = False) -> Times[Array]: ...
     def utc(
         self,
         year: npt.ArrayLike,
@@ -172,7 +186,7 @@ class Ephemeris:
         *,
         calendar: CalendarName = "gregorian",
         strict: bool = False,
-    ) -> Times:
+    ) -> Times[Any]:
         """Times from UTC calendar fields; each a number or an array (broadcast).
 
         As Skyfield's `ts.utc`: values out of their range roll over
@@ -268,7 +282,11 @@ class Ephemeris:
             tt[rolled] = day_start[rolled] + (seconds[rolled] + offset) / 86400.0
         return Times(self._clock, tt, "tt", calendar)
 
-    def from_datetime(self, when: Any) -> Times:
+    @overload
+    def from_datetime(self, when: datetime | date | str | np.datetime64) -> Times[Scalar]: ...  # type: ignore[overload-overlap]  # str is a sequence too; one text is one instant
+    @overload
+    def from_datetime(self, when: Sequence[datetime | date | str | np.datetime64] | npt.NDArray[Any]) -> Times[Array]: ...
+    def from_datetime(self, when: Any) -> Times[Any]:
         """Times from time-zone-aware `datetime` objects, `date` objects
         (0 h UTC), `np.datetime64` values (UTC, as NumPy counts them) or ISO
         8601 text with 'Z' or an offset ("2026-03-20T14:30Z",
@@ -291,7 +309,7 @@ class Ephemeris:
             columns = [c[0] for c in columns]
         return self.utc(*(np.asarray(c).astype(np.int64) if k < 5 else c for k, c in enumerate(columns)))
 
-    def now(self) -> Times:
+    def now(self) -> Times[Scalar]:
         """The current instant (from the system clock)."""
         return self.from_datetime(datetime.now(timezone.utc))
 

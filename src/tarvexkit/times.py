@@ -16,10 +16,11 @@ from __future__ import annotations
 import math
 from collections.abc import Iterator, Sequence
 from datetime import datetime, timedelta, timezone, tzinfo
-from typing import TYPE_CHECKING, Any, Literal, NamedTuple, overload
+from typing import TYPE_CHECKING, Any, Generic, Literal, NamedTuple, overload
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import TypeVar
 
 import tarvex
 
@@ -33,6 +34,70 @@ if TYPE_CHECKING:
 Scale = Literal["utc", "ut1", "tt", "tdb"]
 SCALES: tuple[Scale, ...] = ("utc", "ut1", "tt", "tdb")
 _FloatArray = npt.NDArray[np.float64]
+_BoolArray = npt.NDArray[np.bool_]
+
+
+class Shape:
+    """What a `Times` holds, for type checkers: `Times[Scalar]` is one
+    instant, `Times[Array]` a 1-D array of them. The constructors return
+    the precise form (`eph.utc(2026, 3, 20)` is `Times[Scalar]`,
+    `eph.utc(2026, 3, np.arange(1, 31))` is `Times[Array]`), and so do
+    indexing and iteration; a plain `Times` annotation leaves the shape open
+    and its results untyped. A 0-d NumPy array makes a scalar at run time
+    but types as `Times[Array]`."""
+
+
+class Scalar(Shape):
+    """One instant: Julian days read as `float`, text as `str`."""
+
+
+class Array(Shape):
+    """A 1-D array of instants: Julian days read as float arrays, text as lists."""
+
+
+S = TypeVar("S", bound=Shape, default=Any, covariant=True)
+
+
+class _Days:
+    """Julian days of a `Times` in one scale: a float for one instant, a
+    float64 array for an array of them."""
+
+    def __init__(self, scale: Scale, doc: str) -> None:
+        self._scale: Scale = scale
+        self.__doc__ = doc
+
+    @overload
+    def __get__(self, times: None, owner: type[Any]) -> _Days: ...
+    @overload
+    def __get__(self, times: Times[Scalar], owner: type[Any]) -> float: ...
+    @overload
+    def __get__(self, times: Times[Array], owner: type[Any]) -> _FloatArray: ...
+    def __get__(self, times: Times[Any] | None, owner: type[Any]) -> Any:
+        if times is None:
+            return self
+        result = times._clock.convert(times._jd, times._scale, self._scale)
+        return float(result) if result.ndim == 0 else result
+
+
+class _PredictedFlags:
+    """True where UT1 is a prediction, not a measurement: past the last
+    measured IERS row come the Bulletin A predictions, then the long-term
+    prediction of `tarvexkit.ut1_extension` (its error grows to several
+    seconds within decades). Before 1962 UT1 is from the Delta T model (not
+    flagged here). A bool for one instant, a bool array for an array."""
+
+    @overload
+    def __get__(self, times: None, owner: type[Any]) -> _PredictedFlags: ...
+    @overload
+    def __get__(self, times: Times[Scalar], owner: type[Any]) -> bool: ...
+    @overload
+    def __get__(self, times: Times[Array], owner: type[Any]) -> _BoolArray: ...
+    def __get__(self, times: Times[Any] | None, owner: type[Any]) -> Any:
+        if times is None:
+            return self
+        clock = times._clock
+        flags = clock.ut1_predicted(np.asarray(clock.convert(times._jd, times._scale, "tt")))
+        return bool(flags) if flags.ndim == 0 else flags
 
 
 def check_scale(scale: object) -> Scale:
@@ -166,12 +231,14 @@ class Clock:
         return length
 
 
-class Times:
+class Times(Generic[S]):
     """Instants in one time scale: a scalar or a 1-D array of Julian days.
 
     Made by `Ephemeris.utc`, `Ephemeris.from_datetime`, `Ephemeris.times`
     and returned by event searches. Converts with the ephemeris's own
-    leap-second kernel and Earth orientation table.
+    leap-second kernel and Earth orientation table. For type checkers a
+    `Times[Scalar]` is one instant and a `Times[Array]` an array (see
+    `Shape`).
     """
 
     __slots__ = ("_calendar", "_clock", "_jd", "_scale")
@@ -203,39 +270,12 @@ class Times:
         """() for a single instant, (n,) for n instants."""
         return self._jd.shape
 
-    def _in(self, scale: Scale) -> Any:
-        result = self._clock.convert(self._jd, self._scale, scale)
-        return float(result) if result.ndim == 0 else result
-
-    @property
-    def tt(self) -> Any:
-        """Terrestrial Time Julian days (float for a scalar, else array)."""
-        return self._in("tt")
-
-    @property
-    def tdb(self) -> Any:
-        """Barycentric Dynamical Time Julian days."""
-        return self._in("tdb")
-
-    @property
-    def ut1(self) -> Any:
-        """UT1 Julian days (needs the Earth orientation table from 1962 on)."""
-        return self._in("ut1")
-
-    @property
-    def utc(self) -> Any:
-        """UTC Julian days (a leap second reads as the first second of the next day)."""
-        return self._in("utc")
-
-    @property
-    def ut1_predicted(self) -> Any:
-        """True where UT1 is a prediction, not a measurement: past the last
-        measured IERS row come the Bulletin A predictions, then the
-        long-term prediction of `tarvexkit.ut1_extension` (its error grows
-        to several seconds within decades). Before 1962 UT1 is from the
-        Delta T model (not flagged here). Bool or bool array."""
-        flags = self._clock.ut1_predicted(np.asarray(self._clock.convert(self._jd, self._scale, "tt")))
-        return bool(flags) if flags.ndim == 0 else flags
+    tt = _Days("tt", "Terrestrial Time Julian days (float for one instant, else float64 array).")
+    tdb = _Days("tdb", "Barycentric Dynamical Time Julian days (float for one instant, else float64 array).")
+    ut1 = _Days("ut1", "UT1 Julian days (float for one instant, else float64 array).")
+    utc = _Days("utc", "UTC Julian days (float for one instant, else float64 array); a leap second "
+                "reads as the first second of the next day.")
+    ut1_predicted = _PredictedFlags()
 
     @property
     def calendar(self) -> CalendarName:
@@ -276,12 +316,21 @@ class Times:
         sec = np.where(leap, seconds - 86340.0, seconds - hour * 3600 - minute * 60)
         return year, month, dom, hour, minute, sec
 
-    def iso(self, tz: tzinfo | None = None, places: int = 0) -> Any:
+    @overload
+    def iso(self: Times[Scalar], tz: tzinfo | None = None, places: int = 0) -> str: ...
+    @overload
+    def iso(self: Times[Array], tz: tzinfo | None = None, places: int = 0) -> list[str]: ...
+    def iso(self, tz: tzinfo | None = None, places: int = 0) -> str | list[str]:
         """ISO 8601 text: UTC with 'Z', or local time in `tz` with its offset.
 
         A leap second reads 23:59:60 in UTC; in another zone it reads as the
-        last representable instant of 23:59:59.
+        last representable instant of 23:59:59. One `str` for one instant, a
+        list for an array.
         """
+        texts = self._iso_texts(tz, places)
+        return texts[0] if self._jd.ndim == 0 else texts
+
+    def _iso_texts(self, tz: tzinfo | None, places: int) -> list[str]:
         if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
             raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
         if tz is None:
@@ -297,16 +346,25 @@ class Times:
             ]
         else:
             texts = [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
-                     for dt in np.atleast_1d(np.array(self.to_datetime(tz), dtype=object))]
-        return texts[0] if self._jd.ndim == 0 else texts
+                     for dt in self._datetimes(tz)]
+        return texts
 
-    def to_datetime(self, tz: tzinfo = timezone.utc) -> Any:
+    @overload
+    def to_datetime(self: Times[Scalar], tz: tzinfo = timezone.utc) -> datetime: ...
+    @overload
+    def to_datetime(self: Times[Array], tz: tzinfo = timezone.utc) -> list[datetime]: ...
+    def to_datetime(self, tz: tzinfo = timezone.utc) -> datetime | list[datetime]:
         """Aware `datetime` objects in `tz` (UTC by default), to the millisecond.
 
         A Julian day in one 64-bit float resolves about 40 microseconds near
         the present, so finer digits would be noise. `datetime` cannot hold a
-        leap second; 23:59:60.x becomes 23:59:59.999.
+        leap second; 23:59:60.x becomes 23:59:59.999. One `datetime` for one
+        instant, a list for an array.
         """
+        result = self._datetimes(tz)
+        return result[0] if self._jd.ndim == 0 else result
+
+    def _datetimes(self, tz: tzinfo) -> list[datetime]:
         year, month, day, hour, minute, sec = self.utc_calendar(3, "gregorian")
         result = []
         for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec):
@@ -315,7 +373,7 @@ class Times:
             micro = min(int(round(s * 1e3)), 59_999) * 1000
             base = datetime(int(y), int(mo), int(d), int(h), int(mi), tzinfo=timezone.utc)
             result.append((base + timedelta(microseconds=micro)).astimezone(tz))
-        return result[0] if self._jd.ndim == 0 else result
+        return result
 
     # --- container protocol -------------------------------------------------
     def __len__(self) -> int:
@@ -324,33 +382,38 @@ class Times:
         return int(self._jd.shape[0])
 
     @overload
-    def __getitem__(self, index: int) -> Times: ...
+    def __getitem__(self, index: int | np.integer[Any]) -> Times[Scalar]: ...
     @overload
-    def __getitem__(self, index: slice | Sequence[int] | npt.NDArray[Any]) -> Times: ...
-    def __getitem__(self, index: Any) -> Times:
+    def __getitem__(self, index: slice | Sequence[int] | npt.NDArray[Any]) -> Times[Array]: ...
+    def __getitem__(self, index: Any) -> Times[Any]:
         if self._jd.ndim == 0:
             raise TypeError("a scalar Times cannot be indexed")
         return Times(self._clock, self._jd[index], self._scale, self._calendar)
 
-    def __iter__(self) -> Iterator[Times]:
+    def __iter__(self) -> Iterator[Times[Scalar]]:
         for i in range(len(self)):
             yield self[i]
 
     def __repr__(self) -> str:
         if self._jd.ndim == 0:
-            return f"<Times {self.iso()} ({self._scale} {float(self._jd)!r})>"
-        n = len(self)
+            return f"<Times {self._iso_texts(None, 0)[0]} ({self._scale} {float(self._jd)!r})>"
+        n = int(self._jd.shape[0])
         if n == 0:
             return f"<Times [] ({self._scale})>"
-        texts = self[:3].iso() if n > 3 else self.iso()
-        more = f" ... {self[n - 1].iso()}" if n > 3 else ""
-        return f"<Times {n} instants: {', '.join(texts)}{more} ({self._scale})>"
+        shown = Times(self._clock, self._jd[[0, 1, 2, n - 1]] if n > 3 else self._jd, self._scale, self._calendar)
+        texts = shown._iso_texts(None, 0)
+        more = f" ... {texts[3]}" if n > 3 else ""
+        return f"<Times {n} instants: {', '.join(texts[:3])}{more} ({self._scale})>"
 
     # --- a value: arithmetic, order, hashing, copies ------------------------
     def _tt_values(self) -> _FloatArray:
         return np.asarray(self._clock.convert(self._jd, self._scale, "tt"))
 
-    def __add__(self, other: object) -> Times:
+    @overload
+    def __add__(self, other: float | timedelta) -> Times[S]: ...
+    @overload
+    def __add__(self, other: npt.ArrayLike) -> Times[Array]: ...
+    def __add__(self, other: object) -> Times[Any]:
         """The instants `other` days of TT later (a number, an array that
         broadcasts, or a `timedelta`); the result is in TT."""
         days = _as_days(other)
@@ -364,9 +427,15 @@ class Times:
     __radd__ = __add__
 
     @overload
-    def __sub__(self, other: Times) -> Any: ...
+    def __sub__(self: Times[Scalar], other: Times[Scalar]) -> float: ...
     @overload
-    def __sub__(self, other: float | timedelta | npt.ArrayLike) -> Times: ...
+    def __sub__(self, other: Times[Array]) -> _FloatArray: ...
+    @overload
+    def __sub__(self: Times[Array], other: Times[Any]) -> _FloatArray: ...
+    @overload
+    def __sub__(self, other: float | timedelta) -> Times[S]: ...
+    @overload
+    def __sub__(self, other: npt.ArrayLike) -> Times[Array]: ...
     def __sub__(self, other: object) -> Any:
         """`t2 - t1`: TT days between two Times (float or array); `t - days`
         or `t - timedelta`: the instants that much earlier, in TT."""
@@ -384,15 +453,39 @@ class Times:
         result = op(self._tt_values(), other._tt_values())
         return bool(result) if np.ndim(result) == 0 else result
 
+    @overload
+    def __lt__(self: Times[Scalar], other: Times[Scalar]) -> bool: ...
+    @overload
+    def __lt__(self: Times[Scalar], other: Times[Array]) -> _BoolArray: ...
+    @overload
+    def __lt__(self: Times[Array], other: Times[Scalar] | Times[Array]) -> _BoolArray: ...
     def __lt__(self, other: object) -> Any:
         return self._compare(other, np.less)
 
+    @overload
+    def __le__(self: Times[Scalar], other: Times[Scalar]) -> bool: ...
+    @overload
+    def __le__(self: Times[Scalar], other: Times[Array]) -> _BoolArray: ...
+    @overload
+    def __le__(self: Times[Array], other: Times[Scalar] | Times[Array]) -> _BoolArray: ...
     def __le__(self, other: object) -> Any:
         return self._compare(other, np.less_equal)
 
+    @overload
+    def __gt__(self: Times[Scalar], other: Times[Scalar]) -> bool: ...
+    @overload
+    def __gt__(self: Times[Scalar], other: Times[Array]) -> _BoolArray: ...
+    @overload
+    def __gt__(self: Times[Array], other: Times[Scalar] | Times[Array]) -> _BoolArray: ...
     def __gt__(self, other: object) -> Any:
         return self._compare(other, np.greater)
 
+    @overload
+    def __ge__(self: Times[Scalar], other: Times[Scalar]) -> bool: ...
+    @overload
+    def __ge__(self: Times[Scalar], other: Times[Array]) -> _BoolArray: ...
+    @overload
+    def __ge__(self: Times[Array], other: Times[Scalar] | Times[Array]) -> _BoolArray: ...
     def __ge__(self, other: object) -> Any:
         return self._compare(other, np.greater_equal)
 

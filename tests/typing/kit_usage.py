@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 import tarvex
 import tarvexkit
+from tarvexkit.times import Scalar, Times
 
 
 def chart_positions(eph: tarvexkit.Ephemeris) -> npt.NDArray[np.float64]:
@@ -30,7 +31,22 @@ def chart_positions(eph: tarvexkit.Ephemeris) -> npt.NDArray[np.float64]:
     for kind, t in events:
         print(kind, t.iso())
     print(text, stamps, dt, instants, position, cusps, arr2)
-    eph.utc(2026, 3, 20, calendar="mayan")  # type: ignore[arg-type]
+    # One instant reads as floats and text, an array as arrays and lists;
+    # indexing and iteration give single instants back.
+    tt_one: float = when.tt
+    tt_many: npt.NDArray[np.float64] = days.tt
+    predicted: bool = local.ut1_predicted
+    first: Times[Scalar] = days[0]
+    later: Times[Scalar] = first + 1.5
+    gap: float = later - first
+    gaps: npt.NDArray[np.float64] = days - first
+    ordered: bool = first < later
+    for one in days[1:3]:
+        print(one.iso(), one.to_datetime().strftime("%H:%M"))
+    print(tt_one, tt_many, predicted, gap, gaps, ordered, eph.times(2451545.0, "tt").tdb + 1.0)
+    wrong: str = days.iso()  # type: ignore[assignment]
+    days.to_datetime().strftime("%H")  # type: ignore[attr-defined]
+    eph.utc(2026, 3, 20, calendar="mayan")  # type: ignore[call-overload]
     return arr
 
 
