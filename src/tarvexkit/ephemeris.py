@@ -969,7 +969,8 @@ def _load_converted(ephemeris: str) -> Ephemeris:
     c04, bulletin_a = data.default_iers_files()
     source = f"PyPI {arrays.name} {arrays.version} (JPL {arrays.name.upper()} arrays, converted by tarvexkit)"
     try:
-        kernel = held_files.hold_file("kernel", str(cached.path), source, expected_sha256=cached.sha256)
+        kernel = held_files.hold_file("kernel", str(cached.path), source, expected_sha256=cached.sha256,
+                                      private_copy=cached.temporary)
     except OSError as error:
         raise FileNotFoundError(f"cannot read the kernel file {cached.path}: {error.strerror or error}") from None
     finally:

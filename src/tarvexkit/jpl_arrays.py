@@ -20,7 +20,7 @@ barycentres) and the Sun (10) are relative to the solar-system barycentre
 (0); "earthmoon" is the Earth-Moon barycentre (3) relative to 0; "moon"
 is the Moon relative to the Earth (geocentric). The Earth's and the
 Moon's masses are in the ratio EMRAT, so relative to the Earth-Moon
-barycentre
+barycentre::
 
     Earth = -Moon_geocentric / (1 + EMRAT)
     Moon  =  Moon_geocentric * EMRAT / (1 + EMRAT).
@@ -116,7 +116,7 @@ class Era:
 
 ERAS = {
     "de421": Era("de421", "1899-12-04 .. 2200-02-02", "de421"),
-    "de422": Era("de422", "-3000-12-07 .. 3000-01-30", "de422"),
+    "de422": Era("de422", "years -3000 .. 3000, JD 625648.5 .. 2816816.5", "de422"),
     "de423": Era("de423", "1799-12-16 .. 2200-02-02", "de423"),
 }
 
