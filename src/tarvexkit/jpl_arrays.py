@@ -42,17 +42,11 @@ nearest to the exact product c * (-1 / (1 + EMRAT)) or c * (EMRAT / (1 +
 EMRAT)) of the geocentric coefficient c and the ratio formed exactly from
 the double EMRAT: one rounding per coefficient (`split_earth_moon`).
 Mercury and Venus have no satellites, so their centres (199, 299) are
-their barycentres: zero-offset segments say so. Mars..Pluto are given as
-barycentres only, as in NAIF's DE files; the ephemeris takes a planet
-whose centre no kernel holds at its barycentre.
+their barycentres: zero-offset segments say so. Mars..Pluto are in the
+arrays as system barycentres only; the ephemeris takes a planet whose
+centre no kernel holds at its barycentre.
 
-The file is a DAF (NAIF, DAF Required Reading): 1024-byte records; record
-1 is the file record ("DAF/SPK ", ND = 2, NI = 6, internal name, first
-and last summary record, first free word, "LTL-IEEE", the FTP validation
-string); record 2 the one summary record (next, previous, count, then per
-segment start and end epoch as doubles and target, centre, frame 1
-(J2000), type 2, first and last word as integers); record 3 its names;
-the segment data from record 4 on, little-endian IEEE doubles.
+The file itself is written by `tarvexkit.spk_writer` (DAF layout there).
 """
 
 from __future__ import annotations
@@ -60,10 +54,9 @@ from __future__ import annotations
 import hashlib
 import importlib
 import importlib.metadata
-import struct
 import sys
 import time
-from collections.abc import Callable, Iterator
+from collections.abc import Callable
 from dataclasses import dataclass
 from fractions import Fraction
 from pathlib import Path
@@ -72,24 +65,13 @@ from typing import IO
 import numpy as np
 import numpy.typing as npt
 
-from . import data
+from . import data, spk_writer
 
 # Part of the cache key: a change to what `write_kernel` writes must change it.
 CONVERTER_VERSION = "1"
 
 J2000_JD = 2451545.0
 SECONDS_PER_DAY = 86400.0
-RECORD_BYTES = 1024
-WORDS_PER_RECORD = RECORD_BYTES // 8
-J2000_FRAME = 1
-CHEBYSHEV_POSITION_TYPE = 2
-# Records of one segment converted and written at a time.
-CHUNK_RECORDS = 8192
-
-# The FTP validation string NAIF puts in the file record to detect
-# transfers that altered line ends or the eighth bit.
-FTP_STRING = b"FTPSTR:\r:\n:\r\n:\r\x00:\x81:\x10\xce:ENDFTP"
-
 # (array, target, centre) of the bodies copied as they are.
 COPIED_BODIES = (
     ("mercury", 1, 0),
@@ -240,34 +222,27 @@ def split_earth_moon(moon: npt.NDArray[np.float64], emrat: float) -> tuple[npt.N
             scaled_once(moon, mass_ratio / (1 + mass_ratio)))
 
 
-@dataclass(frozen=True)
-class _Segment:
-    target: int
-    center: int
-    name: str
-    intervals: int
-    coefficients: int
-    records: Callable[[int, int], npt.NDArray[np.float64]]  # (first, stop) -> coefficient rows
-
-    @property
-    def words(self) -> int:
-        return self.intervals * (2 + 3 * self.coefficients) + 4
-
-
-def _segments(arrays: Arrays) -> list[_Segment]:
+def _segments(arrays: Arrays) -> list[spk_writer.Type2Segment]:
+    start_s = (arrays.start_jd - J2000_JD) * SECONDS_PER_DAY
+    end_s = (arrays.end_jd - J2000_JD) * SECONDS_PER_DAY
     label = arrays.name.upper()
-    segments: list[_Segment] = []
+    segments: list[spk_writer.Type2Segment] = []
+
+    def segment(target: int, center: int, name: str, shape: tuple[int, ...],
+                records: Callable[[int, int], npt.NDArray[np.float64]]) -> None:
+        segments.append(spk_writer.Type2Segment(target, center, f"{label} {name}", start_s, end_s, shape[0],
+                                                shape[2], records))
+
     for array, target, center in COPIED_BODIES:
         values = arrays.body(array)
 
         def copied(first: int, stop: int, values: npt.NDArray[np.float64] = values) -> npt.NDArray[np.float64]:
             return np.asarray(values[first:stop], dtype=np.float64)
 
-        segments.append(_Segment(target, center, f"{label} {array.upper()}", values.shape[0], values.shape[2],
-                                 copied))
+        segment(target, center, array.upper(), values.shape, copied)
         if target in (1, 2):
-            segments.append(_Segment(target * 100 + 99, target, f"{label} {array.upper()} CENTER", 1, 1,
-                                     lambda first, stop: np.zeros((stop - first, 3, 1))))
+            segment(target * 100 + 99, target, f"{array.upper()} CENTER", (1, 3, 1),
+                    lambda first, stop: np.zeros((stop - first, 3, 1)))
     moon = arrays.body("moon")
     emrat = arrays.constants["EMRAT"]
 
@@ -277,24 +252,9 @@ def _segments(arrays: Arrays) -> list[_Segment]:
     def moon_from_barycentre(first: int, stop: int) -> npt.NDArray[np.float64]:
         return split_earth_moon(np.asarray(moon[first:stop], dtype=np.float64), emrat)[1]
 
-    segments.append(_Segment(399, 3, f"{label} EARTH", moon.shape[0], moon.shape[2], earth))
-    segments.append(_Segment(301, 3, f"{label} MOON", moon.shape[0], moon.shape[2], moon_from_barycentre))
+    segment(399, 3, "EARTH", moon.shape, earth)
+    segment(301, 3, "MOON", moon.shape, moon_from_barycentre)
     return segments
-
-
-def _records(segment: _Segment, start_s: float, end_s: float, first: int,
-             stop: int) -> npt.NDArray[np.float64]:
-    length_s = (end_s - start_s) / segment.intervals
-    coefficients = segment.records(first, stop)
-    if coefficients.shape[1:] != (3, segment.coefficients):
-        raise ValueError(f"{segment.name}: rows of shape {coefficients.shape[1:]}, "
-                         f"expected (3, {segment.coefficients})")
-    rows = np.empty((stop - first, 2 + 3 * segment.coefficients))
-    index = np.arange(first, stop, dtype=np.float64)
-    rows[:, 0] = start_s + (index + 0.5) * length_s
-    rows[:, 1] = length_s / 2
-    rows[:, 2:] = coefficients.reshape(stop - first, 3 * segment.coefficients)
-    return rows
 
 
 class Progress:
@@ -326,67 +286,17 @@ class Progress:
             self.stream.flush()
 
 
-def _chunks(total: int) -> Iterator[tuple[int, int]]:
-    for first in range(0, total, CHUNK_RECORDS):
-        yield first, min(first + CHUNK_RECORDS, total)
-
-
 def kernel_bytes(arrays: Arrays) -> int:
     """The size of the kernel `write_kernel` writes for `arrays`."""
-    words = sum(segment.words for segment in _segments(arrays))
-    return 3 * RECORD_BYTES + -(-words // WORDS_PER_RECORD) * RECORD_BYTES
+    return spk_writer.kernel_bytes(_segments(arrays))
 
 
 def write_kernel(arrays: Arrays, out: IO[bytes], progress: Progress | None = None) -> str:
     """Writes the SPK Type 2 kernel of `arrays` into `out` (module
     docstring); returns the SHA-256 of the bytes written."""
-    start_s = (arrays.start_jd - J2000_JD) * SECONDS_PER_DAY
-    end_s = (arrays.end_jd - J2000_JD) * SECONDS_PER_DAY
-    segments = _segments(arrays)
-    digest = hashlib.sha256()
-
-    def emit(block: bytes) -> None:
-        digest.update(block)
-        out.write(block)
-        if progress is not None:
-            progress.advance(len(block))
-
-    first_data_word = 3 * WORDS_PER_RECORD + 1
-    summaries: list[bytes] = []
-    names = bytearray()
-    address = first_data_word
-    for segment in segments:
-        summaries.append(struct.pack("<2d6i", start_s, end_s, segment.target, segment.center, J2000_FRAME,
-                                     CHEBYSHEV_POSITION_TYPE, address, address + segment.words - 1))
-        names += segment.name.encode("ascii")[:40].ljust(40)
-        address += segment.words
-    if len(summaries) * 40 + 24 > RECORD_BYTES:
-        raise ValueError("too many segments for one summary record")
-
-    file_record = bytearray(RECORD_BYTES)
-    file_record[0:8] = b"DAF/SPK "
-    file_record[8:16] = struct.pack("<ii", 2, 6)
     internal = f"JPL {arrays.name.upper()} from PyPI {arrays.name} {arrays.version} (tarvexkit)"
-    file_record[16:76] = internal.encode("ascii")[:60].ljust(60)
-    file_record[76:88] = struct.pack("<iii", 2, 2, address)
-    file_record[88:96] = b"LTL-IEEE"
-    file_record[699:699 + len(FTP_STRING)] = FTP_STRING
-    summary_record = bytearray(RECORD_BYTES)
-    summary_record[0:24] = struct.pack("<3d", 0.0, 0.0, float(len(summaries)))
-    summary_record[24:24 + 40 * len(summaries)] = b"".join(summaries)
-    name_record = bytearray(RECORD_BYTES)
-    name_record[:len(names)] = names
-    emit(bytes(file_record) + bytes(summary_record) + bytes(name_record))
-
-    for segment in segments:
-        for first, stop in _chunks(segment.intervals):
-            emit(_records(segment, start_s, end_s, first, stop).astype("<f8").tobytes())
-        record_size = 2 + 3 * segment.coefficients
-        emit(np.array([start_s, (end_s - start_s) / segment.intervals, record_size, segment.intervals],
-                      dtype="<f8").tobytes())
-    written = address - 1
-    emit(bytes(-written * 8 % RECORD_BYTES))
-    return digest.hexdigest()
+    return spk_writer.write_type2_kernel(out, internal, _segments(arrays),
+                                         None if progress is None else progress.advance)
 
 
 def cache_name(arrays: Arrays) -> str:
