@@ -936,7 +936,7 @@ def load(ephemeris: str | None = None) -> Ephemeris:
     tarvex[de422]`), "de423" (1799-12-16..2200-02-02, tarvex[de423]) or
     "de421" (1899-12-04..2200-02-02, tarvex[de421]). The arrays are
     converted into an SPK kernel the first time (a progress bar on stderr
-    when it is a terminal; about 600 MB and a minute for DE422) and kept
+    when it is a terminal; 650 MB and some seconds for DE422) and kept
     in the cache directory with their SHA-256 (`tarvexkit.data`).
 
     >>> eph = tarvexkit.load("de422")  # doctest: +SKIP

@@ -76,7 +76,7 @@ def test_every_coefficient_is_copied_and_the_earth_and_moon_split_in_one_roundin
         assert not kernel[planet // 100, planet].load_array()[2].any()
 
 
-def test_one_rounding_where_plain_floating_point_rounds_twice():
+def test_one_rounding_where_plain_floating_point_rounds_twice(monkeypatch):
     # Near-ties are settled in exact arithmetic; the plain product c * E / (1 + E)
     # rounds twice and misses the nearest double for about a quarter of the values.
     rng = np.random.default_rng(7)
@@ -85,10 +85,14 @@ def test_one_rounding_where_plain_floating_point_rounds_twice():
     nearest = np.array([float(Fraction(float(v)) * ratio) for v in values])
     np.testing.assert_array_equal(jpl_arrays.scaled_once(values, ratio), nearest)
     assert np.count_nonzero(values * 81.30056940449234 / 82.30056940449234 != nearest) > 1000
-    # A product exactly halfway between two doubles goes to the even one.
-    tie = np.array([1.0 + 2.0**-52])
-    assert jpl_arrays.scaled_once(tie, Fraction(1, 2) + Fraction(1, 2**54))[0] == float(
-        Fraction(tie[0]) * (Fraction(1, 2) + Fraction(1, 2**54)))
+    # Products exactly halfway between two doubles go to the even one:
+    # 3 * (2**53 + 1) / (3 * 2**53) = 1 + 2**-53, between 1 and 1 + 2**-52.
+    # Such near-ties go to exact rational arithmetic.
+    exact = []
+    monkeypatch.setattr(jpl_arrays, "_nearest_exact", lambda c, r: exact.append(c) or float(Fraction(c) * r))
+    ties = jpl_arrays.scaled_once(np.array([3.0, -3.0, 6.0, 1.5]), Fraction(2**53 + 1, 3 * 2**53))
+    np.testing.assert_array_equal(ties, [1.0, -1.0, 2.0, 0.5])
+    assert exact == [3.0, -3.0, 6.0, 1.5]
 
 
 def test_pypi_arrays_against_naif_de421_within_a_third_of_a_metre(converted):
