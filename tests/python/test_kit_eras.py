@@ -189,10 +189,14 @@ def test_progress_bar_on_a_terminal_only():
 
 
 def separation_arcsec(lon1, lat1, lon2, lat2):
-    a = np.radians([lon1, lat1])
-    b = np.radians([lon2, lat2])
-    cosine = np.sin(a[1]) * np.sin(b[1]) + np.cos(a[1]) * np.cos(b[1]) * np.cos(a[0] - b[0])
-    return float(np.degrees(np.arccos(min(1.0, cosine))) * 3600)
+    """Great-circle angle between two directions in degrees (from the chord,
+    precise for small angles)."""
+    def unit(lon, lat):
+        lon, lat = np.radians(lon), np.radians(lat)
+        return np.array([np.cos(lat) * np.cos(lon), np.cos(lat) * np.sin(lon), np.sin(lat)])
+
+    chord = np.linalg.norm(unit(lon1, lat1) - unit(lon2, lat2))
+    return float(np.degrees(2.0 * np.arcsin(chord / 2.0)) * 3600.0)
 
 
 def test_apparent_places_after_2053_against_skyfield(cache):
