@@ -10,7 +10,9 @@ JOBS ?= 2
 # clang-19 with its runtime libraries builds the libFuzzer targets: older
 # clangs cannot use std::expected from libstdc++ 12 (see CMakeLists.txt).
 APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev clang-19 libclang-rt-19-dev
-BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4.6"
+# setuptools builds the sdists of the JPL array packages (de421 in the test
+# extras) without build isolation; from 70.1 on it writes wheels by itself.
+BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4.6" "setuptools==80.9.0"
 CMAKE = $(VENV)/bin/cmake
 CPP_BUILD := build/cpp
 SAN_BUILD := build/sanitize
@@ -32,7 +34,7 @@ deps:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
-$(VENV)/.tools: pyproject.toml
+$(VENV)/.tools: pyproject.toml Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 	$(VPY) -m pip install -q $(BUILD_TOOLS)

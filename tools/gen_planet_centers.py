@@ -13,11 +13,10 @@ for Jupiter (Callisto and Ganymede pull it some 230 km), 0.05" for
 Saturn (Titan) and 0.1" for Pluto (2100 km from the Pluto-Charon
 barycentre) at its closest, near the 1989 perihelion.
 
-File layout (NAIF DAF/SPK, little-endian IEEE): record 1 is the file
-record, record 2 the single summary record, record 3 the name record, and
-the segment data start at record 4. Each segment is one Chebyshev record
-of two coefficients per axis, all zero, spanning the whole interval, then
-the Type 2 trailer (INIT, INTLEN, RSIZE, N).
+The file is written by src/tarvexkit/spk_writer.py (NAIF DAF/SPK layout,
+Type 2), loaded from its file since the package is not importable yet. Each
+segment is one Chebyshev record of two coefficients per axis, all zero,
+spanning the whole interval.
 
 Run at build time; the output is installed inside the tarvexkit package
 and never committed.
@@ -26,11 +25,15 @@ and never committed.
 from __future__ import annotations
 
 import argparse
-import struct
+import importlib.util
+import io
+import sys
 from pathlib import Path
+from types import ModuleType
 
-RECORD_BYTES = 1024
-WORDS_PER_RECORD = RECORD_BYTES // 8
+import numpy as np
+
+WRITER = Path(__file__).resolve().parents[1] / "src" / "tarvexkit" / "spk_writer.py"
 
 # DE421's coverage in TDB seconds past J2000 (JD 2414864.5 to 2471184.5).
 DE421_START_S = -3169195200.0
@@ -44,47 +47,24 @@ PLANETS = (
     (999, 9, "PLUTO CENTER AT BARYCENTER"),
 )
 
-# The FTP validation string NAIF puts in the file record to detect
-# transfers that altered line ends or the eighth bit.
-FTP_STRING = b"FTPSTR:\r:\n:\r\n:\r\x00:\x81:\x10\xce:ENDFTP"
 
-
-def segment_words(start_s: float, end_s: float) -> list[float]:
-    interval = end_s - start_s
-    coefficients = 2
-    record = [start_s + interval / 2, interval / 2] + [0.0] * (3 * coefficients)
-    return record + [start_s, interval, float(2 + 3 * coefficients), 1.0]
+def _writer() -> ModuleType:
+    spec = importlib.util.spec_from_file_location("tarvexkit_spk_writer", WRITER)
+    assert spec is not None and spec.loader is not None
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[spec.name] = module  # dataclasses look their module up
+    spec.loader.exec_module(module)
+    return module
 
 
 def build(start_s: float = DE421_START_S, end_s: float = DE421_END_S) -> bytes:
-    first_data_word = 3 * WORDS_PER_RECORD + 1
-    data: list[float] = []
-    summaries = []
-    for target, center, name in PLANETS:
-        begin = first_data_word + len(data)
-        data.extend(segment_words(start_s, end_s))
-        summaries.append((target, center, name, begin, first_data_word + len(data) - 1))
-    free_address = first_data_word + len(data)
-
-    file_record = bytearray(RECORD_BYTES)
-    file_record[0:8] = b"DAF/SPK "
-    file_record[8:16] = struct.pack("<ii", 2, 6)
-    file_record[16:76] = b"tarvexkit planet centres at barycentres".ljust(60)
-    file_record[76:88] = struct.pack("<iii", 2, 2, free_address)
-    file_record[88:96] = b"LTL-IEEE"
-    file_record[699 : 699 + len(FTP_STRING)] = FTP_STRING
-
-    summary_record = bytearray(RECORD_BYTES)
-    summary_record[0:24] = struct.pack("<3d", 0.0, 0.0, float(len(summaries)))
-    name_record = bytearray(RECORD_BYTES)
-    for i, (target, center, name, begin, end) in enumerate(summaries):
-        offset = 24 + 40 * i
-        summary_record[offset : offset + 40] = struct.pack("<2d6i", start_s, end_s, target, center, 1, 2, begin, end)
-        name_record[40 * i : 40 * i + 40] = name.encode("ascii").ljust(40)
-
-    body = struct.pack(f"<{len(data)}d", *data)
-    body += bytes(-len(body) % RECORD_BYTES)
-    return bytes(file_record) + bytes(summary_record) + bytes(name_record) + body
+    writer = _writer()
+    segments = [writer.Type2Segment(target, center, name, start_s, end_s, 1, 2,
+                                    lambda first, stop: np.zeros((stop - first, 3, 2)))
+                for target, center, name in PLANETS]
+    out = io.BytesIO()
+    writer.write_type2_kernel(out, "tarvexkit planet centres at barycentres", segments)
+    return out.getvalue()
 
 
 def main() -> None:

@@ -20,6 +20,12 @@ owned by the user (symbolic links are refused), and the table's SHA-256 is
 the one beside it; otherwise the table is built again, with a warning that
 names the file. When nothing can be written there, the table is built in
 memory for each `load()`: there is no fallback to a shared directory.
+
+Kernels converted from the coefficient arrays of the PyPI packages
+``de421``, ``de422`` and ``de423`` (`tarvexkit.jpl_arrays`) are kept the
+same way (`cached_file`), checked against their SHA-256 each time they are
+opened; one that cannot be cached is written to a private temporary
+directory and removed once opened.
 """
 
 from __future__ import annotations
@@ -33,6 +39,7 @@ import warnings
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
+from typing import BinaryIO
 
 PACKAGE_DATA = Path(__file__).resolve().parent / "data"
 LEAP_SECOND_KERNEL = PACKAGE_DATA / "naif0012.tls"
@@ -178,15 +185,25 @@ def private_cache_dir() -> Path | None:
     return directory
 
 
-def _read_own_file(path: Path) -> bytes:
-    """The bytes of a regular file owned by this user, not through a link."""
+def _open_own_file(path: Path) -> BinaryIO:
+    """A regular file owned by this user, opened for reading, not through a link."""
     fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC | os.O_NONBLOCK)
-    with os.fdopen(fd, "rb") as f:
+    f = os.fdopen(fd, "rb")
+    try:
         info = os.fstat(fd)
         if not stat.S_ISREG(info.st_mode):
             raise OSError(f"{path} is not a regular file")
         if info.st_uid != os.getuid():
             raise OSError(f"{path} belongs to another user (uid {info.st_uid})")
+    except BaseException:
+        f.close()
+        raise
+    return f
+
+
+def _read_own_file(path: Path) -> bytes:
+    """The bytes of a regular file owned by this user, not through a link."""
+    with _open_own_file(path) as f:
         return f.read()
 
 
@@ -253,3 +270,86 @@ def merged_eop(c04: Path, bulletin_a: Path) -> CachedText:
     key = hashlib.sha256((sha256_of(c04) + sha256_of(bulletin_a) + MERGE_VERSION).encode()).hexdigest()[:16]
     return cached_text(f"eop_c04_bulletin_a_{key}.txt", lambda: merged_eop_text(c04, bulletin_a),
                        "Earth orientation table")
+
+
+@dataclass(frozen=True)
+class CachedFile:
+    """A binary file tarvexkit builds (a kernel converted from coefficient
+    arrays): where it is, and its SHA-256. `temporary` is True when the
+    cache could not be written: the file is then in a private temporary
+    directory, to be removed (`discard`) once opened."""
+
+    path: Path
+    sha256: str
+    temporary: bool
+
+    def discard(self) -> None:
+        if self.temporary:
+            with contextlib.suppress(OSError):
+                os.unlink(self.path)
+                os.rmdir(self.path.parent)
+
+
+def _cached_binary(target: Path) -> tuple[str | None, str | None]:
+    """(SHA-256, None) for a verified cache file (hashed as it is read),
+    else (None, why not) or (None, None) when there is none."""
+    checksum = target.with_name(target.name + ".sha256")
+    if not os.path.lexists(target) and not os.path.lexists(checksum):
+        return None, None
+    try:
+        recorded = _read_own_file(checksum).decode("ascii", "replace").strip()
+        digest = hashlib.sha256()
+        with _open_own_file(target) as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                digest.update(block)
+    except OSError as error:
+        return None, f"cannot be used ({error.strerror or error})"
+    if digest.hexdigest() != recorded:
+        return None, f"does not match its SHA-256 in {checksum.name}"
+    return recorded, None
+
+
+def cached_file(name: str, write: Callable[[BinaryIO], str], what: str) -> CachedFile:
+    """The binary file `name` from the verified cache, or written by
+    `write(file)` (which returns the SHA-256 of what it wrote) into the
+    private cache directory, with its SHA-256 beside it: the counterpart of
+    `cached_text` for files too large to build in memory. What is trusted
+    is as for `cached_text` (module docstring). When the cache cannot be
+    written, the file goes to a private temporary directory (`CachedFile.temporary`)."""
+    directory = private_cache_dir()
+    target = directory / name if directory is not None else None
+    if target is not None:
+        digest, problem = _cached_binary(target)
+        if digest is not None:
+            return CachedFile(target, digest, False)
+        if problem:
+            warnings.warn(f"tarvexkit: the cached {what} {target} {problem}; building it again",
+                          RuntimeWarning, stacklevel=3)
+    if directory is not None and target is not None:
+        try:
+            fd, temporary = tempfile.mkstemp(dir=directory, prefix=".tarvexkit-", suffix=".tmp")
+        except OSError as error:
+            warnings.warn(f"tarvexkit: cannot write the {what} cache {target} ({error.strerror or error}); "
+                          "the file is built in a temporary directory", RuntimeWarning, stacklevel=3)
+        else:
+            try:
+                with os.fdopen(fd, "wb") as f:
+                    digest = write(f)
+                os.replace(temporary, target)
+            except BaseException:
+                with contextlib.suppress(OSError):
+                    os.unlink(temporary)
+                raise
+            try:
+                _write_atomically(directory, target.with_name(target.name + ".sha256"),
+                                  (digest + "\n").encode("ascii"))
+            except OSError as error:
+                warnings.warn(f"tarvexkit: cannot record the SHA-256 of the {what} {target} "
+                              f"({error.strerror or error}); it will be built again next time",
+                              RuntimeWarning, stacklevel=3)
+            return CachedFile(target, digest, False)
+    scratch = Path(tempfile.mkdtemp(prefix="tarvexkit-build-"))
+    path = scratch / name
+    with open(path, "wb") as f:
+        digest = write(f)
+    return CachedFile(path, digest, True)

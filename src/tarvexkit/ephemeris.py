@@ -31,7 +31,8 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, astrology, data, early_time, held_files, lunar, observing, searches, ut1_extension
+from . import (_native, astrology, data, early_time, held_files, jpl_arrays, lunar, observing, searches,
+               ut1_extension)
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
     check_step_days,
@@ -942,12 +943,24 @@ def open(  # noqa: A001 - mirrors tarvex.open
     return Ephemeris(ut1_extension.extend_files(files, measured_end), recipe=recipe)
 
 
-def load() -> Ephemeris:
+def load(ephemeris: str | None = None) -> Ephemeris:
     """The default Ephemeris: DE421 with Jupiter..Pluto centres, the NAIF
     leap-second kernel, and UT1/polar motion from IERS C04 + Bulletin A.
 
     Needs `pip install tarvex[data]`; nothing is downloaded.
+
+    `ephemeris` names another JPL ephemeris, made from the coefficient
+    arrays of its PyPI package: "de422" (years -3000..3000, `pip install
+    tarvex[de422]`), "de423" (1799-12-16..2200-02-02, tarvex[de423]) or
+    "de421" (1899-12-04..2200-02-02, tarvex[de421]). The arrays are
+    converted into an SPK kernel the first time (a progress bar on stderr
+    when it is a terminal; 650 MB and some seconds for DE422) and kept
+    in the cache directory with their SHA-256 (`tarvexkit.data`).
+
+    >>> eph = tarvexkit.load("de422")  # doctest: +SKIP
     """
+    if ephemeris is not None:
+        return _load_converted(ephemeris)
     kernel = data.default_kernel()
     c04, bulletin_a = data.default_iers_files()
     if not data.PLANET_CENTERS_KERNEL.is_file():
@@ -964,11 +977,36 @@ def load() -> Ephemeris:
     return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
 
 
+def _load_converted(ephemeris: str) -> Ephemeris:
+    if not isinstance(ephemeris, str):
+        raise TypeError(f"ephemeris must be a str such as 'de422' or None, not {type(ephemeris).__name__}")
+    if ephemeris not in jpl_arrays.ERAS:
+        raise ValueError(f"unknown ephemeris {ephemeris!r}: expected None (the default data) or one of "
+                         f"{', '.join(map(repr, jpl_arrays.ERAS))}")
+    cached, arrays = jpl_arrays.converted_kernel(ephemeris)
+    c04, bulletin_a = data.default_iers_files()
+    source = f"PyPI {arrays.name} {arrays.version} (JPL {arrays.name.upper()} arrays, converted by tarvexkit)"
+    try:
+        kernel = held_files.hold_file("kernel", str(cached.path), source, expected_sha256=cached.sha256,
+                                      private_copy=cached.temporary)
+    except OSError as error:
+        raise FileNotFoundError(f"cannot read the kernel file {cached.path}: {error.strerror or error}") from None
+    finally:
+        cached.discard()
+    files = [
+        kernel,
+        _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
+        _merged_eop_file(c04, bulletin_a),
+    ]
+    recipe = Recipe("load", (ephemeris,), tuple(f.sha256 for f in files))
+    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
+
+
 def reopen(recipe: Recipe) -> Ephemeris:
     """The ephemeris `recipe` describes, opened again; ValueError when a
     file's content is no longer what it was (SHA-256 compared)."""
     if recipe.how == "load":
-        eph = load()
+        eph = load(*recipe.arguments)
     else:
         kernel, extra, leap_seconds, eop = recipe.arguments
         eph = open(kernel, additional_kernels=extra, leap_seconds=leap_seconds, eop=eop)

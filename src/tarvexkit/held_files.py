@@ -193,16 +193,20 @@ def _digest_of(fd: int) -> str:
     return digest.hexdigest()
 
 
-def hold_file(role: str, path: str, source: str, expected_sha256: str | None = None) -> HeldFile:
+def hold_file(role: str, path: str, source: str, expected_sha256: str | None = None, *,
+              private_copy: bool = True) -> HeldFile:
     """Opens `path` once, copies or holds it (module docstring) and hashes it.
 
-    `expected_sha256`, when given, must match: ValueError naming the file otherwise.
+    `expected_sha256`, when given, must match: ValueError naming the file
+    otherwise. `private_copy=False` holds the file without copying it
+    whatever its size: for files in tarvexkit's private cache, which only
+    this user can change, and which may be large (a converted DE422 is 650 MB).
     """
     name = _name_of(path)
     fd = _open_regular(path)
     try:
         size = os.fstat(fd).st_size
-        copy = _sealed_copy(fd, name) if size <= PRIVATE_COPY_LIMIT_BYTES else None
+        copy = _sealed_copy(fd, name) if private_copy and size <= PRIVATE_COPY_LIMIT_BYTES else None
         if copy is not None:
             os.close(fd)
             fd, digest = copy

@@ -24,7 +24,7 @@ from typing_extensions import TypeVar
 
 import tarvex
 
-from . import early_time
+from . import delta_t, early_time
 from .calendar import CalendarName, check_calendar, civil_from_day_number
 from .ut1_extension import Ut1Spans
 
@@ -135,6 +135,9 @@ class Clock:
         self._leap_offsets = np.array([e[0] for e in entries], dtype=np.float64)
         coverage = store.eop_coverage()
         self.eop_coverage = coverage
+        # UT1 before the first entry of an extended kernel comes from Delta T here.
+        first = min((e[1] for e in store.leap_second_entries() or ()), default=None)
+        self._first_entry_jd = first if spans is not None and first is not None and first < early_time.UTC_1972 else None
 
     # TAI - UTC in force on UTC Julian days (the kernel's table, no extrapolation
     # backwards: callers only ask for days from 1972 on).
@@ -150,6 +153,14 @@ class Clock:
         jd = np.asarray(jd, dtype=np.float64)
         if scale == to:
             return jd.copy()
+        if "ut1" in (scale, to) and self._first_entry_jd is not None:
+            early = jd < self._first_entry_jd + 1.0
+            if np.any(early):
+                result = np.empty_like(jd)
+                result[early] = self._ut1_before_year_zero(jd[early], scale, to)
+                if not np.all(early):
+                    result[~early] = self.convert(jd[~early], scale, to)
+                return result
         if scale == "utc":
             tt = self.utc_to_tt_any(jd)
             return tt if to == "tt" else self._native(tt, "tt", to)
@@ -157,6 +168,19 @@ class Clock:
             tt = jd if scale == "tt" else self._native(jd, scale, "tt")
             return self.tt_to_utc_any(tt)
         return self._native(jd, scale, to)
+
+    def _ut1_before_year_zero(self, jd: _FloatArray, scale: Scale, to: Scale) -> _FloatArray:
+        """UT1 to or from TT/TDB before the extended leap-second kernel's
+        first entry (0000-01-01, the earliest date its literals can name):
+        UT1 = TT - Delta T, the model the extended table holds from year 0
+        on (`tarvexkit.ut1_extension`), so the two join within milliseconds."""
+        if scale == "ut1":
+            tt = jd + delta_t.delta_t_seconds(jd) / 86400.0
+            for _ in range(2):  # Delta T changes by under 1 s/day: converged to picoseconds
+                tt = jd + delta_t.delta_t_seconds(tt) / 86400.0
+            return tt if to == "tt" else self.convert(tt, "tt", to)
+        tt = jd if scale == "tt" else self.convert(jd, scale, "tt")
+        return np.asarray(tt - delta_t.delta_t_seconds(tt) / 86400.0, dtype=np.float64)
 
     def utc_to_tt_any(self, utc_jd: _FloatArray) -> _FloatArray:
         """TT of UTC Julian days on either side of 1972."""
@@ -344,10 +368,20 @@ class Times(Generic[S]):
                 f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
                 for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
             ]
+        elif tz.utcoffset(None) == timedelta(0) and np.any(self._outside_datetime()):
+            # UTC by another name, for years datetime cannot hold (before 1, after 9999).
+            year, month, day, hour, minute, sec = self.utc_calendar(3 if places else 0)
+            seconds = [f"{s:06.3f}" if places else f"{int(s):02d}" for s in sec]
+            texts = [f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s}+00:00"
+                     for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, seconds)]
         else:
             texts = [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
                      for dt in self._datetimes(tz)]
         return texts
+
+    def _outside_datetime(self) -> npt.NDArray[np.bool_]:
+        year = self.utc_calendar(3, "gregorian")[0]
+        return np.asarray((year < 1) | (year > 9999))
 
     @overload
     def to_datetime(self: Times[Scalar], tz: tzinfo = timezone.utc) -> datetime: ...

@@ -195,6 +195,27 @@ def test_bc_years_and_calendars_end_to_end(default):
     assert g.iso() == "0000-01-01T00:00:00Z" and g.utc == sum(erfa.cal2jd(0, 1, 1))
 
 
+def test_ut1_houses_and_utc_text_before_year_zero(default):
+    # Before 0000-01-01, the first entry the extended leap-second kernel can
+    # name, UT1 is TT - Delta T (SMH2016) as the table holds it from year 0 on.
+    t = default.utc(-43, 3, 15, 11, calendar="julian")  # UTC is UT1 before 1961
+    assert t.ut1 == pytest.approx(1705425.0 + 23 / 24, abs=JD_ULP)
+    assert (t.tt - t.ut1) * 86400 == pytest.approx(float(delta_t.delta_t_seconds(t.tt)), abs=2 * JD_ULP * 86400)
+    back = default.times(t.ut1, "ut1")
+    assert back.tt == pytest.approx(t.tt, abs=JD_ULP) and back.tdb == pytest.approx(t.tdb, abs=1e-8)
+    # The two sides of year 0 join (the table interpolates yearly rows linearly).
+    year_zero = 1721059.5 + 1.0
+    for tt in (year_zero - 1e-6, year_zero + 1e-6):
+        ut1 = default.times(tt, "tt").ut1
+        assert (tt - ut1) * 86400 == pytest.approx(float(delta_t.delta_t_seconds(tt)), abs=0.01)
+    cusps = default.houses(tarvex.GeodeticObserver(12.4964, 41.9028), t)
+    assert np.all(np.isfinite(np.asarray(cusps.cusps_deg)))
+    assert t.iso(timezone.utc, places=3) == "-0043-03-15T11:00:00.000+00:00"
+    assert t.iso(timezone.utc) == "-0043-03-15T11:00:00+00:00"
+    with pytest.raises(ValueError, match="outside the range of datetime"):
+        t.iso(timezone(timedelta(hours=1)))
+
+
 # --- Times as a value ---------------------------------------------------------------
 
 def test_times_arithmetic_order_hash_and_copies(default):
