@@ -75,7 +75,9 @@ class Clock:
     # backwards: callers only ask for days from 1972 on).
     def tai_minus_utc(self, utc_jd: _FloatArray) -> _FloatArray:
         row = np.searchsorted(self._leap_days, utc_jd, side="right") - 1
-        return np.asarray(self._leap_offsets[np.clip(row, 0, None)], dtype=np.float64)
+        # np.maximum rather than np.clip: the same rows, without clip's
+        # dispatch, which costs more than the search on a scalar.
+        return np.asarray(self._leap_offsets[np.maximum(row, 0)], dtype=np.float64)
 
     def leap_second_after(self, day_start_jd: _FloatArray) -> _FloatArray:
         """Seconds inserted at the end of the UTC day starting at `day_start_jd` (0 or 1)."""
@@ -285,19 +287,31 @@ class Times:
         if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
             raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
         if tz is None:
-            year, month, day, hour, minute, sec = self.utc_calendar(places)
-            if year.size and np.any(np.abs(year) > 9999):
-                worst = int(year.flat[int(np.argmax(np.abs(year)))])
-                raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
-                                 "use utc_calendar() for such instants")
-            width = 3 + places if places else 2
-            texts = [
-                f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
-                for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
-            ]
-        else:
-            texts = [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
-                     for dt in np.atleast_1d(np.array(self.to_datetime(tz), dtype=object))]
+            return self._utc_texts(self.utc_calendar(places), places)
+        texts = [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
+                 for dt in np.atleast_1d(np.array(self.to_datetime(tz), dtype=object))]
+        return texts[0] if self._jd.ndim == 0 else texts
+
+    def _iso_utc_and_local(self, tz: tzinfo, places: int = 3) -> tuple[Any, Any]:
+        """`(iso(places=places), iso(tz, places=places))`, the UTC calendar
+        fields computed once where both read the same ones."""
+        if self._calendar != "gregorian" or places != 3:
+            return self.iso(places=places), self.iso(tz, places=places)
+        fields = self.utc_calendar(3, "gregorian")
+        local = [dt.isoformat(sep="T", timespec="milliseconds") for dt in self._datetimes(fields, tz)]
+        return self._utc_texts(fields, places), local[0] if self._jd.ndim == 0 else local
+
+    def _utc_texts(self, fields: tuple[npt.NDArray[Any], ...], places: int) -> Any:
+        year, month, day, hour, minute, sec = fields
+        if year.size and np.any(np.abs(year) > 9999):
+            worst = int(year.flat[int(np.argmax(np.abs(year)))])
+            raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
+                             "use utc_calendar() for such instants")
+        width = 3 + places if places else 2
+        texts = [
+            f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
+            for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
+        ]
         return texts[0] if self._jd.ndim == 0 else texts
 
     def to_datetime(self, tz: tzinfo = timezone.utc) -> Any:
@@ -307,7 +321,12 @@ class Times:
         the present, so finer digits would be noise. `datetime` cannot hold a
         leap second; 23:59:60.x becomes 23:59:59.999.
         """
-        year, month, day, hour, minute, sec = self.utc_calendar(3, "gregorian")
+        result = self._datetimes(self.utc_calendar(3, "gregorian"), tz)
+        return result[0] if self._jd.ndim == 0 else result
+
+    @staticmethod
+    def _datetimes(fields: tuple[npt.NDArray[Any], ...], tz: tzinfo) -> list[datetime]:
+        year, month, day, hour, minute, sec = fields
         result = []
         for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec):
             if not 1 <= y <= 9999:
@@ -315,7 +334,7 @@ class Times:
             micro = min(int(round(s * 1e3)), 59_999) * 1000
             base = datetime(int(y), int(mo), int(d), int(h), int(mi), tzinfo=timezone.utc)
             result.append((base + timedelta(microseconds=micro)).astimezone(tz))
-        return result[0] if self._jd.ndim == 0 else result
+        return result
 
     # --- container protocol -------------------------------------------------
     def __len__(self) -> int:
