@@ -74,7 +74,7 @@ Vec3 cross(Vec3 a, Vec3 b) {
 double norm(Vec3 v) { return std::sqrt(dot(v, v)); }
 
 struct Sky {
-  double theta, phi, sin_eps, cos_eps, tan_phi;
+  double theta, phi, eps, sin_eps, cos_eps, tan_phi;
   double sin_theta, cos_theta, sin_phi, cos_phi;
   Vec3 zenith, east, north, ecliptic_pole;
 };
@@ -85,6 +85,7 @@ Sky make_sky(double theta, double phi, double eps) {
   const double se = std::sin(eps), ce = std::cos(eps);
   return {theta,
           phi,
+          eps,
           se,
           ce,
           sp / cp,
@@ -266,7 +267,7 @@ Cusps turned_from_the_angles(Cusps c) {
 std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s, double asc,
                                                 double mc, bool turned) {
   const double theta = s.theta;
-  const double eps = std::atan2(s.sin_eps, s.cos_eps);
+  const double eps = s.eps;
   Cusps c{};
   switch (method) {
     case HouseMethod::Placidus: {
@@ -540,15 +541,6 @@ std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, doub
   for (int n = 0; n < 12; ++n) out.cusp_deg[n] = to_degrees((*cusps)[n]);
   out.ascendant_deg = to_degrees(asc);
   out.midheaven_deg = to_degrees(mc);
-  // The prime vertical is the great circle through the zenith and the east
-  // point; the vertex is its western meeting with the ecliptic. Where the
-  // prime vertical is the ecliptic itself (a tropical latitude equal to the
-  // obliquity, at one instant a day) every point qualifies and the
-  // descendant is given.
-  const auto vertex = circle_meets_ecliptic(s, s.zenith, s.east, -s.east);
-  out.vertex_deg = to_degrees(vertex.value_or(asc + PI_RAD));
-  out.equatorial_ascendant_deg =
-      to_degrees(longitude_under_pole(s, ramc_rad + HALF_PI_RAD, 0.0));
   return out;
 }
 
@@ -584,6 +576,15 @@ std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, d
 
   auto out = house_cusps_rad(method, theta, phi, eps);
   if (!out) return out;
+  // The prime vertical is the great circle through the zenith and the east
+  // point; the vertex is its western meeting with the ecliptic. Where the
+  // prime vertical is the ecliptic itself (a tropical latitude equal to the
+  // obliquity, at one instant a day) every point qualifies and the
+  // descendant is given.
+  const Sky s = make_sky(theta, phi, eps);
+  const auto vertex = circle_meets_ecliptic(s, s.zenith, s.east, -s.east);
+  out->vertex_deg = to_degrees(vertex.value_or(out->ascendant_deg * DEG_TO_RAD + PI_RAD));
+  out->equatorial_ascendant_deg = to_degrees(longitude_under_pole(s, theta + HALF_PI_RAD, 0.0));
   // The equal systems step from an angle in degrees, so that sign
   // boundaries and 30-degree steps stay exact rather than going through
   // radians once more.

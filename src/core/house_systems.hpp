@@ -110,10 +110,12 @@ std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, d
                                                            double obliquity_rad);
 
 // The geometry alone, in radians: RAMC in [0, 2 pi), latitude and obliquity
-// already checked by the caller. house_cusps_deg adds to it the checks, the
-// refusal of Placidus inside the polar circles and the equal systems'
-// stepping in degrees; the strict module's house_cusps (houses.hpp) takes
-// its four systems from here as they are.
+// already checked by the caller; the cusps, ascendant and midheaven (the
+// vertex and east point are left zero). house_cusps_of_sky adds to it the
+// checks, the refusal of Placidus inside the polar circles, the vertex and
+// east point and the equal systems' stepping in degrees; the strict
+// module's house_cusps (houses.hpp) takes its four systems from here as
+// they are.
 std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
                                                         double latitude_rad, double obliquity_rad);
 
