@@ -57,6 +57,8 @@ class Store:
         ayanamsha: str | None,
         angles: numpy.typing.ArrayLike,
         orbs: numpy.typing.ArrayLike,
+        speed_step_days: float,
+        state_step_days: float,
     ) -> tuple[_Positions, _Table, _Table, _Table, list[tuple[int, str]], list[int]]:
         """A chart at each instant: (points (n, k, 4), houses (n, 18),
         house numbers (n, k), aspects (m, 7), failures, fallback rows);

@@ -33,8 +33,8 @@ import numpy as np
 import tarvex
 
 from .astrology import HouseCuspsUndefined, ayanamsha_name, house_system_name, polar_fallback_name
-from .lunar import is_lunar_point, lunar_point_name
-from .searches import MINOR_ASPECTS, SIGNS, aspect_angles
+from .lunar import STATE_STEP_DAYS, is_lunar_point, lunar_point_name
+from .searches import MINOR_ASPECTS, SIGNS, STATION_DIFFERENCE_DAYS, aspect_angles
 from .times import Times
 
 if TYPE_CHECKING:
@@ -227,7 +227,7 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
     rows, cusps, numbers, found, failures, fallback_rows = eph._store.chart(
         keys, [tt], [ut1], site.longitude_east_deg, site.latitude_deg, system, fallback,
         None if zodiac == "tropical" else zodiac, [angle for _, angle in kinds],
-        [_orb(kind, orbs) for kind, _ in kinds])
+        [_orb(kind, orbs) for kind, _ in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
     if failures:
         raise HouseCuspsUndefined(system, failures[0][1])
     points = []

@@ -369,7 +369,8 @@ class Ephemeris:
         # The chart's native computation without points: the houses alone.
         _, table, _, _, failures, fallback_rows = self._store.chart(
             [], tt, ut1, site.longitude_east_deg, site.latitude_deg, name, fallback,
-            None if zodiac == "tropical" else zodiac, [], [])
+            None if zodiac == "tropical" else zodiac, [], [], searches.STATION_DIFFERENCE_DAYS,
+            lunar.STATE_STEP_DAYS)
         return astrology.site_houses(table, failures, fallback_rows, name, times.shape == (), zodiac=zodiac,
                                      polar_fallback=fallback)
 

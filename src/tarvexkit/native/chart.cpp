@@ -1,14 +1,16 @@
 // Store.chart: a chart's whole computation for n instants in one call.
 //
 // Positions: the bodies' apparent geocentric places of date at TT t, t - d
-// and t + d in one batch of the store (d = SPEED_STEP_DAYS); a speed is the
+// and t + d in one batch of the store (d = speed_step_days, given as
+// tarvexkit.searches.STATION_DIFFERENCE_DAYS); a speed is the
 // central difference (lon(t + d) - lon(t - d)) / 2d of the longitude in the
 // chart's zodiac, the derivative of the longitude printed beside it.
 // Lunar points (src/core/lunar_points.hpp): mean node and apogee from their
 // series at TT; the osculating node and apogee from the Moon's geometric
 // geocentric J2000 state, its velocity the five-point central difference
-// of positions h = STATE_STEP_DAYS apart, (-x(2h) + 8x(h) - 8x(-h) +
-// x(-2h)) / 12h, rotated to the mean ecliptic and equinox of date; every
+// of positions h = state_step_days apart (tarvexkit.lunar.STATE_STEP_DAYS),
+// (-x(2h) + 8x(h) - 8x(-h) + x(-2h)) / 12h, rotated to the mean ecliptic
+// and equinox of date; every
 // lunar point gets the nutation in longitude (IAU 2000B) for the true
 // equinox. Houses (src/core/house_systems.hpp): RAMC from the local
 // apparent sidereal time (IAU 2006, nutation IAU 2000B) and the true
@@ -49,13 +51,8 @@ using python::Arguments;
 using python::Default;
 using python::Ref;
 
-// Half-width of the central difference of every speed (a power of two, so
-// that t +- d is exact in a Julian-day double); tarvexkit.searches reads it
-// as STATION_DIFFERENCE_DAYS, so that the retrograde flag turns at the
-// stations it finds.
-constexpr double SPEED_STEP_DAYS = 1.0 / 128.0;
-// Step of the Moon's five-point velocity (tarvexkit.lunar.STATE_STEP_DAYS).
-constexpr double STATE_STEP_DAYS = 1.0 / 128.0;
+// The Moon's five-point stencil in steps of state_step_days: -2h, -h, h,
+// 2h, and the instant itself last.
 constexpr std::array<double, 5> STENCIL = {-2.0, -1.0, 1.0, 2.0, 0.0};
 constexpr double NOT_DEFINED = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t HOUSE_COLUMNS = 18;  // cusps, asc, mc, vertex, east point, RAMC, obliquity
@@ -101,6 +98,16 @@ bool to_optional_house_method(PyObject* value, std::string_view parameter,
   return true;
 }
 
+// A step in days: finite and positive.
+bool to_step(PyObject* value, std::string_view parameter, double& out) {
+  if (!python::to_float(value, parameter, out)) return false;
+  if (!(std::isfinite(out) && out > 0.0)) {
+    python::value_error(std::string(parameter) + " must be a positive number of days");
+    return false;
+  }
+  return true;
+}
+
 bool to_optional_ayanamsha(PyObject* value, std::string_view parameter,
                            std::optional<core::Ayanamsha>& out) {
   std::string_view name;
@@ -128,7 +135,8 @@ struct Osculating {
   double apogee_latitude_deg = NOT_DEFINED;
 };
 
-std::expected<Osculating, core::LunarPointError> osculating_at(const double* rows, double tdb) {
+std::expected<Osculating, core::LunarPointError> osculating_at(const double* rows, double tdb,
+                                                               double state_step_days) {
   std::array<std::array<double, 3>, 5> xyz{};
   for (std::size_t k = 0; k < STENCIL.size(); ++k) {
     const double* row = rows + 4 * k;
@@ -142,7 +150,7 @@ std::expected<Osculating, core::LunarPointError> osculating_at(const double* row
   for (std::size_t c = 0; c < 3; ++c) {
     state.position[c] = xyz[4][c];
     state.velocity[c] = (-xyz[3][c] + 8.0 * xyz[2][c] - 8.0 * xyz[1][c] + xyz[0][c]) /
-                        (12.0 * STATE_STEP_DAYS);
+                        (12.0 * state_step_days);
   }
   if (!std::isfinite(tdb)) return std::unexpected(core::LunarPointError::NonFiniteState);
   const auto rotated = core::OfDateRotation::create(false, false, tdb).apply(state);
@@ -245,13 +253,15 @@ bool append_pair(PyObject* list, std::size_t index, std::string_view text) {
 
 const char* const STORE_CHART_DOC =
     "chart($self, names, tt, ut1, longitude_east_deg, latitude_deg, system, polar_fallback,\n"
-    "      ayanamsha, angles, orbs)\n--\n\n"
+    "      ayanamsha, angles, orbs, speed_step_days, state_step_days)\n--\n\n"
     "A chart at each of n instants (TT and UT1 Julian days, 1-D arrays of one\n"
     "length) for a site: names are bodies and the lunar points 'mean_node',\n"
     "'true_node', 'mean_apogee', 'osculating_apogee' (canonical names); system a\n"
     "house system's name, polar_fallback None or a system used where it has no\n"
     "cusps inside the polar circles; ayanamsha None (tropical) or an ayanamsha's\n"
-    "name; angles and orbs the aspects' exact angles and orbs (degrees).\n\n"
+    "name; angles and orbs the aspects' exact angles and orbs (degrees);\n"
+    "speed_step_days the half-width of the speeds' central difference and\n"
+    "state_step_days the step of the Moon's five-point velocity.\n\n"
     "Returns (points, houses, house_numbers, aspects, failures, fallback):\n"
     "points (n, k, 4) longitude, latitude, distance (NaN for lunar points) and\n"
     "the longitude's derivative (deg/day) in the zodiac; houses (n, 18) cusps\n"
@@ -272,6 +282,8 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   std::optional<core::Ayanamsha> ayanamsha;
   Column angle_values;
   Column orb_values;
+  double speed_step = 0.0;
+  double state_step = 0.0;
   const Argument parameters[] = {
       {"names", python::to_text_list, names},
       {"tt", to_column, tt_days},
@@ -283,6 +295,8 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       {"ayanamsha", to_optional_ayanamsha, ayanamsha, Default::None},
       {"angles", to_column, angle_values},
       {"orbs", to_column, orb_values},
+      {"speed_step_days", to_step, speed_step},
+      {"state_step_days", to_step, state_step},
   };
   Arguments arguments("Store.chart()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
@@ -318,8 +332,8 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   std::vector<double> days(3 * n);
   for (std::size_t i = 0; i < n; ++i) {
     days[i] = tt[i];
-    days[n + i] = tt[i] - SPEED_STEP_DAYS;
-    days[2 * n + i] = tt[i] + SPEED_STEP_DAYS;
+    days[n + i] = tt[i] - speed_step;
+    days[2 * n + i] = tt[i] + speed_step;
   }
   const double* body_rows = nullptr;
   Ref body_batch;
@@ -349,7 +363,7 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       std::vector<double> stencil(3 * n * STENCIL.size());
       for (std::size_t b = 0; b < 3 * n; ++b)
         for (std::size_t s = 0; s < STENCIL.size(); ++s)
-          stencil[b * STENCIL.size() + s] = tdb[b] + STENCIL[s] * STATE_STEP_DAYS;
+          stencil[b * STENCIL.size() + s] = tdb[b] + STENCIL[s] * state_step;
       core::PositionOptions geometric;
       geometric.coordinate_system = core::CoordinateSystem::Equatorial;
       moon_batch =
@@ -360,7 +374,7 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       const double dpsi_deg = core::nutation_iau2000b(days[b]).first * core::RAD_TO_DEG;
       std::optional<Osculating> oscu;
       if (osculating) {
-        const auto found = osculating_at(moon_rows + b * STENCIL.size() * 4, tdb[b]);
+        const auto found = osculating_at(moon_rows + b * STENCIL.size() * 4, tdb[b], state_step);
         if (!found) {
           return python::value_error(std::string(core::message(found.error())) + " (element " +
                                      std::to_string(b % n) + ")");
@@ -430,7 +444,7 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         p[2] = NOT_DEFINED;
       }
       p[0] = modulo(longitude_at(i, j), 360.0);
-      p[3] = wrap180(longitude_at(2 * n + i, j) - longitude_at(n + i, j)) / (2.0 * SPEED_STEP_DAYS);
+      p[3] = wrap180(longitude_at(2 * n + i, j) - longitude_at(n + i, j)) / (2.0 * speed_step);
     }
 
     // Houses of the site's sky, as tarvex.house_cusps takes it.
