@@ -73,7 +73,7 @@ int register_all(PyObject* module) {
   }
   // Private: tarvexkit's native module reads options through it.
   Ref capsule = Ref::steal(new_options_capsule());
-  if (!capsule || PyModule_AddObjectRef(module, "_position_options", capsule.get()) < 0) return -1;
+  if (!capsule || PyModule_AddObjectRef(module, "__options_capi__", capsule.get()) < 0) return -1;
   return 0;
 }
 

@@ -1,9 +1,11 @@
 // The private bridge through which tarvexkit's native module reads a
 // tarvex.PositionOptions whole, correction switches included: the tarvex
-// module holds a PyCapsule under the private name `_position_options`
-// whose pointer is an OptionsAccess. Both modules are built from the same
-// sources in one build, so core::PositionOptions has one layout; the size
-// recorded in the capsule guards against a module from another build.
+// module holds a PyCapsule under the name `__options_capi__` (a dunder
+// name, as C extensions publish their C interfaces, so that the module's
+// listed names stay what they are) whose pointer is an OptionsAccess. Both
+// modules are built from the same sources in one build, so
+// core::PositionOptions has one layout; the size recorded in the capsule
+// guards against a module from another build.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +16,7 @@
 namespace tarvex::python {
 
 // "module.attribute", as PyCapsule_Import looks it up.
-inline constexpr const char* OPTIONS_CAPSULE_NAME = "tarvex._position_options";
+inline constexpr const char* OPTIONS_CAPSULE_NAME = "tarvex.__options_capi__";
 
 struct OptionsAccess {
   std::size_t options_size;  // sizeof(core::PositionOptions) in the module that made it
