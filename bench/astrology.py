@@ -139,6 +139,11 @@ operations on one element), the speeds 0.5 ms (a second batch through
 node 0.4 ms (five batch calls), aspects 0.3 ms (a Python double loop over
 55 pairs) and houses 0.2 ms.
 
+Measured side by side on 2026-12-07 under a load average near 3 (other
+builds on the machine): the code before the native chart took 1946 µs per
+chart in this script (0.2x pyswisseph's default flags), the native chart
+461 µs (0.7x); Placidus for 20,000 skies 141 ms before, 118 ms after.
+
 **After**: one `Store.chart` call does the arithmetic (positions at t and
 t +- 1/128 d in one batch of 30 apparent places, the Moon's 15 geometric
 places for the osculating node, houses, house numbers, aspects): about
