@@ -113,6 +113,7 @@ bench: install
 	$(VPY) bench/dask_speedup.py --data $(DATA)
 	$(VPY) bench/observing.py --data $(DATA)
 	$(VPY) bench/segment_types.py --data $(DATA)
+	$(VPY) bench/astrology.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -87,7 +87,7 @@ def events(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geodeti
     observing(eph, when, site, clock)
     print("Sidereal longitudes (Lahiri):")
     for body in ("sun", "moon", "mars", "jupiter"):
-        print(f"  {body:<8} {zodiac(eph.sidereal_position(body, when).longitude_deg)}")
+        print(f"  {body:<8} {zodiac(float(eph.sidereal_positions(body, when)[0, 0, 0]))}")
 
 
 def above_horizon(eph: tarvexkit.Ephemeris, body: str, site: tarvex.GeodeticObserver, when: tarvexkit.Times) -> bool:
@@ -124,12 +124,12 @@ def observing(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geod
 
 def houses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver) -> None:
     try:
-        cusps = eph.house_cusps(site, when, "placidus")
+        cusps = eph.houses(site, when, "placidus")
     except ValueError as error:
         print(f"Placidus houses: {error}; Equal houses instead.")
-        cusps = eph.house_cusps(site, when, "equal")
-    print(f"\n{cusps.system.name.capitalize()} houses:")
-    for number, cusp in enumerate(cusps.cusp_ecliptic_longitude_deg, start=1):
+        cusps = eph.houses(site, when, "equal")
+    print(f"\n{cusps.system.capitalize()} houses:")
+    for number, cusp in enumerate(cusps.cusps_deg, start=1):
         print(f"  {number:2d} {zodiac(cusp)}", end="\n" if number % 4 == 0 else "   ")
     print(f"  ASC {zodiac(cusps.ascendant_deg)}   MC {zodiac(cusps.midheaven_deg)}   RAMC {cusps.ramc_deg:.4f}°")
 

@@ -1,8 +1,8 @@
 // Ayanamsha table and evaluation.
 //
 // Motion: the IAU 2006 accumulated general precession in longitude p_A
-// (Capitaine, Wallace & Chapront 2003, A&A 412, 567, eq. 39; the P03
-// polynomial also used in sidereal.cpp), so that an anchored ayanamsha is
+// (Capitaine, Wallace & Chapront 2003, A&A 412, 567, eq. 39, the P03
+// polynomial), so that an anchored ayanamsha is
 //   A(t) = A0 + (p_A(T) - p_A(T0)),  T in Julian centuries TT from J2000.
 // Star-defined ayanamshas take the star's ICRS J2000 position, move it by
 // its proper motion (linearly in right ascension and declination: over a
@@ -22,14 +22,18 @@
 
 #include "core/angles.hpp"
 #include "core/frames.hpp"
-#include "core/sidereal.hpp"
 
 namespace tarvex::core {
 namespace {
 
-// p_A in arcseconds, constant term first (as in sidereal.cpp).
+// p_A in arcseconds, constant term first.
 constexpr std::array<double, 6> GENERAL_PRECESSION_ARCSEC = {
     0.0, 5028.796195, 1.1054348, 0.00007964, -0.000023857, -0.0000000383};
+// d p_A / dT in arcseconds per century.
+constexpr std::array<double, 5> GENERAL_PRECESSION_RATE_ARCSEC = {
+    5028.796195, 2.2108696, 0.00023892, -0.000095428, -0.0000001915};
+// Arcseconds per century to degrees per day: 36525 * 3600.
+constexpr double ARCSEC_PER_CENTURY_PER_DEG_PER_DAY = 131490000.0;
 
 constexpr double J2000_TT = 2451545.0;
 constexpr double J1900_TT = 2415020.0;
@@ -62,10 +66,11 @@ constexpr AyanamshaDefinition anchored_true(Ayanamsha mode, std::string_view nam
 constexpr std::array<AyanamshaDefinition, AYANAMSHA_COUNT> DEFINITIONS = {{
     // Lahiri (Chitrapaksha): 23 deg 15' 00" at 1956 March 21, 0h TT, the
     // Indian Calendar Reform Committee's figure (1955) rounded to the whole
-    // minute as sidereal.cpp has it; computed by sidereal.cpp.
+    // minute (the strict module's "lahiri", sidereal.hpp).
     anchored(Ayanamsha::Lahiri, "lahiri", 2435553.5, 23.25),
     // Fagan-Bradley: SVP 335 deg 57' 28.64", i.e. 24 deg 02' 31.36" at
-    // B1950.0 (C. Fagan and D. Bradley, 1950s); computed by sidereal.cpp.
+    // B1950.0 (C. Fagan and D. Bradley, 1950s) (the strict module's
+    // "fagan_bradley", sidereal.hpp).
     anchored(Ayanamsha::FaganBradley, "fagan_bradley", B1950_TT, 24.042044444444446),
     // De Luce: the zodiacs coincide at the beginning of the era, taken as
     // year 0 January 1, 0h (Julian calendar) (R. DeLuce, "Constellational
@@ -174,11 +179,6 @@ std::optional<Ayanamsha> ayanamsha_from_name(std::string_view text) noexcept {
 
 std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_julian_day) {
   if (!std::isfinite(tt_julian_day)) return std::unexpected(CoordinateError::NonFiniteState);
-  switch (mode) {
-    case Ayanamsha::Lahiri: return ayanamsha_deg(tt_julian_day, SiderealMode::Lahiri);
-    case Ayanamsha::FaganBradley: return ayanamsha_deg(tt_julian_day, SiderealMode::FaganBradley);
-    default: break;
-  }
   const auto i = static_cast<std::size_t>(mode);
   if (i >= DEFINITIONS.size()) return std::unexpected(CoordinateError::NonFiniteState);
   return ayanamsha_deg(DEFINITIONS[i], tt_julian_day);
@@ -214,6 +214,12 @@ std::expected<double, CoordinateError> sidereal_longitude_deg(Ayanamsha mode,
   const auto a = ayanamsha_deg(mode, tt_julian_day);
   if (!a) return std::unexpected(a.error());
   return normalize_degrees(tropical_longitude_deg - *a);
+}
+
+std::expected<double, CoordinateError> ayanamsha_rate_deg_per_day(double tt_julian_day) {
+  if (!std::isfinite(tt_julian_day)) return std::unexpected(CoordinateError::NonFiniteState);
+  const double t = julian_centuries_since_j2000(tt_julian_day);
+  return horner_fma(t, GENERAL_PRECESSION_RATE_ARCSEC) / ARCSEC_PER_CENTURY_PER_DEG_PER_DAY;
 }
 
 }  // namespace tarvex::core

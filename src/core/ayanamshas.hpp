@@ -80,9 +80,12 @@ std::span<const AyanamshaDefinition> ayanamsha_definitions() noexcept;
 std::string_view name(Ayanamsha mode) noexcept;
 std::optional<Ayanamsha> ayanamsha_from_name(std::string_view name) noexcept;
 
-// The ayanamsha at a TT Julian date, degrees. Lahiri and Fagan-Bradley are
-// exactly the values of ayanamsha_deg(double, SiderealMode) in sidereal.hpp.
+// The ayanamsha at a TT Julian date, degrees. The strict module's two
+// sidereal modes are the rows Lahiri and FaganBradley (sidereal.hpp).
 std::expected<double, CoordinateError> ayanamsha_deg(Ayanamsha mode, double tt_julian_day);
+
+// The rate of every PrecessionFromEpoch row, d p_A / dt, degrees per day.
+std::expected<double, CoordinateError> ayanamsha_rate_deg_per_day(double tt_julian_day);
 
 // The ayanamsha of a definition that is not in the table (a user's own
 // epoch and value, or star and longitude), evaluated like the table's rows.

@@ -33,11 +33,12 @@ constexpr double HALF_PI_RAD = PI_RAD / 2.0;
 // Two vectors this short in a cross product are treated as parallel: the
 // circles coincide and their intersection is undefined.
 constexpr double DEGENERATE_NORM = 1e-14;
-// Placidus: stop when the cusp's declination changes by less than this
-// (1e-14 rad is 6e-13 deg); the pass limit covers the slow convergence
-// close to the polar circle.
-constexpr double PLACIDUS_TOLERANCE_RAD = 1e-14;
-constexpr int PLACIDUS_MAX_PASSES = 500;
+// Placidus: stop when a cusp's declination changes by less than this
+// (1e-12 rad is 6e-11 deg), within the pass limit.
+constexpr double PLACIDUS_TOLERANCE_RAD = 1e-12;
+constexpr int PLACIDUS_MAX_PASSES = 100;
+// A cusp's parallel this close to a pole has no semi-arc.
+constexpr double DEGENERACY_GUARD = 1e-18;
 
 constexpr std::array<HouseMethodName, HOUSE_METHOD_COUNT> NAMES = {{
     {HouseMethod::Placidus, "placidus", 'P', true},
@@ -73,7 +74,8 @@ Vec3 cross(Vec3 a, Vec3 b) {
 double norm(Vec3 v) { return std::sqrt(dot(v, v)); }
 
 struct Sky {
-  double theta, phi, sin_eps, cos_eps, tan_phi;
+  double theta, phi, eps, sin_eps, cos_eps, tan_phi;
+  double sin_theta, cos_theta, sin_phi, cos_phi;
   Vec3 zenith, east, north, ecliptic_pole;
 };
 
@@ -83,9 +85,14 @@ Sky make_sky(double theta, double phi, double eps) {
   const double se = std::sin(eps), ce = std::cos(eps);
   return {theta,
           phi,
+          eps,
           se,
           ce,
           sp / cp,
+          st,
+          ct,
+          sp,
+          cp,
           {cp * ct, cp * st, sp},
           {-st, ct, 0.0},
           {-sp * ct, -sp * st, cp},
@@ -123,6 +130,16 @@ double ascendant_at(const Sky& s, double theta) {
   return longitude_under_pole(s, theta + HALF_PI_RAD, s.tan_phi);
 }
 
+// Ecliptic longitude of the point where the great circle through the north
+// and south points of the horizon at angle H from the east point along the
+// prime vertical (c = cos H, s = sin H) meets the ecliptic; H = 0 is the
+// ascendant (Meeus eq. 14.2 multiplied through by cos phi).
+double prime_vertical_longitude(const Sky& g, double c, double s) {
+  return std::atan2(c * g.cos_phi * g.cos_theta - s * g.sin_theta,
+                    -(s * g.cos_eps * g.cos_theta +
+                      c * (g.cos_phi * g.sin_theta * g.cos_eps + g.sin_phi * g.sin_eps)));
+}
+
 // The great circle through +-axis and p meets the ecliptic in two opposite
 // points; the one on the positive side of `side`. Empty when the circle is
 // the ecliptic itself.
@@ -139,8 +156,18 @@ using Cusps = std::array<double, 12>;  // radians, any range until the end
 // Quadrant systems fix cusps 11, 12, 2 and 3; the others are the ascendant,
 // the midheaven and the opposite points.
 Cusps quadrants(double asc, double mc, double c11, double c12, double c2, double c3) {
-  return {asc,          c2,          c3,          mc + PI_RAD, c11 + PI_RAD, c12 + PI_RAD,
-          asc + PI_RAD, c2 + PI_RAD, c3 + PI_RAD, mc,          c11,          c12};
+  return {asc,
+          c2,
+          c3,
+          normalize_radians(mc + PI_RAD),
+          normalize_radians(c11 + PI_RAD),
+          normalize_radians(c12 + PI_RAD),
+          normalize_radians(asc + PI_RAD),
+          normalize_radians(c2 + PI_RAD),
+          normalize_radians(c3 + PI_RAD),
+          mc,
+          c11,
+          c12};
 }
 
 // Placidus (Holden ch. 6; Munkasey "Placidus"): a cusp is the ecliptic
@@ -148,25 +175,77 @@ Cusps quadrants(double asc, double mc, double c11, double c12, double c2, double
 // own semi-arc from the meridian. The semi-arc depends on the degree's
 // declination, so iterate from the equator: declination -> diurnal
 // semi-arc D = acos(-tan phi tan delta) -> right ascension -> longitude on
-// that hour circle -> declination. fraction is the part of the diurnal arc
-// east of the upper meridian (cusps 11, 12) or, when nocturnal, of the
-// nocturnal arc (pi - D) west of the lower meridian (cusps 3, 2).
-std::optional<double> placidus_cusp(const Sky& s, double fraction, bool nocturnal) {
+// that hour circle -> declination. Cusps 11 and 12 lie one and two thirds
+// of D east of the upper meridian, cusps 2 and 3 two and one thirds of the
+// nocturnal semi-arc (pi - D) short of the lower meridian. A cusp is
+// undefined when its ecliptic degree never rises or sets, or when the
+// iteration does not settle within the pass limit.
+//
+// The four cusps iterate independently, so one pass steps all unsettled
+// cusps in turn: each cusp sees exactly its own sequence of operations, and
+// the processor overlaps the four chains of library calls, which would
+// otherwise each wait on the one before. A settled cusp keeps its value.
+enum class PlacidusCusp { Eleven, Twelve, Two, Three };
+
+double placidus_right_ascension(PlacidusCusp cusp, double d, double ramc) {
+  switch (cusp) {
+    case PlacidusCusp::Eleven: return d / 3.0 + ramc;
+    case PlacidusCusp::Twelve: return (d + d) / 3.0 + ramc;
+    case PlacidusCusp::Two: return (PI_RAD - d) * 2.0 / (-3.0) + (PI_RAD + ramc);
+    case PlacidusCusp::Three: break;
+  }
+  return (PI_RAD - d) / (-3.0) + (PI_RAD + ramc);
+}
+
+struct PlacidusIteration {
+  PlacidusCusp cusp;
   double delta = 0.0;
+  double longitude = 0.0;
+  bool settled = false;
+};
+
+// One pass for one cusp; false when the cusp turns out undefined.
+bool placidus_step(const Sky& g, PlacidusIteration& it) {
+  const double gg = std::cos(it.delta) * g.cos_phi;
+  if (std::fabs(gg) < DEGENERACY_GUARD) return false;
+  const double x = std::sin(it.delta) * (-g.sin_phi) / gg;
+  if (!(std::fabs(x) <= 1.0)) return false;  // also catches NaN
+  const double d = std::acos(x);
+  const double alpha = placidus_right_ascension(it.cusp, d, g.theta);
+  const double lambda = std::atan2(std::sin(alpha), std::cos(alpha) * g.cos_eps);
+  const double delta_next = std::asin(std::sin(lambda) * g.sin_eps);
+  if (std::fabs(delta_next - it.delta) < PLACIDUS_TOLERANCE_RAD) {
+    it.longitude = normalize_radians(lambda);
+    it.settled = true;
+  }
+  it.delta = delta_next;
+  return true;
+}
+
+// Cusps 11, 12, 2 and 3 in that order, or empty if any is undefined.
+std::optional<std::array<double, 4>> placidus_cusps(const Sky& g) {
+  std::array<PlacidusIteration, 4> cusps{{{PlacidusCusp::Eleven},
+                                          {PlacidusCusp::Twelve},
+                                          {PlacidusCusp::Two},
+                                          {PlacidusCusp::Three}}};
   for (int pass = 0; pass < PLACIDUS_MAX_PASSES; ++pass) {
-    const double x = std::clamp(-s.tan_phi * std::tan(delta), -1.0, 1.0);
-    const double d = std::acos(x);
-    const double alpha =
-        nocturnal ? s.theta + PI_RAD - fraction * (PI_RAD - d) : s.theta + fraction * d;
-    const double lambda = longitude_on_hour_circle(s, alpha);
-    const double next = std::asin(std::sin(lambda) * s.sin_eps);
-    if (std::fabs(next - delta) < PLACIDUS_TOLERANCE_RAD) return lambda;
-    delta = next;
+    bool all_settled = true;
+    for (PlacidusIteration& it : cusps) {
+      if (it.settled) continue;
+      if (!placidus_step(g, it)) return std::nullopt;
+      all_settled = all_settled && it.settled;
+    }
+    if (all_settled) {
+      return std::array<double, 4>{cusps[0].longitude, cusps[1].longitude, cusps[2].longitude,
+                                   cusps[3].longitude};
+    }
   }
   return std::nullopt;
 }
 
 bool inside_polar_circle(double phi, double eps) { return std::fabs(phi) + eps >= HALF_PI_RAD; }
+
+double to_degrees(double angle_rad) { return normalize_degrees(angle_rad * RAD_TO_DEG); }
 
 // Inside the polar circles the culminating point of the ecliptic (the
 // midheaven, on the upper meridian) can lie below the horizon. The systems
@@ -183,21 +262,19 @@ Cusps turned_from_the_angles(Cusps c) {
   return c;
 }
 
+// `turned`: the ascendant formula gave the western meeting of ecliptic and
+// horizon, turned half a circle to the eastern one.
 std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s, double asc,
-                                                double mc) {
+                                                double mc, bool turned) {
   const double theta = s.theta;
-  const double eps = std::atan2(s.sin_eps, s.cos_eps);
+  const double eps = s.eps;
   Cusps c{};
   switch (method) {
     case HouseMethod::Placidus: {
-      if (inside_polar_circle(s.phi, eps))
-        return std::unexpected(HouseErrorReason::InsidePolarCircle);
-      const auto c11 = placidus_cusp(s, 1.0 / 3.0, false);
-      const auto c12 = placidus_cusp(s, 2.0 / 3.0, false);
-      const auto c2 = placidus_cusp(s, 2.0 / 3.0, true);
-      const auto c3 = placidus_cusp(s, 1.0 / 3.0, true);
-      if (!c11 || !c12 || !c2 || !c3) return std::unexpected(HouseErrorReason::NoConvergence);
-      return quadrants(asc, mc, *c11, *c12, *c2, *c3);
+      const auto placidus = placidus_cusps(s);
+      if (!placidus) return std::unexpected(HouseErrorReason::NoConvergence);
+      const auto [c11, c12, c2, c3] = *placidus;
+      return quadrants(asc, mc, c11, c12, c2, c3);
     }
     case HouseMethod::Koch: {
       // Koch (birthplace, GOH; Holden ch. 9): trisect the time the
@@ -247,26 +324,21 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
       const Cusps q = quadrants(asc, mc, cusp(1, 1), cusp(2, 2), cusp(4, 2), cusp(5, 1));
       return midheaven_below_horizon(s, mc) ? turned_from_the_angles(q) : q;
     }
-    case HouseMethod::Campanus: {
+    case HouseMethod::Campanus:
       // Campanus (Holden ch. 4): the prime vertical divided into 30-degree
-      // steps from the zenith, house circles through the north and south
-      // points.
-      for (int n = 0; n < 12; ++n) {
-        const double h = n * STEP_RAD;
-        const Vec3 p = std::cos(h) * s.zenith + std::sin(h) * s.east;
-        const auto lambda = circle_meets_ecliptic(s, s.north, p, p);
-        if (!lambda) return std::unexpected(HouseErrorReason::HouseCircleOnEcliptic);
-        c[(9 + n) % 12] = *lambda;
-      }
-      // The angles exactly; cusp 10 is the meridian's meeting with the
-      // ecliptic on the zenith's side (see midheaven_below_horizon).
+      // steps from the east point, house circles through the north and
+      // south points. Where the ascendant was turned to the eastern meeting
+      // of ecliptic and horizon, the same formula's other cusps are all on
+      // the far side too.
       c[0] = asc;
-      c[9] = midheaven_below_horizon(s, mc) ? mc + PI_RAD : mc;
-      c[3] = c[9] + PI_RAD;
+      for (int n = 1; n < 12; ++n) {
+        const double h = n * STEP_RAD;
+        c[n] = prime_vertical_longitude(s, std::cos(h), std::sin(h));
+        if (turned) c[n] = normalize_radians(c[n] + PI_RAD);
+      }
       return c;
-    }
     case HouseMethod::EqualAscendant:
-      for (int n = 0; n < 12; ++n) c[n] = asc + n * STEP_RAD;
+      for (int n = 0; n < 12; ++n) c[n] = normalize_radians(asc + n * STEP_RAD);
       return c;
     case HouseMethod::EqualMidheaven:
       for (int n = 0; n < 12; ++n) c[n] = mc + (n + 3) * STEP_RAD;
@@ -277,8 +349,9 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
       for (int n = 0; n < 12; ++n) c[n] = asc + (n - 0.5) * STEP_RAD;
       return c;
     case HouseMethod::WholeSign: {
-      const double first = std::floor(normalize_radians(asc) / STEP_RAD) * STEP_RAD;
-      for (int n = 0; n < 12; ++n) c[n] = first + n * STEP_RAD;
+      const double sign_start_deg = std::floor(to_degrees(asc) / 30.0) * 30.0;
+      for (int n = 0; n < 12; ++n)
+        c[n] = normalize_degrees(sign_start_deg + 30.0 * n) * DEG_TO_RAD;
       return c;
     }
     case HouseMethod::Alcabitius: {
@@ -393,8 +466,6 @@ std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s
   return std::unexpected(HouseErrorReason::NonFiniteInput);  // not reached for valid enums
 }
 
-double to_degrees(double angle_rad) { return normalize_degrees(angle_rad * RAD_TO_DEG); }
-
 std::string_view reason_text(HouseErrorReason reason) {
   switch (reason) {
     case HouseErrorReason::NonFiniteInput: return "need a finite RAMC, latitude and obliquity";
@@ -448,6 +519,31 @@ std::string HouseError::message() const {
   return out;
 }
 
+std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
+                                                        double latitude_rad,
+                                                        double obliquity_rad) {
+  const Sky s = make_sky(ramc_rad, latitude_rad, obliquity_rad);
+  double asc = prime_vertical_longitude(s, 1.0, 0.0);
+  // The formula's branch gives the western (setting) meeting of ecliptic and
+  // horizon wherever the midheaven lies below the horizon, which happens
+  // inside the polar circles; the ascendant is the eastern (rising) one: its
+  // component along the east point, (-sin RAMC, cos RAMC, 0), is positive.
+  const bool turned =
+      std::cos(asc) * -s.sin_theta + std::sin(asc) * s.cos_eps * s.cos_theta < 0.0;
+  if (turned) asc = normalize_radians(asc + PI_RAD);
+  const double mc = std::atan2(s.sin_theta, s.cos_eps * s.cos_theta);
+
+  const auto cusps = cusps_of(method, s, asc, mc, turned);
+  if (!cusps) return std::unexpected(HouseError{method, cusps.error()});
+
+  HouseCuspSet out;
+  out.method = method;
+  for (int n = 0; n < 12; ++n) out.cusp_deg[n] = to_degrees((*cusps)[n]);
+  out.ascendant_deg = to_degrees(asc);
+  out.midheaven_deg = to_degrees(mc);
+  return out;
+}
+
 std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
                                                         double latitude_deg, double obliquity_deg) {
   const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
@@ -456,50 +552,52 @@ std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, doub
   if (!(std::fabs(latitude_deg) < 90.0)) return fail(HouseErrorReason::LatitudeOutOfRange);
   if (!(obliquity_deg > 0.0 && obliquity_deg < 90.0))
     return fail(HouseErrorReason::ObliquityOutOfRange);
+  return house_cusps_of_sky(method, normalize_degrees(ramc_deg) * DEG_TO_RAD,
+                            latitude_deg * DEG_TO_RAD, obliquity_deg * DEG_TO_RAD);
+}
 
-  const double theta = normalize_degrees(ramc_deg) * DEG_TO_RAD;
-  const Sky s = make_sky(theta, latitude_deg * DEG_TO_RAD, obliquity_deg * DEG_TO_RAD);
+std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, double theta,
+                                                           double phi, double eps) {
+  const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
+  if (!std::isfinite(theta) || !std::isfinite(phi) || !std::isfinite(eps))
+    return fail(HouseErrorReason::NonFiniteInput);
+  if (!(std::fabs(phi) < HALF_PI_RAD)) return fail(HouseErrorReason::LatitudeOutOfRange);
+  if (!(eps > 0.0 && eps < HALF_PI_RAD)) return fail(HouseErrorReason::ObliquityOutOfRange);
+  // Placidus inside the polar circles: the degrees that never rise or set
+  // have no semi-arc, and cusps the iteration happens to find there mean
+  // nothing; Koch says the same inside cusps_of.
+  if (method == HouseMethod::Placidus && inside_polar_circle(phi, eps))
+    return fail(HouseErrorReason::InsidePolarCircle);
   // The ascendant formula's two terms vanish together only when the
   // ecliptic lies in the horizon.
   const double asc_y = std::cos(theta);
-  const double asc_x = -(std::sin(theta) * s.cos_eps + s.tan_phi * s.sin_eps);
+  const double asc_x = -(std::sin(theta) * std::cos(eps) + std::tan(phi) * std::sin(eps));
   if (std::hypot(asc_x, asc_y) < DEGENERATE_NORM) return fail(HouseErrorReason::EclipticOnHorizon);
-  double asc = std::atan2(asc_y, asc_x);
-  // The formula's branch gives the western (setting) meeting of ecliptic and
-  // horizon wherever the midheaven lies below the horizon, which happens
-  // inside the polar circles; the ascendant is the eastern (rising) one.
-  if (dot(ecliptic_point(s, asc), s.east) < 0.0) asc += PI_RAD;
-  const double mc = longitude_on_hour_circle(s, theta);
 
-  const auto cusps = cusps_of(method, s, asc, mc);
-  if (!cusps) return fail(cusps.error());
-
-  HouseCuspSet out;
-  out.method = method;
-  for (int n = 0; n < 12; ++n) out.cusp_deg[n] = to_degrees((*cusps)[n]);
-  out.ascendant_deg = to_degrees(asc);
-  out.midheaven_deg = to_degrees(mc);
-  // The equal systems step from an angle in degrees, so that sign
-  // boundaries and 30-degree steps stay exact rather than going through
-  // radians once more.
-  const auto steps_from = [&out](double first_deg) {
-    for (int n = 0; n < 12; ++n) out.cusp_deg[n] = normalize_degrees(first_deg + 30.0 * n);
-  };
-  switch (method) {
-    case HouseMethod::EqualAscendant: steps_from(out.ascendant_deg); break;
-    case HouseMethod::EqualMidheaven: steps_from(out.midheaven_deg + 90.0); break;
-    case HouseMethod::Vehlow: steps_from(out.ascendant_deg - 15.0); break;
-    case HouseMethod::WholeSign: steps_from(std::floor(out.ascendant_deg / 30.0) * 30.0); break;
-    default: break;
-  }
+  auto out = house_cusps_rad(method, theta, phi, eps);
+  if (!out) return out;
   // The prime vertical is the great circle through the zenith and the east
   // point; the vertex is its western meeting with the ecliptic. Where the
   // prime vertical is the ecliptic itself (a tropical latitude equal to the
   // obliquity, at one instant a day) every point qualifies and the
   // descendant is given.
+  const Sky s = make_sky(theta, phi, eps);
   const auto vertex = circle_meets_ecliptic(s, s.zenith, s.east, -s.east);
-  out.vertex_deg = to_degrees(vertex.value_or(asc + PI_RAD));
-  out.equatorial_ascendant_deg = to_degrees(longitude_under_pole(s, theta + HALF_PI_RAD, 0.0));
+  out->vertex_deg = to_degrees(vertex.value_or(out->ascendant_deg * DEG_TO_RAD + PI_RAD));
+  out->equatorial_ascendant_deg = to_degrees(longitude_under_pole(s, theta + HALF_PI_RAD, 0.0));
+  // The equal systems step from an angle in degrees, so that sign
+  // boundaries and 30-degree steps stay exact rather than going through
+  // radians once more.
+  const auto steps_from = [&out](double first_deg) {
+    for (int n = 0; n < 12; ++n) out->cusp_deg[n] = normalize_degrees(first_deg + 30.0 * n);
+  };
+  switch (method) {
+    case HouseMethod::EqualAscendant: steps_from(out->ascendant_deg); break;
+    case HouseMethod::EqualMidheaven: steps_from(out->midheaven_deg + 90.0); break;
+    case HouseMethod::Vehlow: steps_from(out->ascendant_deg - 15.0); break;
+    case HouseMethod::WholeSign: steps_from(std::floor(out->ascendant_deg / 30.0) * 30.0); break;
+    default: break;
+  }
   return out;
 }
 

@@ -1,7 +1,7 @@
 // House cusps of eighteen house systems from the sidereal geometry alone:
 // RAMC, geographic latitude and obliquity of the ecliptic, all in degrees.
 // Pure functions; the caller supplies the sidereal time and the obliquity
-// (for example through houses.hpp, whose four systems are left unchanged).
+// (for example through houses.hpp, whose four systems are rows of this table).
 //
 // Every system returns twelve cusps as ecliptic longitudes of date in
 // [0, 360), cusp 1 first, together with the ascendant, the midheaven, the
@@ -101,5 +101,22 @@ struct HouseCuspSet {
 // (true obliquity for cusps of the true equinox).
 std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
                                                         double latitude_deg, double obliquity_deg);
+
+// house_cusps_deg for a sky given in radians (RAMC in [0, 2 pi)), with the
+// same checks and results: a site's sidereal time and obliquity computed in
+// radians reach the cusps without a trip through degrees.
+std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, double ramc_rad,
+                                                           double latitude_rad,
+                                                           double obliquity_rad);
+
+// The geometry alone, in radians: RAMC in [0, 2 pi), latitude and obliquity
+// already checked by the caller; the cusps, ascendant and midheaven (the
+// vertex and east point are left zero). house_cusps_of_sky adds to it the
+// checks, the refusal of Placidus inside the polar circles, the vertex and
+// east point and the equal systems' stepping in degrees; the strict
+// module's house_cusps (houses.hpp) takes its four systems from here as
+// they are.
+std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
+                                                        double latitude_rad, double obliquity_rad);
 
 }  // namespace tarvex::core

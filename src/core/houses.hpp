@@ -1,6 +1,7 @@
-// House cusps of a site at an instant (Placidus, Campanus, Equal, Whole
-// Sign), with ascendant, midheaven, RAMC, local sidereal time and true
-// obliquity. Needs no ephemeris.
+// House cusps of a site at an instant for the strict module's four systems
+// (Placidus, Campanus, Equal, Whole Sign), with ascendant, midheaven, RAMC,
+// local sidereal time and true obliquity. The cusps are rows of the table
+// of eighteen systems (house_systems.hpp). Needs no ephemeris.
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <expected>
 
 #include "core/errors.hpp"
+#include "core/house_systems.hpp"
 #include "core/name_table.hpp"
 #include "core/types.hpp"
 
@@ -20,6 +22,17 @@ inline constexpr NameForm<HouseSystem> HOUSE_SYSTEM_NAMES[] = {
     {"equal", HouseSystem::Equal},          {"whole_sign", HouseSystem::WholeSign},
     {"whole-sign", HouseSystem::WholeSign}, {"wholesign", HouseSystem::WholeSign},
 };
+
+// The row of the table a system is.
+constexpr HouseMethod house_method_of(HouseSystem system) noexcept {
+  switch (system) {
+    case HouseSystem::Campanus: return HouseMethod::Campanus;
+    case HouseSystem::Equal: return HouseMethod::EqualAscendant;
+    case HouseSystem::WholeSign: return HouseMethod::WholeSign;
+    case HouseSystem::Placidus: break;
+  }
+  return HouseMethod::Placidus;
+}
 
 struct HouseCusps {
   std::array<double, 12> cusp_ecliptic_longitude_deg{};

@@ -10,6 +10,7 @@
 #include "python/errors.hpp"
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
+#include "python/options_capsule.hpp"
 #include "python/results.hpp"
 #include "python/value_results.hpp"
 #include "python/values.hpp"
@@ -70,6 +71,9 @@ int register_all(PyObject* module) {
     Ref value = Ref::steal(PyFloat_FromDouble(constant.value));
     if (!value || PyModule_AddObjectRef(module, constant.name, value.get()) < 0) return -1;
   }
+  // Private: tarvexkit's native module reads options through it.
+  Ref capsule = Ref::steal(new_options_capsule());
+  if (!capsule || PyModule_AddObjectRef(module, "__options_capi__", capsule.get()) < 0) return -1;
   return 0;
 }
 

@@ -46,6 +46,8 @@ _PositionArray: TypeAlias = numpy.typing.NDArray[numpy.float64]
 J2000_JULIAN_DAY: Final[float]
 SUN_UPPER_LIMB_ALTITUDE_DEG: Final[float]
 MEAN_REFRACTION_ALTITUDE_DEG: Final[float]
+# Private: the C interface through which tarvexkit reads PositionOptions whole.
+__options_capi__: Final[object]
 
 @final
 class Instant:

@@ -45,6 +45,24 @@ class Store:
         """Equal bit for bit to tarvex.Engine.positions(bodies,
         [tarvex.Instant(day, scale) for day in julian_days], options), with
         the same errors; shape (len(julian_days), len(bodies), 4)."""
+    def chart(
+        self,
+        names: Sequence[str],
+        tt: numpy.typing.ArrayLike,
+        ut1: numpy.typing.ArrayLike,
+        longitude_east_deg: float,
+        latitude_deg: float,
+        system: str,
+        polar_fallback: str | None,
+        ayanamsha: str | None,
+        angles: numpy.typing.ArrayLike,
+        orbs: numpy.typing.ArrayLike,
+        speed_step_days: float,
+        state_step_days: float,
+    ) -> tuple[_Positions, _Table, _Table, _Table, list[tuple[int, str]], list[int]]:
+        """A chart at each instant: (points (n, k, 4), houses (n, 18),
+        house numbers (n, k), aspects (m, 7), failures, fallback rows);
+        see src/tarvexkit/native/chart.cpp."""
     def convert(self, julian_days: numpy.typing.ArrayLike, from_scale: str, to_scale: str) -> _Days: ...
     def tdb_seconds(self, julian_days: numpy.typing.ArrayLike, scale: str) -> _Days: ...
     def leap_second_entries(self) -> list[tuple[float, float]] | None: ...

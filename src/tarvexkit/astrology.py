@@ -27,7 +27,6 @@ other systems' cusps are the tropical cusps less the ayanamsha.
 
 from __future__ import annotations
 
-import dataclasses
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -234,56 +233,35 @@ def _houses(name: str, ramc: _FloatArray, lat: _FloatArray, eps: _FloatArray, sc
     )
 
 
-def sidereal_houses(tropical: Houses, ayanamsha: str, tt: _FloatArray) -> Houses:
-    """`tropical` houses in the sidereal zodiac of `ayanamsha` at TT Julian
-    days (one per row): the angles and cusps less the mean ayanamsha, Whole
-    Sign cusps at the sidereal signs, the equal systems stepped from the
-    sidereal angles (see the module text)."""
-    key = ayanamsha_name(ayanamsha)
-    value = ayanamsha_table(key, np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64))[:, 0]
-    scalar = np.ndim(tropical.defined) == 0
-    shift = value[0] if scalar else value
-
-    def less(angle: Any) -> Any:
-        out = (np.asarray(angle, dtype=np.float64) - shift) % 360.0
-        return float(out) if scalar else out
-
-    cusps = np.asarray(tropical.cusps_deg, dtype=np.float64)
-    column = shift if scalar else np.asarray(shift)[:, None]
-    asc, mc = less(tropical.ascendant_deg), less(tropical.midheaven_deg)
-    steps = 30.0 * np.arange(12)
-    start: Any = None
-    if tropical.system == "whole_sign":
-        start = np.floor(np.asarray(asc) / 30.0) * 30.0
-    elif tropical.system == "equal":
-        start = np.asarray(asc)
-    elif tropical.system == "vehlow":
-        start = np.asarray(asc) - 15.0
-    elif tropical.system == "equal_midheaven":
-        start = np.asarray(mc) + 90.0
-    if start is not None:
-        cusps = (start[..., None] + steps) % 360.0 if np.ndim(start) else (start + steps) % 360.0
-        cusps = np.where(np.isnan(np.asarray(tropical.cusps_deg)), np.nan, cusps)
-    else:
-        cusps = (cusps - column) % 360.0
-    return dataclasses.replace(
-        tropical, cusps_deg=cusps, ascendant_deg=asc, midheaven_deg=mc, vertex_deg=less(tropical.vertex_deg),
-        equatorial_ascendant_deg=less(tropical.equatorial_ascendant_deg), zodiac=key)
-
-
-def site_houses(system: str, ut1: _FloatArray, tt: _FloatArray, longitude_east_deg: float, latitude_deg: float,
+def site_houses(table: _FloatArray, failures: list[tuple[int, str]], fallback_rows: list[int], system: str,
                 scalar: bool, *, zodiac: str = "tropical", polar_fallback: str | None = None) -> Houses:
-    """Houses of a site from UT1 and TT Julian days: RAMC from the local
-    apparent sidereal time and the true obliquity, as tarvex.house_cusps
-    takes them; in a sidereal `zodiac` as `sidereal_houses` gives them."""
-    name = house_system_name(system)
-    fallback = polar_fallback_name(polar_fallback)
-    ut1 = np.ascontiguousarray(np.atleast_1d(ut1), dtype=np.float64)
-    tt = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
-    sky = _native.site_sky(ut1, tt, np.full(len(ut1), float(longitude_east_deg)))
-    lat = np.full(len(ut1), float(latitude_deg))
-    found = _houses(name, np.ascontiguousarray(sky[:, 0]), lat, np.ascontiguousarray(sky[:, 1]), scalar, fallback)
-    return found if zodiac == "tropical" else sidereal_houses(found, zodiac, tt)
+    """`Houses` from the native store's site houses (`Store.chart`, whose
+    table has one row per instant: cusps 1..12, ascendant, midheaven,
+    vertex, east point, RAMC, obliquity, already in the `zodiac`), its
+    failures (index, message) and the rows that took the polar fallback.
+    A scalar raises `HouseCuspsUndefined` for a failure."""
+    reasons = {int(i): str(message) for i, message in failures}
+    if scalar and reasons:
+        raise HouseCuspsUndefined(system, reasons[0])
+    defined = np.ones(len(table), dtype=np.bool_)
+    defined[list(reasons)] = False
+    substituted = np.zeros(len(table), dtype=np.bool_)
+    substituted[list(fallback_rows)] = True
+    return Houses(
+        system=system,
+        cusps_deg=table[0, :12] if scalar else table[:, :12],
+        ascendant_deg=_out(table[:, 12], scalar),
+        midheaven_deg=_out(table[:, 13], scalar),
+        vertex_deg=_out(table[:, 14], scalar),
+        equatorial_ascendant_deg=_out(table[:, 15], scalar),
+        ramc_deg=_out(table[:, 16], scalar),
+        obliquity_deg=_out(table[:, 17], scalar),
+        defined=bool(defined[0]) if scalar else defined,
+        reasons=reasons,
+        zodiac=zodiac,
+        fallback=bool(substituted[0]) if scalar else substituted,
+        fallback_system=polar_fallback,
+    )
 
 
 def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:

@@ -5,8 +5,8 @@ equinox), the lunar points on the same equinox; in a sidereal zodiac every
 longitude has the mean ayanamsha taken off, and the houses are the
 sidereal ones of `tarvexkit.astrology` (Whole Sign from the sign of the
 sidereal ascendant). A speed is the time derivative of the longitude
-printed beside it, in the chart's zodiac (`searches.longitude_speed`), and
-a body is retrograde when it is negative: the flag changes at the instants
+printed beside it, in the chart's zodiac (the central difference over
++-`searches.STATION_DIFFERENCE_DAYS`), and a body is retrograde when it is negative: the flag changes at the instants
 `Ephemeris.stations` returns for that zodiac. Aspects are found between
 every pair of points whose angular separation lies within the aspect's orb
 of its angle; an aspect is applying when the separation is moving towards
@@ -21,37 +21,25 @@ files it was computed from. `Chart.from_dict(chart.to_dict()) == chart`.
 
 from __future__ import annotations
 
-from collections.abc import Sequence
+import os
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from datetime import timezone, tzinfo
-from pathlib import Path
-from typing import Any, Protocol
+from typing import TYPE_CHECKING, Any
 from zoneinfo import ZoneInfo
 
 import numpy as np
-import numpy.typing as npt
 
 import tarvex
 
-from .astrology import Houses, ayanamsha_name
-from .data import DataFile
-from .lunar import is_lunar_point, lunar_point_name
-from .searches import MINOR_ASPECTS, SIGNS, aspect_angles
+from .astrology import HouseCuspsUndefined, ayanamsha_name, house_system_name, polar_fallback_name
+from .lunar import STATE_STEP_DAYS, is_lunar_point, lunar_point_name
+from .searches import MINOR_ASPECTS, SIGNS, STATION_DIFFERENCE_DAYS, aspect_angles
 from .times import Times
 
-
-
-class ChartSource(Protocol):
-    """What a chart reads of an ephemeris (a `tarvexkit.Ephemeris`)."""
-
-    @property
-    def files(self) -> tuple[DataFile, ...]: ...
-    def positions(self, bodies: Sequence[str], times: Times) -> npt.NDArray[np.float64]: ...
-    def lunar_points(self, points: Sequence[str], times: Times) -> npt.NDArray[np.float64]: ...
-    def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = ..., *, zodiac: str = ...,
-               polar_fallback: str | None = ...) -> Houses: ...
-    def ayanamsha_deg(self, name: str, times: Times) -> Any: ...
-    def longitude_speeds(self, bodies: Sequence[str], times: Times, zodiac: str = ...) -> npt.NDArray[np.float64]: ...
+if TYPE_CHECKING:
+    from ._native import Store
+    from .data import DataFile
 
 CHART_BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto",
                 "true_node")
@@ -209,23 +197,6 @@ def _zone(zone: str | tzinfo | None) -> tuple[str, tzinfo]:
     raise TypeError(f"zone must be an IANA name or a tzinfo, not {type(zone).__name__}")
 
 
-def house_of(longitude_deg: float, cusps_deg: Sequence[float]) -> int:
-    """The house (1..12) whose cusp is the last one at or before the
-    longitude, in the direction the cusps run. They run backwards (cusp 2
-    below cusp 1 in longitude) in the quadrant systems of the far north and
-    south whenever the midheaven lies below the horizon: the ecliptic then
-    rises in the east with its longitude increasing upwards."""
-    gaps = [(cusps_deg[(k + 1) % 12] - cusps_deg[k]) % 360.0 for k in range(12)]
-    forward = sum(gaps) < 720.0
-    for k in range(12):
-        start, end = cusps_deg[k], cusps_deg[(k + 1) % 12]
-        if forward and (longitude_deg - start) % 360.0 < (end - start) % 360.0:
-            return k + 1
-        if not forward and (start - longitude_deg) % 360.0 < (start - end) % 360.0:
-            return k + 1
-    return 1  # only reached when cusps coincide
-
-
 def _orb(kind: str, orbs: float | dict[str, float] | None) -> float:
     if orbs is None:
         return ORBS_DEG.get(kind, ORB_OTHER_DEG)
@@ -234,76 +205,72 @@ def _orb(kind: str, orbs: float | dict[str, float] | None) -> float:
     return float(orbs)
 
 
-def find_aspects(points: Sequence[ChartPoint], aspects: Sequence[str | float] | None,
-                 orbs: float | dict[str, float] | None) -> list[ChartAspect]:
-    angles = aspect_angles(aspects)
-    found: list[ChartAspect] = []
-    for i, a in enumerate(points):
-        for b in points[i + 1:]:
-            difference = (a.longitude_deg - b.longitude_deg + 180.0) % 360.0 - 180.0
-            separation = abs(difference)
-            rate = (a.speed_deg_per_day - b.speed_deg_per_day) * (1.0 if difference >= 0.0 else -1.0)
-            for kind, angle in angles:
-                orb = separation - angle
-                if abs(orb) <= _orb(kind, orbs):
-                    found.append(ChartAspect(a.name, b.name, kind, angle, separation, orb, orb * rate < 0.0))
-    return found
-
-
-def make_chart(eph: ChartSource, when: Times, site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
+def make_chart(store: Store, files: Sequence[DataFile], check_covered: Callable[[float], None], when: Times,
+               site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
                bodies: Sequence[str] | None, aspects: Sequence[str | float] | None,
                orbs: float | dict[str, float] | None, polar_fallback: str | None = None,
                zone: str | tzinfo | None = None) -> Chart:
+    """The chart of one instant: one call of the native store's `chart`
+    (src/tarvexkit/native/chart.cpp computes positions, speeds, lunar
+    points, houses, house numbers and aspects), turned into dataclasses.
+    `check_covered(tt)` raises when the kernels do not cover the TT Julian
+    day or a file changed; `files` are recorded in the chart."""
     zone_name, zone_info = _zone(zone)
     # A body may be named by its NAIF id; the chart names it by that number.
     names = [str(n) if isinstance(n, int) else n for n in (CHART_BODIES if bodies is None else bodies)]
     is_point = [is_lunar_point(n) for n in names]
-    planets = [n for n, p in zip(names, is_point) if not p]
-    lunar = [lunar_point_name(n) for n, p in zip(names, is_point) if p]
-    rows = np.zeros((len(names), 4))
-    if planets:
-        rows[np.flatnonzero(~np.array(is_point))] = eph.positions(planets, when)[0]
-    if lunar:
-        rows[np.flatnonzero(is_point)] = eph.lunar_points(lunar, when)[0]
+    keys = [lunar_point_name(n) if p else n for n, p in zip(names, is_point)]
+    system = house_system_name(houses)
+    fallback = polar_fallback_name(polar_fallback)
     if zodiac != "tropical":
         zodiac = ayanamsha_name(zodiac)
-    cusps = eph.houses(site, when, houses, zodiac=zodiac, polar_fallback=polar_fallback)
-    cusp_list = [float(c) for c in cusps.cusps_deg]
-    angles = [float(cusps.ascendant_deg), float(cusps.midheaven_deg), float(cusps.vertex_deg)]
-    tt = float(when.tt)
-    if zodiac != "tropical":
-        rows[:, 0] = (rows[:, 0] - float(eph.ayanamsha_deg(zodiac, when))) % 360.0
-    speeds = eph.longitude_speeds(names, when, zodiac)[0]
+    kinds = aspect_angles(aspects)
+    tt, ut1 = when.tt, when.ut1
+    check_covered(tt)
+    rows, cusps, numbers, found, failures, fallback_rows = store.chart(
+        keys, [tt], [ut1], site.longitude_east_deg, site.latitude_deg, system, fallback,
+        None if zodiac == "tropical" else zodiac, [angle for _, angle in kinds],
+        [_orb(kind, orbs) for kind, _ in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
+    if failures:
+        raise HouseCuspsUndefined(system, failures[0][1])
     points = []
-    for name, point, (lon, lat, distance, _), speed in zip(names, is_point, rows, speeds):
-        lon = float(lon) % 360.0
+    point_rows: list[list[float]] = rows[0].tolist()
+    house_numbers: list[float] = numbers[0].tolist()
+    for name, key, point, (lon, lat, distance, speed), house in zip(names, keys, is_point, point_rows,
+                                                                    house_numbers):
+        sign = int(lon // 30.0) % 12
         points.append(ChartPoint(
-            name=lunar_point_name(name) if point else name.strip().lower(),
+            name=key if point else name.strip().lower(),
             longitude_deg=lon,
-            latitude_deg=float(lat),
-            distance_au=None if point else float(distance),
-            speed_deg_per_day=float(speed),
-            retrograde=bool(speed < 0.0),
-            sign=SIGNS[int(lon // 30.0) % 12],
-            degree_in_sign=lon - 30.0 * (int(lon // 30.0) % 12),
-            house=house_of(lon, cusp_list),
+            latitude_deg=lat,
+            distance_au=None if point else distance,
+            speed_deg_per_day=speed,
+            retrograde=speed < 0.0,
+            sign=SIGNS[sign],
+            degree_in_sign=lon - 30.0 * sign,
+            house=int(house),
         ))
+    sky: list[float] = cusps[0].tolist()
+    aspect_rows: list[list[float]] = found.tolist()
+    time_utc, time_local = when._iso_utc_and_local(zone_info, places=3)
     return Chart(
-        time_utc=str(when.iso(places=3)),
+        time_utc=time_utc,
         tt_julian_day=tt,
         site_longitude_east_deg=float(site.longitude_east_deg),
         site_latitude_deg=float(site.latitude_deg),
         site_height_m=float(site.height_m),
         zodiac=zodiac,
-        house_system=cusps.system,
+        house_system=system,
         points=points,
-        cusps_deg=cusp_list,
-        ascendant_deg=angles[0],
-        midheaven_deg=angles[1],
-        vertex_deg=angles[2],
-        aspects=find_aspects(points, aspects, orbs),
-        houses_used=str(cusps.fallback_system) if cusps.fallback else cusps.system,
+        cusps_deg=sky[:12],
+        ascendant_deg=sky[12],
+        midheaven_deg=sky[13],
+        vertex_deg=sky[14],
+        aspects=[ChartAspect(points[int(a)].name, points[int(b)].name, kinds[int(k)][0], kinds[int(k)][1],
+                             separation, orb, applying == 1.0)
+                 for _, a, b, k, separation, orb, applying in aspect_rows],
+        houses_used=fallback if fallback is not None and fallback_rows else system,
         zone=zone_name,
-        time_local=str(when.iso(zone_info, places=3)),
-        files=[ChartFile(f.role, Path(f.path).name, f.sha256) for f in eph.files],
+        time_local=time_local,
+        files=[ChartFile(f.role, os.path.basename(f.path), f.sha256) for f in files],
     )

@@ -331,14 +331,11 @@ class Ephemeris:
         geocentric ecliptic of date (`tarvex.apparent()`). `times` is a
         `Times`, or Julian days with `scale=`. Runs on `threads` worker
         threads (default: the CPUs available) with the interpreter lock
-        released; Ctrl-C stops it. Options whose correction switches were
-        set one by one (not through `tarvex.apparent()`, `tarvex.geometric()`
-        or `apparent=True`) cannot be read by the worker threads and are
-        computed by the strict engine on the calling thread instead. Kernels
-        that only tarvexkit reads (SPK types other than 2, segments in
-        B1950, FK4 or the older DE frames, bodies whose coverage has gaps)
-        are read by the native store alone; their options are then taken as
-        the presets (apparent, or else geometric).
+        released; Ctrl-C stops it. The options are read whole, correction
+        switches set one by one included, by the native store itself.
+        Kernels that only tarvexkit reads (SPK types other than 2, segments
+        in B1950, FK4 or the older DE frames, bodies whose coverage has
+        gaps) are read by the native store alone.
         """
         names = check_names("bodies", bodies, single=True, ids=True)
         check_options("options", options)
@@ -347,66 +344,7 @@ class Ephemeris:
         jd = np.atleast_1d(jd)
         self._check_files()
         self._check_covered(jd, time_scale)
-        if not self._store_reads(names, jd, time_scale, opts):
-            instants = [tarvex.Instant(float(d), time_scale) for d in jd]
-            return self.engine.positions(names, instants, opts)
         return self._store.positions(names, jd, time_scale, opts, threads)
-
-    def _store_reads(self, names: list[str], jd: _FloatArray, scale: Scale, opts: tarvex.PositionOptions) -> bool:
-        """Whether the native store sees `opts` whole.
-
-        A `tarvex.PositionOptions` shows its origin, frame, epoch, observer
-        and whether it is the apparent preset (every correction on), but not
-        correction switches set one by one. Without the preset, the first
-        instant is computed by both engines and compared bit for bit; options
-        the store cannot read are then computed by the strict engine, on
-        this thread, which also reports their errors.
-        """
-        if opts.apparent or jd.size == 0 or not names:
-            return True
-        try:
-            ours = self._store.positions(names, jd[:1], scale, opts, 1)
-        except (ValueError, TypeError) as store_error:
-            try:
-                # The strict batch checks the request (bodies, options) without instants.
-                self.engine.positions(names, [], opts)
-            except ValueError:
-                # Kernels or bodies only the toolkit reads: its error stands.
-                raise store_error from None
-            return False
-        try:
-            reference = self.engine.positions(names, [tarvex.Instant(float(jd[0]), scale)], opts)
-        except ValueError:
-            # Kernels only the toolkit reads (segment types other than 2,
-            # frames other than J2000, coverage with gaps): the strict engine
-            # refuses them, and the options are read as the presets.
-            return True
-        return bool(np.array_equal(ours.view(np.uint64), reference.view(np.uint64)))
-
-    def position(self, body: str, when: Times, options: tarvex.PositionOptions | None = None) -> tarvex.Position:
-        """One position at a scalar `Times` (strict engine)."""
-        check_name("body", body)
-        check_options("options", options)
-        (instant,) = self._scalar(when).instants()
-        self._check_covered(np.array([instant.julian_day]), when.scale)
-        return self.engine.position(body, instant, tarvex.apparent() if options is None else options)
-
-    def sidereal_position(
-        self, body: str, when: Times, mode: str = "lahiri", options: tarvex.PositionOptions | None = None
-    ) -> tarvex.Position:
-        """Sidereal (Lahiri or Fagan-Bradley) longitude of one body at a scalar `Times`."""
-        check_name("body", body)
-        check_name("mode", mode)
-        check_options("options", options)
-        (instant,) = self._scalar(when).instants()
-        return self.engine.sidereal_position(body, instant, tarvex.apparent() if options is None else options, mode)
-
-    def house_cusps(self, site: tarvex.GeodeticObserver, when: Times, system: str = "placidus") -> tarvex.HouseCusps:
-        """House cusps for a site at a scalar `Times` (UT1 and TT from this ephemeris)."""
-        check_site("site", site)
-        check_name("system", system)
-        when = self._scalar(when)
-        return tarvex.house_cusps(site, float(when.ut1), float(when.tt), system)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = "placidus", *,
@@ -415,7 +353,9 @@ class Ephemeris:
 
         RAMC is the local apparent sidereal time from this ephemeris's UT1
         and TT, and the obliquity the true one, as `tarvex.house_cusps`
-        takes them (its four systems give the same cusps). A scalar `Times`
+        takes them: its four systems are rows of the same table, and
+        Placidus and Campanus give its cusps bit for bit (Equal and Whole
+        Sign step from the angles in degrees here). A scalar `Times`
         raises `HouseCuspsUndefined` where the system has no cusps; an array
         gives NaN rows with `defined` False there. `zodiac`: 'tropical' or an
         ayanamsha's name; `polar_fallback="porphyry"`: Porphyry's cusps where
@@ -426,8 +366,19 @@ class Ephemeris:
         check_name("system", system)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
-        return astrology.site_houses(system, times.ut1, times.tt, site.longitude_east_deg, site.latitude_deg,
-                                     times.shape == (), zodiac=zodiac, polar_fallback=polar_fallback)
+        name = astrology.house_system_name(system)
+        fallback = astrology.polar_fallback_name(polar_fallback)
+        if zodiac != "tropical":
+            zodiac = astrology.ayanamsha_name(zodiac)
+        tt = np.atleast_1d(np.asarray(times.tt, dtype=np.float64))
+        ut1 = np.atleast_1d(np.asarray(times.ut1, dtype=np.float64))
+        # The chart's native computation without points: the houses alone.
+        _, table, _, _, failures, fallback_rows = self._store.chart(
+            [], tt, ut1, site.longitude_east_deg, site.latitude_deg, name, fallback,
+            None if zodiac == "tropical" else zodiac, [], [], searches.STATION_DIFFERENCE_DAYS,
+            lunar.STATE_STEP_DAYS)
+        return astrology.site_houses(table, failures, fallback_rows, name, times.shape == (), zodiac=zodiac,
+                                     polar_fallback=fallback)
 
     def sidereal_positions(
         self,
@@ -624,8 +575,13 @@ class Ephemeris:
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)
         check_sequence_of_aspects("aspects", aspects)
-        return _chart.make_chart(self, self._scalar(when), site, houses=houses, zodiac=zodiac, bodies=bodies,
-                                aspects=aspects, orbs=orbs, polar_fallback=polar_fallback, zone=zone)
+        def check_covered(tt: float) -> None:
+            self._check_files()
+            self._check_covered(np.array([tt]), "tt")
+
+        return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
+                                 zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
+                                 polar_fallback=polar_fallback, zone=zone)
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):

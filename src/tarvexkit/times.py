@@ -143,7 +143,9 @@ class Clock:
     # backwards: callers only ask for days from 1972 on).
     def tai_minus_utc(self, utc_jd: _FloatArray) -> _FloatArray:
         row = np.searchsorted(self._leap_days, utc_jd, side="right") - 1
-        return np.asarray(self._leap_offsets[np.clip(row, 0, None)], dtype=np.float64)
+        # np.maximum rather than np.clip: the same rows, without clip's
+        # dispatch, which costs more than the search on a scalar.
+        return np.asarray(self._leap_offsets[np.maximum(row, 0)], dtype=np.float64)
 
     def leap_second_after(self, day_start_jd: _FloatArray) -> _FloatArray:
         """Seconds inserted at the end of the UTC day starting at `day_start_jd` (0 or 1)."""
@@ -358,26 +360,39 @@ class Times(Generic[S]):
         if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
             raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
         if tz is None:
-            year, month, day, hour, minute, sec = self.utc_calendar(places)
-            if year.size and np.any(np.abs(year) > 9999):
-                worst = int(year.flat[int(np.argmax(np.abs(year)))])
-                raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
-                                 "use utc_calendar() for such instants")
-            width = 3 + places if places else 2
-            texts = [
-                f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
-                for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
-            ]
-        elif tz.utcoffset(None) == timedelta(0) and np.any(self._outside_datetime()):
+            return self._utc_texts(self.utc_calendar(places), places)
+        if tz.utcoffset(None) == timedelta(0) and np.any(self._outside_datetime()):
             # UTC by another name, for years datetime cannot hold (before 1, after 9999).
             year, month, day, hour, minute, sec = self.utc_calendar(3 if places else 0)
             seconds = [f"{s:06.3f}" if places else f"{int(s):02d}" for s in sec]
-            texts = [f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s}+00:00"
-                     for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, seconds)]
-        else:
-            texts = [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
-                     for dt in self._datetimes(tz)]
-        return texts
+            return [f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s}+00:00"
+                    for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, seconds)]
+        return [dt.isoformat(sep="T", timespec="milliseconds" if places else "seconds")
+                for dt in self._datetimes(self.utc_calendar(3, "gregorian"), tz)]
+
+    def _iso_utc_and_local(self, tz: tzinfo, places: int = 3) -> tuple[str, str]:
+        """`(iso(places=places), iso(tz, places=places))` of one instant, the
+        UTC calendar fields computed once where both read the same ones."""
+        if self._jd.ndim != 0:
+            raise ValueError("expected a single instant")
+        fields = self.utc_calendar(3, "gregorian")
+        if self._calendar != "gregorian" or places != 3 or not 1 <= fields[0][0] <= 9999:
+            return self._iso_texts(None, places)[0], self._iso_texts(tz, places)[0]
+        local = self._datetimes(fields, tz)[0].isoformat(sep="T", timespec="milliseconds")
+        return self._utc_texts(fields, places)[0], local
+
+    @staticmethod
+    def _utc_texts(fields: tuple[npt.NDArray[Any], ...], places: int) -> list[str]:
+        year, month, day, hour, minute, sec = fields
+        if year.size and np.any(np.abs(year) > 9999):
+            worst = int(year.flat[int(np.argmax(np.abs(year)))])
+            raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
+                             "use utc_calendar() for such instants")
+        width = 3 + places if places else 2
+        return [
+            f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
+            for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
+        ]
 
     def _outside_datetime(self) -> npt.NDArray[np.bool_]:
         year = self.utc_calendar(3, "gregorian")[0]
@@ -395,11 +410,12 @@ class Times(Generic[S]):
         leap second; 23:59:60.x becomes 23:59:59.999. One `datetime` for one
         instant, a list for an array.
         """
-        result = self._datetimes(tz)
+        result = self._datetimes(self.utc_calendar(3, "gregorian"), tz)
         return result[0] if self._jd.ndim == 0 else result
 
-    def _datetimes(self, tz: tzinfo) -> list[datetime]:
-        year, month, day, hour, minute, sec = self.utc_calendar(3, "gregorian")
+    @staticmethod
+    def _datetimes(fields: tuple[npt.NDArray[Any], ...], tz: tzinfo) -> list[datetime]:
+        year, month, day, hour, minute, sec = fields
         result = []
         for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec):
             if not 1 <= y <= 9999:

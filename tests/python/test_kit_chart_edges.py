@@ -127,15 +127,6 @@ def test_sun_just_risen_at_tromso_is_at_the_ascendant(eph):
     assert eph.chart(when, VIENNA, polar_fallback="porphyry").houses_used == "placidus"
 
 
-def test_house_of_follows_the_direction_of_the_cusps():
-    from tarvexkit.chart import house_of
-
-    backwards = [358.2, 285.1, 275.4, 270.3, 265.1, 255.1, 178.2, 105.1, 95.4, 90.3, 85.1, 75.1]
-    assert house_of(359.0, backwards) == 12 and house_of(300.0, backwards) == 1
-    assert house_of(180.0, backwards) == 6 and house_of(100.0, backwards) == 8
-    assert house_of(359.0, [(358.2 + 30.0 * k) % 360.0 for k in range(12)]) == 1
-
-
 def test_polar_fallback_is_porphyry_where_asked_and_only_inside_the_polar_circles():
     lat = np.array([50.0, 70.0, -80.0, 89.9])
     mixed = tarvexkit.houses("koch", ramc_deg=123.0, latitude_deg=lat, obliquity_deg=23.44, polar_fallback="porphyry")

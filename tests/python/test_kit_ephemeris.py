@@ -60,18 +60,24 @@ def test_positions_equal_the_strict_batch_bit_for_bit(eph, options):
 
 
 def test_options_with_single_switches_give_the_strict_values(eph):
-    # The worker threads see only what PositionOptions shows; switches set
-    # one by one must still give the strict engine's values.
+    # Switches set one by one reach the native store whole (through the
+    # strict module's private capsule): the store's own batch, on worker
+    # threads, equals the strict engine's, with no strict evaluation beside it.
     strict = open_full_engine()
     times = eph.utc(2005, 5, np.arange(1, 20))
     for options in (
         tarvex.PositionOptions("geocentric", "ecliptic", "j2000", light_time=True),
         tarvex.PositionOptions("geocentric", "equatorial", "j2000", aberration=True, light_time=True),
         tarvex.PositionOptions("barycentric", "ecliptic", "of_date", precession=True),
+        tarvex.PositionOptions("geocentric", "ecliptic", "of_date", light_time=True, aberration=True,
+                               gravitational_deflection=True, precession=True, nutation=True, true_ecliptic=True),
     ):
         ours = eph.positions(BODIES[1:], times, options)
         ref = strict.positions(BODIES[1:], times.instants(), options)
         assert np.array_equal(ours.view(np.uint64), ref.view(np.uint64))
+        store = eph._store.positions(BODIES[1:], times.julian_days, times.scale, options, 2)
+        assert np.array_equal(store.view(np.uint64), ref.view(np.uint64))
+    assert not hasattr(eph, "_store_reads")
     with pytest.raises(ValueError) as ours:
         eph.positions(["sun"], times, tarvex.PositionOptions("geocentric", "ecliptic", "of_date"))
     with pytest.raises(ValueError) as ref:
@@ -83,22 +89,42 @@ def test_single_positions_houses_and_errors(eph):
     t = eph.utc(2008, 6, 17, 12)
     strict = open_full_engine()
     (instant,) = t.instants()
-    assert eph.position("mars", t).longitude_deg == strict.position("mars", instant, tarvex.apparent()).longitude_deg
+    assert eph.positions("mars", t)[0, 0, 0] == strict.position("mars", instant, tarvex.apparent()).longitude_deg
     site = tarvex.GeodeticObserver(-0.1275, 51.5072)
-    cusps = eph.house_cusps(site, t, "placidus")
+    cusps = eph.houses(site, t, "placidus")
     assert cusps.ascendant_deg == tarvex.house_cusps(site, float(t.ut1), float(t.tt), "placidus").ascendant_deg
     with pytest.raises(ValueError, match="pass scale="):
         eph.positions(["sun"], [2451545.0])
     with pytest.raises(ValueError, match="conflicts with the Times' own scale"):
         eph.positions(["sun"], t, scale="tt")
     with pytest.raises(ValueError, match="expected a single instant"):
-        eph.position("sun", eph.utc(2008, 6, [1, 2]))
+        eph.chart(eph.utc(2008, 6, [1, 2]), site)
     # In UTC dates, with the kernel's name and span and what to do.
     with pytest.raises(ValueError, match=r"^2026-01-01T00:00:00Z is outside de405s.bsp, which covers 1997-01-0.* to "
                                          r"2010-01-0.* \(UTC\); load a kernel that covers 2026"):
         eph.positions(["sun"], eph.utc(2026, 1, 1))
     with pytest.raises(ValueError, match="load a kernel that covers 1850"):
-        eph.position("sun", eph.utc(1850, 1, 1))
+        eph.positions("sun", eph.utc(1850, 1, 1))
+
+
+def test_one_method_per_question_and_the_strict_engine_beside_it(eph):
+    """positions/houses/sidereal_positions answer for every system and
+    ayanamsha; the strict duplicates (which refused koch and raman) are gone,
+    and the strict engine stays reachable with its own conventions."""
+    for gone in ("position", "house_cusps", "sidereal_position"):
+        assert not hasattr(eph, gone), gone
+    t = eph.utc(2008, 6, 17, 12)
+    site = tarvex.GeodeticObserver(-0.1275, 51.5072)
+    koch = eph.houses(site, t, "koch")
+    assert koch.system == "koch" and koch.defined and np.isfinite(koch.cusps_deg).all()
+    raman = eph.sidereal_positions("sun", t, "raman")
+    lahiri = eph.sidereal_positions("sun", t, "lahiri")
+    assert 0.0 < raman[0, 0, 0] - lahiri[0, 0, 0] < 2.0  # Raman's ayanamsha is about 1.4 deg smaller
+    (instant,) = t.instants()
+    strict = eph.engine.sidereal_position("sun", instant, tarvex.apparent(), "lahiri")
+    assert strict.longitude_deg == lahiri[0, 0, 0]
+    with pytest.raises(ValueError):
+        eph.engine.sidereal_position("sun", instant, tarvex.apparent(), "raman")
 
 
 def test_events_come_back_as_times_in_order(eph):

@@ -25,8 +25,8 @@ def chart_positions(eph: tarvexkit.Ephemeris) -> npt.NDArray[np.float64]:
     stamps: list[str] = days.iso(tz=timezone.utc)
     dt: datetime = local.to_datetime()
     instants: list[tarvex.Instant] = days.instants("tt")
-    position: tarvex.Position = eph.position("moon", when)
-    cusps: tarvex.HouseCusps = eph.house_cusps(tarvex.GeodeticObserver(0.0, 51.5), when, "placidus")
+    position: tarvex.Position = eph.engine.position("moon", when.instants()[0], tarvex.apparent())
+    cusps: tarvexkit.Houses = eph.houses(tarvex.GeodeticObserver(0.0, 51.5), when, "placidus")
     events: tarvexkit.Events = eph.seasons(when, eph.utc(2027))
     for kind, t in events:
         print(kind, t.iso())

@@ -18,7 +18,6 @@
 #include "core/house_systems.hpp"
 #include "core/lunar_points.hpp"
 #include "core/observer.hpp"
-#include "core/sidereal.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
 #include "tarvexkit/native/arrays.hpp"

@@ -33,6 +33,7 @@
 #include "python/names.hpp"
 #include "tarvexkit/native/arrays.hpp"
 #include "tarvexkit/native/body_targets.hpp"
+#include "tarvexkit/native/chart.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/parallel_positions.hpp"
 #include "tarvexkit/native/position_options.hpp"
@@ -286,49 +287,41 @@ bool to_instant_scale(PyObject* value, std::string_view parameter, Instants& out
   return true;
 }
 
-PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  std::vector<std::string> body_names;
-  Instants instants;
-  PositionsRequest request;
-  std::optional<std::size_t> threads;
-  const Argument parameters[] = {
-      {"bodies", python::to_text_list, body_names},
-      {"julian_days", to_instant_days, instants},
-      {"scale", to_instant_scale, instants},
-      {"options", read_position_options, request.options},
-      {"threads", to_threads, threads, Default::None},
-  };
-  Arguments arguments("Store.positions()", parameters);
-  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
-  // The toolkit's own parameter first, then the instants as building them
-  // would fail, then Engine.positions' own order: bodies, options, body names.
-  if (!arguments.convert({"threads", "julian_days", "scale", "bodies", "options"})) return nullptr;
-  StoreState& state = state_of(self);
-  const std::span<const double> julian_days = instants.days.values;
-  request.julian_days = julian_days;
-  request.scale = instants.scale;
-
+// The batch of Store.positions on `state`'s stores: the bodies resolved,
+// the request checked, the positions computed on worker threads into a new
+// (instants, bodies, 4) array; empty with the exception set on failure.
+Ref run_batch(StoreState& state, const std::vector<std::string>& body_names,
+              PositionsRequest& request, std::optional<std::size_t> threads,
+              const double** data = nullptr) {
+  const std::span<const double> julian_days = request.julian_days;
   Lease lease(state);
   if (auto failure = without_gil([&] { return lease.take(1); })) {
-    return python::value_error(*failure);
+    python::value_error(*failure);
+    return {};
   }
   auto bodies = resolve_body_targets(lease.front(), body_names);
-  if (!bodies) return python::value_error(bodies.error());
+  if (!bodies) {
+    python::value_error(bodies.error());
+    return {};
+  }
   request.targets = *bodies;
   if (auto checked = check_request(lease.front(), request); !checked) {
-    return python::map_ephemeris_error(checked.error());
+    python::map_ephemeris_error(checked.error());
+    return {};
   }
   double* out = nullptr;
   const std::array<std::size_t, 3> shape{julian_days.size(), bodies->size(), 4};
   Ref result = new_float64_array(shape, out);
-  if (!result) return nullptr;
-  if (julian_days.empty()) return result.release();
+  if (!result) return {};
+  if (data != nullptr) *data = out;
+  if (julian_days.empty()) return result;
 
   const std::size_t workers =
       useful_workers(julian_days.size(), threads ? *threads : usable_cpus());
   if (workers > 1) {
     if (auto failure = without_gil([&] { return lease.take(workers); })) {
-      return python::value_error(*failure);
+      python::value_error(*failure);
+      return {};
     }
   }
   const std::span<spk::SpkEphemeris* const> stores = lease.stores();
@@ -366,9 +359,34 @@ PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   }
   PyEval_RestoreThread(saved);
   if (exception) std::rethrow_exception(exception);
-  if (outcome == SlabsOutcome::Cancelled) return nullptr;  // the handler's exception is set
-  if (!in_order) return python::map_ephemeris_error(in_order.error());
-  return result.release();
+  if (outcome == SlabsOutcome::Cancelled) return {};  // the handler's exception is set
+  if (!in_order) {
+    python::map_ephemeris_error(in_order.error());
+    return {};
+  }
+  return result;
+}
+
+PyObject* positions(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  std::vector<std::string> body_names;
+  Instants instants;
+  PositionsRequest request;
+  std::optional<std::size_t> threads;
+  const Argument parameters[] = {
+      {"bodies", python::to_text_list, body_names},
+      {"julian_days", to_instant_days, instants},
+      {"scale", to_instant_scale, instants},
+      {"options", read_position_options, request.options},
+      {"threads", to_threads, threads, Default::None},
+  };
+  Arguments arguments("Store.positions()", parameters);
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  // The toolkit's own parameter first, then the instants as building them
+  // would fail, then Engine.positions' own order: bodies, options, body names.
+  if (!arguments.convert({"threads", "julian_days", "scale", "bodies", "options"})) return nullptr;
+  request.julian_days = instants.days.values;
+  request.scale = instants.scale;
+  return run_batch(state_of(self), body_names, request, threads).release();
 }
 
 // ------------------------------------------------------------ time
@@ -504,13 +522,13 @@ PyMethodDef STORE_METHODS[] = {
      "equal bit for bit to tarvex.Engine.positions(bodies, [Instant(day, scale) ...],\n"
      "options) on an engine over the same files, with the same errors.\n\n"
      "julian_days: anything NumPy makes a 1-D float64 array of. scale: \"tdb\", \"tt\",\n"
-     "\"utc\" or \"ut1\". options: a tarvex.PositionOptions, read through its\n"
-     "attributes (correction switches given one by one are not among them; use\n"
-     "tarvex.geometric() or tarvex.apparent() forms). threads: worker threads,\n"
+     "\"utc\" or \"ut1\". options: a tarvex.PositionOptions, read whole (correction\n"
+     "switches included) through tarvex's private accessor. threads: worker threads,\n"
      "1 to 256, default the CPUs this process may use; each worker has its own\n"
      "store over the files, opened on first need and kept.\n\n"
      "The interpreter lock is released while the workers run; Ctrl-C stops the\n"
      "call within a few tens of milliseconds with KeyboardInterrupt."},
+    {"chart", python::as_cfunction<store_chart>(), METHOD, STORE_CHART_DOC},
     {"convert", python::as_cfunction<convert>(), METHOD,
      "convert($self, julian_days, from_scale, to_scale)\n--\n\n"
      "Julian days converted element by element with the engine's time code: TT as\n"
@@ -590,6 +608,20 @@ std::optional<std::string> with_stores(
   }
   body(lease.stores());
   return std::nullopt;
+}
+
+python::Ref store_batch(PyObject* store, const std::vector<std::string>& bodies,
+                        std::span<const double> julian_days, core::TimeScale scale,
+                        const core::PositionOptions& options, const double*& data) {
+  PositionsRequest request;
+  request.julian_days = julian_days;
+  request.scale = scale;
+  request.options = options;
+  return run_batch(state_of(store), bodies, request, 1, &data);
+}
+
+const TimeArrays& store_time_arrays(PyObject* store) noexcept {
+  return *state_of(store).time_arrays;
 }
 
 }  // namespace tarvex::kit

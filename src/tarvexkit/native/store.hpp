@@ -8,9 +8,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "core/types.hpp"
 #include "python/heap_type.hpp"
 #include "spk/spk_ephemeris.hpp"
+#include "tarvexkit/native/time_arrays.hpp"
 
 namespace tarvex::kit {
 
@@ -28,5 +31,16 @@ std::optional<std::string> with_stores(
 
 // The CPUs this process may run on, as os.sched_getaffinity(0) counts them.
 std::size_t usable_cpus() noexcept;
+
+// The batch of Store.positions (bodies by name, Julian days of one scale)
+// on one store leased from the Store `store`: a new (days, bodies, 4)
+// float64 array whose values `data` points to, or empty with the exception
+// set.
+python::Ref store_batch(PyObject* store, const std::vector<std::string>& bodies,
+                        std::span<const double> julian_days, core::TimeScale scale,
+                        const core::PositionOptions& options, const double*& data);
+
+// The Store's time conversions (immutable; no lease needed).
+const TimeArrays& store_time_arrays(PyObject* store) noexcept;
 
 }  // namespace tarvex::kit

@@ -1,4 +1,4 @@
-// Ayanamshas: Lahiri and Fagan-Bradley identical to sidereal.cpp, the
+// Ayanamshas: Lahiri and Fagan-Bradley identical to the strict sidereal modes (sidereal.hpp), the
 // table's anchors and star conventions checked with ERFA, and agreement with
 // pyswisseph within the bound each convention's definition explains.
 #include "core/ayanamshas.hpp"

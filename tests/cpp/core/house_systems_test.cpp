@@ -191,7 +191,10 @@ TEST(HouseSystemGeometry, PlacidusAgreesWithTheExistingSystem) {
 TEST(HouseSystemGeometry, PlacidusConvergesJustOutsideThePolarCircle) {
   // The iteration contracts slowly as the latitude approaches 90 - eps;
   // 1e-6 deg short of it, it must still settle within its pass limit and
-  // trisect the semi-arc.
+  // trisect the semi-arc. It stops when a pass moves the declination by
+  // less than 1e-12 rad (the one Placidus, which the strict module's
+  // house_cusps shares): where a pass contracts the error only slightly,
+  // that leaves a few 1e-8 deg (0.1 mas) at this edge, 1e-12 deg elsewhere.
   const double lat = 90.0 - EPS_DEG - 1e-6;
   const double eps = EPS_DEG * 0.017453292519943295, phi = lat * 0.017453292519943295;
   for (double ramc = 0.0; ramc < 360.0; ramc += 15.0) {
@@ -201,7 +204,7 @@ TEST(HouseSystemGeometry, PlacidusConvergesJustOutsideThePolarCircle) {
     const double ra = std::atan2(std::sin(lon) * std::cos(eps), std::cos(lon));
     const double dec = std::asin(std::sin(lon) * std::sin(eps));
     const double semi_arc = std::acos(-std::tan(phi) * std::tan(dec)) / 0.017453292519943295;
-    EXPECT_NEAR(angle_diff_deg(ra / 0.017453292519943295, ramc), semi_arc / 3.0, 1e-8) << ramc;
+    EXPECT_NEAR(angle_diff_deg(ra / 0.017453292519943295, ramc), semi_arc / 3.0, 1e-7) << ramc;
   }
 }
 
