@@ -801,6 +801,38 @@ class Ephemeris:
         90, 180, 270 degrees."""
         return observing.moon_quarters(self, start, stop)
 
+    # --- eclipses, occultations, phenomena ------------------------------------------
+    def solar_eclipses(self, start: Times, stop: Times) -> eclipses.SolarEclipses:
+        """Every solar eclipse whose greatest eclipse falls in [start, stop),
+        in time order, as arrays: the instant of greatest eclipse (`Times`),
+        kind ("total", "annular", "hybrid", "partial"), magnitude, gamma
+        (Earth radii) and the geographic point of greatest eclipse
+        (degrees). See `tarvexkit.eclipses.SolarEclipses`.
+
+        >>> eph.solar_eclipses(eph.utc(2024, 1, 1), eph.utc(2025, 1, 1)).kinds
+        ['total', 'annular']
+        """
+        return eclipses.solar_eclipses(self, start, stop)
+
+    def local_solar_eclipses(self, site: tarvex.GeodeticObserver, start: Times, stop: Times
+                             ) -> eclipses.LocalSolarEclipses:
+        """Solar eclipses as seen from `site` whose maximum there falls in
+        [start, stop): the contacts C1..C4 (NaN where they do not occur),
+        the maximum, magnitude and obscuration there, the Sun's altitude
+        (degrees) at each, and whether the Sun is up during the eclipse.
+        See `tarvexkit.eclipses.LocalSolarEclipses`."""
+        check_site("site", site)
+        return eclipses.local_solar_eclipses(self, site, start, stop)
+
+    def lunar_eclipses(self, start: Times, stop: Times) -> eclipses.LunarEclipses:
+        """Every lunar eclipse whose greatest eclipse falls in [start, stop),
+        in time order: kind ("penumbral", "partial", "total"), greatest
+        eclipse, umbral and penumbral magnitudes and the contacts P1, U1,
+        U2, U3, U4, P4 (NaN where absent). The Earth's shadow follows
+        Danjon's rule (radius enlarged by 1/85). See
+        `tarvexkit.eclipses.LunarEclipses`."""
+        return eclipses.lunar_eclipses(self, start, stop)
+
 
 _ISO = re.compile(
     r"\s*([+-]?\d{4,6})-(\d\d)-(\d\d)(?:[T ](\d\d):(\d\d)(?::(\d\d(?:\.\d*)?))?)?\s*(Z|z|[+-]\d\d:?\d\d)?\s*")
@@ -964,3 +996,7 @@ def reopen(recipe: Recipe) -> Ephemeris:
 
 def _measured_end(bulletin_a: Path) -> float | None:
     return ut1_extension.last_measured_mjd(bulletin_a.read_text(encoding="ascii", errors="replace"))
+
+
+# The eclipse and phenomena searches take an Ephemeris; imported last, after it is defined.
+from . import eclipses  # noqa: E402

@@ -1,0 +1,391 @@
+"""Solar and lunar eclipses, global and seen from a site, and the Moon
+occulting a planet.
+
+The geometry is `eclipse_geometry` (its text gives the models and their
+references); the places are the native store's apparent places of date
+(geocentric, or topocentric for a site). The searches:
+
+- Candidates: every new Moon (full Moon for lunar eclipses) near the span,
+  first at the mean lunation, JDE = 2451550.09766 + 29.530588861 k
+  (J. Meeus, Astronomical Algorithms, 2nd ed., eq. 49.1), then moved to
+  the conjunction (opposition) in longitude by two secant steps on the
+  apparent places. Only those where the Moon's latitude is within an
+  eclipse limit (`LATITUDE_LIMIT_DEG`, wider than the largest 1.58 and
+  1.59 degrees at which an eclipse is still possible) are followed.
+- Greatest eclipse: the least distance of the shadow's axis from the
+  Earth's centre (solar; the definition of the Explanatory Supplement and
+  NASA's canon), the least distance of the Moon's centre from the axis of
+  the Earth's shadow (lunar), or of the site from the axis (local: the
+  least topocentric separation of the centres); a minimum within
+  `HALF_WINDOW_DAYS` of the candidate (`brackets.minima`).
+- Contacts: the crossings of the separation with the sums or differences
+  of the radii on either side of the greatest eclipse (`brackets.crossings`).
+
+All candidates go through each step together, one batch of places per
+step, so that two centuries of eclipses take a few dozen batches.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+import tarvex
+
+from . import brackets
+from .eclipse_geometry import (
+    AU_EARTH_RADII, EARTH_RADIUS_KM, MOON_RADIUS_KM, SUN_RADIUS_KM, ShadowAxis, axis_point, covered_fraction, geodetic_latitude_deg,
+    lunar_shadow, semi_diameter_rad, separation_rad, shadow_axis, umbra_at, unit_vectors,
+)
+from .observing import SUN_ALTITUDE_DEG
+from .searches import wrap180
+from .times import Times
+
+if TYPE_CHECKING:
+    from .ephemeris import Ephemeris
+
+_FloatArray = npt.NDArray[np.float64]
+_IntArray = npt.NDArray[np.intp]
+
+SYNODIC_MONTH_DAYS = 29.530588861
+MEAN_NEW_MOON_TT = 2451550.09766
+LATITUDE_LIMIT_DEG = 1.8
+HALF_WINDOW_DAYS = 0.25
+# A partial lunar eclipse lasts under four hours, a penumbral one under
+# six and a half, a solar eclipse at one place under four: the contacts
+# lie within this of the greatest eclipse.
+CONTACT_WINDOW_DAYS = 0.3
+# The central line lasts under four hours at the very most.
+CENTRAL_WINDOW_DAYS = 0.15
+# IAU WGCCRE 2015 equatorial radii (km) of the bodies the Moon occults.
+PLANET_RADII_KM = {"mercury": 2440.53, "venus": 6051.8, "mars": 3396.19, "jupiter": 71492.0,
+                   "saturn": 60268.0, "uranus": 25559.0, "neptune": 24764.0, "pluto": 1188.3}
+OCCULTATION_STEP_DAYS = 0.5
+SOLAR_KINDS = ("partial", "annular", "total", "hybrid")
+LUNAR_KINDS = ("penumbral", "partial", "total")
+
+_GEOCENTRIC = tarvex.apparent("geocentric", "equatorial")
+
+
+# ------------------------------------------------------------------ places
+
+def _places(eph: Ephemeris, bodies: list[str], tt: _FloatArray, options: tarvex.PositionOptions = _GEOCENTRIC
+            ) -> _FloatArray:
+    """(n, bodies, 4) apparent places at TT Julian days."""
+    days = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
+    return eph.positions(bodies, days, options, scale="tt")
+
+
+def _span(eph: Ephemeris, start: Times, stop: Times) -> tuple[float, float]:
+    begin, end = float(eph._scalar(start).tt), float(eph._scalar(stop).tt)
+    if not end > begin:
+        raise ValueError(f"stop must come after start, got {stop.iso()} <= {start.iso()}")
+    first, last = eph.supported_range.tt
+    if begin < first or end > last:
+        raise ValueError(f"the span {start.iso()} .. {stop.iso()} leaves the kernels' range "
+                         f"{eph.supported_range[0].iso()} .. {eph.supported_range[1].iso()}")
+    return begin, end
+
+
+def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float) -> tuple[_FloatArray, _FloatArray]:
+    """TT of the Moon's conjunctions (target 0) or oppositions (180) with
+    the Sun in ecliptic longitude near [begin, end), to a few seconds, and
+    the Moon's ecliptic latitude then (degrees)."""
+    offset = target_deg / 360.0
+    first = math.floor((begin - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) - 1
+    last = math.ceil((end - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) + 1
+    k = np.arange(first, last + 1, dtype=np.float64) + offset
+    t = MEAN_NEW_MOON_TT + SYNODIC_MONTH_DAYS * k
+    low, high = eph.supported_range.tt
+    t = t[(t > low + 1.0) & (t < high - 1.0)]
+    latitude = np.zeros_like(t)
+    for _ in range(3):
+        p = _places(eph, ["sun", "moon"], t, tarvex.apparent())
+        gap = wrap180(p[:, 1, 0] - p[:, 0, 0] - target_deg)
+        t = t - gap / (p[:, 1, 3] - p[:, 0, 3])
+        latitude = p[:, 1, 1]
+    return t, latitude
+
+
+def _windows(t: _FloatArray, half: float) -> tuple[_FloatArray, _FloatArray]:
+    return t - half, t + half
+
+
+# ------------------------------------------------------------------ solar, global
+
+@dataclass(frozen=True)
+class SolarEclipses:
+    """Solar eclipses in time order, as arrays.
+
+    times: the greatest eclipse, when the axis of the Moon's shadow passes
+    nearest the Earth's centre (`Times`, TT).
+    kinds: "total", "annular", "hybrid" (total along part of its central
+    line, annular along the rest) or "partial".
+    magnitude: at the point of greatest eclipse: the ratio of the Moon's
+    apparent diameter to the Sun's for a total, annular or hybrid eclipse,
+    the fraction of the Sun's diameter covered for a partial one.
+    gamma: distance of the shadow's axis from the Earth's centre at the
+    greatest eclipse, in Earth equatorial radii, positive north of it.
+    longitude_deg, latitude_deg: the point of greatest eclipse (geodetic,
+    east positive): where the axis meets the Earth, or for an eclipse whose
+    axis misses it, the point of the Earth nearest the axis (the Sun on the
+    horizon there).
+    central: whether the axis meets the Earth.
+    """
+
+    times: Times
+    kinds: list[str]
+    magnitude: _FloatArray
+    gamma: _FloatArray
+    longitude_deg: _FloatArray
+    latitude_deg: _FloatArray
+    central: npt.NDArray[np.bool_]
+
+    def __len__(self) -> int:
+        return len(self.kinds)
+
+
+def _solar_shadow(eph: Ephemeris, tt: _FloatArray) -> ShadowAxis:
+    p = _places(eph, ["sun", "moon"], tt)
+    return shadow_axis(p[:, 0], p[:, 1], SUN_RADIUS_KM)
+
+
+def _greatest_solar(eph: Ephemeris, t: _FloatArray) -> _FloatArray:
+    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+    return brackets.minima(lambda x, _: np.abs(_solar_shadow(eph, x).gamma), lo, hi)[0]
+
+
+def _geographic(eph: Ephemeris, tt: _FloatArray, point: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
+    """Geodetic longitude and latitude (degrees) of geocentric points of
+    date (true equator and equinox) at TT Julian days."""
+    direction = point / np.linalg.norm(point, axis=-1)[:, None]
+    ra = np.degrees(np.arctan2(direction[:, 1], direction[:, 0]))
+    dec = np.degrees(np.arcsin(np.clip(direction[:, 2], -1.0, 1.0)))
+    # Its hour angle at Greenwich, with the engine's UT1, sidereal time and pole.
+    horizon = eph._earth_rotation().horizon(np.ascontiguousarray(tt), "tt", ra, dec, 0.0, 0.0, 0.0)
+    hour_angle = np.asarray(horizon, dtype=np.float64).reshape(-1, 3)[:, 2]
+    return wrap180(-hour_angle), geodetic_latitude_deg(point)
+
+
+def solar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> SolarEclipses:
+    return _solar_eclipses(eph, *_span(eph, start, stop))
+
+
+def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
+    t, latitude = syzygies(eph, begin, end, 0.0)
+    t = _greatest_solar(eph, t[np.abs(latitude) < LATITUDE_LIMIT_DEG])
+    t = t[(t >= begin) & (t < end)]
+    shadow = _solar_shadow(eph, t)
+    point, zeta = axis_point(shadow)
+    l1, l2 = umbra_at(shadow, zeta)
+    central = shadow.miss < 1.0
+    # Distance of the point from the axis: 0 on the central line.
+    rel = point - shadow.moon
+    off_axis = np.linalg.norm(rel - np.sum(rel * shadow.axis, axis=-1)[:, None] * shadow.axis, axis=-1)
+    off_axis = np.where(central, 0.0, off_axis)
+    umbral = off_axis < np.abs(l2)
+    keep = off_axis < l1
+    total = l2 < 0.0
+    kinds = np.where(umbral, np.where(total, "total", "annular"), "partial")
+    # Hybrid: total at the greatest eclipse, annular where the central line
+    # begins or ends (there the umbra's cone is cut at the plane, zeta = 0).
+    hybrid = np.zeros(t.size, dtype=bool)
+    k = np.flatnonzero(central & total & keep)
+    if k.size:
+        def outside(x: _FloatArray, which: _IntArray) -> _FloatArray:
+            return _solar_shadow(eph, x).miss - 1.0
+
+        ends = np.concatenate([brackets.crossings(outside, t[k], t[k] - CENTRAL_WINDOW_DAYS),
+                               brackets.crossings(outside, t[k], t[k] + CENTRAL_WINDOW_DAYS)])
+        at_ends = _solar_shadow(eph, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])))
+        annular_end = (at_ends.l2 > 0.0) & np.isfinite(ends)
+        hybrid[k] = annular_end[:k.size] | annular_end[k.size:]
+    kinds = np.where(hybrid, "hybrid", kinds)
+    magnitude = np.where(umbral, (l1 - l2) / (l1 + l2), (l1 - off_axis) / (l1 + l2))
+    longitude, latitude_deg = _geographic(eph, t, point) if t.size else (np.empty(0), np.empty(0))
+    return SolarEclipses(Times(eph._clock, t[keep], "tt"), [str(x) for x in kinds[keep]], magnitude[keep],
+                         shadow.gamma[keep], longitude[keep], latitude_deg[keep], central[keep])
+
+
+# ------------------------------------------------------------------ solar, at a site
+
+@dataclass(frozen=True)
+class LocalSolarEclipses:
+    """Solar eclipses seen from one site, in time order, as arrays.
+
+    times: the maximum there, when the topocentric centres of the Sun and
+    the Moon are nearest (`Times`, TT).
+    kinds: as seen there: "total", "annular" or "partial".
+    magnitude: the fraction of the Sun's diameter covered at the maximum
+    (above 1 for a total eclipse). obscuration: the fraction of the Sun's
+    disc (area) covered then.
+    c1, c2, c3, c4: the contacts (`Times`, TT): the discs touch outside
+    (C1, C4) and inside (C2, C3, a total or annular eclipse only; NaN
+    otherwise).
+    sun_altitude_deg: (n, 5) the Sun's altitude (degrees, its centre,
+    topocentric, without refraction) at C1, C2, maximum, C3, C4 (NaN
+    where the contact does not occur).
+    visible: whether the Sun's upper limb is above the horizon (altitude
+    of the centre above -50', standard refraction) at C1, the maximum or
+    C4: the eclipse, or part of it, can be seen. Eclipses whose whole
+    course happens with the Sun below the horizon are listed with False.
+    """
+
+    times: Times
+    kinds: list[str]
+    magnitude: _FloatArray
+    obscuration: _FloatArray
+    c1: Times
+    c2: Times
+    c3: Times
+    c4: Times
+    sun_altitude_deg: _FloatArray
+    visible: npt.NDArray[np.bool_]
+
+    def __len__(self) -> int:
+        return len(self.kinds)
+
+
+def _discs(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
+           body_radius_km: float = SUN_RADIUS_KM) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
+    """Topocentric separation of the centres of the Moon and `body`, and
+    the semi-diameters of the Moon and of `body` (radians)."""
+    p = _places(eph, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site))
+    return (separation_rad(unit_vectors(p[:, 0]), unit_vectors(p[:, 1])),
+            semi_diameter_rad(MOON_RADIUS_KM, p[:, 1, 2]), semi_diameter_rad(body_radius_km, p[:, 0, 2]))
+
+
+def _sun_altitude(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+    found = np.isfinite(tt)
+    altitude = np.full(tt.shape, np.nan)
+    if found.any():
+        altitude[found] = eph.altaz("sun", site, Times(eph._clock, tt[found], "tt")).altitude_deg
+    return altitude
+
+
+def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: Times, stop: Times
+                         ) -> LocalSolarEclipses:
+    begin, end = _span(eph, start, stop)
+    low, high = eph.supported_range.tt
+    pad = HALF_WINDOW_DAYS + CONTACT_WINDOW_DAYS
+    candidates = _solar_eclipses(eph, max(low + pad, begin - HALF_WINDOW_DAYS),
+                                 min(high - pad, end + HALF_WINDOW_DAYS)).times.tt
+    t = np.atleast_1d(np.asarray(candidates, dtype=np.float64))
+    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+
+    def apart(x: _FloatArray, _: _IntArray) -> _FloatArray:
+        delta, moon, sun = _discs(eph, site, x)
+        return np.asarray(delta - moon - sun, dtype=np.float64)
+
+    t, gap = brackets.minima(apart, lo, hi)
+    keep = (gap < 0.0) & (t >= begin) & (t < end)
+    t = t[keep]
+    delta, moon, sun = _discs(eph, site, t)
+    magnitude = (moon + sun - delta) / (2.0 * sun)
+    obscuration = covered_fraction(delta, moon, sun)
+    inner = delta < np.abs(moon - sun)
+    kinds = np.where(inner, np.where(moon > sun, "total", "annular"), "partial")
+
+    def outer_gap(x: _FloatArray, which: _IntArray) -> _FloatArray:
+        d, m, s = _discs(eph, site, x)
+        return np.asarray(d - m - s, dtype=np.float64)
+
+    def inner_gap(x: _FloatArray, which: _IntArray) -> _FloatArray:
+        d, m, s = _discs(eph, site, x)
+        return np.asarray(d - np.abs(m - s), dtype=np.float64)
+
+    c1 = brackets.crossings(outer_gap, t, t - CONTACT_WINDOW_DAYS)
+    c4 = brackets.crossings(outer_gap, t, t + CONTACT_WINDOW_DAYS)
+    c2 = brackets.crossings(inner_gap, t, t - CONTACT_WINDOW_DAYS)
+    c3 = brackets.crossings(inner_gap, t, t + CONTACT_WINDOW_DAYS)
+    altitude = np.stack([_sun_altitude(eph, site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
+    up = altitude[:, [0, 2, 4]] > SUN_ALTITUDE_DEG
+    visible = np.any(up, axis=1)
+
+    def times(x: _FloatArray) -> Times:
+        return Times(eph._clock, x, "tt")
+
+    return LocalSolarEclipses(times(t), [str(k) for k in kinds], magnitude, obscuration, times(c1), times(c2),
+                              times(c3), times(c4), altitude, visible)
+
+
+# ------------------------------------------------------------------ lunar
+
+@dataclass(frozen=True)
+class LunarEclipses:
+    """Lunar eclipses in time order, as arrays.
+
+    times: the greatest eclipse, when the Moon's centre passes nearest the
+    axis of the Earth's shadow (`Times`, TT).
+    kinds: "penumbral", "partial" (the Moon partly in the umbra) or "total".
+    umbral_magnitude, penumbral_magnitude: the fraction of the Moon's
+    diameter inside the umbra or the penumbra at the greatest eclipse
+    (negative: the Moon misses that shadow by that fraction).
+    gamma: the least distance of the Moon's centre from the shadow's axis,
+    in Earth equatorial radii, positive where the Moon passes north of it.
+    p1, u1, u2, u3, u4, p4: the contacts (`Times`, TT): the Moon's disc
+    enters the penumbra (P1), touches the umbra (U1), is wholly inside it
+    (U2) and leaves it again (U3, U4, P4). NaN where a contact does not
+    occur.
+
+    The shadow follows Danjon's rule (the Earth's radius enlarged by 1/85;
+    `tarvexkit.eclipse_geometry`).
+    """
+
+    times: Times
+    kinds: list[str]
+    umbral_magnitude: _FloatArray
+    penumbral_magnitude: _FloatArray
+    gamma: _FloatArray
+    p1: Times
+    u1: Times
+    u2: Times
+    u3: Times
+    u4: Times
+    p4: Times
+
+    def __len__(self) -> int:
+        return len(self.kinds)
+
+
+def _lunar(eph: Ephemeris, tt: _FloatArray) -> Any:
+    p = _places(eph, ["sun", "moon"], tt)
+    return p, lunar_shadow(p[:, 0], p[:, 1])
+
+
+def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
+    begin, end = _span(eph, start, stop)
+    t, latitude = syzygies(eph, begin, end, 180.0)
+    t = t[np.abs(latitude) < LATITUDE_LIMIT_DEG]
+    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+    t = brackets.minima(lambda x, _: _lunar(eph, x)[1].distance, lo, hi)[0]
+    t = t[(t >= begin) & (t < end)]
+    places, shadow = _lunar(eph, t)
+    penumbral = shadow.penumbral_magnitude
+    keep = penumbral > 0.0
+    t, places = t[keep], places[keep]
+    places, shadow = _lunar(eph, t)
+    umbral, penumbral = shadow.umbral_magnitude, shadow.penumbral_magnitude
+    kinds = np.where(umbral >= 1.0, "total", np.where(umbral > 0.0, "partial", "penumbral"))
+    # The Moon's offset from the axis, in Earth radii at its distance, north positive.
+    north = unit_vectors(places[:, 1])[:, 2] + unit_vectors(places[:, 0])[:, 2] >= 0.0
+    gamma = np.where(north, 1.0, -1.0) * np.sin(shadow.distance) * places[:, 1, 2] * AU_EARTH_RADII
+    contacts = {}
+    for name, radius, sign in (("p", "penumbra", 1.0), ("u", "umbra", 1.0), ("u_inner", "umbra", -1.0)):
+        def f(x: _FloatArray, which: _IntArray, radius: str = radius, sign: float = sign) -> _FloatArray:
+            s = _lunar(eph, x)[1]
+            return np.asarray(s.distance - (getattr(s, radius) + sign * s.moon_radius), dtype=np.float64)
+
+        contacts[name] = (brackets.crossings(f, t, t - CONTACT_WINDOW_DAYS),
+                          brackets.crossings(f, t, t + CONTACT_WINDOW_DAYS))
+
+    def times(x: _FloatArray) -> Times:
+        return Times(eph._clock, x, "tt")
+
+    return LunarEclipses(times(t), [str(x) for x in kinds], umbral, penumbral, gamma,
+                         times(contacts["p"][0]), times(contacts["u"][0]), times(contacts["u_inner"][0]),
+                         times(contacts["u_inner"][1]), times(contacts["u"][1]), times(contacts["p"][1]))
