@@ -259,11 +259,12 @@ def _discs(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray, body:
             semi_diameter_rad(MOON_RADIUS_KM, p[:, 1, 2]), semi_diameter_rad(body_radius_km, p[:, 0, 2]))
 
 
-def _sun_altitude(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+def _altitude(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+    """Altitude (degrees, unrefracted) of a body's centre; NaN at NaN instants."""
     found = np.isfinite(tt)
     altitude = np.full(tt.shape, np.nan)
     if found.any():
-        altitude[found] = eph.altaz("sun", site, Times(eph._clock, tt[found], "tt")).altitude_deg
+        altitude[found] = eph.altaz(body, site, Times(eph._clock, tt[found], "tt")).altitude_deg
     return altitude
 
 
@@ -302,7 +303,7 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     c4 = brackets.crossings(outer_gap, t, t + CONTACT_WINDOW_DAYS)
     c2 = brackets.crossings(inner_gap, t, t - CONTACT_WINDOW_DAYS)
     c3 = brackets.crossings(inner_gap, t, t + CONTACT_WINDOW_DAYS)
-    altitude = np.stack([_sun_altitude(eph, site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
+    altitude = np.stack([_altitude(eph, "sun", site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
     up = altitude[:, [0, 2, 4]] > SUN_ALTITUDE_DEG
     visible = np.any(up, axis=1)
 
@@ -389,3 +390,107 @@ def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
     return LunarEclipses(times(t), [str(x) for x in kinds], umbral, penumbral, gamma,
                          times(contacts["p"][0]), times(contacts["u"][0]), times(contacts["u_inner"][0]),
                          times(contacts["u_inner"][1]), times(contacts["u"][1]), times(contacts["p"][1]))
+
+
+# ------------------------------------------------------------------ occultations
+
+@dataclass(frozen=True)
+class Occultations:
+    """The Moon occulting a planet, in time order, as arrays.
+
+    body: the planet occulted.
+    times: without a site, the greatest occultation: when the axis of the
+    planet's "shadow" behind the Moon (the line from the planet through
+    the Moon's centre) passes nearest the Earth's centre; with a site, the
+    instant the centres are nearest as seen there (`Times`, TT).
+    gamma: that least distance of the axis from the Earth's centre, Earth
+    equatorial radii, positive north.
+    longitude_deg, latitude_deg: the point of the Earth nearest the axis
+    then (where the occultation is central, or seen on the horizon).
+    disappearance, reappearance: with a site, when the planet's centre
+    passes behind the Moon's limb and comes out again (`Times`, TT); NaN
+    without a site. With a site, only occultations during which the
+    planet's centre is above the horizon (unrefracted) at its
+    disappearance or its reappearance are listed, by day or by night.
+    """
+
+    body: str
+    times: Times
+    gamma: _FloatArray
+    longitude_deg: _FloatArray
+    latitude_deg: _FloatArray
+    disappearance: Times
+    reappearance: Times
+
+    def __len__(self) -> int:
+        return len(self.gamma)
+
+
+def _occultation_candidates(eph: Ephemeris, body: str, begin: float, end: float) -> _FloatArray:
+    """Conjunctions in apparent ecliptic longitude of the Moon with `body`
+    near [begin, end) where the latitudes differ by less than the limit."""
+    low, high = eph.supported_range.tt
+    t = np.arange(max(low + 1.0, begin - 1.0), min(high - 1.0, end + 1.0) + OCCULTATION_STEP_DAYS,
+                  OCCULTATION_STEP_DAYS)
+    p = _places(eph, [body, "moon"], t, tarvex.apparent())
+    gap = wrap180(p[:, 1, 0] - p[:, 0, 0])
+    k = np.flatnonzero((gap[:-1] < 0.0) & (gap[1:] >= 0.0))
+    found = t[k] - gap[k] * OCCULTATION_STEP_DAYS / (gap[k + 1] - gap[k])
+    for _ in range(2):
+        q = _places(eph, [body, "moon"], found, tarvex.apparent())
+        found = found - wrap180(q[:, 1, 0] - q[:, 0, 0]) / (q[:, 1, 3] - q[:, 0, 3])
+    q = _places(eph, [body, "moon"], found, tarvex.apparent())
+    return found[np.abs(q[:, 1, 1] - q[:, 0, 1]) < LATITUDE_LIMIT_DEG]
+
+
+def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
+                 site: tarvex.GeodeticObserver | None) -> Occultations:
+    name = body.strip().lower()
+    if name not in PLANET_RADII_KM:
+        raise ValueError(f"occultations are of the planets {', '.join(PLANET_RADII_KM)}, not {body!r}")
+    begin, end = _span(eph, start, stop)
+    t = _occultation_candidates(eph, name, begin, end)
+    radius = PLANET_RADII_KM[name]
+
+    def shadow(x: _FloatArray) -> ShadowAxis:
+        p = _places(eph, [name, "moon"], x)
+        return shadow_axis(p[:, 0], p[:, 1], radius)
+
+    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+    if t.size:
+        t = brackets.minima(lambda x, _: np.abs(shadow(x).gamma), lo, hi)[0]
+        axis = shadow(t)
+        point, zeta = axis_point(axis)
+        l1, _ = umbra_at(axis, zeta)
+        rel = point - axis.moon
+        off_axis = np.linalg.norm(rel - np.sum(rel * axis.axis, axis=-1)[:, None] * axis.axis, axis=-1)
+        # Seen from somewhere: the planet's disc touches the Moon's.
+        keep = (np.where(axis.miss < 1.0, 0.0, off_axis) < l1) & (t >= begin - HALF_WINDOW_DAYS) & (
+            t < end + HALF_WINDOW_DAYS)
+        t, point = t[keep], point[keep]
+        gamma = axis.gamma[keep]
+    else:
+        gamma, point = np.empty(0), np.empty((0, 3))
+    longitude, latitude = _geographic(eph, t, point) if t.size else (np.empty(0), np.empty(0))
+    gone = back = np.full(t.size, np.nan)
+    if site is not None and t.size:
+        def behind(x: _FloatArray, _: _IntArray) -> _FloatArray:
+            delta, moon, _planet = _discs(eph, site, x, name, radius)
+            return np.asarray(delta - moon, dtype=np.float64)
+
+        t, least = brackets.minima(behind, *_windows(t, HALF_WINDOW_DAYS))
+        seen = least < 0.0
+        t, gamma, longitude, latitude = t[seen], gamma[seen], longitude[seen], latitude[seen]
+        gone = brackets.crossings(behind, t, t - CONTACT_WINDOW_DAYS)
+        back = brackets.crossings(behind, t, t + CONTACT_WINDOW_DAYS)
+        # Seen: the planet above the horizon when it goes or when it comes back.
+        up = np.zeros(t.size, dtype=bool)
+        for x in (gone, back):
+            up |= _altitude(eph, name, site, x) > 0.0
+        t, gamma, longitude, latitude, gone, back = (v[up] for v in (t, gamma, longitude, latitude, gone, back))
+    inside = (t >= begin) & (t < end)
+
+    def times(x: _FloatArray) -> Times:
+        return Times(eph._clock, x[inside], "tt")
+
+    return Occultations(name, times(t), gamma[inside], longitude[inside], latitude[inside], times(gone), times(back))

@@ -833,6 +833,48 @@ class Ephemeris:
         `tarvexkit.eclipses.LunarEclipses`."""
         return eclipses.lunar_eclipses(self, start, stop)
 
+    def occultations(self, body: str, start: Times, stop: Times, site: tarvex.GeodeticObserver | None = None
+                     ) -> eclipses.Occultations:
+        """The Moon occulting `body` (a planet, "mercury" .. "pluto") in
+        [start, stop): somewhere on the Earth, or, with `site`, seen there
+        (the disappearance and reappearance of the planet's centre behind
+        the Moon's limb). See `tarvexkit.eclipses.Occultations`."""
+        check_name("body", body)
+        if site is not None:
+            check_site("site", site)
+        return eclipses.occultations(self, body, start, stop, site)
+
+    def phenomena(self, bodies: Sequence[str] | str, times: Times) -> _phenomena.Phenomena:
+        """Phase angle, illuminated fraction, elongation (degrees), apparent
+        diameter (arcseconds) and visual magnitude of bodies ("sun", "moon",
+        "mercury" .. "neptune"), geocentric: arrays (instants, bodies).
+        Planets' magnitudes per Mallama and Hilton (2018); see
+        `tarvexkit.phenomena` for the models."""
+        names = check_names("bodies", bodies, single=True)
+        if not isinstance(times, Times):
+            raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
+        result = _phenomena.phenomena(self, names, times)
+        if isinstance(bodies, str):
+            return _phenomena.Phenomena(*(np.asarray(p)[..., 0] if np.ndim(p) else p for p in (
+                result.phase_angle_deg, result.illuminated_fraction, result.elongation_deg,
+                result.apparent_diameter_arcsec, result.magnitude)))
+        return result
+
+    def elongations(self, body: str, start: Times, stop: Times) -> Events:
+        """Greatest elongations of Mercury or Venus from the Sun in
+        [start, stop), kinds "greatest_east" (evening sky) and
+        "greatest_west" (morning sky)."""
+        check_name("body", body)
+        return _phenomena.elongations(self, body, start, stop)
+
+    def oppositions_conjunctions(self, body: str, start: Times, stop: Times) -> Events:
+        """Instants in [start, stop) where the apparent geocentric ecliptic
+        longitude of `body` less the Sun's is 0 or 180 degrees: kinds
+        "conjunction" and "opposition", or for Mercury and Venus
+        "inferior_conjunction" and "superior_conjunction"."""
+        check_name("body", body)
+        return _phenomena.oppositions_conjunctions(self, body, start, stop)
+
 
 _ISO = re.compile(
     r"\s*([+-]?\d{4,6})-(\d\d)-(\d\d)(?:[T ](\d\d):(\d\d)(?::(\d\d(?:\.\d*)?))?)?\s*(Z|z|[+-]\d\d:?\d\d)?\s*")
@@ -1000,3 +1042,4 @@ def _measured_end(bulletin_a: Path) -> float | None:
 
 # The eclipse and phenomena searches take an Ephemeris; imported last, after it is defined.
 from . import eclipses  # noqa: E402
+from . import phenomena as _phenomena  # noqa: E402

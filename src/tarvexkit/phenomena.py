@@ -50,7 +50,7 @@ import numpy.typing as npt
 import tarvex
 
 from . import brackets
-from .eclipse_geometry import AU_EARTH_RADII, EARTH_RADIUS_KM, SUN_RADIUS_KM, separation_rad, unit_vectors
+from .eclipse_geometry import SUN_RADIUS_KM, separation_rad, unit_vectors
 from .eclipses import PLANET_RADII_KM, _span
 from .observing import AU_KM, MOON_RADIUS_KM, SPEED_OF_LIGHT_AU_PER_DAY
 from .searches import wrap180
