@@ -54,7 +54,11 @@ _IntArray = npt.NDArray[np.intp]
 SYNODIC_MONTH_DAYS = 29.530588861
 MEAN_NEW_MOON_TT = 2451550.09766
 LATITUDE_LIMIT_DEG = 1.8
-HALF_WINDOW_DAYS = 0.25
+# The greatest eclipse lies within twenty minutes of the conjunction (or
+# opposition) in longitude; seen from a site, within four hours of the
+# global one.
+HALF_WINDOW_DAYS = 0.125
+LOCAL_WINDOW_DAYS = 0.25
 # A partial lunar eclipse lasts under four hours, a penumbral one under
 # six and a half, a solar eclipse at one place under four: the contacts
 # lie within this of the greatest eclipse.
@@ -113,6 +117,20 @@ def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float) -> tup
 
 def _windows(t: _FloatArray, half: float) -> tuple[_FloatArray, _FloatArray]:
     return t - half, t + half
+
+
+def _contacts(gaps: brackets.Bracketed, t: _FloatArray, levels: int,
+              window: float = CONTACT_WINDOW_DAYS) -> _FloatArray:
+    """(levels, 2, n): the last crossing of zero before each instant of t
+    and the first after it, within `window`, of gaps(days, level) for each
+    level 0..levels-1 (negative at t where the contact occurs); NaN where
+    there is none. All brackets are refined together."""
+    n = t.size
+    level = np.repeat(np.arange(levels), 2 * n)
+    starts = np.tile(t, 2 * levels)
+    ends = starts + np.tile(np.repeat([-window, window], n), levels)
+    found = brackets.crossings(lambda x, which: gaps(x, level[which]), starts, ends)
+    return found.reshape(levels, 2, n)
 
 
 # ------------------------------------------------------------------ solar, global
@@ -199,8 +217,7 @@ def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
         def outside(x: _FloatArray, which: _IntArray) -> _FloatArray:
             return _solar_shadow(eph, x).miss - 1.0
 
-        ends = np.concatenate([brackets.crossings(outside, t[k], t[k] - CENTRAL_WINDOW_DAYS),
-                               brackets.crossings(outside, t[k], t[k] + CENTRAL_WINDOW_DAYS)])
+        ends = _contacts(outside, t[k], 1, CENTRAL_WINDOW_DAYS).reshape(-1)
         at_ends = _solar_shadow(eph, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])))
         annular_end = (at_ends.l2 > 0.0) & np.isfinite(ends)
         hybrid[k] = annular_end[:k.size] | annular_end[k.size:]
@@ -272,11 +289,11 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
                          ) -> LocalSolarEclipses:
     begin, end = _span(eph, start, stop)
     low, high = eph.supported_range.tt
-    pad = HALF_WINDOW_DAYS + CONTACT_WINDOW_DAYS
-    candidates = _solar_eclipses(eph, max(low + pad, begin - HALF_WINDOW_DAYS),
-                                 min(high - pad, end + HALF_WINDOW_DAYS)).times.tt
+    pad = LOCAL_WINDOW_DAYS + CONTACT_WINDOW_DAYS
+    candidates = _solar_eclipses(eph, max(low + pad, begin - LOCAL_WINDOW_DAYS),
+                                 min(high - pad, end + LOCAL_WINDOW_DAYS)).times.tt
     t = np.atleast_1d(np.asarray(candidates, dtype=np.float64))
-    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+    lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
 
     def apart(x: _FloatArray, _: _IntArray) -> _FloatArray:
         delta, moon, sun = _discs(eph, site, x)
@@ -291,18 +308,11 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     inner = delta < np.abs(moon - sun)
     kinds = np.where(inner, np.where(moon > sun, "total", "annular"), "partial")
 
-    def outer_gap(x: _FloatArray, which: _IntArray) -> _FloatArray:
+    def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
         d, m, s = _discs(eph, site, x)
-        return np.asarray(d - m - s, dtype=np.float64)
+        return np.asarray(d - np.where(level == 0, m + s, np.abs(m - s)), dtype=np.float64)
 
-    def inner_gap(x: _FloatArray, which: _IntArray) -> _FloatArray:
-        d, m, s = _discs(eph, site, x)
-        return np.asarray(d - np.abs(m - s), dtype=np.float64)
-
-    c1 = brackets.crossings(outer_gap, t, t - CONTACT_WINDOW_DAYS)
-    c4 = brackets.crossings(outer_gap, t, t + CONTACT_WINDOW_DAYS)
-    c2 = brackets.crossings(inner_gap, t, t - CONTACT_WINDOW_DAYS)
-    c3 = brackets.crossings(inner_gap, t, t + CONTACT_WINDOW_DAYS)
+    (c1, c4), (c2, c3) = _contacts(gaps, t, 2)
     altitude = np.stack([_altitude(eph, "sun", site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
     up = altitude[:, [0, 2, 4]] > SUN_ALTITUDE_DEG
     visible = np.any(up, axis=1)
@@ -375,21 +385,17 @@ def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
     # The Moon's offset from the axis, in Earth radii at its distance, north positive.
     north = unit_vectors(places[:, 1])[:, 2] + unit_vectors(places[:, 0])[:, 2] >= 0.0
     gamma = np.where(north, 1.0, -1.0) * np.sin(shadow.distance) * places[:, 1, 2] * AU_EARTH_RADII
-    contacts = {}
-    for name, radius, sign in (("p", "penumbra", 1.0), ("u", "umbra", 1.0), ("u_inner", "umbra", -1.0)):
-        def f(x: _FloatArray, which: _IntArray, radius: str = radius, sign: float = sign) -> _FloatArray:
-            s = _lunar(eph, x)[1]
-            return np.asarray(s.distance - (getattr(s, radius) + sign * s.moon_radius), dtype=np.float64)
+    def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
+        s = _lunar(eph, x)[1]
+        edge = np.choose(level, [s.penumbra + s.moon_radius, s.umbra + s.moon_radius, s.umbra - s.moon_radius])
+        return np.asarray(s.distance - edge, dtype=np.float64)
 
-        contacts[name] = (brackets.crossings(f, t, t - CONTACT_WINDOW_DAYS),
-                          brackets.crossings(f, t, t + CONTACT_WINDOW_DAYS))
-
+    (p1, p4), (u1, u4), (u2, u3) = _contacts(gaps, t, 3)
     def times(x: _FloatArray) -> Times:
         return Times(eph._clock, x, "tt")
 
     return LunarEclipses(times(t), [str(x) for x in kinds], umbral, penumbral, gamma,
-                         times(contacts["p"][0]), times(contacts["u"][0]), times(contacts["u_inner"][0]),
-                         times(contacts["u_inner"][1]), times(contacts["u"][1]), times(contacts["p"][1]))
+                         times(p1), times(u1), times(u2), times(u3), times(u4), times(p4))
 
 
 # ------------------------------------------------------------------ occultations
@@ -456,7 +462,7 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
         p = _places(eph, [name, "moon"], x)
         return shadow_axis(p[:, 0], p[:, 1], radius)
 
-    lo, hi = _windows(t, HALF_WINDOW_DAYS)
+    lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
     if t.size:
         t = brackets.minima(lambda x, _: np.abs(shadow(x).gamma), lo, hi)[0]
         axis = shadow(t)
@@ -465,8 +471,8 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
         rel = point - axis.moon
         off_axis = np.linalg.norm(rel - np.sum(rel * axis.axis, axis=-1)[:, None] * axis.axis, axis=-1)
         # Seen from somewhere: the planet's disc touches the Moon's.
-        keep = (np.where(axis.miss < 1.0, 0.0, off_axis) < l1) & (t >= begin - HALF_WINDOW_DAYS) & (
-            t < end + HALF_WINDOW_DAYS)
+        keep = (np.where(axis.miss < 1.0, 0.0, off_axis) < l1) & (t >= begin - LOCAL_WINDOW_DAYS) & (
+            t < end + LOCAL_WINDOW_DAYS)
         t, point = t[keep], point[keep]
         gamma = axis.gamma[keep]
     else:
@@ -478,11 +484,10 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
             delta, moon, _planet = _discs(eph, site, x, name, radius)
             return np.asarray(delta - moon, dtype=np.float64)
 
-        t, least = brackets.minima(behind, *_windows(t, HALF_WINDOW_DAYS))
+        t, least = brackets.minima(behind, *_windows(t, LOCAL_WINDOW_DAYS))
         seen = least < 0.0
         t, gamma, longitude, latitude = t[seen], gamma[seen], longitude[seen], latitude[seen]
-        gone = brackets.crossings(behind, t, t - CONTACT_WINDOW_DAYS)
-        back = brackets.crossings(behind, t, t + CONTACT_WINDOW_DAYS)
+        ((gone, back),) = _contacts(lambda x, _: behind(x, _), t, 1)
         # Seen: the planet above the horizon when it goes or when it comes back.
         up = np.zeros(t.size, dtype=bool)
         for x in (gone, back):
