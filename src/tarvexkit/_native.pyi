@@ -1,6 +1,6 @@
 """Type stub of tarvexkit._native, the toolkit's private native module."""
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import TypeAlias, TypedDict, final
 
 import numpy
@@ -95,3 +95,40 @@ def mean_lunar_points(tt: numpy.typing.ArrayLike) -> _Table: ...
 def osculating_lunar_points(
     states: numpy.typing.ArrayLike, tdb: numpy.typing.ArrayLike
 ) -> tuple[_Table, list[tuple[int, str]]]: ...
+
+# The search core (search_functions.cpp). A quantity is a callable
+# f(instants, tags) -> values (instants and tags as float64 arrays), or a
+# native one: ("horizon", store, earth_rotation, body, options,
+# longitude_east_deg, latitude_deg, height_m, value, altitude_deg).
+_Quantity: TypeAlias = (
+    Callable[[_Days, _Days], numpy.typing.ArrayLike]
+    | tuple[str, Store, EarthRotation, str, tarvex.PositionOptions, float, float, float, str, float]
+)
+
+def find_crossings(
+    quantity: _Quantity, spans: numpy.typing.ArrayLike, levels: numpy.typing.ArrayLike, step_days: float,
+    threads: int | None = None,
+) -> _Table: ...
+def find_extrema(
+    quantity: _Quantity, spans: numpy.typing.ArrayLike, step_days: float, threads: int | None = None
+) -> _Table: ...
+def sample(
+    quantity: _Quantity, spans: numpy.typing.ArrayLike, step_days: float, threads: int | None = None
+) -> _Table: ...
+def refine_crossings(
+    quantity: _Quantity,
+    low: numpy.typing.ArrayLike,
+    high: numpy.typing.ArrayLike,
+    value_low: numpy.typing.ArrayLike,
+    value_high: numpy.typing.ArrayLike,
+    tags: numpy.typing.ArrayLike,
+    threads: int | None = None,
+) -> _Days: ...
+
+TOLERANCE_DAYS: float
+EXTREMUM_TOLERANCE_DAYS: float
+HORIZON_STEP_DAYS: float
+QUARTER_STEP_DAYS: float
+MOON_STEP_DAYS: float
+STEP_DAYS: float
+SPEED_DIFFERENCE_DAYS: float

@@ -20,8 +20,7 @@ import math
 import os
 import re
 import threading
-from collections.abc import Iterator, Sequence
-from dataclasses import dataclass
+from collections.abc import Sequence
 from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
 from typing import Any
@@ -47,7 +46,8 @@ from .calendar import (
     day_number,
     month_start,
 )
-from .observing import Horizontal, MoonPhase
+from .events import Events
+from .observing import Horizontal, MoonPhase, Sky
 from .times import Recipe, Clock, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
@@ -58,20 +58,6 @@ AYANAMSHA_SPAN_DAYS = 1.0e7
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
-
-
-@dataclass(frozen=True)
-class Events:
-    """Events found over a span: their times, in order, and their kinds."""
-
-    times: Times
-    kinds: list[str]
-
-    def __len__(self) -> int:
-        return len(self.kinds)
-
-    def __iter__(self) -> Iterator[tuple[str, Times]]:
-        return iter(zip(self.kinds, self.times))
 
 
 class Ephemeris:
@@ -520,7 +506,7 @@ class Ephemeris:
         return float(self._scalar(start).tt), float(self._scalar(stop).tt)
 
     def _found(self, found: tuple[_FloatArray, list[str]]) -> Events:
-        return Events(Times(self._clock, found[0], "tt"), found[1])
+        return self._events(found)
 
     def sign_ingresses(self, body: str | int, start: Times, stop: Times, *, zodiac: str = "tropical",
                        step_days: float | None = None, threads: int | None = None) -> Events:
@@ -651,80 +637,97 @@ class Ephemeris:
         return when
 
     # --- events ----------------------------------------------------------------
-    def _as_tt(self, tt: float) -> Times:
-        return Times(self._clock, tt, "tt")
-
-    def next_season_event(self, after: Times, kind: str) -> Times:
-        """The next equinox or solstice of `kind` after a scalar `Times`."""
-        check_name("kind", kind)
-        (instant,) = self._scalar(after).instants("tt")
-        return self._as_tt(self.engine.next_season_event(instant, kind).julian_day)
-
-    def next_lunation(self, after: Times, kind: str) -> Times:
-        """The next new or full Moon after a scalar `Times`."""
-        check_name("kind", kind)
-        (instant,) = self._scalar(after).instants("tt")
-        return self._as_tt(self.engine.next_lunation(instant, kind).julian_day)
-
-    def _events_between(self, start: Times, stop: Times, kinds: Sequence[str], find: Any) -> Events:
-        # The span rule of `searches`: the engine's "next" event lies at least
-        # a second after the instant asked, so ask from a little before
-        # `start`; its Newton iteration reproduces an instant to 1e-10 day,
-        # far inside the searches' tolerance, which therefore decides
-        # whether an event at an end of the span belongs to it.
+    def _search_span(self, start: Times, stop: Times) -> tuple[float, float]:
+        """TT bounds of a search over [start, stop), inside the kernels."""
         begin, end = float(self._scalar(start).tt), float(self._scalar(stop).tt)
-        tolerance = searches.TOLERANCE_DAYS
-        found: list[tuple[float, str]] = []
-        for kind in kinds:
-            t = begin - 2.0 / 86400.0
-            while True:
-                t = find(tarvex.Instant.tt(t), kind).julian_day
-                if t >= end - tolerance:
-                    break
-                if t >= begin - tolerance:
-                    found.append((t, kind))
-        found.sort()
-        return Events(Times(self._clock, [t for t, _ in found], "tt"), [k for _, k in found])
+        if not end > begin:
+            raise ValueError(f"stop must come after start, got {stop.iso()} <= {start.iso()}")
+        first, last = self._search_range()
+        if begin < first or end > last:
+            raise ValueError(f"the span {start.iso()} .. {stop.iso()} leaves the kernels' range "
+                             f"{self.supported_range[0].iso()} .. {self.supported_range[1].iso()}")
+        return begin, end
+
+    def _search_range(self) -> tuple[float, float]:
+        """The TT range a search may sample: the kernels' range, less a minute
+        at either end (TT and TDB differ by under 2 ms)."""
+        first, last = self.supported_range.tt
+        return float(first) + 1.0 / 1440.0, float(last) - 1.0 / 1440.0
+
+    def _events(self, found: tuple[_FloatArray, list[str]]) -> Events:
+        return Events(Times(self._clock, found[0], "tt"), found[1])
 
     def seasons(self, start: Times, stop: Times) -> Events:
-        """Equinoxes and solstices in [start, stop), in order."""
-        return self._events_between(start, stop, SEASON_KINDS, self.engine.next_season_event)
+        """Equinoxes and solstices in [start, stop), in order: the Sun's
+        apparent geocentric longitude of date passes 0, 90, 180, 270 degrees
+        (kinds "march_equinox", "june_solstice", "september_equinox",
+        "december_solstice"). The Sun's ingresses into the cardinal signs
+        (`sign_ingresses`); `eph.engine.next_season_event` is the strict
+        module's search of the same instants."""
+        found = self.sign_ingresses("sun", start, stop)
+        kinds = dict(zip(("aries", "cancer", "libra", "capricorn"), SEASON_KINDS))
+        keep = [i for i, sign in enumerate(found.kinds) if sign in kinds]
+        return Events(found.times[np.array(keep, dtype=np.intp)], [kinds[found.kinds[i]] for i in keep])
 
     def lunations(self, start: Times, stop: Times) -> Events:
-        """New and full Moons in [start, stop), in order."""
-        return self._events_between(start, stop, LUNATION_KINDS, self.engine.next_lunation)
+        """New and full Moons in [start, stop), in order: the new and full
+        Moons of `moon_quarters`. `eph.engine.next_lunation` is the strict
+        module's search of the same instants."""
+        found = self.moon_quarters(start, stop)
+        keep = [i for i, kind in enumerate(found.kinds) if kind in LUNATION_KINDS]
+        return Events(found.times[np.array(keep, dtype=np.intp)], [found.kinds[i] for i in keep])
 
     def rise_set_transit(
         self, body: str, site: tarvex.GeodeticObserver, around: Times, altitude_deg: float | None = None
     ) -> dict[str, Times | None]:
-        """Rise, transit and set of the Sun or the Moon on the UT1 day around a scalar `Times`.
+        """The first rise, upper transit and set of a body in the day centred
+        on a scalar `Times` (12 hours either side), as TT `Times` under the
+        keys "rise", "transit", "set"; None where the day has none.
 
-        `altitude_deg` defaults to the Sun's upper limb (-0.8333 deg) for the
-        Sun and the mean refraction altitude (-0.5667 deg) otherwise.
-        Rise or set is None on a day without one.
+        A thin form of `horizon_events`, with its standard altitudes (Sun
+        -50', planets -34', the Moon -34' minus its semi-diameter) unless
+        `altitude_deg` is given. The strict module's same-day search, with
+        its own conventions (Sun and Moon only, the Moon at -34'), is
+        `eph.engine.rise_set_transit`.
         """
         check_name("body", body)
         check_site("site", site)
-        (instant,) = self._scalar(around).instants()
-        altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
-        r = self.engine.rise_set_transit(body, site, instant, altitude)
-
-        def ut1(value: float | None) -> Times | None:
-            return None if value is None else Times(self._clock, value, "ut1")
-
-        return {"rise": ut1(r.rise_ut1_julian_day), "transit": ut1(r.transit_ut1_julian_day), "set": ut1(r.set_ut1_julian_day)}
+        middle = float(self._scalar(around).tt)
+        found = self.horizon_events(body, site, self.times(middle - 0.5, "tt"), self.times(middle + 0.5, "tt"),
+                                    altitude_deg=altitude_deg)
+        first: dict[str, Times | None] = {"rise": None, "transit": None, "set": None}
+        for kind, when in found:
+            if first[kind] is None:
+                first[kind] = when
+        return first
 
     def next_horizon_event(
         self, body: str, site: tarvex.GeodeticObserver, after: Times, kind: str, altitude_deg: float | None = None
     ) -> Times:
-        """The next rise, set or transit of the Sun or the Moon after a scalar `Times`."""
+        """The first rise, set or upper transit (`kind` "rise", "set",
+        "transit") of a body after a scalar `Times`, as a TT `Times`: a thin
+        form of `horizon_events` with its standard altitudes. ValueError
+        when there is none within a year (a body that stays up or down).
+        The strict module's search is `eph.engine.next_horizon_event`."""
         check_name("body", body)
         check_site("site", site)
         check_name("kind", kind)
-        (instant,) = self._scalar(after).instants()
-        altitude = _default_altitude(body) if altitude_deg is None else altitude_deg
-        event = self.engine.next_horizon_event(body, site, instant, kind, altitude)
-        return Times(self._clock, event.ut1_julian_day, "ut1")
+        if kind not in ("rise", "set", "transit"):
+            raise ValueError(f"kind must be 'rise', 'set' or 'transit', not {kind!r}")
+        begin = float(self._scalar(after).tt)
+        last = self._search_range()[1]
+        for days in (2.0, 32.0, 367.0):
+            # A search starting at an event returns it again (the span rule of
+            # `searches`); the next one lies hours later.
+            stop = min(begin + days, last)
+            found = self.horizon_events(body, site, self.times(begin, "tt"), self.times(stop, "tt"),
+                                        altitude_deg=altitude_deg)
+            later = [when for k, when in found if k == kind and when.tt > begin]
+            if later:
+                return later[0]
+            if stop >= last:
+                break
+        raise ValueError(f"no {kind} of {body} within a year after {after.iso()} at this site")
 
     # --- observing ---------------------------------------------------------------
     def _earth_rotation(self) -> _native.EarthRotation:
@@ -733,6 +736,13 @@ class Ephemeris:
         if self._rotation is None:
             self._rotation = self._store.earth_rotation()
         return self._rotation
+
+    def _sky(self) -> Sky:
+        return Sky(self._store, self._earth_rotation(), *self._search_range())
+
+    def _batch(self, bodies: Sequence[str], julian_days: _FloatArray, options: tarvex.PositionOptions,
+               scale: Scale) -> _FloatArray:
+        return self.positions(list(bodies), julian_days, options, scale=scale)
 
     def altaz(
         self,
@@ -751,9 +761,19 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
-        check_names("bodies", bodies, single=True, ids=True)
+        names = check_names("bodies", bodies, single=True, ids=True)
         check_site("site", site)
-        return observing.altaz(self, bodies, site, times, refraction=refraction)
+        if not isinstance(times, Times):
+            raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+        found = observing.altaz(self._batch, self._earth_rotation(), names, site, np.atleast_1d(times.julian_days),
+                                times.scale, refraction=refraction)
+        parts: list[Any] = [found.altitude_deg, found.azimuth_deg, found.hour_angle_deg, found.distance_au]
+        if isinstance(bodies, (str, int)):
+            parts = [p[:, 0] for p in parts]
+        if times.shape == ():
+            parts = [p[0] for p in parts]
+            parts = [float(p) if np.ndim(p) == 0 else p for p in parts]
+        return Horizontal(*parts)
 
     def risings_settings(
         self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
@@ -766,14 +786,17 @@ class Ephemeris:
         """
         check_name("body", body)
         check_site("site", site)
-        return observing.risings_settings(self, body, site, start, stop, altitude_deg=altitude_deg)
+        span = self._search_span(start, stop)
+        return self._events(observing.risings_settings(self._sky(), body, site, *span, altitude_deg=altitude_deg))
 
     def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times:
         """Every passage of a body across the site's meridian in [start, stop):
         upper transits (hour angle 0), or the lower ones with `lower=True`."""
         check_name("body", body)
         check_site("site", site)
-        return observing.transits(self, body, site, start, stop, lower=check_bool("lower", lower))
+        lower = check_bool("lower", lower)
+        span = self._search_span(start, stop)
+        return Times(self._clock, observing.transits(self._sky(), body, site, *span, lower=lower), "tt")
 
     def horizon_events(
         self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
@@ -782,24 +805,35 @@ class Ephemeris:
         "rise", "transit", "set", in time order."""
         check_name("body", body)
         check_site("site", site)
-        return observing.horizon_events(self, body, site, start, stop, altitude_deg=altitude_deg)
+        span = self._search_span(start, stop)
+        return self._events(observing.horizon_events(self._sky(), body, site, *span, altitude_deg=altitude_deg))
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
         """Dawns and dusks in [start, stop) where the Sun's centre (apparent,
         topocentric, unrefracted) crosses -6 (civil), -12 (nautical) and -18
         degrees (astronomical): kinds such as "nautical_dawn", "civil_dusk"."""
-        return observing.twilight(self, site, start, stop)
+        check_site("site", site)
+        span = self._search_span(start, stop)
+        return self._events(observing.twilight(self._sky(), site, *span))
 
     def moon_phase(self, times: Times) -> MoonPhase:
         """The Moon's phase (longitude from the Sun), elongation, phase angle
         and illuminated fraction, geocentric, as floats or arrays."""
-        return observing.moon_phase(self, times)
+        if not isinstance(times, Times):
+            raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+        found = observing.moon_phase(self._batch, np.asarray(times.tdb, dtype=np.float64))
+        if times.shape == ():
+            return MoonPhase(*(float(p[0]) for p in (found.phase_deg, found.elongation_deg, found.phase_angle_deg,
+                                                     found.illuminated_fraction)))
+        return found
 
     def moon_quarters(self, start: Times, stop: Times) -> Events:
         """New Moons, first quarters, full Moons and last quarters in
         [start, stop): the Moon's apparent longitude from the Sun passes 0,
         90, 180, 270 degrees."""
-        return observing.moon_quarters(self, start, stop)
+        begin, end = self._search_span(start, stop)
+        span = searches.span_table(begin, end, *self._search_range(), observing.QUARTER_STEP_DAYS)
+        return self._events(observing.moon_quarters(self._batch, span))
 
     # --- eclipses, occultations, phenomena ------------------------------------------
     def solar_eclipses(self, start: Times, stop: Times) -> eclipses.SolarEclipses:
@@ -913,12 +947,6 @@ def _utc_fields(item: Any) -> tuple[float, ...]:
     if isinstance(item, date):
         return (item.year, item.month, item.day, 0, 0, 0.0)
     raise TypeError(f"expected datetime, date, numpy.datetime64 or ISO 8601 text, got {type(item).__name__}")
-
-
-def _default_altitude(body: str) -> float:
-    if body.strip().lower() == "sun":
-        return tarvex.SUN_UPPER_LIMB_ALTITUDE_DEG
-    return tarvex.MEAN_REFRACTION_ALTITUDE_DEG
 
 
 def _file(role: str, path: PathLike, source: str) -> held_files.HeldFile:

@@ -14,14 +14,17 @@ and temperature factor of p. 107):
 with h the refracted (apparent) altitude in degrees, solved for h from the
 true altitude by Newton's method; none below a true altitude of -1 degree.
 
-Events are searched, never stepped over: the function is sampled hourly,
+Events are searched, never stepped over, by the kit's one search core
+(`src/tarvexkit/native/search_core.hpp`): the altitude (or the sine of the
+hour angle) is sampled every two hours on the Store's worker threads,
 every local extremum between samples that may come near a crossing level
-is located by golden-section search, and each sign change between
-consecutive samples and extrema (a monotonic piece) is refined by the
-Illinois variant of regula falsi to a millisecond (`searches.refine`, with
-its one rule for the ends of a span: the span's ends are sample points, and
-an event returned by one search is returned again by a search starting at
-it).
+is located by Brent's method, and each sign change between consecutive
+samples and extrema (a monotonic piece) is refined by the Illinois variant
+of regula falsi to a millisecond, with the core's one rule for the ends of
+a span (see `searches`). The functions here take narrow inputs: the
+native Store and its Earth rotation, or a batch `Positions` callable, and
+TT bounds; `Ephemeris` turns its arguments and their results into `Times`
+and `Events`.
 A body that grazes the horizon for a few minutes, or a Moon that turns
 circumpolar between its rise and its transit, is found as well.
 
@@ -36,21 +39,22 @@ from __future__ import annotations
 import math
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 import tarvex
 
-from .searches import in_span, refine, sectors, wrap180
-from .times import Scale, Times
-
-if TYPE_CHECKING:
-    from .ephemeris import Ephemeris, Events
+from . import _native
+from .searches import in_span, refine, sample, sectors, span_table, wrap180
+from .times import Scale
 
 _FloatArray = npt.NDArray[np.float64]
-_IntArray = npt.NDArray[np.intp]
+
+# Batch positions: (bodies, Julian days, options, scale) -> (n, bodies, 4),
+# as `Ephemeris.positions` gives them.
+Positions = Callable[[Sequence[str], _FloatArray, tarvex.PositionOptions, Scale], _FloatArray]
 
 BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
 SUN_ALTITUDE_DEG = -50.0 / 60.0
@@ -61,16 +65,9 @@ SPEED_OF_LIGHT_AU_PER_DAY = 299792.458 * 86400.0 / AU_KM
 TWILIGHT_ALTITUDES_DEG = {"civil": -6.0, "nautical": -12.0, "astronomical": -18.0}
 QUARTER_KINDS = ("new_moon", "first_quarter", "full_moon", "last_quarter")
 
-# Sampling step of the searches (days). Consecutive extrema of an altitude
-# lie about twelve hours apart (five or more for the Moon within a degree or
-# two of a pole), so two hours leave each between samples of its own.
-SAMPLE_STEP_DAYS = 1.0 / 12.0
-# The Moon's elongation in longitude gains 10 to 15 degrees a day.
-QUARTER_STEP_DAYS = 0.25
-# 22 steps narrow four hours to under a second, where an extremum's value
-# is off by far less than a milliarcsecond.
-GOLDEN_ITERATIONS = 22
-SMALL_BATCH = 1000
+# The search core's sampling steps (search_core.hpp, where they are explained).
+SAMPLE_STEP_DAYS = _native.HORIZON_STEP_DAYS
+QUARTER_STEP_DAYS = _native.QUARTER_STEP_DAYS
 REFRACTION_CUTOFF_DEG = -1.0
 
 
@@ -146,158 +143,47 @@ def refract(true_altitude_deg: npt.ArrayLike, temperature_c: float, pressure_hpa
 
 # ------------------------------------------------------------------ altitude and azimuth
 
-def _horizon_tt(eph: Ephemeris, bodies: Sequence[str], site: tarvex.GeodeticObserver, tt: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
-    """(places, horizon) at TT Julian days: the batch's apparent topocentric
-    equatorial places of date (n, m, 4) and altitude, azimuth, hour angle (n, m, 3)."""
-    return _horizon(eph, bodies, site, tt, "tt")
+def topocentric(site: tarvex.GeodeticObserver) -> tarvex.PositionOptions:
+    """Apparent topocentric places of date for the site: what altitudes are made of."""
+    return tarvex.apparent("topocentric", "equatorial", site)
 
 
-def _horizon(eph: Ephemeris, bodies: Sequence[str], site: tarvex.GeodeticObserver, jd: _FloatArray,
-             scale: Scale) -> tuple[_FloatArray, _FloatArray]:
-    options = tarvex.apparent("topocentric", "equatorial", site)
-    days = np.ascontiguousarray(np.atleast_1d(jd), dtype=np.float64)
-    # Starting worker threads costs more than a few hundred places take.
-    threads = 1 if days.size * len(bodies) < SMALL_BATCH else None
-    places = eph.positions(list(bodies), days, options, scale=scale, threads=threads)
-    rotation = eph._earth_rotation()
-    horizon = rotation.horizon(days, scale, np.ascontiguousarray(places[:, :, 0]).reshape(-1),
-                               np.ascontiguousarray(places[:, :, 1]).reshape(-1),
-                               site.longitude_east_deg, site.latitude_deg, site.height_m)
-    return places, np.asarray(horizon, dtype=np.float64)
-
-
-def altaz(eph: Ephemeris, bodies: Sequence[str] | str, site: tarvex.GeodeticObserver, times: Times, *,
+def altaz(positions: Positions, rotation: _native.EarthRotation, bodies: Sequence[str],
+          site: tarvex.GeodeticObserver, julian_days: _FloatArray, scale: Scale, *,
           refraction: tuple[float, float] | None = None) -> Horizontal:
-    """Altitude and azimuth of bodies at a site, see `Ephemeris.altaz`."""
-    if not isinstance(times, Times):
-        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+    """Altitude, azimuth, hour angle and distance of the bodies at the
+    instants, arrays (instants, bodies); see `Ephemeris.altaz`."""
     if not isinstance(site, tarvex.GeodeticObserver):
         raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
     if refraction is not None:
         temperature_c, pressure_hpa = (float(v) for v in refraction)
         refract(0.0, temperature_c, pressure_hpa)  # the weather is checked before the sky is computed
-    names = [str(bodies)] if isinstance(bodies, (str, int)) else [str(b) if isinstance(b, int) else b for b in bodies]
-    places, horizon = _horizon(eph, names, site, np.atleast_1d(times.julian_days), times.scale)
+    days = np.ascontiguousarray(np.atleast_1d(julian_days), dtype=np.float64)
+    places = positions(list(bodies), days, topocentric(site), scale)
+    horizon = rotation.horizon(days, scale, np.ascontiguousarray(places[:, :, 0]).reshape(-1),
+                               np.ascontiguousarray(places[:, :, 1]).reshape(-1),
+                               site.longitude_east_deg, site.latitude_deg, site.height_m)
     altitude = horizon[:, :, 0]
     if refraction is not None:
         altitude = refract(altitude, temperature_c, pressure_hpa)
-    parts: list[Any] = [altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2]]
-    if isinstance(bodies, (str, int)):
-        parts = [p[:, 0] for p in parts]
-    if times.shape == ():
-        parts = [p[0] for p in parts]
-        parts = [float(p) if np.ndim(p) == 0 else p for p in parts]
-    return Horizontal(*parts)
+    return Horizontal(altitude, horizon[:, :, 1], horizon[:, :, 2], places[:, :, 2])
 
 
-# ------------------------------------------------------------------ the search
+# ------------------------------------------------------------------ rising, setting, transit, twilight
 
-Function = Callable[[_FloatArray], _FloatArray]
+@dataclass(frozen=True)
+class Sky:
+    """What the horizon searches need: the native store (its worker
+    threads evaluate the altitudes), its Earth rotation, and the TT range
+    where the kernels cover a search's samples."""
 
+    store: _native.Store
+    rotation: _native.EarthRotation
+    first_tt: float
+    last_tt: float
 
-def _golden_extrema(f: Function, low: _FloatArray, high: _FloatArray, sense: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
-    """Locations and values of the maximum (sense +1) or minimum (sense -1)
-    of f inside each [low, high], by golden-section search, all at once."""
-    ratio = (math.sqrt(5.0) - 1.0) / 2.0
-    a, b = low.copy(), high.copy()
-    c = b - ratio * (b - a)
-    d = a + ratio * (b - a)
-    fc = sense * f(c)
-    fd = sense * f(d)
-    for _ in range(GOLDEN_ITERATIONS):
-        left = fc > fd  # the extremum lies in [a, d]
-        b = np.where(left, d, b)
-        a = np.where(left, a, c)
-        new = np.where(left, b - ratio * (b - a), a + ratio * (b - a))
-        value = sense * f(new)
-        c, d, fc, fd = (np.where(left, new, d), np.where(left, c, new),
-                        np.where(left, value, fd), np.where(left, fc, value))
-    best = fc > fd
-    return np.where(best, c, d), sense * np.where(best, fc, fd)
-
-
-def _grid(start: float, stop: float, step: float = SAMPLE_STEP_DAYS) -> _FloatArray:
-    return np.linspace(start, stop, max(2, int(math.ceil((stop - start) / step)) + 1))
-
-
-def _span_grid(begin: float, end: float, pad: tuple[float, float]) -> _FloatArray:
-    """The sampling grid over `pad` with the span's ends among its points:
-    no bracket straddles an end (see `searches`: the ends of a span)."""
-    return np.unique(np.concatenate([_grid(*pad), [begin, end]]))
-
-
-def _sample_with_extrema(f: Function, t: _FloatArray, v: _FloatArray,
-                         levels: Sequence[float]) -> tuple[_FloatArray, _FloatArray]:
-    """Samples v = f(t) with the local extrema of f inserted where they may
-    reach one of `levels`, in time order: between two consecutive points f
-    is monotonic, or stays on one side of every level."""
-    rise = np.diff(v)
-    turn = np.flatnonzero(rise[:-1] * rise[1:] <= 0.0) + 1
-    turn = turn[(rise[turn - 1] != 0.0) | (rise[turn] != 0.0)]
-    # Over two steps a smooth function overshoots its best sample by less
-    # than its larger change per step (a parabola by a quarter of it); an
-    # extremum farther than twice that from every level cannot reach one.
-    reach = 2.0 * np.maximum(np.abs(rise[turn - 1]), np.abs(rise[turn])) + 1e-9
-    near = np.min(np.abs(v[turn, None] - np.asarray(levels, dtype=np.float64)[None, :]), axis=1) < reach
-    turn = turn[near]
-    if turn.size:
-        sense = np.where(rise[turn - 1] > 0.0, 1.0, np.where(rise[turn - 1] < 0.0, -1.0, -np.sign(rise[turn])))
-        te, ve = _golden_extrema(f, t[turn - 1], t[turn + 1], sense)
-        t = np.concatenate([t, te])
-        v = np.concatenate([v, ve])
-        order = np.argsort(t, kind="stable")
-        t, v = t[order], v[order]
-    return t, v
-
-
-@dataclass
-class _Crossing:
-    times: _FloatArray
-    upward: npt.NDArray[np.bool_]
-    level: _FloatArray
-
-
-def _crossings(f: Function, start: float, stop: float, levels: Sequence[float], pad: tuple[float, float],
-               samples: tuple[_FloatArray, _FloatArray] | None = None) -> _Crossing:
-    """Every instant in [start, stop) where f crosses one of `levels`,
-    sampled over `pad` (or from the given samples of f)."""
-    if samples is None:
-        grid = _span_grid(start, stop, pad)
-        samples = grid, f(grid)
-    t, v = _sample_with_extrema(f, samples[0], samples[1], levels)
-    found_t: list[_FloatArray] = []
-    found_up: list[npt.NDArray[np.bool_]] = []
-    found_level: list[_FloatArray] = []
-    for level in levels:
-        above = v >= level
-        k = np.flatnonzero(above[:-1] != above[1:])
-        if k.size == 0:
-            continue
-        levels_k = np.full(k.size, float(level))
-        roots = refine(lambda x, idx: f(x) - levels_k[idx], t[k], t[k + 1], v[k] - level, v[k + 1] - level)
-        keep = in_span(roots, start, stop)
-        found_t.append(roots[keep])
-        found_up.append(above[k + 1][keep])
-        found_level.append(levels_k[keep])
-    if not found_t:
-        return _Crossing(np.empty(0), np.empty(0, dtype=bool), np.empty(0))
-    times = np.concatenate(found_t)
-    order = np.argsort(times, kind="stable")
-    return _Crossing(times[order], np.concatenate(found_up)[order], np.concatenate(found_level)[order])
-
-
-def _span_tt(eph: Ephemeris, start: Times, stop: Times) -> tuple[float, float, tuple[float, float]]:
-    """TT bounds of a search and the padded sampling range inside the kernel."""
-    begin, end = float(eph._scalar(start).tt), float(eph._scalar(stop).tt)
-    if not end > begin:
-        raise ValueError(f"stop must come after start, got {stop.iso()} <= {start.iso()}")
-    first, last = eph.supported_range.tt
-    # TT and TDB differ by under 2 ms; a minute keeps the padding inside.
-    first, last = first + 1.0 / 1440.0, last - 1.0 / 1440.0
-    if begin < first or end > last:
-        raise ValueError(f"the span {start.iso()} .. {stop.iso()} leaves the kernels' range "
-                         f"{eph.supported_range[0].iso()} .. {eph.supported_range[1].iso()}")
-    return begin, end, (max(first, begin - SAMPLE_STEP_DAYS), min(last, end + SAMPLE_STEP_DAYS))
+    def span(self, begin_tt: float, end_tt: float, pad_days: float = SAMPLE_STEP_DAYS) -> _FloatArray:
+        return span_table(begin_tt, end_tt, self.first_tt, self.last_tt, pad_days)
 
 
 def _body_name(body: str) -> str:
@@ -318,89 +204,71 @@ def standard_altitude_deg(body: str) -> float | None:
     return SUN_ALTITUDE_DEG if name == "sun" else PLANET_ALTITUDE_DEG
 
 
-def _standard_offset(body: str, altitude_deg: float | None) -> Callable[[_FloatArray], _FloatArray]:
-    """The rise/set altitude (degrees) of a body as a function of its distance (au)."""
-    fixed = standard_altitude_deg(body) if altitude_deg is None else float(altitude_deg)
-    if fixed is not None and not math.isfinite(fixed):
-        raise ValueError(f"altitude_deg must be finite, got {altitude_deg!r}")
+def rise_set_altitude_deg(body: str, distance_au: npt.ArrayLike) -> _FloatArray:
+    """The standard altitude (degrees) of a body's centre at rise and set,
+    at its topocentric distance (au): fixed but for the Moon."""
+    fixed = standard_altitude_deg(body)
+    distance = np.asarray(distance_au, dtype=np.float64)
     if fixed is not None:
-        level = fixed
-        return lambda distance_au: np.full_like(distance_au, level)
-    return lambda distance_au: PLANET_ALTITUDE_DEG - np.degrees(np.arcsin(MOON_RADIUS_KM / (distance_au * AU_KM)))
+        return np.full_like(distance, fixed)
+    return np.asarray(PLANET_ALTITUDE_DEG - np.degrees(np.arcsin(MOON_RADIUS_KM / (distance * AU_KM))),
+                      dtype=np.float64)
 
 
-def _horizon_functions(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver,
-                       altitude_deg: float | None) -> tuple[Function, Function, Callable[[_FloatArray], tuple[_FloatArray, _FloatArray]]]:
-    """At TT Julian days: the altitude above the rise/set altitude (degrees),
-    the sine of the hour angle, and both from one evaluation."""
-    horizon_altitude = _standard_offset(body, altitude_deg)
-
-    def both(tt: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
-        places, horizon = _horizon_tt(eph, [body], site, tt)
-        return horizon[:, 0, 0] - horizon_altitude(places[:, 0, 2]), np.sin(np.radians(horizon[:, 0, 2]))
-
-    return (lambda tt: both(tt)[0]), (lambda tt: both(tt)[1]), both
-
-
-def _above_horizon(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, altitude_deg: float | None) -> Function:
-    """Altitude above the rise/set altitude, degrees, at TT Julian days."""
-    return _horizon_functions(eph, body, site, altitude_deg)[0]
-
-
-def _events(eph: Ephemeris, times: _FloatArray, kinds: list[str]) -> Events:
-    from .ephemeris import Events
-
-    return Events(Times(eph._clock, times, "tt"), kinds)
-
-
-def _rise_set(found: _Crossing) -> tuple[_FloatArray, list[str]]:
-    return found.times, ["rise" if up else "set" for up in found.upward]
-
-
-def risings_settings(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
-                     altitude_deg: float | None = None) -> Events:
+def horizon_quantity(sky: Sky, body: str, site: tarvex.GeodeticObserver, value: str,
+                     altitude_deg: float | None = None) -> tuple[Any, ...]:
+    """The core's native quantity: the body's altitude above `altitude_deg`
+    (default its standard altitude) or the sine of its hour angle."""
     name = _body_name(body)
-    begin, end, pad = _span_tt(eph, start, stop)
-    found = _crossings(_above_horizon(eph, name, site, altitude_deg), begin, end, [0.0], pad)
-    return _events(eph, *_rise_set(found))
+    level = standard_altitude_deg(name) if altitude_deg is None else float(altitude_deg)
+    if altitude_deg is not None and not math.isfinite(float(altitude_deg)):
+        raise ValueError(f"altitude_deg must be finite, got {altitude_deg!r}")
+    return ("horizon", sky.store, sky.rotation, name, topocentric(site), site.longitude_east_deg,
+            site.latitude_deg, site.height_m, value, math.nan if level is None else level)
+
+
+def _rise_set(found: _FloatArray) -> tuple[_FloatArray, list[str]]:
+    return found[:, 0], ["rise" if up else "set" for up in found[:, 1] > 0.0]
+
+
+def risings_settings(sky: Sky, body: str, site: tarvex.GeodeticObserver, begin_tt: float, end_tt: float, *,
+                     altitude_deg: float | None = None) -> tuple[_FloatArray, list[str]]:
+    """TT and kinds ('rise', 'set') of every crossing of the body's centre
+    through its rise/set altitude in [begin, end)."""
+    quantity = horizon_quantity(sky, body, site, "altitude", altitude_deg)
+    return _rise_set(_native.find_crossings(quantity, sky.span(begin_tt, end_tt), [0.0], SAMPLE_STEP_DAYS))
 
 
 # The hour angle grows through 0 at the upper transit (its sine rises) and
 # through 180 degrees at the lower one (its sine falls).
-def transits(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
-             lower: bool = False) -> Times:
-    name = _body_name(body)
-    begin, end, pad = _span_tt(eph, start, stop)
-    found = _crossings(_horizon_functions(eph, name, site, None)[1], begin, end, [0.0], pad)
-    return Times(eph._clock, found.times[found.upward != lower], "tt")
+def transits(sky: Sky, body: str, site: tarvex.GeodeticObserver, begin_tt: float, end_tt: float, *,
+             lower: bool = False) -> _FloatArray:
+    """TT of the upper transits (or the lower ones) in [begin, end)."""
+    quantity = horizon_quantity(sky, body, site, "hour_angle_sine")
+    found = _native.find_crossings(quantity, sky.span(begin_tt, end_tt), [0.0], SAMPLE_STEP_DAYS)
+    return np.asarray(found[(found[:, 1] > 0.0) != lower, 0], dtype=np.float64)
 
 
-def horizon_events(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
-                   altitude_deg: float | None = None) -> Events:
-    name = _body_name(body)
-    begin, end, pad = _span_tt(eph, start, stop)
-    above, hour_angle_sine, both = _horizon_functions(eph, name, site, altitude_deg)
-    grid = _span_grid(begin, end, pad)
-    height, sine = both(grid)
-    crossings = _crossings(above, begin, end, [0.0], pad, (grid, height))
-    culminations = _crossings(hour_angle_sine, begin, end, [0.0], pad, (grid, sine))
-    upper = culminations.times[culminations.upward]
-    times = np.concatenate([crossings.times, upper])
-    kinds = _rise_set(crossings)[1] + ["transit"] * len(upper)
-    order = np.argsort(times, kind="stable")
-    return _events(eph, times[order], [kinds[i] for i in order])
+def horizon_events(sky: Sky, body: str, site: tarvex.GeodeticObserver, begin_tt: float, end_tt: float, *,
+                   altitude_deg: float | None = None) -> tuple[_FloatArray, list[str]]:
+    """TT and kinds of the rises, upper transits and sets in [begin, end)."""
+    times, kinds = risings_settings(sky, body, site, begin_tt, end_tt, altitude_deg=altitude_deg)
+    upper = transits(sky, body, site, begin_tt, end_tt)
+    all_times = np.concatenate([times, upper])
+    all_kinds = kinds + ["transit"] * len(upper)
+    order = np.argsort(all_times, kind="stable")
+    return all_times[order], [all_kinds[i] for i in order]
 
 
-def twilight(eph: Ephemeris, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
-    begin, end, pad = _span_tt(eph, start, stop)
-
-    def sun_altitude(tt: _FloatArray) -> _FloatArray:
-        return _horizon_tt(eph, ["sun"], site, tt)[1][:, 0, 0]
-
-    names = {level: name for name, level in TWILIGHT_ALTITUDES_DEG.items()}
-    found = _crossings(sun_altitude, begin, end, list(names), pad)
-    kinds = [f"{names[level]}_{'dawn' if up else 'dusk'}" for level, up in zip(found.level, found.upward)]
-    return _events(eph, found.times, kinds)
+def twilight(sky: Sky, site: tarvex.GeodeticObserver, begin_tt: float, end_tt: float) -> tuple[_FloatArray, list[str]]:
+    """TT and kinds ('civil_dawn', ...) of the Sun's centre crossing -6, -12
+    and -18 degrees in [begin, end)."""
+    names = list(TWILIGHT_ALTITUDES_DEG)
+    levels = [TWILIGHT_ALTITUDES_DEG[name] for name in names]
+    quantity = horizon_quantity(sky, "sun", site, "altitude", 0.0)
+    found = _native.find_crossings(quantity, sky.span(begin_tt, end_tt), levels, SAMPLE_STEP_DAYS)
+    kinds = [f"{names[int(level)]}_{'dawn' if up > 0.0 else 'dusk'}" for up, level in found[:, 1:3]]
+    return found[:, 0], kinds
 
 
 # ------------------------------------------------------------------ the Moon
@@ -420,8 +288,8 @@ def _angle_deg(u: _FloatArray, v: _FloatArray) -> _FloatArray:
     return np.asarray(np.degrees(np.arctan2(cross, np.sum(u * v, axis=-1))), dtype=np.float64)
 
 
-def _phase_deg(eph: Ephemeris, tt: _FloatArray) -> _FloatArray:
-    places = eph.positions(["sun", "moon"], tt, tarvex.apparent(), scale="tt")
+def _phase_deg(positions: Positions, tt: _FloatArray) -> _FloatArray:
+    places = positions(["sun", "moon"], tt, tarvex.apparent(), "tt")
     return np.asarray((places[:, 1, 0] - places[:, 0, 0]) % 360.0, dtype=np.float64)
 
 
@@ -429,67 +297,56 @@ def _phase_deg(eph: Ephemeris, tt: _FloatArray) -> _FloatArray:
 PHASE_CHUNK_INSTANTS = 8192
 
 
-def _moon_phase_chunk(eph: Ephemeris, tdb: _FloatArray) -> tuple[_FloatArray, ...]:
+def _moon_phase_chunk(positions: Positions, tdb: _FloatArray) -> tuple[_FloatArray, ...]:
     """Phase, elongation, phase angle and illuminated fraction at TDB days."""
-    ecliptic = eph.positions(["sun", "moon"], tdb, tarvex.apparent(), scale="tdb")
+    ecliptic = positions(["sun", "moon"], tdb, tarvex.apparent(), "tdb")
     phase = (ecliptic[:, 1, 0] - ecliptic[:, 0, 0]) % 360.0
-    equatorial = eph.positions(["sun", "moon"], tdb, tarvex.apparent("geocentric", "equatorial"), scale="tdb")
+    equatorial = positions(["sun", "moon"], tdb, tarvex.apparent("geocentric", "equatorial"), "tdb")
     elongation = _angle_deg(_unit(equatorial[:, 0]), _unit(equatorial[:, 1]))
     # Phase angle from geometric barycentric places: the Earth now, the Moon
     # when the light left it, the Sun at that same moment.
     geometric = tarvex.geometric("barycentric", "equatorial")
-    earth = _vectors(eph.positions(["earth"], tdb, geometric, scale="tdb")[:, 0])
+    earth = _vectors(positions(["earth"], tdb, geometric, "tdb")[:, 0])
     light_time = np.zeros_like(tdb)
     for _ in range(3):
-        moon = _vectors(eph.positions(["moon"], tdb - light_time, geometric, scale="tdb")[:, 0])
+        moon = _vectors(positions(["moon"], tdb - light_time, geometric, "tdb")[:, 0])
         light_time = np.linalg.norm(moon - earth, axis=-1) / SPEED_OF_LIGHT_AU_PER_DAY
-    moon = _vectors(eph.positions(["moon"], tdb - light_time, geometric, scale="tdb")[:, 0])
-    sun = _vectors(eph.positions(["sun"], tdb - light_time, geometric, scale="tdb")[:, 0])
+    moon = _vectors(positions(["moon"], tdb - light_time, geometric, "tdb")[:, 0])
+    sun = _vectors(positions(["sun"], tdb - light_time, geometric, "tdb")[:, 0])
     phase_angle = _angle_deg(earth - moon, sun - moon)
     fraction = 0.5 * (1.0 + np.cos(np.radians(phase_angle)))
     return phase, elongation, phase_angle, fraction
 
 
-def moon_phase(eph: Ephemeris, times: Times) -> MoonPhase:
-    if not isinstance(times, Times):
-        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
-    tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
+def moon_phase(positions: Positions, tdb: _FloatArray) -> MoonPhase:
+    """The Moon's phase, elongation, phase angle and illuminated fraction at
+    TDB Julian days, arrays; see `Ephemeris.moon_phase`."""
+    tdb = np.atleast_1d(np.asarray(tdb, dtype=np.float64))
     # Chunk by chunk, so that working memory stays a small fixed amount
     # beside the four result arrays.
     columns = np.empty((4, len(tdb)))
     for start in range(0, len(tdb), PHASE_CHUNK_INSTANTS):
         part = slice(start, start + PHASE_CHUNK_INSTANTS)
-        columns[:, part] = _moon_phase_chunk(eph, tdb[part])
-    phase, elongation, phase_angle, fraction = columns
-    parts: list[Any] = [phase, elongation, phase_angle, fraction]
-    if times.shape == ():
-        parts = [float(p[0]) for p in parts]
-    return MoonPhase(*parts)
+        columns[:, part] = _moon_phase_chunk(positions, tdb[part])
+    return MoonPhase(*columns)
 
 
-def moon_quarters(eph: Ephemeris, start: Times, stop: Times) -> Events:
-    begin, end, _ = _span_tt(eph, start, stop)
-    first, last = eph.supported_range.tt
-    low = max(first + 1.0 / 1440.0, begin - QUARTER_STEP_DAYS)
-    high = min(last - 1.0 / 1440.0, end + QUARTER_STEP_DAYS)
-    t = np.linspace(low, high, max(2, int(math.ceil((high - low) / QUARTER_STEP_DAYS)) + 1))
-    t = np.unique(np.concatenate([t, [begin, end]]))
-    phase = _phase_deg(eph, t)
+def moon_quarters(positions: Positions, span: _FloatArray) -> tuple[_FloatArray, list[str]]:
+    """TT and kinds of the new Moons, first quarters, full Moons and last
+    quarters in the span [begin, end) (a `searches.span_table`)."""
+    t, phase = sample(lambda x, _: _phase_deg(positions, x), span, QUARTER_STEP_DAYS)
     # The quarter counted on from the first sample: the phase only grows, so
     # a fall across 0 degrees is a new lunation. Whole numbers only, so that
     # a sample's quarter agrees exactly with the side of g below.
     quarter = sectors(phase, 90.0) + 4.0 * np.concatenate([[0.0], np.cumsum(np.diff(phase) < -180.0)])
     k = np.flatnonzero(quarter[1:] != quarter[:-1])
-    if k.size == 0:
-        return _events(eph, np.empty(0), [])
     # One quarter per step at most.
     targets = (quarter[k + 1] % 4.0) * 90.0
 
-    def g(x: _FloatArray, idx: _IntArray) -> _FloatArray:
-        return wrap180(_phase_deg(eph, x) - targets[idx])
+    def g(x: _FloatArray, tags: _FloatArray) -> _FloatArray:
+        return wrap180(_phase_deg(positions, x) - targets[tags.astype(np.intp)])
 
-    brackets = np.arange(k.size)
-    roots = refine(g, t[k], t[k + 1], g(t[k], brackets), g(t[k + 1], brackets))
-    keep = in_span(roots, begin, end)
-    kinds = [QUARTER_KINDS[int(q) % 4] for q in quarter[k + 1][keep]]
-    return _events(eph, roots[keep], kinds)
+    roots = refine(g, t[k], t[k + 1], wrap180(phase[k] - targets), wrap180(phase[k + 1] - targets),
+                   np.arange(len(k)))
+    keep = in_span(roots, float(span[0]), float(span[1]))
+    return roots[keep], [QUARTER_KINDS[int(q) % 4] for q in quarter[k + 1][keep]]

@@ -1,25 +1,29 @@
-"""Searches over a span: sign ingresses, stations, exact aspects.
+"""Searches over a span: sign ingresses, stations, exact aspects, and the
+Python side of the kit's one search core.
 
-Each search works like the engine's own event searches, on arrays: sample
-the quantity on a grid of TT instants with one multi-threaded batch,
-bracket every change of side (below zero, or at or above it) between
-neighbouring samples, then refine all brackets together by the Illinois
-variant of the secant (regula falsi) method, one batch per step, until
-each bracket is narrower than `TOLERANCE_DAYS` (about a millisecond). An
-event that happens and undoes itself between two grid samples is not
-seen: the default steps (a quarter day where the Moon takes part, half a
-day otherwise) are far shorter than the time between such events.
+Every search of the kit finds its events with the native search core
+(`src/tarvexkit/native/search_core.hpp`, reached through
+`tarvexkit._native`): sample the quantity on a grid of TT instants, locate
+the extrema that may reach a level (Brent's method), bracket every change
+of side (below zero, or at or above it) and refine all brackets together
+by the Illinois variant of regula falsi until each is narrower than
+`TOLERANCE_DAYS` (about a millisecond). The quantities of this module are
+Python callables over NumPy arrays (one batch of positions per step of
+the search); the rise, set, transit and twilight searches of `observing`
+evaluate theirs natively on the Store's worker threads. An event that
+happens and undoes itself between two grid samples is not seen: the
+default steps (a quarter day where the Moon takes part, half a day
+otherwise) are far shorter than the time between such events. The steps
+and tolerances are the core's (`_native.STEP_DAYS`, ...), kept in one place.
 
-The ends of a span. Every search of the kit (these, and the rise, set,
-transit, twilight and Moon-quarter searches of `observing`, which use the
-same `refine`; `Ephemeris.seasons` and `.lunations` hold to it as well)
-covers [start, stop) by one rule: an event is reported at
-the last instant evaluated before it happens (the end of its final bracket
-on the side the quantity comes from, within `TOLERANCE_DAYS` of the
-crossing), and it belongs to the span when that instant does. The grid
-starts at `start` itself, so a search that starts at an instant an earlier
-search returned finds the quantity there on the same side as before and
-returns the same event again.
+The ends of a span. Every search of the kit covers [start, stop) by one
+rule (`Ephemeris.seasons` and `.lunations` hold to it as well): an event
+is reported at the last instant evaluated before it happens (the end of
+its final bracket on the side the quantity comes from, within
+`TOLERANCE_DAYS` of the crossing), and it belongs to the span when that
+instant does. The grid starts at `start` itself, so a search that starts
+at an instant an earlier search returned finds the quantity there on the
+same side as before and returns the same event again.
 
 The longitudes searched are the geocentric apparent ecliptic longitudes of
 date of `Ephemeris.positions` (true equinox), or those of the lunar points,
@@ -41,6 +45,7 @@ from collections.abc import Callable, Sequence
 import numpy as np
 import numpy.typing as npt
 
+from . import _native
 from .astrology import ayanamsha_name, ayanamsha_table
 
 _FloatArray = npt.NDArray[np.float64]
@@ -57,14 +62,17 @@ STATION_BODIES = ("mercury", "venus", "mars", "jupiter", "saturn", "uranus", "ne
 # Seen from the Earth these never turn back; every other body (asteroids,
 # dwarf planets, NAIF ids) may.
 NO_STATIONS = ("sun", "moon", "earth", "10", "301", "399")
-TOLERANCE_DAYS = 1e-8
-MAX_STEPS = 100
-STATION_DIFFERENCE_DAYS = 1.0 / 128.0
-MOON_STEP_DAYS = 0.25
-STEP_DAYS = 0.5
+# The search core's steps and tolerance (search_core.hpp), under the names
+# this module has always given them.
+TOLERANCE_DAYS = _native.TOLERANCE_DAYS
+STATION_DIFFERENCE_DAYS = _native.SPEED_DIFFERENCE_DAYS
+MOON_STEP_DAYS = _native.MOON_STEP_DAYS
+STEP_DAYS = _native.STEP_DAYS
 
 # Apparent longitudes of the bodies at TT Julian days: (n, bodies).
 Longitudes = Callable[[Sequence[str], _FloatArray], _FloatArray]
+# A searched quantity at instants, given the tag of each instant's span or bracket.
+Quantity = Callable[[_FloatArray, _FloatArray], _FloatArray]
 
 
 def wrap180(angle: _FloatArray) -> _FloatArray:
@@ -95,56 +103,44 @@ def longitude_speed(longitudes: Longitudes, bodies: Sequence[str], tt: npt.Array
     return wrap180(lon[len(days):] - lon[:len(days)]) / (2.0 * d)
 
 
-def grid(start_tt: float, stop_tt: float, step_days: float) -> _FloatArray:
-    if not stop_tt > start_tt:
+# ------------------------------------------------------------------ the search core
+
+def span_table(begin: float, end: float, first: float | None = None, last: float | None = None,
+               pad_days: float = 0.0) -> _FloatArray:
+    """One span [begin, end) for the core, sampled `pad_days` beyond either
+    end but not beyond [first, last]."""
+    if not end > begin:
         raise ValueError("the span must end after it starts")
-    if not step_days > 0.0:
-        raise ValueError(f"step_days must be positive, not {step_days!r}")
-    count = int(np.ceil((stop_tt - start_tt) / step_days))
-    return np.asarray(start_tt + step_days * np.arange(count + 1), dtype=np.float64)
+    low = begin - pad_days if first is None else max(first, begin - pad_days)
+    high = end + pad_days if last is None else min(last, end + pad_days)
+    return np.array([begin, end, min(low, begin), max(high, end)], dtype=np.float64)
 
 
-def side(values: npt.ArrayLike) -> _BoolArray:
-    """The side of zero a searched quantity is on: True at or above zero."""
-    return np.asarray(np.asarray(values) >= 0.0)
+def sample(quantity: Quantity, span: _FloatArray, step_days: float) -> tuple[_FloatArray, _FloatArray]:
+    """The quantity on the core's grid over the span: (instants, values)."""
+    table = _native.sample(quantity, span, step_days)
+    return table[:, 0], table[:, 1]
 
 
-def refine(f: Callable[[_FloatArray, npt.NDArray[np.intp]], _FloatArray], lo: _FloatArray, hi: _FloatArray,
-           f_lo: _FloatArray, f_hi: _FloatArray) -> _FloatArray:
-    """The crossings of zero by f in the brackets [lo, hi] (f on one `side`
-    of zero at lo, on the other at hi), all refined together; f(days, which)
-    evaluates the brackets `which` at `days`. Each crossing is returned as
-    the last instant found on lo's side, less than `TOLERANCE_DAYS` before
-    an instant on the other side (see the module text)."""
-    a, b = np.array(lo, dtype=np.float64), np.array(hi, dtype=np.float64)
-    fa, fb = np.array(f_lo, dtype=np.float64), np.array(f_hi, dtype=np.float64)
-    start_side = side(fa)
-    # a keeps lo's side, b the other. Illinois: an end that stays twice
-    # running has its value halved, so that both ends keep moving.
-    stayed = np.zeros(len(a), dtype=np.int8)  # +1: a stayed last step, -1: b stayed
-    active = np.abs(b - a) >= TOLERANCE_DAYS
-    for _ in range(MAX_STEPS):
-        if not active.any():
-            break
-        which = np.flatnonzero(active)
-        aa, bb, va, vb = a[which], b[which], fa[which], fb[which]
-        x = bb - vb * (bb - aa) / (vb - va)
-        low, high = np.minimum(aa, bb), np.maximum(aa, bb)
-        x = np.where(np.isfinite(x) & (x > low) & (x < high), x, 0.5 * (aa + bb))
-        fx = np.asarray(f(x, which), dtype=np.float64)
-        to_a = side(fx) == start_side[which]
-        moved_a, moved_b = which[to_a], which[~to_a]
-        fb[moved_a] = np.where(stayed[moved_a] == -1, fb[moved_a] / 2.0, fb[moved_a])
-        a[moved_a], fa[moved_a], stayed[moved_a] = x[to_a], fx[to_a], -1
-        fa[moved_b] = np.where(stayed[moved_b] == 1, fa[moved_b] / 2.0, fa[moved_b])
-        b[moved_b], fb[moved_b], stayed[moved_b] = x[~to_a], fx[~to_a], 1
-        active[which] = np.abs(b[which] - a[which]) >= TOLERANCE_DAYS
-    return a
+def refine(quantity: Quantity, low: _FloatArray, high: _FloatArray, value_low: _FloatArray,
+           value_high: _FloatArray, tags: npt.ArrayLike) -> _FloatArray:
+    """The crossing of zero in each bracket, by the core: the last instant
+    on low's side (module text)."""
+    if len(low) == 0:
+        return np.empty(0)
+    return _native.refine_crossings(quantity, low, high, value_low, value_high,
+                                    np.asarray(tags, dtype=np.float64))
 
 
 def in_span(found: _FloatArray, start_tt: float, stop_tt: float) -> _BoolArray:
-    """Which instants `refine` returned belong to the span [start, stop)."""
+    """Which refined instants belong to the span [start, stop)."""
     return np.asarray((found >= start_tt) & (found < stop_tt))
+
+
+def check_step(step_days: float) -> float:
+    if not step_days > 0.0:
+        raise ValueError(f"step_days must be positive, not {step_days!r}")
+    return float(step_days)
 
 
 def _default_step(*bodies: str | float) -> float:
@@ -163,18 +159,19 @@ def sectors(values: _FloatArray, width: float) -> _FloatArray:
 def sign_ingresses(longitudes: Longitudes, body: str, start_tt: float, stop_tt: float,
                    step_days: float | None) -> tuple[_FloatArray, list[str]]:
     """TT of every entry of `body` into a sign in [start, stop), and the sign entered."""
-    days = grid(start_tt, stop_tt, step_days or _default_step(body))
-    lon = longitudes([body], days)[:, 0]
+    span = span_table(start_tt, stop_tt)
+    step = check_step(step_days or _default_step(body))
+    days, lon = sample(lambda t, _: longitudes([body], t)[:, 0], span, step)
     sign = sectors(lon, 30.0).astype(np.int64) % 12
     change = np.flatnonzero(sign[1:] != sign[:-1])
     forward = (sign[change + 1] - sign[change]) % 12 == 1
     boundary = np.where(forward, 30.0 * sign[change + 1], 30.0 * sign[change]).astype(np.float64)
 
-    def f(t: _FloatArray, which: npt.NDArray[np.intp]) -> _FloatArray:
-        return wrap180(longitudes([body], t)[:, 0] - boundary[which])
+    def f(t: _FloatArray, which: _FloatArray) -> _FloatArray:
+        return wrap180(longitudes([body], t)[:, 0] - boundary[which.astype(np.intp)])
 
     roots = refine(f, days[change], days[change + 1], wrap180(lon[change] - boundary),
-                   wrap180(lon[change + 1] - boundary))
+                   wrap180(lon[change + 1] - boundary), np.arange(len(change)))
     entered = sign[change + 1]
     keep = in_span(roots, start_tt, stop_tt)
     return roots[keep], [SIGNS[k] for k in entered[keep]]
@@ -188,16 +185,13 @@ def stations(longitudes: Longitudes, body: str, start_tt: float, stop_tt: float,
         raise ValueError(f"stations are for {', '.join(STATION_BODIES)}, asteroids and other bodies "
                          f"that turn back as seen from the Earth; not {body!r}")
 
-    def motion(t: _FloatArray) -> _FloatArray:
+    def motion(t: _FloatArray, _: _FloatArray) -> _FloatArray:
         return longitude_speed(longitudes, [body], t)[:, 0]
 
-    days = grid(start_tt, stop_tt, step_days or STEP_DAYS)
-    m = motion(days)
-    change = np.flatnonzero(side(m[1:]) != side(m[:-1]))
-    roots = refine(lambda t, which: motion(t), days[change], days[change + 1], m[change], m[change + 1])
-    kinds = np.where(side(m[change]), "retrograde", "direct")
-    keep = in_span(roots, start_tt, stop_tt)
-    return roots[keep], [str(k) for k in kinds[keep]]
+    found = _native.find_crossings(motion, span_table(start_tt, stop_tt), [0.0],
+                                   check_step(step_days or STEP_DAYS))
+    kinds = np.where(found[:, 1] > 0.0, "direct", "retrograde")
+    return found[:, 0], [str(k) for k in kinds]
 
 
 def aspect_angles(aspects: Sequence[str | float] | None) -> list[tuple[str, float]]:
@@ -237,23 +231,30 @@ def exact_aspects(longitudes: Longitudes, first: str, second: str | float, start
         lon = longitudes(bodies, t)
         return lon[:, 0] - (fixed if fixed is not None else lon[:, 1])
 
-    days = grid(start_tt, stop_tt, step_days or _default_step(first, second))
-    difference = differences(days)
-    found_days: list[_FloatArray] = []
-    found_kinds: list[str] = []
+    span = span_table(start_tt, stop_tt)
+    days, difference = sample(lambda t, _: differences(t), span,
+                              check_step(step_days or _default_step(first, second)))
+    names: list[str] = []
+    targets: list[float] = []
     for name, angle in aspect_angles(aspects):
-        for target in {angle, -angle} if angle not in (0.0, 180.0) else {angle}:
-            g = wrap180(difference - target)
-            # A change of side far from zero is the wrap at 180 degrees, not an aspect.
-            change = np.flatnonzero((side(g[1:]) != side(g[:-1])) & (np.abs(g[1:] - g[:-1]) < 180.0))
+        for target in sorted({angle, -angle}) if angle not in (0.0, 180.0) else [angle]:
+            names.append(name)
+            targets.append(target)
+    target_of = np.asarray(targets, dtype=np.float64)
+    # Every (aspect angle, change of side) bracket at once; a change of side
+    # far from zero is the wrap at 180 degrees, not an aspect.
+    g = wrap180(difference[None, :] - target_of[:, None])
+    which, change = np.nonzero((g[:, 1:] >= 0.0) != (g[:, :-1] >= 0.0))
+    keep_change = np.abs(g[which, change + 1] - g[which, change]) < 180.0
+    which, change = which[keep_change], change[keep_change]
 
-            def f(t: _FloatArray, which: npt.NDArray[np.intp], target: float = target) -> _FloatArray:
-                return wrap180(differences(t) - target)
+    def f(t: _FloatArray, tags: _FloatArray) -> _FloatArray:
+        return wrap180(differences(t) - target_of[which[tags.astype(np.intp)]])
 
-            roots = refine(f, days[change], days[change + 1], g[change], g[change + 1])
-            keep = roots[in_span(roots, start_tt, stop_tt)]
-            found_days.append(keep)
-            found_kinds += [name] * len(keep)
-    all_days = np.concatenate(found_days) if found_days else np.zeros(0)
-    order = np.argsort(all_days, kind="stable")
-    return all_days[order], [found_kinds[i] for i in order]
+    roots = refine(f, days[change], days[change + 1], g[which, change], g[which, change + 1],
+                   np.arange(len(change)))
+    keep = in_span(roots, start_tt, stop_tt)
+    roots, kinds = roots[keep], which[keep]
+    # In time order; simultaneous events in the order of the aspects asked.
+    order = np.lexsort((kinds, roots))
+    return roots[order], [names[k] for k in kinds[order]]

@@ -112,42 +112,8 @@ void earth_rotation_dealloc(PyObject* self) noexcept {
 
 // ------------------------------------------------------------ horizon
 
-struct Failure {
-  std::size_t index = 0;
-  std::string message;
-};
-
 // Instants turned to the horizon between two looks at pending signals.
 constexpr std::size_t HORIZON_CHUNK = std::size_t{1} << 14;
-
-// Fills out[(i * bodies + j) * 3 + k] for instant i and body j; the first
-// instant that fails stops the loop.
-std::optional<Failure> fill_horizon(const spk::EngineTime& engine_time, core::TimeScale scale,
-                                    std::span<const double> days, std::span<const double> ra,
-                                    std::span<const double> dec, const core::GeodeticObserver& site,
-                                    std::size_t bodies, double* out) {
-  for (std::size_t i = 0; i < days.size(); ++i) {
-    auto epochs = engine_time.earth_rotation_epochs(scale, days[i]);
-    if (!epochs) return Failure{i, epochs.error().message()};
-    const auto [ut1, tt] = *epochs;
-    const auto& table = *engine_time.eop();
-    auto utc = table.utc_julian_day_from_ut1(ut1);
-    if (!utc) return Failure{i, utc.error().message()};
-    auto pole = table.polar_motion_arcsec(*utc);
-    if (!pole) return Failure{i, pole.error().message()};
-    auto rotation = core::local_horizon_rotation(site, ut1, tt, pole->first, pole->second);
-    if (!rotation) return Failure{i, std::string(core::message(rotation.error()))};
-    for (std::size_t j = 0; j < bodies; ++j) {
-      const std::size_t k = i * bodies + j;
-      const core::HorizonCoordinates h =
-          core::horizon_from_equatorial(*rotation, site.latitude_deg, ra[k], dec[k]);
-      out[3 * k] = h.altitude_deg;
-      out[3 * k + 1] = h.azimuth_deg;
-      out[3 * k + 2] = h.hour_angle_deg;
-    }
-  }
-  return std::nullopt;
-}
 
 PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Column days;
@@ -237,5 +203,43 @@ PyType_Spec EARTH_ROTATION_SPEC = {
 }  // namespace
 
 python::ClassSlot earth_rotation_class{&EARTH_ROTATION_SPEC};
+
+const spk::EngineTime* earth_rotation_time(PyObject* object) {
+  PyTypeObject* type = python::ensure_class(earth_rotation_class);
+  if (type == nullptr) return nullptr;
+  if (!PyObject_TypeCheck(object, type)) {
+    python::type_error("expected a tarvexkit._native.EarthRotation");
+    return nullptr;
+  }
+  return &time_of(object);
+}
+
+std::optional<HorizonFailure> fill_horizon(const spk::EngineTime& engine_time, core::TimeScale scale,
+                                    std::span<const double> days, std::span<const double> ra,
+                                    std::span<const double> dec, const core::GeodeticObserver& site,
+                                    std::size_t bodies, double* out) {
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    auto epochs = engine_time.earth_rotation_epochs(scale, days[i]);
+    if (!epochs) return HorizonFailure{i, epochs.error().message()};
+    const auto [ut1, tt] = *epochs;
+    const auto& table = *engine_time.eop();
+    auto utc = table.utc_julian_day_from_ut1(ut1);
+    if (!utc) return HorizonFailure{i, utc.error().message()};
+    auto pole = table.polar_motion_arcsec(*utc);
+    if (!pole) return HorizonFailure{i, pole.error().message()};
+    auto rotation = core::local_horizon_rotation(site, ut1, tt, pole->first, pole->second);
+    if (!rotation) return HorizonFailure{i, std::string(core::message(rotation.error()))};
+    for (std::size_t j = 0; j < bodies; ++j) {
+      const std::size_t k = i * bodies + j;
+      const core::HorizonCoordinates h =
+          core::horizon_from_equatorial(*rotation, site.latitude_deg, ra[k], dec[k]);
+      out[3 * k] = h.altitude_deg;
+      out[3 * k + 1] = h.azimuth_deg;
+      out[3 * k + 2] = h.hour_angle_deg;
+    }
+  }
+  return std::nullopt;
+}
+
 
 }  // namespace tarvex::kit

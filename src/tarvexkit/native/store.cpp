@@ -127,7 +127,8 @@ class Lease {
 
 // ------------------------------------------------------------ opening
 
-// The CPUs this process may run on, as os.sched_getaffinity(0) counts them.
+}  // namespace
+
 std::size_t usable_cpus() noexcept {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -137,6 +138,8 @@ std::size_t usable_cpus() noexcept {
   }
   return std::max(1u, std::thread::hardware_concurrency());
 }
+
+namespace {
 
 bool to_file_entry(PyObject* value, FileEntry& out) {
   constexpr const char* PAIR = "expected a (path, sha256) pair of str";
@@ -572,5 +575,21 @@ PyType_Spec STORE_SPEC = {
 }  // namespace
 
 python::ClassSlot store_class{&STORE_SPEC};
+
+bool is_store(PyObject* object) {
+  PyTypeObject* type = python::ensure_class(store_class);
+  return type != nullptr && PyObject_TypeCheck(object, type);
+}
+
+std::optional<std::string> with_stores(
+    PyObject* store, std::size_t count,
+    const std::function<void(std::span<spk::SpkEphemeris* const>)>& body) {
+  Lease lease(state_of(store));
+  if (auto failure = without_gil([&] { return lease.take(std::max<std::size_t>(1, count)); })) {
+    return failure;
+  }
+  body(lease.stores());
+  return std::nullopt;
+}
 
 }  // namespace tarvex::kit
