@@ -1,13 +1,16 @@
-"""Minima and crossings inside given brackets, for the eclipse and
-phenomena searches: the one place where they reach the kit's root finder.
+"""Minima and crossings around given instants, for the eclipse and
+phenomena searches: the one place where they reach the kit's search core
+(`src/tarvexkit/native/search_core.hpp`, through `tarvexkit._native`).
 
-Both run on `searches.refine` (the Illinois variant of regula falsi, all
-brackets refined together, one batch per step). A minimum is the zero of
-the central difference (f(t + h) - f(t - h)) / 2h, h = `DIFFERENCE_DAYS`,
-whose location is off from the true minimum by f''' h^2 / (6 f''), far
-under a millisecond for the smooth functions searched here.
+- `minima`: each window [lo, hi] is a span of the core, sampled every
+  `MINIMUM_STEPS`-th of its width; the core locates each local minimum the
+  samples show by Brent's method (to `_native.EXTREMUM_TOLERANCE_DAYS`,
+  about 10 ms), and the least of a window is kept.
+- `crossings`: each bracket is refined by the core's Illinois regula falsi
+  to `_native.TOLERANCE_DAYS` (about a millisecond).
 
-f(days, which) evaluates the brackets numbered `which` at TT Julian days.
+f(days, which) evaluates the windows or brackets numbered `which` at TT
+Julian days; every step of the core evaluates all of them in one call.
 """
 
 from __future__ import annotations
@@ -17,45 +20,61 @@ from collections.abc import Callable
 import numpy as np
 import numpy.typing as npt
 
-from .searches import refine, side
+from . import _native
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.intp]
 Bracketed = Callable[[_FloatArray, _IntArray], _FloatArray]
 
-DIFFERENCE_DAYS = 1.0 / 1440.0
+# Samples across a window: a smooth minimum between two samples shows as
+# a turn of the samples; ten steps leave every window's single minimum
+# among turns of its own.
+MINIMUM_STEPS = 10
 
 
 def minima(f: Bracketed, lo: _FloatArray, hi: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
-    """The instant and value of the least f in each bracket [lo, hi] where
-    f falls then rises; a bracket where f only rises or only falls gives
-    its lower end."""
+    """The instant and value of the least f inside each window [lo, hi];
+    for a window where f only rises or only falls, the lower of its ends."""
     lo, hi = np.asarray(lo, dtype=np.float64), np.asarray(hi, dtype=np.float64)
-    h = DIFFERENCE_DAYS
     every = np.arange(lo.size)
+    if lo.size == 0:
+        return np.empty(0), np.empty(0)
+    ends = f(np.concatenate([lo, hi]), np.concatenate([every, every]))
+    t = np.where(ends[lo.size:] < ends[:lo.size], hi, lo)
+    best = np.minimum(ends[:lo.size], ends[lo.size:])
+    step = float(np.max(hi - lo)) / MINIMUM_STEPS
+    spans = np.stack([lo, hi, lo, hi], axis=-1).reshape(-1)
 
-    def slope(t: _FloatArray, which: _IntArray) -> _FloatArray:
-        both = f(np.concatenate([t - h, t + h]), np.concatenate([which, which]))
-        return np.asarray((both[t.size:] - both[:t.size]) / (2.0 * h), dtype=np.float64)
+    def quantity(days: _FloatArray, tags: _FloatArray) -> _FloatArray:
+        return f(days, tags.astype(np.intp))
 
-    s_lo, s_hi = slope(lo, every), slope(hi, every)
-    turns = side(s_lo) != side(s_hi)
-    t = np.where(s_hi < 0.0, hi, lo)
-    k = np.flatnonzero(turns)
-    if k.size:
-        t[k] = refine(lambda x, which: slope(x, k[which]), lo[k], hi[k], s_lo[k], s_hi[k])
-    return t, f(t, every)
+    found = _native.find_extrema(quantity, spans, step)
+    low = found[found[:, 2] == 0.0]
+    for instant, value, _, span in low[np.argsort(-low[:, 1])]:
+        # Worst first, so that a window's least minimum is written last.
+        k = int(span)
+        if value <= best[k]:
+            t[k], best[k] = instant, value
+    return t, best
 
 
 def crossings(f: Bracketed, lo: _FloatArray, hi: _FloatArray) -> _FloatArray:
     """The instant f crosses zero in each bracket [lo, hi] (f on one side
-    of zero at lo and on the other at hi); NaN where it does not change
-    side there."""
+    of zero at lo and on the other at hi): the last instant on lo's side;
+    NaN where f does not change side there."""
     lo, hi = np.asarray(lo, dtype=np.float64), np.asarray(hi, dtype=np.float64)
     every = np.arange(lo.size)
-    f_lo, f_hi = f(lo, every), f(hi, every)
     found = np.full(lo.size, np.nan)
-    k = np.flatnonzero(side(f_lo) != side(f_hi))
+    if lo.size == 0:
+        return found
+    values = f(np.concatenate([lo, hi]), np.concatenate([every, every]))
+    f_lo, f_hi = values[:lo.size], values[lo.size:]
+    # The core's sides: at or above zero, or below it.
+    k = np.flatnonzero((f_lo >= 0.0) != (f_hi >= 0.0))
     if k.size:
-        found[k] = refine(lambda x, which: f(x, k[which]), lo[k], hi[k], f_lo[k], f_hi[k])
+        def quantity(days: _FloatArray, tags: _FloatArray) -> _FloatArray:
+            return f(days, k[tags.astype(np.intp)])
+
+        found[k] = _native.refine_crossings(quantity, lo[k], hi[k], f_lo[k], f_hi[k],
+                                            np.arange(k.size, dtype=np.float64))
     return found

@@ -174,7 +174,7 @@ def _solar_shadow(eph: Ephemeris, tt: _FloatArray) -> ShadowAxis:
 
 def _greatest_solar(eph: Ephemeris, t: _FloatArray) -> _FloatArray:
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
-    return brackets.minima(lambda x, _: np.abs(_solar_shadow(eph, x).gamma), lo, hi)[0]
+    return brackets.minima(lambda x, _: _solar_shadow(eph, x).gamma ** 2, lo, hi)[0]
 
 
 def _geographic(eph: Ephemeris, tt: _FloatArray, point: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
@@ -295,14 +295,11 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     t = np.atleast_1d(np.asarray(candidates, dtype=np.float64))
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
 
-    def apart(x: _FloatArray, _: _IntArray) -> _FloatArray:
-        delta, moon, sun = _discs(eph, site, x)
-        return np.asarray(delta - moon - sun, dtype=np.float64)
-
-    t, gap = brackets.minima(apart, lo, hi)
-    keep = (gap < 0.0) & (t >= begin) & (t < end)
-    t = t[keep]
+    # The least separation (its square: smooth where the centres meet).
+    t = brackets.minima(lambda x, _: _discs(eph, site, x)[0] ** 2, lo, hi)[0]
     delta, moon, sun = _discs(eph, site, t)
+    keep = (delta < moon + sun) & (t >= begin) & (t < end)
+    t, delta, moon, sun = t[keep], delta[keep], moon[keep], sun[keep]
     magnitude = (moon + sun - delta) / (2.0 * sun)
     obscuration = covered_fraction(delta, moon, sun)
     inner = delta < np.abs(moon - sun)
@@ -373,7 +370,7 @@ def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
     t, latitude = syzygies(eph, begin, end, 180.0)
     t = t[np.abs(latitude) < LATITUDE_LIMIT_DEG]
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
-    t = brackets.minima(lambda x, _: _lunar(eph, x)[1].distance, lo, hi)[0]
+    t = brackets.minima(lambda x, _: _lunar(eph, x)[1].distance ** 2, lo, hi)[0]
     t = t[(t >= begin) & (t < end)]
     places, shadow = _lunar(eph, t)
     penumbral = shadow.penumbral_magnitude
@@ -464,7 +461,7 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
 
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
     if t.size:
-        t = brackets.minima(lambda x, _: np.abs(shadow(x).gamma), lo, hi)[0]
+        t = brackets.minima(lambda x, _: shadow(x).gamma ** 2, lo, hi)[0]
         axis = shadow(t)
         point, zeta = axis_point(axis)
         l1, _ = umbra_at(axis, zeta)
@@ -484,8 +481,9 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
             delta, moon, _planet = _discs(eph, site, x, name, radius)
             return np.asarray(delta - moon, dtype=np.float64)
 
-        t, least = brackets.minima(behind, *_windows(t, LOCAL_WINDOW_DAYS))
-        seen = least < 0.0
+        t = brackets.minima(lambda x, _: _discs(eph, site, x, name, radius)[0] ** 2,
+                            *_windows(t, LOCAL_WINDOW_DAYS))[0]
+        seen = behind(t, np.arange(t.size)) < 0.0
         t, gamma, longitude, latitude = t[seen], gamma[seen], longitude[seen], latitude[seen]
         ((gone, back),) = _contacts(lambda x, _: behind(x, _), t, 1)
         # Seen: the planet above the horizon when it goes or when it comes back.
