@@ -26,10 +26,9 @@ _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.intp]
 Bracketed = Callable[[_FloatArray, _IntArray], _FloatArray]
 
-# Samples across a window: a smooth minimum between two samples shows as
-# a turn of the samples; ten steps leave every window's single minimum
-# among turns of its own.
-MINIMUM_STEPS = 10
+# Samples across a window: the callers' windows hold one smooth minimum
+# (of a squared distance, near parabolic), which four steps show as a turn.
+MINIMUM_STEPS = 4
 
 
 def minima(f: Bracketed, lo: _FloatArray, hi: _FloatArray) -> tuple[_FloatArray, _FloatArray]:

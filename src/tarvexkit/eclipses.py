@@ -55,9 +55,9 @@ SYNODIC_MONTH_DAYS = 29.530588861
 MEAN_NEW_MOON_TT = 2451550.09766
 LATITUDE_LIMIT_DEG = 1.8
 # The greatest eclipse lies within twenty minutes of the conjunction (or
-# opposition) in longitude; seen from a site, within four hours of the
-# global one.
-HALF_WINDOW_DAYS = 0.125
+# opposition) in longitude (under 0.3 hours over 1900-2050); seen from a
+# site, within four hours of the global one.
+HALF_WINDOW_DAYS = 0.05
 LOCAL_WINDOW_DAYS = 0.25
 # A partial lunar eclipse lasts under four hours, a penumbral one under
 # six and a half, a solar eclipse at one place under four: the contacts
@@ -69,6 +69,7 @@ CENTRAL_WINDOW_DAYS = 0.15
 PLANET_RADII_KM = {"mercury": 2440.53, "venus": 6051.8, "mars": 3396.19, "jupiter": 71492.0,
                    "saturn": 60268.0, "uranus": 25559.0, "neptune": 24764.0, "pluto": 1188.3}
 OCCULTATION_STEP_DAYS = 0.5
+SMALL_BATCH = 4000
 SOLAR_KINDS = ("partial", "annular", "total", "hybrid")
 LUNAR_KINDS = ("penumbral", "partial", "total")
 
@@ -81,7 +82,9 @@ def _places(eph: Ephemeris, bodies: list[str], tt: _FloatArray, options: tarvex.
             ) -> _FloatArray:
     """(n, bodies, 4) apparent places at TT Julian days."""
     days = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
-    return eph.positions(bodies, days, options, scale="tt")
+    # Worker threads cost more to start than a few thousand places take.
+    threads = 1 if days.size * len(bodies) < SMALL_BATCH else None
+    return eph.positions(bodies, days, options, scale="tt", threads=threads)
 
 
 def _span(eph: Ephemeris, start: Times, stop: Times) -> tuple[float, float]:
@@ -95,10 +98,12 @@ def _span(eph: Ephemeris, start: Times, stop: Times) -> tuple[float, float]:
     return begin, end
 
 
-def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float) -> tuple[_FloatArray, _FloatArray]:
+def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float,
+             latitude_limit_deg: float = 90.0) -> tuple[_FloatArray, _FloatArray]:
     """TT of the Moon's conjunctions (target 0) or oppositions (180) with
     the Sun in ecliptic longitude near [begin, end), to a few seconds, and
-    the Moon's ecliptic latitude then (degrees)."""
+    the Moon's ecliptic latitude then (degrees); only those where it is
+    within `latitude_limit_deg` of the ecliptic."""
     offset = target_deg / 360.0
     first = math.floor((begin - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) - 1
     last = math.ceil((end - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) + 1
@@ -107,8 +112,13 @@ def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float) -> tup
     low, high = eph.supported_range.tt
     t = t[(t > low + 1.0) & (t < high - 1.0)]
     latitude = np.zeros_like(t)
-    for _ in range(3):
+    # The mean syzygy is off by up to 14 hours, the first step's by minutes;
+    # the Moon's latitude changes by under 0.05 degrees an hour. Those far
+    # from a node are dropped as soon as that is certain.
+    for margin in (1.0, 0.1, 0.0):
         p = _places(eph, ["sun", "moon"], t, tarvex.apparent())
+        near = np.abs(p[:, 1, 1]) < latitude_limit_deg + margin
+        p, t = p[near], t[near]
         gap = wrap180(p[:, 1, 0] - p[:, 0, 0] - target_deg)
         t = t - gap / (p[:, 1, 3] - p[:, 0, 3])
         latitude = p[:, 1, 1]
@@ -194,8 +204,8 @@ def solar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> SolarEclipses:
 
 
 def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
-    t, latitude = syzygies(eph, begin, end, 0.0)
-    t = _greatest_solar(eph, t[np.abs(latitude) < LATITUDE_LIMIT_DEG])
+    t, _ = syzygies(eph, begin, end, 0.0, LATITUDE_LIMIT_DEG)
+    t = _greatest_solar(eph, t)
     t = t[(t >= begin) & (t < end)]
     shadow = _solar_shadow(eph, t)
     point, zeta = axis_point(shadow)
@@ -367,8 +377,7 @@ def _lunar(eph: Ephemeris, tt: _FloatArray) -> Any:
 
 def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
     begin, end = _span(eph, start, stop)
-    t, latitude = syzygies(eph, begin, end, 180.0)
-    t = t[np.abs(latitude) < LATITUDE_LIMIT_DEG]
+    t, _ = syzygies(eph, begin, end, 180.0, LATITUDE_LIMIT_DEG)
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
     t = brackets.minima(lambda x, _: _lunar(eph, x)[1].distance ** 2, lo, hi)[0]
     t = t[(t >= begin) & (t < end)]
