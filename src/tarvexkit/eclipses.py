@@ -7,8 +7,10 @@ references); the places are the native store's apparent places of date
 
 - Candidates: every new Moon (full Moon for lunar eclipses) near the span,
   first at the mean lunation, JDE = 2451550.09766 + 29.530588861 k
-  (J. Meeus, Astronomical Algorithms, 2nd ed., eq. 49.1), then moved to
-  the conjunction (opposition) in longitude by two secant steps on the
+  (J. Meeus, Astronomical Algorithms, 2nd ed., eq. 49.1), kept where the
+  Moon's mean argument of latitude F allows an eclipse (|sin F| under
+  0.45; Meeus ch. 54 gives 0.36), then moved to the conjunction
+  (opposition) in apparent longitude by three secant steps on the
   apparent places. Only those where the Moon's latitude is within an
   eclipse limit (`LATITUDE_LIMIT_DEG`, wider than the largest 1.58 and
   1.59 degrees at which an eclipse is still possible) are followed.
@@ -54,6 +56,8 @@ _IntArray = npt.NDArray[np.intp]
 SYNODIC_MONTH_DAYS = 29.530588861
 MEAN_NEW_MOON_TT = 2451550.09766
 LATITUDE_LIMIT_DEG = 1.8
+MEAN_ARGUMENT_SINE_LIMIT = 0.45
+MEAN_ARGUMENT_LIMIT_DEG = 2.0
 # The greatest eclipse lies within twenty minutes of the conjunction (or
 # opposition) in longitude (under 0.3 hours over 1900-2050); seen from a
 # site, within four hours of the global one.
@@ -108,6 +112,13 @@ def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float,
     first = math.floor((begin - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) - 1
     last = math.ceil((end - MEAN_NEW_MOON_TT) / SYNODIC_MONTH_DAYS - offset) + 1
     k = np.arange(first, last + 1, dtype=np.float64) + offset
+    if latitude_limit_deg < MEAN_ARGUMENT_LIMIT_DEG:
+        # Meeus's mean argument of latitude of the Moon at the mean syzygy
+        # (eq. 49.6, 2nd ed., without its T^2 terms, under 0.01 degree
+        # over 1900-2100): an eclipse needs |sin F| <= 0.36 (ch. 54); a
+        # wider limit is kept, as the places decide.
+        f = np.radians(160.7108 + 390.67050284 * k)
+        k = k[np.abs(np.sin(f)) < MEAN_ARGUMENT_SINE_LIMIT]
     t = MEAN_NEW_MOON_TT + SYNODIC_MONTH_DAYS * k
     low, high = eph.supported_range.tt
     t = t[(t > low + 1.0) & (t < high - 1.0)]
@@ -222,7 +233,11 @@ def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
     # Hybrid: total at the greatest eclipse, annular where the central line
     # begins or ends (there the umbra's cone is cut at the plane, zeta = 0).
     hybrid = np.zeros(t.size, dtype=bool)
-    k = np.flatnonzero(central & total & keep)
+    # Along the central line the umbra is cut at heights zeta from 0 (its
+    # ends) to at most 1 (the greatest eclipse), where its radius is less by
+    # tan f2 (under 0.0047 Earth radii): only an eclipse whose umbral cone
+    # ends that close beyond the fundamental plane may turn annular.
+    k = np.flatnonzero(central & total & keep & (shadow.l2 > -1.2 * shadow.tan_f2))
     if k.size:
         def outside(x: _FloatArray, which: _IntArray) -> _FloatArray:
             return _solar_shadow(eph, x).miss - 1.0
