@@ -16,7 +16,8 @@ from tarvex import GeodeticObserver, PositionOptions, apparent, geometric
 from .astrology import AYANAMSHAS, HOUSE_SYSTEMS, HouseCuspsUndefined, Houses, ayanamsha_deg, houses
 from .chart import Chart, ChartAspect, ChartFile, ChartPoint
 from .data import DataFile
-from .ephemeris import Ephemeris, Events, load, open
+from .ephemeris import Ephemeris, load, open
+from .events import Events
 from .lunar import LUNAR_POINTS
 from .observing import Horizontal, MoonPhase
 from .times import Times

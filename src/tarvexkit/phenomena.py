@@ -50,6 +50,7 @@ import numpy.typing as npt
 import tarvex
 
 from . import brackets
+from .events import Events
 from .eclipse_geometry import SUN_RADIUS_KM, separation_rad, unit_vectors
 from .eclipses import PLANET_RADII_KM, _span
 from .observing import AU_KM, MOON_RADIUS_KM, SPEED_OF_LIGHT_AU_PER_DAY
@@ -57,7 +58,7 @@ from .searches import wrap180
 from .times import Times
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris, Events
+    from .ephemeris import Ephemeris
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.intp]
@@ -221,8 +222,6 @@ def _grid(begin: float, end: float, step: float) -> _FloatArray:
 
 
 def elongations(eph: Ephemeris, body: str, start: Times, stop: Times) -> Events:
-    from .ephemeris import Events
-
     name = _body(body)
     if name not in INNER:
         raise ValueError(f"greatest elongations are of Mercury and Venus, not {body!r}")
@@ -238,8 +237,6 @@ def elongations(eph: Ephemeris, body: str, start: Times, stop: Times) -> Events:
 
 
 def oppositions_conjunctions(eph: Ephemeris, body: str, start: Times, stop: Times) -> Events:
-    from .ephemeris import Events
-
     name = _body(body)
     if name in ("sun",):
         raise ValueError("the Sun has no oppositions or conjunctions with itself; pass a planet or the Moon")
