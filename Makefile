@@ -111,6 +111,7 @@ bench: install
 	$(VPY) bench/dask_speedup.py --data $(DATA)
 	$(VPY) bench/observing.py --data $(DATA)
 	$(VPY) bench/segment_types.py --data $(DATA)
+	$(VPY) bench/eclipses.py
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install
