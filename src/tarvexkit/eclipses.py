@@ -140,6 +140,21 @@ def _windows(t: _FloatArray, half: float) -> tuple[_FloatArray, _FloatArray]:
     return t - half, t + half
 
 
+def _optional(eph: Ephemeris, tt: _FloatArray) -> list[Times | None]:
+    """One scalar `Times` per instant, None where the instant is NaN."""
+    found = np.flatnonzero(np.isfinite(tt))
+    times: list[Times | None] = [None] * tt.size
+    if found.size:
+        present = Times(eph._clock, tt[found], "tt")
+        for k, i in enumerate(found):
+            times[i] = present[k]
+    return times
+
+
+def _tt(times: list[Times | None]) -> _FloatArray:
+    return np.array([np.nan if t is None else float(t.tt) for t in times], dtype=np.float64)
+
+
 def _contacts(gaps: brackets.Bracketed, t: _FloatArray, levels: int,
               window: float = CONTACT_WINDOW_DAYS) -> _FloatArray:
     """(levels, 2, n): the last crossing of zero before each instant of t
@@ -265,9 +280,10 @@ class LocalSolarEclipses:
     magnitude: the fraction of the Sun's diameter covered at the maximum
     (above 1 for a total eclipse). obscuration: the fraction of the Sun's
     disc (area) covered then.
-    c1, c2, c3, c4: the contacts (`Times`, TT): the discs touch outside
-    (C1, C4) and inside (C2, C3, a total or annular eclipse only; NaN
-    otherwise).
+    c1, c2, c3, c4: the contacts, one scalar `Times` (TT) per eclipse, or
+    None where it does not occur: the discs touch outside (C1, C4) and
+    inside (C2, C3, a total or annular eclipse only). `contact_tt` gives
+    them all as TT Julian days.
     sun_altitude_deg: (n, 5) the Sun's altitude (degrees, its centre,
     topocentric, without refraction) at C1, C2, maximum, C3, C4 (NaN
     where the contact does not occur).
@@ -281,15 +297,20 @@ class LocalSolarEclipses:
     kinds: list[str]
     magnitude: _FloatArray
     obscuration: _FloatArray
-    c1: Times
-    c2: Times
-    c3: Times
-    c4: Times
+    c1: list[Times | None]
+    c2: list[Times | None]
+    c3: list[Times | None]
+    c4: list[Times | None]
     sun_altitude_deg: _FloatArray
     visible: npt.NDArray[np.bool_]
 
     def __len__(self) -> int:
         return len(self.kinds)
+
+    @property
+    def contact_tt(self) -> _FloatArray:
+        """(n, 4) TT Julian days of C1, C2, C3, C4; NaN where absent."""
+        return np.stack([_tt(c) for c in (self.c1, self.c2, self.c3, self.c4)], axis=-1).reshape(-1, 4)
 
 
 def _discs(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
@@ -339,11 +360,8 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     up = altitude[:, [0, 2, 4]] > SUN_ALTITUDE_DEG
     visible = np.any(up, axis=1)
 
-    def times(x: _FloatArray) -> Times:
-        return Times(eph._clock, x, "tt")
-
-    return LocalSolarEclipses(times(t), [str(k) for k in kinds], magnitude, obscuration, times(c1), times(c2),
-                              times(c3), times(c4), altitude, visible)
+    return LocalSolarEclipses(Times(eph._clock, t, "tt"), [str(k) for k in kinds], magnitude, obscuration,
+                              *(_optional(eph, c) for c in (c1, c2, c3, c4)), altitude, visible)
 
 
 # ------------------------------------------------------------------ lunar
@@ -362,8 +380,9 @@ class LunarEclipses:
     in Earth equatorial radii, positive where the Moon passes north of it.
     p1, u1, u2, u3, u4, p4: the contacts (`Times`, TT): the Moon's disc
     enters the penumbra (P1), touches the umbra (U1), is wholly inside it
-    (U2) and leaves it again (U3, U4, P4). NaN where a contact does not
-    occur.
+    (U2) and leaves it again (U3, U4, P4): one scalar `Times` (TT) per
+    eclipse, or None where the contact does not occur. `contact_tt` gives
+    them all as TT Julian days.
 
     The shadow follows Danjon's rule (the Earth's radius enlarged by 1/85;
     `tarvexkit.eclipse_geometry`).
@@ -374,15 +393,21 @@ class LunarEclipses:
     umbral_magnitude: _FloatArray
     penumbral_magnitude: _FloatArray
     gamma: _FloatArray
-    p1: Times
-    u1: Times
-    u2: Times
-    u3: Times
-    u4: Times
-    p4: Times
+    p1: list[Times | None]
+    u1: list[Times | None]
+    u2: list[Times | None]
+    u3: list[Times | None]
+    u4: list[Times | None]
+    p4: list[Times | None]
 
     def __len__(self) -> int:
         return len(self.kinds)
+
+    @property
+    def contact_tt(self) -> _FloatArray:
+        """(n, 6) TT Julian days of P1, U1, U2, U3, U4, P4; NaN where absent."""
+        return np.stack([_tt(c) for c in (self.p1, self.u1, self.u2, self.u3, self.u4, self.p4)],
+                        axis=-1).reshape(-1, 6)
 
 
 def _lunar(eph: Ephemeris, tt: _FloatArray) -> Any:
@@ -412,11 +437,8 @@ def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
         return np.asarray(s.distance - edge, dtype=np.float64)
 
     (p1, p4), (u1, u4), (u2, u3) = _contacts(gaps, t, 3)
-    def times(x: _FloatArray) -> Times:
-        return Times(eph._clock, x, "tt")
-
-    return LunarEclipses(times(t), [str(x) for x in kinds], umbral, penumbral, gamma,
-                         times(p1), times(u1), times(u2), times(u3), times(u4), times(p4))
+    return LunarEclipses(Times(eph._clock, t, "tt"), [str(x) for x in kinds], umbral, penumbral, gamma,
+                         *(_optional(eph, c) for c in (p1, u1, u2, u3, u4, p4)))
 
 
 # ------------------------------------------------------------------ occultations
@@ -435,8 +457,8 @@ class Occultations:
     longitude_deg, latitude_deg: the point of the Earth nearest the axis
     then (where the occultation is central, or seen on the horizon).
     disappearance, reappearance: with a site, when the planet's centre
-    passes behind the Moon's limb and comes out again (`Times`, TT); NaN
-    without a site. With a site, only occultations during which the
+    passes behind the Moon's limb and comes out again (one scalar `Times`
+    per occultation, TT); None without a site. With a site, only occultations during which the
     planet's centre is above the horizon (unrefracted) at its
     disappearance or its reappearance are listed, by day or by night.
     """
@@ -446,8 +468,8 @@ class Occultations:
     gamma: _FloatArray
     longitude_deg: _FloatArray
     latitude_deg: _FloatArray
-    disappearance: Times
-    reappearance: Times
+    disappearance: list[Times | None]
+    reappearance: list[Times | None]
 
     def __len__(self) -> int:
         return len(self.gamma)
@@ -517,7 +539,5 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
         t, gamma, longitude, latitude, gone, back = (v[up] for v in (t, gamma, longitude, latitude, gone, back))
     inside = (t >= begin) & (t < end)
 
-    def times(x: _FloatArray) -> Times:
-        return Times(eph._clock, x[inside], "tt")
-
-    return Occultations(name, times(t), gamma[inside], longitude[inside], latitude[inside], times(gone), times(back))
+    return Occultations(name, Times(eph._clock, t[inside], "tt"), gamma[inside], longitude[inside], latitude[inside],
+                        _optional(eph, gone[inside]), _optional(eph, back[inside]))

@@ -851,7 +851,7 @@ class Ephemeris:
     def local_solar_eclipses(self, site: tarvex.GeodeticObserver, start: Times, stop: Times
                              ) -> eclipses.LocalSolarEclipses:
         """Solar eclipses as seen from `site` whose maximum there falls in
-        [start, stop): the contacts C1..C4 (NaN where they do not occur),
+        [start, stop): the contacts C1..C4 (None where they do not occur),
         the maximum, magnitude and obscuration there, the Sun's altitude
         (degrees) at each, and whether the Sun is up during the eclipse.
         See `tarvexkit.eclipses.LocalSolarEclipses`."""
@@ -862,7 +862,7 @@ class Ephemeris:
         """Every lunar eclipse whose greatest eclipse falls in [start, stop),
         in time order: kind ("penumbral", "partial", "total"), greatest
         eclipse, umbral and penumbral magnitudes and the contacts P1, U1,
-        U2, U3, U4, P4 (NaN where absent). The Earth's shadow follows
+        U2, U3, U4, P4 (None where absent). The Earth's shadow follows
         Danjon's rule (radius enlarged by 1/85). See
         `tarvexkit.eclipses.LunarEclipses`."""
         return eclipses.lunar_eclipses(self, start, stop)

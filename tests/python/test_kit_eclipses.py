@@ -134,7 +134,9 @@ def test_every_lunar_eclipse_1950_2050_matches_swisseph(de421):
     reference = swe_series(swe.lun_eclipse_when, 1950, 2050, MOSHIER)
     assert len(ours) == len(reference) == 228
     tt = np.asarray(ours.times.tt)
-    contacts = {"u1": 2, "u4": 3, "u2": 4, "u3": 5, "p1": 6, "p4": 7}
+    # pyswisseph's tret indices and our columns of contact_tt.
+    contacts = {"p1": (6, 0), "u1": (2, 1), "u2": (4, 2), "u3": (5, 3), "u4": (3, 4), "p4": (7, 5)}
+    table = ours.contact_tt
     worst = dict.fromkeys(contacts, 0.0)
     for (flags, tret), i in zip(reference, range(len(ours))):
         j, dt = nearest(tt, swe_tt(tret[0]))
@@ -145,9 +147,9 @@ def test_every_lunar_eclipse_1950_2050_matches_swisseph(de421):
         assert ours.penumbral_magnitude[i] == pytest.approx(attr[1], abs=0.005), when
         if ours.kinds[i] != "penumbral":
             assert ours.umbral_magnitude[i] == pytest.approx(attr[0], abs=0.005), when
-        for name, k in contacts.items():
-            ours_contact = getattr(ours, name).tt[i]
-            assert np.isnan(ours_contact) == (tret[k] == 0.0), (when, name)
+        for name, (k, column) in contacts.items():
+            ours_contact = table[i, column]
+            assert (getattr(ours, name)[i] is None) == np.isnan(ours_contact) == (tret[k] == 0.0), (when, name)
             if tret[k]:
                 worst[name] = max(worst[name], abs(ours_contact - swe_tt(tret[k])) * 86400.0)
     # A contact is where two slowly converging edges meet: the seconds of
@@ -172,9 +174,9 @@ def test_lunar_eclipses_match_skyfield_eclipselib(de421, skyfield_de421, timesca
     assert np.max(np.abs(ours.umbral_magnitude - details["umbral_magnitude"])) < 0.004
     assert np.max(np.abs(ours.penumbral_magnitude - details["penumbral_magnitude"])) < 0.004
     # The contacts bracket the greatest eclipse in their order.
-    order = np.stack([x.tt for x in (ours.p1, ours.u1, ours.u2)] + [np.asarray(ours.times.tt)]
-                     + [x.tt for x in (ours.u3, ours.u4, ours.p4)])
-    for row in order.T:
+    contacts = ours.contact_tt
+    order = np.concatenate([contacts[:, :3], np.asarray(ours.times.tt)[:, None], contacts[:, 3:]], axis=1)
+    for row in order:
         present = row[np.isfinite(row)]
         assert np.all(np.diff(present) > 0.0)
 
@@ -197,10 +199,11 @@ def test_local_solar_eclipses_match_swisseph(de421, longitude, latitude):
         matched.append(i)
         when = ours.times[i].iso()
         assert ours.visible[i], when
-        for name, k in (("c1", 1), ("c4", 4)):
-            assert getattr(ours, name).tt[i] == pytest.approx(swe_tt(tret[k]), abs=8.0 * SECOND), (when, name)
+        for column, k in ((0, 1), (3, 4)):
+            assert ours.contact_tt[i, column] == pytest.approx(swe_tt(tret[k]), abs=8.0 * SECOND), (when, k)
+        assert (ours.c2[i] is None) == (tret[2] == 0.0), when
         if tret[2]:
-            assert ours.c2.tt[i] == pytest.approx(swe_tt(tret[2]), abs=8.0 * SECOND), when
+            assert ours.c2[i].tt == pytest.approx(swe_tt(tret[2]), abs=8.0 * SECOND), when
         # pyswisseph's maximum is the visible one: sunrise or sunset when
         # the true maximum happens with the Sun below the horizon.
         # The separation is flat at its least: a maximum's instant is less
@@ -222,10 +225,10 @@ def test_local_circumstances_of_a_total_eclipse(de421):
     found = de421.local_solar_eclipses(dallas, de421.utc(2024, 4, 1), de421.utc(2024, 5, 1))
     assert found.kinds == ["total"]
     assert found.obscuration[0] == 1.0 and found.magnitude[0] > 1.0
-    duration = (found.c3.tt[0] - found.c2.tt[0]) * 1440.0
-    assert 3.7 < duration < 3.9  # NASA: 3m 51s at Dallas
-    assert np.all(np.diff([found.c1.tt[0], found.c2.tt[0], float(found.times.tt[0]), found.c3.tt[0],
-                           found.c4.tt[0]]) > 0.0)
+    c1, c2, c3, c4 = found.contact_tt[0]
+    assert 3.7 < (c3 - c2) * 1440.0 < 3.9  # NASA: 3m 51s at Dallas
+    assert c1 < c2 < float(found.times.tt[0]) < c3 < c4
+    assert found.c2[0] is not None and found.c2[0].iso().startswith("2024-04-08T18:40")
     assert np.all(found.sun_altitude_deg[0] > 55.0)
 
 
@@ -234,6 +237,7 @@ def test_local_circumstances_of_a_total_eclipse(de421):
 @pytest.mark.parametrize("body, planet", [("venus", swe.VENUS), ("jupiter", swe.JUPITER), ("mars", swe.MARS)])
 def test_occultations_match_swisseph(de421, body, planet):
     ours = de421.occultations(body, de421.utc(2000, 1, 1), de421.utc(2030, 1, 1))
+    assert ours.disappearance == [None] * len(ours)
     reference = [swe_tt(tret[0]) for _, tret in swe_series(swe.lun_occult_when_glob, 2000, 2030, planet, MOSHIER)]
     tt = np.asarray(ours.times.tt)
     for t in reference:
@@ -253,8 +257,10 @@ def test_occultations_at_a_site_match_swisseph(de421):
     for i, (_, tret, _) in enumerate(reference):
         # The centre goes between the first and second contacts of the
         # discs, and comes back between the third and the fourth.
-        assert swe_tt(tret[1]) - 3 * SECOND < ours.disappearance.tt[i] < swe_tt(tret[2]) + 3 * SECOND
-        assert swe_tt(tret[3]) - 3 * SECOND < ours.reappearance.tt[i] < swe_tt(tret[4]) + 3 * SECOND
+        gone, back = ours.disappearance[i], ours.reappearance[i]
+        assert gone is not None and back is not None
+        assert swe_tt(tret[1]) - 3 * SECOND < gone.tt < swe_tt(tret[2]) + 3 * SECOND
+        assert swe_tt(tret[3]) - 3 * SECOND < back.tt < swe_tt(tret[4]) + 3 * SECOND
 
 
 # ------------------------------------------------------------------ phenomena
@@ -377,3 +383,16 @@ def test_arguments_are_checked(de421):
         de421.elongations("mars", start, stop)
     with pytest.raises(TypeError, match="times must be a Times"):
         de421.phenomena(["venus"], 2451545.0)
+
+
+def test_a_span_without_events_gives_empty_results(de421):
+    # Between the new Moon of May 8 and the full Moon of May 23; Saturn was
+    # occulted on May 3 and May 31.
+    start, stop = de421.utc(2024, 5, 10), de421.utc(2024, 5, 20)
+    site = tarvex.GeodeticObserver(0.0, 0.0, 0.0)
+    for found in (de421.solar_eclipses(start, stop), de421.lunar_eclipses(start, stop),
+                  de421.local_solar_eclipses(site, start, stop), de421.occultations("saturn", start, stop),
+                  de421.occultations("saturn", start, stop, site=site), de421.elongations("venus", start, stop)):
+        assert len(found) == 0
+    assert de421.lunar_eclipses(start, stop).contact_tt.shape == (0, 6)
+    assert de421.local_solar_eclipses(site, start, stop).sun_altitude_deg.shape == (0, 5)
