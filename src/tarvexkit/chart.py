@@ -25,20 +25,33 @@ from collections.abc import Sequence
 from dataclasses import dataclass, field
 from datetime import timezone, tzinfo
 from pathlib import Path
-from typing import TYPE_CHECKING, Any
+from typing import Any, Protocol
 from zoneinfo import ZoneInfo
 
 import numpy as np
+import numpy.typing as npt
 
 import tarvex
 
-from .astrology import ayanamsha_name
+from .astrology import Houses, ayanamsha_name
+from .data import DataFile
 from .lunar import is_lunar_point, lunar_point_name
-from .searches import MINOR_ASPECTS, SIGNS, aspect_angles, longitude_speed
+from .searches import MINOR_ASPECTS, SIGNS, aspect_angles
 from .times import Times
 
-if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+
+
+class ChartSource(Protocol):
+    """What a chart reads of an ephemeris (a `tarvexkit.Ephemeris`)."""
+
+    @property
+    def files(self) -> tuple[DataFile, ...]: ...
+    def positions(self, bodies: Sequence[str], times: Times) -> npt.NDArray[np.float64]: ...
+    def lunar_points(self, points: Sequence[str], times: Times) -> npt.NDArray[np.float64]: ...
+    def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = ..., *, zodiac: str = ...,
+               polar_fallback: str | None = ...) -> Houses: ...
+    def ayanamsha_deg(self, name: str, times: Times) -> Any: ...
+    def longitude_speeds(self, bodies: Sequence[str], times: Times, zodiac: str = ...) -> npt.NDArray[np.float64]: ...
 
 CHART_BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto",
                 "true_node")
@@ -237,7 +250,7 @@ def find_aspects(points: Sequence[ChartPoint], aspects: Sequence[str | float] | 
     return found
 
 
-def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
+def make_chart(eph: ChartSource, when: Times, site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
                bodies: Sequence[str] | None, aspects: Sequence[str | float] | None,
                orbs: float | dict[str, float] | None, polar_fallback: str | None = None,
                zone: str | tzinfo | None = None) -> Chart:
@@ -260,7 +273,7 @@ def make_chart(eph: Ephemeris, when: Times, site: tarvex.GeodeticObserver, *, ho
     tt = float(when.tt)
     if zodiac != "tropical":
         rows[:, 0] = (rows[:, 0] - float(eph.ayanamsha_deg(zodiac, when))) % 360.0
-    speeds = longitude_speed(eph._longitudes(zodiac, None), names, np.array([tt]))[0]
+    speeds = eph.longitude_speeds(names, when, zodiac)[0]
     points = []
     for name, point, (lon, lat, distance, _), speed in zip(names, is_point, rows, speeds):
         lon = float(lon) % 360.0

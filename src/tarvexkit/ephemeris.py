@@ -46,8 +46,9 @@ from .calendar import (
     day_number,
     month_start,
 )
-from .events import Events
+from .events import Events as Events
 from .observing import Horizontal, MoonPhase, Sky
+from . import times as _times_module
 from .times import Recipe, Clock, Scale, Times, check_scale
 
 _FloatArray = npt.NDArray[np.float64]
@@ -501,6 +502,21 @@ class Ephemeris:
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)
+
+    def longitude_speeds(self, bodies: Sequence[str | int] | str | int, times: Times,
+                         zodiac: str = "tropical") -> _FloatArray:
+        """(instants, bodies): the time derivative (deg/day) of the apparent
+        geocentric longitude of date of bodies and lunar points ('true_node',
+        ...) in a zodiac ('tropical' or an ayanamsha's name), at `times`: the
+        speeds a chart prints, whose zeros `stations` finds (the central
+        difference of `tarvexkit.searches.longitude_speed`). The speed column
+        of `positions` is the strict engine's, which differs slightly."""
+        names = check_names("bodies", bodies, single=True, ids=True)
+        check_name("zodiac", zodiac)
+        if not isinstance(times, Times):
+            raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
+        tt = np.atleast_1d(np.asarray(times.tt, dtype=np.float64))
+        return searches.longitude_speed(self._longitudes(zodiac, None), names, tt)
 
     def _span(self, start: Times, stop: Times) -> tuple[float, float]:
         return float(self._scalar(start).tt), float(self._scalar(stop).tt)
@@ -1062,6 +1078,21 @@ def reopen(recipe: Recipe) -> Ephemeris:
             f"{recipe.arguments if recipe.arguments else '()'} they had SHA-256 {', '.join(recipe.sha256)}"
         )
     return eph
+
+
+# The ephemerides unpickled Times were made with, opened again once per
+# process and kept open (see `times.restore_times`).
+_REOPENED: dict[Recipe, Ephemeris] = {}
+
+
+def _reopened_clock(recipe: Recipe) -> Clock:
+    eph = _REOPENED.get(recipe)
+    if eph is None:
+        eph = _REOPENED[recipe] = reopen(recipe)
+    return eph._clock
+
+
+_times_module.reopen_clock = _reopened_clock
 
 
 def _measured_end(bulletin_a: Path) -> float | None:

@@ -14,7 +14,7 @@ as well, because a UTC Julian day cannot name them.
 from __future__ import annotations
 
 import math
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from datetime import datetime, timedelta, timezone, tzinfo
 from typing import TYPE_CHECKING, Any, Literal, NamedTuple, overload
 
@@ -450,7 +450,11 @@ def _iso_year(year: int) -> str:
     return f"{year:04d}" if year <= 9999 else f"+{year}"
 
 
-_REOPENED: dict[tuple[Any, ...], Any] = {}
+# How an unpickled Times finds its clock: a function from a recipe to the
+# clock of the ephemeris opened again from it, once per process. Set by
+# `tarvexkit.ephemeris` when the package is imported (which importing this
+# module does first), so that this module needs no import of it.
+reopen_clock: Callable[[Recipe], Clock] | None = None
 
 
 def restore_times(recipe: tuple[Any, ...], julian_days: Any, scale: Scale,
@@ -458,14 +462,10 @@ def restore_times(recipe: tuple[Any, ...], julian_days: Any, scale: Scale,
     """Unpickles a Times: opens its ephemeris again as it was opened
     (`tarvexkit.load()` or `tarvexkit.open(...)` with the same paths), once
     per process, and checks that every file still has the SHA-256 it had."""
-    from . import ephemeris as _ephemeris
-
-    key = tuple(recipe)
-    eph = _REOPENED.get(key)
-    if eph is None:
-        try:
-            eph = _ephemeris.reopen(Recipe(*recipe))
-        except (OSError, ModuleNotFoundError) as error:
-            raise ValueError(f"cannot unpickle Times: their ephemeris cannot be opened again ({error})") from None
-        _REOPENED[key] = eph
-    return Times(eph._clock, julian_days, scale, calendar)
+    if reopen_clock is None:
+        raise ValueError("cannot unpickle Times: tarvexkit.ephemeris is not imported")
+    try:
+        clock = reopen_clock(Recipe(*recipe))
+    except (OSError, ModuleNotFoundError) as error:
+        raise ValueError(f"cannot unpickle Times: their ephemeris cannot be opened again ({error})") from None
+    return Times(clock, julian_days, scale, calendar)

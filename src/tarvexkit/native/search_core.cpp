@@ -98,9 +98,13 @@ std::expected<void, Failure> illinois(const Evaluator& f, std::size_t worker,
     for (std::size_t k = 0; k < active.size(); ++k) {
       const std::size_t i = active[k];
       double t = b[i] - fb[i] * (b[i] - a[i]) / (fb[i] - fa[i]);
-      if (!(std::isfinite(t) && t > std::min(a[i], b[i]) && t < std::max(a[i], b[i]))) {
-        t = 0.5 * (a[i] + b[i]);
-      }
+      if (!std::isfinite(t)) t = 0.5 * (a[i] + b[i]);
+      // At least half the tolerance from either end: once the secant has
+      // closed in on the crossing from one side (or met a value of exactly
+      // zero at an end), the next point lands on the other side and ends
+      // the bracket, as in Brent's zeroin.
+      const double least = 0.5 * settings.tolerance_days;
+      t = std::clamp(t, std::min(a[i], b[i]) + least, std::max(a[i], b[i]) - least);
       x[k] = t;
       tags[k] = brackets[i].tag;
     }
@@ -360,13 +364,17 @@ std::expected<std::vector<Crossing>, Failure> find_crossings(const Evaluator& f,
   auto sampled = sample(f, spans, settings);
   if (!sampled) return std::unexpected(std::move(sampled.error()));
   const Samples& samples = *sampled;
-  // Over two steps a smooth function overshoots its best sample by less than
-  // its larger change per step (a parabola by a quarter of it); an extremum
-  // farther than twice that from every level cannot reach one.
+  // The parabola through a turn's three samples puts its extremum at
+  // `vertex`; a smooth quantity sampled a few times per swing lies within a
+  // few hundredths of the samples' second difference of it, a V-shaped
+  // turn within 3/8 of it. Turns farther than half of it from every level
+  // cannot reach one and are not located.
   const auto brackets = turns(samples, [&](std::size_t i, double before, double after) {
-    const double reach = 2.0 * std::max(std::abs(before), std::abs(after)) + 1e-9;
+    const double second = std::abs(after - before);
+    const double vertex = samples.values[i] - (after + before) * (after + before) / (8.0 * (after - before));
+    const double reach = 0.5 * second + 1e-9;
     return std::any_of(levels.begin(), levels.end(), [&](double level) {
-      return std::abs(samples.values[i] - level) < reach;
+      return std::abs(vertex - level) < reach || std::abs(samples.values[i] - level) < reach;
     });
   });
   auto extrema = refine_extrema(f, brackets, settings);
