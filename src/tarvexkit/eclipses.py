@@ -31,7 +31,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING
 
 import numpy as np
 import numpy.typing as npt
@@ -39,10 +39,7 @@ import numpy.typing as npt
 import tarvex
 
 from . import brackets
-from .eclipse_geometry import (
-    AU_EARTH_RADII, EARTH_RADIUS_KM, MOON_RADIUS_KM, SUN_RADIUS_KM, ShadowAxis, axis_point, covered_fraction, geodetic_latitude_deg,
-    lunar_shadow, semi_diameter_rad, separation_rad, shadow_axis, umbra_at, unit_vectors,
-)
+from .eclipse_geometry import SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs, lunar_shadow, shadow_axis
 from .observing import SUN_ALTITUDE_DEG
 from .searches import wrap180
 from .times import Times
@@ -205,7 +202,7 @@ class SolarEclipses:
 
 def _solar_shadow(eph: Ephemeris, tt: _FloatArray) -> ShadowAxis:
     p = _places(eph, ["sun", "moon"], tt)
-    return shadow_axis(p[:, 0], p[:, 1], SUN_RADIUS_KM)
+    return shadow_axis(p, SUN_RADIUS_KM)
 
 
 def _greatest_solar(eph: Ephemeris, t: _FloatArray) -> _FloatArray:
@@ -213,16 +210,16 @@ def _greatest_solar(eph: Ephemeris, t: _FloatArray) -> _FloatArray:
     return brackets.minima(lambda x, _: _solar_shadow(eph, x).gamma ** 2, lo, hi)[0]
 
 
-def _geographic(eph: Ephemeris, tt: _FloatArray, point: _FloatArray) -> tuple[_FloatArray, _FloatArray]:
-    """Geodetic longitude and latitude (degrees) of geocentric points of
-    date (true equator and equinox) at TT Julian days."""
+def _longitude(eph: Ephemeris, tt: _FloatArray, point: _FloatArray) -> _FloatArray:
+    """East longitude (degrees) of geocentric points of date (true equator
+    and equinox) at TT Julian days."""
     direction = point / np.linalg.norm(point, axis=-1)[:, None]
     ra = np.degrees(np.arctan2(direction[:, 1], direction[:, 0]))
     dec = np.degrees(np.arcsin(np.clip(direction[:, 2], -1.0, 1.0)))
     # Its hour angle at Greenwich, with the engine's UT1, sidereal time and pole.
     horizon = eph._earth_rotation().horizon(np.ascontiguousarray(tt), "tt", ra, dec, 0.0, 0.0, 0.0)
     hour_angle = np.asarray(horizon, dtype=np.float64).reshape(-1, 3)[:, 2]
-    return wrap180(-hour_angle), geodetic_latitude_deg(point)
+    return np.asarray(wrap180(-hour_angle), dtype=np.float64)
 
 
 def solar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> SolarEclipses:
@@ -234,13 +231,9 @@ def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
     t = _greatest_solar(eph, t)
     t = t[(t >= begin) & (t < end)]
     shadow = _solar_shadow(eph, t)
-    point, zeta = axis_point(shadow)
-    l1, l2 = umbra_at(shadow, zeta)
+    l1, l2 = shadow.radii_at_point()
     central = shadow.miss < 1.0
-    # Distance of the point from the axis: 0 on the central line.
-    rel = point - shadow.moon
-    off_axis = np.linalg.norm(rel - np.sum(rel * shadow.axis, axis=-1)[:, None] * shadow.axis, axis=-1)
-    off_axis = np.where(central, 0.0, off_axis)
+    off_axis = shadow.off_axis
     umbral = off_axis < np.abs(l2)
     keep = off_axis < l1
     total = l2 < 0.0
@@ -263,9 +256,9 @@ def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
         hybrid[k] = annular_end[:k.size] | annular_end[k.size:]
     kinds = np.where(hybrid, "hybrid", kinds)
     magnitude = np.where(umbral, (l1 - l2) / (l1 + l2), (l1 - off_axis) / (l1 + l2))
-    longitude, latitude_deg = _geographic(eph, t, point) if t.size else (np.empty(0), np.empty(0))
+    longitude = _longitude(eph, t, shadow.point) if t.size else np.empty(0)
     return SolarEclipses(Times(eph._clock, t[keep], "tt"), [str(x) for x in kinds[keep]], magnitude[keep],
-                         shadow.gamma[keep], longitude[keep], latitude_deg[keep], central[keep])
+                         shadow.gamma[keep], longitude[keep], shadow.latitude_deg[keep], central[keep])
 
 
 # ------------------------------------------------------------------ solar, at a site
@@ -314,12 +307,9 @@ class LocalSolarEclipses:
 
 
 def _discs(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
-           body_radius_km: float = SUN_RADIUS_KM) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
-    """Topocentric separation of the centres of the Moon and `body`, and
-    the semi-diameters of the Moon and of `body` (radians)."""
-    p = _places(eph, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site))
-    return (separation_rad(unit_vectors(p[:, 0]), unit_vectors(p[:, 1])),
-            semi_diameter_rad(MOON_RADIUS_KM, p[:, 1, 2]), semi_diameter_rad(body_radius_km, p[:, 0, 2]))
+           body_radius_km: float = SUN_RADIUS_KM) -> Discs:
+    """The discs of `body` and the Moon seen from the site (topocentric)."""
+    return discs(_places(eph, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site)), body_radius_km)
 
 
 def _altitude(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
@@ -342,17 +332,18 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
 
     # The least separation (its square: smooth where the centres meet).
-    t = brackets.minima(lambda x, _: _discs(eph, site, x)[0] ** 2, lo, hi)[0]
-    delta, moon, sun = _discs(eph, site, t)
+    t = brackets.minima(lambda x, _: _discs(eph, site, x).separation ** 2, lo, hi)[0]
+    seen = _discs(eph, site, t)
+    delta, moon, sun, covered = seen.separation, seen.moon_radius, seen.body_radius, seen.covered
     keep = (delta < moon + sun) & (t >= begin) & (t < end)
-    t, delta, moon, sun = t[keep], delta[keep], moon[keep], sun[keep]
+    t, delta, moon, sun, obscuration = t[keep], delta[keep], moon[keep], sun[keep], covered[keep]
     magnitude = (moon + sun - delta) / (2.0 * sun)
-    obscuration = covered_fraction(delta, moon, sun)
     inner = delta < np.abs(moon - sun)
     kinds = np.where(inner, np.where(moon > sun, "total", "annular"), "partial")
 
     def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
-        d, m, s = _discs(eph, site, x)
+        seen = _discs(eph, site, x)
+        d, m, s = seen.separation, seen.moon_radius, seen.body_radius
         return np.asarray(d - np.where(level == 0, m + s, np.abs(m - s)), dtype=np.float64)
 
     (c1, c4), (c2, c3) = _contacts(gaps, t, 2)
@@ -410,34 +401,28 @@ class LunarEclipses:
                         axis=-1).reshape(-1, 6)
 
 
-def _lunar(eph: Ephemeris, tt: _FloatArray) -> Any:
-    p = _places(eph, ["sun", "moon"], tt)
-    return p, lunar_shadow(p[:, 0], p[:, 1])
+def _lunar(eph: Ephemeris, tt: _FloatArray) -> LunarShadow:
+    return lunar_shadow(_places(eph, ["sun", "moon"], tt))
 
 
 def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
     begin, end = _span(eph, start, stop)
     t, _ = syzygies(eph, begin, end, 180.0, LATITUDE_LIMIT_DEG)
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
-    t = brackets.minima(lambda x, _: _lunar(eph, x)[1].distance ** 2, lo, hi)[0]
+    t = brackets.minima(lambda x, _: _lunar(eph, x).distance ** 2, lo, hi)[0]
     t = t[(t >= begin) & (t < end)]
-    places, shadow = _lunar(eph, t)
-    penumbral = shadow.penumbral_magnitude
-    keep = penumbral > 0.0
-    t, places = t[keep], places[keep]
-    places, shadow = _lunar(eph, t)
+    t = t[_lunar(eph, t).penumbral_magnitude > 0.0]
+    shadow = _lunar(eph, t)
     umbral, penumbral = shadow.umbral_magnitude, shadow.penumbral_magnitude
     kinds = np.where(umbral >= 1.0, "total", np.where(umbral > 0.0, "partial", "penumbral"))
-    # The Moon's offset from the axis, in Earth radii at its distance, north positive.
-    north = unit_vectors(places[:, 1])[:, 2] + unit_vectors(places[:, 0])[:, 2] >= 0.0
-    gamma = np.where(north, 1.0, -1.0) * np.sin(shadow.distance) * places[:, 1, 2] * AU_EARTH_RADII
+
     def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
-        s = _lunar(eph, x)[1]
+        s = _lunar(eph, x)
         edge = np.choose(level, [s.penumbra + s.moon_radius, s.umbra + s.moon_radius, s.umbra - s.moon_radius])
         return np.asarray(s.distance - edge, dtype=np.float64)
 
     (p1, p4), (u1, u4), (u2, u3) = _contacts(gaps, t, 3)
-    return LunarEclipses(Times(eph._clock, t, "tt"), [str(x) for x in kinds], umbral, penumbral, gamma,
+    return LunarEclipses(Times(eph._clock, t, "tt"), [str(x) for x in kinds], umbral, penumbral, shadow.gamma,
                          *(_optional(eph, c) for c in (p1, u1, u2, u3, u4, p4)))
 
 
@@ -502,32 +487,27 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
     radius = PLANET_RADII_KM[name]
 
     def shadow(x: _FloatArray) -> ShadowAxis:
-        p = _places(eph, [name, "moon"], x)
-        return shadow_axis(p[:, 0], p[:, 1], radius)
+        return shadow_axis(_places(eph, [name, "moon"], x), radius)
 
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
     if t.size:
         t = brackets.minima(lambda x, _: shadow(x).gamma ** 2, lo, hi)[0]
         axis = shadow(t)
-        point, zeta = axis_point(axis)
-        l1, _ = umbra_at(axis, zeta)
-        rel = point - axis.moon
-        off_axis = np.linalg.norm(rel - np.sum(rel * axis.axis, axis=-1)[:, None] * axis.axis, axis=-1)
+        l1, _ = axis.radii_at_point()
         # Seen from somewhere: the planet's disc touches the Moon's.
-        keep = (np.where(axis.miss < 1.0, 0.0, off_axis) < l1) & (t >= begin - LOCAL_WINDOW_DAYS) & (
-            t < end + LOCAL_WINDOW_DAYS)
-        t, point = t[keep], point[keep]
-        gamma = axis.gamma[keep]
+        keep = (axis.off_axis < l1) & (t >= begin - LOCAL_WINDOW_DAYS) & (t < end + LOCAL_WINDOW_DAYS)
+        t, point = t[keep], axis.point[keep]
+        gamma, latitude = axis.gamma[keep], axis.latitude_deg[keep]
     else:
-        gamma, point = np.empty(0), np.empty((0, 3))
-    longitude, latitude = _geographic(eph, t, point) if t.size else (np.empty(0), np.empty(0))
+        gamma, latitude, point = np.empty(0), np.empty(0), np.empty((0, 3))
+    longitude = _longitude(eph, t, point) if t.size else np.empty(0)
     gone = back = np.full(t.size, np.nan)
     if site is not None and t.size:
         def behind(x: _FloatArray, _: _IntArray) -> _FloatArray:
-            delta, moon, _planet = _discs(eph, site, x, name, radius)
-            return np.asarray(delta - moon, dtype=np.float64)
+            seen = _discs(eph, site, x, name, radius)
+            return np.asarray(seen.separation - seen.moon_radius, dtype=np.float64)
 
-        t = brackets.minima(lambda x, _: _discs(eph, site, x, name, radius)[0] ** 2,
+        t = brackets.minima(lambda x, _: _discs(eph, site, x, name, radius).separation ** 2,
                             *_windows(t, LOCAL_WINDOW_DAYS))[0]
         seen = behind(t, np.arange(t.size)) < 0.0
         t, gamma, longitude, latitude = t[seen], gamma[seen], longitude[seen], latitude[seen]

@@ -51,9 +51,9 @@ import tarvex
 
 from . import brackets
 from .events import Events
-from .eclipse_geometry import SUN_RADIUS_KM, separation_rad, unit_vectors
+from .eclipse_geometry import SUN_RADIUS_KM
 from .eclipses import PLANET_RADII_KM, _span
-from .observing import AU_KM, MOON_RADIUS_KM, SPEED_OF_LIGHT_AU_PER_DAY
+from .observing import AU_KM, MOON_RADIUS_KM, SPEED_OF_LIGHT_AU_PER_DAY, _angle_deg, _unit, _vectors
 from .searches import wrap180
 from .times import Times
 
@@ -103,10 +103,6 @@ def _body(value: str) -> str:
     return name
 
 
-def _vectors(places: _FloatArray) -> _FloatArray:
-    return unit_vectors(places) * places[..., 2:3]
-
-
 def _geometric(eph: Ephemeris, bodies: list[str], tdb: _FloatArray) -> _FloatArray:
     options = tarvex.geometric("barycentric", "equatorial")
     return _vectors(eph.positions(bodies, np.ascontiguousarray(tdb), options, scale="tdb"))
@@ -115,7 +111,7 @@ def _geometric(eph: Ephemeris, bodies: list[str], tdb: _FloatArray) -> _FloatArr
 def _poles(name: str, tdb: _FloatArray) -> _FloatArray:
     ra0, ra1, dec0, dec1 = POLES[name]
     t = (tdb - 2451545.0) / 36525.0
-    return unit_vectors(np.stack([ra0 + ra1 * t, dec0 + dec1 * t], axis=-1))
+    return _unit(np.stack([ra0 + ra1 * t, dec0 + dec1 * t], axis=-1))
 
 
 def _polynomial(alpha: _FloatArray, coefficients: tuple[float, ...]) -> _FloatArray:
@@ -176,7 +172,7 @@ def phenomena(eph: Ephemeris, bodies: list[str], times: Times) -> Phenomena:
     tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
     n, m = tdb.size, len(names)
     apparent = eph.positions(names + ["sun"], tdb, tarvex.apparent("geocentric", "equatorial"), scale="tdb")
-    elongation = np.degrees(separation_rad(unit_vectors(apparent[:, :m]), unit_vectors(apparent[:, m:m + 1])))
+    elongation = _angle_deg(_unit(apparent[:, :m]), _unit(apparent[:, m:m + 1]))
     diameter = np.stack([2.0 * np.degrees(np.arcsin(RADII_KM[b] / (apparent[:, j, 2] * AU_KM))) * 3600.0
                          for j, b in enumerate(names)], axis=-1).reshape(n, m)
     earth = _geometric(eph, ["earth"], tdb)[:, 0]
@@ -192,7 +188,7 @@ def phenomena(eph: Ephemeris, bodies: list[str], times: Times) -> Phenomena:
             light_time = np.linalg.norm(body - earth, axis=-1) / SPEED_OF_LIGHT_AU_PER_DAY
         body, sun = _geometric(eph, [name, "sun"], tdb - light_time).transpose(1, 0, 2)
         to_earth, to_sun = earth - body, sun - body
-        phase[:, j] = np.degrees(separation_rad(to_earth, to_sun))
+        phase[:, j] = _angle_deg(to_earth, to_sun)
         lat_sun = lat_earth = np.zeros(n)
         if name in POLES:
             pole = _poles(name, tdb)
@@ -212,7 +208,7 @@ def _sun_angles(eph: Ephemeris, body: str, tt: _FloatArray) -> tuple[_FloatArray
     (-180..180) and the body's distance (au), geocentric apparent."""
     days = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
     p = eph.positions([body, "sun"], days, tarvex.apparent(), scale="tt")
-    elongation = np.degrees(separation_rad(unit_vectors(p[:, 0]), unit_vectors(p[:, 1])))
+    elongation = _angle_deg(_unit(p[:, 0]), _unit(p[:, 1]))
     return elongation, wrap180(p[:, 0, 0] - p[:, 1, 0]), p[:, 0, 2]
 
 

@@ -396,3 +396,28 @@ def test_a_span_without_events_gives_empty_results(de421):
         assert len(found) == 0
     assert de421.lunar_eclipses(start, stop).contact_tt.shape == (0, 6)
     assert de421.local_solar_eclipses(site, start, stop).sun_altitude_deg.shape == (0, 5)
+
+
+def test_covered_fraction_is_the_area_of_the_lens():
+    """The native discs' covered fraction against counting points of a fine
+    grid over the Sun's disc, for partial, annular and total overlaps."""
+    from tarvexkit import _native
+    from tarvexkit.eclipse_geometry import MOON_RADIUS_KM, SUN_RADIUS_KM
+
+    au_km = 149597870.7
+    sun_distance_au = 1.0
+    for moon_km_distance, offset_arcmin in ((356500.0, 10.0), (406000.0, 5.0), (356500.0, 0.5), (384400.0, 25.0),
+                                            (384400.0, 40.0)):
+        places = np.array([[[0.0, 0.0, sun_distance_au, 0.0],
+                            [offset_arcmin / 60.0, 0.0, moon_km_distance / au_km, 0.0]]])
+        separation, moon, sun, covered = _native.discs(places.reshape(-1), SUN_RADIUS_KM)[0]
+        assert moon == pytest.approx(np.arcsin(MOON_RADIUS_KM / moon_km_distance), rel=1e-12)
+        assert separation == pytest.approx(np.radians(offset_arcmin / 60.0), rel=1e-9)
+        x, y = np.meshgrid(np.linspace(-sun, sun, 1601), np.linspace(-sun, sun, 1601))
+        in_sun = x * x + y * y <= sun * sun
+        in_moon = (x - separation) ** 2 + y * y <= moon * moon
+        assert covered == pytest.approx(np.sum(in_sun & in_moon) / np.sum(in_sun), abs=2e-3)
+    with pytest.raises(ValueError, match="places must hold"):
+        _native.discs(np.zeros(7), SUN_RADIUS_KM)
+    with pytest.raises(ValueError, match="body_radius_km must be a positive number"):
+        _native.discs(np.ones(8), -1.0)
