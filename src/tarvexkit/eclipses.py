@@ -1,9 +1,11 @@
 """Solar and lunar eclipses, global and seen from a site, and the Moon
 occulting a planet.
 
-The geometry is `eclipse_geometry` (its text gives the models and their
-references); the places are the native store's apparent places of date
-(geocentric, or topocentric for a site). The searches:
+The geometry is native code (`src/tarvexkit/native/eclipse_geometry.hpp`,
+whose header gives the models and their references, through
+`eclipse_geometry`); the places are the native store's apparent places of
+date (geocentric, or topocentric for a site). The searches run on the kit's
+search core through `brackets`:
 
 - Candidates: every new Moon (full Moon for lunar eclipses) near the span,
   first at the mean lunation, JDE = 2451550.09766 + 29.530588861 k
@@ -31,21 +33,19 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import TYPE_CHECKING
+from collections.abc import Callable
 
 import numpy as np
 import numpy.typing as npt
 
 import tarvex
 
-from . import brackets
+from . import _native, brackets
 from .eclipse_geometry import SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs, lunar_shadow, shadow_axis
-from .observing import SUN_ALTITUDE_DEG
+from .observing import SUN_ALTITUDE_DEG, Positions, altaz
 from .searches import wrap180
 from .times import Times
 
-if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.intp]
@@ -70,6 +70,8 @@ CENTRAL_WINDOW_DAYS = 0.15
 PLANET_RADII_KM = {"mercury": 2440.53, "venus": 6051.8, "mars": 3396.19, "jupiter": 71492.0,
                    "saturn": 60268.0, "uranus": 25559.0, "neptune": 24764.0, "pluto": 1188.3}
 OCCULTATION_STEP_DAYS = 0.5
+# Batches smaller than this run on the calling thread (Ephemeris feeds the
+# searches so): starting worker threads costs more than they take.
 SMALL_BATCH = 4000
 SOLAR_KINDS = ("partial", "annular", "total", "hybrid")
 LUNAR_KINDS = ("penumbral", "partial", "total")
@@ -79,27 +81,40 @@ _GEOCENTRIC = tarvex.apparent("geocentric", "equatorial")
 
 # ------------------------------------------------------------------ places
 
-def _places(eph: Ephemeris, bodies: list[str], tt: _FloatArray, options: tarvex.PositionOptions = _GEOCENTRIC
+@dataclass(frozen=True)
+class Inputs:
+    """What the eclipse and phenomena searches read: batch positions
+    (`observing.Positions`, as `Ephemeris.positions` gives them), the
+    store's Earth rotation, the TT range the kernels cover, and the maker
+    of TT `Times` from TT Julian days."""
+
+    positions: Positions
+    rotation: _native.EarthRotation
+    first_tt: float
+    last_tt: float
+    times: Callable[[npt.ArrayLike], Times]
+
+
+def _places(sky: Inputs, bodies: list[str], tt: _FloatArray, options: tarvex.PositionOptions = _GEOCENTRIC
             ) -> _FloatArray:
     """(n, bodies, 4) apparent places at TT Julian days."""
     days = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
-    # Worker threads cost more to start than a few thousand places take.
-    threads = 1 if days.size * len(bodies) < SMALL_BATCH else None
-    return eph.positions(bodies, days, options, scale="tt", threads=threads)
+    return sky.positions(bodies, days, options, "tt")
 
 
-def _span(eph: Ephemeris, start: Times, stop: Times) -> tuple[float, float]:
-    begin, end = float(eph._scalar(start).tt), float(eph._scalar(stop).tt)
+def check_span(sky: Inputs, begin: float, end: float) -> tuple[float, float]:
+    """The TT span [begin, end), checked: ValueError naming what to change."""
     if not end > begin:
-        raise ValueError(f"stop must come after start, got {stop.iso()} <= {start.iso()}")
-    first, last = eph.supported_range.tt
-    if begin < first or end > last:
-        raise ValueError(f"the span {start.iso()} .. {stop.iso()} leaves the kernels' range "
-                         f"{eph.supported_range[0].iso()} .. {eph.supported_range[1].iso()}")
+        shown = sky.times([begin, end]).iso()
+        raise ValueError(f"stop must come after start, got {shown[1]} <= {shown[0]}")
+    if begin < sky.first_tt or end > sky.last_tt:
+        shown = sky.times([begin, end, sky.first_tt, sky.last_tt]).iso()
+        raise ValueError(f"the span {shown[0]} .. {shown[1]} leaves the kernels' range {shown[2]} .. {shown[3]}; "
+                         "load a kernel that covers it")
     return begin, end
 
 
-def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float,
+def syzygies(sky: Inputs, begin: float, end: float, target_deg: float,
              latitude_limit_deg: float = 90.0) -> tuple[_FloatArray, _FloatArray]:
     """TT of the Moon's conjunctions (target 0) or oppositions (180) with
     the Sun in ecliptic longitude near [begin, end), to a few seconds, and
@@ -117,14 +132,14 @@ def syzygies(eph: Ephemeris, begin: float, end: float, target_deg: float,
         f = np.radians(160.7108 + 390.67050284 * k)
         k = k[np.abs(np.sin(f)) < MEAN_ARGUMENT_SINE_LIMIT]
     t = MEAN_NEW_MOON_TT + SYNODIC_MONTH_DAYS * k
-    low, high = eph.supported_range.tt
+    low, high = sky.first_tt, sky.last_tt
     t = t[(t > low + 1.0) & (t < high - 1.0)]
     latitude = np.zeros_like(t)
     # The mean syzygy is off by up to 14 hours, the first step's by minutes;
     # the Moon's latitude changes by under 0.05 degrees an hour. Those far
     # from a node are dropped as soon as that is certain.
     for margin in (1.0, 0.1, 0.0):
-        p = _places(eph, ["sun", "moon"], t, tarvex.apparent())
+        p = _places(sky, ["sun", "moon"], t, tarvex.apparent())
         near = np.abs(p[:, 1, 1]) < latitude_limit_deg + margin
         p, t = p[near], t[near]
         gap = wrap180(p[:, 1, 0] - p[:, 0, 0] - target_deg)
@@ -137,12 +152,12 @@ def _windows(t: _FloatArray, half: float) -> tuple[_FloatArray, _FloatArray]:
     return t - half, t + half
 
 
-def _optional(eph: Ephemeris, tt: _FloatArray) -> list[Times | None]:
+def _optional(sky: Inputs, tt: _FloatArray) -> list[Times | None]:
     """One scalar `Times` per instant, None where the instant is NaN."""
     found = np.flatnonzero(np.isfinite(tt))
     times: list[Times | None] = [None] * tt.size
     if found.size:
-        present = Times(eph._clock, tt[found], "tt")
+        present = sky.times(tt[found])
         for k, i in enumerate(found):
             times[i] = present[k]
     return times
@@ -200,37 +215,38 @@ class SolarEclipses:
         return len(self.kinds)
 
 
-def _solar_shadow(eph: Ephemeris, tt: _FloatArray) -> ShadowAxis:
-    p = _places(eph, ["sun", "moon"], tt)
+def _solar_shadow(sky: Inputs, tt: _FloatArray) -> ShadowAxis:
+    p = _places(sky, ["sun", "moon"], tt)
     return shadow_axis(p, SUN_RADIUS_KM)
 
 
-def _greatest_solar(eph: Ephemeris, t: _FloatArray) -> _FloatArray:
+def _greatest_solar(sky: Inputs, t: _FloatArray) -> _FloatArray:
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
-    return brackets.minima(lambda x, _: _solar_shadow(eph, x).gamma ** 2, lo, hi)[0]
+    return brackets.minima(lambda x, _: _solar_shadow(sky, x).gamma ** 2, lo, hi)[0]
 
 
-def _longitude(eph: Ephemeris, tt: _FloatArray, point: _FloatArray) -> _FloatArray:
+def _longitude(sky: Inputs, tt: _FloatArray, point: _FloatArray) -> _FloatArray:
     """East longitude (degrees) of geocentric points of date (true equator
     and equinox) at TT Julian days."""
     direction = point / np.linalg.norm(point, axis=-1)[:, None]
     ra = np.degrees(np.arctan2(direction[:, 1], direction[:, 0]))
     dec = np.degrees(np.arcsin(np.clip(direction[:, 2], -1.0, 1.0)))
     # Its hour angle at Greenwich, with the engine's UT1, sidereal time and pole.
-    horizon = eph._earth_rotation().horizon(np.ascontiguousarray(tt), "tt", ra, dec, 0.0, 0.0, 0.0)
+    horizon = sky.rotation.horizon(np.ascontiguousarray(tt), "tt", ra, dec, 0.0, 0.0, 0.0)
     hour_angle = np.asarray(horizon, dtype=np.float64).reshape(-1, 3)[:, 2]
     return np.asarray(wrap180(-hour_angle), dtype=np.float64)
 
 
-def solar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> SolarEclipses:
-    return _solar_eclipses(eph, *_span(eph, start, stop))
+def solar_eclipses(sky: Inputs, begin: float, end: float) -> SolarEclipses:
+    """Solar eclipses whose greatest eclipse falls in the TT span [begin, end)."""
+    return _solar_eclipses(sky, *check_span(sky, begin, end))
 
 
-def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
-    t, _ = syzygies(eph, begin, end, 0.0, LATITUDE_LIMIT_DEG)
-    t = _greatest_solar(eph, t)
+def _solar_eclipses(sky: Inputs, begin: float, end: float) -> SolarEclipses:
+    t, _ = syzygies(sky, begin, end, 0.0, LATITUDE_LIMIT_DEG)
+    t = _greatest_solar(sky, t)
     t = t[(t >= begin) & (t < end)]
-    shadow = _solar_shadow(eph, t)
+    shadow = _solar_shadow(sky, t)
     l1, l2 = shadow.radii_at_point()
     central = shadow.miss < 1.0
     off_axis = shadow.off_axis
@@ -240,24 +256,24 @@ def _solar_eclipses(eph: Ephemeris, begin: float, end: float) -> SolarEclipses:
     kinds = np.where(umbral, np.where(total, "total", "annular"), "partial")
     # Hybrid: total at the greatest eclipse, annular where the central line
     # begins or ends (there the umbra's cone is cut at the plane, zeta = 0).
+    # Along the central line zeta runs from 0 to at most 1, where the
+    # umbra's radius is less by tan f2 (under 0.0047 Earth radii): only an
+    # eclipse whose umbral cone ends that close beyond the plane may turn
+    # annular, and only those have their central line's ends refined.
     hybrid = np.zeros(t.size, dtype=bool)
-    # Along the central line the umbra is cut at heights zeta from 0 (its
-    # ends) to at most 1 (the greatest eclipse), where its radius is less by
-    # tan f2 (under 0.0047 Earth radii): only an eclipse whose umbral cone
-    # ends that close beyond the fundamental plane may turn annular.
     k = np.flatnonzero(central & total & keep & (shadow.l2 > -1.2 * shadow.tan_f2))
     if k.size:
         def outside(x: _FloatArray, which: _IntArray) -> _FloatArray:
-            return _solar_shadow(eph, x).miss - 1.0
+            return _solar_shadow(sky, x).miss - 1.0
 
         ends = _contacts(outside, t[k], 1, CENTRAL_WINDOW_DAYS).reshape(-1)
-        at_ends = _solar_shadow(eph, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])))
+        at_ends = _solar_shadow(sky, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])))
         annular_end = (at_ends.l2 > 0.0) & np.isfinite(ends)
         hybrid[k] = annular_end[:k.size] | annular_end[k.size:]
     kinds = np.where(hybrid, "hybrid", kinds)
     magnitude = np.where(umbral, (l1 - l2) / (l1 + l2), (l1 - off_axis) / (l1 + l2))
-    longitude = _longitude(eph, t, shadow.point) if t.size else np.empty(0)
-    return SolarEclipses(Times(eph._clock, t[keep], "tt"), [str(x) for x in kinds[keep]], magnitude[keep],
+    longitude = _longitude(sky, t, shadow.point) if t.size else np.empty(0)
+    return SolarEclipses(sky.times(t[keep]), [str(x) for x in kinds[keep]], magnitude[keep],
                          shadow.gamma[keep], longitude[keep], shadow.latitude_deg[keep], central[keep])
 
 
@@ -306,34 +322,35 @@ class LocalSolarEclipses:
         return np.stack([_tt(c) for c in (self.c1, self.c2, self.c3, self.c4)], axis=-1).reshape(-1, 4)
 
 
-def _discs(eph: Ephemeris, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
+def _discs(sky: Inputs, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
            body_radius_km: float = SUN_RADIUS_KM) -> Discs:
     """The discs of `body` and the Moon seen from the site (topocentric)."""
-    return discs(_places(eph, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site)), body_radius_km)
+    return discs(_places(sky, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site)), body_radius_km)
 
 
-def _altitude(eph: Ephemeris, body: str, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+def _altitude(sky: Inputs, body: str, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
     """Altitude (degrees, unrefracted) of a body's centre; NaN at NaN instants."""
     found = np.isfinite(tt)
     altitude = np.full(tt.shape, np.nan)
     if found.any():
-        altitude[found] = eph.altaz(body, site, Times(eph._clock, tt[found], "tt")).altitude_deg
+        altitude[found] = altaz(sky.positions, sky.rotation, [body], site, tt[found], "tt").altitude_deg[:, 0]
     return altitude
 
 
-def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: Times, stop: Times
+def local_solar_eclipses(sky: Inputs, site: tarvex.GeodeticObserver, begin: float, end: float
                          ) -> LocalSolarEclipses:
-    begin, end = _span(eph, start, stop)
-    low, high = eph.supported_range.tt
+    """Solar eclipses seen from `site` with their maximum there in the TT span [begin, end)."""
+    check_span(sky, begin, end)
+    low, high = sky.first_tt, sky.last_tt
     pad = LOCAL_WINDOW_DAYS + CONTACT_WINDOW_DAYS
-    candidates = _solar_eclipses(eph, max(low + pad, begin - LOCAL_WINDOW_DAYS),
+    candidates = _solar_eclipses(sky, max(low + pad, begin - LOCAL_WINDOW_DAYS),
                                  min(high - pad, end + LOCAL_WINDOW_DAYS)).times.tt
     t = np.atleast_1d(np.asarray(candidates, dtype=np.float64))
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
 
     # The least separation (its square: smooth where the centres meet).
-    t = brackets.minima(lambda x, _: _discs(eph, site, x).separation ** 2, lo, hi)[0]
-    seen = _discs(eph, site, t)
+    t = brackets.minima(lambda x, _: _discs(sky, site, x).separation ** 2, lo, hi)[0]
+    seen = _discs(sky, site, t)
     delta, moon, sun, covered = seen.separation, seen.moon_radius, seen.body_radius, seen.covered
     keep = (delta < moon + sun) & (t >= begin) & (t < end)
     t, delta, moon, sun, obscuration = t[keep], delta[keep], moon[keep], sun[keep], covered[keep]
@@ -342,17 +359,18 @@ def local_solar_eclipses(eph: Ephemeris, site: tarvex.GeodeticObserver, start: T
     kinds = np.where(inner, np.where(moon > sun, "total", "annular"), "partial")
 
     def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
-        seen = _discs(eph, site, x)
+        seen = _discs(sky, site, x)
         d, m, s = seen.separation, seen.moon_radius, seen.body_radius
         return np.asarray(d - np.where(level == 0, m + s, np.abs(m - s)), dtype=np.float64)
 
     (c1, c4), (c2, c3) = _contacts(gaps, t, 2)
-    altitude = np.stack([_altitude(eph, "sun", site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
+    altitude = np.stack([_altitude(sky, "sun", site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)
     up = altitude[:, [0, 2, 4]] > SUN_ALTITUDE_DEG
     visible = np.any(up, axis=1)
 
-    return LocalSolarEclipses(Times(eph._clock, t, "tt"), [str(k) for k in kinds], magnitude, obscuration,
-                              *(_optional(eph, c) for c in (c1, c2, c3, c4)), altitude, visible)
+    return LocalSolarEclipses(sky.times(t), [str(k) for k in kinds], magnitude, obscuration,
+                              _optional(sky, c1), _optional(sky, c2), _optional(sky, c3), _optional(sky, c4),
+                              altitude, visible)
 
 
 # ------------------------------------------------------------------ lunar
@@ -401,29 +419,31 @@ class LunarEclipses:
                         axis=-1).reshape(-1, 6)
 
 
-def _lunar(eph: Ephemeris, tt: _FloatArray) -> LunarShadow:
-    return lunar_shadow(_places(eph, ["sun", "moon"], tt))
+def _lunar(sky: Inputs, tt: _FloatArray) -> LunarShadow:
+    return lunar_shadow(_places(sky, ["sun", "moon"], tt))
 
 
-def lunar_eclipses(eph: Ephemeris, start: Times, stop: Times) -> LunarEclipses:
-    begin, end = _span(eph, start, stop)
-    t, _ = syzygies(eph, begin, end, 180.0, LATITUDE_LIMIT_DEG)
+def lunar_eclipses(sky: Inputs, begin: float, end: float) -> LunarEclipses:
+    """Lunar eclipses whose greatest eclipse falls in the TT span [begin, end)."""
+    check_span(sky, begin, end)
+    t, _ = syzygies(sky, begin, end, 180.0, LATITUDE_LIMIT_DEG)
     lo, hi = _windows(t, HALF_WINDOW_DAYS)
-    t = brackets.minima(lambda x, _: _lunar(eph, x).distance ** 2, lo, hi)[0]
+    t = brackets.minima(lambda x, _: _lunar(sky, x).distance ** 2, lo, hi)[0]
     t = t[(t >= begin) & (t < end)]
-    t = t[_lunar(eph, t).penumbral_magnitude > 0.0]
-    shadow = _lunar(eph, t)
+    t = t[_lunar(sky, t).penumbral_magnitude > 0.0]
+    shadow = _lunar(sky, t)
     umbral, penumbral = shadow.umbral_magnitude, shadow.penumbral_magnitude
     kinds = np.where(umbral >= 1.0, "total", np.where(umbral > 0.0, "partial", "penumbral"))
 
     def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
-        s = _lunar(eph, x)
+        s = _lunar(sky, x)
         edge = np.choose(level, [s.penumbra + s.moon_radius, s.umbra + s.moon_radius, s.umbra - s.moon_radius])
         return np.asarray(s.distance - edge, dtype=np.float64)
 
     (p1, p4), (u1, u4), (u2, u3) = _contacts(gaps, t, 3)
-    return LunarEclipses(Times(eph._clock, t, "tt"), [str(x) for x in kinds], umbral, penumbral, shadow.gamma,
-                         *(_optional(eph, c) for c in (p1, u1, u2, u3, u4, p4)))
+    return LunarEclipses(sky.times(t), [str(x) for x in kinds], umbral, penumbral, shadow.gamma,
+                         _optional(sky, p1), _optional(sky, u1), _optional(sky, u2), _optional(sky, u3),
+                         _optional(sky, u4), _optional(sky, p4))
 
 
 # ------------------------------------------------------------------ occultations
@@ -460,34 +480,34 @@ class Occultations:
         return len(self.gamma)
 
 
-def _occultation_candidates(eph: Ephemeris, body: str, begin: float, end: float) -> _FloatArray:
+def _occultation_candidates(sky: Inputs, body: str, begin: float, end: float) -> _FloatArray:
     """Conjunctions in apparent ecliptic longitude of the Moon with `body`
     near [begin, end) where the latitudes differ by less than the limit."""
-    low, high = eph.supported_range.tt
+    low, high = sky.first_tt, sky.last_tt
     t = np.arange(max(low + 1.0, begin - 1.0), min(high - 1.0, end + 1.0) + OCCULTATION_STEP_DAYS,
                   OCCULTATION_STEP_DAYS)
-    p = _places(eph, [body, "moon"], t, tarvex.apparent())
+    p = _places(sky, [body, "moon"], t, tarvex.apparent())
     gap = wrap180(p[:, 1, 0] - p[:, 0, 0])
     k = np.flatnonzero((gap[:-1] < 0.0) & (gap[1:] >= 0.0))
     found = t[k] - gap[k] * OCCULTATION_STEP_DAYS / (gap[k + 1] - gap[k])
     for _ in range(2):
-        q = _places(eph, [body, "moon"], found, tarvex.apparent())
+        q = _places(sky, [body, "moon"], found, tarvex.apparent())
         found = found - wrap180(q[:, 1, 0] - q[:, 0, 0]) / (q[:, 1, 3] - q[:, 0, 3])
-    q = _places(eph, [body, "moon"], found, tarvex.apparent())
+    q = _places(sky, [body, "moon"], found, tarvex.apparent())
     return found[np.abs(q[:, 1, 1] - q[:, 0, 1]) < LATITUDE_LIMIT_DEG]
 
 
-def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
+def occultations(sky: Inputs, body: str, begin: float, end: float,
                  site: tarvex.GeodeticObserver | None) -> Occultations:
     name = body.strip().lower()
     if name not in PLANET_RADII_KM:
         raise ValueError(f"occultations are of the planets {', '.join(PLANET_RADII_KM)}, not {body!r}")
-    begin, end = _span(eph, start, stop)
-    t = _occultation_candidates(eph, name, begin, end)
+    check_span(sky, begin, end)
+    t = _occultation_candidates(sky, name, begin, end)
     radius = PLANET_RADII_KM[name]
 
     def shadow(x: _FloatArray) -> ShadowAxis:
-        return shadow_axis(_places(eph, [name, "moon"], x), radius)
+        return shadow_axis(_places(sky, [name, "moon"], x), radius)
 
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
     if t.size:
@@ -500,14 +520,14 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
         gamma, latitude = axis.gamma[keep], axis.latitude_deg[keep]
     else:
         gamma, latitude, point = np.empty(0), np.empty(0), np.empty((0, 3))
-    longitude = _longitude(eph, t, point) if t.size else np.empty(0)
+    longitude = _longitude(sky, t, point) if t.size else np.empty(0)
     gone = back = np.full(t.size, np.nan)
     if site is not None and t.size:
         def behind(x: _FloatArray, _: _IntArray) -> _FloatArray:
-            seen = _discs(eph, site, x, name, radius)
+            seen = _discs(sky, site, x, name, radius)
             return np.asarray(seen.separation - seen.moon_radius, dtype=np.float64)
 
-        t = brackets.minima(lambda x, _: _discs(eph, site, x, name, radius).separation ** 2,
+        t = brackets.minima(lambda x, _: _discs(sky, site, x, name, radius).separation ** 2,
                             *_windows(t, LOCAL_WINDOW_DAYS))[0]
         seen = behind(t, np.arange(t.size)) < 0.0
         t, gamma, longitude, latitude = t[seen], gamma[seen], longitude[seen], latitude[seen]
@@ -515,9 +535,9 @@ def occultations(eph: Ephemeris, body: str, start: Times, stop: Times,
         # Seen: the planet above the horizon when it goes or when it comes back.
         up = np.zeros(t.size, dtype=bool)
         for x in (gone, back):
-            up |= _altitude(eph, name, site, x) > 0.0
+            up |= _altitude(sky, name, site, x) > 0.0
         t, gamma, longitude, latitude, gone, back = (v[up] for v in (t, gamma, longitude, latitude, gone, back))
     inside = (t >= begin) & (t < end)
 
-    return Occultations(name, Times(eph._clock, t[inside], "tt"), gamma[inside], longitude[inside], latitude[inside],
-                        _optional(eph, gone[inside]), _optional(eph, back[inside]))
+    return Occultations(name, sky.times(t[inside]), gamma[inside], longitude[inside], latitude[inside],
+                        _optional(sky, gone[inside]), _optional(sky, back[inside]))

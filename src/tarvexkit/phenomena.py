@@ -42,8 +42,6 @@ Astronomical Almanac, and of Skyfield's `oppositions_conjunctions`).
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import TYPE_CHECKING
-
 import numpy as np
 import numpy.typing as npt
 
@@ -52,13 +50,11 @@ import tarvex
 from . import brackets
 from .events import Events
 from .eclipse_geometry import SUN_RADIUS_KM
-from .eclipses import PLANET_RADII_KM, _span
+from .eclipses import PLANET_RADII_KM, Inputs, check_span
 from .observing import AU_KM, MOON_RADIUS_KM, SPEED_OF_LIGHT_AU_PER_DAY, _angle_deg, _unit, _vectors
 from .searches import wrap180
 from .times import Times
 
-if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.intp]
@@ -103,9 +99,9 @@ def _body(value: str) -> str:
     return name
 
 
-def _geometric(eph: Ephemeris, bodies: list[str], tdb: _FloatArray) -> _FloatArray:
+def _geometric(sky: Inputs, bodies: list[str], tdb: _FloatArray) -> _FloatArray:
     options = tarvex.geometric("barycentric", "equatorial")
-    return _vectors(eph.positions(bodies, np.ascontiguousarray(tdb), options, scale="tdb"))
+    return _vectors(sky.positions(bodies, np.ascontiguousarray(tdb), options, "tdb"))
 
 
 def _poles(name: str, tdb: _FloatArray) -> _FloatArray:
@@ -167,15 +163,15 @@ def magnitude(name: str, r: _FloatArray, delta: _FloatArray, alpha: _FloatArray,
     return np.asarray(distance + p, dtype=np.float64)
 
 
-def phenomena(eph: Ephemeris, bodies: list[str], times: Times) -> Phenomena:
+def phenomena(sky: Inputs, bodies: list[str], times: Times) -> Phenomena:
     names = [_body(b) for b in bodies]
     tdb = np.atleast_1d(np.asarray(times.tdb, dtype=np.float64))
     n, m = tdb.size, len(names)
-    apparent = eph.positions(names + ["sun"], tdb, tarvex.apparent("geocentric", "equatorial"), scale="tdb")
+    apparent = sky.positions(names + ["sun"], tdb, tarvex.apparent("geocentric", "equatorial"), "tdb")
     elongation = _angle_deg(_unit(apparent[:, :m]), _unit(apparent[:, m:m + 1]))
     diameter = np.stack([2.0 * np.degrees(np.arcsin(RADII_KM[b] / (apparent[:, j, 2] * AU_KM))) * 3600.0
                          for j, b in enumerate(names)], axis=-1).reshape(n, m)
-    earth = _geometric(eph, ["earth"], tdb)[:, 0]
+    earth = _geometric(sky, ["earth"], tdb)[:, 0]
     phase = np.full((n, m), np.nan)
     mag = np.full((n, m), np.nan)
     for j, name in enumerate(names):
@@ -184,9 +180,9 @@ def phenomena(eph: Ephemeris, bodies: list[str], times: Times) -> Phenomena:
             continue
         light_time = apparent[:, j, 2] / SPEED_OF_LIGHT_AU_PER_DAY
         for _ in range(3):
-            body = _geometric(eph, [name], tdb - light_time)[:, 0]
+            body = _geometric(sky, [name], tdb - light_time)[:, 0]
             light_time = np.linalg.norm(body - earth, axis=-1) / SPEED_OF_LIGHT_AU_PER_DAY
-        body, sun = _geometric(eph, [name, "sun"], tdb - light_time).transpose(1, 0, 2)
+        body, sun = _geometric(sky, [name, "sun"], tdb - light_time).transpose(1, 0, 2)
         to_earth, to_sun = earth - body, sun - body
         phase[:, j] = _angle_deg(to_earth, to_sun)
         lat_sun = lat_earth = np.zeros(n)
@@ -203,11 +199,11 @@ def phenomena(eph: Ephemeris, bodies: list[str], times: Times) -> Phenomena:
     return Phenomena(*parts)
 
 
-def _sun_angles(eph: Ephemeris, body: str, tt: _FloatArray) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
+def _sun_angles(sky: Inputs, body: str, tt: _FloatArray) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
     """Elongation (degrees), the body's ecliptic longitude less the Sun's
     (-180..180) and the body's distance (au), geocentric apparent."""
     days = np.ascontiguousarray(np.atleast_1d(tt), dtype=np.float64)
-    p = eph.positions([body, "sun"], days, tarvex.apparent(), scale="tt")
+    p = sky.positions([body, "sun"], days, tarvex.apparent(), "tt")
     elongation = _angle_deg(_unit(p[:, 0]), _unit(p[:, 1]))
     return elongation, wrap180(p[:, 0, 0] - p[:, 1, 0]), p[:, 0, 2]
 
@@ -217,36 +213,38 @@ def _grid(begin: float, end: float, step: float) -> _FloatArray:
     return np.asarray(begin + step * np.arange(count + 1), dtype=np.float64)
 
 
-def elongations(eph: Ephemeris, body: str, start: Times, stop: Times) -> Events:
+def elongations(sky: Inputs, body: str, begin: float, end: float) -> Events:
+    """Greatest elongations of Mercury or Venus in the TT span [begin, end)."""
     name = _body(body)
     if name not in INNER:
         raise ValueError(f"greatest elongations are of Mercury and Venus, not {body!r}")
-    begin, end = _span(eph, start, stop)
-    low, high = eph.supported_range.tt
+    check_span(sky, begin, end)
+    low, high = sky.first_tt, sky.last_tt
     t = _grid(max(low + 2.0, begin - 2.0), min(high - 2.0, end + 2.0), ELONGATION_STEP_DAYS)
-    e = _sun_angles(eph, name, t)[0]
+    e = _sun_angles(sky, name, t)[0]
     top = np.flatnonzero((e[1:-1] >= e[:-2]) & (e[1:-1] > e[2:])) + 1
-    found, _ = brackets.minima(lambda x, _: -_sun_angles(eph, name, x)[0], t[top - 1], t[top + 1])
+    found, _ = brackets.minima(lambda x, _: -_sun_angles(sky, name, x)[0], t[top - 1], t[top + 1])
     found = found[(found >= begin) & (found < end)]
-    east = _sun_angles(eph, name, found)[1] > 0.0 if found.size else np.zeros(0, dtype=bool)
-    return Events(Times(eph._clock, found, "tt"), ["greatest_east" if e else "greatest_west" for e in east])
+    east = _sun_angles(sky, name, found)[1] > 0.0 if found.size else np.zeros(0, dtype=bool)
+    return Events(sky.times(found), ["greatest_east" if e else "greatest_west" for e in east])
 
 
-def oppositions_conjunctions(eph: Ephemeris, body: str, start: Times, stop: Times) -> Events:
+def oppositions_conjunctions(sky: Inputs, body: str, begin: float, end: float) -> Events:
+    """Conjunctions and oppositions with the Sun in the TT span [begin, end)."""
     name = _body(body)
     if name in ("sun",):
         raise ValueError("the Sun has no oppositions or conjunctions with itself; pass a planet or the Moon")
-    begin, end = _span(eph, start, stop)
+    check_span(sky, begin, end)
     step = 0.25 if name == "moon" else CONJUNCTION_STEP_DAYS
     t = _grid(begin, end, step)
-    difference = _sun_angles(eph, name, t)[1]
+    difference = _sun_angles(sky, name, t)[1]
     found: list[_FloatArray] = []
     for target in (0.0, 180.0):
         g = wrap180(difference - target)
         k = np.flatnonzero((np.sign(g[1:]) != np.sign(g[:-1])) & (np.abs(g[1:] - g[:-1]) < 90.0))
 
         def f(x: _FloatArray, which: _IntArray, target: float = target) -> _FloatArray:
-            return wrap180(_sun_angles(eph, name, x)[1] - target)
+            return wrap180(_sun_angles(sky, name, x)[1] - target)
 
         roots = brackets.crossings(f, t[k], t[k + 1])
         found.append(roots[np.isfinite(roots) & (roots >= begin) & (roots < end)])
@@ -256,7 +254,7 @@ def oppositions_conjunctions(eph: Ephemeris, body: str, start: Times, stop: Time
     days, opposite = days[order], kinds_found[order] == 1.0
     kinds = ["opposition" if o else "conjunction" for o in opposite]
     if name in INNER and days.size:
-        distance = _sun_angles(eph, name, days)[2]
-        sun = eph.positions(["sun"], days, tarvex.apparent(), scale="tt")[:, 0, 2]
+        distance = _sun_angles(sky, name, days)[2]
+        sun = sky.positions(["sun"], days, tarvex.apparent(), "tt")[:, 0, 2]
         kinds = ["inferior_conjunction" if d < s else "superior_conjunction" for d, s in zip(distance, sun)]
-    return Events(Times(eph._clock, days, "tt"), kinds)
+    return Events(sky.times(days), kinds)
