@@ -114,6 +114,7 @@ bench: install
 	$(VPY) bench/observing.py --data $(DATA)
 	$(VPY) bench/segment_types.py --data $(DATA)
 	$(VPY) bench/astrology.py --data $(DATA)
+	$(VPY) bench/eclipses.py
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -24,6 +24,7 @@ from matplotlib.patches import Circle, Wedge
 
 import tarvex
 import tarvexkit
+import tarvexkit.eclipse_geometry
 import tarvexkit.observing
 from chart_text import SIGN_NAMES, clock, sign_minutes, to_minute, zodiac
 
@@ -405,3 +406,69 @@ def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex
     draw_altitude(altitude_path, hours, altitudes, events, sky,
                   f"Sun, Moon and planets on {local:%Y-%m-%d}, {where}", f"hours, {zone_name} (local time)")
     return chart_path, altitude_path
+
+
+# ------------------------------------------------------------------ a solar eclipse
+
+def eclipse_discs(eph: tarvexkit.Ephemeris, site: tarvex.GeodeticObserver, when: tarvexkit.Times
+                  ) -> tuple[float, float, float, float]:
+    """The Moon's centre relative to the Sun's, seen from the site (arc
+    minutes: x towards the east along the sky, y to the north), and the
+    semi-diameters of the Sun and the Moon (arc minutes), topocentric."""
+    places = eph.positions(["sun", "moon"], when, tarvex.apparent("topocentric", "equatorial", site))[0]
+    (ra_sun, dec_sun, d_sun, _), (ra_moon, dec_moon, d_moon, _) = places
+    x = ((ra_moon - ra_sun + 180.0) % 360.0 - 180.0) * math.cos(math.radians(dec_sun)) * 60.0
+    y = (dec_moon - dec_sun) * 60.0
+    au_km = tarvexkit.observing.AU_KM
+    sun = math.degrees(math.asin(tarvexkit.eclipse_geometry.SUN_RADIUS_KM / (d_sun * au_km))) * 60.0
+    moon = math.degrees(math.asin(tarvexkit.eclipse_geometry.MOON_RADIUS_KM / (d_moon * au_km))) * 60.0
+    return x, y, sun, moon
+
+
+def draw_eclipse(path: str, offset: tuple[float, float], sun_radius: float, moon_radius: float, title: str,
+                 caption: str) -> None:
+    """The Sun's disc and the Moon's in front of it, north up and east to
+    the left as seen on the sky."""
+    figure = Figure(figsize=(5.0, 5.4), dpi=110)
+    axes = figure.add_axes((0.05, 0.1, 0.9, 0.8))
+    axes.set_facecolor("#1b2233")
+    axes.add_patch(Circle((0.0, 0.0), sun_radius, facecolor="#f7c04a", edgecolor="#ffdf8a", linewidth=2.0))
+    axes.add_patch(Circle((-offset[0], offset[1]), moon_radius, facecolor="#2c3345", edgecolor="#46506a"))
+    reach = 2.1 * max(sun_radius, moon_radius)
+    axes.set_xlim(-reach, reach)
+    axes.set_ylim(-reach, reach)
+    axes.set_aspect("equal")
+    axes.set_xticks([])
+    axes.set_yticks([])
+    axes.text(0.0, reach * 0.9, "N", color="white", ha="center", va="center")
+    axes.text(-reach * 0.9, 0.0, "E", color="white", ha="center", va="center")
+    figure.suptitle(title, fontsize=10)
+    figure.text(0.5, 0.04, caption, ha="center", fontsize=8)
+    figure.savefig(path)
+
+
+def write_eclipse_picture(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver,
+                          out_dir: str = ".", place: str = "", zone: tzinfo = timezone.utc,
+                          years: float = 20.0) -> str | None:
+    """eclipse.png: the discs at the maximum of the next solar eclipse seen
+    from the site (the Sun up for part of it) within `years`; None when
+    there is none in the data's range."""
+    last = float(eph.supported_range[1].tt) - 1.0
+    stop = eph.times(min(float(when.tt) + 365.25 * years, last), "tt")
+    if not float(stop.tt) > float(when.tt):
+        return None
+    found = eph.local_solar_eclipses(site, when, stop)
+    seen = [i for i in range(len(found)) if found.visible[i]]
+    if not seen:
+        return None
+    i = seen[0]
+    maximum = found.times[i]
+    x, y, sun, moon = eclipse_discs(eph, site, maximum)
+    local = to_minute(maximum).astimezone(zone)
+    where = place or f"{site.latitude_deg:.2f}°, {site.longitude_east_deg:.2f}°"
+    path = os.path.join(out_dir, "eclipse.png")
+    draw_eclipse(path, (x, y), sun, moon,
+                 f"{found.kinds[i].capitalize()} solar eclipse, {local:%Y-%m-%d %H:%M} {local.tzname()}, {where}",
+                 f"maximum: magnitude {found.magnitude[i]:.3f}, {found.obscuration[i] * 100:.0f}% of the Sun covered, "
+                 f"Sun {found.sun_altitude_deg[i, 2]:.0f}° high")
+    return path

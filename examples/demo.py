@@ -3,14 +3,16 @@ site, from the default data (DE421 and the IERS series): apparent places of
 the bodies, a week of NumPy positions, the coming seasons and lunations,
 rises, transits and sets of every body with the twilights and the Moon's
 phase, sidereal longitudes, house cusps, lunar nodes, aspects, stations and
-ingresses. Times are printed in UTC and in the local zone.
+ingresses, and the next eclipses seen from the site. Times are printed in
+UTC and in the local zone.
 
     python examples/demo.py [--when "2026-03-20 14:30"] [--tz Europe/Berlin]
                             [--lat DEG --lon DEG --height M] [--place NAME] [--out DIR]
 
-It also draws chart.png (the chart wheel) and altitude.png (every body's
+It also draws chart.png (the chart wheel), altitude.png (every body's
 altitude over the local day, with the rises, transits, sets and twilights
-the text lists) into --out, the current directory by
+the text lists) and eclipse.png (the Sun's and the Moon's discs at the
+maximum of the next solar eclipse seen there) into --out, the current directory by
 default. Needs `pip install tarvex[data]` (and matplotlib for the pictures).
 """
 
@@ -157,6 +159,30 @@ def astrology(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geod
     print("The Sun's next ingresses:", ", ".join(f"{kind} {t.iso()[:10]}" for kind, t in ingresses))
 
 
+def eclipses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, clock: Clock,
+             years: float = 10.0, shown: int = 3) -> None:
+    """The next solar eclipses seen from the site (the Sun up for part of
+    it) and the next lunar eclipses with the Moon above its horizon at the
+    greatest eclipse."""
+    last = float(eph.supported_range[1].tt) - 1.0
+    stop = eph.times(min(float(when.tt) + 365.25 * years, last), "tt")
+    if not float(stop.tt) > float(when.tt):
+        return
+    print(f"\nThe next eclipses seen from the site (within {years:g} years):")
+    local = eph.local_solar_eclipses(site, when, stop)
+    seen = [i for i in range(len(local)) if local.visible[i]][:shown]
+    for i in seen:
+        contacts = " - ".join(clock.local(c[i]) for c in (local.c1, local.c4))
+        print(f"  solar {local.kinds[i]:<8} max {clock.both(local.times[i])}  magnitude {local.magnitude[i]:.3f}, "
+              f"{local.obscuration[i] * 100:.0f}% of the Sun covered, Sun at {local.sun_altitude_deg[i, 2]:.0f}°; "
+              f"{contacts}")
+    lunar = eph.lunar_eclipses(when, stop)
+    up = np.atleast_1d(eph.altaz("moon", site, lunar.times).altitude_deg) > 0.0 if len(lunar) else []
+    for i in [i for i in range(len(lunar)) if up[i]][:shown]:
+        print(f"  lunar {lunar.kinds[i]:<9} greatest {clock.both(lunar.times[i])}  "
+              f"umbral magnitude {lunar.umbral_magnitude[i]:.3f}")
+
+
 def pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver, out_dir: str,
              place: str, zone: zoneinfo.ZoneInfo) -> None:
     try:
@@ -165,8 +191,12 @@ def pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geode
     except ImportError as error:  # matplotlib is optional for the text part
         print(f"\nNo pictures ({error}); pip install tarvex[demo]")
         return
-    written = chart.write_pictures(eph, when, site, out_dir, place=place, zone=zone, day=local_day(eph, when, zone))
-    print(f"\nWrote {' and '.join(written)}")
+    written = list(chart.write_pictures(eph, when, site, out_dir, place=place, zone=zone,
+                                        day=local_day(eph, when, zone)))
+    eclipse = chart.write_eclipse_picture(eph, when, site, out_dir, place=place, zone=zone)
+    if eclipse is not None:
+        written.append(eclipse)
+    print(f"\nWrote {', '.join(written)}")
 
 
 def parse_when(eph: tarvexkit.Ephemeris, text: str | None, zone: zoneinfo.ZoneInfo) -> tarvexkit.Times:
@@ -210,6 +240,7 @@ def main(argv: list[str] | None = None) -> int:
     events(eph, when, site, clock)
     houses(eph, when, site)
     astrology(eph, when, site, clock)
+    eclipses(eph, when, site, clock)
     pictures(eph, when, site, args.out, place, zone)
     return 0
 

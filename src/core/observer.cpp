@@ -16,9 +16,6 @@
 namespace tarvex::core {
 namespace {
 
-constexpr double GRS80_EQUATORIAL_RADIUS_M = 6378137.0;
-constexpr double GRS80_E2 = 0.006694380022900787;
-constexpr double GRS80_ONE_MINUS_E2 = 0.9933056199770992;
 constexpr double EARTH_ROTATION_RATE_RAD_PER_S = 7.292115e-5;
 constexpr double TIO_LOCATOR_RATE_RAD_PER_CENTURY = -2.278624301214819e-10;
 constexpr double ERA_AT_J2000_TURNS = 0.779057273264;

@@ -11,6 +11,12 @@
 
 namespace tarvex::core {
 
+// The GRS80 ellipsoid of every site (and of the kit's eclipse geometry):
+// equatorial radius, first eccentricity squared and 1 - e^2.
+inline constexpr double GRS80_EQUATORIAL_RADIUS_M = 6378137.0;
+inline constexpr double GRS80_E2 = 0.006694380022900787;
+inline constexpr double GRS80_ONE_MINUS_E2 = 0.9933056199770992;
+
 // The observer unchanged, or NonFiniteState / InvalidLatitude.
 std::expected<GeodeticObserver, CoordinateError> validate(const GeodeticObserver& observer);
 

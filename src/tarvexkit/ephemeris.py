@@ -30,8 +30,9 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import (_native, astrology, data, early_time, held_files, jpl_arrays, lunar, observing, searches,
+from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
                ut1_extension)
+from . import phenomena as _phenomena
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
     check_step_days,
@@ -827,6 +828,91 @@ class Ephemeris:
         span = searches.span_table(begin, end, *self._search_range(), observing.QUARTER_STEP_DAYS)
         return self._events(observing.moon_quarters(self._batch, span))
 
+    # --- eclipses, occultations, phenomena ------------------------------------------
+    def _eclipse_inputs(self) -> eclipses.Inputs:
+        def batch(bodies: Sequence[str], julian_days: _FloatArray, options: tarvex.PositionOptions,
+                  scale: Scale) -> _FloatArray:
+            # Worker threads cost more to start than a small batch takes.
+            threads = 1 if julian_days.size * len(bodies) < eclipses.SMALL_BATCH else None
+            return self.positions(list(bodies), julian_days, options, scale=scale, threads=threads)
+
+        first, last = self.supported_range.tt
+        return eclipses.Inputs(batch, self._earth_rotation(), float(first), float(last),
+                               lambda tt: Times(self._clock, tt, "tt"))
+
+    def solar_eclipses(self, start: Times, stop: Times) -> eclipses.SolarEclipses:
+        """Every solar eclipse whose greatest eclipse falls in [start, stop),
+        in time order, as arrays: the instant of greatest eclipse (`Times`),
+        kind ("total", "annular", "hybrid", "partial"), magnitude, gamma
+        (Earth radii) and the geographic point of greatest eclipse
+        (degrees). See `tarvexkit.eclipses.SolarEclipses`.
+
+        >>> eph.solar_eclipses(eph.utc(2024, 1, 1), eph.utc(2025, 1, 1)).kinds
+        ['total', 'annular']
+        """
+        return eclipses.solar_eclipses(self._eclipse_inputs(), *self._span(start, stop))
+
+    def local_solar_eclipses(self, site: tarvex.GeodeticObserver, start: Times, stop: Times
+                             ) -> eclipses.LocalSolarEclipses:
+        """Solar eclipses as seen from `site` whose maximum there falls in
+        [start, stop): the contacts C1..C4 (None where they do not occur),
+        the maximum, magnitude and obscuration there, the Sun's altitude
+        (degrees) at each, and whether the Sun is up during the eclipse.
+        See `tarvexkit.eclipses.LocalSolarEclipses`."""
+        check_site("site", site)
+        return eclipses.local_solar_eclipses(self._eclipse_inputs(), site, *self._span(start, stop))
+
+    def lunar_eclipses(self, start: Times, stop: Times) -> eclipses.LunarEclipses:
+        """Every lunar eclipse whose greatest eclipse falls in [start, stop),
+        in time order: kind ("penumbral", "partial", "total"), greatest
+        eclipse, umbral and penumbral magnitudes and the contacts P1, U1,
+        U2, U3, U4, P4 (None where absent). The Earth's shadow follows
+        Danjon's rule (radius enlarged by 1/85). See
+        `tarvexkit.eclipses.LunarEclipses`."""
+        return eclipses.lunar_eclipses(self._eclipse_inputs(), *self._span(start, stop))
+
+    def occultations(self, body: str, start: Times, stop: Times, site: tarvex.GeodeticObserver | None = None
+                     ) -> eclipses.Occultations:
+        """The Moon occulting `body` (a planet, "mercury" .. "pluto") in
+        [start, stop): somewhere on the Earth, or, with `site`, seen there
+        (the disappearance and reappearance of the planet's centre behind
+        the Moon's limb). See `tarvexkit.eclipses.Occultations`."""
+        check_name("body", body)
+        if site is not None:
+            check_site("site", site)
+        return eclipses.occultations(self._eclipse_inputs(), body, *self._span(start, stop), site)
+
+    def phenomena(self, bodies: Sequence[str] | str, times: Times) -> _phenomena.Phenomena:
+        """Phase angle, illuminated fraction, elongation (degrees), apparent
+        diameter (arcseconds) and visual magnitude of bodies ("sun", "moon",
+        "mercury" .. "neptune"), geocentric: arrays (instants, bodies).
+        Planets' magnitudes per Mallama and Hilton (2018); see
+        `tarvexkit.phenomena` for the models."""
+        names = check_names("bodies", bodies, single=True)
+        if not isinstance(times, Times):
+            raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
+        result = _phenomena.phenomena(self._eclipse_inputs(), names, times)
+        if isinstance(bodies, str):
+            return _phenomena.Phenomena(*(np.asarray(p)[..., 0] if np.ndim(p) else p for p in (
+                result.phase_angle_deg, result.illuminated_fraction, result.elongation_deg,
+                result.apparent_diameter_arcsec, result.magnitude)))
+        return result
+
+    def elongations(self, body: str, start: Times, stop: Times) -> Events:
+        """Greatest elongations of Mercury or Venus from the Sun in
+        [start, stop), kinds "greatest_east" (evening sky) and
+        "greatest_west" (morning sky)."""
+        check_name("body", body)
+        return _phenomena.elongations(self._eclipse_inputs(), body, *self._span(start, stop))
+
+    def oppositions_conjunctions(self, body: str, start: Times, stop: Times) -> Events:
+        """Instants in [start, stop) where the apparent geocentric ecliptic
+        longitude of `body` less the Sun's is 0 or 180 degrees: kinds
+        "conjunction" and "opposition", or for Mercury and Venus
+        "inferior_conjunction" and "superior_conjunction"."""
+        check_name("body", body)
+        return _phenomena.oppositions_conjunctions(self._eclipse_inputs(), body, *self._span(start, stop))
+
 
 _ISO = re.compile(
     r"\s*([+-]?\d{4,6})-(\d\d)-(\d\d)(?:[T ](\d\d):(\d\d)(?::(\d\d(?:\.\d*)?))?)?\s*(Z|z|[+-]\d\d:?\d\d)?\s*")
@@ -1036,3 +1122,4 @@ _times_module.reopen_clock = _reopened_clock
 
 def _measured_end(bulletin_a: Path) -> float | None:
     return ut1_extension.last_measured_mjd(bulletin_a.read_text(encoding="ascii", errors="replace"))
+

@@ -1,12 +1,13 @@
 // Module definition of tarvexkit._native, the toolkit's private native
 // module: multi-phase initialisation whose execution step adds the Store
-// and EarthRotation classes and the search functions; the astrology
-// functions are module-level functions.
+// and EarthRotation classes, the search functions and the eclipse
+// geometry; the astrology functions are module-level functions.
 #include "python/errors.hpp"
 #include "python/handle.hpp"
 #include "python/heap_type.hpp"
 #include "tarvexkit/native/astrology.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
+#include "tarvexkit/native/eclipse_functions.hpp"
 #include "tarvexkit/native/search_functions.hpp"
 #include "tarvexkit/native/store.hpp"
 
@@ -18,6 +19,7 @@ int native_exec(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     if (PyModule_AddFunctions(module, search_functions) < 0) return -1;
     if (add_search_constants(module) < 0) return -1;
+    if (PyModule_AddFunctions(module, eclipse_functions) < 0) return -1;
     PyTypeObject* type = python::ensure_class(store_class);
     if (type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "Store", reinterpret_cast<PyObject*>(type)) < 0) return -1;
