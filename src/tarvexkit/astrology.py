@@ -28,16 +28,22 @@ other systems' cusps are the tropical cusps less the ayanamsha.
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Generic, overload
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import TypeVar
 
 from . import _native
-from .times import Times
+from .times import Array, Scalar, Times
 
 _FloatArray = npt.NDArray[np.float64]
 _BoolArray = npt.NDArray[np.bool_]
+# `Houses` of one sky hold floats and bools, of many skies arrays (for type
+# checkers; a bare `Houses` leaves them open).
+F = TypeVar("F", default=Any, covariant=True)
+B = TypeVar("B", default=Any, covariant=True)
+_Real = float | np.integer[Any] | np.floating[Any]
 
 # (name, letter, iterative) of each house system, in the core's order.
 HOUSE_SYSTEM_TABLE: tuple[tuple[str, str, bool], ...] = tuple(_native.house_systems())
@@ -101,30 +107,30 @@ def _out(array: _FloatArray, scalar: bool) -> Any:
 
 
 @dataclass(frozen=True)
-class Houses:
+class Houses(Generic[F, B]):
     """Cusps of one house system: floats for a scalar call, arrays (one row
     per element) for an array call. Longitudes are ecliptic of date, degrees
     in [0, 360); NaN where `defined` is False."""
 
     system: str
     cusps_deg: _FloatArray  # (12,) or (n, 12): cusp 1 .. 12
-    ascendant_deg: Any
-    midheaven_deg: Any
-    vertex_deg: Any
-    equatorial_ascendant_deg: Any
-    ramc_deg: Any
-    obliquity_deg: Any
-    defined: Any  # bool or boolean array
+    ascendant_deg: F
+    midheaven_deg: F
+    vertex_deg: F
+    equatorial_ascendant_deg: F
+    ramc_deg: F
+    obliquity_deg: F
+    defined: B  # bool or boolean array
     reasons: dict[int, str] = field(default_factory=dict)  # index -> message, undefined rows
     zodiac: str = "tropical"  # or the ayanamsha's name
-    fallback: Any = False  # bool or boolean array: rows whose cusps are `fallback_system`'s
+    fallback: B = False  # type: ignore[assignment]  # bool or boolean array: rows whose cusps are `fallback_system`'s
     fallback_system: str | None = None  # "porphyry" where a fallback was asked for
 
-    def require(self) -> Houses:
+    def require(self) -> Houses[F, B]:
         """These houses, or HouseCuspsUndefined for the first undefined element."""
         if self.reasons:
             index = min(self.reasons)
-            raise HouseCuspsUndefined(self.system, self.reasons[index], index if np.ndim(self.defined) else None)
+            raise HouseCuspsUndefined(self.system, self.reasons[index], index if isinstance(self.defined, np.ndarray) else None)
         return self
 
     def to_dict(self) -> dict[str, Any]:
@@ -166,6 +172,12 @@ def polar_fallback_name(polar_fallback: str | None) -> str | None:
     return name
 
 
+@overload
+def houses(system: str, *, ramc_deg: _Real, latitude_deg: _Real, obliquity_deg: _Real,
+           polar_fallback: str | None = None) -> Houses[float, bool]: ...
+@overload
+def houses(system: str, *, ramc_deg: npt.ArrayLike, latitude_deg: npt.ArrayLike, obliquity_deg: npt.ArrayLike,
+           polar_fallback: str | None = None) -> Houses[_FloatArray, _BoolArray]: ...
 def houses(
     system: str,
     *,
@@ -264,6 +276,10 @@ def site_houses(table: _FloatArray, failures: list[tuple[int, str]], fallback_ro
     )
 
 
+@overload
+def ayanamsha_deg(name: str, tt: _Real | Times[Scalar]) -> float: ...
+@overload
+def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times[Array]) -> _FloatArray: ...
 def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
     an array for an array. `tt` may also be a `Times` (its TT is used)."""

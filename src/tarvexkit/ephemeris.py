@@ -348,6 +348,13 @@ class Ephemeris:
         return self._store.positions(names, jd, time_scale, opts, threads)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
+    @overload
+    def houses(self, site: tarvex.GeodeticObserver, times: Times[Scalar], system: str = "placidus", *,
+               zodiac: str = "tropical", polar_fallback: str | None = None) -> astrology.Houses[float, bool]: ...
+    @overload
+    def houses(self, site: tarvex.GeodeticObserver, times: Times[Array], system: str = "placidus", *,
+               zodiac: str = "tropical", polar_fallback: str | None = None
+               ) -> astrology.Houses[_FloatArray, npt.NDArray[np.bool_]]: ...
     def houses(self, site: tarvex.GeodeticObserver, times: Times, system: str = "placidus", *,
                zodiac: str = "tropical", polar_fallback: str | None = None) -> astrology.Houses:
         """Cusps of any of the eighteen systems for a site at `times` (scalar or array).
@@ -418,6 +425,10 @@ class Ephemeris:
         out[:, :, 3] = searches.longitude_speed(longitudes, names, tt) - table[:, 1:2]
         return out
 
+    @overload
+    def ayanamsha_deg(self, name: str, times: Times[Scalar]) -> float: ...
+    @overload
+    def ayanamsha_deg(self, name: str, times: Times[Array]) -> _FloatArray: ...
     def ayanamsha_deg(self, name: str, times: Times) -> Any:
         """The mean ayanamsha `name` at `times` (float or array), degrees.
 
@@ -737,9 +748,15 @@ class Ephemeris:
                scale: Scale) -> _FloatArray:
         return self.positions(list(bodies), julian_days, options, scale=scale)
 
+    @overload
+    def altaz(self, bodies: str | int, site: tarvex.GeodeticObserver, times: Times[Scalar], *,
+              refraction: tuple[float, float] | None = None) -> Horizontal[float]: ...
+    @overload
+    def altaz(self, bodies: Sequence[str | int] | str | int, site: tarvex.GeodeticObserver, times: Times[Any], *,
+              refraction: tuple[float, float] | None = None) -> Horizontal[_FloatArray]: ...
     def altaz(
         self,
-        bodies: Sequence[str] | str,
+        bodies: Sequence[str | int] | str | int,
         site: tarvex.GeodeticObserver,
         times: Times,
         *,
@@ -809,6 +826,10 @@ class Ephemeris:
         span = self._search_span(start, stop)
         return self._events(observing.twilight(self._sky(), site, *span))
 
+    @overload
+    def moon_phase(self, times: Times[Scalar]) -> MoonPhase[float]: ...
+    @overload
+    def moon_phase(self, times: Times[Array]) -> MoonPhase[_FloatArray]: ...
     def moon_phase(self, times: Times) -> MoonPhase:
         """The Moon's phase (longitude from the Sun), elongation, phase angle
         and illuminated fraction, geocentric, as floats or arrays."""

@@ -39,10 +39,11 @@ from __future__ import annotations
 import math
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, Generic
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import TypeVar
 
 import tarvex
 
@@ -51,6 +52,9 @@ from .searches import in_span, refine, sample, sectors, span_table, wrap180
 from .times import Scale
 
 _FloatArray = npt.NDArray[np.float64]
+# The values of one result: `float` for one instant (and one body), a
+# float64 array otherwise (for type checkers; a bare annotation leaves it open).
+F = TypeVar("F", default=Any, covariant=True)
 
 # Batch positions: (bodies, Julian days, options, scale) -> (n, bodies, 4),
 # as `Ephemeris.positions` gives them.
@@ -72,20 +76,20 @@ REFRACTION_CUTOFF_DEG = -1.0
 
 
 @dataclass(frozen=True)
-class Horizontal:
+class Horizontal(Generic[F]):
     """Altitude, azimuth (from north through east), hour angle (west of the
     meridian, -180..180) in degrees and distance in au of apparent
     topocentric centres. Arrays of shape (instants, bodies); an axis is
     dropped for a scalar Times or a single body name."""
 
-    altitude_deg: Any
-    azimuth_deg: Any
-    hour_angle_deg: Any
-    distance_au: Any
+    altitude_deg: F
+    azimuth_deg: F
+    hour_angle_deg: F
+    distance_au: F
 
 
 @dataclass(frozen=True)
-class MoonPhase:
+class MoonPhase(Generic[F]):
     """The Moon seen from the geocentre.
 
     phase_deg: apparent ecliptic longitude of the Moon minus the Sun's, of
@@ -96,10 +100,10 @@ class MoonPhase:
     illuminated_fraction: (1 + cos(phase angle)) / 2.
     """
 
-    phase_deg: Any
-    elongation_deg: Any
-    phase_angle_deg: Any
-    illuminated_fraction: Any
+    phase_deg: F
+    elongation_deg: F
+    phase_angle_deg: F
+    illuminated_fraction: F
 
 
 # ------------------------------------------------------------------ refraction

@@ -142,7 +142,7 @@ class Clock:
     # TAI - UTC in force on UTC Julian days (the kernel's table, no extrapolation
     # backwards: callers only ask for days from 1972 on).
     def tai_minus_utc(self, utc_jd: _FloatArray) -> _FloatArray:
-        row = np.searchsorted(self._leap_days, utc_jd, side="right") - 1
+        row = self._leap_days.searchsorted(utc_jd, side="right") - 1
         # np.maximum rather than np.clip: the same rows, without clip's
         # dispatch, which costs more than the search on a scalar.
         return np.asarray(self._leap_offsets[np.maximum(row, 0)], dtype=np.float64)
@@ -157,10 +157,10 @@ class Clock:
             return jd.copy()
         if "ut1" in (scale, to) and self._first_entry_jd is not None:
             early = jd < self._first_entry_jd + 1.0
-            if np.any(early):
+            if early.any():
                 result = np.empty_like(jd)
                 result[early] = self._ut1_before_year_zero(jd[early], scale, to)
-                if not np.all(early):
+                if not early.all():
                     result[~early] = self.convert(jd[~early], scale, to)
                 return result
         if scale == "utc":
@@ -188,10 +188,10 @@ class Clock:
         """TT of UTC Julian days on either side of 1972."""
         utc_jd = np.asarray(utc_jd, dtype=np.float64)
         early = utc_jd < early_time.UTC_1972
-        if not np.any(early):
+        if not early.any():
             return self._native(utc_jd, "utc", "tt")
         result = np.empty_like(utc_jd)
-        if not np.all(early):
+        if not early.all():
             result[~early] = self._native(utc_jd[~early], "utc", "tt")
         result[early] = early_time.utc_to_tt(utc_jd[early])
         return result
@@ -200,10 +200,10 @@ class Clock:
         """UTC Julian days (civil time before 1972) of TT Julian days."""
         tt = np.asarray(tt, dtype=np.float64)
         early = tt < early_time.TT_EARLY_LIMIT
-        if not np.any(early):
+        if not early.any():
             return self._native(tt, "tt", "utc")
         result = np.empty_like(tt)
-        if not np.all(early):
+        if not early.all():
             result[~early] = self._native(tt[~early], "tt", "utc")
         result[early] = early_time.tt_to_utc(tt[early])
         return result
@@ -232,18 +232,19 @@ class Clock:
         early = tt < early_time.TT_EARLY_LIMIT
         day = np.empty_like(tt)
         seconds = np.empty_like(tt)
-        if np.any(early):
+        if early.any():
             u = early_time.tt_to_utc(tt[early])
             day[early] = np.floor(u - 0.5) + 0.5
             seconds[early] = (u - day[early]) * 86400.0
         late = ~early
-        if np.any(late):
+        if late.any():
             t = tt[late]
             u = self._native(t, "tt", "utc")
             d = np.floor(u - 0.5) + 0.5
             for _ in range(2):
-                s = (t - d) * 86400.0 - (self.tai_minus_utc(d) + early_time.TT_MINUS_TAI_S)
-                length = 86400.0 + self.leap_second_after(d)
+                tai = self.tai_minus_utc(d)
+                s = (t - d) * 86400.0 - (tai + early_time.TT_MINUS_TAI_S)
+                length = 86400.0 + (self.tai_minus_utc(d + 1.0) - tai)
                 d = np.where(s < 0.0, d - 1.0, np.where(s >= length, d + 1.0, d))
             day[late] = d
             seconds[late] = (t - d) * 86400.0 - (self.tai_minus_utc(d) + early_time.TT_MINUS_TAI_S)
@@ -252,7 +253,7 @@ class Clock:
     def day_length(self, day_start: _FloatArray) -> _FloatArray:
         length = np.full_like(day_start, 86400.0)
         late = day_start >= early_time.UTC_1972
-        if np.any(late) and self.has_leap_seconds:
+        if late.any() and self.has_leap_seconds:
             length[late] += self.leap_second_after(day_start[late])
         return length
 

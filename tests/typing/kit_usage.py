@@ -71,7 +71,12 @@ def observing(eph: tarvexkit.Ephemeris) -> float:
     for kind, t in quarters:
         print(kind, t.iso())
     print(sky.altitude_deg, risings.kinds, transits.iso(), days, dusk, phase.illuminated_fraction)
-    eph.altaz("sun", site, start, refraction=10.0)  # type: ignore[arg-type]
+    # One body at one instant reads as floats, more of either as arrays.
+    altitude: float = low.altitude_deg
+    altitudes: npt.NDArray[np.float64] = sky.altitude_deg
+    lit: float = phase.illuminated_fraction
+    print(altitude, altitudes[:, 0], lit)
+    eph.altaz("sun", site, start, refraction=10.0)  # type: ignore[call-overload]
     eph.twilight(site, start)  # type: ignore[call-arg]
     return float(low.altitude_deg)
 def astrology(eph: tarvexkit.Ephemeris) -> dict[str, object]:
@@ -81,6 +86,9 @@ def astrology(eph: tarvexkit.Ephemeris) -> dict[str, object]:
     houses: tarvexkit.Houses = eph.houses(site, days, "koch")
     mask: npt.NDArray[np.bool_] = houses.defined
     one = tarvexkit.houses("placidus", ramc_deg=10.0, latitude_deg=51.5, obliquity_deg=23.44)
+    ascendant: float = one.ascendant_deg
+    ascendants: npt.NDArray[np.float64] = houses.ascendant_deg
+    print(ascendant, ascendants)
     try:
         one.require()
     except tarvexkit.HouseCuspsUndefined as error:
