@@ -3,16 +3,17 @@ apogee ("Black Moon") from the core's series, true (osculating) node and
 osculating apogee from the kernel's Moon.
 
 The osculating points need the Moon's geocentric state, position and
-velocity. The batch gives positions only, so the velocity is the
-five-point central difference of geometric J2000 positions h = 1/128 day
-apart, (-x(2h) + 8 x(h) - 8 x(-h) + x(-2h)) / 12h: over that step the
-truncation error is about (n h)^4 / 30 ~ 3e-13 of the velocity (n the
-Moon's mean motion). The step is a power of two so that t + h is exact in
-a Julian-day double (whose last bit is 2^-31 day today); a step such as
-0.01 day is rounded there by up to 2e-10 day, which is 2e-8 of the step
-and of the velocity, and 0.2" in the osculating apogee. The native
-module rotates the states to the mean ecliptic and equinox of date and
-takes the two-body elements (src/core/lunar_points.hpp).
+velocity. The batch gives positions only, so the native module
+(src/tarvexkit/native/moon_stencil.hpp, shared with the chart) takes the
+velocity as the five-point central difference of geometric J2000
+positions h = 1/128 day apart, rotates the state to the mean ecliptic and
+equinox of date and takes the two-body elements
+(src/core/lunar_points.hpp); this module only asks the batch for the
+positions at the instants the native module names. The step is a power of
+two so that t + h is exact in a Julian-day double (whose last bit is 2^-31
+day today); a step such as 0.01 day is rounded there by up to 2e-10 day,
+which is 2e-8 of the step and of the velocity, and 0.2" in the osculating
+apogee.
 """
 
 from __future__ import annotations
@@ -31,7 +32,6 @@ _FloatArray = npt.NDArray[np.float64]
 
 LUNAR_POINTS = ("mean_node", "true_node", "mean_apogee", "osculating_apogee")
 STATE_STEP_DAYS = 1.0 / 128.0
-_STENCIL = np.array([-2.0, -1.0, 1.0, 2.0, 0.0]) * STATE_STEP_DAYS
 # The speeds are central differences of the points themselves (a power of
 # two again, for the same reason).
 SPEED_STEP_DAYS = 1.0 / 128.0
@@ -52,21 +52,11 @@ def lunar_point_name(name: str) -> str:
     return key
 
 
-def moon_states(positions: Positions, tdb: _FloatArray) -> _FloatArray:
-    """(n, 6): the Moon's geometric geocentric state in the kernels' J2000
-    equator, au and au/day."""
-    days = (tdb[:, None] + _STENCIL[None, :]).reshape(-1)
-    rows = positions(["moon"], days, tarvex.geometric("geocentric", "equatorial"))[:, 0, :]
-    ra, dec, distance = np.radians(rows[:, 0]), np.radians(rows[:, 1]), rows[:, 2]
-    xyz = np.stack([distance * np.cos(dec) * np.cos(ra), distance * np.cos(dec) * np.sin(ra),
-                    distance * np.sin(dec)], axis=-1).reshape(len(tdb), len(_STENCIL), 3)
-    velocity = (-xyz[:, 3] + 8.0 * xyz[:, 2] - 8.0 * xyz[:, 1] + xyz[:, 0]) / (12.0 * STATE_STEP_DAYS)
-    return np.concatenate([xyz[:, 4], velocity], axis=1)
-
-
 def _osculating(positions: Positions, tdb: _FloatArray) -> _FloatArray:
-    states = np.ascontiguousarray(moon_states(positions, tdb)).reshape(-1)
-    table, failures = _native.osculating_lunar_points(states, np.ascontiguousarray(tdb))
+    days = np.asarray(_native.moon_stencil_days(tdb, STATE_STEP_DAYS)).reshape(-1)
+    rows = positions(["moon"], days, tarvex.geometric("geocentric", "equatorial"))
+    table, failures = _native.osculating_lunar_points(np.ascontiguousarray(rows, dtype=np.float64).reshape(-1),
+                                                      np.ascontiguousarray(tdb), STATE_STEP_DAYS)
     if failures:
         index, message = failures[0]
         raise LunarPointsUndefined(f"{message} (element {index})")

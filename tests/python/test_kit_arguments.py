@@ -45,7 +45,7 @@ def raised(call):
 def callables(store, rotation):
     functions = [getattr(_native, name) for name in (
         "house_cusps", "house_systems", "site_sky", "ayanamsha", "ayanamshas",
-        "mean_lunar_points", "osculating_lunar_points")]
+        "mean_lunar_points", "osculating_lunar_points", "moon_stencil_days")]
     methods = [getattr(store, name) for name in (
         "positions", "convert", "tdb_seconds", "leap_second_entries", "eop_coverage")]
     return functions + methods + [rotation.horizon, Store, EarthRotation]
@@ -97,9 +97,12 @@ def test_keyword_arguments_reach_their_own_parameters(store, rotation):
     assert _native.site_sky(longitude_east_deg=[0.0, 10.0, 20.0], tt=DAYS + 0.0007, ut1=DAYS).tobytes() == sky.tobytes()
     assert _native.ayanamsha(tt=DAYS, name="lahiri").tobytes() == _native.ayanamsha("lahiri", DAYS).tobytes()
     assert _native.mean_lunar_points(tt=DAYS).tobytes() == _native.mean_lunar_points(DAYS).tobytes()
-    states = numpy.tile([0.002, 0.0005, 0.0001, -0.0001, 0.0005, 0.00005], 3)
-    points, _ = _native.osculating_lunar_points(states, DAYS)
-    assert _native.osculating_lunar_points(tdb=DAYS, states=states)[0].tobytes() == points.tobytes()
+    # A Moon moving 0.1 degree of RA per stencil step.
+    rows = numpy.array([[10.0 + 0.1 * k, 5.0, 0.0025, 0.0] for k in (-2, -1, 1, 2, 0)] * len(DAYS)).reshape(-1)
+    points, _ = _native.osculating_lunar_points(rows, DAYS, 1 / 128)
+    assert _native.osculating_lunar_points(tdb=DAYS, rows=rows, state_step_days=1 / 128)[0].tobytes() == points.tobytes()
+    stencil = _native.moon_stencil_days(DAYS, 1 / 128)
+    assert _native.moon_stencil_days(state_step_days=1 / 128, tdb=DAYS).tobytes() == stencil.tobytes()
 
 
 def test_positions_judges_the_instants_before_the_bodies_and_the_options(store, strict):

@@ -288,9 +288,11 @@ def test_native_functions_check_their_arrays():
         native.site_sky([[1.0]], [[1.0]], [[0.0]])
     with pytest.raises(ValueError, match=r"ut1, tt and longitude_east_deg must be finite \(element 1\)"):
         native.site_sky([2451545.0, np.inf], [2451545.0, 2451545.0], [0.0, 0.0])
-    with pytest.raises(ValueError, match="states must hold six numbers for each of the 2 instants"):
-        native.osculating_lunar_points(np.zeros(6), [2451545.0, 2451546.0])
-    table, failures = native.osculating_lunar_points(np.zeros(6), [2451545.0])
+    with pytest.raises(ValueError, match=r"rows must hold 20 numbers \(a stencil of positions\) for each of the 2 instants"):
+        native.osculating_lunar_points(np.zeros(20), [2451545.0, 2451546.0], 1 / 128)
+    with pytest.raises(ValueError, match="state_step_days must be a positive number of days"):
+        native.moon_stencil_days([2451545.0], 0.0)
+    table, failures = native.osculating_lunar_points(np.zeros(20), [2451545.0], 1 / 128)
     assert np.isnan(table).all()
     assert failures == [(0, "the Moon's position and velocity are parallel: no orbital plane")]
     with pytest.raises(ValueError, match="unknown ayanamsha 'Lahiri'"):

@@ -126,3 +126,16 @@ def test_houses_of_points_follow_the_cusps_through_aries_and_backwards(eph):
             for p in chart.points:
                 assert p.house == reference_house(p.longitude_deg, cusps), (site, t.iso(), p.name)
     assert backwards > 0
+
+def test_lunar_points_of_a_chart_are_those_of_the_arrays(eph):
+    # One stencil and one osculating orbit serve both: the chart's nodes and
+    # apogees are lunar_points' to the bit, at dates across the kernel's span.
+    site = tarvex.GeodeticObserver(13.4, 52.5)
+    names = list(tarvexkit.LUNAR_POINTS)
+    for year in (1997, 2001, 2005, 2009):
+        when = eph.utc(year, 3, 20, 14, 30)
+        chart = eph.chart(when, site, bodies=names)
+        arrays = eph.lunar_points(names, when)[0]
+        assert [p.longitude_deg for p in chart.points] == arrays[:, 0].tolist()
+        assert [p.latitude_deg for p in chart.points] == arrays[:, 1].tolist()
+        assert np.allclose([p.speed_deg_per_day for p in chart.points], arrays[:, 3], rtol=0, atol=1e-9)

@@ -17,6 +17,7 @@
 #include "core/frames.hpp"
 #include "core/house_systems.hpp"
 #include "core/lunar_points.hpp"
+#include "tarvexkit/native/moon_stencil.hpp"
 #include "core/observer.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
@@ -274,24 +275,30 @@ PyObject* mean_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
 
 constexpr std::size_t OSCULATING_COLUMNS = 5;
 
-// states: the Moon's geocentric geometric states in the kernels' J2000
-// equatorial frame, six numbers per instant (au, au/day) one after the
-// other; tdb: the instants. Rotated to the mean ecliptic and equinox of date
-// (no nutation) and turned into (node, apogee longitude, apogee latitude,
-// inclination, eccentricity).
+// rows: the Moon's geometric geocentric batch rows in the kernels' J2000
+// equator at the instants of each base instant's stencil (moon_stencil.hpp),
+// MOON_STENCIL_NUMBERS numbers per instant; tdb: the base instants; the
+// stencil's step. Turned into (node, apogee longitude, apogee latitude,
+// inclination, eccentricity), mean ecliptic and equinox of date.
 PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-  Column state_values;
+  Column row_values;
   Column tdb_days;
-  const Argument parameters[] = {{"states", to_column, state_values}, {"tdb", to_column, tdb_days}};
+  double step = 0.0;
+  const Argument parameters[] = {{"rows", to_column, row_values},
+                                 {"tdb", to_column, tdb_days},
+                                 {"state_step_days", python::to_float, step}};
   Arguments arguments("osculating_lunar_points()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
-  const std::span<const double> states = state_values.values;
+  const std::span<const double> rows = row_values.values;
   const std::span<const double> tdb = tdb_days.values;
-  if (states.size() != 6 * tdb.size()) {
-    return python::value_error("states must hold six numbers for each of the " +
+  if (rows.size() != MOON_STENCIL_NUMBERS * tdb.size()) {
+    return python::value_error("rows must hold " + std::to_string(MOON_STENCIL_NUMBERS) +
+                               " numbers (a stencil of positions) for each of the " +
                                std::to_string(tdb.size()) + " instants");
   }
+  if (!(std::isfinite(step) && step > 0.0))
+    return python::value_error("state_step_days must be a positive number of days");
   double* out = nullptr;
   Ref table = new_table(tdb.size(), OSCULATING_COLUMNS, out);
   Failures failures;
@@ -299,19 +306,9 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
   for (std::size_t i = 0; i < tdb.size(); ++i) {
     if (interrupted_at(i)) return nullptr;
     double* row = out + i * OSCULATING_COLUMNS;
-    core::CartesianState state;
-    for (std::size_t k = 0; k < 3; ++k) {
-      state.position[k] = states[6 * i + k];
-      state.velocity[k] = states[6 * i + 3 + k];
-    }
-    std::expected<core::OsculatingLunarPoints, core::LunarPointError> points =
-        std::unexpected(core::LunarPointError::NonFiniteState);
-    if (std::isfinite(tdb[i])) {
-      const auto rotated = core::OfDateRotation::create(false, false, tdb[i]).apply(state);
-      if (rotated) {
-        points = core::osculating_lunar_points({rotated->position, rotated->velocity});
-      }
-    }
+    const auto points =
+        osculating_from_stencil(rows.subspan(i * MOON_STENCIL_NUMBERS, MOON_STENCIL_NUMBERS),
+                                tdb[i], step);
     if (!points) {
       std::fill(row, row + OSCULATING_COLUMNS, NOT_DEFINED);
       if (!failures.add(i, core::message(points.error()))) return nullptr;
@@ -324,6 +321,25 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
     row[4] = points->eccentricity;
   }
   return failures.pair_with(std::move(table));
+}
+
+// The TDB instants of the Moon's stencils: MOON_STENCIL.size() per base
+// instant, base instant after base instant.
+PyObject* stencil_days(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Column tdb_days;
+  double step = 0.0;
+  const Argument parameters[] = {{"tdb", to_column, tdb_days},
+                                 {"state_step_days", python::to_float, step}};
+  Arguments arguments("moon_stencil_days()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::span<const double> tdb = tdb_days.values;
+  if (!(std::isfinite(step) && step > 0.0))
+    return python::value_error("state_step_days must be a positive number of days");
+  double* out = nullptr;
+  Ref table = new_table(tdb.size(), MOON_STENCIL.size(), out);
+  if (!table) return nullptr;
+  moon_stencil_days(tdb, step, {out, tdb.size() * MOON_STENCIL.size()});
+  return table.release();
 }
 
 constexpr int FUNCTION = METH_FASTCALL | METH_KEYWORDS;
@@ -351,11 +367,16 @@ PyMethodDef astrology_functions[] = {
      "mean_lunar_points(tt)\n--\n\n"
      "(n, 3) float64: mean node, mean apogee longitude and latitude (mean equinox of date)."},
     {"osculating_lunar_points", python::as_cfunction<osculating_lunar_points>(), FUNCTION,
-     "osculating_lunar_points(states, tdb)\n--\n\n"
+     "osculating_lunar_points(rows, tdb, state_step_days)\n--\n\n"
      "(n, 5) float64: osculating node, apogee longitude and latitude (mean\n"
-     "equinox of date), inclination and eccentricity from geocentric J2000\n"
-     "equatorial Moon states (6 numbers per instant, au and au/day), and a\n"
-     "list of (index, message) for elements without them."},
+     "equinox of date), inclination and eccentricity from the Moon's geometric\n"
+     "geocentric J2000 equatorial batch rows at the instants of each base\n"
+     "instant's stencil (moon_stencil_days), and a list of (index, message)\n"
+     "for elements without them."},
+    {"moon_stencil_days", python::as_cfunction<stencil_days>(), FUNCTION,
+     "moon_stencil_days(tdb, state_step_days)\n--\n\n"
+     "(n, 5) float64: the TDB Julian days at which osculating_lunar_points\n"
+     "wants the Moon's positions for each base instant."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,10 +7,9 @@
 // chart's zodiac, the derivative of the longitude printed beside it.
 // Lunar points (src/core/lunar_points.hpp): mean node and apogee from their
 // series at TT; the osculating node and apogee from the Moon's geometric
-// geocentric J2000 state, its velocity the five-point central difference
-// of positions h = state_step_days apart (tarvexkit.lunar.STATE_STEP_DAYS),
-// (-x(2h) + 8x(h) - 8x(-h) + x(-2h)) / 12h, rotated to the mean ecliptic
-// and equinox of date; every
+// geocentric J2000 state over a stencil of positions h = state_step_days
+// apart (tarvexkit.lunar.STATE_STEP_DAYS; moon_stencil.hpp), rotated to the
+// mean ecliptic and equinox of date; every
 // lunar point gets the nutation in longitude (IAU 2000B) for the true
 // equinox. Houses (src/core/house_systems.hpp): RAMC from the local
 // apparent sidereal time (IAU 2006, nutation IAU 2000B) and the true
@@ -40,6 +39,7 @@
 #include "python/binder.hpp"
 #include "python/errors.hpp"
 #include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/moon_stencil.hpp"
 #include "tarvexkit/native/store.hpp"
 
 namespace tarvex::kit {
@@ -51,9 +51,6 @@ using python::Arguments;
 using python::Default;
 using python::Ref;
 
-// The Moon's five-point stencil in steps of state_step_days: -2h, -h, h,
-// 2h, and the instant itself last.
-constexpr std::array<double, 5> STENCIL = {-2.0, -1.0, 1.0, 2.0, 0.0};
 constexpr double NOT_DEFINED = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t HOUSE_COLUMNS = 18;  // cusps, asc, mc, vertex, east point, RAMC, obliquity
 constexpr std::size_t ASPECT_COLUMNS = 7;
@@ -125,41 +122,6 @@ struct Site {
   double longitude_east_deg = 0.0;
   double latitude_deg = 0.0;
 };
-
-// Osculating node and apogee (mean equinox of date) at `count` base
-// instants from the Moon's batch over the stencil: rows of five positions
-// (RA, Dec in degrees, distance in au) per base instant.
-struct Osculating {
-  double node_deg = NOT_DEFINED;
-  double apogee_longitude_deg = NOT_DEFINED;
-  double apogee_latitude_deg = NOT_DEFINED;
-};
-
-std::expected<Osculating, core::LunarPointError> osculating_at(const double* rows, double tdb,
-                                                               double state_step_days) {
-  std::array<std::array<double, 3>, 5> xyz{};
-  for (std::size_t k = 0; k < STENCIL.size(); ++k) {
-    const double* row = rows + 4 * k;
-    const double ra = row[0] * core::DEG_TO_RAD;
-    const double dec = row[1] * core::DEG_TO_RAD;
-    const double distance = row[2];
-    xyz[k] = {distance * std::cos(dec) * std::cos(ra), distance * std::cos(dec) * std::sin(ra),
-              distance * std::sin(dec)};
-  }
-  core::CartesianState state;
-  for (std::size_t c = 0; c < 3; ++c) {
-    state.position[c] = xyz[4][c];
-    state.velocity[c] = (-xyz[3][c] + 8.0 * xyz[2][c] - 8.0 * xyz[1][c] + xyz[0][c]) /
-                        (12.0 * state_step_days);
-  }
-  if (!std::isfinite(tdb)) return std::unexpected(core::LunarPointError::NonFiniteState);
-  const auto rotated = core::OfDateRotation::create(false, false, tdb).apply(state);
-  if (!rotated) return std::unexpected(core::LunarPointError::NonFiniteState);
-  const auto points = core::osculating_lunar_points({rotated->position, rotated->velocity});
-  if (!points) return std::unexpected(points.error());
-  return Osculating{points->ascending_node_deg, points->apogee.longitude_deg,
-                    points->apogee.latitude_deg};
-}
 
 // The house (1..12) whose cusp is the last at or before the longitude in
 // the direction the cusps run (backwards in the quadrant systems of the far
@@ -360,10 +322,8 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     Ref moon_batch;
     const double* moon_rows = nullptr;
     if (osculating) {
-      std::vector<double> stencil(3 * n * STENCIL.size());
-      for (std::size_t b = 0; b < 3 * n; ++b)
-        for (std::size_t s = 0; s < STENCIL.size(); ++s)
-          stencil[b * STENCIL.size() + s] = tdb[b] + STENCIL[s] * state_step;
+      std::vector<double> stencil(3 * n * MOON_STENCIL.size());
+      moon_stencil_days(tdb, state_step, stencil);
       core::PositionOptions geometric;
       geometric.coordinate_system = core::CoordinateSystem::Equatorial;
       moon_batch =
@@ -372,9 +332,10 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     }
     for (std::size_t b = 0; b < 3 * n; ++b) {
       const double dpsi_deg = core::nutation_iau2000b(days[b]).first * core::RAD_TO_DEG;
-      std::optional<Osculating> oscu;
+      std::optional<core::OsculatingLunarPoints> oscu;
       if (osculating) {
-        const auto found = osculating_at(moon_rows + b * STENCIL.size() * 4, tdb[b], state_step);
+        const auto found = osculating_from_stencil(
+            {moon_rows + b * MOON_STENCIL_NUMBERS, MOON_STENCIL_NUMBERS}, tdb[b], state_step);
         if (!found) {
           return python::value_error(std::string(core::message(found.error())) + " (element " +
                                      std::to_string(b % n) + ")");
@@ -391,9 +352,9 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             out = {apogee.longitude_deg, apogee.latitude_deg};
             break;
           }
-          case PointKind::TrueNode: out = {oscu->node_deg, 0.0}; break;
+          case PointKind::TrueNode: out = {oscu->ascending_node_deg, 0.0}; break;
           case PointKind::OsculatingApogee:
-            out = {oscu->apogee_longitude_deg, oscu->apogee_latitude_deg};
+            out = {oscu->apogee.longitude_deg, oscu->apogee.latitude_deg};
             break;
         }
         out[0] = modulo(out[0] + dpsi_deg, 360.0);
