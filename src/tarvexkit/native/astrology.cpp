@@ -17,6 +17,7 @@
 #include "core/frames.hpp"
 #include "core/house_systems.hpp"
 #include "core/lunar_points.hpp"
+#include "tarvexkit/native/argument_converters.hpp"
 #include "tarvexkit/native/moon_stencil.hpp"
 #include "core/observer.hpp"
 #include "python/binder.hpp"
@@ -52,33 +53,6 @@ class Failures {
  private:
   Ref list_;
 };
-
-// A house system of the core's table of eighteen, by its exact name (the
-// Python layer normalises names); the refusal quotes the name as given.
-bool to_house_method(PyObject* value, std::string_view parameter, core::HouseMethod& out) {
-  std::string_view name;
-  if (!python::to_text(value, parameter, name)) return false;
-  const auto method = core::house_method_from_name(name);
-  if (!method) {
-    python::value_error("unknown house system '" + std::string(name) + "'");
-    return false;
-  }
-  out = *method;
-  return true;
-}
-
-// An ayanamsha of the core's table, by its exact name, as house systems.
-bool to_ayanamsha(PyObject* value, std::string_view parameter, core::Ayanamsha& out) {
-  std::string_view name;
-  if (!python::to_text(value, parameter, name)) return false;
-  const auto mode = core::ayanamsha_from_name(name);
-  if (!mode) {
-    python::value_error("unknown ayanamsha '" + std::string(name) + "'");
-    return false;
-  }
-  out = *mode;
-  return true;
-}
 
 // A new (rows, columns) float64 array.
 Ref new_table(std::size_t rows, std::size_t columns, double*& data) {
@@ -287,7 +261,7 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
   double step = 0.0;
   const Argument parameters[] = {{"rows", to_column, row_values},
                                  {"tdb", to_column, tdb_days},
-                                 {"state_step_days", python::to_float, step}};
+                                 {"state_step_days", to_step_days, step}};
   Arguments arguments("osculating_lunar_points()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   const std::span<const double> rows = row_values.values;
@@ -297,8 +271,6 @@ PyObject* osculating_lunar_points(PyObject*, PyObject* const* args, Py_ssize_t n
                                " numbers (a stencil of positions) for each of the " +
                                std::to_string(tdb.size()) + " instants");
   }
-  if (!(std::isfinite(step) && step > 0.0))
-    return python::value_error("state_step_days must be a positive number of days");
   double* out = nullptr;
   Ref table = new_table(tdb.size(), OSCULATING_COLUMNS, out);
   Failures failures;
@@ -329,12 +301,10 @@ PyObject* stencil_days(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   Column tdb_days;
   double step = 0.0;
   const Argument parameters[] = {{"tdb", to_column, tdb_days},
-                                 {"state_step_days", python::to_float, step}};
+                                 {"state_step_days", to_step_days, step}};
   Arguments arguments("moon_stencil_days()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   const std::span<const double> tdb = tdb_days.values;
-  if (!(std::isfinite(step) && step > 0.0))
-    return python::value_error("state_step_days must be a positive number of days");
   double* out = nullptr;
   Ref table = new_table(tdb.size(), MOON_STENCIL.size(), out);
   if (!table) return nullptr;

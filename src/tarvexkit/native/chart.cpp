@@ -38,6 +38,7 @@
 #include "core/observer.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
+#include "tarvexkit/native/argument_converters.hpp"
 #include "tarvexkit/native/arrays.hpp"
 #include "tarvexkit/native/moon_stencil.hpp"
 #include "tarvexkit/native/store.hpp"
@@ -75,18 +76,6 @@ double modulo(double x, double m) {
 // tarvexkit.searches.wrap180 (NumPy's round is to nearest even, as rint).
 double wrap180(double x) { return x - 360.0 * std::nearbyint(x / 360.0); }
 
-bool to_house_method(PyObject* value, std::string_view parameter, core::HouseMethod& out) {
-  std::string_view name;
-  if (!python::to_text(value, parameter, name)) return false;
-  const auto method = core::house_method_from_name(name);
-  if (!method) {
-    python::value_error("unknown house system '" + std::string(name) + "'");
-    return false;
-  }
-  out = *method;
-  return true;
-}
-
 bool to_optional_house_method(PyObject* value, std::string_view parameter,
                               std::optional<core::HouseMethod>& out) {
   core::HouseMethod method{};
@@ -95,26 +84,11 @@ bool to_optional_house_method(PyObject* value, std::string_view parameter,
   return true;
 }
 
-// A step in days: finite and positive.
-bool to_step(PyObject* value, std::string_view parameter, double& out) {
-  if (!python::to_float(value, parameter, out)) return false;
-  if (!(std::isfinite(out) && out > 0.0)) {
-    python::value_error(std::string(parameter) + " must be a positive number of days");
-    return false;
-  }
-  return true;
-}
-
 bool to_optional_ayanamsha(PyObject* value, std::string_view parameter,
                            std::optional<core::Ayanamsha>& out) {
-  std::string_view name;
-  if (!python::to_text(value, parameter, name)) return false;
-  const auto mode = core::ayanamsha_from_name(name);
-  if (!mode) {
-    python::value_error("unknown ayanamsha '" + std::string(name) + "'");
-    return false;
-  }
-  out = *mode;
+  core::Ayanamsha mode{};
+  if (!to_ayanamsha(value, parameter, mode)) return false;
+  out = mode;
   return true;
 }
 
@@ -257,8 +231,8 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       {"ayanamsha", to_optional_ayanamsha, ayanamsha, Default::None},
       {"angles", to_column, angle_values},
       {"orbs", to_column, orb_values},
-      {"speed_step_days", to_step, speed_step},
-      {"state_step_days", to_step, state_step},
+      {"speed_step_days", to_step_days, speed_step},
+      {"state_step_days", to_step_days, state_step},
   };
   Arguments arguments("Store.chart()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;

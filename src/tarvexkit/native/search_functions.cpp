@@ -19,6 +19,7 @@
 #include "tarvexkit/native/body_targets.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/horizon_quantity.hpp"
+#include "tarvexkit/native/argument_converters.hpp"
 #include "tarvexkit/native/position_options.hpp"
 #include "tarvexkit/native/search_core.hpp"
 #include "tarvexkit/native/store.hpp"
@@ -115,15 +116,6 @@ bool to_spans(PyObject* value, std::string_view parameter, std::vector<search::S
       return false;
     }
     out.push_back(span);
-  }
-  return true;
-}
-
-bool to_step(PyObject* value, std::string_view parameter, double& out) {
-  if (!python::to_float(value, parameter, out)) return false;
-  if (!(out > 0.0 && std::isfinite(out))) {
-    python::value_error(std::string(parameter) + " must be a positive number of days");
-    return false;
   }
   return true;
 }
@@ -253,7 +245,7 @@ PyObject* find_crossings(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   std::size_t workers = usable_cpus();
   const Argument parameters[] = {
       {"quantity", to_quantity, quantity},   {"spans", to_spans, spans},
-      {"levels", to_column, levels},         {"step_days", to_step, step_days},
+      {"levels", to_column, levels},         {"step_days", to_step_days, step_days},
       {"threads", to_workers, workers, Default::None},
   };
   Arguments arguments("find_crossings()", parameters);
@@ -282,7 +274,7 @@ PyObject* find_extrema(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   const Argument parameters[] = {
       {"quantity", to_quantity, quantity},
       {"spans", to_spans, spans},
-      {"step_days", to_step, step_days},
+      {"step_days", to_step_days, step_days},
       {"threads", to_workers, workers, Default::None},
   };
   Arguments arguments("find_extrema()", parameters);
@@ -310,7 +302,7 @@ PyObject* sample(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
   const Argument parameters[] = {
       {"quantity", to_quantity, quantity},
       {"spans", to_spans, spans},
-      {"step_days", to_step, step_days},
+      {"step_days", to_step_days, step_days},
       {"threads", to_workers, workers, Default::None},
   };
   Arguments arguments("sample()", parameters);
