@@ -101,10 +101,10 @@ def check_date(year: _IntArray, month: _IntArray, day: _IntArray, calendar: Cale
         ("year", bad_year, year, "years run -4712..100000 (astronomical: 0 is 1 BC)"),
         ("month", bad_month, month, "months run 1..12"),
     ):
-        if np.any(bad):
+        if bad.any():
             i = int(np.flatnonzero(bad)[0])
             raise ValueError(f"{name}={int(value.flat[i])} is out of range: {rule}")
-    if np.any(bad_day):
+    if bad_day.any():
         i = int(np.flatnonzero(bad_day)[0])
         y, m = int(year.flat[i]), int(month.flat[i])
         raise ValueError(
@@ -136,13 +136,14 @@ def as_integer_field(name: str, value: npt.ArrayLike) -> _IntArray:
     array = np.asarray(value)
     if array.dtype == object:
         array = np.asarray(array.tolist(), dtype=np.float64) if _all_numbers(array) else array
-    if array.dtype == np.bool_ or not (np.issubdtype(array.dtype, np.integer) or np.issubdtype(array.dtype, np.floating)):
+    # dtype kinds: 'i' and 'u' the integers, 'f' the floats ('b', bool, is neither).
+    if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be an integer or an array of integers, not {array.dtype}")
-    if np.issubdtype(array.dtype, np.floating):
-        if not np.all(np.isfinite(array)) or np.any(array != np.round(array)):
+    if array.dtype.kind == "f":
+        if not np.isfinite(array).all() or (array != np.round(array)).any():
             i = int(np.flatnonzero(~np.isfinite(array) | (array != np.round(array)))[0])
             raise ValueError(f"{name}={float(array.flat[i])!r} must be a whole number")
-    if array.size and (np.any(array > INTEGER_FIELD_LIMIT) or np.any(array < -INTEGER_FIELD_LIMIT)):
+    if array.size and ((array > INTEGER_FIELD_LIMIT).any() or (array < -INTEGER_FIELD_LIMIT).any()):
         worst = array.flat[int(np.argmax(np.abs(array.astype(np.float64))))]
         raise ValueError(f"{name} {worst} is out of range (at most {INTEGER_FIELD_LIMIT} in magnitude)")
     return np.asarray(array, dtype=np.int64)
@@ -156,10 +157,10 @@ def as_float_field(name: str, value: npt.ArrayLike) -> _FloatArray:
     if isinstance(value, np.ma.MaskedArray):
         raise TypeError(f"{name} must not be a masked array (its mask would be ignored); pass .compressed()")
     array = np.asarray(value)
-    if array.dtype == np.bool_ or not (np.issubdtype(array.dtype, np.integer) or np.issubdtype(array.dtype, np.floating)):
+    if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be a number or an array of numbers, not {array.dtype}")
     result = np.asarray(array, dtype=np.float64)
-    if not np.all(np.isfinite(result)):
+    if not np.isfinite(result).all():
         i = int(np.flatnonzero(~np.isfinite(result))[0])
         raise ValueError(f"{name}={float(result.flat[i])!r} must be finite")
     return result

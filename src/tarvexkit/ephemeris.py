@@ -153,7 +153,7 @@ class Ephemeris:
         """
         scale = check_scale(scale)
         jd = as_float_field("julian_days", julian_days)
-        if scale == "utc" and np.any(jd < early_time.UTC_1972):
+        if scale == "utc" and (jd < early_time.UTC_1972).any():
             return Times(self._clock, self._clock.utc_to_tt_any(jd), "tt")
         return Times(self._clock, jd, scale)
 
@@ -215,17 +215,17 @@ class Ephemeris:
         if strict:
             check_date(y, mo, d.astype(np.int64), calendar)
             for name, value, top in (("hour", h, 23), ("minute", mi, 59)):
-                if np.any((value < 0) | (value > top)):
+                if ((value < 0) | (value > top)).any():
                     i = int(np.flatnonzero((value < 0) | (value > top))[0])
                     raise ValueError(f"{name}={int(value.flat[i])} is out of range: {name}s run 0..{top} "
                                      "(leave out strict=True to roll over)")
-            if np.any((s < 0.0) | (s >= 61.0)):
+            if ((s < 0.0) | (s >= 61.0)).any():
                 i = int(np.flatnonzero((s < 0.0) | (s >= 61.0))[0])
                 raise ValueError(f"second={float(s.flat[i])!r} is out of range: seconds run [0, 60), "
                                  "or [60, 61) in a leap second (leave out strict=True to roll over)")
         else:
             y, mo = month_start(y, mo)
-            if np.any((y < -4712) | (y > 100000)):
+            if ((y < -4712) | (y > 100000)).any():
                 i = int(np.flatnonzero((y < -4712) | (y > 100000))[0])
                 raise ValueError(f"year={int(y.flat[i])} is out of range: years run -4712..100000 "
                                  "(astronomical: 0 is 1 BC)")
@@ -239,13 +239,13 @@ class Ephemeris:
             number = day_number(y, mo, np.ones_like(y), calendar) - 1 + whole_day
         day_start = number.astype(np.float64) - 0.5
         seconds = (d - whole_day) * 86400.0 + h * 3600.0 + mi * 60.0 + s
-        if strict and np.any(s >= 60.0):
+        if strict and (s >= 60.0).any():
             leap_day = (day_start >= early_time.UTC_1972) & (h == 23) & (mi == 59)
             if self._clock.has_leap_seconds:
                 leap_day &= self._clock.leap_second_after(day_start) == 1.0
             else:
                 leap_day &= False
-            if np.any((s >= 60.0) & ~leap_day):
+            if ((s >= 60.0) & ~leap_day).any():
                 i = int(np.flatnonzero((s >= 60.0) & ~leap_day)[0])
                 raise ValueError(
                     f"second={float(s.flat[i])!r} at {int(h.flat[i]):02d}:{int(mi.flat[i]):02d} on "
@@ -258,15 +258,15 @@ class Ephemeris:
         # day that ends with a leap second is that second, and so is 24:00:00.5.
         late = (day_start >= early_time.UTC_1972) | (jd >= early_time.UTC_1972)
         rolled = late & (day_start >= early_time.UTC_1972) & ((seconds < 0.0) | (seconds >= 86400.0))
-        if not np.any(rolled) and np.all(late):
+        if not rolled.any() and late.all():
             return Times(self._clock, jd, "utc", calendar)
         tt = np.empty_like(jd)
         plain = late & ~rolled
-        if np.any(plain):
+        if plain.any():
             tt[plain] = self._clock.convert(jd[plain], "utc", "tt")
-        if np.any(~late):
+        if (~late).any():
             tt[~late] = early_time.utc_to_tt(jd[~late])
-        if np.any(rolled):
+        if rolled.any():
             offset = self._clock.tai_minus_utc(day_start[rolled]) + early_time.TT_MINUS_TAI_S
             tt[rolled] = day_start[rolled] + (seconds[rolled] + offset) / 86400.0
         return Times(self._clock, tt, "tt", calendar)
@@ -616,11 +616,11 @@ class Ephemeris:
         kernel's name and span, and what to do."""
         start, end = self._store.supported_range
         finite = np.isfinite(jd)
-        if not np.any(finite):
+        if not finite.any():
             return
         tdb = self._clock.convert(jd[finite], scale, "tdb")
         outside = (tdb < start) | (tdb > end)
-        if not np.any(outside):
+        if not outside.any():
             return
         first = Times(self._clock, float(tdb[np.flatnonzero(outside)[0]]), "tdb")
         span = Times(self._clock, [start, end], "tdb").iso()
