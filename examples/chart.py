@@ -83,7 +83,7 @@ def spread_labels(longitudes_deg: list[float], spacing_deg: float = LABEL_SPACIN
             values[k] += 360.0
     clusters = [[k] for k in range(count)]
 
-    def placed(cluster):
+    def placed(cluster: list[int]) -> list[float]:
         centre = sum(values[k] for k in cluster) / len(cluster)
         first = centre - spacing_deg * (len(cluster) - 1) / 2.0
         return [first + spacing_deg * n for n in range(len(cluster))]

@@ -172,12 +172,15 @@ def eclipses(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geode
     local = eph.local_solar_eclipses(site, when, stop)
     seen = [i for i in range(len(local)) if local.visible[i]][:shown]
     for i in seen:
-        contacts = " - ".join(clock.local(c[i]) for c in (local.c1, local.c4))
+        # First and last contact in the zone's clock time, named by its zone.
+        first = local.c1[i]
+        zone_name = "" if first is None else f" {first.to_datetime(clock.zone).tzname()}"
+        contacts = " to ".join(clock.local(c[i]) for c in (local.c1, local.c4))
         print(f"  solar {local.kinds[i]:<8} max {clock.both(local.times[i])}  magnitude {local.magnitude[i]:.3f}, "
               f"{local.obscuration[i] * 100:.0f}% of the Sun covered, Sun at {local.sun_altitude_deg[i, 2]:.0f}°; "
-              f"{contacts}")
+              f"from {contacts}{zone_name}")
     lunar = eph.lunar_eclipses(when, stop)
-    up = np.atleast_1d(eph.altaz("moon", site, lunar.times).altitude_deg) > 0.0 if len(lunar) else []
+    up: list[bool] = (np.atleast_1d(eph.altaz("moon", site, lunar.times).altitude_deg) > 0.0).tolist() if len(lunar) else []
     for i in [i for i in range(len(lunar)) if up[i]][:shown]:
         print(f"  lunar {lunar.kinds[i]:<9} greatest {clock.both(lunar.times[i])}  "
               f"umbral magnitude {lunar.umbral_magnitude[i]:.3f}")
