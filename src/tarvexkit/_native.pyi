@@ -33,6 +33,7 @@ class Store:
         leap_seconds: tuple[str, str] | None = None,
         eop: tuple[str, str] | None = None,
         ut1_checked_until: float = 1e300,
+        readers: Callable[[], Sequence[str]] | None = None,
     ) -> Store: ...
     def positions(
         self,

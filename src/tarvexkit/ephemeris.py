@@ -16,6 +16,7 @@ store, engine and helper reads that one opening (`held_files`).
 
 from __future__ import annotations
 
+import functools
 import math
 import os
 import re
@@ -94,7 +95,10 @@ class Ephemeris:
         # Rows past the IERS data are the long-term model, not held to |UT1 - UTC| < 0.9 s.
         checked_until = math.inf if spans is None else spans.predicted_end
         try:
-            self._store = _native.Store(kernels, lsk, eop, ut1_checked_until=checked_until)
+            # The store checks the kernels before every call that reads them
+            # and opens new workers' stores through links made again if removed.
+            readers = functools.partial(held_files.current_readers, tuple(self._kernel_files))
+            self._store = _native.Store(kernels, lsk, eop, ut1_checked_until=checked_until, readers=readers)
         except ValueError as error:
             raise ValueError(_opening_error(held, kernels, lsk, eop, checked_until, str(error))) from None
         self.recipe = recipe
@@ -122,6 +126,8 @@ class Ephemeris:
             for kernel in extra:
                 engine.with_additional_kernel_file(kernel.reader(), kernel.sha256)
             self._local.engine = engine
+        else:
+            self._check_files()
         return engine
 
     def _check_files(self) -> None:

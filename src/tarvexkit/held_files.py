@@ -16,9 +16,14 @@ the descriptor of the original is kept and readers open the same inode
 through it. Renames and `os.chdir` still change nothing, but writing into
 that file in place changes what later reads see, and truncating it below a
 mapped page ends the process with SIGBUS on the next read, as for any
-memory map. The size, inode and modification time are checked before
-engines are opened and batches run, so a truncation or rewrite done between
-calls is reported (`FileChangedError`); one done during a call cannot be.
+memory map. The size, inode, modification and change times are checked
+before engines are opened and before every call that reads kernels (batches,
+searches, charts: the native store asks `current_readers` before it leases
+a kernel store), so a truncation or rewrite done between calls is reported
+(`FileChangedError`); one done during a call cannot be. A change of the
+status change time alone (an in-place copy that restores the modification
+time, as ``rsync --inplace -t`` does, but also a rename or a new hard link)
+has the file hashed again: the same SHA-256 keeps it in use.
 
 Readers open the descriptor as ``/proc/self/fd/N`` through a symbolic link
 named after the file, in a private directory (mode 0700, made by
@@ -64,12 +69,14 @@ class _Handle:
     """One descriptor and the private link readers open it through; both go
     when the handle is collected."""
 
-    def __init__(self, fd: int, name: str, copied: bool) -> None:
+    def __init__(self, fd: int, name: str, copied: bool, digest: str = "") -> None:
         self.fd = fd
         self.name = name
         self.copied = copied
+        self.digest = digest
         info = os.fstat(fd)
         self.identity = (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns)
+        self.changed_ns = info.st_ctime_ns
         # The link directory, in a list the finalizer shares; threads
         # opening engines at once make or mend the link one at a time.
         self._directory: list[str | None] = [None]
@@ -106,7 +113,15 @@ class _Handle:
                 raise FileChangedError(f"the private copy of {path} lost its seals")
             return
         info = os.fstat(self.fd)
-        if (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns) != self.identity:
+        changed = (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns) != self.identity
+        if not changed and info.st_ctime_ns != self.changed_ns:
+            # Only the status changed: the content decides (hashed once per change).
+            with self._lock:
+                if info.st_ctime_ns != self.changed_ns:
+                    changed = bool(self.digest) and _digest_of(self.fd) != self.digest
+                    if not changed:
+                        self.changed_ns = info.st_ctime_ns
+        if changed:
             raise FileChangedError(
                 f"{path} was changed in place after it was opened (size {self.identity[2]} -> "
                 f"{info.st_size} bytes); files over {PRIVATE_COPY_LIMIT_BYTES} bytes are read "
@@ -136,6 +151,14 @@ class HeldFile(DataFile):
 
     def check(self) -> None:
         self.handle.check(self.path)
+
+
+def current_readers(files: tuple[HeldFile, ...]) -> list[str]:
+    """The paths readers open now, each file checked first (FileChangedError)
+    and its link made again if a cleaner of temporary files removed it. The
+    native store calls this before every call that reads kernels, and opens
+    the stores of new workers through the paths it returns."""
+    return [f.reader() for f in files]
 
 
 def _name_of(path: str) -> str:
@@ -215,7 +238,7 @@ def hold_file(role: str, path: str, source: str, expected_sha256: str | None = N
     except BaseException:
         os.close(fd)
         raise
-    handle = _Handle(fd, name, copy is not None)
+    handle = _Handle(fd, name, copy is not None, digest)
     if expected_sha256 is not None and digest != expected_sha256.lower():
         raise ValueError(f"the {role} file {path} has SHA-256 {digest}, not the recorded {expected_sha256}")
     return HeldFile(role, path, digest, source, handle)

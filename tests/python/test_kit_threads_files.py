@@ -192,6 +192,20 @@ def test_files_renamed_over_or_reached_from_another_directory_change_nothing(tmp
     assert eph.engine.kernel_metadata.kernel_name == "de405s.bsp"
 
 
+def test_link_folder_removed_by_a_cleaner_is_made_again(tmp_path):
+    copy_sample_files(tmp_path)
+    eph = open_sample(tmp_path)
+    days = np.linspace(2450800.0, 2454800.0, 5000)
+    alone = eph.positions(BODIES, days, scale="tt", threads=1)
+    folders = {f.handle._directory[0] for f in eph.files} - {None}
+    assert folders
+    for folder in folders:
+        shutil.rmtree(folder)
+    # New worker stores (a search on every CPU, a batch on more) open the kernels again.
+    assert len(eph.risings_settings("moon", SITE, eph.utc(2005), eph.utc(2005, 3))) > 100
+    assert np.array_equal(eph.positions(BODIES, days, scale="tt", threads=os.cpu_count() + 2), alone)
+
+
 def test_an_ephemeris_made_from_recorded_files_checks_their_digests(tmp_path):
     copy_sample_files(tmp_path)
     eph = open_sample(tmp_path)
@@ -209,7 +223,8 @@ CHANGED_CHILD = textwrap.dedent("""
     sys.path.insert(0, {tests!r})
     import tarvexkit
     from tarvexkit import held_files
-    from test_kit_threads_files import BODIES, open_sample, spoiled_kernel_bytes
+    import tarvex
+    from test_kit_threads_files import BODIES, SITE, open_sample, spoiled_kernel_bytes
     directory = __import__("pathlib").Path({directory!r})
     if {shared!r}:
         held_files.PRIVATE_COPY_LIMIT_BYTES = 0
@@ -217,21 +232,41 @@ CHANGED_CHILD = textwrap.dedent("""
     days = np.linspace(2450800.0, 2454800.0, 3000)
     before = eph.positions(BODIES, days, scale="tt", threads=2)
     kernel = directory / "de405s.bsp"
-    # Rewritten in place, same length: every page differs.
+    # Only its status changed (a mode, a hard link): the content is unchanged.
+    os.chmod(kernel, 0o640)
+    os.link(kernel, directory / "linked.bsp")
+    print("status", np.array_equal(eph.positions(BODIES, days, scale="tt", threads=2), before))
+    # Rewritten in place, same length, its modification time put back (rsync
+    # --inplace -t): every page differs.
+    kept = os.stat(kernel)
     with open(kernel, "r+b") as f:
         f.write(spoiled_kernel_bytes())
+    os.utime(kernel, ns=(kept.st_atime_ns, kept.st_mtime_ns))
     try:
         same = np.array_equal(eph.positions(BODIES, days, scale="tt", threads=2), before)
         print("rewritten", same)
     except held_files.FileChangedError as error:
         print("rewritten refused", "de405s.bsp" in str(error))
-    # Truncated far below its length.
+    # Truncated far below its length: every search, batch and engine is
+    # refused (or, on a private copy, unaffected) instead of ending the process.
     os.truncate(kernel, 4096)
-    try:
-        same = np.array_equal(eph.positions(BODIES, days, scale="tt", threads=3), before)
-        print("truncated", same)
-    except held_files.FileChangedError as error:
-        print("truncated refused", "de405s.bsp" in str(error))
+    start, stop = eph.utc(2005, 1, 1), eph.utc(2005, 2, 1)
+    calls = {{
+        "positions": lambda: eph.positions(BODIES, days, scale="tt", threads=3),
+        "sign_ingresses": lambda: eph.sign_ingresses("moon", start, stop),
+        "stations": lambda: eph.stations("mercury", start, eph.utc(2005, 6, 1)),
+        "lunar_points": lambda: eph.lunar_points("true_node", days[:5], scale="tt"),
+        "risings_settings": lambda: eph.risings_settings("moon", SITE, start, stop),
+        "twilight": lambda: eph.twilight(SITE, start, stop),
+        "chart": lambda: eph.chart(start, SITE),
+        "engine": lambda: eph.engine.position("mars", tarvex.Instant.tt(2453000.0), tarvex.apparent()),
+    }}
+    for name, call in calls.items():
+        try:
+            call()
+            print(name, "answered")
+        except held_files.FileChangedError as error:
+            print(name, "refused", "de405s.bsp" in str(error))
 """)
 
 
@@ -241,12 +276,19 @@ def test_kernel_rewritten_or_truncated_while_open(tmp_path, shared):
     script = CHANGED_CHILD.format(tests=TESTS, directory=str(tmp_path), shared=shared)
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, (done.returncode, done.stderr)
+    lines = done.stdout.split("\n")
+    assert lines[0] == "status True"
+    searches = [line.split()[0] for line in lines[2:-1]]
+    assert searches == ["positions", "sign_ingresses", "stations", "lunar_points", "risings_settings", "twilight",
+                        "chart", "engine"]
     if shared:
         # The original is read in place: changes are detected before the
         # next call instead of changing results or killing the process.
-        assert done.stdout.split("\n")[:2] == ["rewritten refused True", "truncated refused True"]
+        assert lines[1] == "rewritten refused True"
+        assert {line.split(maxsplit=1)[1] for line in lines[2:-1]} == {"refused True"}
     else:
-        assert done.stdout.split("\n")[:2] == ["rewritten True", "truncated True"]
+        assert lines[1] == "rewritten True"
+        assert {line.split(maxsplit=1)[1] for line in lines[2:-1]} == {"answered"}
 
 
 # ------------------------------------------------------------------ the merged EOP cache
@@ -390,6 +432,15 @@ SIGNAL_CHILD = textwrap.dedent("""
     elif {what!r} == "sky":
         # The astrology loops hold the interpreter lock and look for signals.
         run = lambda: tarvexkit._native.site_sky(days, days, np.zeros(n))
+    elif {what!r} in ("twilight", "risings"):
+        # Native searches on worker threads, the interpreter lock released.
+        import tarvex
+        site = tarvex.GeodeticObserver(13.4, 52.5, 40.0)
+        start, stop = eph.utc(1997, 2), eph.utc(2009, 12)
+        if {what!r} == "twilight":
+            run = lambda: eph.twilight(site, start, stop)
+        else:
+            run = lambda: eph.risings_settings("moon", site, start, stop)
     else:
         rotation = eph._earth_rotation()
         ra = np.linspace(0.0, 360.0, n)
@@ -412,7 +463,8 @@ SIGNAL_CHILD = textwrap.dedent("""
 """)
 
 
-@pytest.mark.parametrize("what, n", [("ut1", 20_000_000), ("horizon", 2_000_000), ("sky", 2_000_000)])
+@pytest.mark.parametrize("what, n", [("ut1", 20_000_000), ("horizon", 2_000_000), ("sky", 2_000_000),
+                                     ("twilight", 1), ("risings", 1)])
 def test_ctrl_c_stops_native_loops_within_a_fifth_of_a_second(what, n):
     script = SIGNAL_CHILD.format(tests=TESTS, what=what, n=n)
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=180)

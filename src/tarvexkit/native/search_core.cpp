@@ -5,8 +5,12 @@
 #include "tarvexkit/native/search_core.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <thread>
@@ -14,15 +18,69 @@
 
 namespace tarvex::kit::search {
 
+Failure stopped_failure() { return Failure::computation("the search was stopped"); }
+
 namespace {
 
+// One search's stop: Settings::keep_going asked by the calling thread at
+// most every KEEP_GOING_INTERVAL_MS, its answer seen by every worker.
+class Guard {
+ public:
+  explicit Guard(const Settings& settings)
+      : keep_going_(settings.keep_going),
+        caller_(std::this_thread::get_id()),
+        asked_(std::chrono::steady_clock::now()) {}
+
+  // Any thread, between evaluator calls: whether the search is to stop.
+  bool stopping() {
+    if (!stopped_.load(std::memory_order_relaxed) && std::this_thread::get_id() == caller_) {
+      ask_when_due();
+    }
+    return stopped_.load(std::memory_order_relaxed);
+  }
+
+  // The calling thread: asks keep_going when the interval has passed.
+  void ask_when_due() {
+    if (!keep_going_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - asked_ < std::chrono::milliseconds(KEEP_GOING_INTERVAL_MS)) return;
+    asked_ = now;
+    if (!keep_going_()) stopped_.store(true, std::memory_order_relaxed);
+  }
+
+  // `f` cut into pieces with a look at the stop before each; `f` itself
+  // when nothing can stop the search (a Python quantity runs whole calls).
+  Evaluator guarded(const Evaluator& f) {
+    if (!keep_going_) return f;
+    return [this, &f](std::size_t worker, std::span<const double> instants,
+                      std::span<const std::uint32_t> tags,
+                      std::span<double> values) -> std::expected<void, Failure> {
+      for (std::size_t i = 0; i < instants.size(); i += STOP_CHECK_INSTANTS) {
+        if (stopping()) return std::unexpected(stopped_failure());
+        const std::size_t n = std::min(STOP_CHECK_INSTANTS, instants.size() - i);
+        if (auto done = f(worker, instants.subspan(i, n), tags.subspan(i, n), values.subspan(i, n));
+            !done)
+          return done;
+      }
+      return {};
+    };
+  }
+
+ private:
+  const std::function<bool()>& keep_going_;
+  std::thread::id caller_;
+  std::chrono::steady_clock::time_point asked_;
+  std::atomic<bool> stopped_{false};
+};
+
 // Runs body(worker, first, last) over [0, count) cut into one contiguous
-// share per worker, the calling thread taking share 0. Returns the failure
-// of the lowest failing worker; a C++ exception of a worker is rethrown
-// here once every worker has finished.
+// share per worker, the calling thread taking share 0 and then asking the
+// guard while it waits for the others. Returns the failure of the lowest
+// failing worker; a C++ exception of a worker is rethrown here once every
+// worker has finished.
 template <class Body>
 std::expected<void, Failure> share_out(std::size_t count, std::size_t work_instants,
-                                       const Settings& settings, Body&& body) {
+                                       const Settings& settings, Guard& guard, Body&& body) {
   std::size_t workers = std::max<std::size_t>(1, settings.workers);
   if (work_instants < SMALL_WORK_INSTANTS) workers = 1;
   workers = std::min(workers, std::max<std::size_t>(1, count));
@@ -38,10 +96,27 @@ std::expected<void, Failure> share_out(std::size_t count, std::size_t work_insta
     }
   };
   {
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::size_t running = workers - 1;
     std::vector<std::jthread> threads;
     threads.reserve(workers - 1);
-    for (std::size_t worker = 1; worker < workers; ++worker) threads.emplace_back(run, worker);
+    for (std::size_t worker = 1; worker < workers; ++worker) {
+      threads.emplace_back([&, worker] {
+        run(worker);
+        const std::lock_guard lock(mutex);
+        --running;
+        finished.notify_all();
+      });
+    }
     run(0);
+    std::unique_lock lock(mutex);
+    while (running != 0) {
+      finished.wait_for(lock, std::chrono::milliseconds(KEEP_GOING_INTERVAL_MS));
+      lock.unlock();
+      guard.ask_when_due();
+      lock.lock();
+    }
   }
   for (auto& exception : exceptions) {
     if (exception) std::rethrow_exception(exception);
@@ -285,8 +360,10 @@ double wrap180(double angle_deg) noexcept {
   return angle_deg - 360.0 * std::nearbyint(angle_deg / 360.0);
 }
 
-std::expected<Samples, Failure> sample(const Evaluator& f, std::span<const Span> spans,
-                                       const Settings& settings) {
+namespace {
+
+std::expected<Samples, Failure> sample_in(const Evaluator& f, std::span<const Span> spans,
+                                          const Settings& settings, Guard& guard) {
   Samples out;
   out.offsets.push_back(0);
   std::vector<std::uint32_t> tags;
@@ -297,7 +374,7 @@ std::expected<Samples, Failure> sample(const Evaluator& f, std::span<const Span>
   }
   const std::size_t n = out.instants.size();
   out.values.resize(n);
-  auto done = share_out(n, n, settings, [&](std::size_t worker, std::size_t first,
+  auto done = share_out(n, n, settings, guard, [&](std::size_t worker, std::size_t first,
                                             std::size_t last) -> std::expected<void, Failure> {
     for (std::size_t i = first; i < last; i += SAMPLE_BATCH_INSTANTS) {
       const std::size_t count = std::min(SAMPLE_BATCH_INSTANTS, last - i);
@@ -311,11 +388,12 @@ std::expected<Samples, Failure> sample(const Evaluator& f, std::span<const Span>
   return out;
 }
 
-std::expected<std::vector<double>, Failure> refine_crossings(const Evaluator& f,
-                                                             std::span<const Bracket> brackets,
-                                                             const Settings& settings) {
+std::expected<std::vector<double>, Failure> refine_crossings_in(const Evaluator& f,
+                                                                std::span<const Bracket> brackets,
+                                                                const Settings& settings,
+                                                                Guard& guard) {
   std::vector<double> out(brackets.size());
-  auto done = share_out(brackets.size(), brackets.size() * 8, settings,
+  auto done = share_out(brackets.size(), brackets.size() * 8, settings, guard,
                         [&](std::size_t worker, std::size_t first, std::size_t last) {
                           return illinois(f, worker, brackets.subspan(first, last - first),
                                           std::span(out).subspan(first, last - first), settings);
@@ -324,10 +402,11 @@ std::expected<std::vector<double>, Failure> refine_crossings(const Evaluator& f,
   return out;
 }
 
-std::expected<std::vector<Extremum>, Failure> refine_extrema(
-    const Evaluator& f, std::span<const ExtremumBracket> brackets, const Settings& settings) {
+std::expected<std::vector<Extremum>, Failure> refine_extrema_in(
+    const Evaluator& f, std::span<const ExtremumBracket> brackets, const Settings& settings,
+    Guard& guard) {
   std::vector<Extremum> out(brackets.size());
-  auto done = share_out(brackets.size(), brackets.size() * 8, settings,
+  auto done = share_out(brackets.size(), brackets.size() * 8, settings, guard,
                         [&](std::size_t worker, std::size_t first, std::size_t last) {
                           return brent(f, worker, brackets.subspan(first, last - first),
                                        std::span(out).subspan(first, last - first), settings);
@@ -336,13 +415,36 @@ std::expected<std::vector<Extremum>, Failure> refine_extrema(
   return out;
 }
 
-std::expected<std::vector<Extremum>, Failure> find_extrema(const Evaluator& f,
+}  // namespace
+
+std::expected<Samples, Failure> sample(const Evaluator& f, std::span<const Span> spans,
+                                       const Settings& settings) {
+  Guard guard(settings);
+  return sample_in(guard.guarded(f), spans, settings, guard);
+}
+
+std::expected<std::vector<double>, Failure> refine_crossings(const Evaluator& f,
+                                                             std::span<const Bracket> brackets,
+                                                             const Settings& settings) {
+  Guard guard(settings);
+  return refine_crossings_in(guard.guarded(f), brackets, settings, guard);
+}
+
+std::expected<std::vector<Extremum>, Failure> refine_extrema(
+    const Evaluator& f, std::span<const ExtremumBracket> brackets, const Settings& settings) {
+  Guard guard(settings);
+  return refine_extrema_in(guard.guarded(f), brackets, settings, guard);
+}
+
+std::expected<std::vector<Extremum>, Failure> find_extrema(const Evaluator& given,
                                                            std::span<const Span> spans,
                                                            const Settings& settings) {
-  auto samples = sample(f, spans, settings);
+  Guard guard(settings);
+  const Evaluator f = guard.guarded(given);
+  auto samples = sample_in(f, spans, settings, guard);
   if (!samples) return std::unexpected(std::move(samples.error()));
   const auto brackets = turns(*samples, [](std::size_t, double, double) { return true; });
-  auto found = refine_extrema(f, brackets, settings);
+  auto found = refine_extrema_in(f, brackets, settings, guard);
   if (!found) return found;
   std::vector<Extremum> out;
   for (const Extremum& extremum : *found) {
@@ -357,11 +459,13 @@ std::expected<std::vector<Extremum>, Failure> find_extrema(const Evaluator& f,
   return out;
 }
 
-std::expected<std::vector<Crossing>, Failure> find_crossings(const Evaluator& f,
+std::expected<std::vector<Crossing>, Failure> find_crossings(const Evaluator& given,
                                                              std::span<const Span> spans,
                                                              std::span<const double> levels,
                                                              const Settings& settings) {
-  auto sampled = sample(f, spans, settings);
+  Guard guard(settings);
+  const Evaluator f = guard.guarded(given);
+  auto sampled = sample_in(f, spans, settings, guard);
   if (!sampled) return std::unexpected(std::move(sampled.error()));
   const Samples& samples = *sampled;
   // The parabola through a turn's three samples puts its extremum at
@@ -377,7 +481,7 @@ std::expected<std::vector<Crossing>, Failure> find_crossings(const Evaluator& f,
       return std::abs(vertex - level) < reach || std::abs(samples.values[i] - level) < reach;
     });
   });
-  auto extrema = refine_extrema(f, brackets, settings);
+  auto extrema = refine_extrema_in(f, brackets, settings, guard);
   if (!extrema) return std::unexpected(std::move(extrema.error()));
 
   // Each span's points in time order, the located extrema merged in.
@@ -429,7 +533,7 @@ std::expected<std::vector<Crossing>, Failure> find_crossings(const Evaluator& f,
     for (std::size_t i = 0; i < tags.size(); ++i) values[i] -= bracket_level[tags[i]];
     return {};
   };
-  auto roots = refine_crossings(shifted, crossing_brackets, settings);
+  auto roots = refine_crossings_in(shifted, crossing_brackets, settings, guard);
   if (!roots) return std::unexpected(std::move(roots.error()));
   std::vector<Crossing> out;
   out.reserve(found.size());

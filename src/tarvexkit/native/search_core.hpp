@@ -96,6 +96,12 @@ inline constexpr double STEP_DAYS = 0.5;
 // (a power of two, so that t +- d is exact in a Julian-day double).
 inline constexpr double SPEED_DIFFERENCE_DAYS = 1.0 / 128.0;
 
+// How often a native search asks Settings::keep_going, and the most
+// instants one evaluator call is given between two looks at the answer: a
+// few milliseconds of work, so Ctrl-C is seen within a few tens of them.
+inline constexpr int KEEP_GOING_INTERVAL_MS = 20;
+inline constexpr std::size_t STOP_CHECK_INSTANTS = 1024;
+
 struct Settings {
   double step_days = HORIZON_STEP_DAYS;
   double tolerance_days = TOLERANCE_DAYS;
@@ -104,6 +110,13 @@ struct Settings {
   // Workers the evaluator can serve at once (worker indices 0..workers-1);
   // at least 1.
   std::size_t workers = 1;
+  // When set, asked by the calling thread only, every
+  // KEEP_GOING_INTERVAL_MS while the search runs: evaluator calls are then
+  // cut into pieces of STOP_CHECK_INSTANTS, the calling thread asks between
+  // its own pieces and while it waits for the other workers, and every
+  // worker stops before its next piece once the answer was false. The
+  // search then returns stopped_failure(); the caller knows why.
+  std::function<bool()> keep_going;
 };
 
 // ---------------------------------------------------------------- inputs
@@ -180,6 +193,9 @@ struct ExtremumBracket {
 };
 
 using Failure = core::EphemerisError;
+
+// What a search stopped by Settings::keep_going returns.
+Failure stopped_failure();
 
 // ---------------------------------------------------------------- searches
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +24,6 @@
 #include "tarvexkit/native/position_options.hpp"
 #include "tarvexkit/native/search_core.hpp"
 #include "tarvexkit/native/store.hpp"
-#include "tarvexkit/native/without_gil.hpp"
 
 namespace tarvex::kit {
 
@@ -194,7 +194,7 @@ PyObject* run(const Quantity& quantity, search::Settings settings, Search&& sear
     return convert(*found);
   }
   PyObject* out = nullptr;
-  const std::optional<std::string> failure =
+  const bool leased =
       with_stores(quantity.store, settings.workers, [&](std::span<spk::SpkEphemeris* const> stores) {
         const std::string names[] = {quantity.body};
         auto targets = resolve_body_targets(*stores.front(), names);
@@ -206,14 +206,36 @@ PyObject* run(const Quantity& quantity, search::Settings settings, Search&& sear
         horizon.target = targets->front();
         const search::Evaluator evaluator = horizon_evaluator(horizon, stores, *quantity.time);
         settings.workers = stores.size();
-        auto found = without_gil([&] { return search(evaluator, settings); });
+        // The search runs without the interpreter lock; the calling thread
+        // takes it back every few tens of milliseconds to run signal
+        // handlers (Ctrl-C raises KeyboardInterrupt there and stops it).
+        PyThreadState* saved = nullptr;
+        settings.keep_going = [&saved] {
+          PyEval_RestoreThread(saved);
+          const bool calm = PyErr_CheckSignals() == 0;
+          saved = PyEval_SaveThread();
+          return calm;
+        };
+        using Found = decltype(search(evaluator, settings));
+        std::optional<Found> result;
+        std::exception_ptr exception;
+        saved = PyEval_SaveThread();
+        try {
+          result.emplace(search(evaluator, settings));
+        } catch (...) {
+          exception = std::current_exception();
+        }
+        PyEval_RestoreThread(saved);
+        if (exception) std::rethrow_exception(exception);
+        if (PyErr_Occurred()) return;  // a signal handler raised
+        Found& found = *result;
         if (!found) {
           python::map_ephemeris_error(found.error());
           return;
         }
         out = convert(*found);
       });
-  if (failure) return python::value_error(*failure);
+  if (!leased) return nullptr;
   return out;
 }
 

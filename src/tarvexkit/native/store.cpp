@@ -65,8 +65,13 @@ struct StoreState {
   // The first store: its metadata, supported range and time kernels are
   // immutable after opening, so they are read while other threads query it.
   const spk::SpkEphemeris* first = nullptr;
+  // readers(): called with the interpreter lock before every lease; raises
+  // when a kernel file changed, else returns the kernels' paths as they are
+  // to be opened now (new worker stores open those). Null: no check.
+  PyObject* readers = nullptr;
 
   const spk::SpkEphemeris& primary() const { return *first; }
+  ~StoreState() { Py_XDECREF(readers); }
 };
 
 struct PyStore {
@@ -87,22 +92,24 @@ class Lease {
   }
 
   // Takes `count` stores: idle ones first, then newly opened ones (run
-  // without the interpreter lock). The message on failure; the stores this
-  // call opened before the failure are closed again, the idle ones it took
-  // go back to the pool.
+  // without the interpreter lock) over the paths current_files() last
+  // gave. The message on failure; the stores this call opened before the
+  // failure are closed again, the idle ones it took go back to the pool.
   std::optional<std::string> take(std::size_t count) {
+    StoreFiles files;
     {
       const std::lock_guard lock(state_->pool_mutex);
       while (stores_.size() < count && !state_->idle.empty()) {
         stores_.push_back(state_->idle.back());
         state_->idle.pop_back();
       }
+      if (stores_.size() >= count) return std::nullopt;
+      files = state_->files;
     }
-    if (stores_.size() >= count) return std::nullopt;
     std::vector<std::unique_ptr<spk::SpkEphemeris>> opened;
     std::optional<std::string> failure;
     while (stores_.size() + opened.size() < count) {
-      auto store = open_worker_store(state_->files, state_->primary());
+      auto store = open_worker_store(files, state_->primary());
       if (!store) {
         failure = store.error();
         break;
@@ -125,6 +132,25 @@ class Lease {
   StoreState* state_;
   std::vector<spk::SpkEphemeris*> stores_;
 };
+
+// Before a lease (interpreter lock held): the Store's readers() hook, which
+// raises when a kernel file changed since it was opened (reading a
+// truncated file through a mapping would end the process), and whose paths
+// replace those new worker stores open. False with the exception set.
+bool current_files(StoreState& state) {
+  if (state.readers == nullptr) return true;
+  Ref paths = Ref::steal(PyObject_CallNoArgs(state.readers));
+  if (!paths) return false;
+  std::vector<std::string> texts;
+  if (!python::to_text_list(paths.get(), "readers()", texts)) return false;
+  const std::lock_guard lock(state.pool_mutex);
+  if (texts.size() != state.files.kernels.size()) {
+    python::value_error("readers() must return one path per kernel");
+    return false;
+  }
+  for (std::size_t k = 0; k < texts.size(); ++k) state.files.kernels[k].path = std::move(texts[k]);
+  return true;
+}
 
 // ------------------------------------------------------------ opening
 
@@ -190,16 +216,21 @@ bool to_optional_file_entry(PyObject* value, std::string_view parameter,
 PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto state = std::make_unique<StoreState>();
   StoreFiles& files = state->files;
+  PyObject* readers = nullptr;
   const Argument parameters[] = {
       {"kernels", to_file_entries, files.kernels},
       {"leap_seconds", to_optional_file_entry, files.leap_seconds, Default::None},
       {"eop", to_optional_file_entry, files.eop, Default::None},
       {"ut1_checked_until", python::to_float, files.ut1_checked_until_jd, Default::Value},
+      {"readers", python::keep_object, readers, Default::None},
   };
   Arguments arguments("Store.__new__()", parameters);
   if (!arguments.bind(args, kwargs) || !arguments.convert()) return nullptr;
   if (files.kernels.empty()) {
     return python::value_error("kernels must name at least the primary kernel");
+  }
+  if (readers != nullptr && !PyCallable_Check(readers)) {
+    return python::type_error("readers must be a callable or None");
   }
 
   auto opened = without_gil([&] { return open_store(files); });
@@ -208,6 +239,7 @@ PyObject* store_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   state->first = state->stores.front().get();
   state->idle.push_back(state->stores.front().get());
   state->time_arrays.emplace(state->stores.front()->time(), usable_cpus());
+  state->readers = Py_XNewRef(readers);
 
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
@@ -294,6 +326,7 @@ Ref run_batch(StoreState& state, const std::vector<std::string>& body_names,
               PositionsRequest& request, std::optional<std::size_t> threads,
               const double** data = nullptr) {
   const std::span<const double> julian_days = request.julian_days;
+  if (!current_files(state)) return {};
   Lease lease(state);
   if (auto failure = without_gil([&] { return lease.take(1); })) {
     python::value_error(*failure);
@@ -563,7 +596,7 @@ PyGetSetDef STORE_GETSET[] = {
 PyType_Slot STORE_SLOTS[] = {
     {Py_tp_doc,
      const_cast<char*>(
-         "Store(kernels, leap_seconds=None, eop=None, ut1_checked_until=1e300)\n--\n\n"
+         "Store(kernels, leap_seconds=None, eop=None, ut1_checked_until=1e300, readers=None)\n--\n\n"
          "The files of one tarvex engine: kernels is a sequence of (path, sha256)\n"
          "pairs, the primary kernel first, then the additional kernels in order;\n"
          "leap_seconds and eop are (path, sha256) pairs or None. Rows of the EOP\n"
@@ -571,6 +604,9 @@ PyType_Slot STORE_SLOTS[] = {
          "|UT1 - UTC| below 0.9 s (later rows are a model). Opens what\n"
          "tarvex.open(...) followed by with_additional_kernel_file(...) opens, with\n"
          "the same ValueError messages.\n\n"
+         "readers, when given, is called before every call that reads kernels: it\n"
+         "raises when a kernel file changed, or returns the kernels' paths as they\n"
+         "are to be opened now (the stores of new workers open those).\n\n"
          "A Store may be used from any number of threads at once: each call\n"
          "computes on stores of its own, taken from a pool that grows to the\n"
          "largest number used at one time.")},
@@ -599,15 +635,16 @@ bool is_store(PyObject* object) {
   return type != nullptr && PyObject_TypeCheck(object, type);
 }
 
-std::optional<std::string> with_stores(
-    PyObject* store, std::size_t count,
-    const std::function<void(std::span<spk::SpkEphemeris* const>)>& body) {
+bool with_stores(PyObject* store, std::size_t count,
+                 const std::function<void(std::span<spk::SpkEphemeris* const>)>& body) {
+  if (!current_files(state_of(store))) return false;
   Lease lease(state_of(store));
   if (auto failure = without_gil([&] { return lease.take(std::max<std::size_t>(1, count)); })) {
-    return failure;
+    python::value_error(*failure);
+    return false;
   }
   body(lease.stores());
-  return std::nullopt;
+  return true;
 }
 
 python::Ref store_batch(PyObject* store, const std::vector<std::string>& bodies,

@@ -24,8 +24,9 @@ bool is_store(PyObject* object);
 
 // Leases `count` stores of the Store `store` (opening more when its pool
 // runs short) for the duration of `body`, called with the interpreter lock
-// held. The message when a store cannot be opened; body is not called then.
-std::optional<std::string> with_stores(
+// held. The Store's readers() hook runs first. False with the exception set
+// when it raises or a store cannot be opened; body is not called then.
+bool with_stores(
     PyObject* store, std::size_t count,
     const std::function<void(std::span<spk::SpkEphemeris* const>)>& body);
 
