@@ -20,7 +20,6 @@ import functools
 import math
 import os
 import re
-import threading
 from collections.abc import Sequence
 from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
@@ -32,7 +31,7 @@ import numpy.typing as npt
 import tarvex
 
 from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
-               ut1_extension)
+               thread_engines, ut1_extension)
 from . import phenomena as _phenomena
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
@@ -103,14 +102,14 @@ class Ephemeris:
             raise ValueError(_opening_error(held, kernels, lsk, eop, checked_until, str(error))) from None
         self.recipe = recipe
         self._clock = Clock(self._store, spans, recipe)
-        self._local = threading.local()
+        self._engines = thread_engines.ThreadEngines(self)
         self._rotation: _native.EarthRotation | None = None
 
     # --- the strict engine of this thread -------------------------------------
     @property
     def engine(self) -> tarvex.Engine:
         """The strict `tarvex.Engine` of the calling thread over the same files."""
-        engine: tarvex.Engine | None = getattr(self._local, "engine", None)
+        engine = self._engines.get()
         if engine is None:
             # Opened through the descriptors held since the Ephemeris was
             # made; `reader()` checks first that each is still the content
@@ -125,7 +124,7 @@ class Ephemeris:
             engine = tarvex.open(primary.reader(), primary.sha256, **kwargs)
             for kernel in extra:
                 engine.with_additional_kernel_file(kernel.reader(), kernel.sha256)
-            self._local.engine = engine
+            self._engines.put(engine)
         else:
             self._check_files()
         return engine

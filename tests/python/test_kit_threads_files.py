@@ -206,6 +206,38 @@ def test_link_folder_removed_by_a_cleaner_is_made_again(tmp_path):
     assert np.array_equal(eph.positions(BODIES, days, scale="tt", threads=os.cpu_count() + 2), alone)
 
 
+def test_engines_of_a_thread_pool_go_with_their_ephemeris(monkeypatch):
+    import gc
+    from concurrent.futures import ThreadPoolExecutor
+    from tarvexkit import thread_engines
+
+    reports = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda report: reports.append(str(report.exc_value)))
+
+    def mapped_kernels():
+        return sum("de405s.bsp" in line for line in pathlib.Path("/proc/self/maps").read_text().splitlines())
+
+    workers = 4
+    barrier = threading.Barrier(workers)
+
+    def use(eph):
+        barrier.wait()  # one task on each thread of the pool
+        eph.engine.position("mars", tarvex.Instant.tt(2452000.0), tarvex.apparent())
+        return thread_engines.engines_held_by_this_thread()
+
+    with ThreadPoolExecutor(workers) as pool:
+        baseline = mapped_kernels()
+        for _ in range(12):
+            eph = open_sample(DATA_DIR)
+            held = list(pool.map(use, [eph] * workers))
+            del eph
+            gc.collect()
+        # Each thread keeps the engine of the last ephemeris until it next asks for one.
+        assert held == [1] * workers
+        assert mapped_kernels() - baseline <= 2 * workers
+    assert reports == []
+
+
 def test_an_ephemeris_made_from_recorded_files_checks_their_digests(tmp_path):
     copy_sample_files(tmp_path)
     eph = open_sample(tmp_path)
