@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/format.hpp"
 #include "spk/inertial_frames.hpp"
 
 namespace tarvex::spk {
@@ -65,6 +66,26 @@ bool is_plain_type2(const SegmentLoc& location) noexcept {
   return location.data_type == 2 && location.frame == J2000_FRAME;
 }
 
+// A segment's words that break its type's rules, named: the kernel file,
+// the target and the segment's identifier.
+SpkError named_segment_error(const SpkError& error, SpkKernel& kernel, std::int32_t target,
+                             const SegmentLoc& location) {
+  if (error.kind() != SpkError::Kind::InvalidSegmentData) return error;
+  std::string context = " (";
+  if (!kernel.name().empty()) context += "kernel " + kernel.name() + ", ";
+  context += "target " + std::to_string(target);
+  if (auto segments = kernel.listed_segments()) {
+    for (const SpkSegment& segment : *segments) {
+      if (segment.start_address == location.start_address &&
+          segment.end_address == location.end_address && segment.data_type == location.data_type) {
+        context += ", segment " + core::quoted_text(segment.identifier);
+        break;
+      }
+    }
+  }
+  return error.with_context(context + ")");
+}
+
 // Every other link, under the kernel's rules: the strict engine refuses
 // another type, then another frame, naming it; the toolkit evaluates any
 // registered type and rotates the states of an inertial frame to J2000.
@@ -84,7 +105,8 @@ std::expected<void, SpkError> evaluate_link(SpkKernel& kernel, std::int32_t targ
   }
   const std::optional<Rotation> rotation = rotation_to_j2000(location.frame);
   if (!rotation) return std::unexpected(frame_error());
-  if (auto done = kernel.evaluate_segment_into(location, epochs, out); !done) return done;
+  if (auto done = kernel.evaluate_segment_into(location, epochs, out); !done)
+    return std::unexpected(named_segment_error(done.error(), kernel, target, location));
   if (location.frame != J2000_FRAME)
     for (std::size_t i = 0; i < epochs.size(); ++i) out[i] = rotate_state(*rotation, out[i]);
   return {};

@@ -28,7 +28,10 @@ std::expected<std::vector<double>, SpkError> read_epoch_list(const SegmentWords&
 // an even window has the epoch between its two middle tags, an odd one is
 // centred on the nearest tag; near either end it is shifted to lie inside.
 // `last_at_or_before` is the index of the last tag <= epoch (0 when none),
-// `nearest` that of the nearest tag (the earlier on a tie).
+// `nearest` that of the nearest tag (the later on a tie: an epoch halfway
+// between two tags, as their distances compare in doubles, is centred on
+// the later one, as the NAIF toolkit centres it; the two windows differ by
+// the interpolation error, metres to kilometres for sparse states).
 std::size_t centered_window_start(std::size_t size, std::size_t count,
                                   std::size_t last_at_or_before, std::size_t nearest);
 

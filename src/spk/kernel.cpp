@@ -631,7 +631,7 @@ std::expected<void, SpkError> SpkKernel::evaluate_segment_into(
           static_cast<std::uint64_t>(location.end_address - location.start_address) + 1u);
       !fits)
     return std::unexpected(std::move(fits.error()));
-  const SegmentKey key{location.start_address, location.end_address};
+  const EvaluatorKey key{{location.start_address, location.end_address}, location.data_type};
   auto& evaluator = evaluators_[key];
   if (!evaluator) evaluator = type->make();
   const SegmentWords words(
@@ -645,6 +645,10 @@ std::expected<void, SpkError> SpkKernel::evaluate_segment_into(
   for (std::size_t i = 0; i < epochs.size(); ++i) {
     auto state = evaluator->state_at(words, epochs[i]);
     if (!state) return std::unexpected(std::move(state.error()));
+    // Words that pass every layout check can still be absurd (a scale of
+    // 1e300, a step of 1e-300): what they give is refused, not passed on.
+    if (!is_finite_state(*state))
+      return std::unexpected(words.error("its words give a non-finite state"));
     out[i] = *state;
   }
   return {};

@@ -157,6 +157,11 @@ class SpkKernel {
   SegmentRules segment_rules() const noexcept { return rules_; }
   void set_segment_rules(SegmentRules rules) noexcept { rules_ = rules; }
 
+  // The file's name as the engine's metadata gives it, for messages; empty
+  // until the engine that opens the kernel sets it.
+  const std::string& name() const noexcept { return name_; }
+  void set_name(std::string name) { name_ = std::move(name); }
+
   // Cache inspection, for tests and diagnostics.
   const Type2Directory* cached_directory(SegmentKey key) const noexcept;
   const Type2Record* cached_record(SegmentKey key) const noexcept;
@@ -211,10 +216,25 @@ class SpkKernel {
   std::unordered_map<SegmentKey, Type2Directory, SegmentKeyHash> directory_cache_;
   std::unordered_map<SegmentKey, Type2Record, SegmentKeyHash> record_cache_;
   std::vector<VisitEntry> visit_scratch_;  // reused by every evaluation call
-  // The evaluators of the segments of other types, each with its own cache.
-  std::unordered_map<SegmentKey, std::unique_ptr<SegmentEvaluator>, SegmentKeyHash> evaluators_;
+  // The evaluators of the segments of other types, each with its own cache,
+  // keyed by the words and the type they are read as: two summaries over
+  // the same words with different types have an evaluator each.
+  struct EvaluatorKey {
+    SegmentKey words;
+    std::int32_t data_type = 0;
+    bool operator==(const EvaluatorKey&) const = default;
+  };
+  struct EvaluatorKeyHash {
+    std::size_t operator()(const EvaluatorKey& key) const noexcept {
+      return SegmentKeyHash{}(key.words) ^
+             (static_cast<std::size_t>(static_cast<std::uint32_t>(key.data_type)) *
+              0x9E3779B97F4A7C15u);
+    }
+  };
+  std::unordered_map<EvaluatorKey, std::unique_ptr<SegmentEvaluator>, EvaluatorKeyHash> evaluators_;
   SegmentRules rules_ = SegmentRules::Type2J2000;
   std::uint64_t word_reads_ = 0;
+  std::string name_;
 };
 
 }  // namespace tarvex::spk

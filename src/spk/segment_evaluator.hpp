@@ -7,6 +7,7 @@
 // (../shared/reference/naif-spk-segment-types.rst).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -95,6 +96,20 @@ class SegmentEvaluator {
   virtual std::expected<core::CartesianState, SpkError> state_at(const SegmentWords& words,
                                                                  double epoch) = 0;
 };
+
+// How far an epoch may lie outside the record that serves it, in units of
+// the record's half-length, for the Chebyshev types (3 and 20): the bounds
+// of excerpted segments pass their last record by rounding (by 5e-11 in
+// mar022-1.bsp); an epoch farther out means damaged record words or
+// directory, and a series evaluated there is meaningless.
+inline constexpr double RECORD_ARGUMENT_SLACK = 1e-6;
+
+// Whether every component of `state` is finite.
+inline bool is_finite_state(const core::CartesianState& state) noexcept {
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(state.position[i]) || !std::isfinite(state.velocity[i])) return false;
+  return true;
+}
 
 // Whether `value` is an integer in [low, high] (NaN is not).
 inline bool is_count_in(double value, double low, double high) noexcept {

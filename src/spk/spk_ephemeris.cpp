@@ -75,6 +75,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::open(const std::
 
   KernelList kernels;
   kernel->set_segment_rules(rules);
+  kernel->set_name(metadata.kernel_name);
   kernels.push_back(std::move(*kernel));
   return SpkEphemeris(std::move(metadata), range, *coverage,
                       std::make_unique<KernelCell>(std::move(kernels)));
@@ -92,6 +93,7 @@ std::expected<SpkEphemeris, core::EphemerisError> SpkEphemeris::with_additional_
   }
   // The supported range stays the primary kernel's: an additional kernel
   // only fills in bodies and epochs inside it.
+  attached.set_name(name);
   owned.metadata_.additional_kernels.push_back(
       core::KernelProvenance{std::move(name), std::move(*checksum)});
   KernelGuard kernels = owned.borrow_kernels();

@@ -88,6 +88,14 @@ class SpkError {
     return {Kind::CoverageGap, {.code = target, .epoch = epoch, .start = start, .end = end}};
   }
 
+  // This error with `context` after its reason, for a segment's words that
+  // break its type's rules (InvalidSegmentData); any other error unchanged.
+  SpkError with_context(std::string_view context) const {
+    SpkError copy = *this;
+    if (kind_ == Kind::InvalidSegmentData) copy.payload_.text += context;
+    return copy;
+  }
+
   Kind kind() const noexcept { return kind_; }
   // The file failure carried by Io.
   const core::IoError& io() const noexcept { return payload_.io; }

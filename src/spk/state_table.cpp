@@ -48,7 +48,7 @@ std::size_t StateTable::last_at_or_before(double t) const noexcept {
 
 std::size_t StateTable::nearest(double t) const noexcept {
   const std::size_t low = last_at_or_before(t);
-  if (low + 1 < count_ && tag(low) <= t && (tag(low + 1) - t) < (t - tag(low))) return low + 1;
+  if (low + 1 < count_ && tag(low) <= t && (tag(low + 1) - t) <= (t - tag(low))) return low + 1;
   return low;
 }
 

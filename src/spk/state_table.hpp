@@ -36,7 +36,7 @@ class StateTable {
   }
   // Index of the last tag <= t (0 when t precedes them all).
   std::size_t last_at_or_before(double t) const noexcept;
-  // Index of the tag nearest t.
+  // Index of the tag nearest t, the later of two equally near.
   std::size_t nearest(double t) const noexcept;
   // The first index of the window of `size` (<= count) tags centred on t:
   // t between the middle two of an even window, an odd window centred on

@@ -47,6 +47,10 @@ class Type20Evaluator final : public SegmentEvaluator {
     const double radius = records_.interval() / 2.0;
     const double mid = records_.init() + static_cast<double>(*k) * records_.interval() + radius;
     const double s = (epoch - mid) / radius;
+    if (!(std::fabs(s) <= 1.0 + RECORD_ARGUMENT_SLACK))
+      return std::unexpected(
+          words.error("the epoch lies outside the record that serves it (initial epoch or "
+                      "interval length damaged)"));
     const std::size_t section = records_.size() / 3;
     const std::size_t n = section - 1;
     core::CartesianState out;

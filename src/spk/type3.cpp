@@ -46,8 +46,12 @@ class Type3Evaluator final : public SegmentEvaluator {
     if (!std::isfinite(mid) || !std::isfinite(radius) || !(radius > 0.0))
       return std::unexpected(words.error("record midpoint and radius must be finite and valid"));
     // Excerpted segments may end a little past their last record; the
-    // series is then extended, as the NAIF toolkit extends it.
+    // series is then extended by at most RECORD_ARGUMENT_SLACK.
     const double s = (epoch - mid) / radius;
+    if (!(std::fabs(s) <= 1.0 + RECORD_ARGUMENT_SLACK))
+      return std::unexpected(
+          words.error("the epoch lies outside the record that serves it (record midpoint, radius "
+                      "or the directory's initial epoch damaged)"));
     const std::size_t n = (records_.size() - 2) / 6;
     core::CartesianState out;
     for (std::size_t i = 0; i < 3; ++i) {

@@ -5,6 +5,7 @@ unrotated. The segment types themselves are checked state by state in
 tests/cpp/spk/segment_types_test.cpp."""
 
 import math
+import struct
 
 import numpy as np
 import pytest
@@ -99,6 +100,27 @@ def test_kit_batch_of_type3_epochs_matches_single_epochs():
     batch = eph.positions(["mars", "sun"], days, opts, scale="tdb", threads=2)
     singles = np.concatenate([eph.positions(["mars", "sun"], [d], opts, scale="tdb") for d in days])
     np.testing.assert_array_equal(batch, singles)
+
+
+def test_type3_record_far_from_its_epoch_is_refused_naming_the_segment(tmp_path):
+    # The Phobos segment's directory INIT moved 20 days: each epoch now
+    # reaches a record 20 days off, whose series would be extrapolated to
+    # absurd distances (CSPICE refuses too).
+    raw = bytearray((DATA_DIR / "mar022-1.bsp").read_bytes())
+    summary = 1024 * (struct.unpack(">i", raw[76:80])[0] - 1)
+    for k in range(int(struct.unpack(">d", raw[summary + 16:summary + 24])[0])):
+        at = summary + 24 + 40 * k
+        target, _, _, kind, _, end = struct.unpack(">6i", raw[at + 16:at + 40])
+        if target == 401 and kind == 3:
+            word = 8 * (end - 4)
+            raw[word:word + 8] = struct.pack(">d", struct.unpack(">d", raw[word:word + 8])[0] + 20 * 86400.0)
+    (tmp_path / "mar022-1.bsp").write_bytes(bytes(raw))
+    eph = tarvexkit.open(tmp_path / "mar022-1.bsp")
+    with pytest.raises(ValueError, match=r"invalid SPK Type 3 segment: the epoch lies outside the record .* "
+                                         r"\(kernel mar022-1\.bsp, target 401, segment \"[^\"]+\"\)"):
+        eph.positions([401], [2441400.5], tarvex.geometric(), scale="tdb")
+    # Mars's own segment is untouched.
+    assert np.isfinite(eph.positions([499], [2441400.5], tarvex.geometric(), scale="tdb")).all()
 
 
 def test_apparent_places_from_rotated_type3_segments(cspice):

@@ -7,6 +7,10 @@ Writes into --out:
   written by the NAIF toolkit's own writers (spkw05 ... spkw20), and
   spk_type21.bsp written by this project's small DAF writer below (the
   NAIF toolkit has no Type 21 writer in spiceypy) and read back by CSPICE;
+- spk_windows.bsp: Types 8, 9, 12 and 13 with odd and even windows over
+  sparse states of a low orbit (a window's choice then shows in metres),
+  two segments per body, evaluated at every time tag and at every
+  midpoint between tags and 1 ms either side;
 - spice_segment_states.txt: "file segment epoch x y z vx vy vz", the state
   of segment `segment` (zero-based, file order) of `file` at `epoch` (TDB
   seconds past J2000) relative to its center in its own frame, as spkpvn
@@ -32,6 +36,7 @@ GM_SUN = 1.32712440041939e11
 GM_EARTH = 398600.435436
 RANDOM_EPOCHS = 24
 TAGS_PER_SEGMENT = 12
+WINDOWS_KERNEL = "spk_windows.bsp"
 
 
 def kepler_state(t, gm=GM_SUN, a=4.14e8, e=0.0785, inc=0.185, node=1.40, peri=1.28, m0=0.3):
@@ -134,6 +139,29 @@ def write_toolkit_kernels(out):
               polydg, np.array(data), 149597870.7, 86400.0, initjd, initfr)
     sp.spkcls(h)
     paths["spk_type21.bsp"] = write_type21_kernel(os.path.join(out, "spk_type21.bsp"), rng)
+
+    # Windows: 19 states an orbit, so that neighbouring windows differ by
+    # metres; equal steps for Types 8 and 12, jittered tags for 9 and 13.
+    h = opened(WINDOWS_KERNEL)
+    count, step = 41, 300.0
+    low_orbit = dict(gm=GM_EARTH, a=7000.0, e=0.05)
+    even = [t0 + i * step for i in range(count)]
+    uneven = [t0 + (i + 0.45 * rng.random()) * step for i in range(count)]
+    for data_type, degrees in ((8, (8, 7)), (9, (8, 7)), (12, (9, 7)), (13, (9, 7))):
+        times = even if data_type in (8, 12) else uneven
+        states = np.array([kepler_state(t - t0, **low_orbit) for t in times])
+        for degree in degrees:
+            body = 2000000 + 100 * data_type + degree
+            for lo, hi in ((0, count // 2 + 1), (count // 2, count)):
+                tags, packets = times[lo:hi], states[lo:hi]
+                name = f"type {data_type} degree {degree}"
+                if data_type in (8, 12):
+                    write = sp.spkw08 if data_type == 8 else sp.spkw12
+                    write(h, body, 399, "J2000", tags[0], tags[-1], name, degree, len(tags), packets, tags[0], step)
+                else:
+                    write = sp.spkw09 if data_type == 9 else sp.spkw13
+                    write(h, body, 399, "J2000", tags[0], tags[-1], name, degree, len(tags), packets, tags)
+    sp.spkcls(h)
     return paths
 
 
@@ -220,10 +248,16 @@ def segment_states(path, name, rng, lines):
             doubles, ints = sp.dafus(descr, 2, 6)
             first, last = doubles
             boundaries = [t for t in record_epochs(handle, doubles, ints) if first <= t <= last]
-            if len(boundaries) > TAGS_PER_SEGMENT:
-                boundaries = rng.sample(boundaries, TAGS_PER_SEGMENT)
-            epochs = [first, last] + boundaries
-            epochs += [first + (last - first) * rng.random() for _ in range(RANDOM_EPOCHS)]
+            if name == WINDOWS_KERNEL:
+                # Every tag, every midpoint (where an odd window's centre
+                # changes) and either side of it.
+                middles = [0.5 * (a + b) for a, b in zip(boundaries, boundaries[1:])]
+                epochs = boundaries + [m + d for m in middles for d in (-1e-3, 0.0, 1e-3)]
+            else:
+                if len(boundaries) > TAGS_PER_SEGMENT:
+                    boundaries = rng.sample(boundaries, TAGS_PER_SEGMENT)
+                epochs = [first, last] + boundaries
+                epochs += [first + (last - first) * rng.random() for _ in range(RANDOM_EPOCHS)]
             for et in epochs:
                 _frame, state, _center = sp.spkpvn(handle, descr, et)
                 fields = [name, str(index), repr(float(et))] + [repr(float(v)) for v in state]

@@ -27,6 +27,7 @@
 namespace {
 
 using namespace tarvex::spk;
+using tarvex::spk::test_support::DafImage;
 using tarvex::spk::test_support::data_path;
 
 std::string reference_dir() {
@@ -221,6 +222,110 @@ TEST(SegmentTypes, MalformedTrailersAreRefused) {
                 .kind(),
             SpkError::Kind::EpochOutsideSegment);
   std::filesystem::remove(path);
+}
+
+// Segments of other types over hostile words, opened through the chain walk
+// with the toolkit's rules so that errors name the file, target and segment.
+struct Hostile {
+  tarvex::spk::test_support::TempDir dir;
+  KernelList kernels;
+  explicit Hostile(tarvex::spk::test_support::DafWriter& writer,
+                   tarvex::spk::test_support::DafImage image) {
+    const std::string path = dir.file("hostile.bsp");
+    image.write(path);
+    auto kernel = SpkKernel::open(path);
+    EXPECT_TRUE(kernel);
+    kernel->set_segment_rules(SegmentRules::AnyType);
+    kernel->set_name("hostile.bsp");
+    kernels.push_back(std::move(*kernel));
+    (void)writer;
+  }
+  std::string error_at(std::int32_t target, double epoch) {
+    auto state = barycentric_state_across_kernels(kernels, target, epoch);
+    return state ? std::string("a state") : state.error().message();
+  }
+};
+
+tarvex::spk::test_support::TestSegment segment(std::int32_t target, std::int32_t type, double end,
+                                               std::vector<double> data) {
+  tarvex::spk::test_support::TestSegment s;
+  s.name = "hostile " + std::to_string(target);
+  s.target = target;
+  s.center = 0;
+  s.data_type = type;
+  s.start_epoch = 0.0;
+  s.end_epoch = end;
+  s.data = std::move(data);
+  return s;
+}
+
+TEST(SegmentTypes, AbsurdRecordWordsAreRefusedNamingTheSegment) {
+  // Type 3, one record over [0, 10] of 2 coefficients per component; the
+  // segment claims [0, 2000] (as if its directory's INIT had moved).
+  std::vector<double> type3 = {5.0, 5.0};
+  for (int c = 0; c < 6; ++c) type3.insert(type3.end(), {1.0 + c, 0.5});
+  type3.insert(type3.end(), {0.0, 10.0, 14.0, 1.0});
+  // Type 20, one record: finite words whose scales overflow the state.
+  std::vector<double> type20;
+  for (int c = 0; c < 3; ++c) type20.insert(type20.end(), {1e300, 1e300, 1e300});
+  type20.insert(type20.end(), {1e300, 1e-300, 2451545.0, 0.0, 10.0 / 86400.0, 9.0, 1.0});
+  // Type 21, one record of 2 terms whose step size underflows the ratios.
+  std::vector<double> type21 = {5.0, 1e-310, 1e-310, 1, 0, 2, 0, 3, 0, 1, 1, 1, 1, 1, 1,
+                                3.0, 2.0, 2.0, 2.0, 10.0, 2.0, 1.0};
+  tarvex::spk::test_support::DafWriter writer;
+  writer.segments = {segment(1003, 3, 2000.0, type3), segment(1020, 20, 10.0, type20),
+                     segment(1021, 21, 10.0, type21)};
+  Hostile hostile(writer, writer.build());
+  // Just past the record, as excerpted segments end: extended.
+  EXPECT_EQ(hostile.error_at(1003, 10.0 + 1e-7), "a state");
+  EXPECT_EQ(hostile.error_at(1003, 1500.0),
+            "invalid SPK Type 3 segment: the epoch lies outside the record that serves it (record "
+            "midpoint, radius or the directory's initial epoch damaged) (kernel hostile.bsp, "
+            "target 1003, segment \"hostile 1003\")");
+  EXPECT_EQ(hostile.error_at(1020, 5.0),
+            "invalid SPK Type 20 segment: its words give a non-finite state (kernel hostile.bsp, "
+            "target 1020, segment \"hostile 1020\")");
+  EXPECT_EQ(hostile.error_at(1021, 7.0),
+            "invalid SPK Type 21 segment: its words give a non-finite state (kernel hostile.bsp, "
+            "target 1021, segment \"hostile 1021\")");
+}
+
+TEST(SegmentTypes, EvaluatorsAreKeptPerTypeOverSharedWords) {
+  // Eight states of a circle at 100 s steps, read as Type 8 (Lagrange,
+  // degree 3) by one summary and as Type 12 (Hermite, window 4) by another
+  // over the same words: each answer must not depend on which came first.
+  std::vector<double> words;
+  const double w = 2e-3;
+  for (int i = 0; i < 8; ++i) {
+    const double t = 100.0 * i;
+    words.insert(words.end(), {7000 * std::cos(w * t), 7000 * std::sin(w * t), 0.0,
+                               -7000 * w * std::sin(w * t), 7000 * w * std::cos(w * t), 0.0});
+  }
+  words.insert(words.end(), {0.0, 100.0, 3.0, 8.0});
+  tarvex::spk::test_support::DafWriter writer;
+  writer.segments = {segment(1008, 8, 700.0, words), segment(1012, 12, 700.0, words)};
+  auto image = writer.build();
+  const std::size_t second = DafImage::record_word(writer.summary_records[0], 3 + 5);
+  image.set_u32(second + 32, static_cast<std::uint32_t>(writer.segments[0].start_address));
+  image.set_u32(second + 36, static_cast<std::uint32_t>(writer.segments[0].end_address));
+  const auto x_of = [&](bool hermite_first) {
+    Hostile opened(writer, image);
+    auto segments = *opened.kernels[0].segments();
+    EXPECT_EQ(segments[0].start_address, segments[1].start_address);
+    const double epoch = 250.0;
+    std::array<double, 2> x{};
+    for (int k : hermite_first ? std::array{1, 0} : std::array{0, 1}) {
+      tarvex::core::CartesianState state;
+      EXPECT_TRUE(opened.kernels[0].evaluate_segment_into(
+          location_of(segments[static_cast<std::size_t>(k)]), std::span(&epoch, 1),
+          std::span(&state, 1)));
+      x[static_cast<std::size_t>(k)] = state.position[0];
+    }
+    return x;
+  };
+  const auto lagrange_first = x_of(false);
+  EXPECT_EQ(lagrange_first, x_of(true));
+  EXPECT_GT(std::abs(lagrange_first[0] - lagrange_first[1]), 1e-3);
 }
 
 }  // namespace
