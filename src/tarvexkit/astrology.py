@@ -305,8 +305,10 @@ def check_ayanamsha_span(tt: npt.ArrayLike) -> None:
     """ValueError naming the instant farthest from J2000 (or not finite)
     when one lies outside AYANAMSHA_SPAN_DAYS."""
     away = np.abs(np.asarray(tt, dtype=np.float64) - 2451545.0)
+    if not np.isfinite(away).all():
+        raise ValueError(f"tt must be finite, not {float(away[~np.isfinite(away)].flat[0])!r}")
     if away.size and not (away <= AYANAMSHA_SPAN_DAYS).all():
-        worst = float(np.nanmax(np.where(np.isnan(away), np.inf, away)))
+        worst = float(np.max(away))
         raise ValueError(f"tt must lie within {AYANAMSHA_SPAN_DAYS:.0f} days (about 27,000 years) of J2000 "
                          f"(2451545.0) for an ayanamsha; one is {worst:.6g} days away")
 

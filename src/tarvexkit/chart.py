@@ -286,7 +286,7 @@ def check_orbs(orbs: Any, kinds: Sequence[tuple[str, float]]) -> None:
         if not (math.isfinite(float(value)) and 0.0 <= float(value) <= 180.0):
             raise ValueError(f"{name}={value!r} must be an orb in degrees from 0 to 180")
     if isinstance(orbs, dict):
-        known = set(ORBS_DEG) | {kind for kind, _ in kinds}
+        known = set(ORBS_DEG) | {kind for kind, _ in kinds} | {f"{angle:g}" for _, angle in kinds}
         for key, value in orbs.items():
             if not isinstance(key, str):
                 raise TypeError(f"orbs keys must be aspect names (str), not {type(key).__name__}")
@@ -298,11 +298,11 @@ def check_orbs(orbs: Any, kinds: Sequence[tuple[str, float]]) -> None:
     one("orbs", orbs)
 
 
-def _orb(kind: str, orbs: float | dict[str, float] | None) -> float:
+def _orb(kind: str, angle: float, orbs: float | dict[str, float] | None) -> float:
     if orbs is None:
         return ORBS_DEG.get(kind, ORB_OTHER_DEG)
     if isinstance(orbs, dict):
-        return float(orbs.get(kind, ORBS_DEG.get(kind, ORB_OTHER_DEG)))
+        return float(orbs.get(kind, orbs.get(f"{angle:g}", ORBS_DEG.get(kind, ORB_OTHER_DEG))))
     return float(orbs)
 
 
@@ -332,7 +332,7 @@ def make_chart(store: Store, files: Sequence[DataFile], check_covered: Callable[
     rows, cusps, numbers, found, failures, fallback_rows = store.chart(
         keys, [tt], [ut1], site.longitude_east_deg, site.latitude_deg, system, fallback,
         None if zodiac == "tropical" else zodiac, [angle for _, angle in kinds],
-        [_orb(kind, orbs) for kind, _ in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
+        [_orb(kind, angle, orbs) for kind, angle in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
     if failures:
         raise HouseCuspsUndefined(system, failures[0][1])
     points = []

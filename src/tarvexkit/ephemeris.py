@@ -616,7 +616,7 @@ class Ephemeris:
         if isinstance(times, Times):
             if scale is not None and scale != times.scale:
                 raise ValueError(f"scale={scale!r} conflicts with the Times' own scale {times.scale!r}; leave it out")
-            if times.scale == "ut1" and np.any(times.julian_days < early_time.UTC_1961):
+            if times.scale == "ut1" and np.any(times.julian_days < _times_module.UT1_MODEL_END):
                 return np.asarray(times.tt, dtype=np.float64), "tt"
             return times.julian_days, times.scale
         if scale is None:
@@ -628,7 +628,7 @@ class Ephemeris:
         if scale == "utc" and np.any(jd < early_time.UTC_1972):
             # Civil time before 1972 is not the engine's UTC there.
             return self._clock.utc_to_tt_any(jd), "tt"
-        if scale == "ut1" and np.any(jd < early_time.UTC_1961):
+        if scale == "ut1" and np.any(jd < _times_module.UT1_MODEL_END):
             # UT1 before 1961 is civil time, converted by the same rule (Times.ut1).
             return self._clock.convert(jd, "ut1", "tt"), "tt"
         return jd, scale
@@ -654,7 +654,7 @@ class Ephemeris:
             hint = (f"load a kernel that covers {year}: tarvexkit.load(\"de422\") covers -3000..3000 "
                     "(pip install tarvex[de422]), or open your own with tarvexkit.open")
         else:
-            hint = f"open a kernel that covers {year} with tarvexkit.open(kernel, additional_kernels=[...])"
+            hint = f"load a kernel that covers {year}: open it with tarvexkit.open(kernel, additional_kernels=[...])"
         raise ValueError(f"{first.iso()} is outside {kernel}, which covers {span[0]} to {span[1]} (UTC); {hint}")
 
     @staticmethod

@@ -7,7 +7,7 @@ import contextlib
 import re
 from collections.abc import Iterator
 
-from .arguments import near_misses, shown
+from .arguments import SHOWN_CHARACTERS, near_misses, shown
 from .lunar import LUNAR_POINTS
 
 # Names a body is most often meant by; near misses are looked for among them.
@@ -35,7 +35,8 @@ def unknown_body_message(message: str) -> str | None:
     if found is None:
         return None
     name = found.group(1)
-    return f"unknown body {shown(name)}{near_misses(name, COMMON_BODY_NAMES)}: {WHERE_NAMES_COME_FROM}"
+    quoted = f'"{name}"' if len(name) <= SHOWN_CHARACTERS else shown(name)
+    return f"unknown body {quoted}{near_misses(name, COMMON_BODY_NAMES)}: {WHERE_NAMES_COME_FROM}"
 
 
 @contextlib.contextmanager

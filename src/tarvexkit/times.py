@@ -189,10 +189,10 @@ class Clock:
         return self._native(jd, scale, to)
 
     def _early_ut1(self, jd: _FloatArray, scale: Scale) -> npt.NDArray[np.bool_]:
-        """Which Julian days in `scale` fall before 1961 (UT1 there is civil time)."""
+        """Which Julian days in `scale` fall before UT1_MODEL_END."""
         if scale == "ut1" or scale == "utc":
-            return np.asarray(jd < early_time.UTC_1961)
-        return np.asarray(jd < _TT_1961)
+            return np.asarray(jd < UT1_MODEL_END)
+        return np.asarray(jd < _TT_MODEL_END)
 
     def _ut1_before_year_zero(self, jd: _FloatArray, scale: Scale, to: Scale) -> _FloatArray:
         """UT1 to or from TT/TDB before the extended leap-second kernel's
@@ -627,8 +627,15 @@ def _as_days(other: object) -> Any:
     return float(days) if days.ndim == 0 else days
 
 
-# TT of 1961-01-01 0h UTC (TDB differs by under 2 ms, which does not matter here).
-_TT_1961 = float(early_time.utc_to_tt(np.array([early_time.UTC_1961]))[0])
+# The UT1 Julian day before which UT1 and TT convert by the Delta T model
+# of `early_time` both ways, so that civil time before 1961 (read as UT1)
+# comes back exactly: 1960-12-28, the last row of the extended Earth
+# orientation table before it ramps onto the IERS series (`ut1_extension`),
+# where the table and the model meet without a step. In the four days from
+# there to 1961 UT1 is the table's, within 3 ms of the model.
+UT1_MODEL_END = early_time.UTC_1961 - 4.0
+# The same instant in TT (TDB differs by under 2 ms, which does not matter here).
+_TT_MODEL_END = float(early_time.utc_to_tt(np.array([UT1_MODEL_END]))[0])
 
 
 def zone_info(parameter: str, zone: object) -> tzinfo:
