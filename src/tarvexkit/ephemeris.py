@@ -493,10 +493,12 @@ class Ephemeris:
     # --- searches over a span (searches.py) -----------------------------------
     def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
-            return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+            with messages.explained_bodies():
+                return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
 
         def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
-            return self._store.positions(list(bodies), days, "tdb", opts, threads)
+            with messages.explained_bodies():
+                return self._store.positions(list(bodies), days, "tdb", opts, threads)
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)

@@ -253,6 +253,8 @@ def test_bad_inputs_are_refused_naming_the_argument_and_value(eph, monkeypatch):
     # Unknown names: the near misses and where names come from.
     with pytest.raises(ValueError, match=r"unknown body \"marz\" \(did you mean 'mars'\?\): a body is .* NAIF id"):
         eph.positions(["sun", "marz"], t)
+    with pytest.raises(ValueError, match=r"unknown body \"saturnn\" \(did you mean 'saturn'"):
+        eph.sign_ingresses("saturnn", t, t + 30)
     # A user's own kernel is not told to load DE422.
     with pytest.raises(ValueError, match="load a kernel that covers 2026: open it with tarvexkit.open") as info:
         eph.positions("sun", eph.utc(2026))
@@ -279,3 +281,15 @@ def test_rises_and_sets_of_every_body_a_kernel_holds():
         eph.risings_settings("ceres", site, start, stop)
     with pytest.raises(ValueError, match="unknown body \"fobos\" \\(did you mean 'phobos'"):
         eph.transits("fobos", site, start, stop)
+
+
+def test_load_takes_additional_kernels_as_open_does(default):
+    import pickle
+
+    eph = tarvexkit.load(additional_kernels=[f"{DATA_DIR}/mar022-1.bsp"])
+    assert [f.role for f in eph.files][:3] == ["kernel", "additional kernel", "additional kernel"]
+    t = eph.utc(1972, 1, 1)
+    assert np.isfinite(eph.positions(["phobos", "moon"], t)).all()
+    assert pickle.loads(pickle.dumps(t)).ut1 == t.ut1  # opened again with the same kernels
+    with pytest.raises(TypeError, match="additional_kernels must be a list of paths, not a single str"):
+        tarvexkit.load(additional_kernels="mar022-1.bsp")
