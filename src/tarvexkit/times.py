@@ -620,7 +620,7 @@ def _as_days(other: object) -> Any:
         kind = np.asarray(other).dtype.kind
     except (TypeError, ValueError):
         return None
-    if kind not in "iuf":
+    if kind in "bmMSU":
         raise TypeError(f"Times take numbers of days added or subtracted, not an array of {np.asarray(other).dtype}")
     if not np.isfinite(days).all():
         raise ValueError(f"days added to or subtracted from Times must be finite, not {other!r}")
