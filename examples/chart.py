@@ -240,8 +240,9 @@ def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
         side.text(0.48, y, sign_position(value), fontsize=10, va="center", family="DejaVu Sans Mono",
                   color="#b00020")
         y -= row_step
+    drawn = sum(aspect.kind in ASPECT_STYLES for aspect in chart.aspects)
     side.text(0.0, y - 0.02, f"Houses: {chart.house_system.replace('_', ' ').capitalize()} (house number in grey)\n"
-              f"\u211e retrograde; {len(chart.aspects)} aspects in orb:",
+              f"\u211e retrograde; {len(chart.aspects)} aspects in orb, {drawn} drawn:",
               fontsize=8, va="top", color="#555555")
     for k, (kind, (colour, style)) in enumerate(ASPECT_STYLES.items()):
         x = 0.0 if k % 2 == 0 else 0.5

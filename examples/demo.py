@@ -146,8 +146,9 @@ def astrology(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geod
     lilith = eph.lunar_points(["mean_node", "mean_apogee"], when)[0]
     print(f"\nLunar points: true node {zodiac(node.longitude_deg)}, mean node {zodiac(lilith[0, 0])}, "
           f"mean apogee (Black Moon) {zodiac(lilith[1, 0])}")
-    print(f"Aspects in orb ({chart.house_system} houses):")
-    for aspect in sorted(chart.aspects, key=lambda a: abs(a.orb_deg))[:8]:
+    tightest = sorted(chart.aspects, key=lambda a: abs(a.orb_deg))[:8]
+    print(f"{len(chart.aspects)} aspects in orb ({chart.house_system} houses), the {len(tightest)} tightest:")
+    for aspect in tightest:
         state = "applying" if aspect.applying else "separating"
         print(f"  {aspect.first:<9} {aspect.kind:<11} {aspect.second:<9} orb {aspect.orb_deg:+5.2f}°  {state}")
     year = eph.times(when.tt + 365.25, "tt")
@@ -212,13 +213,18 @@ def parse_when(eph: tarvexkit.Ephemeris, text: str | None, zone: zoneinfo.ZoneIn
     return eph.from_datetime(local if local.tzinfo else local.replace(tzinfo=zone))
 
 
+# The default site: east longitude, latitude (degrees), height (metres).
+LONDON = (-0.1275, 51.5072, 11.0)
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--when", help="local date and time, e.g. '2026-03-20 14:30' (default: now)")
     parser.add_argument("--tz", default="Europe/London", help="IANA time zone of --when and of the output")
-    parser.add_argument("--lat", type=float, default=51.5072, help="latitude, degrees north (default London)")
-    parser.add_argument("--lon", type=float, default=-0.1275, help="longitude, degrees east")
-    parser.add_argument("--height", type=float, default=11.0, help="height above the ellipsoid, metres")
+    parser.add_argument("--lat", type=float, default=LONDON[1], help="latitude, degrees north (default London)")
+    parser.add_argument("--lon", type=float, default=LONDON[0], help="longitude, degrees east")
+    parser.add_argument("--height", type=float, default=None,
+                        help="height above the ellipsoid, metres (default London's, or 0 for another site)")
     parser.add_argument("--place", default=None, help="name of the site for the titles")
     parser.add_argument("--out", default=".", help="directory for chart.png and altitude.png")
     args = parser.parse_args(argv)
@@ -230,8 +236,10 @@ def main(argv: list[str] | None = None) -> int:
     eph = tarvexkit.load()
     clock = Clock(zone)
     when = parse_when(eph, args.when, zone)
-    site = tarvex.GeodeticObserver(args.lon, args.lat, args.height)
-    place = args.place or ("London" if (args.lat, args.lon) == (51.5072, -0.1275) else "")
+    london = (args.lon, args.lat) == LONDON[:2]
+    height = args.height if args.height is not None else (LONDON[2] if london else 0.0)
+    site = tarvex.GeodeticObserver(args.lon, args.lat, height)
+    place = args.place or ("London" if london else "")
     print(repr(eph))
     start, end = eph.supported_range
     print(f"Data covers {start.iso()[:10]} .. {end.iso()[:10]}")

@@ -1,4 +1,4 @@
-"""tarvexkit: everyday work on top of the strict `tarvex` module.
+"""tarvexkit: everyday work on top of the strict `tarvex` module::
 
     import tarvexkit
     eph = tarvexkit.load()                       # DE421 + IERS data, pip install tarvex[data]

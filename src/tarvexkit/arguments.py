@@ -4,7 +4,10 @@ failure is a TypeError or ValueError that names the argument."""
 
 from __future__ import annotations
 
-from collections.abc import Sequence
+import difflib
+import math
+import os
+from collections.abc import Iterable, Sequence
 from typing import Any
 
 import numpy as np
@@ -69,10 +72,30 @@ def check_bool(parameter: str, value: Any) -> bool:
     return bool(value)
 
 
+# Site longitudes east of Greenwich, read either as -180..180 or 0..360.
+SITE_LONGITUDE_RANGE_DEG = (-180.0, 360.0)
+# The deepest point of the ocean floor lies about 11 km below sea level.
+LOWEST_SITE_HEIGHT_M = -12_000.0
+
+
 def check_site(parameter: str, value: Any) -> tarvex.GeodeticObserver:
+    """A tarvex.GeodeticObserver on or near the Earth: finite fields, the
+    longitude within SITE_LONGITUDE_RANGE_DEG and the height above
+    LOWEST_SITE_HEIGHT_M (the strict type takes any finite longitude and
+    a NaN one, whose first use says only that a state is not finite)."""
     if not isinstance(value, tarvex.GeodeticObserver):
         raise TypeError(f"{parameter} must be a tarvex.GeodeticObserver, not {type(value).__name__}; "
                         "make one with tarvex.GeodeticObserver(longitude_east_deg, latitude_deg, height_m)")
+    low, high = SITE_LONGITUDE_RANGE_DEG
+    longitude, latitude, height = value.longitude_east_deg, value.latitude_deg, value.height_m
+    if not (math.isfinite(longitude) and low <= longitude <= high):
+        raise ValueError(f"{parameter}: longitude_east_deg={longitude!r} must be a finite longitude east of "
+                         f"Greenwich in degrees, from {low:g} to {high:g}")
+    if not math.isfinite(latitude):
+        raise ValueError(f"{parameter}: latitude_deg={latitude!r} must be finite, from -90 to 90 degrees")
+    if not (math.isfinite(height) and height >= LOWEST_SITE_HEIGHT_M):
+        raise ValueError(f"{parameter}: height_m={height!r} must be a finite height above the ellipsoid in "
+                         f"metres, not below {LOWEST_SITE_HEIGHT_M:g} (the deepest ocean floor is about -11000)")
     return value
 
 
@@ -83,8 +106,16 @@ def check_options(parameter: str, value: Any) -> tarvex.PositionOptions | None:
     return value
 
 
+# The smallest sampling step of a search (one minute). The searches refine
+# every bracket to well under a second, and no two events they look for
+# fall within a minute of each other (the fastest longitude, the Moon's,
+# moves about 0.01 degree in a minute), so a finer step finds nothing more
+# and only costs time and memory (about 50 bytes per sample).
+SMALLEST_STEP_DAYS = 1.0 / 1440.0
+
+
 def check_step_days(parameter: str, value: Any) -> float | None:
-    """None, or a positive finite number of days (not a bool)."""
+    """None, or a finite number of days of at least SMALLEST_STEP_DAYS (not a bool)."""
     if value is None:
         return None
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
@@ -92,7 +123,36 @@ def check_step_days(parameter: str, value: Any) -> float | None:
     step = float(value)
     if not (np.isfinite(step) and step > 0.0):
         raise ValueError(f"{parameter} must be a positive number of days, got {value!r}")
+    if step < SMALLEST_STEP_DAYS:
+        raise ValueError(f"{parameter}={value!r} is below the smallest step, {SMALLEST_STEP_DAYS!r} days (one "
+                         "minute): every event found is refined to well under a second, and none lies within a "
+                         "minute of another, so a finer step finds nothing more; leave step_days out for the default")
     return step
+
+
+def check_paths(parameter: str, value: Any) -> list[str]:
+    """A list of file paths: a single str, bytes or path is refused (a str
+    would be read character by character)."""
+    if isinstance(value, (str, bytes, os.PathLike)):
+        raise TypeError(f"{parameter} must be a list of paths, not a single {type(value).__name__}; "
+                        f"write {parameter}=[{shown(str(os.fsdecode(value)))}]")
+    try:
+        items = list(value)
+    except TypeError:
+        raise TypeError(f"{parameter} must be a list of paths, not {type(value).__name__}") from None
+    paths = []
+    for i, item in enumerate(items):
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"{parameter}[{i}] must be a path (str or os.PathLike), not {type(item).__name__}")
+        paths.append(os.fspath(item))
+    return [str(p) for p in paths]
+
+
+def near_misses(name: str, known: Iterable[str]) -> str:
+    """" (did you mean 'mars'?)" for the known names closest to `name`
+    (difflib's ratio of at least 0.6), else an empty text."""
+    close = difflib.get_close_matches(name[:LONGEST_NAME].strip().lower(), list(known), n=3)
+    return f" (did you mean {' or '.join(map(repr, close))}?)" if close else ""
 
 
 def as_days(parameter: str, value: Any) -> _FloatArray:

@@ -35,6 +35,7 @@ import numpy.typing as npt
 from typing_extensions import TypeVar
 
 from . import _native
+from .arguments import near_misses, shown
 from .times import Array, Scalar, Times
 
 _FloatArray = npt.NDArray[np.float64]
@@ -61,7 +62,9 @@ class HouseCuspsUndefined(ValueError):
 
     def __init__(self, system: str, reason: str, index: int | None = None) -> None:
         where = "" if index is None else f" (element {index})"
-        super().__init__(f"{reason}{where}")
+        hint = ("; pass polar_fallback=\"porphyry\" for Porphyry's cusps there"
+                if "polar" in reason and system != "porphyry" else "")
+        super().__init__(f"{reason}{where}{hint}")
         self.system = system
         self.reason = reason
         self.index = index
@@ -81,7 +84,8 @@ def house_system_name(system: str) -> str:
     key = text.lower().replace("-", "_").replace(" ", "_")
     key = _HOUSE_ALIASES.get(key, key)
     if key not in HOUSE_SYSTEMS:
-        raise ValueError(f"unknown house system {system!r}; use one of {', '.join(HOUSE_SYSTEMS)}")
+        raise ValueError(f"unknown house system {shown(system)}{near_misses(key, HOUSE_SYSTEMS)}; "
+                         f"use one of {', '.join(HOUSE_SYSTEMS)}")
     return key
 
 
@@ -91,7 +95,8 @@ def ayanamsha_name(name: str) -> str:
         raise TypeError(f"ayanamsha must be a str, not {type(name).__name__}")
     key = name.strip().lower().replace("-", "_").replace(" ", "_")
     if key not in AYANAMSHAS:
-        raise ValueError(f"unknown ayanamsha {name!r}; use one of {', '.join(AYANAMSHAS)}")
+        raise ValueError(f"unknown ayanamsha {shown(name)}{near_misses(key, AYANAMSHAS)}; "
+                         f"use one of {', '.join(AYANAMSHAS)}")
     return key
 
 
@@ -168,7 +173,7 @@ def polar_fallback_name(polar_fallback: str | None) -> str | None:
         return None
     name = house_system_name(polar_fallback)
     if name not in POLAR_FALLBACKS:
-        raise ValueError(f"polar_fallback must be None or 'porphyry', not {polar_fallback!r}")
+        raise ValueError(f"polar_fallback must be None or 'porphyry', not {shown(str(polar_fallback))}")
     return name
 
 
@@ -286,8 +291,26 @@ def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
     key = ayanamsha_name(name)
     days: npt.ArrayLike = tt.tt if isinstance(tt, Times) else tt
     array = _flat(days, "tt")
+    check_ayanamsha_span(array)
     values = _native.ayanamsha(key, np.ascontiguousarray(np.atleast_1d(array)))[:, 0]
     return _out(values, array.ndim == 0)
+
+
+# The span around J2000 where an ayanamsha is given: the precession series
+# behind it mean nothing far beyond.
+AYANAMSHA_SPAN_DAYS = 1.0e7
+
+
+def check_ayanamsha_span(tt: npt.ArrayLike) -> None:
+    """ValueError naming the instant farthest from J2000 (or not finite)
+    when one lies outside AYANAMSHA_SPAN_DAYS."""
+    away = np.abs(np.asarray(tt, dtype=np.float64) - 2451545.0)
+    if not np.isfinite(away).all():
+        raise ValueError(f"tt must be finite, not {float(away[~np.isfinite(away)].flat[0])!r}")
+    if away.size and not (away <= AYANAMSHA_SPAN_DAYS).all():
+        worst = float(np.max(away))
+        raise ValueError(f"tt must lie within {AYANAMSHA_SPAN_DAYS:.0f} days (about 27,000 years) of J2000 "
+                         f"(2451545.0) for an ayanamsha; one is {worst:.6g} days away")
 
 
 def ayanamsha_table(name: str, tt: _FloatArray) -> _FloatArray:

@@ -21,6 +21,8 @@ files it was computed from. `Chart.from_dict(chart.to_dict()) == chart`.
 
 from __future__ import annotations
 
+import dataclasses
+import math
 import os
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
@@ -32,6 +34,7 @@ import numpy as np
 
 import tarvex
 
+from .arguments import near_misses, shown
 from .astrology import HouseCuspsUndefined, ayanamsha_name, house_system_name, polar_fallback_name
 from .lunar import STATE_STEP_DAYS, is_lunar_point, lunar_point_name
 from .searches import MINOR_ASPECTS, SIGNS, STATION_DIFFERENCE_DAYS, aspect_angles
@@ -140,12 +143,18 @@ class Chart:
     time_local: str = ""  # ISO 8601 in that zone, with its offset
     files: list[ChartFile] = field(default_factory=list)
 
-    def point(self, name: str) -> ChartPoint:
-        """The point named `name` ("sun", "true_node", ...); KeyError if the chart has none."""
+    def point(self, name: str | int) -> ChartPoint:
+        """The point named `name` ("sun", "Sun", "true_node", a NAIF id for
+        a body asked by its id); KeyError naming the chart's points if the
+        chart has none."""
+        key = str(name).strip().lower().replace("-", "_") if isinstance(name, (str, int)) else None
         for p in self.points:
-            if p.name == name:
+            if p.name == name or p.name == key:
                 return p
-        raise KeyError(name)
+        names = [p.name for p in self.points]
+        shown_name = shown(name) if isinstance(name, str) else repr(name)
+        raise KeyError(f"this chart has no point {shown_name}{near_misses(str(key or ''), names)}; "
+                       f"it has {', '.join(names)}")
 
     def to_dict(self) -> dict[str, Any]:
         """Plain dicts, lists, str, float, int, bool and None: ready for json.dumps."""
@@ -154,16 +163,84 @@ class Chart:
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> Chart:
-        """The chart of `to_dict()` (also after a trip through JSON)."""
+        """The chart of `to_dict()` (also after a trip through JSON). Every
+        field is checked against its type (and angles against their range):
+        TypeError or ValueError naming the field."""
+        if not isinstance(data, dict):
+            raise TypeError(f"data must be a chart's dict (as Chart.to_dict() makes), not {type(data).__name__}")
         try:
             values = dict(data)
-            values["points"] = [ChartPoint(**p) for p in data["points"]]
-            values["aspects"] = [ChartAspect(**a) for a in data["aspects"]]
-            values["files"] = [ChartFile(**f) for f in data.get("files", [])]
-            values["cusps_deg"] = [float(c) for c in data["cusps_deg"]]
+            values["points"] = [ChartPoint(**_checked(ChartPoint, f"points[{i}]", p))
+                                for i, p in enumerate(_listed("points", data["points"]))]
+            values["aspects"] = [ChartAspect(**_checked(ChartAspect, f"aspects[{i}]", a))
+                                 for i, a in enumerate(_listed("aspects", data["aspects"]))]
+            values["files"] = [ChartFile(**_checked(ChartFile, f"files[{i}]", f))
+                               for i, f in enumerate(_listed("files", data.get("files", [])))]
+            values["cusps_deg"] = [_field(f"cusps_deg[{i}]", c, "float")
+                                   for i, c in enumerate(_listed("cusps_deg", data["cusps_deg"]))]
+            if len(values["cusps_deg"]) != 12:
+                raise ValueError(f"cusps_deg must hold 12 cusps, not {len(values['cusps_deg'])}")
+            values = _checked(cls, "chart", values)
             return cls(**values)
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a chart's dict (as Chart.to_dict() makes): {error}") from None
+        except KeyError as error:
+            raise ValueError(f"not a chart's dict (as Chart.to_dict() makes): it has no {error}") from None
+
+
+# Fields whose values are angles in degrees, checked to lie within [0, 360]
+# (longitudes, cusps) or [-90, 90] (latitudes).
+_LONGITUDE_FIELDS = ("longitude_deg", "ascendant_deg", "midheaven_deg", "vertex_deg", "site_longitude_east_deg")
+_LATITUDE_FIELDS = ("latitude_deg", "site_latitude_deg")
+
+
+def _listed(name: str, value: Any) -> list[Any]:
+    if not isinstance(value, list):
+        raise TypeError(f"{name} must be a list, not {type(value).__name__}")
+    return value
+
+
+def _field(name: str, value: Any, annotation: str) -> Any:
+    """`value` read as the field's annotated type ("float", "str | None", ...)."""
+    kinds = [k.strip() for k in annotation.split("|")]
+    if value is None and "None" in kinds:
+        return None
+    if "bool" in kinds and isinstance(value, bool):
+        return value
+    if "int" in kinds and isinstance(value, int) and not isinstance(value, bool):
+        return value
+    if "float" in kinds and isinstance(value, (int, float)) and not isinstance(value, bool):
+        number = float(value)
+        if not math.isfinite(number):
+            raise ValueError(f"{name} must be finite, not {number!r}")
+        if name.rsplit(".", 1)[-1] in _LONGITUDE_FIELDS and not -360.0 <= number <= 360.0:
+            raise ValueError(f"{name}={number!r} is not an angle in degrees")
+        if name.rsplit(".", 1)[-1] in _LATITUDE_FIELDS and not -90.0 <= number <= 90.0:
+            raise ValueError(f"{name}={number!r} is not a latitude in degrees")
+        return number
+    if "str" in kinds and isinstance(value, str):
+        return value
+    if kinds[0].startswith("list"):
+        return value  # checked item by item by from_dict
+    shown_value = shown(value) if isinstance(value, str) else repr(value)[:60]
+    raise TypeError(f"{name} must be {annotation}, not {type(value).__name__} {shown_value}")
+
+
+def _checked(kind: type, name: str, values: Any) -> dict[str, Any]:
+    """The fields of a dataclass `kind` from a dict: no unknown or missing
+    field, each of its annotated type."""
+    if not isinstance(values, dict):
+        raise TypeError(f"{name} must be a dict, not {type(values).__name__}")
+    fields = {f.name: f for f in dataclasses.fields(kind)}
+    unknown = [k for k in values if k not in fields]
+    if unknown:
+        raise ValueError(f"{name} has no field {shown(str(unknown[0]))}{near_misses(str(unknown[0]), fields)}")
+    out = {}
+    for key, value in values.items():
+        out[key] = _field(f"{name}.{key}", value, str(fields[key].type))
+    missing = [k for k, f in fields.items() if k not in values and f.default is dataclasses.MISSING
+               and f.default_factory is dataclasses.MISSING]
+    if missing:
+        raise ValueError(f"{name} lacks the field {missing[0]!r}")
+    return out
 
 
 def _plain(value: Any) -> Any:
@@ -197,11 +274,35 @@ def _zone(zone: str | tzinfo | None) -> tuple[str, tzinfo]:
     raise TypeError(f"zone must be an IANA name or a tzinfo, not {type(zone).__name__}")
 
 
-def _orb(kind: str, orbs: float | dict[str, float] | None) -> float:
+def check_orbs(orbs: Any, kinds: Sequence[tuple[str, float]]) -> None:
+    """None, an orb in degrees (finite, 0 to 180) for every aspect, or a
+    dict of such orbs by aspect name (a name of ORBS_DEG or of an aspect
+    asked for)."""
+    if orbs is None:
+        return
+    def one(name: str, value: Any) -> None:
+        if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+            raise TypeError(f"{name} must be an orb in degrees (a number), not {type(value).__name__}")
+        if not (math.isfinite(float(value)) and 0.0 <= float(value) <= 180.0):
+            raise ValueError(f"{name}={value!r} must be an orb in degrees from 0 to 180")
+    if isinstance(orbs, dict):
+        known = set(ORBS_DEG) | {kind for kind, _ in kinds} | {f"{angle:g}" for _, angle in kinds}
+        for key, value in orbs.items():
+            if not isinstance(key, str):
+                raise TypeError(f"orbs keys must be aspect names (str), not {type(key).__name__}")
+            if key not in known:
+                raise ValueError(f"orbs names an unknown aspect {shown(key)}{near_misses(key, sorted(known))}; "
+                                 f"use one of {', '.join(sorted(known))}")
+            one(f"orbs[{key!r}]", value)
+        return
+    one("orbs", orbs)
+
+
+def _orb(kind: str, angle: float, orbs: float | dict[str, float] | None) -> float:
     if orbs is None:
         return ORBS_DEG.get(kind, ORB_OTHER_DEG)
     if isinstance(orbs, dict):
-        return float(orbs.get(kind, ORBS_DEG.get(kind, ORB_OTHER_DEG)))
+        return float(orbs.get(kind, orbs.get(f"{angle:g}", ORBS_DEG.get(kind, ORB_OTHER_DEG))))
     return float(orbs)
 
 
@@ -225,12 +326,13 @@ def make_chart(store: Store, files: Sequence[DataFile], check_covered: Callable[
     if zodiac != "tropical":
         zodiac = ayanamsha_name(zodiac)
     kinds = aspect_angles(aspects)
+    check_orbs(orbs, kinds)
     tt, ut1 = when.tt, when.ut1
     check_covered(tt)
     rows, cusps, numbers, found, failures, fallback_rows = store.chart(
         keys, [tt], [ut1], site.longitude_east_deg, site.latitude_deg, system, fallback,
         None if zodiac == "tropical" else zodiac, [angle for _, angle in kinds],
-        [_orb(kind, orbs) for kind, _ in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
+        [_orb(kind, angle, orbs) for kind, angle in kinds], STATION_DIFFERENCE_DAYS, STATE_STEP_DAYS)
     if failures:
         raise HouseCuspsUndefined(system, failures[0][1])
     points = []

@@ -13,9 +13,9 @@ past its last row, by the Bulletin A rows (measured and predicted), so that
 today and the coming months have UT1 and polar motion (`merged_eop_text`).
 It is built once per pair of input files and kept in the cache directory
 (`cache_dir`) with its SHA-256 beside it (``<table>.sha256``). The cache is
-trusted only when the directory is the user's own and private (mode 0700;
-a directory of the user's with wider permissions is narrowed, one owned by
-anybody else is not used), the table and its checksum are regular files
+trusted only when the directory is the user's own and private (mode 0700:
+one tarvexkit makes is made so; an existing one open to others, or owned
+by anybody else, is not used, with a warning that says what to do), the table and its checksum are regular files
 owned by the user (symbolic links are refused), and the table's SHA-256 is
 the one beside it; otherwise the table is built again, with a warning that
 names the file. When nothing can be written there, the table is built in
@@ -33,6 +33,7 @@ from __future__ import annotations
 import contextlib
 import hashlib
 import os
+import shutil
 import stat
 import tempfile
 import warnings
@@ -169,18 +170,22 @@ class CachedText:
 
 def private_cache_dir() -> Path | None:
     """`cache_dir()`, made if missing (mode 0700) and checked: a directory
-    (not a link to one) owned by this user and closed to others (a wider
-    mode on the user's own directory is narrowed to 0700). None when it
-    cannot be made so."""
+    (not a link to one) owned by this user and closed to others. None when
+    it is not: a directory tarvexkit did not make is never chmodded (it may
+    be shared on purpose, or be "."), but refused with a warning."""
     directory = cache_dir()
     try:
         directory.mkdir(mode=0o700, parents=True, exist_ok=True)
         info = os.lstat(directory)
-        if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.getuid():
-            return None
-        if stat.S_IMODE(info.st_mode) & 0o077:
-            os.chmod(directory, 0o700)
     except OSError:
+        return None
+    if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.getuid():
+        return None
+    if stat.S_IMODE(info.st_mode) & 0o077:
+        warnings.warn(f"tarvexkit: the cache directory {directory} is open to other users "
+                      f"(mode {stat.S_IMODE(info.st_mode):04o}), so nothing is cached there; make it private "
+                      f"(chmod 700 {directory}) or set TARVEXKIT_CACHE to a private directory",
+                      RuntimeWarning, stacklevel=4)
         return None
     return directory
 
@@ -201,10 +206,20 @@ def _open_own_file(path: Path) -> BinaryIO:
     return f
 
 
-def _read_own_file(path: Path) -> bytes:
-    """The bytes of a regular file owned by this user, not through a link."""
+# A SHA-256 sidecar holds 64 hex digits and a newline; a longer one is not read whole.
+SIDECAR_LIMIT_BYTES = 256
+
+
+def _read_own_file(path: Path, limit: int | None = None) -> bytes:
+    """The bytes of a regular file owned by this user, not through a link;
+    OSError when it holds more than `limit` bytes."""
     with _open_own_file(path) as f:
-        return f.read()
+        if limit is None:
+            return f.read()
+        content = f.read(limit + 1)
+    if len(content) > limit:
+        raise OSError(f"{path.name} holds more than {limit} bytes, so it is not a SHA-256")
+    return content
 
 
 def _cached(target: Path) -> tuple[bytes | None, str | None]:
@@ -215,7 +230,7 @@ def _cached(target: Path) -> tuple[bytes | None, str | None]:
         return None, None
     try:
         content = _read_own_file(target)
-        recorded = _read_own_file(checksum).decode("ascii", "replace").strip()
+        recorded = _read_own_file(checksum, SIDECAR_LIMIT_BYTES).decode("ascii", "replace").strip()
     except OSError as error:
         return None, f"cannot be used ({error.strerror or error})"
     digest = hashlib.sha256(content).hexdigest()
@@ -297,7 +312,7 @@ def _cached_binary(target: Path) -> tuple[str | None, str | None]:
     if not os.path.lexists(target) and not os.path.lexists(checksum):
         return None, None
     try:
-        recorded = _read_own_file(checksum).decode("ascii", "replace").strip()
+        recorded = _read_own_file(checksum, SIDECAR_LIMIT_BYTES).decode("ascii", "replace").strip()
         digest = hashlib.sha256()
         with _open_own_file(target) as f:
             for block in iter(lambda: f.read(1 << 20), b""):
@@ -350,6 +365,11 @@ def cached_file(name: str, write: Callable[[BinaryIO], str], what: str) -> Cache
             return CachedFile(target, digest, False)
     scratch = Path(tempfile.mkdtemp(prefix="tarvexkit-build-"))
     path = scratch / name
-    with open(path, "wb") as f:
-        digest = write(f)
+    try:
+        with open(path, "wb") as f:
+            digest = write(f)
+    except BaseException:
+        # Interrupted or failed (Ctrl-C included): a partial kernel is not left behind.
+        shutil.rmtree(scratch, ignore_errors=True)
+        raise
     return CachedFile(path, digest, True)

@@ -20,6 +20,7 @@ import functools
 import math
 import os
 import re
+import weakref
 from collections.abc import Sequence
 from datetime import date, datetime, timedelta, timezone, tzinfo
 from pathlib import Path
@@ -34,9 +35,10 @@ from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_a
                thread_engines, ut1_extension)
 from . import phenomena as _phenomena
 from .arguments import (
-    as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
-    check_step_days,
+    as_days, check_body, check_bool, check_name, check_names, check_options, check_paths, check_sequence_of_aspects,
+    check_site, check_step_days, shown,
 )
+from . import messages
 from . import chart as _chart
 from .calendar import (
     GREGORIAN_START_DAY,
@@ -46,6 +48,7 @@ from .calendar import (
     check_calendar,
     check_date,
     day_number,
+    days_in_month,
     month_start,
 )
 from .events import Events as Events
@@ -60,7 +63,11 @@ _Real = float | np.integer[Any] | np.floating[Any]
 PathLike = str | os.PathLike[str]
 
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
-AYANAMSHA_SPAN_DAYS = 1.0e7
+AYANAMSHA_SPAN_DAYS = astrology.AYANAMSHA_SPAN_DAYS
+
+# How far day, hour, minute and second fields may roll over (in days): the
+# span of the years utc() takes, -4712..100000.
+ROLLOVER_LIMIT_DAYS = 38_250_000.0
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
@@ -234,6 +241,14 @@ class Ephemeris:
                 i = int(np.flatnonzero((y < -4712) | (y > 100000))[0])
                 raise ValueError(f"year={int(y.flat[i])} is out of range: years run -4712..100000 "
                                  "(astronomical: 0 is 1 BC)")
+            # Fields that roll over may not carry the date out of those years either.
+            for name, value, per_day in (("day", d, 1.0), ("hour", h, 24.0), ("minute", mi, 1440.0),
+                                         ("second", s, 86400.0)):
+                beyond = np.abs(value) > ROLLOVER_LIMIT_DAYS * per_day
+                if beyond.any():
+                    raise ValueError(f"{name}={float(value.flat[int(np.flatnonzero(beyond)[0])])!r} is out of range: "
+                                     f"fields that roll over may reach {ROLLOVER_LIMIT_DAYS:.0f} days "
+                                     f"({ROLLOVER_LIMIT_DAYS * per_day:.6g} {name}s), years -4712..100000")
         whole_day = np.floor(d)
         if calendar == "auto":
             # The day count runs in whichever calendar was in force on the day it reaches.
@@ -350,7 +365,8 @@ class Ephemeris:
         jd = np.atleast_1d(jd)
         self._check_files()
         self._check_covered(jd, time_scale)
-        return self._store.positions(names, jd, time_scale, opts, threads)
+        with messages.explained_bodies():
+            return self._store.positions(names, jd, time_scale, opts, threads)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -482,10 +498,12 @@ class Ephemeris:
     # --- searches over a span (searches.py) -----------------------------------
     def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
-            return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+            with messages.explained_bodies():
+                return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
 
         def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
-            return self._store.positions(list(bodies), days, "tdb", opts, threads)
+            with messages.explained_bodies():
+                return self._store.positions(list(bodies), days, "tdb", opts, threads)
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)
@@ -596,14 +614,17 @@ class Ephemeris:
             self._check_files()
             self._check_covered(np.array([tt]), "tt")
 
-        return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
-                                 zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
-                                 polar_fallback=polar_fallback, zone=zone)
+        with messages.explained_bodies():
+            return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site,
+                                     houses=houses, zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
+                                     polar_fallback=polar_fallback, zone=zone)
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):
             if scale is not None and scale != times.scale:
                 raise ValueError(f"scale={scale!r} conflicts with the Times' own scale {times.scale!r}; leave it out")
+            if times.scale == "ut1" and np.any(times.julian_days < _times_module.UT1_MODEL_END):
+                return np.asarray(times.tt, dtype=np.float64), "tt"
             return times.julian_days, times.scale
         if scale is None:
             raise ValueError("Julian days need their scale: pass scale='utc', 'ut1', 'tt' or 'tdb', or pass a Times")
@@ -614,6 +635,9 @@ class Ephemeris:
         if scale == "utc" and np.any(jd < early_time.UTC_1972):
             # Civil time before 1972 is not the engine's UTC there.
             return self._clock.utc_to_tt_any(jd), "tt"
+        if scale == "ut1" and np.any(jd < _times_module.UT1_MODEL_END):
+            # UT1 before 1961 is civil time, converted by the same rule (Times.ut1).
+            return self._clock.convert(jd, "ut1", "tt"), "tt"
         return jd, scale
 
     def _check_covered(self, jd: _FloatArray, scale: Scale) -> None:
@@ -631,11 +655,14 @@ class Ephemeris:
         span = Times(self._clock, [start, end], "tdb").iso()
         kernel = Path(self.files[0].path).name if self.files else "the kernel"
         year = int(first.utc_calendar()[0][0])
-        raise ValueError(
-            f"{first.iso()} is outside {kernel}, which covers {span[0]} to {span[1]} (UTC); "
-            f"load a kernel that covers {year}: tarvexkit.load(\"de422\") covers -3000..3000 "
-            "(pip install tarvex[de422]), or open your own with tarvexkit.open"
-        )
+        default_data = self.recipe is not None and self.recipe.how == "load" and self.recipe.arguments in ((), ("de421",),
+                                                                                                          ("de423",))
+        if default_data and -3000 <= year <= 3000:
+            hint = (f"load a kernel that covers {year}: tarvexkit.load(\"de422\") covers -3000..3000 "
+                    "(pip install tarvex[de422]), or open your own with tarvexkit.open")
+        else:
+            hint = f"load a kernel that covers {year}: open it with tarvexkit.open(kernel, additional_kernels=[...])"
+        raise ValueError(f"{first.iso()} is outside {kernel}, which covers {span[0]} to {span[1]} (UTC); {hint}")
 
     @staticmethod
     def _scalar(when: Times) -> Times[Scalar]:
@@ -687,7 +714,7 @@ class Ephemeris:
         return Events(found.times[np.array(keep, dtype=np.intp)], [found.kinds[i] for i in keep])
 
     def rise_set_transit(
-        self, body: str, site: tarvex.GeodeticObserver, around: Times, altitude_deg: float | None = None
+        self, body: str | int, site: tarvex.GeodeticObserver, around: Times, altitude_deg: float | None = None
     ) -> dict[str, Times[Scalar] | None]:
         """The first rise, upper transit and set of a body in the day centred
         on a scalar `Times` (12 hours either side), as TT `Times` under the
@@ -699,7 +726,7 @@ class Ephemeris:
         its own conventions (Sun and Moon only, the Moon at -34'), is
         `eph.engine.rise_set_transit`.
         """
-        check_name("body", body)
+        body = check_body("body", body)
         check_site("site", site)
         middle = float(self._scalar(around).tt)
         found = self.horizon_events(body, site, self.times(middle - 0.5, "tt"), self.times(middle + 0.5, "tt"),
@@ -711,14 +738,15 @@ class Ephemeris:
         return first
 
     def next_horizon_event(
-        self, body: str, site: tarvex.GeodeticObserver, after: Times, kind: str, altitude_deg: float | None = None
+        self, body: str | int, site: tarvex.GeodeticObserver, after: Times, kind: str,
+        altitude_deg: float | None = None
     ) -> Times[Scalar]:
         """The first rise, set or upper transit (`kind` "rise", "set",
         "transit") of a body after a scalar `Times`, as a TT `Times`: a thin
         form of `horizon_events` with its standard altitudes. ValueError
         when there is none within a year (a body that stays up or down).
         The strict module's search is `eph.engine.next_horizon_event`."""
-        check_name("body", body)
+        body = check_body("body", body)
         check_site("site", site)
         check_name("kind", kind)
         if kind not in ("rise", "set", "transit"):
@@ -791,37 +819,47 @@ class Ephemeris:
         return Horizontal(*parts)
 
     def risings_settings(
-        self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
+        self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
+        altitude_deg: float | None = None
     ) -> Events:
-        """Every rise and set of a body (Sun, Moon, Mercury..Pluto) in
-        [start, stop), kinds "rise" and "set", in time order (TT Times).
+        """Every rise and set of a body in [start, stop), kinds "rise" and
+        "set", in time order (TT Times). Any body the kernels hold, by name
+        ("sun", "mars", "ceres") or NAIF id (2000001), as for `positions`.
 
         The centre crosses `altitude_deg`, by default the standard altitude:
-        Sun -50', planets -34', Moon -34' minus its semi-diameter.
+        Sun -50', Moon -34' minus its semi-diameter, every other body -34'.
         """
-        check_name("body", body)
+        body = check_body("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
-        return self._events(observing.risings_settings(self._sky(), body, site, *span, altitude_deg=altitude_deg))
+        with messages.explained_bodies():
+            return self._events(observing.risings_settings(self._sky(), body, site, *span,
+                                                           altitude_deg=altitude_deg))
 
-    def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times[Array]:
+    def transits(self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
+                 lower: bool = False) -> Times[Array]:
         """Every passage of a body across the site's meridian in [start, stop):
         upper transits (hour angle 0), or the lower ones with `lower=True`."""
-        check_name("body", body)
+        body = check_body("body", body)
         check_site("site", site)
         lower = check_bool("lower", lower)
         span = self._search_span(start, stop)
-        return Times(self._clock, observing.transits(self._sky(), body, site, *span, lower=lower), "tt")
+        with messages.explained_bodies():
+            return Times(self._clock, observing.transits(self._sky(), body, site, *span, lower=lower), "tt")
 
     def horizon_events(
-        self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
+        self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
+        altitude_deg: float | None = None
     ) -> Events:
-        """Rises, upper transits and sets of a body in [start, stop), kinds
-        "rise", "transit", "set", in time order."""
-        check_name("body", body)
+        """Rises, upper transits and sets of a body (any the kernels hold,
+        by name or NAIF id) in [start, stop), kinds "rise", "transit",
+        "set", in time order."""
+        body = check_body("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
-        return self._events(observing.horizon_events(self._sky(), body, site, *span, altitude_deg=altitude_deg))
+        with messages.explained_bodies():
+            return self._events(observing.horizon_events(self._sky(), body, site, *span,
+                                                         altitude_deg=altitude_deg))
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
         """Dawns and dusks in [start, stop) where the Sun's centre (apparent,
@@ -915,6 +953,8 @@ class Ephemeris:
         Planets' magnitudes per Mallama and Hilton (2018); see
         `tarvexkit.phenomena` for the models."""
         names = check_names("bodies", bodies, single=True)
+        if not names:
+            raise ValueError("bodies is empty: name at least one body, such as ['venus'] or 'moon'")
         if not isinstance(times, Times):
             raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
         result = _phenomena.phenomena(self._eclipse_inputs(), names, times)
@@ -956,16 +996,20 @@ def _utc_fields(item: Any) -> tuple[float, ...]:
     if isinstance(item, str):
         found = _ISO.fullmatch(item)
         if not found:
-            raise ValueError(f"{item!r} is not an ISO 8601 date such as '2026-03-20T14:30Z'")
+            raise ValueError(f"{shown(item)} is not an ISO 8601 date such as '2026-03-20T14:30Z'")
         year, month, day, hour, minute, second, zone = found.groups()
         if hour is not None and zone is None:
-            raise ValueError(f"{item!r} has no time zone; end it with 'Z' (UTC) or an offset such as '+01:00'")
+            raise ValueError(f"{shown(item)} has no time zone; end it with 'Z' (UTC) or an offset such as '+01:00'")
         offset = 0
         if zone and zone not in "Zz":
             sign = -1 if zone[0] == "-" else 1
             digits = zone[1:].replace(":", "")
+            if int(digits[:2]) > 23 or int(digits[2:]) > 59:
+                raise ValueError(f"{shown(item)} has the offset {zone}, outside -23:59..+23:59")
             offset = sign * (int(digits[:2]) * 60 + int(digits[2:]))
-        return (int(year), int(month), int(day), int(hour or 0), int(minute or 0) - offset, float(second or 0.0))
+        fields = (int(year), int(month), int(day), int(hour or 0), int(minute or 0), float(second or 0.0))
+        _check_iso_fields(item, *fields)
+        return fields[:4] + (fields[4] - offset, fields[5])
     if isinstance(item, datetime):
         if item.tzinfo is None or item.utcoffset() is None:
             raise ValueError(
@@ -977,6 +1021,23 @@ def _utc_fields(item: Any) -> tuple[float, ...]:
     if isinstance(item, date):
         return (item.year, item.month, item.day, 0, 0, 0.0)
     raise TypeError(f"expected datetime, date, numpy.datetime64 or ISO 8601 text, got {type(item).__name__}")
+
+
+def _check_iso_fields(text: str, year: int, month: int, day: int, hour: int, minute: int, second: float) -> None:
+    """ValueError naming the field of ISO 8601 text out of its range (text
+    names one instant; it does not roll over as utc() fields do)."""
+    if not 1 <= month <= 12:
+        raise ValueError(f"{shown(text)}: month {month} is out of range 1..12")
+    length = int(days_in_month(np.array([year]), np.array([month]), "gregorian")[0])
+    if not 1 <= day <= length:
+        raise ValueError(f"{shown(text)}: day {day} is out of range 1..{length} for {year:04d}-{month:02d}")
+    if not 0 <= hour <= 23:
+        raise ValueError(f"{shown(text)}: hour {hour} is out of range 0..23")
+    if not 0 <= minute <= 59:
+        raise ValueError(f"{shown(text)}: minute {minute} is out of range 0..59")
+    if not (second < 60.0 or (second < 61.0 and minute == 59)):
+        raise ValueError(f"{shown(text)}: second {second:g} is out of range: [0, 60), or [60, 61) in a leap "
+                         "second at the end of a minute")
 
 
 def _file(role: str, path: PathLike, source: str) -> held_files.HeldFile:
@@ -1032,7 +1093,7 @@ def open(  # noqa: A001 - mirrors tarvex.open
     computed here and recorded (`ephemeris.files`).
     """
     kernel_text = os.fspath(kernel)
-    extra = [os.fspath(k) for k in additional_kernels]
+    extra = check_paths("additional_kernels", additional_kernels)
     lsk_text = None if leap_seconds is None else os.fspath(leap_seconds)
     eop_text = None if eop is None else os.fspath(eop)
     files = [_file("kernel", kernel_text, "caller")]
@@ -1056,7 +1117,7 @@ def open(  # noqa: A001 - mirrors tarvex.open
     return Ephemeris(ut1_extension.extend_files(files, measured_end), recipe=recipe)
 
 
-def load(ephemeris: str | None = None) -> Ephemeris:
+def load(ephemeris: str | None = None, *, additional_kernels: Sequence[PathLike] = ()) -> Ephemeris:
     """The default Ephemeris: DE421 with Jupiter..Pluto centres, the NAIF
     leap-second kernel, and UT1/polar motion from IERS C04 + Bulletin A.
 
@@ -1070,10 +1131,14 @@ def load(ephemeris: str | None = None) -> Ephemeris:
     when it is a terminal; 650 MB and some seconds for DE422) and kept
     in the cache directory with their SHA-256 (`tarvexkit.data`).
 
+    `additional_kernels`: more SPK kernels to read beside the default ones
+    (asteroids, moons), as for `open`.
+
     >>> eph = tarvexkit.load("de422")  # doctest: +SKIP
     """
+    extra = check_paths("additional_kernels", additional_kernels)
     if ephemeris is not None:
-        return _load_converted(ephemeris)
+        return _load_converted(ephemeris, extra)
     kernel = data.default_kernel()
     c04, bulletin_a = data.default_iers_files()
     if not data.PLANET_CENTERS_KERNEL.is_file():
@@ -1083,35 +1148,40 @@ def load(ephemeris: str | None = None) -> Ephemeris:
     files = [
         _file("kernel", kernel, "skyfield-data (JPL DE421)"),
         _file("additional kernel", data.PLANET_CENTERS_KERNEL, "tarvexkit build (Jupiter..Pluto at their barycentres)"),
+        *(_file("additional kernel", k, "caller") for k in extra),
         _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
         _merged_eop_file(c04, bulletin_a),
     ]
-    recipe = Recipe("load", (), tuple(f.sha256 for f in files))
+    recipe = Recipe("load", (None, tuple(extra)) if extra else (), tuple(f.sha256 for f in files))
     return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
 
 
-def _load_converted(ephemeris: str) -> Ephemeris:
+def _load_converted(ephemeris: str, extra: Sequence[str] = ()) -> Ephemeris:
     if not isinstance(ephemeris, str):
         raise TypeError(f"ephemeris must be a str such as 'de422' or None, not {type(ephemeris).__name__}")
     if ephemeris not in jpl_arrays.ERAS:
         raise ValueError(f"unknown ephemeris {ephemeris!r}: expected None (the default data) or one of "
                          f"{', '.join(map(repr, jpl_arrays.ERAS))}")
     cached, arrays = jpl_arrays.converted_kernel(ephemeris)
-    c04, bulletin_a = data.default_iers_files()
-    source = f"PyPI {arrays.name} {arrays.version} (JPL {arrays.name.upper()} arrays, converted by tarvexkit)"
+    # A kernel built in a temporary directory goes once held, whatever
+    # happens (Ctrl-C included).
     try:
-        kernel = held_files.hold_file("kernel", str(cached.path), source, expected_sha256=cached.sha256,
-                                      private_copy=cached.temporary)
-    except OSError as error:
-        raise FileNotFoundError(f"cannot read the kernel file {cached.path}: {error.strerror or error}") from None
+        c04, bulletin_a = data.default_iers_files()
+        source = f"PyPI {arrays.name} {arrays.version} (JPL {arrays.name.upper()} arrays, converted by tarvexkit)"
+        try:
+            kernel = held_files.hold_file("kernel", str(cached.path), source, expected_sha256=cached.sha256,
+                                          private_copy=cached.temporary)
+        except OSError as error:
+            raise FileNotFoundError(f"cannot read the kernel file {cached.path}: {error.strerror or error}") from None
     finally:
         cached.discard()
     files = [
         kernel,
+        *(_file("additional kernel", k, "caller") for k in extra),
         _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
         _merged_eop_file(c04, bulletin_a),
     ]
-    recipe = Recipe("load", (ephemeris,), tuple(f.sha256 for f in files))
+    recipe = Recipe("load", (ephemeris, tuple(extra)) if extra else (ephemeris,), tuple(f.sha256 for f in files))
     return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
 
 
@@ -1119,7 +1189,8 @@ def reopen(recipe: Recipe) -> Ephemeris:
     """The ephemeris `recipe` describes, opened again; ValueError when a
     file's content is no longer what it was (SHA-256 compared)."""
     if recipe.how == "load":
-        eph = load(*recipe.arguments)
+        which, *extra = recipe.arguments or (None,)
+        eph = load(which, additional_kernels=extra[0] if extra else ())
     else:
         kernel, extra, leap_seconds, eop = recipe.arguments
         eph = open(kernel, additional_kernels=extra, leap_seconds=leap_seconds, eop=eop)
@@ -1131,16 +1202,21 @@ def reopen(recipe: Recipe) -> Ephemeris:
     return eph
 
 
-# The ephemerides unpickled Times were made with, opened again once per
-# process and kept open (see `times.restore_times`).
-_REOPENED: dict[Recipe, Ephemeris] = {}
+# The clocks of the ephemerides unpickled Times were made with, opened
+# again once and kept while any Times unpickled uses them (see
+# `times.restore_times`): each clock holds its ephemeris, and both go with
+# the last of those Times.
+_REOPENED: weakref.WeakValueDictionary[Recipe, Clock] = weakref.WeakValueDictionary()
 
 
 def _reopened_clock(recipe: Recipe) -> Clock:
-    eph = _REOPENED.get(recipe)
-    if eph is None:
-        eph = _REOPENED[recipe] = reopen(recipe)
-    return eph._clock
+    clock = _REOPENED.get(recipe)
+    if clock is None:
+        eph = reopen(recipe)
+        clock = eph._clock
+        clock.owner = eph
+        _REOPENED[recipe] = clock
+    return clock
 
 
 _times_module.reopen_clock = _reopened_clock

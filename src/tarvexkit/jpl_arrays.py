@@ -26,7 +26,7 @@ barycentre::
     Moon  =  Moon_geocentric * EMRAT / (1 + EMRAT).
 
 SPK Type 2 (NAIF, SPK Required Reading, "Supported Data Types",
-../shared/reference/naif-spk-segment-types.rst): a segment is N records
+the spk.req document of the SPICE Toolkit): a segment is N records
 of [MID, RADIUS, x coefficients, y coefficients, z coefficients], times in
 TDB seconds past J2000, each record mapping MID - RADIUS .. MID + RADIUS
 onto -1..+1, followed by INIT, INTLEN, RSIZE and N. That is the JPL

@@ -26,6 +26,7 @@ import numpy.typing as npt
 import tarvex
 
 from . import _native
+from .arguments import shown
 from .astrology import mean_lunar_points
 
 _FloatArray = npt.NDArray[np.float64]
@@ -48,7 +49,7 @@ class LunarPointsUndefined(ValueError):
 def lunar_point_name(name: str) -> str:
     key = name.strip().lower().replace("-", "_").replace(" ", "_")
     if key not in LUNAR_POINTS:
-        raise ValueError(f"unknown lunar point {name!r}; use one of {', '.join(LUNAR_POINTS)}")
+        raise ValueError(f"unknown lunar point {shown(name)}; use one of {', '.join(LUNAR_POINTS)}")
     return key
 
 

@@ -48,6 +48,7 @@ from typing_extensions import TypeVar
 import tarvex
 
 from . import _native
+from .arguments import shown
 from .searches import in_span, refine, sample, sectors, span_table, wrap180
 from .times import Scale
 
@@ -190,22 +191,31 @@ class Sky:
         return span_table(begin_tt, end_tt, self.first_tt, self.last_tt, pad_days)
 
 
+# The Earth, by name and NAIF id: it neither rises nor sets at a site on it.
+_EARTH = ("earth", "399", "3", "earth barycenter", "earth-moon barycenter")
+
+
 def _body_name(body: str) -> str:
+    """A body the kernels may hold: a name of BODIES, another name of the
+    NAIF table ("ceres", "titan") or a NAIF id written out ("2000001");
+    the native store resolves it (and names the kernels when none holds it)."""
     if not isinstance(body, str):
-        raise TypeError(f"body must be a str such as 'moon', not {type(body).__name__}")
+        raise TypeError(f"body must be a str such as 'moon' or a NAIF id, not {type(body).__name__}")
     name = body.strip().lower()
-    if name not in BODIES:
-        raise ValueError(f"unknown body {body!r}; use one of {', '.join(BODIES)}")
+    if name in _EARTH:
+        raise ValueError(f"body {shown(body)}: the Earth does not rise or set at a site on it; "
+                         f"use another body, such as one of {', '.join(BODIES)}")
     return name
 
 
 def standard_altitude_deg(body: str) -> float | None:
     """The fixed standard altitude of a body's centre at rise and set, or
-    None for the Moon, whose altitude depends on its distance."""
+    None for the Moon, whose altitude depends on its distance. Every body
+    but the Sun and the Moon is a point at -34' (a planet, an asteroid)."""
     name = _body_name(body)
-    if name == "moon":
+    if name in ("moon", "301"):
         return None
-    return SUN_ALTITUDE_DEG if name == "sun" else PLANET_ALTITUDE_DEG
+    return SUN_ALTITUDE_DEG if name in ("sun", "10") else PLANET_ALTITUDE_DEG
 
 
 def rise_set_altitude_deg(body: str, distance_au: npt.ArrayLike) -> _FloatArray:

@@ -137,9 +137,19 @@ def in_span(found: _FloatArray, start_tt: float, stop_tt: float) -> _BoolArray:
     return np.asarray((found >= start_tt) & (found < stop_tt))
 
 
-def check_step(step_days: float) -> float:
+# The most samples one search takes (about 50 bytes each while it runs).
+MOST_SAMPLES = 10_000_000
+
+
+def check_step(step_days: float, start_tt: float = 0.0, stop_tt: float = 0.0) -> float:
+    """A positive step that samples [start, stop) at most MOST_SAMPLES times."""
     if not step_days > 0.0:
         raise ValueError(f"step_days must be positive, not {step_days!r}")
+    samples = (stop_tt - start_tt) / step_days
+    if samples > MOST_SAMPLES:
+        raise ValueError(f"step_days={step_days!r} samples the span of {stop_tt - start_tt:.6g} days "
+                         f"{samples:.3g} times, more than a search takes ({MOST_SAMPLES:.0e}); "
+                         "use a larger step (or leave it out) or a shorter span")
     return float(step_days)
 
 
@@ -160,7 +170,7 @@ def sign_ingresses(longitudes: Longitudes, body: str, start_tt: float, stop_tt: 
                    step_days: float | None) -> tuple[_FloatArray, list[str]]:
     """TT of every entry of `body` into a sign in [start, stop), and the sign entered."""
     span = span_table(start_tt, stop_tt)
-    step = check_step(step_days or _default_step(body))
+    step = check_step(step_days or _default_step(body), start_tt, stop_tt)
     days, lon = sample(lambda t, _: longitudes([body], t)[:, 0], span, step)
     sign = sectors(lon, 30.0).astype(np.int64) % 12
     change = np.flatnonzero(sign[1:] != sign[:-1])
@@ -189,7 +199,7 @@ def stations(longitudes: Longitudes, body: str, start_tt: float, stop_tt: float,
         return longitude_speed(longitudes, [body], t)[:, 0]
 
     found = _native.find_crossings(motion, span_table(start_tt, stop_tt), [0.0],
-                                   check_step(step_days or STEP_DAYS))
+                                   check_step(step_days or STEP_DAYS, start_tt, stop_tt))
     kinds = np.where(found[:, 1] > 0.0, "direct", "retrograde")
     return found[:, 0], [str(k) for k in kinds]
 
@@ -233,7 +243,7 @@ def exact_aspects(longitudes: Longitudes, first: str, second: str | float, start
 
     span = span_table(start_tt, stop_tt)
     days, difference = sample(lambda t, _: differences(t), span,
-                              check_step(step_days or _default_step(first, second)))
+                              check_step(step_days or _default_step(first, second), start_tt, stop_tt))
     names: list[str] = []
     targets: list[float] = []
     for name, angle in aspect_angles(aspects):

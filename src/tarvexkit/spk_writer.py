@@ -11,7 +11,7 @@ centre, frame, type, first and last word of its data as integers); record
 3 the segment names; the segment data from record 4 on.
 
 A Type 2 segment (NAIF, SPK Required Reading, "Supported Data Types",
-../shared/reference/naif-spk-segment-types.rst) is N records of [MID,
+the spk.req document of the SPICE Toolkit) is N records of [MID,
 RADIUS, x coefficients, y coefficients, z coefficients], times in TDB
 seconds past J2000, followed by INIT, INTLEN, RSIZE and N. Here the N
 records split the segment's span into equal intervals.

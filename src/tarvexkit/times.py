@@ -17,6 +17,7 @@ import math
 from collections.abc import Callable, Iterator, Sequence
 from datetime import datetime, timedelta, timezone, tzinfo
 from typing import TYPE_CHECKING, Any, Generic, Literal, NamedTuple, overload
+from zoneinfo import ZoneInfo
 
 import numpy as np
 import numpy.typing as npt
@@ -129,6 +130,8 @@ class Clock:
         self._store = store
         self.spans = spans
         self.recipe = recipe
+        # What keeps the store's files open for Times that outlive their Ephemeris (unpickled ones).
+        self.owner: object | None = None
         entries = [e for e in store.leap_second_entries() or () if e[1] >= early_time.UTC_1972]
         self.has_leap_seconds = bool(entries)
         self._leap_days = np.array([e[1] for e in entries], dtype=np.float64)
@@ -155,6 +158,20 @@ class Clock:
         jd = np.asarray(jd, dtype=np.float64)
         if scale == to:
             return jd.copy()
+        if "ut1" in (scale, to):
+            early = self._early_ut1(jd, scale)
+            if early.any():
+                # Before 1961 civil time is read as UT1 (`early_time`): UT1 and
+                # TT convert by that rule both ways, so that a Times made from
+                # such a date returns it exactly as UT1.
+                result = np.empty_like(jd)
+                if scale == "ut1":
+                    result[early] = self.convert(early_time.utc_to_tt(jd[early]), "tt", to)
+                else:
+                    result[early] = early_time.tt_to_utc(self.convert(jd[early], scale, "tt"))
+                if not early.all():
+                    result[~early] = self.convert(jd[~early], scale, to)
+                return result
         if "ut1" in (scale, to) and self._first_entry_jd is not None:
             early = jd < self._first_entry_jd + 1.0
             if early.any():
@@ -170,6 +187,12 @@ class Clock:
             tt = jd if scale == "tt" else self._native(jd, scale, "tt")
             return self.tt_to_utc_any(tt)
         return self._native(jd, scale, to)
+
+    def _early_ut1(self, jd: _FloatArray, scale: Scale) -> npt.NDArray[np.bool_]:
+        """Which Julian days in `scale` fall before UT1_MODEL_END."""
+        if scale == "ut1" or scale == "utc":
+            return np.asarray(jd < UT1_MODEL_END)
+        return np.asarray(jd < _TT_MODEL_END)
 
     def _ut1_before_year_zero(self, jd: _FloatArray, scale: Scale, to: Scale) -> _FloatArray:
         """UT1 to or from TT/TDB before the extended leap-second kernel's
@@ -344,11 +367,12 @@ class Times(Generic[S]):
         return year, month, dom, hour, minute, sec
 
     @overload
-    def iso(self: Times[Scalar], tz: tzinfo | None = None, places: int = 0) -> str: ...
+    def iso(self: Times[Scalar], tz: tzinfo | str | None = None, places: int = 0) -> str: ...
     @overload
-    def iso(self: Times[Array], tz: tzinfo | None = None, places: int = 0) -> list[str]: ...
-    def iso(self, tz: tzinfo | None = None, places: int = 0) -> str | list[str]:
-        """ISO 8601 text: UTC with 'Z', or local time in `tz` with its offset.
+    def iso(self: Times[Array], tz: tzinfo | str | None = None, places: int = 0) -> list[str]: ...
+    def iso(self, tz: tzinfo | str | None = None, places: int = 0) -> str | list[str]:
+        """ISO 8601 text: UTC with 'Z', or local time in `tz` (a tzinfo or
+        an IANA name such as "Europe/Madrid") with its offset.
 
         A leap second reads 23:59:60 in UTC; in another zone it reads as the
         last representable instant of 23:59:59. One `str` for one instant, a
@@ -357,9 +381,10 @@ class Times(Generic[S]):
         texts = self._iso_texts(tz, places)
         return texts[0] if self._jd.ndim == 0 else texts
 
-    def _iso_texts(self, tz: tzinfo | None, places: int) -> list[str]:
+    def _iso_texts(self, tz: tzinfo | str | None, places: int) -> list[str]:
         if isinstance(places, bool) or not isinstance(places, (int, np.integer)) or not 0 <= places <= 9:
             raise ValueError(f"places must be an int from 0 to 9, got {places!r}")
+        tz = None if tz is None else zone_info("tz", tz)
         if tz is None:
             return self._utc_texts(self.utc_calendar(places), places)
         if tz.utcoffset(None) == timedelta(0) and np.any(self._outside_datetime()):
@@ -400,18 +425,19 @@ class Times(Generic[S]):
         return np.asarray((year < 1) | (year > 9999))
 
     @overload
-    def to_datetime(self: Times[Scalar], tz: tzinfo = timezone.utc) -> datetime: ...
+    def to_datetime(self: Times[Scalar], tz: tzinfo | str = timezone.utc) -> datetime: ...
     @overload
-    def to_datetime(self: Times[Array], tz: tzinfo = timezone.utc) -> list[datetime]: ...
-    def to_datetime(self, tz: tzinfo = timezone.utc) -> datetime | list[datetime]:
-        """Aware `datetime` objects in `tz` (UTC by default), to the millisecond.
+    def to_datetime(self: Times[Array], tz: tzinfo | str = timezone.utc) -> list[datetime]: ...
+    def to_datetime(self, tz: tzinfo | str = timezone.utc) -> datetime | list[datetime]:
+        """Aware `datetime` objects in `tz` (UTC by default; a tzinfo or an
+        IANA name such as "Europe/Madrid"), to the millisecond.
 
         A Julian day in one 64-bit float resolves about 40 microseconds near
         the present, so finer digits would be noise. `datetime` cannot hold a
         leap second; 23:59:60.x becomes 23:59:59.999. One `datetime` for one
         instant, a list for an array.
         """
-        result = self._datetimes(self.utc_calendar(3, "gregorian"), tz)
+        result = self._datetimes(self.utc_calendar(3, "gregorian"), zone_info("tz", tz))
         return result[0] if self._jd.ndim == 0 else result
 
     @staticmethod
@@ -577,15 +603,53 @@ class Times(Generic[S]):
 
 
 def _as_days(other: object) -> Any:
+    """Days to add: a number, an array of numbers (finite) or a timedelta
+    (or numpy.timedelta64); None for what is no amount of days at all.
+    None, booleans, instants (datetime64) and NaN raise, naming the value."""
     if isinstance(other, timedelta):
         return other / timedelta(days=1)
+    if isinstance(other, np.timedelta64):
+        return float(other / np.timedelta64(1, "D"))
     if isinstance(other, Times) or isinstance(other, (str, bytes)):
         return None
+    if other is None or isinstance(other, (bool, np.bool_, datetime, np.datetime64)):
+        raise TypeError(f"Times take a number of days (or a timedelta) added or subtracted, not "
+                        f"{type(other).__name__} {other!r}")
     try:
         days = np.asarray(other, dtype=np.float64)
+        kind = np.asarray(other).dtype.kind
     except (TypeError, ValueError):
         return None
+    if kind in "bmMSU":
+        raise TypeError(f"Times take numbers of days added or subtracted, not an array of {np.asarray(other).dtype}")
+    if not np.isfinite(days).all():
+        raise ValueError(f"days added to or subtracted from Times must be finite, not {other!r}")
     return float(days) if days.ndim == 0 else days
+
+
+# The UT1 Julian day before which UT1 and TT convert by the Delta T model
+# of `early_time` both ways, so that civil time before 1961 (read as UT1)
+# comes back exactly: 1960-12-28, the last row of the extended Earth
+# orientation table before it ramps onto the IERS series (`ut1_extension`),
+# where the table and the model meet without a step. In the four days from
+# there to 1961 UT1 is the table's, within 3 ms of the model.
+UT1_MODEL_END = early_time.UTC_1961 - 4.0
+# The same instant in TT (TDB differs by under 2 ms, which does not matter here).
+_TT_MODEL_END = float(early_time.utc_to_tt(np.array([UT1_MODEL_END]))[0])
+
+
+def zone_info(parameter: str, zone: object) -> tzinfo:
+    """A tzinfo, or the zone an IANA name ("Europe/Madrid") names."""
+    if isinstance(zone, tzinfo):
+        return zone
+    if isinstance(zone, str):
+        try:
+            return ZoneInfo(zone)
+        except (ValueError, LookupError) as error:
+            text = repr(zone) if len(zone) <= 60 else f"{zone[:60]!r}..."
+            raise ValueError(f"unknown time zone {text} for {parameter}=; use an IANA name such as "
+                             f"'Europe/Madrid' or a tzinfo ({type(error).__name__})") from None
+    raise TypeError(f"{parameter} must be a tzinfo or an IANA zone name (str), not {type(zone).__name__}")
 
 
 def _iso_year(year: int) -> str:

@@ -195,3 +195,101 @@ def test_merged_eop_table_continues_c04_with_bulletin_a(tmp_path, monkeypatch):
     assert rows[0, 0] == 37665.0 and rows[-1, 0] > data._last_mjd(c04.read_text())
     # A second call reuses the file.
     assert data.merged_eop(c04, bulletin_a) == merged
+
+
+def test_bad_inputs_are_refused_naming_the_argument_and_value(eph, monkeypatch):
+    t, site = eph.utc(2005, 1, 1), tarvex.GeodeticObserver(0.0, 51.5, 0.0)
+    for bad, field in ((tarvex.GeodeticObserver(400.0, 51.5, 0.0), "longitude_east_deg=400.0"),
+                       (tarvex.GeodeticObserver(0.0, 51.5, -20000.0), "height_m=-20000.0")):
+        for call in (lambda: eph.altaz("sun", bad, t), lambda: eph.chart(t, bad),
+                     lambda: eph.risings_settings("sun", bad, t, t + 1)):
+            with pytest.raises(ValueError, match=f"site: {field}"):
+                call()
+    with pytest.raises(TypeError, match=r"additional_kernels must be a list of paths, not a single str; "
+                                        r"write additional_kernels=\['x.bsp'\]"):
+        tarvexkit.open(f"{DATA_DIR}/de405s.bsp", additional_kernels="x.bsp")
+    with pytest.raises(ValueError, match=r"step_days=1e-05 is below the smallest step.*one minute"):
+        eph.sign_ingresses("mars", t, t + 365, step_days=1e-5)
+    monkeypatch.setattr(tarvexkit.searches, "MOST_SAMPLES", 1000)
+    with pytest.raises(ValueError, match=r"step_days=0.01 samples the span of 365 days 3.65e\+04 times"):
+        eph.stations("mars", t, t + 365, step_days=0.01)
+    # Ayanamshas: absurd instants, and names of any length cut in messages.
+    for tt, away in ((1e20, "1e\\+20 days away"), (1e300, "1e\\+300 days away")):
+        with pytest.raises(ValueError, match=f"within 10000000 days .* {away}"):
+            tarvexkit.ayanamsha_deg("lahiri", tt)
+    with pytest.raises(ValueError, match=r"\.\.\. \(1000000 characters\); use one of") as info:
+        tarvexkit.ayanamsha_deg("x" * 1_000_000, 2451545.0)
+    assert len(str(info.value)) < 1000
+    with pytest.raises(ValueError, match=r"unknown ayanamsha 'lahri' \(did you mean 'lahiri'"):
+        tarvexkit.ayanamsha_deg("lahri", 2451545.0)
+    # Charts: orbs and their aspect names, points in any case, dicts checked field by field.
+    for orbs, error in ((float("nan"), "orbs=nan must be"), (-5, "orbs=-5 must be"),
+                        ({"trine": float("nan")}, "orbs\\['trine'\\]=nan"),
+                        ({"trin": 30}, "unknown aspect 'trin' \\(did you mean 'trine'")):
+        with pytest.raises(ValueError, match=error):
+            eph.chart(t, site, orbs=orbs)
+    chart = eph.chart(t, site)
+    assert chart.point("Sun") == chart.point(" sun ") == chart.point("sun")
+    with pytest.raises(KeyError, match="no point 'Snu' \\(did you mean 'sun'\\?\\); it has sun, moon"):
+        chart.point("Snu")
+    plain = chart.to_dict()
+    for change, error in ((("points", 0, "longitude_deg", "x"), "points\\[0\\].longitude_deg must be float"),
+                          (("site_latitude_deg", 400), "site_latitude_deg=400.0 is not a latitude"),
+                          (("zodiak", "tropical"), "no field 'zodiak' \\(did you mean 'zodiac'"),
+                          (("cusps_deg", [1.0]), "cusps_deg must hold 12 cusps"),
+                          (("aspects", "none"), "aspects must be a list")):
+        bad = {**plain, "points": [dict(p) for p in plain["points"]]}
+        if change[0] == "points":
+            bad["points"][change[1]][change[2]] = change[3]
+        else:
+            bad[change[0]] = change[1]
+        with pytest.raises((TypeError, ValueError), match=error):
+            tarvexkit.Chart.from_dict(bad)
+    assert tarvexkit.Chart.from_dict(plain) == chart
+    with pytest.raises(ValueError, match="bodies is empty"):
+        eph.phenomena([], t)
+    with pytest.raises(tarvexkit.HouseCuspsUndefined, match='pass polar_fallback="porphyry"'):
+        eph.houses(tarvex.GeodeticObserver(0.0, 80.0), t)
+    # Unknown names: the near misses and where names come from.
+    with pytest.raises(ValueError, match=r"unknown body \"marz\" \(did you mean 'mars'\?\): a body is .* NAIF id"):
+        eph.positions(["sun", "marz"], t)
+    with pytest.raises(ValueError, match=r"unknown body \"saturnn\" \(did you mean 'saturn'"):
+        eph.sign_ingresses("saturnn", t, t + 30)
+    # A user's own kernel is not told to load DE422.
+    with pytest.raises(ValueError, match="load a kernel that covers 2026: open it with tarvexkit.open") as info:
+        eph.positions("sun", eph.utc(2026))
+    assert "de422" not in str(info.value)
+
+
+def test_rises_and_sets_of_every_body_a_kernel_holds():
+    """Phobos and Deimos (mar022-1.bsp), by name and by NAIF id; the
+    planets there by name or id alike."""
+    eph = tarvexkit.open(f"{DATA_DIR}/mar022-1.bsp")
+    site = tarvex.GeodeticObserver(-70.0, -30.0, 2000.0)
+    start, stop = eph.utc(1971, 11, 1), eph.utc(1971, 11, 3)
+    phobos = eph.risings_settings("Phobos", site, start, stop)
+    assert phobos.kinds == ["set", "rise", "set", "rise"]
+    assert np.array_equal(eph.risings_settings(401, site, start, stop).times.tt, phobos.times.tt)
+    assert np.array_equal(eph.risings_settings(499, site, start, stop).times.tt,
+                          eph.risings_settings("mars", site, start, stop).times.tt)
+    # The body's topocentric altitude is the standard -34' at each event.
+    altitude = eph.altaz("phobos", site, phobos.times).altitude_deg
+    assert np.allclose(altitude, -34.0 / 60.0, atol=1e-4)
+    found = eph.rise_set_transit(402, site, start)
+    assert all(found[k] is not None for k in ("rise", "transit", "set"))
+    with pytest.raises(ValueError, match="no attached kernel holds ceres .* mar022-1.bsp"):
+        eph.risings_settings("ceres", site, start, stop)
+    with pytest.raises(ValueError, match="unknown body \"fobos\" \\(did you mean 'phobos'"):
+        eph.transits("fobos", site, start, stop)
+
+
+def test_load_takes_additional_kernels_as_open_does(default):
+    import pickle
+
+    eph = tarvexkit.load(additional_kernels=[f"{DATA_DIR}/mar022-1.bsp"])
+    assert [f.role for f in eph.files][:3] == ["kernel", "additional kernel", "additional kernel"]
+    t = eph.utc(1972, 1, 1)
+    assert np.isfinite(eph.positions(["phobos", "moon"], t)).all()
+    assert pickle.loads(pickle.dumps(t)).ut1 == t.ut1  # opened again with the same kernels
+    with pytest.raises(TypeError, match="additional_kernels must be a list of paths, not a single str"):
+        tarvexkit.load(additional_kernels="mar022-1.bsp")

@@ -152,6 +152,36 @@ def test_load_without_a_writable_cache_builds_in_a_temporary_file(tmp_path, monk
     assert np.isfinite(eph.positions(["moon"], t)).all()
 
 
+@pytest.mark.parametrize("where", ["writing", "after writing"])
+@pytest.mark.parametrize("cached", [True, False])
+def test_an_interrupted_conversion_leaves_no_partial_kernel(tmp_path, monkeypatch, where, cached):
+    import tempfile
+
+    scratch = tmp_path / "tmp"
+    scratch.mkdir()
+    monkeypatch.setattr(tempfile, "tempdir", str(scratch))
+    blocker = tmp_path / "not-a-directory"
+    blocker.write_text("")
+    cache = tmp_path / "cache" if cached else blocker / "cache"
+    monkeypatch.setenv("TARVEXKIT_CACHE", str(cache))
+
+    def interrupted(*args, **kwargs):
+        raise KeyboardInterrupt
+
+    if where == "writing":
+        def write_part(arrays, out, progress=None):
+            out.write(b"DAF/SPK " * 100_000)
+            raise KeyboardInterrupt
+        monkeypatch.setattr(jpl_arrays, "write_kernel", write_part)
+    else:
+        monkeypatch.setattr(tarvexkit.data, "default_iers_files", interrupted)
+    with pytest.raises(KeyboardInterrupt):
+        tarvexkit.load("de421")
+    assert list(scratch.iterdir()) == []
+    if cached:
+        assert not [p for p in cache.iterdir() if p.name.startswith(".tarvexkit-")]
+
+
 def test_load_argument_errors(cache, monkeypatch):
     with pytest.raises(ValueError, match=r"unknown ephemeris 'de999': expected None .* 'de422'"):
         tarvexkit.load("de999")

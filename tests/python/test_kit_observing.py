@@ -354,7 +354,7 @@ def test_transits_and_lower_transits_alternate(eph):
 def test_search_arguments(eph):
     site = tarvex.GeodeticObserver(0.0, 45.0, 0.0)
     start, stop = eph.utc(2003, 1, 1), eph.utc(2003, 1, 3)
-    with pytest.raises(ValueError, match="unknown body 'earth'"):
+    with pytest.raises(ValueError, match="body 'earth': the Earth does not rise or set"):
         eph.risings_settings("earth", site, start, stop)
     with pytest.raises(ValueError, match="stop must come after start"):
         eph.transits("sun", site, stop, start)

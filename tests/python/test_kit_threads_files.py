@@ -445,6 +445,39 @@ def test_load_reads_the_verified_table_from_memory(iers_inputs):
     assert float(eph.utc(2020, 6, 1).ut1) == ut1
 
 
+def test_a_cache_directory_not_made_private_is_refused_never_chmodded(iers_inputs):
+    c04, bulletin_a, cache = iers_inputs
+    cache.mkdir(mode=0o755)
+    os.chmod(cache, 0o755)
+    with pytest.warns(RuntimeWarning, match=f"cache directory {cache} is open to other users .*chmod 700"):
+        table = data.merged_eop(c04, bulletin_a)
+    assert table.path is None and os.stat(cache).st_mode & 0o777 == 0o755 and not any(cache.iterdir())
+    # Private: used; a sidecar far longer than a SHA-256 is not read whole.
+    os.chmod(cache, 0o700)
+    built = data.merged_eop(c04, bulletin_a)
+    sidecar = built.path.with_name(built.path.name + ".sha256")
+    sidecar.write_text(built.sha256 + " " * 10_000_000)
+    with pytest.warns(RuntimeWarning, match="holds more than 256 bytes"):
+        assert data.merged_eop(c04, bulletin_a).content == built.content
+
+
+def test_unpickled_times_keep_their_ephemeris_only_while_used():
+    import gc
+    import pickle
+
+    from tarvexkit import ephemeris
+
+    eph = tarvexkit.open(DATA_DIR / "de405s.bsp", leap_seconds=DATA_DIR / "naif0012.tls",
+                         eop=DATA_DIR / "eop_c04_1962_2022.txt")
+    text = pickle.dumps(eph.utc(2005, 1, np.arange(3)))
+    first, second = pickle.loads(text), pickle.loads(text)
+    assert first._clock is second._clock and eph.recipe in ephemeris._REOPENED
+    assert first[1] == eph.utc(2005, 1, 1) and first[1].ut1 == eph.utc(2005, 1, 1).ut1
+    del first, second
+    gc.collect()
+    assert eph.recipe not in ephemeris._REOPENED
+
+
 # ------------------------------------------------------------------ Ctrl-C in every native loop
 
 SIGNAL_CHILD = textwrap.dedent("""

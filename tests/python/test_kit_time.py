@@ -182,3 +182,45 @@ def test_times_container_and_instants(eph):
     with pytest.raises(ValueError, match="unknown time scale 'gps'"):
         t.instants("gps")
     assert not t.julian_days.flags.writeable
+
+
+def test_arithmetic_fields_text_and_zones_refuse_what_is_no_instant(eph):
+    t = eph.utc(2005, 1, 1)
+    for bad in (None, True, np.datetime64("2024-01-01"), datetime(2024, 1, 1, tzinfo=timezone.utc)):
+        with pytest.raises(TypeError, match=f"not {type(bad).__name__}"):
+            t + bad
+        with pytest.raises(TypeError):
+            t - bad
+    with pytest.raises(ValueError, match="must be finite, not nan"):
+        t + float("nan")
+    with pytest.raises(ValueError, match="must be finite"):
+        t + np.array([1.0, np.inf])
+    assert t + np.timedelta64(36, "h") == t + 1.5
+    # Fields that roll over stay within the years utc() takes.
+    for k, name in enumerate(("day", "hour", "minute", "second")):
+        fields = [2024, 1, 1, 0, 0, 0.0]
+        fields[2 + k] = 1e300
+        with pytest.raises(ValueError, match=rf"^{name}=1e\+300 is out of range"):
+            eph.utc(*fields)
+    # ISO text names one instant: its fields and offset do not roll over.
+    for text, field in (("2024-13-01T00:00Z", "month 13"), ("2023-02-29T00:00Z", "day 29"),
+                        ("2024-01-01T24:00Z", "hour 24"), ("2024-01-01T10:60Z", "minute 60"),
+                        ("2024-01-01T10:00:60Z", "second 60"), ("2024-01-01T00:00+99:99", "offset")):
+        with pytest.raises(ValueError, match=field):
+            eph.from_datetime(text)
+    assert eph.from_datetime("2016-12-31T23:59:60Z").iso() == "2016-12-31T23:59:60Z"
+    # A zone by its IANA name, as chart(zone=...) takes it.
+    madrid = zoneinfo.ZoneInfo("Europe/Madrid")
+    assert t.iso(tz="Europe/Madrid") == t.iso(tz=madrid) == "2005-01-01T01:00:00+01:00"
+    assert t.to_datetime("Europe/Madrid") == t.to_datetime(madrid)
+    with pytest.raises(ValueError, match="unknown time zone 'Mars/Olympus' for tz="):
+        t.iso(tz="Mars/Olympus")
+
+
+def test_ut1_before_1961_returns_the_civil_time_given(eph):
+    hastings = eph.utc(1066, 10, 14, 9, 0, 0, calendar="julian")
+    day = float(calendar.day_number(np.array([1066]), np.array([10]), np.array([14]), "julian")[0]) - 0.5
+    assert hastings.ut1 == day + 9.0 / 24.0
+    days = eph.utc(np.array([-500, 1066, 1800, 1950]), 3, 1, 6).ut1
+    assert np.array_equal(eph.times(days, "ut1").tt, eph.utc(np.array([-500, 1066, 1800, 1950]), 3, 1, 6).tt)
+    assert eph.times(days, "ut1").utc_calendar()[3].tolist() == [6, 6, 6, 6]

@@ -63,8 +63,9 @@ def test_ut1_from_1899_to_2053_joins_without_jumps(default):
     # Delta T changes by under 5 ms a day everywhere (the most in 1905-1915),
     # joins included (the model meets the IERS series in 1961 by a ramp, the
     # prediction takes the last Bulletin A value and rate); leap seconds do
-    # not touch TT - UT1.
-    assert np.max(np.abs(np.diff(dt))) < 0.005 * 0.25
+    # not touch TT - UT1. Before 1961 UT1 is the model itself, whose published
+    # segments meet within 1 ms (its coefficients are rounded).
+    assert np.max(np.abs(np.diff(dt))) < 0.005 * 0.25 + 0.001
     spans = default._clock.spans
     assert spans is not None and spans.iers_start < 2437700.0 < spans.measured_end < spans.predicted_end
     # Before the IERS series, Delta T of the model (the table's rows every ten days).

@@ -4,6 +4,7 @@ never overlap, and the altitude curve meets the rise, set and transit times
 that tarvexkit finds (and the strict engine too)."""
 
 import os
+import re
 import pathlib
 import zoneinfo
 import struct
@@ -172,6 +173,8 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
     assert "  sun      rise    07:03   transit 13:08   set     19:13" in result.stdout
     assert "  moon     rise    07:17   transit 14:15   set     21:35" in result.stdout
     assert "civil dusk 19:47" in result.stdout
+    # The aspects are counted as the wheel counts them (all in orb), the tightest listed.
+    assert re.search(r"\n\d+ aspects in orb \(placidus houses\), the 8 tightest:\n", result.stdout)
     assert "JD" not in result.stdout and "TT" not in result.stdout.replace("TT - UTC", "")
     assert "missing from font" not in result.stderr, result.stderr
     from matplotlib.image import imread

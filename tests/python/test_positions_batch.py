@@ -189,30 +189,39 @@ def call_loop(engine, rounds, batches):
 def test_memory_stays_flat_over_many_calls(shared_engine):
     # About a million position calls (a third of them failing) and 10 000
     # batch pairs, succeeding and failing, for the resident set; a tenth of
-    # that under tracemalloc, which slows every allocation down.
+    # that under tracemalloc, which slows every allocation down. Each is
+    # measured over three equal windows and the least growth is judged: a
+    # leak grows in every window, while what a busy machine or another
+    # test's threads add now and then (a malloc arena, a cache) does not.
     call_loop(shared_engine, 20000, 500)
-    gc.collect()
-    rss_before = rss_bytes()
-    call_loop(shared_engine, 670000, 10000)
-    gc.collect()
-    assert rss_bytes() - rss_before < 1 << 20
+    rss_growth = []
+    for _ in range(3):
+        gc.collect()
+        rss_before = rss_bytes()
+        call_loop(shared_engine, 223000, 3300)
+        gc.collect()
+        rss_growth.append(rss_bytes() - rss_before)
+    assert min(rss_growth) < 1 << 20
 
-    # Counted are the blocks allocated from this file's frames, the engine's
-    # calls among them: threads that other tests leave running (a dask
-    # cluster's heartbeats, say) allocate meanwhile and are not the engine's.
-    here = [tracemalloc.Filter(True, __file__)]
-    tracemalloc.start()
+    # Counted are the blocks allocated with this file's frames on their
+    # stack, the engine's calls among them: threads that other tests leave
+    # running (a dask cluster's heartbeats, say) allocate meanwhile and are
+    # not the engine's. One leaked object per call would add 350 kB a window.
+    here = [tracemalloc.Filter(True, __file__, all_frames=True)]
+    tracemalloc.start(8)
     try:
         call_loop(shared_engine, 2000, 100)
-        gc.collect()
-        before = tracemalloc.take_snapshot().filter_traces(here)
-        call_loop(shared_engine, 67000, 1000)
-        gc.collect()
-        after = tracemalloc.take_snapshot().filter_traces(here)
+        grown = []
+        for _ in range(3):
+            gc.collect()
+            before = tracemalloc.take_snapshot().filter_traces(here)
+            call_loop(shared_engine, 22000, 330)
+            gc.collect()
+            after = tracemalloc.take_snapshot().filter_traces(here)
+            grown.append(sum(stat.size_diff for stat in after.compare_to(before, "filename")))
     finally:
         tracemalloc.stop()
-    grown = sum(stat.size_diff for stat in after.compare_to(before, "filename"))
-    assert grown < 10000
+    assert min(grown) < 10000
 
 
 # ------------------------------------------------------------ interrupting a batch
