@@ -33,6 +33,7 @@ import tarvex
 from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
                ut1_extension)
 from . import phenomena as _phenomena
+from . import stars as _stars
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
     check_step_days,
@@ -345,7 +346,41 @@ class Ephemeris:
         jd = np.atleast_1d(jd)
         self._check_files()
         self._check_covered(jd, time_scale)
-        return self._store.positions(names, jd, time_scale, opts, threads)
+        try:
+            if any(_stars.is_star(name) for name in names):
+                return _stars.mixed_positions(self._kernel_batch(threads), names, jd, time_scale,
+                                              self._clock.convert(jd, time_scale, "tdb"), opts, threads)
+            return self._store.positions(names, jd, time_scale, opts, threads)
+        except ValueError as error:
+            raise ValueError(_stars.unknown_body_message(str(error))) from None
+
+    def _kernel_batch(self, threads: int | None = None) -> _stars.Batch:
+        def batch(bodies: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions,
+                  scale: Scale) -> _FloatArray:
+            return self._store.positions(list(bodies), jd, scale, options, threads)
+        return batch
+
+    def star_places(self, times: Times | npt.ArrayLike, options: tarvex.PositionOptions | None = None, *,
+                    stars: Sequence[str] | None = None, scale: Scale | None = None,
+                    threads: int | None = None) -> _FloatArray:
+        """Apparent places of the whole Hipparcos catalogue (or of the named
+        `stars`) at many instants: float64 (instants, stars, 4) in the
+        columns and frame of `positions`, the catalogue's rows in the order
+        of `tarvexkit.stars.catalogue().stars` (by HIP number). One native
+        call on `threads` worker threads with the interpreter lock released.
+        See `tarvexkit.stars`."""
+        check_options("options", options)
+        opts = tarvex.apparent() if options is None else options
+        rows = None
+        if stars is not None:
+            named = check_names("stars", stars, single=False)
+            rows = _stars.catalogue().rows([_stars.check_star(f"stars[{i}]", n) for i, n in enumerate(named)])
+        jd, time_scale = self._julian_days(times, scale)
+        jd = np.atleast_1d(jd)
+        self._check_files()
+        self._check_covered(jd, time_scale)
+        return _stars.places(self._kernel_batch(threads), rows, self._clock.convert(jd, time_scale, "tdb"), opts,
+                             threads)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -797,6 +832,8 @@ class Ephemeris:
         check_name("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            return self._events(self._star_horizon(body, site, span, altitude_deg, "rise_set"))
         return self._events(observing.risings_settings(self._sky(), body, site, *span, altitude_deg=altitude_deg))
 
     def transits(self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, lower: bool = False) -> Times[Array]:
@@ -806,6 +843,9 @@ class Ephemeris:
         check_site("site", site)
         lower = check_bool("lower", lower)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            found = self._star_horizon(body, site, span, None, "lower_transit" if lower else "transit")[0]
+            return Times(self._clock, found, "tt")
         return Times(self._clock, observing.transits(self._sky(), body, site, *span, lower=lower), "tt")
 
     def horizon_events(
@@ -816,7 +856,14 @@ class Ephemeris:
         check_name("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            return self._events(self._star_horizon(body, site, span, altitude_deg, "rise_transit_set"))
         return self._events(observing.horizon_events(self._sky(), body, site, *span, altitude_deg=altitude_deg))
+
+    def _star_horizon(self, body: str, site: tarvex.GeodeticObserver, span: tuple[float, float],
+                      altitude_deg: float | None, kinds: str) -> tuple[_FloatArray, list[str]]:
+        return _stars.horizon_events(self._batch, self._earth_rotation(), self._sky(), _stars.check_star("body", body),
+                                     site, *span, altitude_deg, kinds)
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
         """Dawns and dusks in [start, stop) where the Sun's centre (apparent,

@@ -1,0 +1,281 @@
+// Apparent places of stars from a catalogue of barycentric ICRS directions,
+// proper motions and parallaxes at one epoch (see star_places.hpp).
+//
+// The model (Kaplan, USNO Circular 179 (2005), sections 7.2-7.3; the
+// Explanatory Supplement to the Astronomical Almanac, 3rd ed. (2013),
+// chapter 7; IERS Conventions 2010, chapter 5 for the frame of date):
+// - space motion: the star moves on a straight line at constant velocity,
+//   its position in units of its distance being u0 + mu (t - t0), with mu
+//   the proper motion vector (radians per day) and no radial velocity;
+// - parallax: the observer's barycentric position O (au) enters as
+//   q = u0 + mu (t - t0) - pi O, pi the parallax in radians (zero when the
+//   catalogue's parallax is not positive: the star is then infinitely far);
+// - light deflection by the Sun (the pipeline's relativistic formula);
+// - annual (and, for a site, diurnal) aberration with the relativistic
+//   formula p' = (p / gamma + (1 + p.V / (1 + 1/gamma)) V) / (1 + p.V),
+//   V the observer's barycentric velocity over c (Circular 179 eq. 7.40);
+// - the rotation to the equator or ecliptic of date (IAU 2006/2000B) or to
+//   the J2000 ecliptic, as the planets' positions use it.
+#include "tarvexkit/native/star_places.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/frames.hpp"
+#include "core/types.hpp"
+#include "python/binder.hpp"
+#include "python/errors.hpp"
+#include "spk/corrections.hpp"
+#include "spk/options.hpp"
+#include "tarvexkit/native/arrays.hpp"
+#include "tarvexkit/native/position_options.hpp"
+#include "tarvexkit/native/store.hpp"
+#include "tarvexkit/native/without_gil.hpp"
+
+namespace tarvex::kit {
+
+namespace {
+
+using python::Argument;
+using python::Arguments;
+using python::Default;
+using python::Ref;
+using spk::Vec3;
+
+// Catalogue columns: right ascension, declination (radians), proper motion
+// in right ascension (times cos dec) and in declination (mas/yr), parallax (mas).
+constexpr std::size_t STAR_COLUMNS = 5;
+constexpr std::size_t OBSERVER_COLUMNS = 6;  // position (au), velocity (au/day)
+constexpr std::size_t SUN_COLUMNS = 3;       // position (au)
+constexpr std::size_t PLACE_COLUMNS = 4;
+constexpr double MAS_TO_RAD = std::numbers::pi / (180.0 * 3600.0 * 1000.0);
+constexpr double JULIAN_YEAR_DAYS = 365.25;
+constexpr double SECONDS_PER_DAY = 86400.0;
+// The length, in au, of the vector that stands for an infinitely distant star.
+constexpr double FAR_AU = 1.0e12;
+
+struct Star {
+  Vec3 direction;  // u0
+  Vec3 motion;     // mu, radians per day
+  double parallax_rad;
+};
+
+struct Epoch {
+  double days_since_catalogue;
+  Vec3 observer_au, observer_velocity_au_d, sun_au;
+  core::OfDateRotation rotation;
+};
+
+Star star_from(const double* row) {
+  const double ra = row[0], dec = row[1];
+  const double sa = std::sin(ra), ca = std::cos(ra), sd = std::sin(dec), cd = std::cos(dec);
+  const double pm_ra = row[2] * MAS_TO_RAD / JULIAN_YEAR_DAYS, pm_dec = row[3] * MAS_TO_RAD / JULIAN_YEAR_DAYS;
+  Star star;
+  star.direction = {cd * ca, cd * sa, sd};
+  star.motion = {-sa * pm_ra - sd * ca * pm_dec, ca * pm_ra - sd * sa * pm_dec, cd * pm_dec};
+  star.parallax_rad = row[4] > 0.0 ? row[4] * MAS_TO_RAD : 0.0;
+  return star;
+}
+
+double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Relativistic aberration (Circular 179 eq. 7.40, without the gravitational
+// potential term): the direction turned, the length kept.
+core::CartesianState aberrate(const core::CartesianState& relative, const Vec3& velocity_km_s) {
+  const double length = spk::norm(relative.position);
+  if (length == 0.0) return relative;
+  Vec3 u;
+  Vec3 beta;
+  for (int k = 0; k < 3; ++k) {
+    u[k] = relative.position[k] / length;
+    beta[k] = velocity_km_s[k] * spk::INVERSE_SPEED_OF_LIGHT_S_PER_KM;
+  }
+  const double inverse_gamma = std::sqrt(1.0 - dot(beta, beta));
+  const double ub = dot(u, beta);
+  const double f = 1.0 + ub / (1.0 + inverse_gamma);
+  Vec3 w;
+  for (int k = 0; k < 3; ++k) w[k] = (inverse_gamma * u[k] + f * beta[k]) / (1.0 + ub);
+  const double wl = spk::norm(w);
+  for (double& v : w) v /= wl;
+  return spk::rotate_state(relative, u, w);
+}
+
+struct Request {
+  std::vector<Star> stars;
+  std::vector<Epoch> epochs;
+  core::PositionOptions resolved;
+  double* out = nullptr;
+};
+
+void place(const Request& request, std::size_t index) {
+  const std::size_t n = request.stars.size();
+  const Star& star = request.stars[index % n];
+  const Epoch& epoch = request.epochs[index / n];
+  const double pi = star.parallax_rad;
+  Vec3 q;
+  Vec3 q_rate;
+  for (int k = 0; k < 3; ++k) {
+    q[k] = star.direction[k] + star.motion[k] * epoch.days_since_catalogue - pi * epoch.observer_au[k];
+    q_rate[k] = star.motion[k] - pi * epoch.observer_velocity_au_d[k];
+  }
+  const double q_length = spk::norm(q);
+  const double scale_km = (pi > 0.0 ? 1.0 / pi : FAR_AU) * core::AU_KM;
+  core::CartesianState relative;
+  Vec3 observer_km;
+  Vec3 sun_km;
+  Vec3 velocity_km_s;
+  for (int k = 0; k < 3; ++k) {
+    relative.position[k] = q[k] * scale_km;
+    relative.velocity[k] = q_rate[k] * scale_km / SECONDS_PER_DAY;
+    observer_km[k] = epoch.observer_au[k] * core::AU_KM;
+    sun_km[k] = epoch.sun_au[k] * core::AU_KM;
+    velocity_km_s[k] = epoch.observer_velocity_au_d[k] * core::AU_KM / SECONDS_PER_DAY;
+  }
+  const core::Corrections& c = request.resolved.corrections;
+  if (c.gravitational_deflection) relative = spk::apply_solar_gravitational_deflection(relative, observer_km, sun_km);
+  if (c.aberration) relative = aberrate(relative, velocity_km_s);
+  double* row = request.out + index * PLACE_COLUMNS;
+  std::expected<core::CartesianState, core::CoordinateError> framed = relative;
+  if (request.resolved.reference_epoch == core::ReferenceEpoch::OfDate) {
+    framed = epoch.rotation.apply(relative);
+  } else if (request.resolved.coordinate_system == core::CoordinateSystem::Ecliptic) {
+    framed = core::to_j2000_ecliptic(relative);
+  }
+  auto spherical = framed ? core::to_spherical(*framed)
+                          : std::expected<core::SphericalCoordinates, core::CoordinateError>(
+                                std::unexpected(framed.error()));
+  if (!spherical) {
+    std::fill(row, row + PLACE_COLUMNS, std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
+  row[0] = spherical->longitude_deg;
+  row[1] = spherical->latitude_deg;
+  row[2] = pi > 0.0 ? q_length / pi : std::numeric_limits<double>::infinity();
+  row[3] = spherical->longitude_rate_deg_per_day;
+}
+
+bool to_workers(PyObject* value, std::string_view parameter, std::size_t& out) {
+  double threads = 0.0;
+  if (!python::to_float(value, parameter, threads)) return false;
+  if (!(threads >= 1.0 && threads <= 256.0)) {
+    python::value_error(std::string(parameter) + " must be between 1 and 256");
+    return false;
+  }
+  out = static_cast<std::size_t>(threads);
+  return true;
+}
+
+bool check_table(const Column& column, std::size_t columns, std::size_t rows, const char* what) {
+  if (column.values.size() != columns * rows) {
+    python::value_error(std::string(column.parameter) + " must hold " + std::to_string(rows) + " rows of " +
+                        std::to_string(columns) + " " + what);
+    return false;
+  }
+  for (double v : column.values) {
+    if (!std::isfinite(v)) {
+      python::value_error(std::string(column.parameter) + " must be finite");
+      return false;
+    }
+  }
+  return true;
+}
+
+PyObject* star_places(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Column catalogue;
+  Column tdb;
+  Column observer;
+  Column sun;
+  core::PositionOptions options;
+  double catalogue_epoch = 0.0;
+  std::size_t workers = usable_cpus();
+  const Argument parameters[] = {
+      {"catalogue", to_column, catalogue},
+      {"catalogue_epoch_tdb", python::to_float, catalogue_epoch},
+      {"tdb", to_column, tdb},
+      {"observer", to_column, observer},
+      {"sun", to_column, sun},
+      {"options", read_position_options, options},
+      {"threads", to_workers, workers, Default::None},
+  };
+  Arguments arguments("star_places()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::size_t m = tdb.values.size();
+  if (catalogue.values.size() % STAR_COLUMNS != 0) {
+    return python::value_error("catalogue must hold rows of 5 columns (ra, dec rad, pm ra, pm dec mas/yr, parallax mas)");
+  }
+  const std::size_t n = catalogue.values.size() / STAR_COLUMNS;
+  if (!check_table(catalogue, STAR_COLUMNS, n, "columns") || !check_table(tdb, 1, m, "days") ||
+      !check_table(observer, OBSERVER_COLUMNS, m, "columns (position au, velocity au/day)") ||
+      !check_table(sun, SUN_COLUMNS, m, "columns (position au)")) {
+    return nullptr;
+  }
+  auto resolved = spk::resolve_position_options(options);
+  if (!resolved) return python::value_error(resolved.error().message());
+  Request request;
+  request.resolved = *resolved;
+  const bool ecliptic = resolved->coordinate_system == core::CoordinateSystem::Ecliptic;
+  double* out = nullptr;
+  const std::array<std::size_t, 3> shape{m, n, PLACE_COLUMNS};
+  Ref result = new_float64_array(shape, out);
+  if (!result) return nullptr;
+  request.out = out;
+  const std::size_t total = m * n;
+  without_gil([&] {
+    request.stars.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) request.stars.push_back(star_from(&catalogue.values[i * STAR_COLUMNS]));
+    request.epochs.reserve(m);
+    for (std::size_t j = 0; j < m; ++j) {
+      const double* o = &observer.values[j * OBSERVER_COLUMNS];
+      const double* s = &sun.values[j * SUN_COLUMNS];
+      request.epochs.push_back(Epoch{tdb.values[j] - catalogue_epoch,
+                                     {o[0], o[1], o[2]},
+                                     {o[3], o[4], o[5]},
+                                     {s[0], s[1], s[2]},
+                                     core::OfDateRotation::create(resolved->corrections.nutation, !ecliptic,
+                                                                  tdb.values[j])});
+    }
+    // Small requests stay on the calling thread; large ones are cut into
+    // one contiguous range per worker.
+    constexpr std::size_t MIN_PER_WORKER = 4096;
+    const std::size_t used = std::max<std::size_t>(1, std::min(workers, total / MIN_PER_WORKER));
+    auto run = [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) place(request, k);
+    };
+    if (used == 1) {
+      run(0, total);
+    } else {
+      std::vector<std::jthread> threads;
+      const std::size_t per = (total + used - 1) / used;
+      for (std::size_t w = 0; w < used; ++w) {
+        const std::size_t begin = w * per, end = std::min(total, begin + per);
+        if (begin < end) threads.emplace_back(run, begin, end);
+      }
+    }
+    return 0;
+  });
+  return result.release();
+}
+
+constexpr int FUNCTION = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace
+
+PyMethodDef star_functions[] = {
+    {"star_places", python::as_cfunction<star_places>(), FUNCTION,
+     "star_places(catalogue, catalogue_epoch_tdb, tdb, observer, sun, options, threads=None)\n--\n\n"
+     "(instants, stars, 4) float64 apparent places (longitude or right ascension,\n"
+     "latitude or declination in degrees, distance in au, longitude speed in\n"
+     "degrees per day) of catalogue rows (ra, dec rad, pm ra cos dec, pm dec\n"
+     "mas/yr, parallax mas) for observers given by barycentric ICRF states\n"
+     "(instants, 6) in au and au/day, with the Sun's position (instants, 3)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace tarvex::kit
