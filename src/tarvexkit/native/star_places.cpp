@@ -7,6 +7,9 @@
 // - space motion: the star moves on a straight line at constant velocity,
 //   its position in units of its distance being u0 + mu (t - t0), with mu
 //   the proper motion vector (radians per day) and no radial velocity;
+//   The proper motion is counted to the instant the light now arriving
+//   crossed the plane of the barycentre (the light-time difference of
+//   Circular 179, section 7.2);
 // - parallax: the observer's barycentric position O (au) enters as
 //   q = u0 + mu (t - t0) - pi O, pi the parallax in radians (zero when the
 //   catalogue's parallax is not positive: the star is then infinitely far);
@@ -60,6 +63,7 @@ constexpr double JULIAN_YEAR_DAYS = 365.25;
 constexpr double SECONDS_PER_DAY = 86400.0;
 // The length, in au, of the vector that stands for an infinitely distant star.
 constexpr double FAR_AU = 1.0e12;
+constexpr double SPEED_OF_LIGHT_AU_PER_DAY = spk::SPEED_OF_LIGHT_KM_PER_S * SECONDS_PER_DAY / core::AU_KM;
 
 struct Star {
   Vec3 direction;  // u0
@@ -119,10 +123,14 @@ void place(const Request& request, std::size_t index) {
   const Star& star = request.stars[index % n];
   const Epoch& epoch = request.epochs[index / n];
   const double pi = star.parallax_rad;
+  // The star as it was when the light now reaching the observer passed the
+  // barycentre's plane: the catalogue's epoch is barycentric, and the
+  // observer is up to 500 light-seconds nearer to the star or farther.
+  const double days = epoch.days_since_catalogue + dot(star.direction, epoch.observer_au) / SPEED_OF_LIGHT_AU_PER_DAY;
   Vec3 q;
   Vec3 q_rate;
   for (int k = 0; k < 3; ++k) {
-    q[k] = star.direction[k] + star.motion[k] * epoch.days_since_catalogue - pi * epoch.observer_au[k];
+    q[k] = star.direction[k] + star.motion[k] * days - pi * epoch.observer_au[k];
     q_rate[k] = star.motion[k] - pi * epoch.observer_velocity_au_d[k];
   }
   const double q_length = spk::norm(q);
