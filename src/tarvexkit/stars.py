@@ -109,9 +109,8 @@ class StarCatalogueMissing(ImportError):
 @dataclass(frozen=True)
 class StarCatalogue:
     """The Hipparcos catalogue as one structured array (`CATALOGUE_DTYPE`),
-    sorted by HIP number, with the (n, 5) float64 table the native places
-    read: right ascension, declination (rad), proper motions (mas/yr),
-    parallax (mas)."""
+    sorted by HIP number, with the (n, 7) float64 table the native places
+    read (`star_vectors`)."""
 
     stars: npt.NDArray[Any]
     table: _FloatArray
@@ -125,7 +124,10 @@ class StarCatalogue:
         found = np.searchsorted(self.stars["hip"], wanted)
         bad = (found >= len(self.stars)) | (self.stars["hip"][np.minimum(found, len(self.stars) - 1)] != wanted)
         if bad.any():
-            raise ValueError(f"HIP {int(wanted[bad][0])} is not in the Hipparcos catalogue")
+            hip = int(wanted[bad][0])
+            name = star_name(hip)
+            raise ValueError(f"HIP {hip}{'' if name.startswith('HIP') else f' ({name})'} is not in the Hipparcos "
+                             "catalogue (new reduction, I/311): no place can be computed for it")
         return np.asarray(found, dtype=np.intp)
 
 
@@ -140,9 +142,21 @@ def parse_hip2(content: bytes) -> StarCatalogue:
         text = np.ascontiguousarray(lines[:, first - 1:last]).view(f"S{last - first + 1}")[:, 0]
         stars[field] = text.astype(np.float64)
     stars = stars[np.argsort(stars["hip"], kind="stable")]
-    table = np.ascontiguousarray(np.column_stack(
-        [stars["ra_rad"], stars["dec_rad"], stars["pm_ra_mas_yr"], stars["pm_dec_mas_yr"], stars["parallax_mas"]]))
-    return StarCatalogue(stars, table)
+    return StarCatalogue(stars, star_vectors(stars))
+
+
+def star_vectors(stars: npt.NDArray[Any]) -> _FloatArray:
+    """The (n, 7) rows `_native.star_places` reads: the unit vector of the
+    direction, the proper motion vector in radians per Julian year (both
+    ICRS) and the parallax in mas."""
+    ra, dec = stars["ra_rad"], stars["dec_rad"]
+    sa, ca, sd, cd = np.sin(ra), np.cos(ra), np.sin(dec), np.cos(dec)
+    mas = np.pi / (180.0 * 3600.0 * 1000.0)
+    pm_ra, pm_dec = stars["pm_ra_mas_yr"] * mas, stars["pm_dec_mas_yr"] * mas
+    return np.ascontiguousarray(np.column_stack([
+        cd * ca, cd * sa, sd,
+        -sa * pm_ra - sd * ca * pm_dec, ca * pm_ra - sd * sa * pm_dec, cd * pm_dec,
+        stars["parallax_mas"]]))
 
 
 _lock = threading.Lock()

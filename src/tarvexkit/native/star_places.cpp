@@ -13,7 +13,8 @@
 // - parallax: the observer's barycentric position O (au) enters as
 //   q = u0 + mu (t - t0) - pi O, pi the parallax in radians (zero when the
 //   catalogue's parallax is not positive: the star is then infinitely far);
-// - light deflection by the Sun (the pipeline's relativistic formula);
+// - light deflection by the Sun (the relativistic formula of the planets'
+//   pipeline, written out for a direction alone);
 // - annual (and, for a site, diurnal) aberration with the relativistic
 //   formula p' = (p / gamma + (1 + p.V / (1 + 1/gamma)) V) / (1 + p.V),
 //   V the observer's barycentric velocity over c (Circular 179 eq. 7.40);
@@ -52,9 +53,10 @@ using python::Default;
 using python::Ref;
 using spk::Vec3;
 
-// Catalogue columns: right ascension, declination (radians), proper motion
-// in right ascension (times cos dec) and in declination (mas/yr), parallax (mas).
-constexpr std::size_t STAR_COLUMNS = 5;
+// Catalogue columns: the unit vector of the direction (ICRS) and the
+// proper motion vector (radians per Julian year) at the catalogue's epoch,
+// and the parallax (mas); `tarvexkit.stars` makes them once per process.
+constexpr std::size_t STAR_COLUMNS = 7;
 constexpr std::size_t OBSERVER_COLUMNS = 6;  // position (au), velocity (au/day)
 constexpr std::size_t SUN_COLUMNS = 3;       // position (au)
 constexpr std::size_t PLACE_COLUMNS = 4;
@@ -78,20 +80,19 @@ struct Epoch {
 };
 
 Star star_from(const double* row) {
-  const double ra = row[0], dec = row[1];
-  const double sa = std::sin(ra), ca = std::cos(ra), sd = std::sin(dec), cd = std::cos(dec);
-  const double pm_ra = row[2] * MAS_TO_RAD / JULIAN_YEAR_DAYS, pm_dec = row[3] * MAS_TO_RAD / JULIAN_YEAR_DAYS;
   Star star;
-  star.direction = {cd * ca, cd * sa, sd};
-  star.motion = {-sa * pm_ra - sd * ca * pm_dec, ca * pm_ra - sd * sa * pm_dec, cd * pm_dec};
-  star.parallax_rad = row[4] > 0.0 ? row[4] * MAS_TO_RAD : 0.0;
+  star.direction = {row[0], row[1], row[2]};
+  star.motion = {row[3] / JULIAN_YEAR_DAYS, row[4] / JULIAN_YEAR_DAYS, row[5] / JULIAN_YEAR_DAYS};
+  star.parallax_rad = row[6] > 0.0 ? row[6] * MAS_TO_RAD : 0.0;
   return star;
 }
 
 double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 // Relativistic aberration (Circular 179 eq. 7.40, without the gravitational
-// potential term): the direction turned, the length kept.
+// potential term): the direction turned, the length kept. The velocity is
+// left as it is: turning it by the 20" of aberration changes the speed
+// column by a ten-thousandth of a star's proper motion.
 core::CartesianState aberrate(const core::CartesianState& relative, const Vec3& velocity_km_s) {
   const double length = spk::norm(relative.position);
   if (length == 0.0) return relative;
@@ -105,10 +106,62 @@ core::CartesianState aberrate(const core::CartesianState& relative, const Vec3& 
   const double ub = dot(u, beta);
   const double f = 1.0 + ub / (1.0 + inverse_gamma);
   Vec3 w;
-  for (int k = 0; k < 3; ++k) w[k] = (inverse_gamma * u[k] + f * beta[k]) / (1.0 + ub);
-  const double wl = spk::norm(w);
-  for (double& v : w) v /= wl;
-  return spk::rotate_state(relative, u, w);
+  for (int k = 0; k < 3; ++k) w[k] = inverse_gamma * u[k] + f * beta[k];
+  const double scale = length / spk::norm(w);
+  core::CartesianState out = relative;
+  for (int k = 0; k < 3; ++k) out.position[k] = w[k] * scale;
+  return out;
+}
+
+// Light deflection by the Sun (Circular 179 eq. 7.33; Explanatory
+// Supplement eq. 7.63): p1 = p + (2 GM / c^2 E) ((p.q) e - (e.p) q) / (1 + q.e),
+// with p the direction to the star, q from the Sun to the star, e from the
+// Sun to the observer and E that distance; none within DEFLECTION_GUARD of
+// the anti-solar direction behind the Sun. The velocity is kept, as in
+// `aberrate`.
+core::CartesianState deflect(const core::CartesianState& relative, const Vec3& observer_km, const Vec3& sun_km) {
+  const double length = spk::norm(relative.position);
+  Vec3 e;
+  for (int k = 0; k < 3; ++k) e[k] = observer_km[k] - sun_km[k];
+  const double sun_distance = spk::norm(e);
+  if (length == 0.0 || sun_distance == 0.0) return relative;
+  Vec3 p;
+  Vec3 q;
+  for (int k = 0; k < 3; ++k) {
+    p[k] = relative.position[k] / length;
+    q[k] = relative.position[k] + e[k];
+    e[k] /= sun_distance;
+  }
+  const double q_length = spk::norm(q);
+  for (double& v : q) v /= q_length;
+  const double g2 = 1.0 + dot(q, e);
+  if (g2 < spk::DEFLECTION_GUARD) return relative;
+  const double g = spk::SUN_SCHWARZSCHILD_RADIUS_KM / sun_distance / g2;
+  const double pq = dot(p, q), ep = dot(e, p);
+  Vec3 w;
+  for (int k = 0; k < 3; ++k) w[k] = p[k] + g * (pq * e[k] - ep * q[k]);
+  const double scale = length / spk::norm(w);
+  core::CartesianState out = relative;
+  for (int k = 0; k < 3; ++k) out.position[k] = w[k] * scale;
+  return out;
+}
+
+// Runs body(begin, end) over [0, total) cut into one contiguous range per
+// worker; small totals stay on the calling thread.
+template <class Body>
+void parallel_ranges(std::size_t total, std::size_t workers, const Body& body) {
+  constexpr std::size_t MIN_PER_WORKER = 4096;
+  const std::size_t used = std::max<std::size_t>(1, std::min(workers, total / MIN_PER_WORKER));
+  if (used == 1) {
+    body(std::size_t{0}, total);
+    return;
+  }
+  std::vector<std::jthread> threads;
+  const std::size_t per = (total + used - 1) / used;
+  for (std::size_t w = 0; w < used; ++w) {
+    const std::size_t begin = w * per, end = std::min(total, begin + per);
+    if (begin < end) threads.emplace_back([&body, begin, end] { body(begin, end); });
+  }
 }
 
 struct Request {
@@ -147,7 +200,7 @@ void place(const Request& request, std::size_t index) {
     velocity_km_s[k] = epoch.observer_velocity_au_d[k] * core::AU_KM / SECONDS_PER_DAY;
   }
   const core::Corrections& c = request.resolved.corrections;
-  if (c.gravitational_deflection) relative = spk::apply_solar_gravitational_deflection(relative, observer_km, sun_km);
+  if (c.gravitational_deflection) relative = deflect(relative, observer_km, sun_km);
   if (c.aberration) relative = aberrate(relative, velocity_km_s);
   double* row = request.out + index * PLACE_COLUMNS;
   std::expected<core::CartesianState, core::CoordinateError> framed = relative;
@@ -216,7 +269,7 @@ PyObject* star_places(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   const std::size_t m = tdb.values.size();
   if (catalogue.values.size() % STAR_COLUMNS != 0) {
-    return python::value_error("catalogue must hold rows of 5 columns (ra, dec rad, pm ra, pm dec mas/yr, parallax mas)");
+    return python::value_error("catalogue must hold rows of 7 columns (direction, proper motion rad/yr, parallax mas)");
   }
   const std::size_t n = catalogue.values.size() / STAR_COLUMNS;
   if (!check_table(catalogue, STAR_COLUMNS, n, "columns") || !check_table(tdb, 1, m, "days") ||
@@ -236,8 +289,10 @@ PyObject* star_places(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   request.out = out;
   const std::size_t total = m * n;
   without_gil([&] {
-    request.stars.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) request.stars.push_back(star_from(&catalogue.values[i * STAR_COLUMNS]));
+    request.stars.resize(n);
+    parallel_ranges(n, workers, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) request.stars[i] = star_from(&catalogue.values[i * STAR_COLUMNS]);
+    });
     request.epochs.reserve(m);
     for (std::size_t j = 0; j < m; ++j) {
       const double* o = &observer.values[j * OBSERVER_COLUMNS];
@@ -249,23 +304,9 @@ PyObject* star_places(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
                                      core::OfDateRotation::create(resolved->corrections.nutation, !ecliptic,
                                                                   tdb.values[j])});
     }
-    // Small requests stay on the calling thread; large ones are cut into
-    // one contiguous range per worker.
-    constexpr std::size_t MIN_PER_WORKER = 4096;
-    const std::size_t used = std::max<std::size_t>(1, std::min(workers, total / MIN_PER_WORKER));
-    auto run = [&](std::size_t begin, std::size_t end) {
+    parallel_ranges(total, workers, [&](std::size_t begin, std::size_t end) {
       for (std::size_t k = begin; k < end; ++k) place(request, k);
-    };
-    if (used == 1) {
-      run(0, total);
-    } else {
-      std::vector<std::jthread> threads;
-      const std::size_t per = (total + used - 1) / used;
-      for (std::size_t w = 0; w < used; ++w) {
-        const std::size_t begin = w * per, end = std::min(total, begin + per);
-        if (begin < end) threads.emplace_back(run, begin, end);
-      }
-    }
+    });
     return 0;
   });
   return result.release();
@@ -280,8 +321,8 @@ PyMethodDef star_functions[] = {
      "star_places(catalogue, catalogue_epoch_tdb, tdb, observer, sun, options, threads=None)\n--\n\n"
      "(instants, stars, 4) float64 apparent places (longitude or right ascension,\n"
      "latitude or declination in degrees, distance in au, longitude speed in\n"
-     "degrees per day) of catalogue rows (ra, dec rad, pm ra cos dec, pm dec\n"
-     "mas/yr, parallax mas) for observers given by barycentric ICRF states\n"
+     "degrees per day) of catalogue rows (unit direction x, y, z, proper motion\n"
+     "vector in rad/yr, parallax mas) for observers given by barycentric ICRF states\n"
      "(instants, 6) in au and au/day, with the Sun's position (instants, 3)."},
     {nullptr, nullptr, 0, nullptr},
 };
