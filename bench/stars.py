@@ -141,7 +141,7 @@ def main() -> None:
         f"First call in a fresh process (best of 3): catalogue and names read in {load_s:.2f} s, the whole "
         f"catalogue's places {first_s:.2f} s after the start; resident memory added after the call {rss_kb / 1024:.0f} MB "
         "(the catalogue kept is one structured array of "
-        f"{cat.stars.nbytes / 1e6:.1f} MB and its 5-column table of {cat.table.nbytes / 1e6:.1f} MB).",
+        f"{cat.stars.nbytes / 1e6:.1f} MB and its 7-column table of {cat.table.nbytes / 1e6:.1f} MB).",
     ]
     text = "\n".join(lines) + "\n"
     args.out.write_text(text)
