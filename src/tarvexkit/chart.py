@@ -98,6 +98,26 @@ class ChartAspect:
 
 
 @dataclass(frozen=True)
+class ChartStar:
+    """A fixed star of a `Chart` (`Ephemeris.chart(..., stars=[...])`): its
+    IAU name (or "HIP n"), HIP number, apparent ecliptic longitude and
+    latitude of date in the chart's zodiac, Hipparcos magnitude Hp, sign,
+    degree in the sign and house, and `contacts`: the chart's points within
+    the stated orb of an aspect to it (by default the conjunction within
+    1 degree of longitude), as `ChartAspect`s with the star first."""
+
+    name: str
+    hip: int
+    longitude_deg: float
+    latitude_deg: float
+    magnitude: float
+    sign: str
+    degree_in_sign: float
+    house: int | None
+    contacts: list[ChartAspect] = field(default_factory=list)
+
+
+@dataclass(frozen=True)
 class ChartFile:
     """A file a `Chart` was computed from: its role, name and SHA-256."""
 
@@ -139,6 +159,7 @@ class Chart:
     zone: str = "UTC"  # the zone the chart was asked in
     time_local: str = ""  # ISO 8601 in that zone, with its offset
     files: list[ChartFile] = field(default_factory=list)
+    stars: list[ChartStar] = field(default_factory=list)  # fixed stars asked for with stars=[...]
 
     def point(self, name: str) -> ChartPoint:
         """The point named `name` ("sun", "true_node", ...); KeyError if the chart has none."""
@@ -160,6 +181,8 @@ class Chart:
             values["points"] = [ChartPoint(**p) for p in data["points"]]
             values["aspects"] = [ChartAspect(**a) for a in data["aspects"]]
             values["files"] = [ChartFile(**f) for f in data.get("files", [])]
+            values["stars"] = [ChartStar(**{**star, "contacts": [ChartAspect(**a) for a in star["contacts"]]})
+                               for star in data.get("stars", [])]
             values["cusps_deg"] = [float(c) for c in data["cusps_deg"]]
             return cls(**values)
         except (KeyError, TypeError) as error:

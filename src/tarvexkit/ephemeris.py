@@ -16,6 +16,7 @@ store, engine and helper reads that one opening (`held_files`).
 
 from __future__ import annotations
 
+import dataclasses
 import math
 import os
 import re
@@ -611,13 +612,19 @@ class Ephemeris:
         orbs: float | dict[str, float] | None = None,
         polar_fallback: str | None = None,
         zone: str | tzinfo | None = None,
+        stars: Sequence[str] | None = None,
+        star_orb_deg: float = 1.0,
+        star_aspects: Sequence[str | float] | None = None,
     ) -> _chart.Chart:
         """A chart for one instant and site: apparent longitudes, speeds,
         retrograde flags, signs and houses of the bodies (and lunar points),
         the house cusps, and the aspects in orb. `polar_fallback="porphyry"`
         gives Porphyry houses where Placidus or Koch are undefined (inside
         the polar circles; the chart records it); `zone` (an IANA name or a
-        tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
+        tzinfo) the zone the instant is also written in. `stars`: fixed stars
+        listed in `Chart.stars` with their places, houses and the points in
+        conjunction (or `star_aspects`) within `star_orb_deg` of longitude
+        (see `tarvexkit.stars.chart_stars`). See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)
@@ -626,9 +633,20 @@ class Ephemeris:
             self._check_files()
             self._check_covered(np.array([tt]), "tt")
 
-        return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
+        made = _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
                                  zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
                                  polar_fallback=polar_fallback, zone=zone)
+        if stars is None:
+            return made
+        named = check_names("stars", stars, single=False)
+        check_sequence_of_aspects("star_aspects", star_aspects)
+        if isinstance(star_orb_deg, bool) or not isinstance(star_orb_deg, (int, float)) or not 0 <= star_orb_deg <= 30:
+            raise ValueError(f"star_orb_deg must be a number of degrees from 0 to 30, not {star_orb_deg!r}")
+        tt = np.array([made.tt_julian_day])
+        ayanamsha = 0.0 if made.zodiac == "tropical" else float(astrology.ayanamsha_table(made.zodiac, tt)[0, 0])
+        places = self.positions(named, tt, scale="tt")[0]
+        return dataclasses.replace(made, stars=_stars.chart_stars(made, named, places, ayanamsha, float(star_orb_deg),
+                                                                  star_aspects))
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):

@@ -69,7 +69,7 @@ import unicodedata
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
@@ -79,6 +79,9 @@ import tarvex
 from . import _native, observing
 from .observing import PLANET_ALTITUDE_DEG, Sky
 from .times import Scale
+
+if TYPE_CHECKING:
+    from .chart import Chart, ChartStar
 
 _FloatArray = npt.NDArray[np.float64]
 
@@ -378,6 +381,50 @@ def mixed_positions(batch: Batch, names: Sequence[str], jd: _FloatArray, scale: 
         out[:, kernel] = batch([names[i] for i in kernel], jd, options, scale)
     if star_at:
         out[:, star_at] = places(batch, catalogue().rows(hips), tdb, options, threads)
+    return out
+
+
+# ------------------------------------------------------------------ charts
+
+def house_of(longitude_deg: float, cusps_deg: Sequence[float]) -> int:
+    """The house (1..12) whose cusps enclose an ecliptic longitude."""
+    for i in range(12):
+        start, width = cusps_deg[i], (cusps_deg[(i + 1) % 12] - cusps_deg[i]) % 360.0
+        if (longitude_deg - start) % 360.0 < width:
+            return i + 1
+    return 12
+
+
+def chart_stars(chart: Chart, names: Sequence[str], places: _FloatArray, ayanamsha_deg: float, orb_deg: float,
+                aspects: Sequence[str | float] | None) -> list[ChartStar]:
+    """The `ChartStar`s of a chart: `places` are the stars' apparent
+    ecliptic places of date (stars, 4), taken into the chart's zodiac by
+    `ayanamsha_deg`. A point is in contact with a star when their
+    longitudes differ from an aspect's angle (`aspects`, by default the
+    conjunction alone) by `orb_deg` or less; applying when the point's
+    speed closes the difference."""
+    from .chart import SIGNS, ChartAspect, ChartStar
+
+    from .searches import aspect_angles
+    kinds = aspect_angles(["conjunction"] if aspects is None else aspects)
+    catalogue_rows = catalogue().stars
+    out = []
+    for name, (lon, lat, _, _) in zip(names, places):
+        hip = check_star("stars", name)
+        lon = (lon - ayanamsha_deg) % 360.0
+        sign = int(lon // 30.0) % 12
+        contacts = []
+        for point in chart.points:
+            difference = (point.longitude_deg - lon + 180.0) % 360.0 - 180.0
+            separation = abs(difference)
+            for kind, angle in kinds:
+                orb = separation - angle
+                if abs(orb) <= orb_deg:
+                    closing = orb * math.copysign(1.0, difference) * point.speed_deg_per_day < 0.0
+                    contacts.append(ChartAspect(star_name(hip), point.name, kind, angle, separation, orb, closing))
+        row = catalogue_rows[catalogue().rows([hip])[0]]
+        out.append(ChartStar(star_name(hip), hip, float(lon), float(lat), float(row["hp_mag"]), SIGNS[sign],
+                             float(lon - 30.0 * sign), house_of(lon, chart.cusps_deg), contacts))
     return out
 
 
