@@ -959,10 +959,12 @@ class Ephemeris:
 
     def occultations(self, body: str, start: Times, stop: Times, site: tarvex.GeodeticObserver | None = None
                      ) -> eclipses.Occultations:
-        """The Moon occulting `body` (a planet, "mercury" .. "pluto") in
+        """The Moon occulting `body` (a planet, "mercury" .. "pluto", or a
+        star: "regulus", "HIP 21421", the Pleiades one by one) in
         [start, stop): somewhere on the Earth, or, with `site`, seen there
-        (the disappearance and reappearance of the planet's centre behind
-        the Moon's limb). See `tarvexkit.eclipses.Occultations`."""
+        (the disappearance and reappearance of the planet's centre, or of
+        the star, behind the Moon's limb, a sphere of 1738.09 km). See
+        `tarvexkit.eclipses.Occultations` and `tarvexkit.stars`."""
         check_name("body", body)
         if site is not None:
             check_site("site", site)

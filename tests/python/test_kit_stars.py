@@ -2,6 +2,8 @@
 Skyfield's Star built from the same Hipparcos values, and stars as bodies
 in positions, altitudes and horizon events."""
 
+import json
+
 import numpy as np
 import pytest
 
@@ -16,7 +18,7 @@ from skyfield.framelib import ecliptic_frame  # noqa: E402
 from skyfield.nutationlib import iau2000b_radians  # noqa: E402
 
 from conftest import DATA_DIR  # noqa: E402
-from tarvexkit import stars  # noqa: E402
+from tarvexkit import _native, stars  # noqa: E402
 
 NAMED = [49669, 65474, 80763, 21421, 87937, 71683, 11767, 30438]  # Regulus .. Barnard's star, Canopus
 
@@ -152,3 +154,42 @@ def test_altitudes_and_rise_set_match_skyfield(eph):
     assert stars.horizon_state(89.26, 52.5, -34 / 60) == "circumpolar"
     assert stars.horizon_state(-52.7, 52.5, -34 / 60) == "never_rises"
     assert stars.horizon_state(12.0, 52.5, -34 / 60) == "rises_and_sets"
+
+
+def test_chart_lists_stars_with_contacts(de421):
+    site = tarvex.GeodeticObserver(13.4, 52.5, 34.0)
+    chart = de421.chart(de421.utc(2026, 8, 23, 12), site, stars=["regulus", "Spica"], star_orb_deg=1.0)
+    regulus, spica = chart.stars
+    assert (regulus.name, regulus.hip, regulus.sign, spica.name) == ("Regulus", 49669, "virgo", "Spica")
+    assert regulus.longitude_deg == de421.positions(["regulus"], de421.times(chart.tt_julian_day, "tt"))[0, 0, 0]
+    # The Sun passes Regulus on 2026-08-23: a separating conjunction at 12h.
+    (contact,) = regulus.contacts
+    assert (contact.first, contact.second, contact.kind, contact.applying) == ("Regulus", "sun", "conjunction", False)
+    assert abs(contact.separation_deg - abs(chart.point("sun").longitude_deg - regulus.longitude_deg)) < 1e-9
+    assert spica.contacts == [] and 1 <= spica.house <= 12
+    assert tarvexkit.Chart.from_dict(json.loads(json.dumps(chart.to_dict()))) == chart
+    assert de421.chart(de421.utc(2026, 8, 23, 12), site).to_dict()["stars"] == []
+    sidereal = de421.chart(de421.utc(2026, 8, 23, 12), site, zodiac="lahiri", stars=["regulus"])
+    assert abs(regulus.longitude_deg - sidereal.stars[0].longitude_deg
+               - de421.ayanamsha_deg("lahiri", de421.times(chart.tt_julian_day, "tt"))) < 1e-9
+
+
+def test_lunar_occultations_of_stars_against_skyfield_separations(de421):
+    # Independently: at the disappearance and reappearance found, Skyfield's
+    # topocentric Moon and Star are one lunar radius (k = 0.2725076 Earth radii) apart.
+    site = tarvex.GeodeticObserver(13.4, 52.5, 34.0)
+    found = de421.occultations("aldebaran", de421.utc(2016, 1, 1), de421.utc(2017, 1, 1))
+    assert found.body == "Aldebaran" and len(found.times) == 13 and np.all(np.abs(found.gamma) < 1.3)
+    seen = de421.occultations("regulus", de421.utc(2017, 1, 1), de421.utc(2018, 1, 1), site)
+    assert len(seen.times) >= 1
+    planets = skyfield_api.load_file(de421.files[0].path)
+    place = planets["earth"] + skyfield_api.wgs84.latlon(52.5, 13.4, elevation_m=34.0)
+    ts = skyfield_api.load.timescale(builtin=True)
+    star = skyfield_star(stars.catalogue().rows([49669])[0])
+    for when in seen.disappearance + seen.reappearance:
+        t = ts.tt_jd(float(when.tt))
+        moon = place.at(t).observe(planets["moon"]).apparent()
+        radius = np.degrees(np.arcsin(_native.eclipse_radii()[2] / moon.distance().km)) * 3600.0
+        assert abs(moon.separation_from(place.at(t).observe(star).apparent()).arcseconds() - radius) < 0.05
+    with pytest.raises(ValueError, match="or of stars, not 'regulu'; did you mean 'Regulus'"):
+        de421.occultations("regulu", de421.utc(2017, 1, 1), de421.utc(2018, 1, 1))
