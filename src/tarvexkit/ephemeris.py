@@ -838,14 +838,33 @@ class Ephemeris:
             parts = [float(p) if np.ndim(p) == 0 else p for p in parts]
         return Horizontal(*parts)
 
+    def star_altaz(self, site: tarvex.GeodeticObserver, times: Times, *, stars: Sequence[str] | None = None,
+                   refraction: tuple[float, float] | None = None, threads: int | None = None
+                   ) -> Horizontal[_FloatArray]:
+        """`altaz` of the whole Hipparcos catalogue (rows in the order of
+        `tarvexkit.stars.catalogue().stars`) or of the named `stars`:
+        arrays (instants, stars), from one native call of their apparent
+        topocentric places."""
+        check_site("site", site)
+        if not isinstance(times, Times):
+            raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+
+        def places(_: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions, scale: Scale) -> _FloatArray:
+            return self.star_places(jd, options, stars=stars, scale=scale, threads=threads)
+
+        return observing.altaz(places, self._earth_rotation(), [], site, np.atleast_1d(times.julian_days),
+                               times.scale, refraction=refraction)
+
     def risings_settings(
         self, body: str, site: tarvex.GeodeticObserver, start: Times, stop: Times, *, altitude_deg: float | None = None
     ) -> Events:
-        """Every rise and set of a body (Sun, Moon, Mercury..Pluto) in
-        [start, stop), kinds "rise" and "set", in time order (TT Times).
+        """Every rise and set of a body (Sun, Moon, Mercury..Pluto, or a
+        star) in [start, stop), kinds "rise" and "set", in time order (TT Times).
 
         The centre crosses `altitude_deg`, by default the standard altitude:
-        Sun -50', planets -34', Moon -34' minus its semi-diameter.
+        Sun -50', planets and stars -34', Moon -34' minus its semi-diameter.
+        A circumpolar star, or one that never rises at the site, has none
+        (`tarvexkit.stars.horizon_state` tells which).
         """
         check_name("body", body)
         check_site("site", site)
