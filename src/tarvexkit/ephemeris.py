@@ -348,12 +348,17 @@ class Ephemeris:
         self._check_files()
         self._check_covered(jd, time_scale)
         try:
-            if any(_stars.is_star(name) for name in names):
-                return _stars.mixed_positions(self._kernel_batch(threads), names, jd, time_scale,
-                                              self._clock.convert(jd, time_scale, "tdb"), opts, threads)
-            return self._store.positions(names, jd, time_scale, opts, threads)
+            return self._bodies_or_stars(names, jd, time_scale, opts, threads)
         except ValueError as error:
             raise ValueError(_stars.unknown_body_message(str(error))) from None
+
+    def _bodies_or_stars(self, bodies: Sequence[str], jd: _FloatArray, scale: Scale, options: tarvex.PositionOptions,
+                         threads: int | None) -> _FloatArray:
+        """The store's batch, or, when a name is a star's, `stars.mixed_positions`."""
+        if any(_stars.is_star(name) for name in bodies):
+            return _stars.mixed_positions(self._kernel_batch(threads), list(bodies), jd, scale,
+                                          self._clock.convert(jd, scale, "tdb"), options, threads)
+        return self._store.positions(list(bodies), jd, scale, options, threads)
 
     def _kernel_batch(self, threads: int | None = None) -> _stars.Batch:
         def batch(bodies: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions,
@@ -513,10 +518,10 @@ class Ephemeris:
     # --- searches over a span (searches.py) -----------------------------------
     def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
-            return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+            return self._bodies_or_stars(bodies, tt, "tt", tarvex.apparent(), threads)[:, :, 0]
 
         def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
-            return self._store.positions(list(bodies), days, "tdb", opts, threads)
+            return self._bodies_or_stars(bodies, days, "tdb", opts, threads)
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)
