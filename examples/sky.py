@@ -17,6 +17,7 @@ import os
 from datetime import tzinfo
 
 import numpy as np
+import numpy.typing as npt
 from matplotlib.figure import Figure
 from matplotlib.patches import Circle
 
@@ -42,10 +43,11 @@ def night_instant(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.
     return (dusks[0], True) if dusks else (when, False)
 
 
-def projected(altitude_deg: np.ndarray, azimuth_deg: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+def projected(altitude_deg: npt.ArrayLike, azimuth_deg: npt.ArrayLike) -> tuple[npt.NDArray[np.float64],
+                                                                                  npt.NDArray[np.float64]]:
     """Zenith-centred plane coordinates: radius 90 - altitude, north up, east left."""
-    r = 90.0 - altitude_deg
-    az = np.radians(azimuth_deg)
+    r = 90.0 - np.asarray(altitude_deg, dtype=np.float64)
+    az = np.radians(np.asarray(azimuth_deg, dtype=np.float64))
     return -r * np.sin(az), r * np.cos(az)
 
 
@@ -80,7 +82,7 @@ def draw_sky(path: str, eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: t
                "saturn": "#e8d28a"}
     for name, altitude, azimuth in zip(PLANETS, planets.altitude_deg, planets.azimuth_deg):
         if altitude > 0.0:
-            px, py = projected(np.float64(altitude), np.float64(azimuth))
+            px, py = projected(altitude, azimuth)
             ax.scatter([px], [py], s=160 if name == "moon" else 55, c=colours.get(name, "#9fe0c8"),
                        edgecolors="black", linewidths=0.5, zorder=5)
             left = float(px) > 55.0  # near the western edge the label goes inside
@@ -88,8 +90,8 @@ def draw_sky(path: str, eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: t
                         ha="right" if left else "left", color=colours.get(name, "#9fe0c8"), fontsize=10,
                         weight="bold", zorder=6)
     for label, azimuth in (("N", 0.0), ("E", 90.0), ("S", 180.0), ("W", 270.0)):
-        px, py = projected(np.float64(-6.0), np.float64(azimuth))
-        ax.text(px, py, label, ha="center", va="center", fontsize=13, weight="bold", color="#334")
+        px, py = projected(-6.0, azimuth)
+        ax.text(float(px), float(py), label, ha="center", va="center", fontsize=13, weight="bold", color="#334")
     ax.set_xlim(-100, 100)
     ax.set_ylim(-100, 100)
     figure.suptitle(title, fontsize=11)

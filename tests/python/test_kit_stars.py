@@ -121,6 +121,12 @@ def test_stars_are_bodies_in_positions(de421):
     assert abs((mixed[:, 0, 0] - lahiri[:, 0, 0]) - de421.ayanamsha_deg("lahiri", t)).max() < 1e-9
     # In a sidereal zodiac a star moves by the annual aberration alone (20" a year round).
     assert np.all(np.abs(lahiri[:, 0, 3]) * 3600 < 0.4)
+    # Searches take stars: Mars passes Regulus three times in its 2026-27 loop.
+    passes = de421.aspects("mars", "regulus", de421.utc(2026, 1, 1), de421.utc(2028, 1, 1), ["conjunction"])
+    assert len(passes) == 3
+    gap = de421.positions(["mars", "regulus"], passes.times)[:, :, 0]
+    assert np.abs(gap[:, 0] - gap[:, 1]).max() * 3600 < 0.01
+    assert de421.sign_ingresses("regulus", de421.utc(2000, 1, 1), de421.utc(2020, 1, 1)).kinds == ["virgo"]
     whole = de421.star_places(t[0])
     assert whole.shape == (1, 117955, 4) and not np.isnan(whole).any()
     with pytest.raises(ValueError, match=r"unknown body \"spika\" in bodies; did you mean 'Spica'"):
