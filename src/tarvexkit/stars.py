@@ -14,8 +14,9 @@ Data
     ICRS, parallax (44-50), proper motions in right ascension times
     cos(dec) and in declination (52-59, 61-68) in mas and mas/yr, Hp
     magnitude (130-136) and B-V (153-158). The file is parsed once per
-    process, by byte columns, into one structured NumPy array (about
-    0.3 s and 5 MB).
+    process, by byte columns, into one structured NumPy array and the
+    table of direction and motion vectors the native code reads (about
+    0.4 s and 12 MB; bench/stars.md).
 
     The names: the IAU Catalog of Star Names (IAU Division C Working Group
     on Star Names, version of 2018-09-07; Creative Commons Attribution,
@@ -38,9 +39,10 @@ Almanac, 3rd ed. (2013) ch. 7; IERS Conventions 2010 ch. 5)
       proper motion and parallax. Hipparcos gives no radial velocity: it is
       taken as zero, which leaves out the perspective acceleration. For a
       star of radial velocity v_r, proper motion mu and distance d the
-      error grows as mu t^2 v_r / d: about 13 mas for Arcturus in 2100 and
-      8 arcseconds for Barnard's star (the worst case), well under 1 mas
-      for most named stars;
+      error grows as mu t^2 v_r / d (t from 1991.25): in 2100, 0.7 mas
+      for Regulus, 7 mas for Aldebaran, 13 mas for Arcturus, 34 mas for
+      Sirius, 0.7" for alpha Centauri and 8" for Barnard's star (the
+      worst case); under 1 mas for the distant, slow bulk of the catalogue;
     - parallax from the observer's barycentric position (the Earth's from
       the kernel; a site's added for topocentric places); a star whose
       catalogue parallax is zero or negative is infinitely far: its
