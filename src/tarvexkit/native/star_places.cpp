@@ -1,7 +1,7 @@
 // Apparent places of stars from a catalogue of barycentric ICRS directions,
 // proper motions and parallaxes at one epoch (see star_places.hpp).
 //
-// The model (Kaplan, USNO Circular 179 (2005), sections 7.2-7.3; the
+// The model (Kaplan, USNO Circular 179 (2005), chapter 7; the
 // Explanatory Supplement to the Astronomical Almanac, 3rd ed. (2013),
 // chapter 7; IERS Conventions 2010, chapter 5 for the frame of date):
 // - space motion: the star moves on a straight line at constant velocity,
@@ -9,7 +9,7 @@
 //   the proper motion vector (radians per day) and no radial velocity;
 //   The proper motion is counted to the instant the light now arriving
 //   crossed the plane of the barycentre (the light-time difference of
-//   Circular 179, section 7.2);
+//   Circular 179, ch. 7);
 // - parallax: the observer's barycentric position O (au) enters as
 //   q = u0 + mu (t - t0) - pi O, pi the parallax in radians (zero when the
 //   catalogue's parallax is not positive: the star is then infinitely far);
@@ -17,7 +17,7 @@
 //   pipeline, written out for a direction alone);
 // - annual (and, for a site, diurnal) aberration with the relativistic
 //   formula p' = (p / gamma + (1 + p.V / (1 + 1/gamma)) V) / (1 + p.V),
-//   V the observer's barycentric velocity over c (Circular 179 eq. 7.40);
+//   V the observer's barycentric velocity over c;
 // - the rotation to the equator or ecliptic of date (IAU 2006/2000B) or to
 //   the J2000 ecliptic, as the planets' positions use it.
 #include "tarvexkit/native/star_places.hpp"
@@ -89,7 +89,7 @@ Star star_from(const double* row) {
 
 double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// Relativistic aberration (Circular 179 eq. 7.40, without the gravitational
+// Relativistic aberration (Circular 179, ch. 7, without the gravitational
 // potential term): the direction turned, the length kept. The velocity is
 // left as it is: turning it by the 20" of aberration changes the speed
 // column by a ten-thousandth of a star's proper motion.
@@ -113,8 +113,8 @@ core::CartesianState aberrate(const core::CartesianState& relative, const Vec3& 
   return out;
 }
 
-// Light deflection by the Sun (Circular 179 eq. 7.33; Explanatory
-// Supplement eq. 7.63): p1 = p + (2 GM / c^2 E) ((p.q) e - (e.p) q) / (1 + q.e),
+// Light deflection by the Sun (Circular 179, ch. 7; the Explanatory
+// Supplement, ch. 7): p1 = p + (2 GM / c^2 E) ((p.q) e - (e.p) q) / (1 + q.e),
 // with p the direction to the star, q from the Sun to the star, e from the
 // Sun to the observer and E that distance; none within DEFLECTION_GUARD of
 // the anti-solar direction behind the Sun. The velocity is kept, as in
