@@ -12,7 +12,8 @@ UTC and in the local zone.
 It also draws chart.png (the chart wheel), altitude.png (every body's
 altitude over the local day, with the rises, transits, sets and twilights
 the text lists) and eclipse.png (the Sun's and the Moon's discs at the
-maximum of the next solar eclipse seen there) into --out, the current directory by
+maximum of the next solar eclipse seen there) and sky.png (the sky with the
+planets and the bright stars, at night) into --out, the current directory by
 default. Needs `pip install tarvex[data]` (and matplotlib for the pictures).
 """
 
@@ -200,6 +201,11 @@ def pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.Geode
     eclipse = chart.write_eclipse_picture(eph, when, site, out_dir, place=place, zone=zone)
     if eclipse is not None:
         written.append(eclipse)
+    try:
+        import sky
+        written.append(sky.write_sky_picture(eph, when, site, out_dir, place=place, zone=zone))
+    except tarvexkit.stars.StarCatalogueMissing as error:
+        print(f"\nNo sky picture ({error})")
     print(f"\nWrote {', '.join(written)}")
 
 

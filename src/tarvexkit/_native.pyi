@@ -159,3 +159,17 @@ def solar_shadow(places: numpy.typing.ArrayLike, source_radius_km: float) -> _Ta
 def lunar_shadow(places: numpy.typing.ArrayLike) -> _Table: ...
 def discs(places: numpy.typing.ArrayLike, body_radius_km: float) -> _Table: ...
 def eclipse_radii() -> tuple[float, float, float, float]: ...
+
+# Apparent places of stars (star_places.cpp): catalogue rows (n, 7) of unit
+# direction, proper motion vector (rad/yr) and parallax (mas), flattened;
+# observer states (m, 6) au and au/day and Sun positions (m, 3) au,
+# barycentric ICRF, flattened. Returns (m, n, 4).
+def star_places(
+    catalogue: numpy.typing.ArrayLike,
+    catalogue_epoch_tdb: float,
+    tdb: numpy.typing.ArrayLike,
+    observer: numpy.typing.ArrayLike,
+    sun: numpy.typing.ArrayLike,
+    options: tarvex.PositionOptions,
+    threads: int | None = None,
+) -> _Positions: ...

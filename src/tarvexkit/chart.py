@@ -101,6 +101,26 @@ class ChartAspect:
 
 
 @dataclass(frozen=True)
+class ChartStar:
+    """A fixed star of a `Chart` (`Ephemeris.chart(..., stars=[...])`): its
+    IAU name (or "HIP n"), HIP number, apparent ecliptic longitude and
+    latitude of date in the chart's zodiac, Hipparcos magnitude Hp, sign,
+    degree in the sign and house, and `contacts`: the chart's points within
+    the stated orb of an aspect to it (by default the conjunction within
+    1 degree of longitude), as `ChartAspect`s with the star first."""
+
+    name: str
+    hip: int
+    longitude_deg: float
+    latitude_deg: float
+    magnitude: float
+    sign: str
+    degree_in_sign: float
+    house: int | None
+    contacts: list[ChartAspect] = field(default_factory=list)
+
+
+@dataclass(frozen=True)
 class ChartFile:
     """A file a `Chart` was computed from: its role, name and SHA-256."""
 
@@ -142,6 +162,7 @@ class Chart:
     zone: str = "UTC"  # the zone the chart was asked in
     time_local: str = ""  # ISO 8601 in that zone, with its offset
     files: list[ChartFile] = field(default_factory=list)
+    stars: list[ChartStar] = field(default_factory=list)  # fixed stars asked for with stars=[...]
 
     def point(self, name: str | int) -> ChartPoint:
         """The point named `name` ("sun", "Sun", "true_node", a NAIF id for
@@ -180,6 +201,9 @@ class Chart:
                                    for i, c in enumerate(_listed("cusps_deg", data["cusps_deg"]))]
             if len(values["cusps_deg"]) != 12:
                 raise ValueError(f"cusps_deg must hold 12 cusps, not {len(values['cusps_deg'])}")
+            values["stars"] = [ChartStar(**{**star, "contacts": [ChartAspect(**_checked(ChartAspect, f"stars[{i}].contacts", c))
+                                                                  for c in _listed(f"stars[{i}].contacts", star["contacts"])]})
+                               for i, star in enumerate(_listed("stars", data.get("stars", [])))]
             values = _checked(cls, "chart", values)
             return cls(**values)
         except KeyError as error:

@@ -1,5 +1,5 @@
 """Solar and lunar eclipses, global and seen from a site, and the Moon
-occulting a planet.
+occulting a planet or a star.
 
 The geometry is native code (`src/tarvexkit/native/eclipse_geometry.hpp`,
 whose header gives the models and their references, through
@@ -40,7 +40,7 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native, brackets
+from . import _native, brackets, stars
 from .eclipse_geometry import SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs, lunar_shadow, shadow_axis
 from .observing import SUN_ALTITUDE_DEG, Positions, altaz
 from .searches import wrap180
@@ -500,11 +500,19 @@ def _occultation_candidates(sky: Inputs, body: str, begin: float, end: float) ->
 def occultations(sky: Inputs, body: str, begin: float, end: float,
                  site: tarvex.GeodeticObserver | None) -> Occultations:
     name = body.strip().lower()
-    if name not in PLANET_RADII_KM:
-        raise ValueError(f"occultations are of the planets {', '.join(PLANET_RADII_KM)}, not {body!r}")
+    shown = name
+    if name in PLANET_RADII_KM:
+        radius = PLANET_RADII_KM[name]
+    elif stars.is_star(body):
+        # A star is a point behind the Moon's limb (see `stars.lunar_occultation_inputs`).
+        hip = stars.check_star("body", body)
+        name, shown, radius = f"HIP {hip}", stars.star_name(hip), stars.STAR_RADIUS_KM
+        sky = stars.lunar_occultation_inputs(sky)
+    else:
+        raise ValueError(f"occultations are of the planets {', '.join(PLANET_RADII_KM)} or of stars, not "
+                         f"{body!r}{stars.near_misses(body)}")
     check_span(sky, begin, end)
     t = _occultation_candidates(sky, name, begin, end)
-    radius = PLANET_RADII_KM[name]
 
     def shadow(x: _FloatArray) -> ShadowAxis:
         return shadow_axis(_places(sky, [name, "moon"], x), radius)
@@ -539,5 +547,5 @@ def occultations(sky: Inputs, body: str, begin: float, end: float,
         t, gamma, longitude, latitude, gone, back = (v[up] for v in (t, gamma, longitude, latitude, gone, back))
     inside = (t >= begin) & (t < end)
 
-    return Occultations(name, sky.times(t[inside]), gamma[inside], longitude[inside], latitude[inside],
+    return Occultations(shown, sky.times(t[inside]), gamma[inside], longitude[inside], latitude[inside],
                         _optional(sky, gone[inside]), _optional(sky, back[inside]))

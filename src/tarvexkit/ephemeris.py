@@ -17,6 +17,7 @@ store, engine and helper reads that one opening (`held_files`).
 from __future__ import annotations
 
 import functools
+import dataclasses
 import math
 import os
 import re
@@ -34,6 +35,7 @@ import tarvex
 from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
                thread_engines, ut1_extension)
 from . import phenomena as _phenomena
+from . import stars as _stars
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_paths, check_sequence_of_aspects,
     check_site, check_step_days, shown,
@@ -366,7 +368,43 @@ class Ephemeris:
         self._check_files()
         self._check_covered(jd, time_scale)
         with messages.explained_bodies():
-            return self._store.positions(names, jd, time_scale, opts, threads)
+            return self._bodies_or_stars(names, jd, time_scale, opts, threads)
+
+    def _bodies_or_stars(self, bodies: Sequence[str], jd: _FloatArray, scale: Scale, options: tarvex.PositionOptions,
+                         threads: int | None) -> _FloatArray:
+        """The store's batch, or, when a name is a star's, `stars.mixed_positions`."""
+        if any(_stars.is_star(name) for name in bodies):
+            return _stars.mixed_positions(self._kernel_batch(threads), list(bodies), jd, scale,
+                                          self._clock.convert(jd, scale, "tdb"), options, threads)
+        return self._store.positions(list(bodies), jd, scale, options, threads)
+
+    def _kernel_batch(self, threads: int | None = None) -> _stars.Batch:
+        def batch(bodies: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions,
+                  scale: Scale) -> _FloatArray:
+            return self._store.positions(list(bodies), jd, scale, options, threads)
+        return batch
+
+    def star_places(self, times: Times | npt.ArrayLike, options: tarvex.PositionOptions | None = None, *,
+                    stars: Sequence[str] | None = None, scale: Scale | None = None,
+                    threads: int | None = None) -> _FloatArray:
+        """Apparent places of the whole Hipparcos catalogue (or of the named
+        `stars`) at many instants: float64 (instants, stars, 4) in the
+        columns and frame of `positions`, the catalogue's rows in the order
+        of `tarvexkit.stars.catalogue().stars` (by HIP number). One native
+        call on `threads` worker threads with the interpreter lock released.
+        See `tarvexkit.stars`."""
+        check_options("options", options)
+        opts = tarvex.apparent() if options is None else options
+        rows = None
+        if stars is not None:
+            named = check_names("stars", stars, single=False)
+            rows = _stars.catalogue().rows([_stars.check_star(f"stars[{i}]", n) for i, n in enumerate(named)])
+        jd, time_scale = self._julian_days(times, scale)
+        jd = np.atleast_1d(jd)
+        self._check_files()
+        self._check_covered(jd, time_scale)
+        return _stars.places(self._kernel_batch(threads), rows, self._clock.convert(jd, time_scale, "tdb"), opts,
+                             threads)
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -499,11 +537,11 @@ class Ephemeris:
     def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
             with messages.explained_bodies():
-                return self._store.positions(list(bodies), tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+                return self._bodies_or_stars(bodies, tt, "tt", tarvex.apparent(), threads)[:, :, 0]
 
         def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
             with messages.explained_bodies():
-                return self._store.positions(list(bodies), days, "tdb", opts, threads)
+                return self._bodies_or_stars(bodies, days, "tdb", opts, threads)
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)
@@ -599,13 +637,19 @@ class Ephemeris:
         orbs: float | dict[str, float] | None = None,
         polar_fallback: str | None = None,
         zone: str | tzinfo | None = None,
+        stars: Sequence[str] | None = None,
+        star_orb_deg: float = 1.0,
+        star_aspects: Sequence[str | float] | None = None,
     ) -> _chart.Chart:
         """A chart for one instant and site: apparent longitudes, speeds,
         retrograde flags, signs and houses of the bodies (and lunar points),
         the house cusps, and the aspects in orb. `polar_fallback="porphyry"`
         gives Porphyry houses where Placidus or Koch are undefined (inside
         the polar circles; the chart records it); `zone` (an IANA name or a
-        tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
+        tzinfo) the zone the instant is also written in. `stars`: fixed stars
+        listed in `Chart.stars` with their places, houses and the points in
+        conjunction (or `star_aspects`) within `star_orb_deg` of longitude
+        (see `tarvexkit.stars.chart_stars`). See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)
@@ -615,9 +659,20 @@ class Ephemeris:
             self._check_covered(np.array([tt]), "tt")
 
         with messages.explained_bodies():
-            return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site,
-                                     houses=houses, zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
+            made = _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
+                                     zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
                                      polar_fallback=polar_fallback, zone=zone)
+        if stars is None:
+            return made
+        named = check_names("stars", stars, single=False)
+        check_sequence_of_aspects("star_aspects", star_aspects)
+        if isinstance(star_orb_deg, bool) or not isinstance(star_orb_deg, (int, float)) or not 0 <= star_orb_deg <= 30:
+            raise ValueError(f"star_orb_deg must be a number of degrees from 0 to 30, not {star_orb_deg!r}")
+        tt = np.array([made.tt_julian_day])
+        ayanamsha = 0.0 if made.zodiac == "tropical" else float(astrology.ayanamsha_table(made.zodiac, tt)[0, 0])
+        places = self.positions(named, tt, scale="tt")[0]
+        return dataclasses.replace(made, stars=_stars.chart_stars(made, named, places, ayanamsha, float(star_orb_deg),
+                                                                  star_aspects))
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):
@@ -818,20 +873,42 @@ class Ephemeris:
             parts = [float(p) if np.ndim(p) == 0 else p for p in parts]
         return Horizontal(*parts)
 
+    def star_altaz(self, site: tarvex.GeodeticObserver, times: Times, *, stars: Sequence[str] | None = None,
+                   refraction: tuple[float, float] | None = None, threads: int | None = None
+                   ) -> Horizontal[_FloatArray]:
+        """`altaz` of the whole Hipparcos catalogue (rows in the order of
+        `tarvexkit.stars.catalogue().stars`) or of the named `stars`:
+        arrays (instants, stars), from one native call of their apparent
+        topocentric places."""
+        check_site("site", site)
+        if not isinstance(times, Times):
+            raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+
+        def places(_: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions, scale: Scale) -> _FloatArray:
+            return self.star_places(jd, options, stars=stars, scale=scale, threads=threads)
+
+        return observing.altaz(places, self._earth_rotation(), [], site, np.atleast_1d(times.julian_days),
+                               times.scale, refraction=refraction)
+
     def risings_settings(
         self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
         altitude_deg: float | None = None
     ) -> Events:
         """Every rise and set of a body in [start, stop), kinds "rise" and
         "set", in time order (TT Times). Any body the kernels hold, by name
-        ("sun", "mars", "ceres") or NAIF id (2000001), as for `positions`.
+        ("sun", "mars", "ceres") or NAIF id (2000001), as for `positions`, or
+        a star ("regulus", "HIP 49669").
 
         The centre crosses `altitude_deg`, by default the standard altitude:
-        Sun -50', Moon -34' minus its semi-diameter, every other body -34'.
+        Sun -50', Moon -34' minus its semi-diameter, every other body and the
+        stars -34'. A circumpolar star, or one that never rises at the site,
+        has none (`tarvexkit.stars.horizon_state` tells which).
         """
         body = check_body("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            return self._events(self._star_horizon(body, site, span, altitude_deg, "rise_set"))
         with messages.explained_bodies():
             return self._events(observing.risings_settings(self._sky(), body, site, *span,
                                                            altitude_deg=altitude_deg))
@@ -844,6 +921,9 @@ class Ephemeris:
         check_site("site", site)
         lower = check_bool("lower", lower)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            found = self._star_horizon(body, site, span, None, "lower_transit" if lower else "transit")[0]
+            return Times(self._clock, found, "tt")
         with messages.explained_bodies():
             return Times(self._clock, observing.transits(self._sky(), body, site, *span, lower=lower), "tt")
 
@@ -857,9 +937,16 @@ class Ephemeris:
         body = check_body("body", body)
         check_site("site", site)
         span = self._search_span(start, stop)
+        if _stars.is_star(body):
+            return self._events(self._star_horizon(body, site, span, altitude_deg, "rise_transit_set"))
         with messages.explained_bodies():
             return self._events(observing.horizon_events(self._sky(), body, site, *span,
                                                          altitude_deg=altitude_deg))
+
+    def _star_horizon(self, body: str, site: tarvex.GeodeticObserver, span: tuple[float, float],
+                      altitude_deg: float | None, kinds: str) -> tuple[_FloatArray, list[str]]:
+        return _stars.horizon_events(self._batch, self._earth_rotation(), self._sky(), _stars.check_star("body", body),
+                                     site, *span, altitude_deg, kinds)
 
     def twilight(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Events:
         """Dawns and dusks in [start, stop) where the Sun's centre (apparent,
@@ -937,10 +1024,12 @@ class Ephemeris:
 
     def occultations(self, body: str, start: Times, stop: Times, site: tarvex.GeodeticObserver | None = None
                      ) -> eclipses.Occultations:
-        """The Moon occulting `body` (a planet, "mercury" .. "pluto") in
+        """The Moon occulting `body` (a planet, "mercury" .. "pluto", or a
+        star: "regulus", "HIP 21421", the Pleiades one by one) in
         [start, stop): somewhere on the Earth, or, with `site`, seen there
-        (the disappearance and reappearance of the planet's centre behind
-        the Moon's limb). See `tarvexkit.eclipses.Occultations`."""
+        (the disappearance and reappearance of the planet's centre, or of
+        the star, behind the Moon's limb, a sphere of 1738.09 km). See
+        `tarvexkit.eclipses.Occultations` and `tarvexkit.stars`."""
         check_name("body", body)
         if site is not None:
             check_site("site", site)

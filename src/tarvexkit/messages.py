@@ -36,7 +36,9 @@ def unknown_body_message(message: str) -> str | None:
         return None
     name = found.group(1)
     quoted = f'"{name}"' if len(name) <= SHOWN_CHARACTERS else shown(name)
-    return f"unknown body {quoted}{near_misses(name, COMMON_BODY_NAMES)}: {WHERE_NAMES_COME_FROM}"
+    from .stars import star_names  # the star names file is read on the first miss only
+    known = COMMON_BODY_NAMES + tuple(star.name.lower() for star in star_names())
+    return f"unknown body {quoted}{near_misses(name, known)}: {WHERE_NAMES_COME_FROM}, or a star's name"
 
 
 @contextlib.contextmanager
