@@ -30,8 +30,8 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
-               ut1_extension)
+from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, minor_bodies,
+               observing, searches, ut1_extension)
 from . import phenomena as _phenomena
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
@@ -101,6 +101,10 @@ class Ephemeris:
         self._clock = Clock(self._store, spans, recipe)
         self._local = threading.local()
         self._rotation: _native.EarthRotation | None = None
+        # Minor bodies added since (minor_bodies.py): names to NAIF ids.
+        self._minor_ids: dict[str, str] = {}
+        self._minor_lock = threading.Lock()
+        self._opening = (lsk, eop, checked_until)
 
     # --- the strict engine of this thread -------------------------------------
     @property
@@ -338,7 +342,7 @@ class Ephemeris:
         in B1950, FK4 or the older DE frames, bodies whose coverage has
         gaps) are read by the native store alone.
         """
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_options("options", options)
         opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
@@ -346,6 +350,64 @@ class Ephemeris:
         self._check_files()
         self._check_covered(jd, time_scale)
         return self._store.positions(names, jd, time_scale, opts, threads)
+
+    # --- minor bodies (minor_bodies.py) ---------------------------------------
+    def add_body(self, body: minor_bodies.MinorBody | str, *, mode: minor_bodies.Mode = "integrate",
+                 name: str | None = None) -> minor_bodies.MinorBody:
+        """Adds an asteroid or comet: a `tarvexkit.MinorBody`, or one line
+        of the MPC's orbit formats (MPCORB or CometEls) as pasted. It is
+        integrated with the planets over the kernels' span (at most 1000
+        years from its epoch; mode="kepler": the two-body conic, quick but
+        off by the planets' pull), written once into the private cache as an
+        SPK segment and attached, and from then on named by its name or
+        NAIF id in every call (positions, charts, searches, rise and set).
+        Returns the body (its `name` and `naif_id`).
+
+        >>> body = eph.add_body(mpc_line)                        # doctest: +SKIP
+        >>> eph.positions([body.name], eph.utc(2026, 1, 1))      # doctest: +SKIP
+        """
+        if isinstance(body, str):
+            body = minor_bodies.MinorBody.from_mpc(body, name=name)
+        elif not isinstance(body, minor_bodies.MinorBody):
+            raise TypeError(f"body must be a tarvexkit.MinorBody or an MPC line (str), not {type(body).__name__}")
+        elif name is not None:
+            body = minor_bodies.MinorBody(name, body.naif_id, body.epoch_jd, body.state, body.center, body.h,
+                                          body.g, body.source)
+        with self._minor_lock:
+            self._attach_body(body, mode)
+        return body
+
+    def _attach_body(self, body: minor_bodies.MinorBody, mode: minor_bodies.Mode) -> None:
+        start, end = minor_bodies.default_span(body, self._store.supported_range)
+        kernels = [f.sha256 for f in self._kernel_files]
+        cached = minor_bodies.body_kernel(self._store, kernels, body, start, end, mode=mode)
+        try:
+            held = held_files.hold_file("additional kernel", str(cached.path), f"tarvexkit ({body.source}, {mode})",
+                                        expected_sha256=cached.sha256, private_copy=cached.temporary)
+        finally:
+            cached.discard()
+        kernel_files = [*self._kernel_files, held]
+        lsk, eop, checked_until = self._opening
+        store = _native.Store([(f.reader(), f.sha256) for f in kernel_files], lsk, eop,
+                              ut1_checked_until=checked_until)
+        self._held = (*self._held, held)
+        self.files = self._held
+        self._kernel_files = kernel_files
+        self._store = store
+        self._rotation = None
+        self._local = threading.local()
+        self._minor_ids[body.name.strip().lower()] = str(body.naif_id)
+
+    def _bodies(self, names: list[str]) -> list[str]:
+        """Names of added bodies as their NAIF ids; Chiron integrated and
+        attached on first use when no kernel holds it."""
+        out = [self._minor_ids.get(n.strip().lower(), n) for n in names]
+        if any(n.strip().lower() in ("chiron", str(minor_bodies.CHIRON_ID)) for n in out):
+            with self._minor_lock:
+                if str(minor_bodies.CHIRON_ID) not in self._minor_ids.values() and not minor_bodies.holds(
+                        self._store, minor_bodies.CHIRON_ID, self._store.supported_range[0]):
+                    self._attach_body(minor_bodies.MinorBody.chiron(), "integrate")
+        return out
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -493,7 +555,7 @@ class Ephemeris:
         speeds a chart prints, whose zeros `stations` finds (the central
         difference of `tarvexkit.searches.longitude_speed`). The speed column
         of `positions` is the strict engine's, which differs slightly."""
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_name("zodiac", zodiac)
         if not isinstance(times, Times):
             raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -512,7 +574,7 @@ class Ephemeris:
         into the signs in [start, stop), in order; the kinds name the sign
         entered ('taurus', ...). Apparent geocentric longitude of date;
         `zodiac` 'tropical' or an ayanamsha's name."""
-        body = check_body("body", body)
+        body = self._bodies([check_body("body", body)])[0]
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
@@ -525,7 +587,7 @@ class Ephemeris:
         where it turns forwards. In a sidereal `zodiac` the longitude less
         the ayanamsha: the instants where a chart in that zodiac turns its
         retrograde flag."""
-        body = check_body("body", body)
+        body = self._bodies([check_body("body", body)])[0]
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes(zodiac, threads), body,
@@ -545,7 +607,7 @@ class Ephemeris:
         'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
         degrees; kinds are the names (an angle without a name gets its
         number, e.g. '40')."""
-        first = check_body("first", first)
+        first = self._bodies([check_body("first", first)])[0]
         check_name("zodiac", zodiac)
         check_sequence_of_aspects("aspects", aspects)
         step_days = check_step_days("step_days", step_days)
@@ -585,7 +647,7 @@ class Ephemeris:
         tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
-            bodies = check_names("bodies", bodies, single=False, ids=True)
+            bodies = self._bodies(check_names("bodies", bodies, single=False, ids=True))
         check_sequence_of_aspects("aspects", aspects)
         def check_covered(tt: float) -> None:
             self._check_files()
@@ -771,7 +833,7 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_site("site", site)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -795,6 +857,7 @@ class Ephemeris:
         Sun -50', planets -34', Moon -34' minus its semi-diameter.
         """
         check_name("body", body)
+        body = self._bodies([body])[0]
         check_site("site", site)
         span = self._search_span(start, stop)
         return self._events(observing.risings_settings(self._sky(), body, site, *span, altitude_deg=altitude_deg))
@@ -899,6 +962,7 @@ class Ephemeris:
         (the disappearance and reappearance of the planet's centre behind
         the Moon's limb). See `tarvexkit.eclipses.Occultations`."""
         check_name("body", body)
+        body = self._bodies([body])[0]
         if site is not None:
             check_site("site", site)
         return eclipses.occultations(self._eclipse_inputs(), body, *self._span(start, stop), site)
