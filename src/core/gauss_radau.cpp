@@ -37,6 +37,9 @@ struct Tables {
   std::array<std::array<double, NODES>, NODES> r{};
   std::array<std::array<double, ORDER>, ORDER> c{};
   std::array<std::array<double, ORDER>, ORDER> d{};
+  // Sum of the magnitudes of the weights of the node accelerations in b6
+  // (their seventh divided difference): how rounding errors reach it.
+  double b6_gain = 0.0;
 
   Tables() {
     for (std::size_t n = 1; n < NODES; ++n) {
@@ -61,6 +64,13 @@ struct Tables {
         row[m] = -sum;
       }
       for (std::size_t j = 0; j < ORDER; ++j) d[k][j] = static_cast<double>(row[j]);
+    }
+    for (std::size_t n = 0; n < NODES; ++n) {
+      long double weight = 1.0L;
+      for (std::size_t m = 0; m < NODES; ++m) {
+        if (m != n) weight *= static_cast<long double>(SPACING[n]) - static_cast<long double>(SPACING[m]);
+      }
+      b6_gain += static_cast<double>(1.0L / (weight < 0 ? -weight : weight));
     }
   }
 };
@@ -130,16 +140,20 @@ std::expected<RadauStatistics, RadauFailure> integrate_gauss_radau(std::span<dou
   bool first = true;
   statistics.smallest_step = std::abs(t1 - t0);
 
+  double noise = 0.0;  // the largest rounding error of the accelerations of this step
   auto call_force = [&](double time, std::span<const double> px, std::span<const double> pv,
                         std::span<double> out) -> std::expected<void, RadauFailure> {
     ++statistics.force_calls;
-    if (!force(time, px, pv, out)) return std::unexpected(RadauFailure::ForceFailed);
+    double rounding = 0.0;
+    if (!force(time, px, pv, out, rounding)) return std::unexpected(RadauFailure::ForceFailed);
+    noise = std::max(noise, rounding);
     if (!finite(out)) return std::unexpected(RadauFailure::NotFinite);
     return {};
   };
 
   while (direction * (t1 - t) > 0.0) {
     if (statistics.steps >= settings.max_steps) return std::unexpected(RadauFailure::TooManySteps);
+    noise = 0.0;
     if (auto ok = call_force(t, x, v, a0); !ok) return std::unexpected(ok.error());
     for (std::size_t k = 0; k < ORDER; ++k) before[k] = b[k];
 
@@ -180,11 +194,13 @@ std::expected<RadauStatistics, RadauFailure> integrate_gauss_radau(std::span<dou
       double max_b6 = 0.0;
       for (double value : b[ORDER - 1]) max_b6 = std::max(max_b6, std::abs(value));
       const double estimate = max_acceleration > 0.0 ? max_b6 / max_acceleration : 0.0;
+      const double floor = max_acceleration > 0.0 ? table.b6_gain * noise / max_acceleration : 0.0;
       double next = dt / SAFETY;
-      if (std::isfinite(estimate) && estimate > 0.0) {
+      if (!std::isfinite(estimate)) return std::unexpected(RadauFailure::NotFinite);
+      if (estimate > 0.0 && estimate > settings.epsilon && estimate < 4.0 * floor) {
+        next = dt;  // rounding, not truncation, sets the estimate: hold the step
+      } else if (estimate > 0.0) {
         next = dt * std::pow(settings.epsilon / estimate, ORDER_ROOT);
-      } else if (!std::isfinite(estimate)) {
-        return std::unexpected(RadauFailure::NotFinite);
       }
       if (std::abs(next / dt) < SAFETY) {  // rejected: try again shorter
         if (std::abs(next) < settings.min_step) return std::unexpected(RadauFailure::StepTooSmall);

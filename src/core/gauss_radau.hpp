@@ -20,6 +20,13 @@
 // the b of the next step are predicted from the last (Everhart's
 // extrapolation) and corrected by the last prediction's miss. Positions and
 // velocities are summed with Kahan compensation (Rein and Spiegel, section 2.4).
+//
+// One addition: near a perturber the rounding errors of the acceleration
+// (barycentric positions differenced at a small distance) put a floor under
+// the error estimate that shorter steps do not lower; IAS15's rule would then
+// shrink the step without end. Where the estimate lies within four times
+// that floor (the seventh divided difference of the node accelerations' rounding
+// errors), the step is accepted and kept as it is.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +37,11 @@
 namespace tarvex::core {
 
 // The acceleration of every coordinate at time t from the positions and
-// velocities (all of length 3 n for n particles); false stops the
-// integration (the caller keeps the reason).
+// velocities (all of length 3 n for n particles), and `noise`, the size of
+// the rounding errors in it (0 when unknown); false stops the integration
+// (the caller keeps the reason).
 using RadauForce = std::function<bool(double t, std::span<const double> x, std::span<const double> v,
-                                      std::span<double> a)>;
+                                      std::span<double> a, double& noise)>;
 
 // Told of the state at every output node: the end of each accepted step and
 // `nodes_per_step - 1` evenly spaced instants inside it, in time order.

@@ -10,8 +10,14 @@ std::optional<Impact> barycentric_acceleration(std::span<const double, 3> positi
                                                std::span<const double, 3> velocity,
                                                std::span<const PointMass> masses, std::span<const double> positions,
                                                std::size_t sun, std::span<const double, 3> sun_velocity,
-                                               double speed_of_light, std::span<double, 3> acceleration) {
+                                               double speed_of_light, std::span<double, 3> acceleration,
+                                               double& noise) {
   std::array<double, 3> sum{};
+  // Rounding of a coordinate of size s is about s * 2^-53; differenced at
+  // distance r it makes the pull GM/r^2 uncertain by 3 (that) / r.
+  constexpr double ROUNDING = 2.220446049250313e-16;
+  const double own = std::abs(position[0]) + std::abs(position[1]) + std::abs(position[2]);
+  noise = 0.0;
   for (std::size_t j = 0; j < masses.size(); ++j) {
     const double dx = position[0] - positions[3 * j];
     const double dy = position[1] - positions[3 * j + 1];
@@ -20,6 +26,8 @@ std::optional<Impact> barycentric_acceleration(std::span<const double, 3> positi
     const double r = std::sqrt(r2);
     if (r <= masses[j].radius_au) return Impact{j, r};
     const double f = -masses[j].gm / (r2 * r);
+    const double other = std::abs(positions[3 * j]) + std::abs(positions[3 * j + 1]) + std::abs(positions[3 * j + 2]);
+    noise += 3.0 * masses[j].gm / r2 * ROUNDING * (own + other) / r;
     sum[0] += f * dx;
     sum[1] += f * dy;
     sum[2] += f * dz;

@@ -32,11 +32,14 @@ struct Impact {
 // `velocity` (au/day) from the perturbers at `positions` (3 per mass,
 // barycentric, au). `sun` indexes the Sun among them, whose velocity
 // `sun_velocity` gives the relativistic term; `speed_of_light` is in au/day.
-// An impact leaves `acceleration` unset.
+// `noise` receives the size of the rounding errors of the acceleration
+// (from the positions' last bits, differenced at the perturbers'
+// distances). An impact leaves `acceleration` unset.
 std::optional<Impact> barycentric_acceleration(std::span<const double, 3> position,
                                                std::span<const double, 3> velocity,
                                                std::span<const PointMass> masses, std::span<const double> positions,
                                                std::size_t sun, std::span<const double, 3> sun_velocity,
-                                               double speed_of_light, std::span<double, 3> acceleration);
+                                               double speed_of_light, std::span<double, 3> acceleration,
+                                               double& noise);
 
 }  // namespace tarvex::core

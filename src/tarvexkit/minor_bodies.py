@@ -90,8 +90,8 @@ NODES_PER_STEP = 3
 MIN_STEP_DAYS = 1e-7
 WINDOW = 8
 # Nodes of the two-body mode: a step of this fraction of the local orbital
-# time sqrt(r^3 / GM) (a tenth of a radian of motion on a circle).
-KEPLER_STEP = 0.1
+# time sqrt(r^3 / GM) (0.03 radian of motion on a circle).
+KEPLER_STEP = 0.03
 # Part of the cache key: a change to the model or the writing must change it.
 MODEL_VERSION = "1"
 

@@ -187,14 +187,14 @@ PyObject* integrate_orbit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
           }
         }
         const core::RadauForce force = [&](double t, std::span<const double> px, std::span<const double> pv,
-                                           std::span<double> a) {
+                                           std::span<double> a, double& noise) {
           reached = t;
           const Perturbers::Entry* entry = perturbers.at(t);
           if (entry == nullptr) return false;
           const auto impact = core::barycentric_acceleration(
               std::span<const double, 3>(px.data(), 3), std::span<const double, 3>(pv.data(), 3),
               perturbers.masses, entry->positions, perturbers.sun, entry->sun_velocity, SPEED_OF_LIGHT_AU_PER_DAY,
-              std::span<double, 3>(a.data(), 3));
+              std::span<double, 3>(a.data(), 3), noise);
           if (impact) {
             perturbers.failure = printed("the body comes within %.0f km of body %d (inside its radius) at "
                                          "JD %.5f TDB; the orbit is not computed",
