@@ -34,6 +34,7 @@ from __future__ import annotations
 
 import hashlib
 import math
+import os
 from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
@@ -146,10 +147,11 @@ class MinorBody:
     def from_state(cls, name: str, naif_id: int, epoch_jd: float, position_au: Sequence[float],
                    velocity_au_per_day: Sequence[float], *, center: int = 10) -> MinorBody:
         """A body from its ICRF state at a TDB Julian day."""
-        state = tuple(float(v) for v in (*position_au, *velocity_au_per_day))
-        if len(state) != 6:
+        values = [float(v) for v in (*position_au, *velocity_au_per_day)]
+        if len(values) != 6:
             raise ValueError("position_au and velocity_au_per_day need three numbers each")
-        return cls(name, naif_id, float(epoch_jd), state, center, source="state")  # type: ignore[arg-type]
+        state = (values[0], values[1], values[2], values[3], values[4], values[5])
+        return cls(name, naif_id, float(epoch_jd), state, center, source="state")
 
     @classmethod
     def from_elements(cls, name: str, naif_id: int, *, epoch_jd: float, e: float, i_deg: float, node_deg: float,
@@ -257,13 +259,18 @@ def perturbers(store: _native.Store, exclude: Sequence[int], when_jd: float) -> 
 
 
 def integrate(store: _native.Store, body: MinorBody, start_jd: float, end_jd: float, *,
-              epsilon: float = EPSILON, exclude: Sequence[int] = ()) -> Trajectory:
+              epsilon: float = EPSILON, exclude: Sequence[int] = (),
+              table: Sequence[tuple[int, float, float]] | None = None) -> Trajectory:
     """`body` carried over [start_jd, end_jd] (TDB) from its epoch (which
     may lie anywhere in the kernels' span): barycentric states at the
     integrator's nodes. `exclude` leaves perturbers out (the body itself
     is never among them). ValueError for an impact or an approach the step
-    control cannot resolve."""
-    table = perturbers(store, (body.naif_id, *exclude), body.epoch_jd)
+    control cannot resolve. `table` gives the perturbers (NAIF id, GM,
+    radius in au) when they are known already (`perturbers`)."""
+    if table is None:
+        table = perturbers(store, (body.naif_id, *exclude), body.epoch_jd)
+    else:
+        table = [p for p in table if p[0] != body.naif_id and p[0] not in exclude]
     ids = np.array([p[0] for p in table], dtype=np.float64)
     gm = np.array([p[1] for p in table])
     radius = np.array([p[2] for p in table])
@@ -368,11 +375,9 @@ def integrate_many(store: _native.Store, bodies: Sequence[MinorBody], start_jd: 
                    threads: int | None = None, epsilon: float = EPSILON) -> list[Trajectory]:
     """Many bodies integrated at once, one per worker thread (the
     integrations release the interpreter lock)."""
-    workers = threads or len(_usable_cpus())
+    workers = threads or len(os.sched_getaffinity(0))
+    if not bodies:
+        return []
+    table = perturbers(store, (), bodies[0].epoch_jd)
     with ThreadPoolExecutor(max_workers=workers) as pool:
-        return list(pool.map(lambda b: integrate(store, b, start_jd, end_jd, epsilon=epsilon), bodies))
-
-
-def _usable_cpus() -> set[int]:
-    import os
-    return os.sched_getaffinity(0)
+        return list(pool.map(lambda b: integrate(store, b, start_jd, end_jd, epsilon=epsilon, table=table), bodies))
