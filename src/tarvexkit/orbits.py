@@ -72,6 +72,7 @@ def ecliptic_to_icrf(vector: _FloatArray) -> _FloatArray:
 
 
 def icrf_to_ecliptic(vector: _FloatArray) -> _FloatArray:
+    """Rotates (..., 3) from the ICRF equator to the ecliptic of J2000."""
     v = np.asarray(vector, dtype=np.float64)
     out = np.empty_like(v)
     out[..., 0] = v[..., 0]
