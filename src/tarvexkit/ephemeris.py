@@ -103,6 +103,7 @@ class Ephemeris:
         self._rotation: _native.EarthRotation | None = None
         # Minor bodies added since (minor_bodies.py): names to NAIF ids.
         self._minor_ids: dict[str, str] = {}
+        self._minor_kernels: set[str] = set()
         self._minor_lock = threading.Lock()
         self._opening = (lsk, eop, checked_until)
 
@@ -379,7 +380,8 @@ class Ephemeris:
 
     def _attach_body(self, body: minor_bodies.MinorBody, mode: minor_bodies.Mode) -> None:
         start, end = minor_bodies.default_span(body, self._store.supported_range)
-        kernels = [f.sha256 for f in self._kernel_files]
+        # The planetary (and asteroid) kernels key the cache, not the bodies added before.
+        kernels = [f.sha256 for f in self._kernel_files if f.sha256 not in self._minor_kernels]
         cached = minor_bodies.body_kernel(self._store, kernels, body, start, end, mode=mode)
         try:
             held = held_files.hold_file("additional kernel", str(cached.path), f"tarvexkit ({body.source}, {mode})",
@@ -387,6 +389,7 @@ class Ephemeris:
         finally:
             cached.discard()
         self._add_kernel(held)
+        self._minor_kernels.add(held.sha256)
         self._minor_ids[body.name.strip().lower()] = str(body.naif_id)
 
     def _add_kernel(self, held: held_files.HeldFile) -> None:
@@ -410,7 +413,7 @@ class Ephemeris:
         if any(n.strip().lower() in ("chiron", str(minor_bodies.CHIRON_ID)) for n in out):
             with self._minor_lock:
                 if str(minor_bodies.CHIRON_ID) not in self._minor_ids.values() and not minor_bodies.holds(
-                        self._store, minor_bodies.CHIRON_ID, self._store.supported_range[0]):
+                        self._store, minor_bodies.CHIRON_ID, sum(self._store.supported_range) / 2):
                     self._attach_body(minor_bodies.MinorBody.chiron(), "integrate")
         return out
 
@@ -649,7 +652,10 @@ class Ephemeris:
         the house cusps, and the aspects in orb. `polar_fallback="porphyry"`
         gives Porphyry houses where Placidus or Koch are undefined (inside
         the polar circles; the chart records it); `zone` (an IANA name or a
-        tzinfo) the zone the instant is also written in. See `tarvexkit.chart`."""
+        tzinfo) the zone the instant is also written in. `bodies` (default
+        `chart.CHART_BODIES`) may add "chiron" (integrated on first use), the
+        asteroids of a loaded kernel and bodies added with `add_body`, by
+        name or NAIF id. See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)

@@ -35,6 +35,7 @@ from __future__ import annotations
 import hashlib
 import math
 import os
+import re
 from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
@@ -233,23 +234,24 @@ class Trajectory:
     force_calls: int = 0
 
 
-def holds(store: _native.Store, naif_id: int, when_jd: float) -> bool:
-    """Whether the store's kernels give the body at that TDB Julian day."""
+def holds(store: _native.Store, naif_id: int, *when_jd: float) -> bool:
+    """Whether the store's kernels give the body at those TDB Julian days."""
     try:
-        store.positions([str(naif_id)], np.array([when_jd]), "tdb", tarvex.geometric(), 1)
+        store.positions([str(naif_id)], np.array(when_jd), "tdb", tarvex.geometric(), 1)
     except ValueError as error:
         return "no attached kernel holds" not in str(error) and "not covered" not in str(error)
     return True
 
 
-def perturbers(store: _native.Store, exclude: Sequence[int], when_jd: float) -> list[tuple[int, float, float]]:
-    """The point masses the loaded kernels can give, less `exclude`: the
-    planets (all needed) and those of the 16 asteroids they hold."""
+def perturbers(store: _native.Store, exclude: Sequence[int], *when_jd: float) -> list[tuple[int, float, float]]:
+    """The point masses the loaded kernels can give at the TDB Julian days
+    `when_jd` (the span of an integration, sampled), less `exclude`: the
+    planets (all needed) and those of the 16 asteroids they hold throughout."""
     chosen = []
     for naif, gm, radius in PLANETS + ASTEROIDS:
         if naif in exclude:
             continue
-        if not holds(store, naif, when_jd):
+        if not holds(store, naif, *when_jd):
             if naif < 1000000:
                 raise ValueError(f"the loaded kernels lack body {naif}, which the integration needs; "
                                  "load a planetary kernel such as DE421 or DE440") from None
@@ -268,12 +270,10 @@ def integrate(store: _native.Store, body: MinorBody, start_jd: float, end_jd: fl
     control cannot resolve. `table` gives the perturbers (NAIF id, GM,
     radius in au) when they are known already (`perturbers`)."""
     if table is None:
-        table = perturbers(store, (body.naif_id, *exclude), body.epoch_jd)
+        table = perturbers(store, (body.naif_id, *exclude), *_samples(start_jd, end_jd, body.epoch_jd))
     else:
         table = [p for p in table if p[0] != body.naif_id and p[0] not in exclude]
-    ids = np.array([p[0] for p in table], dtype=np.float64)
-    gm = np.array([p[1] for p in table])
-    radius = np.array([p[2] for p in table])
+    table = list(table)
     epoch_s = (body.epoch_jd - J2000_JD) * SECONDS_PER_DAY
     parts: list[tuple[_FloatArray, _FloatArray]] = []
     totals = [0, 0, 0]
@@ -281,12 +281,19 @@ def integrate(store: _native.Store, body: MinorBody, start_jd: float, end_jd: fl
         end_s = (end - J2000_JD) * SECONDS_PER_DAY
         if end_s == epoch_s:
             continue
-        try:
-            epochs, states, steps, rejected, calls = _native.integrate_orbit(
-                store, np.array(body.state), float(body.center), epoch_s, end_s, ids, gm, radius, 0, epsilon,
-                NODES_PER_STEP, MIN_STEP_DAYS)
-        except ValueError as error:
-            raise ValueError(f"{body.name} ({body.naif_id}): {error}") from None
+        while True:
+            try:
+                epochs, states, steps, rejected, calls = _native.integrate_orbit(
+                    store, np.array(body.state), float(body.center), epoch_s, end_s,
+                    np.array([p[0] for p in table], dtype=np.float64), np.array([p[1] for p in table]),
+                    np.array([p[2] for p in table]), 0, epsilon, NODES_PER_STEP, MIN_STEP_DAYS)
+                break
+            except ValueError as error:
+                # An asteroid whose kernel does not cover the whole span is left out.
+                missing = _UNCOVERED.search(str(error))
+                if missing is None or int(missing.group(1)) < 1000000:
+                    raise ValueError(f"{body.name} ({body.naif_id}): {error}") from None
+                table = [p for p in table if p[0] != int(missing.group(1))]
         totals = [totals[0] + steps, totals[1] + rejected, totals[2] + calls]
         parts.append((epochs, states) if end_s > epoch_s else (epochs[::-1], states[::-1]))
     if not parts:
@@ -371,6 +378,15 @@ def default_span(body: MinorBody, kernel_span: tuple[float, float]) -> tuple[flo
     return max(start, body.epoch_jd - CHIRON_SPAN_DAYS), min(end, body.epoch_jd + CHIRON_SPAN_DAYS)
 
 
+_UNCOVERED = re.compile(r"the kernels cannot give body (\d+) ")
+
+
+def _samples(start_jd: float, end_jd: float, *epochs: float) -> list[float]:
+    """Instants where the perturbers must be known: across the span and at the epochs."""
+    first, last = min(start_jd, end_jd, *epochs), max(start_jd, end_jd, *epochs)
+    return [*np.linspace(first, last, 9).tolist(), *sorted(set(epochs))]
+
+
 def integrate_many(store: _native.Store, bodies: Sequence[MinorBody], start_jd: float, end_jd: float, *,
                    threads: int | None = None, epsilon: float = EPSILON) -> list[Trajectory]:
     """Many bodies integrated at once, one per worker thread (the
@@ -378,6 +394,6 @@ def integrate_many(store: _native.Store, bodies: Sequence[MinorBody], start_jd: 
     workers = threads or len(os.sched_getaffinity(0))
     if not bodies:
         return []
-    table = perturbers(store, (), bodies[0].epoch_jd)
+    table = perturbers(store, (), *_samples(start_jd, end_jd, *(b.epoch_jd for b in bodies)))
     with ThreadPoolExecutor(max_workers=workers) as pool:
         return list(pool.map(lambda b: integrate(store, b, start_jd, end_jd, epsilon=epsilon, table=table), bodies))

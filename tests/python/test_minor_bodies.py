@@ -180,6 +180,10 @@ def test_chiron_out_of_the_box_cached_once(kit):
 
 def test_added_bodies_behave_like_any_other_and_bad_input_is_refused(kit):
     body = kit.add_body(mpc_line())
+    files = sorted(tarvexkit.data.cache_dir().glob(f"minor_{body.naif_id}_*.bsp"))
+    fresh = tarvexkit.load()  # without Chiron attached: the same cached file serves it
+    assert fresh.add_body(mpc_line()) == body
+    assert sorted(tarvexkit.data.cache_dir().glob(f"minor_{body.naif_id}_*.bsp")) == files
     assert kit.positions([body.name], kit.utc(2026, 1, 1)).shape == (1, 1, 4)
     assert np.array_equal(kit.positions([body.name], kit.utc(2026, 1, 1)),
                           kit.positions([body.naif_id], kit.utc(2026, 1, 1)))
