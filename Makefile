@@ -116,6 +116,7 @@ bench: install
 	$(VPY) bench/astrology.py --data $(DATA)
 	$(VPY) bench/eclipses.py
 	$(VPY) bench/stars.py
+	$(VPY) bench/minor_bodies.py
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -19,6 +19,7 @@ from .data import DataFile
 from .ephemeris import Ephemeris, load, open
 from .events import Events
 from .lunar import LUNAR_POINTS
+from .minor_bodies import MinorBody
 from .observing import Horizontal, MoonPhase
 from .times import Times
 
@@ -37,6 +38,7 @@ __all__ = [
     "HouseCuspsUndefined",
     "Houses",
     "LUNAR_POINTS",
+    "MinorBody",
     "MoonPhase",
     "PositionOptions",
     "Times",

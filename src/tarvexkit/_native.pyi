@@ -173,3 +173,8 @@ def star_places(
     options: tarvex.PositionOptions,
     threads: int | None = None,
 ) -> _Positions: ...
+def integrate_orbit(
+    store: Store, state: numpy.typing.ArrayLike, center: float, start_s: float, end_s: float,
+    perturbers: numpy.typing.ArrayLike, gm: numpy.typing.ArrayLike, radius_au: numpy.typing.ArrayLike, sun: int,
+    epsilon: float, nodes_per_step: int, min_step_days: float,
+) -> tuple[_Table, _Table, int, int, int]: ...

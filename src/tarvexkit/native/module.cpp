@@ -8,6 +8,7 @@
 #include "tarvexkit/native/astrology.hpp"
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/eclipse_functions.hpp"
+#include "tarvexkit/native/orbit_integration.hpp"
 #include "tarvexkit/native/search_functions.hpp"
 #include "tarvexkit/native/star_places.hpp"
 #include "tarvexkit/native/store.hpp"
@@ -22,6 +23,7 @@ int native_exec(PyObject* module) noexcept {
     if (add_search_constants(module) < 0) return -1;
     if (PyModule_AddFunctions(module, eclipse_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, star_functions) < 0) return -1;
+    if (PyModule_AddFunctions(module, orbit_functions) < 0) return -1;
     PyTypeObject* type = python::ensure_class(store_class);
     if (type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "Store", reinterpret_cast<PyObject*>(type)) < 0) return -1;
