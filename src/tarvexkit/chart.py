@@ -2,7 +2,9 @@
 
 Longitudes are geocentric apparent ecliptic longitudes of date (true
 equinox), the lunar points on the same equinox; in a sidereal zodiac every
-longitude has the mean ayanamsha taken off, and the houses are the
+longitude has the zodiac's shift taken off (the mean ayanamsha plus the
+nutation in longitude, as pyswisseph's FLG_SIDEREAL; see
+`tarvexkit.astrology`), and the houses are the
 sidereal ones of `tarvexkit.astrology` (Whole Sign from the sign of the
 sidereal ascendant). A speed is the time derivative of the longitude
 printed beside it, in the chart's zodiac (the central difference over

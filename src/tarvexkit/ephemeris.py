@@ -399,10 +399,12 @@ class Ephemeris:
         threads: int | None = None,
     ) -> _FloatArray:
         """`positions` with the longitude (column 0) in a sidereal zodiac:
-        the tropical longitude of date less the (mean) ayanamsha, and the
+        the tropical longitude of date less the zodiac's shift (the mean
+        ayanamsha plus the nutation in longitude, as pyswisseph's
+        FLG_SIDEREAL; `tarvexkit.astrology`), and the
         speed (column 3) the time derivative of that longitude (the central
-        difference of `searches.longitude_speed` less the ayanamsha's rate). Any ayanamsha of
-        `tarvexkit.AYANAMSHAS`; 'lahiri' and 'fagan_bradley' equal
+        difference of `searches.longitude_speed` less the shift's rate). Any ayanamsha of
+        `tarvexkit.AYANAMSHAS`; 'strict_lahiri' and 'strict_fagan_bradley' equal
         `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
         (default `tarvex.apparent()`).
         """
