@@ -42,6 +42,7 @@ from .times import Times
 if TYPE_CHECKING:
     from ._native import Store
     from .data import DataFile
+    from .synastry import Synastry
 
 CHART_BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto",
                 "true_node")
@@ -148,6 +149,15 @@ class Chart:
             if p.name == name:
                 return p
         raise KeyError(name)
+
+    def synastry(self, other: Chart, aspects: Sequence[str | float] | None = None,
+                 orbs: float | dict[str, float] | None = None) -> Synastry:
+        """Aspects from each point of this chart to each of `other` (orbs,
+        applying or separating as both move) and house overlays; see
+        `tarvexkit.synastry`. `aspects` and `orbs` as in `Ephemeris.chart`."""
+        from .synastry import synastry
+
+        return synastry(self, other, None if aspects is None else list(aspects), orbs)
 
     def to_dict(self) -> dict[str, Any]:
         """Plain dicts, lists, str, float, int, bool and None: ready for json.dumps."""

@@ -597,6 +597,73 @@ class Ephemeris:
                                  zodiac=zodiac, bodies=bodies, aspects=aspects, orbs=orbs,
                                  polar_fallback=polar_fallback, zone=zone)
 
+    # --- techniques after the natal chart (synastry.py, progressions.py) ----------
+    def composite(self, a: _chart.Chart, b: _chart.Chart) -> _chart.Chart:
+        """The composite chart of two charts by midpoints (shorter arc), its
+        houses from the midpoint of the two ARMCs; see `tarvexkit.synastry`."""
+        from . import synastry
+
+        return synastry.composite(self, a, b)
+
+    def davison(self, a: _chart.Chart, b: _chart.Chart) -> _chart.Chart:
+        """The Davison chart: a chart at the midpoint in time of two charts
+        and the great-circle midpoint of their sites; see `tarvexkit.synastry`."""
+        from . import synastry
+
+        return synastry.davison(self, a, b)
+
+    def progressed(self, natal: _chart.Chart, when: Times, method: str = "secondary",
+                   angles: str = "solar_arc") -> Any:
+        """`natal` progressed to the date `when`: method 'secondary' (a day
+        for a year), 'tertiary' or 'minor'; angles 'solar_arc', 'naibod' or
+        'armc'. A `tarvexkit.progressions.Progression`; see that module."""
+        from . import progressions
+
+        return progressions.progress(self, natal, self._scalar(when), method, angles)
+
+    def solar_arc(self, natal: _chart.Chart, when: Times) -> Any:
+        """Solar arc directions of `natal` to the date `when` (a
+        `tarvexkit.progressions.SolarArcDirections`)."""
+        from . import progressions
+
+        return progressions.solar_arc(self, natal, self._scalar(when))
+
+    def chart_points(self, chart: _chart.Chart, *, parallel_orb_deg: float = 1.0, reverse_at_night: bool = True,
+                     terms: str = "egyptian") -> Any:
+        """Lots of Fortune and Spirit, midpoints (and the 90-degree dial),
+        antiscia, declinations with parallels and out-of-bounds, and the
+        essential dignities of a chart: a `tarvexkit.points.ChartPoints`."""
+        from . import points
+
+        return points.chart_points(self, chart, parallel_orb_deg=parallel_orb_deg,
+                                   reverse_at_night=reverse_at_night, terms=terms)
+
+    def returns(self, body: str | int, natal: _chart.Chart | float, start: Times, stop: Times, *,
+                zodiac: str | None = None, step_days: float | None = None, threads: int | None = None) -> Times:
+        """Instants in [start, stop) where `body` comes back to its natal
+        longitude: solar, lunar and planetary returns. `natal` is a `Chart`
+        (the body's longitude there, read in the chart's zodiac unless
+        `zodiac` is given) or a longitude in degrees (`zodiac` default
+        'tropical'). The exact conjunctions of `aspects`, on the same search
+        core; a chart at each for any site is `eph.chart(t, site)`."""
+        body = check_body("body", body)
+        if isinstance(natal, _chart.Chart):
+            name = str(body).strip().lower()
+            longitude = natal.point(name).longitude_deg
+            zodiac = natal.zodiac if zodiac is None else zodiac
+        elif isinstance(natal, bool) or not isinstance(natal, (int, float, np.floating, np.integer)):
+            raise TypeError(f"natal must be a Chart or a longitude in degrees, not {type(natal).__name__}")
+        elif not np.isfinite(natal):
+            raise ValueError(f"natal must be a finite longitude in degrees, not {natal!r}")
+        else:
+            longitude = float(natal) % 360.0
+        zodiac = "tropical" if zodiac is None else zodiac
+        check_name("zodiac", zodiac)
+        step_days = check_step_days("step_days", step_days)
+        found = searches.exact_aspects(self._longitudes(zodiac, threads), body, longitude,
+                                       *self._span(start, stop), ["conjunction"], step_days)
+        return Times(self._clock, found[0], "tt")
+
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):
             if scale is not None and scale != times.scale:
