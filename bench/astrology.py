@@ -240,6 +240,21 @@ interpreter for each sky but computes each sky faster. A faster
 convergence (Newton on the cusp's longitude) would change the strict
 module's cusps in the last bits, which the result-bits guard forbids.
 
+**Synastry** (row 4): two charts are two rows of row 1 (each a third of
+the time of pyswisseph's ten `calc_ut` with Moshier's series, for the
+reasons above: three full apparent places per body for the speeds); the
+inter-aspects and overlays add about 0.4 ms of Python (121 pairs, five
+aspects, two dataclasses per hit), the same loop the reference runs.
+
+**Solar returns** (row 5): the search samples the Sun's apparent longitude
+every 30 days over the century (1,217 places in one batch) and refines the
+100 brackets together (about ten batches of 100 places); each place is a
+full apparent place from DE421 with light time, deflection, aberration and
+the frame of date, where `solcross_ut` iterates on Moshier's analytic Sun,
+which costs a few microseconds per evaluation. Most of our time is the
+refinement's batches and the grid's; a larger grid step would not change
+the count of refinement batches.
+
 **The strict engine's chart row** (bench/run.py row 8): `perf` on a loop
 of ten `Engine.position` calls and one `house_cusps`: the ten apparent
 places take about a third of the time, `house_cusps` a fifth (its

@@ -59,6 +59,8 @@ _Whole = int | np.integer[Any]
 _Real = float | np.integer[Any] | np.floating[Any]
 PathLike = str | os.PathLike[str]
 
+# Grid steps of `returns` for the bodies that never turn back (days).
+RETURN_STEP_DAYS = {"sun": 30.0, "moon": 2.0}
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
 AYANAMSHA_SPAN_DAYS = 1.0e7
 
@@ -660,6 +662,10 @@ class Ephemeris:
         zodiac = "tropical" if zodiac is None else zodiac
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
+        if step_days is None:
+            # The Sun and the Moon never turn back: their returns are a year
+            # and a month apart, so a coarser grid brackets every one.
+            step_days = RETURN_STEP_DAYS.get(str(body).strip().lower())
         found = searches.exact_aspects(self._longitudes(zodiac, threads), body, longitude,
                                        *self._span(start, stop), ["conjunction"], step_days)
         return Times(self._clock, found[0], "tt")
