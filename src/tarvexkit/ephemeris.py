@@ -640,6 +640,23 @@ class Ephemeris:
         return points.chart_points(self, chart, parallel_orb_deg=parallel_orb_deg,
                                    reverse_at_night=reverse_at_night, terms=terms)
 
+    def planetary_days(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Any:
+        """The planetary days (sunrise to sunrise) beginning in [start, stop)
+        at the site, each with its ruler and its 24 planetary hours in the
+        Chaldean order: a list of `tarvexkit.planetary_hours.PlanetaryDay`."""
+        from . import planetary_hours
+
+        check_site("site", site)
+        return planetary_hours.planetary_days(self, site, self._scalar(start), self._scalar(stop))
+
+    def void_of_course(self, start: Times, stop: Times, *, zodiac: str = "tropical") -> Any:
+        """The Moon's void-of-course periods ending in [start, stop) (the rule
+        is in `tarvexkit.void_of_course`): a list of `VoidOfCourse`."""
+        from . import void_of_course
+
+        check_name("zodiac", zodiac)
+        return void_of_course.void_of_course(self, self._scalar(start), self._scalar(stop), zodiac=zodiac)
+
     def returns(self, body: str | int, natal: _chart.Chart | float, start: Times, stop: Times, *,
                 zodiac: str | None = None, step_days: float | None = None, threads: int | None = None) -> Times:
         """Instants in [start, stop) where `body` comes back to its natal

@@ -13,7 +13,7 @@ import pytest
 
 import tarvex
 import tarvexkit
-from tarvexkit import points, progressions, synastry, vedic
+from tarvexkit import points, synastry, vedic
 from tarvexkit.chart import Chart
 
 swe = pytest.importorskip("swisseph")
@@ -177,3 +177,21 @@ def test_vedic_nakshatras_dashas_vargas():
     assert {k: vedic.varga_sign(k[1], k[0]) for k in cases} == cases
     with pytest.raises(ValueError, match="D9"):
         vedic.varga_sign(10.0, 8)
+
+
+def test_planetary_hours_and_the_void_of_course_moon(eph):
+    days = eph.planetary_days(VIENNA, eph.utc(2005, 6, 5), eph.utc(2005, 6, 8))
+    # 5 June 2005 was a Sunday: the Sun's day, its first hour the Sun's, the next Venus's.
+    assert [d.ruler for d in days] == ["sun", "moon", "mars"]
+    first = days[0]
+    assert [h.ruler for h in first.hours[:3]] == ["sun", "venus", "mercury"] and first.hours[-1].end_tt == first.next_sunrise_tt
+    assert first.hours[11].end_tt == pytest.approx(first.sunset_tt) and days[1].hours[0].ruler == "moon"
+    assert type(first).from_dict(json.loads(json.dumps(first.to_dict()))) == first
+    voids = eph.void_of_course(eph.utc(2005, 6, 1), eph.utc(2005, 7, 1))
+    ingresses = eph.sign_ingresses("moon", eph.utc(2005, 6, 1), eph.utc(2005, 7, 1))
+    assert [v.end_tt for v in voids] == pytest.approx(list(ingresses.times.tt))
+    for v in voids:
+        # No exact aspect to the six between the last one and the ingress.
+        for body in ("sun", "mercury", "venus", "mars", "jupiter", "saturn"):
+            later = eph.aspects("moon", body, eph.times(v.start_tt + 1e-6, "tt"), eph.times(v.end_tt, "tt"))
+            assert len(later) == 0
