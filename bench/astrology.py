@@ -13,6 +13,15 @@ Rows:
    the default-flag row.
 2. Placidus cusps for 20,000 skies: `tarvexkit.houses("placidus", ...)`
    on arrays against `swe.houses_armc` in a Python loop. Target 5x.
+3. A synastry of two charts: two `Ephemeris.chart` and `Chart.synastry`
+   (inter-aspects with applying flags, house overlays) against 20
+   `calc_ut` with speed, two `houses` and the same aspect loop in Python.
+4. The solar returns of a century: `Ephemeris.returns("sun", ...)` over
+   1950-2050 (DE421 of `tarvexkit.load()`) against 100 `swe.solcross_ut`.
+5. A year of secondary progressions: the progressed places of ten bodies
+   for each day of a year (`progressions.progressed_positions`) against
+   3,650 `calc_ut` with speed.
+Targets 3x for rows 3-5.
 
 Each row is the best of `--repeat` repetitions of each side, alternating;
 the ratio is the reference's best time over ours. A row that misses its
@@ -88,14 +97,71 @@ def main() -> None:
         for r, lat, eps in zip(ramc.tolist(), latitude.tolist(), obliquity.tolist()):
             swe.houses_armc(r, lat, eps, b"P")
 
+    from tarvexkit import progressions, synastry
+
+    london, vienna = site, tarvex.GeodeticObserver(16.37, 48.21)
+    pair_times = [moments[0], moments[1]]
+    kinds = [(k, a) for k, a in tarvexkit.searches.ASPECTS.items()]
+
+    def ours_synastry() -> None:
+        eph.chart(pair_times[0], london).synastry(eph.chart(pair_times[1], vienna))
+
+    def swe_synastry() -> None:
+        rows = []
+        for jd, where in ((ut1[0], london), (ut1[1], vienna)):
+            rows.append([swe.calc_ut(jd, body, swe.FLG_MOSEPH | swe.FLG_SPEED)[0] for body in planets])
+            swe.houses(jd, where.latitude_deg, where.longitude_east_deg, b"P")
+        for p in rows[0]:
+            for q in rows[1]:
+                signed = (p[0] - q[0] + 180.0) % 360.0 - 180.0
+                for kind, angle in kinds:
+                    orb = abs(signed) - angle
+                    if abs(orb) <= tarvexkit.chart.ORBS_DEG[kind]:
+                        _ = orb * (p[3] - q[3]) * (1.0 if signed >= 0 else -1.0) < 0.0
+
+    long_eph = tarvexkit.load()
+    sun_natal = 123.456
+
+    def ours_returns() -> None:
+        long_eph.returns("sun", sun_natal, long_eph.utc(1950), long_eph.utc(2050))
+
+    start_ut = swe.julday(1950, 1, 1, 0.0)
+
+    def swe_returns() -> None:
+        jd = start_ut
+        for _ in range(100):
+            jd = swe.solcross_ut(sun_natal, jd, swe.FLG_MOSEPH) + 300.0
+
+    natal = eph.chart(moments[2], london)
+    year = eph.times(natal.tt_julian_day + 365.25 * 5.0 + np.arange(365.0), "tt")
+    names = [p.name for p in natal.points if p.distance_au is not None]
+    progressed_ut = (natal.tt_julian_day + (year.tt - natal.tt_julian_day) / 365.24219).tolist()
+
+    def ours_progressions() -> None:
+        progressions.progressed_positions(eph, natal, year, names)
+
+    def swe_progressions() -> None:
+        for jd in progressed_ut:
+            for body in planets:
+                swe.calc_ut(jd, body, swe.FLG_MOSEPH | swe.FLG_SPEED)
+
     ours_charts()  # opens the stores and warms the caches
-    results = {"chart": [], "swe default": [], "swe moshier": [], "houses": [], "swe houses": []}
+    ours_returns()
+    results = {"chart": [], "swe default": [], "swe moshier": [], "houses": [], "swe houses": [],
+               "synastry": [], "swe synastry": [], "returns": [], "swe returns": [], "progressions": [],
+               "swe progressions": []}
     for _ in range(args.repeat):
         results["chart"].append(best(ours_charts, 1, 1) / CHARTS)
         results["swe default"].append(best(lambda: swe_charts(swe.FLG_SWIEPH | swe.FLG_SPEED), 1, 1) / CHARTS)
         results["swe moshier"].append(best(lambda: swe_charts(swe.FLG_MOSEPH | swe.FLG_SPEED), 1, 1) / CHARTS)
         results["houses"].append(best(ours_houses, 1, 1))
         results["swe houses"].append(best(swe_houses, 1, 1))
+        results["synastry"].append(best(ours_synastry, 1, 5))
+        results["swe synastry"].append(best(swe_synastry, 1, 5))
+        results["returns"].append(best(ours_returns, 1, 1))
+        results["swe returns"].append(best(swe_returns, 1, 1))
+        results["progressions"].append(best(ours_progressions, 1, 1))
+        results["swe progressions"].append(best(swe_progressions, 1, 1))
     b = {key: min(values) for key, values in results.items()}
 
     def row(title: str, ours: float, ref: float, unit: float, label: str, target: float | None) -> str:
@@ -116,6 +182,10 @@ def main() -> None:
         row("one chart vs 10 `calc_ut` + `houses`, FLG_MOSEPH", b["chart"], b["swe moshier"], 1e6, "µs", None),
         row(f"Placidus cusps for {SKIES:,} skies vs `houses_armc` loop", b["houses"], b["swe houses"], 1e3, "ms",
             5.0),
+        row("a synastry of two charts (FLG_MOSEPH reference)", b["synastry"], b["swe synastry"], 1e3, "ms", 3.0),
+        row("solar returns of a century vs 100 `solcross_ut`", b["returns"], b["swe returns"], 1e3, "ms", 3.0),
+        row("a year of daily secondary progressions, 10 bodies", b["progressions"], b["swe progressions"], 1e3,
+            "ms", 3.0),
         "",
     ]
     text = "\n".join(lines) + "\n" + NOTES
@@ -169,6 +239,21 @@ stay bit for bit what they are; `perf` puts 80 % of the time in libm's
 interpreter for each sky but computes each sky faster. A faster
 convergence (Newton on the cusp's longitude) would change the strict
 module's cusps in the last bits, which the result-bits guard forbids.
+
+**Synastry** (row 4): two charts are two rows of row 1 (each a third of
+the time of pyswisseph's ten `calc_ut` with Moshier's series, for the
+reasons above: three full apparent places per body for the speeds); the
+inter-aspects and overlays add about 0.4 ms of Python (121 pairs, five
+aspects, two dataclasses per hit), the same loop the reference runs.
+
+**Solar returns** (row 5): the search samples the Sun's apparent longitude
+every 30 days over the century (1,217 places in one batch) and refines the
+100 brackets together (about ten batches of 100 places); each place is a
+full apparent place from DE421 with light time, deflection, aberration and
+the frame of date, where `solcross_ut` iterates on Moshier's analytic Sun,
+which costs a few microseconds per evaluation. Most of our time is the
+refinement's batches and the grid's; a larger grid step would not change
+the count of refinement batches.
 
 **The strict engine's chart row** (bench/run.py row 8): `perf` on a loop
 of ten `Engine.position` calls and one `house_cusps`: the ten apparent

@@ -19,10 +19,32 @@ example) are an explicit outcome:
 system is undefined inside the polar circles, as astrology programs offer;
 `Houses.fallback` says which rows have them.
 
-In a sidereal zodiac (`zodiac=` an ayanamsha's name) every longitude has
-the mean ayanamsha taken off; Whole Sign houses start from the sign of the
-sidereal ascendant, the equal systems from the sidereal angles, and the
-other systems' cusps are the tropical cusps less the ayanamsha.
+In a sidereal zodiac (`zodiac=` an ayanamsha's name) every longitude and
+cusp has the zodiac's shift taken off; Whole Sign houses start from the
+sign of the sidereal ascendant, the equal systems from the sidereal angles.
+
+What a name means. A sidereal zodiac is fixed to the stars, and the true
+equinox nods against them (the nutation in longitude, up to 17"). For every
+name pyswisseph also has, the kit does what its FLG_SIDEREAL does (found by
+running it, calc and houses_ex): the shift is the mean ayanamsha plus the
+nutation in longitude, i.e. the sidereal place is the mean-equinox
+longitude less the mean ayanamsha, and the mean ayanamsha is pyswisseph's
+get_ayanamsa_ex(..., FLG_NONUT): the anchored names carry pyswisseph's
+value at J2000.0 by the IAU 2006 general precession (within 0.045" of it
+over 1900-2100), true_chitra and galactic_centre_0_sag put the star's
+place with annual aberration (Spica; Sgr A*) at 180 and 240 degrees, and
+aldebaran_15_tau is anchored, as pyswisseph has it. Sidereal longitudes and
+cusps agree with pyswisseph's to 0.1" over 1900-2100 (tests).
+
+The strict module's two definitions are `strict_lahiri` and
+`strict_fagan_bradley`: the mean ayanamsha of tarvex.sidereal (Lahiri
+23 deg 15' at 1956 March 21 0h TT; Fagan-Bradley 24 deg 02' 31.36" at
+B1950) taken off true-equinox longitudes, as
+`tarvex.Engine.sidereal_position` does. Places by "lahiri" exceed those
+by "strict_lahiri" by 16.0" (the mean values) less the nutation in
+longitude: by 29.9" on 2000 January 1.5, between -2.9" and 34.9" over
+1900-2100; "fagan_bradley" differs from "strict_fagan_bradley" by 0.4"
+and the nutation.
 """
 
 from __future__ import annotations
@@ -49,7 +71,9 @@ _Real = float | np.integer[Any] | np.floating[Any]
 # (name, letter, iterative) of each house system, in the core's order.
 HOUSE_SYSTEM_TABLE: tuple[tuple[str, str, bool], ...] = tuple(_native.house_systems())
 HOUSE_SYSTEMS: tuple[str, ...] = tuple(name for name, _, _ in HOUSE_SYSTEM_TABLE)
-AYANAMSHA_TABLE: tuple[tuple[str, str | None, float, float | None], ...] = tuple(_native.ayanamshas())
+# (name, star or None, the star's sidereal longitude or the value at the
+# epoch, epoch TT Julian day or None, rule: "anchored", "star" or "strict").
+AYANAMSHA_TABLE: tuple[tuple[str, str | None, float, float | None, str], ...] = tuple(_native.ayanamshas())
 AYANAMSHAS: tuple[str, ...] = tuple(row[0] for row in AYANAMSHA_TABLE)
 # Spellings the strict module accepts for the systems it shares with us.
 _HOUSE_ALIASES = {"equal_ascendant": "equal", "whole-sign": "whole_sign", "wholesign": "whole_sign"}
@@ -286,8 +310,12 @@ def ayanamsha_deg(name: str, tt: _Real | Times[Scalar]) -> float: ...
 @overload
 def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times[Array]) -> _FloatArray: ...
 def ayanamsha_deg(name: str, tt: npt.ArrayLike | Times) -> Any:
-    """The (mean) ayanamsha `name` at TT Julian days: a float for a number,
-    an array for an array. `tt` may also be a `Times` (its TT is used)."""
+    """The mean ayanamsha `name` at TT Julian days (for the names pyswisseph
+    has, its get_ayanamsa_ex with FLG_NONUT): a float for a number, an array
+    for an array. `tt` may also be a `Times` (its TT is used). A sidereal
+    place takes this plus the nutation in longitude off a true-equinox
+    longitude, except for strict_lahiri and strict_fagan_bradley (see the
+    module text)."""
     key = ayanamsha_name(name)
     days: npt.ArrayLike = tt.tt if isinstance(tt, Times) else tt
     array = _flat(days, "tt")
@@ -314,8 +342,11 @@ def check_ayanamsha_span(tt: npt.ArrayLike) -> None:
 
 
 def ayanamsha_table(name: str, tt: _FloatArray) -> _FloatArray:
-    """(n, 2): the ayanamsha and its rate (deg, deg/day) at TT Julian days."""
-    return np.asarray(_native.ayanamsha(ayanamsha_name(name), np.ascontiguousarray(tt, dtype=np.float64)))
+    """(n, 2): what the zodiac `name` takes off a true-equinox longitude and
+    its rate (deg, deg/day) at TT Julian days (the mean ayanamsha plus the
+    nutation in longitude, or for the strict names the mean ayanamsha)."""
+    table = np.asarray(_native.ayanamsha(ayanamsha_name(name), np.ascontiguousarray(tt, dtype=np.float64)))
+    return np.ascontiguousarray(table[:, [2, 1]])
 
 
 def mean_lunar_points(tt: npt.ArrayLike) -> _FloatArray:

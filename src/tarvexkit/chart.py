@@ -2,7 +2,9 @@
 
 Longitudes are geocentric apparent ecliptic longitudes of date (true
 equinox), the lunar points on the same equinox; in a sidereal zodiac every
-longitude has the mean ayanamsha taken off, and the houses are the
+longitude has the zodiac's shift taken off (the mean ayanamsha plus the
+nutation in longitude, as pyswisseph's FLG_SIDEREAL; see
+`tarvexkit.astrology`), and the houses are the
 sidereal ones of `tarvexkit.astrology` (Whole Sign from the sign of the
 sidereal ascendant). A speed is the time derivative of the longitude
 printed beside it, in the chart's zodiac (the central difference over
@@ -43,6 +45,7 @@ from .times import Times
 if TYPE_CHECKING:
     from ._native import Store
     from .data import DataFile
+    from .synastry import Synastry
 
 CHART_BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto",
                 "true_node")
@@ -176,6 +179,15 @@ class Chart:
         shown_name = shown(name) if isinstance(name, str) else repr(name)
         raise KeyError(f"this chart has no point {shown_name}{near_misses(str(key or ''), names)}; "
                        f"it has {', '.join(names)}")
+
+    def synastry(self, other: Chart, aspects: Sequence[str | float] | None = None,
+                 orbs: float | dict[str, float] | None = None) -> Synastry:
+        """Aspects from each point of this chart to each of `other` (orbs,
+        applying or separating as both move) and house overlays; see
+        `tarvexkit.synastry`. `aspects` and `orbs` as in `Ephemeris.chart`."""
+        from .synastry import synastry
+
+        return synastry(self, other, None if aspects is None else list(aspects), orbs)
 
     def to_dict(self) -> dict[str, Any]:
         """Plain dicts, lists, str, float, int, bool and None: ready for json.dumps."""

@@ -65,6 +65,8 @@ _Whole = int | np.integer[Any]
 _Real = float | np.integer[Any] | np.floating[Any]
 PathLike = str | os.PathLike[str]
 
+# Grid steps of `returns` for the bodies that never turn back (days).
+RETURN_STEP_DAYS = {"sun": 30.0, "moon": 2.0}
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
 AYANAMSHA_SPAN_DAYS = astrology.AYANAMSHA_SPAN_DAYS
 
@@ -529,10 +531,12 @@ class Ephemeris:
         threads: int | None = None,
     ) -> _FloatArray:
         """`positions` with the longitude (column 0) in a sidereal zodiac:
-        the tropical longitude of date less the (mean) ayanamsha, and the
+        the tropical longitude of date less the zodiac's shift (the mean
+        ayanamsha plus the nutation in longitude, as pyswisseph's
+        FLG_SIDEREAL; `tarvexkit.astrology`), and the
         speed (column 3) the time derivative of that longitude (the central
-        difference of `searches.longitude_speed` less the ayanamsha's rate). Any ayanamsha of
-        `tarvexkit.AYANAMSHAS`; 'lahiri' and 'fagan_bradley' equal
+        difference of `searches.longitude_speed` less the shift's rate). Any ayanamsha of
+        `tarvexkit.AYANAMSHAS`; 'strict_lahiri' and 'strict_fagan_bradley' equal
         `tarvex.Engine.sidereal_position`. `options` must be ecliptic of date
         (default `tarvex.apparent()`).
         """
@@ -748,6 +752,94 @@ class Ephemeris:
         places = self.positions(named, tt, scale="tt")[0]
         return dataclasses.replace(made, stars=_stars.chart_stars(made, named, places, ayanamsha, float(star_orb_deg),
                                                                   star_aspects))
+
+    # --- techniques after the natal chart (synastry.py, progressions.py) ----------
+    def composite(self, a: _chart.Chart, b: _chart.Chart) -> _chart.Chart:
+        """The composite chart of two charts by midpoints (shorter arc), its
+        houses from the midpoint of the two ARMCs; see `tarvexkit.synastry`."""
+        from . import synastry
+
+        return synastry.composite(self, a, b)
+
+    def davison(self, a: _chart.Chart, b: _chart.Chart) -> _chart.Chart:
+        """The Davison chart: a chart at the midpoint in time of two charts
+        and the great-circle midpoint of their sites; see `tarvexkit.synastry`."""
+        from . import synastry
+
+        return synastry.davison(self, a, b)
+
+    def progressed(self, natal: _chart.Chart, when: Times, method: str = "secondary",
+                   angles: str = "solar_arc") -> Any:
+        """`natal` progressed to the date `when`: method 'secondary' (a day
+        for a year), 'tertiary' or 'minor'; angles 'solar_arc', 'naibod' or
+        'armc'. A `tarvexkit.progressions.Progression`; see that module."""
+        from . import progressions
+
+        return progressions.progress(self, natal, self._scalar(when), method, angles)
+
+    def solar_arc(self, natal: _chart.Chart, when: Times) -> Any:
+        """Solar arc directions of `natal` to the date `when` (a
+        `tarvexkit.progressions.SolarArcDirections`)."""
+        from . import progressions
+
+        return progressions.solar_arc(self, natal, self._scalar(when))
+
+    def chart_points(self, chart: _chart.Chart, *, parallel_orb_deg: float = 1.0, reverse_at_night: bool = True,
+                     terms: str = "egyptian") -> Any:
+        """Lots of Fortune and Spirit, midpoints (and the 90-degree dial),
+        antiscia, declinations with parallels and out-of-bounds, and the
+        essential dignities of a chart: a `tarvexkit.points.ChartPoints`."""
+        from . import points
+
+        return points.chart_points(self, chart, parallel_orb_deg=parallel_orb_deg,
+                                   reverse_at_night=reverse_at_night, terms=terms)
+
+    def planetary_days(self, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> Any:
+        """The planetary days (sunrise to sunrise) beginning in [start, stop)
+        at the site, each with its ruler and its 24 planetary hours in the
+        Chaldean order: a list of `tarvexkit.planetary_hours.PlanetaryDay`."""
+        from . import planetary_hours
+
+        check_site("site", site)
+        return planetary_hours.planetary_days(self, site, self._scalar(start), self._scalar(stop))
+
+    def void_of_course(self, start: Times, stop: Times, *, zodiac: str = "tropical") -> Any:
+        """The Moon's void-of-course periods ending in [start, stop) (the rule
+        is in `tarvexkit.void_of_course`): a list of `VoidOfCourse`."""
+        from . import void_of_course
+
+        check_name("zodiac", zodiac)
+        return void_of_course.void_of_course(self, self._scalar(start), self._scalar(stop), zodiac=zodiac)
+
+    def returns(self, body: str | int, natal: _chart.Chart | float, start: Times, stop: Times, *,
+                zodiac: str | None = None, step_days: float | None = None, threads: int | None = None) -> Times:
+        """Instants in [start, stop) where `body` comes back to its natal
+        longitude: solar, lunar and planetary returns. `natal` is a `Chart`
+        (the body's longitude there, read in the chart's zodiac unless
+        `zodiac` is given) or a longitude in degrees (`zodiac` default
+        'tropical'). The exact conjunctions of `aspects`, on the same search
+        core; a chart at each for any site is `eph.chart(t, site)`."""
+        body = check_body("body", body)
+        if isinstance(natal, _chart.Chart):
+            name = str(body).strip().lower()
+            longitude = natal.point(name).longitude_deg
+            zodiac = natal.zodiac if zodiac is None else zodiac
+        elif isinstance(natal, bool) or not isinstance(natal, (int, float, np.floating, np.integer)):
+            raise TypeError(f"natal must be a Chart or a longitude in degrees, not {type(natal).__name__}")
+        elif not np.isfinite(natal):
+            raise ValueError(f"natal must be a finite longitude in degrees, not {natal!r}")
+        else:
+            longitude = float(natal) % 360.0
+        zodiac = "tropical" if zodiac is None else zodiac
+        check_name("zodiac", zodiac)
+        step_days = check_step_days("step_days", step_days)
+        if step_days is None:
+            # The Sun and the Moon never turn back: their returns are a year
+            # and a month apart, so a coarser grid brackets every one.
+            step_days = RETURN_STEP_DAYS.get(str(body).strip().lower())
+        found = searches.exact_aspects(self._longitudes(zodiac, threads), body, longitude,
+                                       *self._span(start, stop), ["conjunction"], step_days)
+        return Times(self._clock, found[0], "tt")
 
     def _julian_days(self, times: Times | npt.ArrayLike, scale: Scale | None) -> tuple[_FloatArray, Scale]:
         if isinstance(times, Times):

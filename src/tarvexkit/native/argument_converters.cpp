@@ -21,15 +21,16 @@ bool to_house_method(PyObject* value, std::string_view parameter, core::HouseMet
   return true;
 }
 
-bool to_ayanamsha(PyObject* value, std::string_view parameter, core::Ayanamsha& out) {
+bool to_sidereal_zodiac(PyObject* value, std::string_view parameter,
+                        const SiderealZodiac*& out) {
   std::string_view name;
   if (!python::to_text(value, parameter, name)) return false;
-  const auto mode = core::ayanamsha_from_name(name);
-  if (!mode) {
+  const auto index = sidereal_zodiac_index(name);
+  if (!index) {
     python::value_error("unknown ayanamsha '" + std::string(name) + "'");
     return false;
   }
-  out = *mode;
+  out = &sidereal_zodiacs()[*index];
   return true;
 }
 

@@ -6,16 +6,17 @@
 
 #include <string_view>
 
-#include "core/ayanamshas.hpp"
 #include "core/house_systems.hpp"
 #include "python/handle.hpp"
+#include "tarvexkit/native/sidereal_zodiacs.hpp"
 
 namespace tarvex::kit {
 
 // ValueError "unknown house system '{name}'".
 bool to_house_method(PyObject* value, std::string_view parameter, core::HouseMethod& out);
 // ValueError "unknown ayanamsha '{name}'".
-bool to_ayanamsha(PyObject* value, std::string_view parameter, core::Ayanamsha& out);
+bool to_sidereal_zodiac(PyObject* value, std::string_view parameter,
+                        const SiderealZodiac*& out);
 // A finite, positive number of days; ValueError "{parameter} must be a
 // positive number of days".
 bool to_step_days(PyObject* value, std::string_view parameter, double& out);

@@ -33,9 +33,10 @@ using python::Arguments;
 using python::Ref;
 
 constexpr double NOT_DEFINED = std::numeric_limits<double>::quiet_NaN();
-// Half-width of the central difference that gives the rate of a star-defined
-// ayanamsha (a smooth function of time: the error is far below 1e-12 deg/day).
-constexpr double STAR_RATE_STEP_DAYS = 1.0;
+// Half-width of the central difference that gives the rate of a shift with
+// nutation or a star in it (the fortnightly nutation terms leave an error
+// near 0.002"/day).
+constexpr double RATE_STEP_DAYS = 1.0;
 
 // Collects the elements the core refused, as a list of (index, message).
 class Failures {
@@ -161,60 +162,68 @@ PyObject* site_sky(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 // ------------------------------------------------------------ ayanamshas
 
-// (value, rate) in degrees and degrees per day at TT Julian days.
+// (mean ayanamsha, rate of the shift, shift) in degrees and degrees per day
+// at TT Julian days; the shift is what a sidereal zodiac takes off a
+// true-equinox longitude (sidereal_zodiacs.hpp).
 PyObject* ayanamsha(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  core::Ayanamsha mode{};
+  const SiderealZodiac* zodiac = nullptr;
   Column tt_days;
-  const Argument parameters[] = {{"name", to_ayanamsha, mode}, {"tt", to_column, tt_days}};
+  const Argument parameters[] = {{"name", to_sidereal_zodiac, zodiac}, {"tt", to_column, tt_days}};
   Arguments arguments("ayanamsha()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
-  const bool star = core::ayanamsha_definitions()[static_cast<std::size_t>(mode)].kind ==
-                    core::AyanamshaKind::StarAtLongitude;
   const std::size_t length = tt_days.values.size();
   double* out = nullptr;
-  Ref table = new_table(length, 2, out);
+  Ref table = new_table(length, 3, out);
   if (!table) return nullptr;
   for (std::size_t i = 0; i < length; ++i) {
     if (interrupted_at(i)) return nullptr;
     const double tt = tt_days.values[i];
-    const auto value = core::ayanamsha_deg(mode, tt);
+    const auto value = ayanamsha_value(*zodiac, tt);
     if (!value) return python::map_coordinate_error(value.error());
     double rate = 0.0;
-    if (star) {
-      const auto before = core::ayanamsha_deg(mode, tt - STAR_RATE_STEP_DAYS);
-      const auto after = core::ayanamsha_deg(mode, tt + STAR_RATE_STEP_DAYS);
-      if (!before || !after)
-        return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
-      rate = (*after - *before) / (2.0 * STAR_RATE_STEP_DAYS);
-    } else {
+    if (zodiac->rule == ZodiacRule::Strict &&
+        core::ayanamsha_definitions()[static_cast<std::size_t>(zodiac->row)].kind ==
+            core::AyanamshaKind::PrecessionFromEpoch) {
       const auto anchored = core::ayanamsha_rate_deg_per_day(tt);
       if (!anchored) return python::map_coordinate_error(anchored.error());
       rate = *anchored;
+    } else {
+      const auto before = ayanamsha_value(*zodiac, tt - RATE_STEP_DAYS);
+      const auto after = ayanamsha_value(*zodiac, tt + RATE_STEP_DAYS);
+      if (!before || !after)
+        return python::map_coordinate_error(core::CoordinateError::NonFiniteState);
+      rate = std::remainder(after->shift_deg - before->shift_deg, 360.0) / (2.0 * RATE_STEP_DAYS);
     }
-    out[2 * i] = *value;
-    out[2 * i + 1] = rate;
+    out[3 * i] = value->mean_deg;
+    out[3 * i + 1] = rate;
+    out[3 * i + 2] = value->shift_deg;
   }
   return table.release();
 }
 
 // (name, star or None, sidereal longitude of the star or the value at the
-// epoch, epoch TT Julian day or None) of every row of the table.
+// epoch, epoch TT Julian day or None, rule) of every zodiac of the kit.
 PyObject* ayanamshas(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Arguments arguments("ayanamshas()", {});
   if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   Ref list = Ref::steal(PyList_New(0));
   if (!list) return nullptr;
-  for (const core::AyanamshaDefinition& row : core::ayanamsha_definitions()) {
+  for (const SiderealZodiac& zodiac : sidereal_zodiacs()) {
     Ref item;
-    if (row.kind == core::AyanamshaKind::StarAtLongitude && row.star != nullptr) {
-      item = Ref::steal(
-          Py_BuildValue("(s#s#dO)", row.name.data(), static_cast<Py_ssize_t>(row.name.size()),
-                        row.star->name.data(), static_cast<Py_ssize_t>(row.star->name.size()),
-                        row.star_sidereal_longitude_deg, Py_None));
+    const auto name_size = static_cast<Py_ssize_t>(zodiac.name.size());
+    if (zodiac.rule == ZodiacRule::Star) {
+      item = Ref::steal(Py_BuildValue("(s#s#dOs)", zodiac.name.data(), name_size,
+                                      zodiac.star->name.data(),
+                                      static_cast<Py_ssize_t>(zodiac.star->name.size()),
+                                      zodiac.star_sidereal_longitude_deg, Py_None, "star"));
+    } else if (zodiac.rule == ZodiacRule::Anchored) {
+      item = Ref::steal(Py_BuildValue("(s#Odds)", zodiac.name.data(), name_size, Py_None,
+                                      zodiac.value_at_j2000_deg, 2451545.0, "anchored"));
     } else {
-      item = Ref::steal(Py_BuildValue("(s#Odd)", row.name.data(),
-                                      static_cast<Py_ssize_t>(row.name.size()), Py_None,
-                                      row.value_at_epoch_deg, row.epoch_tt_julian_day));
+      const core::AyanamshaDefinition& row =
+          core::ayanamsha_definitions()[static_cast<std::size_t>(zodiac.row)];
+      item = Ref::steal(Py_BuildValue("(s#Odds)", zodiac.name.data(), name_size, Py_None,
+                                      row.value_at_epoch_deg, row.epoch_tt_julian_day, "strict"));
     }
     if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
   }
@@ -330,9 +339,10 @@ PyMethodDef astrology_functions[] = {
      "(n, 3) float64: RAMC, true obliquity and nutation in longitude, degrees,\n"
      "computed as tarvex.house_cusps computes them."},
     {"ayanamsha", python::as_cfunction<ayanamsha>(), FUNCTION,
-     "ayanamsha(name, tt)\n--\n\n(n, 2) float64: the mean ayanamsha and its rate (deg, deg/day)."},
+     "ayanamsha(name, tt)\n--\n\n(n, 3) float64: the mean ayanamsha, the rate of the shift and the shift\n"
+     "taken off true-equinox longitudes (deg, deg/day, deg)."},
     {"ayanamshas", python::as_cfunction<ayanamshas>(), FUNCTION,
-     "ayanamshas()\n--\n\n(name, star, longitude or value, epoch) of every ayanamsha."},
+     "ayanamshas()\n--\n\n(name, star, longitude or value, epoch, rule) of every ayanamsha."},
     {"mean_lunar_points", python::as_cfunction<mean_lunar_points>(), FUNCTION,
      "mean_lunar_points(tt)\n--\n\n"
      "(n, 3) float64: mean node, mean apogee longitude and latitude (mean equinox of date)."},

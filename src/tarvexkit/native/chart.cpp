@@ -13,8 +13,8 @@
 // lunar point gets the nutation in longitude (IAU 2000B) for the true
 // equinox. Houses (src/core/house_systems.hpp): RAMC from the local
 // apparent sidereal time (IAU 2006, nutation IAU 2000B) and the true
-// obliquity, as tarvex.house_cusps takes them. A sidereal zodiac takes the
-// mean ayanamsha (src/core/ayanamshas.hpp) off every longitude; its Whole
+// obliquity, as tarvex.house_cusps takes them. A sidereal zodiac takes its
+// shift (sidereal_zodiacs.hpp) off every longitude; its Whole
 // Sign and equal houses are stepped from the sidereal angles. Aspects: every
 // pair of points whose separation lies within an aspect's orb of its angle;
 // applying when the separation moves towards the angle.
@@ -85,11 +85,8 @@ bool to_optional_house_method(PyObject* value, std::string_view parameter,
 }
 
 bool to_optional_ayanamsha(PyObject* value, std::string_view parameter,
-                           std::optional<core::Ayanamsha>& out) {
-  core::Ayanamsha mode{};
-  if (!to_ayanamsha(value, parameter, mode)) return false;
-  out = mode;
-  return true;
+                           const SiderealZodiac*& out) {
+  return to_sidereal_zodiac(value, parameter, out);
 }
 
 struct Site {
@@ -215,7 +212,7 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   Site site;
   core::HouseMethod method{};
   std::optional<core::HouseMethod> fallback;
-  std::optional<core::Ayanamsha> ayanamsha;
+  const SiderealZodiac* ayanamsha = nullptr;
   Column angle_values;
   Column orb_values;
   double speed_step = 0.0;
@@ -341,9 +338,9 @@ PyObject* store_chart(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   if (ayanamsha) {
     // Without points only the instants themselves are needed.
     for (std::size_t b = 0; b < (k == 0 ? n : 3 * n); ++b) {
-      const auto value = core::ayanamsha_deg(*ayanamsha, days[b]);
+      const auto value = ayanamsha_value(*ayanamsha, days[b]);
       if (!value) return python::map_coordinate_error(value.error());
-      shift[b] = *value;
+      shift[b] = value->shift_deg;
     }
   }
 
