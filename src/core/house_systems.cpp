@@ -243,6 +243,104 @@ std::optional<std::array<double, 4>> placidus_cusps(const Sky& g) {
   return std::nullopt;
 }
 
+// Placidus by a safeguarded Newton iteration, for the kit. The same cusps
+// as the fixed point above, written as one equation in one unknown. With
+// K = tan phi tan eps, the ecliptic degree of right ascension alpha has
+// tan delta = tan eps sin alpha (Meeus eq. 13.4 with beta = 0), so its
+// diurnal semi-arc D obeys cos D = -K sin alpha. Each cusp's right
+// ascension is alpha = a0 + m D / 3 (m = 1 for cusps 11 and 3, 2 for 12
+// and 2; a0 = RAMC for 11 and 12, RAMC + 60 deg for 2, RAMC + 120 deg for
+// 3, from placidus_right_ascension). In the unknown w = D / 3, in [0, 60
+// deg], the cusp is the root of
+//     F(w) = cos 3w + K sin(a0 + m w),
+// F(0) = 1 + K sin a0 > 0 and F(60 deg) = -1 + K sin(...) < 0 wherever
+// |K| < 1 (outside the polar circles), and the root is single there: in
+// alpha the equation is alpha - a0 - (m/3) acos(-K sin alpha) = 0, whose
+// derivative 1 - (m/3) K cos alpha / sqrt(1 - K^2 sin^2 alpha) lies in
+// [1/3, 5/3]. One sincos per step gives everything: cos 3w = 4c^3 - 3c,
+// sin 3w = 3s - 4s^3, and sin, cos of m w and of alpha by angle addition.
+// Each Newton step stays inside the bracket the signs of F keep, or the
+// bracket is halved instead; the iteration stops when a Newton step moves w
+// by less than PLACIDUS_NEWTON_STEP_RAD, where the error left is of the
+// order of the step squared.
+constexpr double PLACIDUS_NEWTON_STEP_RAD = 1e-9;
+constexpr int PLACIDUS_NEWTON_MAX_STEPS = 100;
+
+constexpr double SIN_60 = 0.8660254037844386;
+
+struct PlacidusNewton {
+  double sin_a0, cos_a0;  // of the cusp's base right ascension a0
+  bool twice;             // m = 2
+  // The bracket and the point, starting on the equator (D = 90 deg, as the
+  // fixed point does), with its sine and cosine.
+  double lo = 0.0, hi = PI_RAD / 3.0, w = PI_RAD / 6.0;
+  double sin_w = 0.5, cos_w = SIN_60;
+  double sin_alpha = 0.0, cos_alpha = 1.0;
+  bool settled = false;
+};
+
+// One step for one cusp.
+void placidus_newton_step(double k, PlacidusNewton& it) {
+  const double s = it.sin_w, c = it.cos_w;
+  const double cos_3w = (4.0 * c * c - 3.0) * c;
+  const double sin_3w = (3.0 - 4.0 * s * s) * s;
+  const double sin_mw = it.twice ? 2.0 * s * c : s;
+  const double cos_mw = it.twice ? c * c - s * s : c;
+  const double sin_alpha = it.sin_a0 * cos_mw + it.cos_a0 * sin_mw;
+  const double cos_alpha = it.cos_a0 * cos_mw - it.sin_a0 * sin_mw;
+  const double m = it.twice ? 2.0 : 1.0;
+  const double f = cos_3w + k * sin_alpha;
+  const double slope = -3.0 * sin_3w + k * m * cos_alpha;
+  (f > 0.0 ? it.lo : it.hi) = it.w;
+  double next = it.w - f / slope;
+  // Only a Newton step can settle the cusp: a halving of the bracket says
+  // nothing about the distance from the root.
+  const bool newton = next >= it.lo && next <= it.hi;  // false for NaN
+  if (!newton) next = 0.5 * (it.lo + it.hi);
+  const double h = next - it.w;
+  it.w = next;
+  // The step's sine and cosine to third order (h^3 / 6 < 2e-28 once the
+  // step is this small): alpha moves by m h.
+  const double mh = m * h;
+  const double cos_mh = 1.0 - 0.5 * mh * mh;
+  it.sin_alpha = sin_alpha * cos_mh + cos_alpha * mh;
+  it.cos_alpha = cos_alpha * cos_mh - sin_alpha * mh;
+  it.settled = newton && std::fabs(h) < PLACIDUS_NEWTON_STEP_RAD;
+  if (!it.settled) {
+    it.sin_w = std::sin(next);
+    it.cos_w = std::cos(next);
+  }
+}
+
+// Cusps 11, 12, 2 and 3 in that order, or empty outside the region where
+// every ecliptic degree rises and sets (|K| >= 1) or without convergence.
+std::optional<std::array<double, 4>> placidus_cusps_newton(const Sky& g) {
+  const double k = g.tan_phi * (g.sin_eps / g.cos_eps);
+  if (!(std::fabs(k) < 1.0)) return std::nullopt;
+  // sin and cos of RAMC + 60 deg and RAMC + 120 deg by angle addition.
+  const double st = g.sin_theta, ct = g.cos_theta;
+  const double s60 = 0.5 * st + SIN_60 * ct, c60 = 0.5 * ct - SIN_60 * st;
+  const double s120 = -0.5 * st + SIN_60 * ct, c120 = -0.5 * ct - SIN_60 * st;
+  std::array<PlacidusNewton, 4> cusps{{{st, ct, false}, {st, ct, true}, {s60, c60, true},
+                                       {s120, c120, false}}};
+  for (int step = 0; step < PLACIDUS_NEWTON_MAX_STEPS; ++step) {
+    bool all_settled = true;
+    for (PlacidusNewton& it : cusps) {
+      if (it.settled) continue;
+      placidus_newton_step(k, it);
+      all_settled = all_settled && it.settled;
+    }
+    if (all_settled) {
+      std::array<double, 4> out{};
+      for (int n = 0; n < 4; ++n)
+        out[n] = normalize_radians(
+            std::atan2(cusps[n].sin_alpha, cusps[n].cos_alpha * g.cos_eps));
+      return out;
+    }
+  }
+  return std::nullopt;
+}
+
 bool inside_polar_circle(double phi, double eps) { return std::fabs(phi) + eps >= HALF_PI_RAD; }
 
 double to_degrees(double angle_rad) { return normalize_degrees(angle_rad * RAD_TO_DEG); }
@@ -265,13 +363,14 @@ Cusps turned_from_the_angles(Cusps c) {
 // `turned`: the ascendant formula gave the western meeting of ecliptic and
 // horizon, turned half a circle to the eastern one.
 std::expected<Cusps, HouseErrorReason> cusps_of(HouseMethod method, const Sky& s, double asc,
-                                                double mc, bool turned) {
+                                                double mc, bool turned, PlacidusSolver solver) {
   const double theta = s.theta;
   const double eps = s.eps;
   Cusps c{};
   switch (method) {
     case HouseMethod::Placidus: {
-      const auto placidus = placidus_cusps(s);
+      const auto placidus =
+          solver == PlacidusSolver::Newton ? placidus_cusps_newton(s) : placidus_cusps(s);
       if (!placidus) return std::unexpected(HouseErrorReason::NoConvergence);
       const auto [c11, c12, c2, c3] = *placidus;
       return quadrants(asc, mc, c11, c12, c2, c3);
@@ -519,10 +618,10 @@ std::string HouseError::message() const {
   return out;
 }
 
-std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
-                                                        double latitude_rad,
-                                                        double obliquity_rad) {
-  const Sky s = make_sky(ramc_rad, latitude_rad, obliquity_rad);
+namespace {
+
+std::expected<HouseCuspSet, HouseError> cusps_of_sky(HouseMethod method, const Sky& s,
+                                                     PlacidusSolver solver) {
   double asc = prime_vertical_longitude(s, 1.0, 0.0);
   // The formula's branch gives the western (setting) meeting of ecliptic and
   // horizon wherever the midheaven lies below the horizon, which happens
@@ -533,7 +632,7 @@ std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, doub
   if (turned) asc = normalize_radians(asc + PI_RAD);
   const double mc = std::atan2(s.sin_theta, s.cos_eps * s.cos_theta);
 
-  const auto cusps = cusps_of(method, s, asc, mc, turned);
+  const auto cusps = cusps_of(method, s, asc, mc, turned, solver);
   if (!cusps) return std::unexpected(HouseError{method, cusps.error()});
 
   HouseCuspSet out;
@@ -544,8 +643,17 @@ std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, doub
   return out;
 }
 
+}  // namespace
+
+std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
+                                                        double latitude_rad, double obliquity_rad,
+                                                        PlacidusSolver solver) {
+  return cusps_of_sky(method, make_sky(ramc_rad, latitude_rad, obliquity_rad), solver);
+}
+
 std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
-                                                        double latitude_deg, double obliquity_deg) {
+                                                        double latitude_deg, double obliquity_deg,
+                                                        PlacidusSolver solver) {
   const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
   if (!std::isfinite(ramc_deg) || !std::isfinite(latitude_deg) || !std::isfinite(obliquity_deg))
     return fail(HouseErrorReason::NonFiniteInput);
@@ -553,11 +661,12 @@ std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, doub
   if (!(obliquity_deg > 0.0 && obliquity_deg < 90.0))
     return fail(HouseErrorReason::ObliquityOutOfRange);
   return house_cusps_of_sky(method, normalize_degrees(ramc_deg) * DEG_TO_RAD,
-                            latitude_deg * DEG_TO_RAD, obliquity_deg * DEG_TO_RAD);
+                            latitude_deg * DEG_TO_RAD, obliquity_deg * DEG_TO_RAD, solver);
 }
 
 std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, double theta,
-                                                           double phi, double eps) {
+                                                           double phi, double eps,
+                                                           PlacidusSolver solver) {
   const auto fail = [method](HouseErrorReason r) { return std::unexpected(HouseError{method, r}); };
   if (!std::isfinite(theta) || !std::isfinite(phi) || !std::isfinite(eps))
     return fail(HouseErrorReason::NonFiniteInput);
@@ -570,18 +679,18 @@ std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, d
     return fail(HouseErrorReason::InsidePolarCircle);
   // The ascendant formula's two terms vanish together only when the
   // ecliptic lies in the horizon.
-  const double asc_y = std::cos(theta);
-  const double asc_x = -(std::sin(theta) * std::cos(eps) + std::tan(phi) * std::sin(eps));
+  const Sky s = make_sky(theta, phi, eps);
+  const double asc_y = s.cos_theta;
+  const double asc_x = -(s.sin_theta * s.cos_eps + std::tan(phi) * s.sin_eps);
   if (std::hypot(asc_x, asc_y) < DEGENERATE_NORM) return fail(HouseErrorReason::EclipticOnHorizon);
 
-  auto out = house_cusps_rad(method, theta, phi, eps);
+  auto out = cusps_of_sky(method, s, solver);
   if (!out) return out;
   // The prime vertical is the great circle through the zenith and the east
   // point; the vertex is its western meeting with the ecliptic. Where the
   // prime vertical is the ecliptic itself (a tropical latitude equal to the
   // obliquity, at one instant a day) every point qualifies and the
   // descendant is given.
-  const Sky s = make_sky(theta, phi, eps);
   const auto vertex = circle_meets_ecliptic(s, s.zenith, s.east, -s.east);
   out->vertex_deg = to_degrees(vertex.value_or(out->ascendant_deg * DEG_TO_RAD + PI_RAD));
   out->equatorial_ascendant_deg = to_degrees(longitude_under_pole(s, theta + HALF_PI_RAD, 0.0));

@@ -95,19 +95,30 @@ struct HouseCuspSet {
   HouseMethod method = HouseMethod::Placidus;
 };
 
+// How the Placidus cusps are solved: the strict module's fixed-point
+// iteration on each cusp's declination (stops when a pass moves it by less
+// than 1e-12 rad: up to ~1e-12 deg from the exact cusp at middle latitudes,
+// more as the latitude nears the polar circle, where each pass contracts
+// the error less), or a safeguarded Newton iteration on each cusp's
+// semi-arc (to the last bits of the exact cusp, in 3 to 6 steps). Both in
+// house_systems.cpp, where the two are described.
+enum class PlacidusSolver : std::uint8_t { FixedPoint = 0, Newton = 1 };
+
 // Cusps of one system. ramc_deg: right ascension of the meridian (any
 // value); latitude_deg: geographic (geodetic) latitude, north positive,
 // |latitude| < 90; obliquity_deg: obliquity of the ecliptic, 0 < eps < 90
-// (true obliquity for cusps of the true equinox).
-std::expected<HouseCuspSet, HouseError> house_cusps_deg(HouseMethod method, double ramc_deg,
-                                                        double latitude_deg, double obliquity_deg);
+// (true obliquity for cusps of the true equinox). The kit's entry: Placidus
+// by Newton unless asked otherwise.
+std::expected<HouseCuspSet, HouseError> house_cusps_deg(
+    HouseMethod method, double ramc_deg, double latitude_deg, double obliquity_deg,
+    PlacidusSolver solver = PlacidusSolver::Newton);
 
 // house_cusps_deg for a sky given in radians (RAMC in [0, 2 pi)), with the
 // same checks and results: a site's sidereal time and obliquity computed in
 // radians reach the cusps without a trip through degrees.
-std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, double ramc_rad,
-                                                           double latitude_rad,
-                                                           double obliquity_rad);
+std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(
+    HouseMethod method, double ramc_rad, double latitude_rad, double obliquity_rad,
+    PlacidusSolver solver = PlacidusSolver::Newton);
 
 // The geometry alone, in radians: RAMC in [0, 2 pi), latitude and obliquity
 // already checked by the caller; the cusps, ascendant and midheaven (the
@@ -115,8 +126,9 @@ std::expected<HouseCuspSet, HouseError> house_cusps_of_sky(HouseMethod method, d
 // checks, the refusal of Placidus inside the polar circles, the vertex and
 // east point and the equal systems' stepping in degrees; the strict
 // module's house_cusps (houses.hpp) takes its four systems from here as
-// they are.
-std::expected<HouseCuspSet, HouseError> house_cusps_rad(HouseMethod method, double ramc_rad,
-                                                        double latitude_rad, double obliquity_rad);
+// they are, Placidus by the fixed point.
+std::expected<HouseCuspSet, HouseError> house_cusps_rad(
+    HouseMethod method, double ramc_rad, double latitude_rad, double obliquity_rad,
+    PlacidusSolver solver = PlacidusSolver::FixedPoint);
 
 }  // namespace tarvex::core

@@ -120,9 +120,10 @@ def test_houses_of_points_follow_the_cusps_through_aries_and_backwards(eph):
             chart = eph.chart(t, site, houses=system)
             cusps = chart.cusps_deg
             if system == "placidus":
-                # One Placidus: the chart's cusps are the strict module's, bit for bit.
+                # The chart's Placidus (Newton) is the strict module's (fixed point).
                 strict = tarvex.house_cusps(site, float(t.ut1), float(t.tt), "placidus")
-                assert cusps == list(strict.cusp_ecliptic_longitude_deg)
+                gap = (np.array(cusps) - strict.cusp_ecliptic_longitude_deg + 180.0) % 360.0 - 180.0
+                assert np.abs(gap).max() < 1.5e-10  # 1e-10 / sqrt(1 - tan(51.5) tan(23.44))
             backwards += sum((cusps[(k + 1) % 12] - cusps[k]) % 360.0 for k in range(12)) > 720.0
             for p in chart.points:
                 assert p.house == reference_house(p.longitude_deg, cusps), (site, t.iso(), p.name)
