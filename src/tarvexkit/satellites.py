@@ -1,0 +1,822 @@
+"""Earth satellites: element sets propagated by SGP4, turned to the sky.
+
+SGP4 itself is the `sgp4` package (pip install tarvex[satellites]):
+Vallado's C++ implementation of "Revisiting Spacetrack Report #3"
+(Vallado, Crawford, Hujsak and Kelso, AIAA 2006-6753), run over many
+satellites and instants at once by its `SatrecArray`, on the worker
+threads of this module (it loops in C++ with the interpreter lock
+released). Nothing of SGP4 is reimplemented here.
+
+Element sets come as two-line (TLE) or three-line (3LE, a name line
+first) text, or as CCSDS Orbit Mean-Elements Messages in the CSV, JSON
+and XML forms CelesTrak publishes (read by `sgp4.omm` and the standard
+library). `read` takes a path or the text itself.
+
+Frames. SGP4 gives positions and velocities in TEME (true equator, mean
+equinox of date). Following Vallado et al. 2006, sec. "Coordinate
+frames" and appendix C, TEME turns into the pseudo Earth-fixed frame by
+the IAU 1982 Greenwich mean sidereal time of UT1 (Aoki et al. 1982, as
+in Vallado's `gstime`):
+
+    GMST = 67310.54841 s + (876600 h + 8640184.812866 s) T
+           + 0.093104 s T^2 - 6.2e-6 s T^3,   T = (JD_UT1 - 2451545) / 36525
+
+and into the ITRS by the pole (x_p, y_p): r_ITRS = R1(-y_p) R2(-x_p)
+r_PEF. The Earth-fixed velocity takes off the Earth's rotation,
+omega x r_PEF with omega = 7.292115146706979e-5 rad/s. UT1 and the pole
+are the engine's own (`_native.EarthRotation.orientation`, from its
+leap-second kernel and IERS table), the same that place the planets'
+observers; the GCRS comes from the ITRS by that same call's rotation
+(sidereal time, pole and IAU 2006/2000B precession-nutation of the
+engine), so that a satellite sits in the sky of the planets.
+
+The observer's site and the sub-satellite point are geodetic on WGS84
+(NIMA TR8350.2, 3rd ed., 2000); altitudes refer to the ellipsoid normal,
+azimuths run from north through east, and refraction, when asked, is
+Bennett's of `observing`.
+
+Light. The Earth's shadow is a cone: seen from the satellite the Sun
+(radius 696 000 km) and the Earth (a sphere of the WGS84 equatorial
+radius) are two discs; the satellite is in the umbra when the Earth's
+disc covers the Sun's, in the penumbra while it covers part of it, and
+`sunlit` while the Sun's centre stands above the Earth's limb (so the
+flag turns half-way through the penumbra, a second or so for a low
+orbit). The standard magnitude (at 1000 km, half lit, phase angle 90
+degrees) gives the magnitude of a diffusely reflecting sphere,
+
+    m = m_std + 5 log10(range / 1000 km) - 2.5 log10(sin(phi) + (pi - phi) cos(phi))
+
+(phi the phase angle at the satellite; the convention of McCants'
+satellite magnitudes).
+
+Errors. A malformed line, a bad checksum or element sets whose lines do
+not pair raise ValueError naming the line. SGP4's own failures (a decayed
+satellite, a mean motion or eccentricity out of range; codes 1..6 of the
+`sgp4` package, `SGP4_ERRORS`) are per satellite and instant: the
+position there is NaN and the error code says why. Instants more than
+`STALE_DAYS` from an element set's epoch warn (`StaleElementsWarning`):
+SGP4's errors grow by kilometres a day away from the epoch.
+"""
+
+from __future__ import annotations
+
+import json
+import math
+import os
+import warnings
+import xml.etree.ElementTree as ElementTree
+from collections.abc import Callable, Iterator, Sequence
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass
+from io import StringIO
+from pathlib import Path
+from typing import TYPE_CHECKING, Any, overload
+
+import numpy as np
+import numpy.typing as npt
+
+import tarvex
+
+from . import _native
+from .observing import AU_KM, Horizontal, refract
+from .times import Clock, Times
+
+if TYPE_CHECKING:
+    from sgp4.api import Satrec
+
+_FloatArray = npt.NDArray[np.float64]
+_IntArray = npt.NDArray[np.int64]
+_BoolArray = npt.NDArray[np.bool_]
+
+# Days from an element set's epoch beyond which a position warns.
+STALE_DAYS = 30.0
+# WGS84 (NIMA TR8350.2): equatorial radius and flattening.
+WGS84_RADIUS_KM = 6378.137
+WGS84_FLATTENING = 1.0 / 298.257223563
+WGS84_E2 = WGS84_FLATTENING * (2.0 - WGS84_FLATTENING)
+# The Earth's rotation rate of Vallado et al. 2006 (rad/s).
+EARTH_ROTATION_RAD_PER_S = 7.292115146706979e-5
+SUN_RADIUS_KM = 696000.0
+ARCSEC_TO_RAD = math.pi / 648000.0
+# The error codes of the sgp4 package (sgp4.api.SGP4_ERRORS).
+SGP4_ERRORS = {
+    1: "mean eccentricity is outside the range 0 <= e < 1",
+    2: "mean motion has fallen below zero",
+    3: "perturbed eccentricity is outside the range 0 <= e <= 1",
+    4: "length of the orbit's semi-latus rectum has fallen below zero",
+    6: "the satellite has decayed",
+}
+# Satellite-instants each worker propagates and turns at a time: bounds the
+# working memory (a few MB per worker).
+CHUNK_SATELLITE_INSTANTS = 1 << 17
+OMM_FORMATS = ("csv", "json", "xml")
+
+
+class StaleElementsWarning(UserWarning):
+    """An instant lies more than `STALE_DAYS` from an element set's epoch."""
+
+
+def _sgp4_api() -> Any:
+    try:
+        from sgp4 import api
+    except ImportError:
+        raise ImportError("Earth satellites need the sgp4 package: pip install tarvex[satellites]") from None
+    return api
+
+
+# ------------------------------------------------------------------ reading
+
+@dataclass(frozen=True, eq=False)
+class Satellite:
+    """One element set: its name (empty for a bare TLE), NORAD catalogue
+    number, epoch (UTC Julian day), the line (1-based) or record where it
+    starts in its source, and the `sgp4.api.Satrec` that propagates it."""
+
+    name: str
+    catalog_number: int
+    epoch_utc_jd: float
+    line: int
+    model: Satrec
+
+    @property
+    def revolutions_per_day(self) -> float:
+        """The mean motion of the element set, revolutions per day."""
+        return float(self.model.no_kozai) * 1440.0 / (2.0 * math.pi)
+
+    def __repr__(self) -> str:
+        return f"Satellite({self.name!r}, catalog_number={self.catalog_number})"
+
+
+def _checksum(line: str) -> int:
+    return sum(int(c) if c.isdigit() else (c == "-") for c in line[:68]) % 10
+
+
+def _check_tle_line(line: str, number: int, kind: str, checksum: bool) -> None:
+    if len(line) < 69:
+        raise ValueError(f"line {number}: a TLE line {kind} needs 69 columns, got {len(line)}: {line!r}")
+    if checksum:
+        if not line[68].isdigit():
+            raise ValueError(f"line {number}: column 69 must be the checksum digit, got {line[68]!r}")
+        if int(line[68]) != _checksum(line):
+            raise ValueError(f"line {number}: bad checksum {line[68]}, the line sums to {_checksum(line)} "
+                             "(a damaged line; pass checksum=False to read it anyway)")
+
+
+def _parse_tle(text: str, checksum: bool) -> list[Satellite]:
+    api = _sgp4_api()
+    lines = text.splitlines()
+    found: list[Satellite] = []
+    name = ""
+    name_line = 0
+    i = 0
+    while i < len(lines):
+        raw = lines[i].rstrip()
+        number = i + 1
+        i += 1
+        if not raw.strip() or raw.lstrip().startswith("#"):
+            continue
+        if raw.startswith("2 "):
+            raise ValueError(f"line {number}: a TLE line 2 without its line 1 before it")
+        if not raw.startswith("1 "):
+            if name_line:
+                raise ValueError(f"line {number}: expected line 1 of a TLE after the name on line {name_line}, "
+                                 f"got {raw!r}")
+            name = raw[2:].strip() if raw.startswith("0 ") else raw.strip()
+            name_line = number
+            continue
+        first = raw[:69]
+        _check_tle_line(first, number, "1", checksum)
+        while i < len(lines) and not lines[i].strip():
+            i += 1
+        if i >= len(lines) or not lines[i].startswith("2 "):
+            raise ValueError(f"line {number}: TLE line 1 needs its line 2 right after it")
+        second = lines[i].rstrip()[:69]
+        _check_tle_line(second, i + 1, "2", checksum)
+        if first[2:7] != second[2:7]:
+            raise ValueError(f"line {i + 1}: catalogue number {second[2:7]!r} differs from line {number}'s "
+                             f"{first[2:7]!r}")
+        i += 1
+        try:
+            model = api.Satrec.twoline2rv(first, second, api.WGS72)
+        except ValueError as error:
+            raise ValueError(f"line {number}: not a readable TLE ({error})") from None
+        found.append(Satellite(name, int(model.satnum), float(model.jdsatepoch + model.jdsatepochF),
+                               name_line or number, model))
+        name, name_line = "", 0
+    if name_line:
+        raise ValueError(f"line {name_line}: a name without a TLE after it")
+    return found
+
+
+def _from_omm(records: list[dict[str, Any]], what: str) -> list[Satellite]:
+    api = _sgp4_api()
+    from sgp4 import omm
+
+    found: list[Satellite] = []
+    for k, fields in enumerate(records, start=1):
+        model = api.Satrec()
+        try:
+            omm.initialize(model, fields)
+        except (KeyError, ValueError) as error:
+            raise ValueError(f"{what} record {k}: not a readable OMM ({type(error).__name__}: {error})") from None
+        found.append(Satellite(str(fields.get("OBJECT_NAME", "")).strip(), int(model.satnum),
+                               float(model.jdsatepoch + model.jdsatepochF), k, model))
+    return found
+
+
+def _omm_xml(text: str) -> list[dict[str, Any]]:
+    # Each <segment> holds the OMM's fields as leaf elements (CCSDS 502.0-B-3,
+    # NDM/XML); namespaces are dropped.
+    root = ElementTree.fromstring(text)
+    records = []
+    for segment in root.iter():
+        if segment.tag.rsplit("}", 1)[-1] != "segment":
+            continue
+        fields = {leaf.tag.rsplit("}", 1)[-1]: (leaf.text or "").strip() for leaf in segment.iter() if len(leaf) == 0}
+        records.append(fields)
+    return records
+
+
+def _parse(text: str, checksum: bool) -> list[Satellite]:
+    start = text.lstrip()
+    if start.startswith(("[", "{")):
+        try:
+            data = json.loads(text)
+        except json.JSONDecodeError as error:
+            raise ValueError(f"line {error.lineno}: not valid OMM JSON ({error.msg})") from None
+        return _from_omm(data if isinstance(data, list) else [data], "JSON")
+    if start.startswith("<"):
+        try:
+            return _from_omm(_omm_xml(text), "XML")
+        except ElementTree.ParseError as error:
+            raise ValueError(f"line {error.position[0]}: not valid OMM XML ({error})") from None
+    if start.startswith("OBJECT_NAME") or start.split("\n", 1)[0].count(",") > 5:
+        from sgp4 import omm
+
+        return _from_omm(list(omm.parse_csv(StringIO(text))), "CSV")
+    return _parse_tle(text, checksum)
+
+
+def read(source: str | os.PathLike[str], *, checksum: bool = True) -> Satellites:
+    """Element sets from a path or from the text itself: TLE, 3LE, or OMM as
+    CSV, JSON or XML (told apart by their first characters). ValueError
+    naming the line for a malformed line or a bad checksum (`checksum=False`
+    skips that check, for hand-made sets)."""
+    if isinstance(source, os.PathLike) or (isinstance(source, str) and "\n" not in source
+                                            and Path(source).is_file()):
+        text = Path(source).read_text(encoding="utf-8")
+    elif isinstance(source, str):
+        text = source
+    else:
+        raise TypeError(f"source must be a path or the text of element sets, not {type(source).__name__}")
+    found = _parse(text, bool(checksum))
+    if not found:
+        raise ValueError("no element sets found: expected TLE or 3LE lines, or OMM as CSV, JSON or XML")
+    return Satellites(found)
+
+
+class Satellites(Sequence[Satellite]):
+    """Satellites read from one source, in order: index by position, by
+    name (`sats["ISS (ZARYA)"]`, case aside) or by catalogue number
+    (`sats.number(25544)`); a slice or a list of positions is a
+    `Satellites` again. Made by `Ephemeris.satellites`, which lets them
+    give positions (`positions`, `subpoints`, `topocentric`, `sunlight`)
+    with the ephemeris' own time and Earth orientation; `Ephemeris.altaz`
+    and `.passes` take them as bodies."""
+
+    def __init__(self, satellites: Sequence[Satellite], earth: Earth | None = None) -> None:
+        self._items = tuple(satellites)
+        self._earth = earth
+        self._arrays: dict[int, list[tuple[int, int, Any]]] = {}
+
+    def bind(self, earth: Earth) -> Satellites:
+        """The same satellites with the Earth of an ephemeris."""
+        return Satellites(self._items, earth)
+
+    def __len__(self) -> int:
+        return len(self._items)
+
+    @overload
+    def __getitem__(self, index: int | str) -> Satellite: ...
+    @overload
+    def __getitem__(self, index: slice | Sequence[int]) -> Satellites: ...
+    def __getitem__(self, index: Any) -> Satellite | Satellites:
+        if isinstance(index, str):
+            wanted = index.strip().casefold()
+            for item in self._items:
+                if item.name.casefold() == wanted:
+                    return item
+            raise KeyError(f"no satellite named {index!r}; names here: "
+                           f"{', '.join(repr(s.name) for s in self._items[:5])}{', ...' if len(self) > 5 else ''}")
+        if isinstance(index, slice):
+            return Satellites(self._items[index], self._earth)
+        if isinstance(index, (int, np.integer)):
+            return self._items[index]
+        return Satellites([self._items[int(k)] for k in index], self._earth)
+
+    def number(self, catalog_number: int) -> Satellite:
+        """The satellite with this NORAD catalogue number (KeyError if none)."""
+        for item in self._items:
+            if item.catalog_number == catalog_number:
+                return item
+        raise KeyError(f"no satellite with catalogue number {catalog_number!r}")
+
+    def __iter__(self) -> Iterator[Satellite]:
+        return iter(self._items)
+
+    def __repr__(self) -> str:
+        return f"<Satellites: {len(self)} element sets>"
+
+    def _chunks_for(self, per_chunk: int, workers: int) -> list[tuple[int, int, Any]]:
+        """SatrecArrays over consecutive runs of at most `per_chunk`
+        satellites, at least one per worker (kept for the next call)."""
+        size = max(1, min(per_chunk, -(-len(self) // max(1, workers))))
+        if size not in self._arrays:
+            api = _sgp4_api()
+            self._arrays[size] = [(a, min(a + size, len(self)),
+                                   api.SatrecArray([s.model for s in self._items[a:a + size]]))
+                                  for a in range(0, len(self), size)]
+        return self._arrays[size]
+
+    # -- positions, bound to an ephemeris
+    def _bound(self) -> Earth:
+        if self._earth is None:
+            raise ValueError("these satellites know no Earth orientation: read them with eph.satellites(...)")
+        return self._earth
+
+    def positions(self, times: Times, frame: str = "gcrs") -> SatelliteStates:
+        """Positions (km) and velocities (km/s) in the "gcrs", "itrs" or
+        "teme" frame: arrays (instants, satellites, 3) with the SGP4 error
+        codes (instants, satellites), 0 where fine and NaN positions where not."""
+        if frame not in ("gcrs", "itrs", "teme"):
+            raise ValueError(f"frame must be 'gcrs', 'itrs' or 'teme', not {frame!r}")
+        return states(self, self._bound(), _days(times), times.scale, frame)
+
+    def subpoints(self, times: Times) -> Subpoints:
+        """The points under the satellites on WGS84: arrays (instants, satellites)."""
+        found = states(self, self._bound(), _days(times), times.scale, "itrs")
+        lat, lon, height = geodetic_from_itrs(found.position_km)
+        return Subpoints(lat, lon, height)
+
+    def topocentric(self, site: tarvex.GeodeticObserver, times: Times, *,
+                    refraction: tuple[float, float] | None = None) -> Topocentric:
+        """Altitude, azimuth, range and range rate from a site: arrays
+        (instants, satellites), NaN where SGP4 failed (its code in `error_code`)."""
+        return topocentric(self, self._bound(), site, _days(times), times.scale, refraction=refraction)
+
+    def sunlight(self, times: Times) -> Sunlight:
+        """Whether each satellite is sunlit or in the penumbra: arrays (instants, satellites)."""
+        earth = self._bound()
+        found = states(self, earth, _days(times), times.scale, "gcrs")
+        return sunlight(found.position_km, earth.sun_gcrs_km(earth.clock.convert(_days(times), times.scale, "tt")))
+
+
+def _days(times: Times) -> _FloatArray:
+    if not isinstance(times, Times):
+        raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
+    return np.ascontiguousarray(np.atleast_1d(times.julian_days), dtype=np.float64)
+
+
+# ------------------------------------------------------------------ results
+
+@dataclass(frozen=True)
+class SatelliteStates:
+    """Positions (km) and velocities (km/s), arrays (instants, satellites,
+    3), in `frame`; `error_code` (instants, satellites) is SGP4's (0 fine,
+    else a key of `SGP4_ERRORS`, with NaN position and velocity)."""
+
+    frame: str
+    position_km: _FloatArray
+    velocity_km_s: _FloatArray
+    error_code: _IntArray
+
+
+@dataclass(frozen=True)
+class Subpoints:
+    """Geodetic latitude, longitude (east) in degrees and height (km) on WGS84."""
+
+    latitude_deg: _FloatArray
+    longitude_deg: _FloatArray
+    height_km: _FloatArray
+
+
+@dataclass(frozen=True)
+class Topocentric:
+    """Altitude (above the WGS84 normal), azimuth (from north through east),
+    range (km) and range rate (km/s, positive receding) from a site."""
+
+    altitude_deg: _FloatArray
+    azimuth_deg: _FloatArray
+    range_km: _FloatArray
+    range_rate_km_s: _FloatArray
+    error_code: _IntArray
+
+
+@dataclass(frozen=True)
+class Sunlight:
+    """`sunlit`: the Sun's centre stands above the Earth's limb seen from
+    the satellite; `penumbra`: the Earth hides part of the Sun's disc."""
+
+    sunlit: _BoolArray
+    penumbra: _BoolArray
+
+
+@dataclass(frozen=True)
+class Passes:
+    """Passes of a satellite above an altitude, one row each, in time order.
+
+    `rise`, `culmination`, `set` are TT `Times`, with the azimuths at rise
+    and set and the altitude and azimuth at culmination (degrees). The
+    flags are (passes, 3) arrays for rise, culmination and set: `sunlit`
+    and `penumbra` (see `Sunlight`) and `site_dark` (the Sun's centre below
+    the twilight altitude at the site). `visible`: at some instant of the
+    pass (sampled every `VISIBILITY_STEP_S`) the satellite is sunlit while
+    the site is dark. `magnitude` at culmination from a standard magnitude
+    (NaN without one, or when not sunlit)."""
+
+    rise: Times
+    culmination: Times
+    set: Times
+    rise_azimuth_deg: _FloatArray
+    culmination_altitude_deg: _FloatArray
+    culmination_azimuth_deg: _FloatArray
+    set_azimuth_deg: _FloatArray
+    sunlit: _BoolArray
+    penumbra: _BoolArray
+    site_dark: _BoolArray
+    visible: _BoolArray
+    magnitude: _FloatArray
+
+    def __len__(self) -> int:
+        return len(self.culmination_altitude_deg)
+
+
+# ------------------------------------------------------------------ the Earth
+
+@dataclass(frozen=True)
+class Earth:
+    """What satellites need of an ephemeris: its Earth rotation (UT1, pole,
+    ITRS -> GCRS), its clock, the Sun's geocentric GCRS position (km) at TT
+    days, and the Sun's altitude (degrees) at a site at TT days."""
+
+    rotation: _native.EarthRotation
+    clock: Clock
+    sun_gcrs_km: Callable[[_FloatArray], _FloatArray]
+    sun_altitude_deg: Callable[[tarvex.GeodeticObserver, _FloatArray], _FloatArray]
+    workers: int
+
+
+def earth_of(rotation: _native.EarthRotation, clock: Clock, positions: Callable[..., _FloatArray],
+             sun_altitude_deg: Callable[[tarvex.GeodeticObserver, _FloatArray], _FloatArray],
+             workers: int | None = None) -> Earth:
+    """The Earth of an ephemeris from its rotation, clock, batch positions
+    (`Ephemeris.positions` with a scale) and the Sun's altitude at a site."""
+
+    def sun_gcrs_km(tt: _FloatArray) -> _FloatArray:
+        places = positions(["sun"], tt, tarvex.geometric("geocentric", "equatorial"), "tt")[:, 0]
+        lon, lat = np.radians(places[:, 0]), np.radians(places[:, 1])
+        distance = places[:, 2] * AU_KM
+        return np.stack([distance * np.cos(lat) * np.cos(lon), distance * np.cos(lat) * np.sin(lon),
+                         distance * np.sin(lat)], -1)
+
+    return Earth(rotation, clock, sun_gcrs_km, sun_altitude_deg, workers or os.cpu_count() or 1)
+
+
+def altaz_of(bodies: Satellite | Satellites, earth: Earth, site: tarvex.GeodeticObserver, times: Times, *,
+             refraction: tuple[float, float] | None = None) -> Horizontal:
+    """`Ephemeris.altaz` of satellites: one column per satellite, the axis
+    dropped for one `Satellite` or a scalar `times`."""
+    sats = bodies.bind(earth) if isinstance(bodies, Satellites) else Satellites([bodies], earth)
+    found = altaz(sats, earth, site, _days(times), times.scale, refraction=refraction)
+    parts: list[Any] = [found.altitude_deg, found.azimuth_deg, found.hour_angle_deg, found.distance_au]
+    if isinstance(bodies, Satellite):
+        parts = [p[:, 0] for p in parts]
+    if times.shape == ():
+        parts = [p[0] for p in parts]
+        parts = [float(p) if np.ndim(p) == 0 else p for p in parts]
+    return Horizontal(*parts)
+
+
+def gmst82_rad(ut1: _FloatArray) -> _FloatArray:
+    """Greenwich mean sidereal time, IAU 1982, radians in [0, 2 pi), at UT1
+    Julian days (the sidereal time of TEME; module text)."""
+    t = (np.asarray(ut1, dtype=np.float64) - 2451545.0) / 36525.0
+    seconds = ((-6.2e-6 * t + 0.093104) * t + (876600.0 * 3600.0 + 8640184.812866)) * t + 67310.54841
+    return np.asarray(np.radians((seconds / 240.0) % 360.0), dtype=np.float64)
+
+
+def _rotations(earth: Earth, days: _FloatArray, scale: str) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
+    """TEME -> PEF angle, PEF -> ITRS and ITRS -> GCRS matrices at each instant."""
+    table = earth.rotation.orientation(days, scale)
+    theta = gmst82_rad(table[:, 0])
+    xp, yp = table[:, 2] * ARCSEC_TO_RAD, table[:, 3] * ARCSEC_TO_RAD
+    cx, sx, cy, sy = np.cos(xp), np.sin(xp), np.cos(yp), np.sin(yp)
+    zero = np.zeros_like(xp)
+    # R1(-yp) R2(-xp).
+    pole = np.stack([np.stack([cx, zero, sx], -1),
+                     np.stack([sy * sx, cy, -sy * cx], -1),
+                     np.stack([-cy * sx, sy, cy * cx], -1)], -2)
+    return theta, pole, table[:, 4:].reshape(-1, 3, 3)
+
+
+def _check_stale(sats: Satellites, utc: _FloatArray) -> None:
+    if not len(utc):
+        return
+    epochs = np.array([s.epoch_utc_jd for s in sats])
+    far = np.maximum(np.abs(utc.max() - epochs), np.abs(utc.min() - epochs))
+    worst = int(np.argmax(far))
+    if far[worst] > STALE_DAYS:
+        warnings.warn(f"{sats[worst]!r}: an instant lies {far[worst]:.0f} days from its element set's epoch, "
+                      f"beyond {STALE_DAYS:g}: SGP4 drifts by kilometres a day; use newer elements",
+                      StaleElementsWarning, stacklevel=4)
+
+
+def _turn(r: _FloatArray, v: _FloatArray, theta: _FloatArray, pole: _FloatArray, celestial: _FloatArray,
+          frame: str) -> tuple[_FloatArray, _FloatArray]:
+    """TEME (satellites, instants, 3) into the frame, as (instants, satellites, 3)."""
+    r = r.transpose(1, 0, 2)
+    v = v.transpose(1, 0, 2)
+    if frame == "teme":
+        return np.ascontiguousarray(r), np.ascontiguousarray(v)
+    c, s = np.cos(theta)[:, None], np.sin(theta)[:, None]
+    # R3(theta): TEME -> PEF.
+    x = c * r[..., 0] + s * r[..., 1]
+    y = -s * r[..., 0] + c * r[..., 1]
+    pef = np.stack([x, y, r[..., 2]], -1)
+    vx = c * v[..., 0] + s * v[..., 1]
+    vy = -s * v[..., 0] + c * v[..., 1]
+    if frame == "itrs":
+        # The Earth-fixed velocity: less omega x r.
+        vpef = np.stack([vx + EARTH_ROTATION_RAD_PER_S * y, vy - EARTH_ROTATION_RAD_PER_S * x, v[..., 2]], -1)
+        return np.einsum("tij,tsj->tsi", pole, pef), np.einsum("tij,tsj->tsi", pole, vpef)
+    vpef = np.stack([vx, vy, v[..., 2]], -1)
+    turn = np.einsum("tij,tjk->tik", celestial, pole)
+    return np.einsum("tij,tsj->tsi", turn, pef), np.einsum("tij,tsj->tsi", turn, vpef)
+
+
+def _propagate(sats: Satellites, earth: Earth, days: _FloatArray, scale: str, frame: str,
+               finish: Callable[[int, int, _FloatArray, _FloatArray, _IntArray], None]) -> None:
+    """Runs SGP4 and the turn into `frame` over chunks of satellites on the
+    workers; `finish(first, last, position, velocity, error)` takes each
+    chunk's (instants, satellites) arrays."""
+    utc = earth.clock.convert(days, scale, "utc") if scale != "utc" else days
+    _check_stale(sats, utc)
+    whole = np.floor(utc)
+    fraction = utc - whole
+    theta, pole, celestial = _rotations(earth, days, scale)
+    per_chunk = max(1, CHUNK_SATELLITE_INSTANTS // max(1, len(days)))
+
+    def run(part: tuple[int, int, Any]) -> None:
+        first, last, array = part
+        errors, r, v = array.sgp4(whole, fraction)
+        bad = errors != 0
+        r[bad] = np.nan
+        v[bad] = np.nan
+        r_out, v_out = _turn(r, v, theta, pole, celestial, frame)
+        finish(first, last, r_out, v_out, errors.T.astype(np.int64))
+
+    parts = sats._chunks_for(per_chunk, earth.workers)
+    if len(parts) == 1 or earth.workers <= 1:
+        for part in parts:
+            run(part)
+        return
+    with ThreadPoolExecutor(earth.workers) as pool:
+        list(pool.map(run, parts))
+
+
+def states(sats: Satellites, earth: Earth, days: _FloatArray, scale: str, frame: str) -> SatelliteStates:
+    """Positions and velocities in a frame at the instants: see `Satellites.positions`."""
+    n = len(days)
+    position = np.empty((n, len(sats), 3))
+    velocity = np.empty((n, len(sats), 3))
+    error = np.empty((n, len(sats)), dtype=np.int64)
+
+    def finish(a: int, b: int, r: _FloatArray, v: _FloatArray, e: _IntArray) -> None:
+        position[:, a:b], velocity[:, a:b], error[:, a:b] = r, v, e
+
+    _propagate(sats, earth, days, scale, frame, finish)
+    return SatelliteStates(frame, position, velocity, error)
+
+
+def site_itrs_km(site: tarvex.GeodeticObserver) -> tuple[_FloatArray, _FloatArray]:
+    """The site's ITRS position (km) on WGS84 and its east, north, up axes (rows)."""
+    phi, lam = math.radians(site.latitude_deg), math.radians(site.longitude_east_deg)
+    n = WGS84_RADIUS_KM / math.sqrt(1.0 - WGS84_E2 * math.sin(phi) ** 2)
+    h = site.height_m / 1000.0
+    position = np.array([(n + h) * math.cos(phi) * math.cos(lam), (n + h) * math.cos(phi) * math.sin(lam),
+                         (n * (1.0 - WGS84_E2) + h) * math.sin(phi)])
+    axes = np.array([[-math.sin(lam), math.cos(lam), 0.0],
+                     [-math.sin(phi) * math.cos(lam), -math.sin(phi) * math.sin(lam), math.cos(phi)],
+                     [math.cos(phi) * math.cos(lam), math.cos(phi) * math.sin(lam), math.sin(phi)]])
+    return position, axes
+
+
+def geodetic_from_itrs(r: _FloatArray) -> tuple[_FloatArray, _FloatArray, _FloatArray]:
+    """Geodetic latitude, longitude (degrees) and height (km) on WGS84 of
+    ITRS positions (..., 3), by fixed-point iteration on the latitude
+    (converged to 1e-12 rad within six rounds for any point above the ground)."""
+    x, y, z = r[..., 0], r[..., 1], r[..., 2]
+    p = np.hypot(x, y)
+    phi = np.arctan2(z, p * (1.0 - WGS84_E2))
+    for _ in range(6):
+        n = WGS84_RADIUS_KM / np.sqrt(1.0 - WGS84_E2 * np.sin(phi) ** 2)
+        phi = np.arctan2(z + WGS84_E2 * n * np.sin(phi), p)
+    n = WGS84_RADIUS_KM / np.sqrt(1.0 - WGS84_E2 * np.sin(phi) ** 2)
+    height = p * np.cos(phi) + z * np.sin(phi) - WGS84_RADIUS_KM * np.sqrt(1.0 - WGS84_E2 * np.sin(phi) ** 2)
+    return np.degrees(phi), np.degrees(np.arctan2(y, x)), height
+
+
+def _horizon(r: _FloatArray, v: _FloatArray, site: tarvex.GeodeticObserver) -> tuple[_FloatArray, ...]:
+    """Altitude, azimuth, hour angle (degrees), range (km) and range rate
+    (km/s) of ITRS states (..., 3) from the site."""
+    position, axes = site_itrs_km(site)
+    rho = r - position
+    e, n, u = (np.tensordot(rho, axis, axes=([-1], [0])) for axis in axes)
+    distance = np.sqrt(e * e + n * n + u * u)
+    rate = np.sum(rho * v, axis=-1) / distance
+    phi = math.radians(site.latitude_deg)
+    toward_equator = -math.sin(phi) * n + math.cos(phi) * u
+    altitude = np.degrees(np.arctan2(u, np.hypot(e, n)))
+    azimuth = np.degrees(np.arctan2(e, n)) % 360.0
+    return altitude, azimuth, np.degrees(np.arctan2(-e, toward_equator)), distance, rate
+
+
+def _weather(refraction: tuple[float, float] | None) -> tuple[float, float] | None:
+    if refraction is None:
+        return None
+    temperature_c, pressure_hpa = (float(value) for value in refraction)
+    refract(0.0, temperature_c, pressure_hpa)  # the weather is checked before the sky is computed
+    return temperature_c, pressure_hpa
+
+
+def topocentric(sats: Satellites, earth: Earth, site: tarvex.GeodeticObserver, days: _FloatArray, scale: str, *,
+                refraction: tuple[float, float] | None = None) -> Topocentric:
+    """See `Satellites.topocentric`."""
+    if not isinstance(site, tarvex.GeodeticObserver):
+        raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
+    weather = _weather(refraction)
+    shape = (len(days), len(sats))
+    altitude, azimuth, distance, rate = (np.empty(shape) for _ in range(4))
+    error = np.empty(shape, dtype=np.int64)
+
+    def finish(a: int, b: int, r: _FloatArray, v: _FloatArray, e: _IntArray) -> None:
+        h = _horizon(r, v, site)
+        altitude[:, a:b], azimuth[:, a:b], distance[:, a:b], rate[:, a:b] = h[0], h[1], h[3], h[4]
+        error[:, a:b] = e
+
+    _propagate(sats, earth, days, scale, "itrs", finish)
+    if weather is not None:
+        altitude = refract(altitude, *weather)
+    return Topocentric(altitude, azimuth, distance, rate, error)
+
+
+def altaz(sats: Satellites, earth: Earth, site: tarvex.GeodeticObserver, days: _FloatArray, scale: str, *,
+          refraction: tuple[float, float] | None = None) -> Horizontal:
+    """`Ephemeris.altaz` for satellites: arrays (instants, satellites), the
+    distance in au, NaN where SGP4 failed."""
+    if not isinstance(site, tarvex.GeodeticObserver):
+        raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
+    weather = _weather(refraction)
+    shape = (len(days), len(sats))
+    altitude, azimuth, hour_angle, distance = (np.empty(shape) for _ in range(4))
+
+    def finish(a: int, b: int, r: _FloatArray, v: _FloatArray, e: _IntArray) -> None:
+        h = _horizon(r, v, site)
+        altitude[:, a:b], azimuth[:, a:b], hour_angle[:, a:b], distance[:, a:b] = h[0], h[1], h[2], h[3] / AU_KM
+
+    _propagate(sats, earth, days, scale, "itrs", finish)
+    if weather is not None:
+        altitude = refract(altitude, *weather)
+    return Horizontal(altitude, azimuth, hour_angle, distance)
+
+
+def sunlight(position_km: _FloatArray, sun_km: _FloatArray) -> Sunlight:
+    """The cone model of the module text: satellite GCRS positions
+    (instants, satellites, 3) and the Sun's (instants, 3)."""
+    to_sun = sun_km[:, None, :] - position_km
+    sun_distance = np.linalg.norm(to_sun, axis=-1)
+    earth_distance = np.linalg.norm(position_km, axis=-1)
+    with np.errstate(invalid="ignore"):
+        sun_radius = np.arcsin(np.minimum(1.0, SUN_RADIUS_KM / sun_distance))
+        earth_radius = np.arcsin(np.minimum(1.0, WGS84_RADIUS_KM / earth_distance))
+        cosine = -np.sum(to_sun * position_km, axis=-1) / (sun_distance * earth_distance)
+        separation = np.arccos(np.clip(cosine, -1.0, 1.0))
+        sunlit = separation >= earth_radius
+        penumbra = (separation < earth_radius + sun_radius) & (separation > earth_radius - sun_radius)
+    return Sunlight(sunlit, penumbra)
+
+
+def magnitude(standard: float, position_km: _FloatArray, site_km: _FloatArray, sun_km: _FloatArray) -> _FloatArray:
+    """Magnitude from a standard magnitude (module text), GCRS positions (n, 3)."""
+    to_site, to_sun = site_km - position_km, sun_km - position_km
+    distance = np.linalg.norm(to_site, axis=-1)
+    cosine = np.sum(to_site * to_sun, axis=-1) / (distance * np.linalg.norm(to_sun, axis=-1))
+    phase = np.arccos(np.clip(cosine, -1.0, 1.0))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        law = np.sin(phase) + (np.pi - phase) * np.cos(phase)
+        return np.asarray(standard + 5.0 * np.log10(distance / 1000.0) - 2.5 * np.log10(law), dtype=np.float64)
+
+
+# ------------------------------------------------------------------ passes
+
+# Step (seconds) of the samples that decide whether a pass is visible.
+VISIBILITY_STEP_S = 10.0
+
+
+def _as_one(sat: Satellite | Satellites, earth: Earth) -> Satellites:
+    if isinstance(sat, Satellite):
+        return Satellites([sat], earth)
+    if isinstance(sat, Satellites) and len(sat) == 1:
+        return sat.bind(earth)
+    raise TypeError(f"passes take one Satellite (sats[0], sats['ISS (ZARYA)']), not {type(sat).__name__}"
+                    + (f" of {len(sat)}" if isinstance(sat, Satellites) else ""))
+
+
+def passes(sat: Satellite | Satellites, earth: Earth, site: tarvex.GeodeticObserver, begin_tt: float,
+           end_tt: float, *, altitude_deg: float = 10.0, twilight_deg: float = -6.0,
+           standard_magnitude: float | None = None) -> Passes:
+    """Every pass whose rise, culmination and set all lie in [begin, end)
+    (TT days): see `Ephemeris.passes`."""
+    one = _as_one(sat, earth)
+    if not isinstance(site, tarvex.GeodeticObserver):
+        raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
+    level = float(altitude_deg)
+    if not -90.0 < level < 90.0:
+        raise ValueError(f"altitude_deg must lie between -90 and 90, got {altitude_deg!r}")
+    dark_level = float(twilight_deg)
+    if not -90.0 <= dark_level <= 0.0:
+        raise ValueError(f"twilight_deg must lie between -90 and 0 (the Sun's centre), got {twilight_deg!r}")
+    item = one[0]
+    revolutions = item.revolutions_per_day
+    if not revolutions > 0.0:
+        raise ValueError(f"{item!r} has no mean motion; it cannot pass")
+    step = 1.0 / (revolutions * _native.SATELLITE_STEPS_PER_REVOLUTION)
+
+    def altitude(tt: _FloatArray, _: _FloatArray) -> _FloatArray:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", StaleElementsWarning)
+            found = topocentric(one, earth, site, np.ascontiguousarray(tt), "tt")
+        # A failed propagation counts as below the horizon.
+        return np.nan_to_num(found.altitude_deg[:, 0], nan=-90.0)
+
+    _check_stale(one, earth.clock.convert(np.array([begin_tt, end_tt]), "tt", "utc"))
+    span = np.array([begin_tt, end_tt, begin_tt - 2.0 * step, end_tt + 2.0 * step])
+    crossings = _native.find_crossings(altitude, span, [level], step)
+    extrema = _native.find_extrema(altitude, span, step)
+    tops = extrema[(extrema[:, 2] == 1.0) & (extrema[:, 1] >= level)]
+    rises = crossings[crossings[:, 1] == 1.0, 0]
+    sets = crossings[crossings[:, 1] == 0.0, 0]
+    rows = []
+    for top, _, _, _ in tops:
+        before, after = rises[rises <= top], sets[sets >= top]
+        if not len(before) or not len(after):
+            continue
+        rise, set_ = before[-1], after[0]
+        if rise < begin_tt or set_ >= end_tt:
+            continue
+        # The highest turn between this rise and set (a pass shows one).
+        if rows and rows[-1][0] == rise:
+            continue
+        rows.append((rise, top, set_))
+    table = np.array(rows, dtype=np.float64).reshape(-1, 3)
+    return _describe(one, earth, site, table, dark_level, standard_magnitude)
+
+
+def _describe(one: Satellites, earth: Earth, site: tarvex.GeodeticObserver, table: _FloatArray,
+              dark_level: float, standard_magnitude: float | None) -> Passes:
+    n = len(table)
+    tt = np.ascontiguousarray(table.reshape(-1))
+    horizon = topocentric(one, earth, site, tt, "tt")
+    gcrs = states(one, earth, tt, "tt", "gcrs").position_km[:, 0]
+    sun = earth.sun_gcrs_km(tt)
+    light = sunlight(gcrs[:, None, :], sun)
+    dark = earth.sun_altitude_deg(site, tt) < dark_level
+    # Visibility: samples across each pass.
+    visible = np.zeros(n, dtype=bool)
+    if n:
+        counts = np.maximum(2, np.ceil((table[:, 2] - table[:, 0]) * 86400.0 / VISIBILITY_STEP_S).astype(int) + 1)
+        samples = np.concatenate([np.linspace(a, b, k) for (a, _, b), k in zip(table, counts)])
+        owner = np.repeat(np.arange(n), counts)
+        lit = sunlight(states(one, earth, samples, "tt", "gcrs").position_km, earth.sun_gcrs_km(samples)).sunlit[:, 0]
+        seen = lit & (earth.sun_altitude_deg(site, samples) < dark_level)
+        np.logical_or.at(visible, owner, seen)
+    mag = np.full(n, np.nan)
+    if standard_magnitude is not None and n:
+        site_gcrs = _site_gcrs_km(earth, site, tt[1::3])
+        mag = magnitude(float(standard_magnitude), gcrs[1::3], site_gcrs, sun[1::3])
+        mag[~light.sunlit[1::3, 0]] = np.nan
+
+    def times(k: int) -> Times:
+        return Times(earth.clock, table[:, k], "tt")
+
+    shaped = horizon.altitude_deg[:, 0].reshape(n, 3), horizon.azimuth_deg[:, 0].reshape(n, 3)
+    return Passes(times(0), times(1), times(2), shaped[1][:, 0], shaped[0][:, 1], shaped[1][:, 1], shaped[1][:, 2],
+                  light.sunlit[:, 0].reshape(n, 3), light.penumbra[:, 0].reshape(n, 3), dark.reshape(n, 3), visible,
+                  mag)
+
+
+def _site_gcrs_km(earth: Earth, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+    """The site's GCRS position (km), by the same ITRS -> GCRS rotation."""
+    position, _ = site_itrs_km(site)
+    table = earth.rotation.orientation(tt, "tt")
+    return np.asarray(np.einsum("tij,j->ti", table[:, 4:].reshape(-1, 3, 3), position), dtype=np.float64)
