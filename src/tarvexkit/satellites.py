@@ -257,13 +257,22 @@ def _parse(text: str, checksum: bool) -> list[Satellite]:
     return _parse_tle(text, checksum)
 
 
+def _names_a_file(text: str) -> bool:
+    """A one-line text that names an existing file (element sets never fit on one line)."""
+    if "\n" in text or text.lstrip().startswith(("{", "[", "<")):
+        return False
+    try:
+        return Path(text).is_file()
+    except (OSError, ValueError):
+        return False
+
+
 def read(source: str | os.PathLike[str], *, checksum: bool = True) -> Satellites:
     """Element sets from a path or from the text itself: TLE, 3LE, or OMM as
     CSV, JSON or XML (told apart by their first characters). ValueError
     naming the line for a malformed line or a bad checksum (`checksum=False`
     skips that check, for hand-made sets)."""
-    if isinstance(source, os.PathLike) or (isinstance(source, str) and "\n" not in source
-                                            and Path(source).is_file()):
+    if isinstance(source, os.PathLike) or (isinstance(source, str) and _names_a_file(source)):
         text = Path(source).read_text(encoding="utf-8")
     elif isinstance(source, str):
         text = source
