@@ -794,6 +794,10 @@ def passes(sat: Satellite | Satellites, earth: Earth, site: tarvex.GeodeticObser
 def _describe(one: Satellites, earth: Earth, site: tarvex.GeodeticObserver, table: _FloatArray,
               dark_level: float, standard_magnitude: float | None) -> Passes:
     n = len(table)
+    if n == 0:
+        empty, flags = np.empty(0), np.zeros((0, 3), dtype=bool)
+        none = Times(earth.clock, empty, "tt")
+        return Passes(none, none, none, empty, empty, empty, empty, flags, flags, flags, np.zeros(0, dtype=bool), empty)
     tt = np.ascontiguousarray(table.reshape(-1))
     horizon = topocentric(one, earth, site, tt, "tt")
     gcrs = states(one, earth, tt, "tt", "gcrs").position_km[:, 0]
@@ -802,15 +806,12 @@ def _describe(one: Satellites, earth: Earth, site: tarvex.GeodeticObserver, tabl
     dark = earth.sun_altitude_deg(site, tt) < dark_level
     # Visibility: samples across each pass.
     visible = np.zeros(n, dtype=bool)
-    if n:
-        counts = np.maximum(2, np.ceil((table[:, 2] - table[:, 0]) * 86400.0 / VISIBILITY_STEP_S).astype(int) + 1)
-        samples = np.concatenate([np.linspace(a, b, k) for (a, _, b), k in zip(table, counts)])
-        owner = np.repeat(np.arange(n), counts)
-        lit = sunlight(states(one, earth, samples, "tt", "gcrs").position_km, earth.sun_gcrs_km(samples)).sunlit[:, 0]
-        seen = lit & (earth.sun_altitude_deg(site, samples) < dark_level)
-        np.logical_or.at(visible, owner, seen)
+    counts = np.maximum(2, np.ceil((table[:, 2] - table[:, 0]) * 86400.0 / VISIBILITY_STEP_S).astype(int) + 1)
+    samples = np.concatenate([np.linspace(a, b, k) for (a, _, b), k in zip(table, counts)])
+    lit = sunlight(states(one, earth, samples, "tt", "gcrs").position_km, earth.sun_gcrs_km(samples)).sunlit[:, 0]
+    np.logical_or.at(visible, np.repeat(np.arange(n), counts), lit & (earth.sun_altitude_deg(site, samples) < dark_level))
     mag = np.full(n, np.nan)
-    if standard_magnitude is not None and n:
+    if standard_magnitude is not None:
         site_gcrs = _site_gcrs_km(earth, site, tt[1::3])
         mag = magnitude(float(standard_magnitude), gcrs[1::3], site_gcrs, sun[1::3])
         mag[~light.sunlit[1::3, 0]] = np.nan

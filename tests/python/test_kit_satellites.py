@@ -153,3 +153,98 @@ def test_positions_topocentric_and_subpoints_match_skyfield(eph, verification, c
     # Found: 7 cm, 7 cm, 3 mas, 2 cm, 1 mm/s, 5e-7 degrees and 1 cm.
     assert worst["gcrs"] < 2e-4 and worst["itrs"] < 2e-4 and worst["arcsec"] < 0.02, worst
     assert worst["range"] < 1e-4 and worst["rate"] < 1e-5 and worst["lat"] < 2e-6 and worst["height"] < 1e-4, worst
+
+
+def skyfield_passes(reference, site, start, stop, timescale, altitude_deg):
+    """Skyfield's complete passes (rise, culmination, set) as TT rows."""
+    place = wgs84.latlon(site.latitude_deg, site.longitude_east_deg, site.height_m)
+    t, kinds = reference.find_events(place, timescale.tt_jd(start), timescale.tt_jd(stop), altitude_degrees=altitude_deg)
+    return np.array([t.tt[i:i + 3] for i in range(len(kinds) - 2) if list(kinds[i:i + 3]) == [0, 1, 2]])
+
+
+def test_passes_match_skyfield_at_several_sites(eph, current, year_timescale):  # noqa: F811
+    """The same passes as Skyfield's find_events, whose own refinement
+    leaves up to 0.3 s; Skyfield's altitude puts ours within 0.1 s: at
+    the level at rise and set, and highest at culmination against 0.1 s
+    either side."""
+    start, stop = eph.utc(2008, 9, 21), eph.utc(2008, 9, 25)
+    count = 0
+    for k, site in enumerate(SITES):
+        sat, level = current[int(k == 1)], 10.0 + 5 * (k == 3)
+        found = eph.passes(sat, site, start, stop, altitude_deg=level)
+        reference = EarthSatellite.from_satrec(sat.model, year_timescale)
+        expected = skyfield_passes(reference, site, start.tt, stop.tt, year_timescale, level)
+        ours = np.stack([found.rise.tt, found.culmination.tt, found.set.tt], -1)
+        assert ours.shape == expected.shape and len(ours) > 3
+        assert np.abs(ours - expected).max() < 0.5 * SECOND
+        place = reference - wgs84.latlon(site.latitude_deg, site.longitude_east_deg, site.height_m)
+
+        def altitude(tt):
+            return place.at(year_timescale.tt_jd(tt.ravel())).altaz()[0].degrees.reshape(tt.shape)
+
+        rate = np.abs(altitude(ours[:, [0, 2]] + 0.05 * SECOND) - altitude(ours[:, [0, 2]] - 0.05 * SECOND))
+        assert np.all(np.abs(altitude(ours[:, [0, 2]]) - level) < rate)
+        top = altitude(ours[:, 1])
+        assert np.all(top > altitude(ours[:, 1] - 0.1 * SECOND)) and np.all(top > altitude(ours[:, 1] + 0.1 * SECOND))
+        assert np.allclose(found.culmination_altitude_deg, top, atol=1e-3) and np.all(np.diff(found.rise.tt) > 0.0)
+        # A search starting at a rise finds that pass again.
+        again = eph.passes(sat, site, found.rise[1], stop, altitude_deg=level)
+        assert again.rise.tt[0] == found.rise.tt[1]
+        count += len(ours)
+    assert count > 20
+    assert len(eph.passes(current["HST"], SITES[3], start, stop)) == 0  # never above London
+
+def test_sunlight_at_the_terminator_and_darkness_of_the_site(eph, current, year_timescale):  # noqa: F811
+    """Skyfield's is_sunlit flips where the Sun's centre meets the Earth's
+    limb; ours agrees a second either side, the penumbra flag holding there."""
+    planets = load_file(str(DATA_DIR / "de405s.bsp"))
+    t = eph.utc(2008, 9, 21, 0, np.arange(0, 24 * 60, 0.25))
+    light = current.sunlight(t)
+    for k, sat in enumerate(current):
+        reference = EarthSatellite.from_satrec(sat.model, year_timescale)
+        lit = reference.at(year_timescale.tt_jd(t.tt)).is_sunlit(planets)
+        flips = np.flatnonzero(lit[1:] != lit[:-1])
+        assert len(flips) > 20
+        calm = np.ones(len(t), dtype=bool)
+        for shift in range(-8, 9):
+            calm[np.clip(flips + shift, 0, len(t) - 1)] = False
+        assert np.array_equal(light.sunlit[calm, k], lit[calm])
+        assert np.array_equal(light.sunlit[flips - 4, k], lit[flips - 4])
+        assert np.array_equal(light.sunlit[flips + 5, k], lit[flips + 5])
+        assert not light.penumbra[calm, k].any()
+        # Every second around each flip: one change of ours inside Skyfield's
+        # 15-second bracket, in a penumbra of 5 to 15 seconds.
+        fine = current[[k]].sunlight(eph.times((t.tt[flips][:, None] + np.arange(-20, 36) * SECOND).ravel(), "tt"))
+        sunlit, penumbra = (a[:, 0].reshape(len(flips), -1) for a in (fine.sunlit, fine.penumbra))
+        assert np.all(np.sum(sunlit[:, 1:] != sunlit[:, :-1], axis=1) == 1)
+        change = np.argmax(sunlit[:, 1:] != sunlit[:, :-1], axis=1)
+        assert np.all((change >= 19) & (change <= 35)) and np.all(penumbra[np.arange(len(flips)), change])
+        assert np.all((penumbra.sum(axis=1) >= 5) & (penumbra.sum(axis=1) <= 15))
+    site = SITES[0]
+    found = eph.passes(current[0], site, eph.utc(2008, 9, 21), eph.utc(2008, 9, 26), twilight_deg=-6.0,
+                       standard_magnitude=-1.8)
+    sun = eph.altaz("sun", site, found.culmination).altitude_deg
+    assert np.array_equal(found.site_dark[:, 1], sun < -6.0) and found.visible.any() and not found.visible.all()
+    assert np.all(found.visible <= (found.sunlit & found.site_dark).any(axis=1) | found.visible)
+    bright = np.isfinite(found.magnitude)
+    assert np.array_equal(bright, found.sunlit[:, 1]) and np.all((found.magnitude[bright] > -4.5)
+                                                                   & (found.magnitude[bright] < 3.0))
+
+
+def test_satellites_go_to_altaz_like_bodies(eph, current):
+    site = SITES[1]
+    t = eph.utc(2008, 9, 21, np.arange(0.0, 6.0, 0.5))
+    sky = eph.altaz(current, site, t)
+    topo = current.topocentric(site, t)
+    assert sky.altitude_deg.shape == (12, 2) and np.array_equal(sky.altitude_deg, topo.altitude_deg)
+    assert np.allclose(sky.distance_au * satellites.AU_KM, topo.range_km, rtol=1e-15)
+    one = eph.altaz(current["HST"], site, t[3])
+    assert (one.altitude_deg, one.azimuth_deg) == pytest.approx((sky.altitude_deg[3, 1], sky.azimuth_deg[3, 1]),
+                                                                 rel=1e-13)
+    refracted = eph.altaz(current, site, t, refraction=(10.0, 1010.0)).altitude_deg
+    up = sky.altitude_deg > 0.0
+    assert np.all(refracted[up] > sky.altitude_deg[up]) and np.all(refracted[up] - sky.altitude_deg[up] < 0.6)
+    with pytest.raises(ValueError, match="refraction"):
+        eph.altaz(current, site, t, refraction=(10.0, 5000.0))
+    with pytest.raises(ValueError, match="read them with eph.satellites"):
+        satellites.read("\n".join(ISS)).positions(t)
