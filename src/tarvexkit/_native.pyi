@@ -93,7 +93,7 @@ class EarthRotation:
         height_m: float,
     ) -> numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]: ...
     def orientation(
-        self, julian_days: numpy.typing.ArrayLike, scale: str
+        self, julian_days: numpy.typing.ArrayLike, scale: str, celestial: bool = True
     ) -> numpy.ndarray[tuple[int, int], numpy.dtype[numpy.float64]]: ...
 # Astrology over 1-D float64 arrays of one length (astrology.cpp). The
 # functions that can fail per element return the rows (NaN where failed)

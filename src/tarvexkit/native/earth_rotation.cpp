@@ -171,11 +171,12 @@ PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 // ------------------------------------------------------------ orientation
 
 // Columns of one row of `orientation`: UT1 and TT Julian days, the pole (x,
-// y) in arcseconds, then the ITRS -> GCRS rotation row by row.
+// y) in arcseconds, then (when asked) the ITRS -> GCRS rotation row by row.
+constexpr std::size_t POLE_COLUMNS = 4;
 constexpr std::size_t ORIENTATION_COLUMNS = 13;
 
 std::optional<HorizonFailure> fill_orientation(const spk::EngineTime& engine_time, core::TimeScale scale,
-                                               std::span<const double> days, double* out) {
+                                               std::span<const double> days, bool celestial, double* out) {
   // The site at latitude 0, longitude 0 has east = ITRS y, north = ITRS z and
   // up = ITRS x: its horizon rotation holds the terrestrial axes in the true
   // equator and equinox of date, built by the very steps that place sites.
@@ -189,14 +190,15 @@ std::optional<HorizonFailure> fill_orientation(const spk::EngineTime& engine_tim
     if (!utc) return HorizonFailure{i, utc.error().message()};
     auto pole = table.polar_motion_arcsec(*utc);
     if (!pole) return HorizonFailure{i, pole.error().message()};
-    auto rotation = core::local_horizon_rotation(origin, ut1, tt, pole->first, pole->second);
-    if (!rotation) return HorizonFailure{i, std::string(core::message(rotation.error()))};
-    const core::OfDateRotation of_date = core::OfDateRotation::create(true, true, tt);
-    double* row = out + ORIENTATION_COLUMNS * i;
+    double* row = out + (celestial ? ORIENTATION_COLUMNS : POLE_COLUMNS) * i;
     row[0] = ut1;
     row[1] = tt;
     row[2] = pole->first;
     row[3] = pole->second;
+    if (!celestial) continue;
+    auto rotation = core::local_horizon_rotation(origin, ut1, tt, pole->first, pole->second);
+    if (!rotation) return HorizonFailure{i, std::string(core::message(rotation.error()))};
+    const core::OfDateRotation of_date = core::OfDateRotation::create(true, true, tt);
     const std::array<std::size_t, 3> axis_row{2, 0, 1};  // ITRS x, y, z among up, east, north
     for (std::size_t k = 0; k < 3; ++k) {
       core::CartesianState axis;
@@ -212,24 +214,27 @@ std::optional<HorizonFailure> fill_orientation(const spk::EngineTime& engine_tim
 PyObject* orientation(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Column days;
   core::TimeScale scale{};
+  bool celestial = true;
   const Argument parameters[] = {
       {"julian_days", to_column, days},
       {"scale", to_time_scale, scale},
+      {"celestial", python::to_bool, celestial, python::Default::Value},
   };
   Arguments arguments("EarthRotation.orientation()", parameters);
   if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
   const std::span<const double> day_values = days.values;
   const std::size_t instants = day_values.size();
+  const std::size_t columns = celestial ? ORIENTATION_COLUMNS : POLE_COLUMNS;
   double* out = nullptr;
-  const std::array<std::size_t, 2> shape{instants, ORIENTATION_COLUMNS};
+  const std::array<std::size_t, 2> shape{instants, columns};
   Ref result = new_float64_array(shape, out);
   if (!result) return nullptr;
   const spk::EngineTime& engine_time = time_of(self);
   for (std::size_t start = 0; start < instants; start += HORIZON_CHUNK) {
     const std::size_t count = std::min(HORIZON_CHUNK, instants - start);
     auto failure = without_gil([&] {
-      return fill_orientation(engine_time, scale, day_values.subspan(start, count),
-                              out + ORIENTATION_COLUMNS * start);
+      return fill_orientation(engine_time, scale, day_values.subspan(start, count), celestial,
+                              out + columns * start);
     });
     if (failure) {
       return python::value_error("julian_days[" + std::to_string(start + failure->index) +
@@ -252,11 +257,12 @@ PyMethodDef EARTH_ROTATION_METHODS[] = {
      "instant by instant. UT1, TT and the pole as the topocentric observer has\n"
      "them; the first failing instant raises ValueError \"julian_days[i]: ...\"."},
     {"orientation", python::as_cfunction<orientation>(), METHOD,
-     "orientation($self, julian_days, scale)\n--\n\n"
+     "orientation($self, julian_days, scale, celestial=True)\n--\n\n"
      "The Earth's orientation at each instant, a float64 array\n"
      "(len(julian_days), 13): UT1 and TT Julian days, the pole x and y in\n"
      "arcseconds, and the rotation from the ITRS to the GCRS (row by row) with\n"
-     "the same sidereal time, pole and precession-nutation as the horizon.\n"
+     "the same sidereal time, pole and precession-nutation as the horizon;\n"
+     "(len(julian_days), 4) without the rotation for celestial=False.\n"
      "The first failing instant raises ValueError \"julian_days[i]: ...\"."},
     {nullptr, nullptr, 0, nullptr},
 };
