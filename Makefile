@@ -115,6 +115,7 @@ bench: install
 	$(VPY) bench/segment_types.py --data $(DATA)
 	$(VPY) bench/astrology.py --data $(DATA)
 	$(VPY) bench/eclipses.py
+	$(VPY) bench/satellites.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

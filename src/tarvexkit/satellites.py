@@ -798,23 +798,23 @@ def passes(sat: Satellite | Satellites, earth: Earth, site: tarvex.GeodeticObser
     _check_stale(one, earth.clock.convert(np.array([begin_tt, end_tt]), "tt", "utc"))
     span = np.array([begin_tt, end_tt, begin_tt - 2.0 * step, end_tt + 2.0 * step])
     crossings = _native.find_crossings(altitude, span, [level], step)
-    extrema = _native.find_extrema(altitude, span, step)
-    tops = extrema[(extrema[:, 2] == 1.0) & (extrema[:, 1] >= level)]
-    rises = crossings[crossings[:, 1] == 1.0, 0]
-    sets = crossings[crossings[:, 1] == 0.0, 0]
-    rows: list[tuple[float, float, float]] = []
-    for top, _, _, _ in tops:
-        before, after = rises[rises <= top], sets[sets >= top]
-        if not len(before) or not len(after):
-            continue
-        rise, set_ = before[-1], after[0]
-        if rise < begin_tt or set_ >= end_tt:
-            continue
-        # The highest turn between this rise and set (a pass shows one).
-        if rows and rows[-1][0] == rise:
-            continue
-        rows.append((rise, top, set_))
-    table = np.array(rows, dtype=np.float64).reshape(-1, 3)
+    rows: list[tuple[float, float]] = []
+    for (when, up, _, _), following in zip(crossings[:-1], crossings[1:]):
+        if up == 1.0 and following[1] == 0.0 and following[0] < end_tt:
+            rows.append((when, following[0]))
+    ends = np.array(rows, dtype=np.float64).reshape(-1, 2)
+    # The culmination: where the altitude stops rising, the zero of its
+    # central difference between rise and set, refined by the same core.
+    d = _native.SATELLITE_DIFFERENCE_DAYS
+
+    def rising(tt: _FloatArray, tags: _FloatArray) -> _FloatArray:
+        values = altitude(np.concatenate([tt + d, tt - d]), tags)
+        return values[:len(tt)] - values[len(tt):]
+
+    tags = np.arange(len(ends), dtype=np.float64)
+    top = (_native.refine_crossings(rising, ends[:, 0], ends[:, 1], rising(ends[:, 0], tags),
+                                    rising(ends[:, 1], tags), tags) if len(ends) else np.empty(0))
+    table = np.stack([ends[:, 0], top, ends[:, 1]], -1)
     return _describe(one, earth, site, table, dark_level, standard_magnitude)
 
 
