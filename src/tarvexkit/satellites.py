@@ -297,7 +297,9 @@ class Satellites(Sequence[Satellite]):
 
     def bind(self, earth: Earth) -> Satellites:
         """The same satellites with the Earth of an ephemeris."""
-        return Satellites(self._items, earth)
+        bound = Satellites(self._items, earth)
+        bound._arrays = self._arrays  # the propagators made so far serve both
+        return bound
 
     def __len__(self) -> int:
         return len(self._items)
