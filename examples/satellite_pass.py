@@ -21,7 +21,8 @@ import numpy as np
 
 import tarvex
 import tarvexkit
-from tarvexkit.satellites import Passes, Satellite
+from tarvexkit.satellite_passes import Passes
+from tarvexkit.satellites import Satellite
 
 SAMPLE_ELEMENTS = """\
 ISS (ZARYA)

@@ -33,6 +33,7 @@ import tarvex
 from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_arrays, lunar, observing, searches,
                ut1_extension)
 from . import phenomena as _phenomena
+from . import satellite_passes as _satellite_passes
 from . import satellites as _satellites
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_sequence_of_aspects, check_site,
@@ -817,7 +818,7 @@ class Ephemeris:
     def passes(
         self, satellite: _satellites.Satellite, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
         altitude_deg: float = 10.0, twilight_deg: float = -6.0, standard_magnitude: float | None = None,
-    ) -> _satellites.Passes:
+    ) -> _satellite_passes.Passes:
         """Every pass of an Earth satellite over a site in [start, stop):
         rise and set through `altitude_deg` (geometric, on the WGS84 normal)
         and the culmination between, as TT `Times`, with the satellite's
@@ -828,7 +829,7 @@ class Ephemeris:
         or still under way at `stop` is left out."""
         check_site("site", site)
         span = self._search_span(start, stop)
-        return _satellites.passes(satellite, self._satellite_earth(), site, *span, altitude_deg=altitude_deg,
+        return _satellite_passes.passes(satellite, self._satellite_earth(), site, *span, altitude_deg=altitude_deg,
                                   twilight_deg=twilight_deg, standard_magnitude=standard_magnitude)
 
     def risings_settings(

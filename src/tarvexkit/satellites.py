@@ -41,13 +41,8 @@ radius) are two discs; the satellite is in the umbra when the Earth's
 disc covers the Sun's, in the penumbra while it covers part of it, and
 `sunlit` while the Sun's centre stands above the Earth's limb (so the
 flag turns half-way through the penumbra, a second or so for a low
-orbit). The standard magnitude (at 1000 km, half lit, phase angle 90
-degrees) gives the magnitude of a diffusely reflecting sphere,
-
-    m = m_std + 5 log10(range / 1000 km) - 2.5 log10(sin(phi) + (pi - phi) cos(phi))
-
-(phi the phase angle at the satellite; the convention of McCants'
-satellite magnitudes).
+orbit). Passes over a site, with visibility and magnitudes, are
+`satellite_passes`; the reading of element sets is `element_sets`.
 
 Errors. A malformed line, a bad checksum or element sets whose lines do
 not pair raise ValueError naming the line. SGP4's own failures (a decayed
@@ -60,16 +55,12 @@ SGP4's errors grow by kilometres a day away from the epoch.
 
 from __future__ import annotations
 
-import json
 import math
 import os
 import warnings
-import xml.etree.ElementTree as ElementTree
 from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from io import StringIO
-from pathlib import Path
 from typing import Any, overload
 
 import numpy as np
@@ -77,7 +68,9 @@ import numpy.typing as npt
 
 import tarvex
 
-from . import _native
+from . import _native, element_sets
+from .element_sets import Satellite as Satellite
+from .element_sets import sgp4_api
 from .observing import AU_KM, Horizontal, refract
 from .times import Clock, Scale, Times
 
@@ -106,179 +99,20 @@ SGP4_ERRORS = {
 # Satellite-instants each worker propagates and turns at a time: bounds the
 # working memory (a few MB per worker).
 CHUNK_SATELLITE_INSTANTS = 1 << 17
-OMM_FORMATS = ("csv", "json", "xml")
 
 
 class StaleElementsWarning(UserWarning):
     """An instant lies more than `STALE_DAYS` from an element set's epoch."""
 
 
-def _sgp4_api() -> Any:
-    try:
-        from sgp4 import api  # type: ignore[import-untyped,import-not-found,unused-ignore]
-    except ImportError:
-        raise ImportError("Earth satellites need the sgp4 package: pip install tarvex[satellites]") from None
-    return api
-
-
 # ------------------------------------------------------------------ reading
-
-@dataclass(frozen=True, eq=False)
-class Satellite:
-    """One element set: its name (empty for a bare TLE), NORAD catalogue
-    number, epoch (UTC Julian day), the line (1-based) or record where it
-    starts in its source, and the `sgp4.api.Satrec` that propagates it."""
-
-    name: str
-    catalog_number: int
-    epoch_utc_jd: float
-    line: int
-    model: Any  # sgp4.api.Satrec
-
-    @property
-    def revolutions_per_day(self) -> float:
-        """The mean motion of the element set, revolutions per day."""
-        return float(self.model.no_kozai) * 1440.0 / (2.0 * math.pi)
-
-    def __repr__(self) -> str:
-        return f"Satellite({self.name!r}, catalog_number={self.catalog_number})"
-
-
-def _checksum(line: str) -> int:
-    return sum(int(c) if c.isdigit() else (c == "-") for c in line[:68]) % 10
-
-
-def _check_tle_line(line: str, number: int, kind: str, checksum: bool) -> None:
-    if len(line) < 69:
-        raise ValueError(f"line {number}: a TLE line {kind} needs 69 columns, got {len(line)}: {line!r}")
-    if checksum:
-        if not line[68].isdigit():
-            raise ValueError(f"line {number}: column 69 must be the checksum digit, got {line[68]!r}")
-        if int(line[68]) != _checksum(line):
-            raise ValueError(f"line {number}: bad checksum {line[68]}, the line sums to {_checksum(line)} "
-                             "(a damaged line; pass checksum=False to read it anyway)")
-
-
-def _parse_tle(text: str, checksum: bool) -> list[Satellite]:
-    api = _sgp4_api()
-    lines = text.splitlines()
-    found: list[Satellite] = []
-    name = ""
-    name_line = 0
-    i = 0
-    while i < len(lines):
-        raw = lines[i].rstrip()
-        number = i + 1
-        i += 1
-        if not raw.strip() or raw.lstrip().startswith("#"):
-            continue
-        if raw.startswith("2 "):
-            raise ValueError(f"line {number}: a TLE line 2 without its line 1 before it")
-        if not raw.startswith("1 "):
-            if name_line:
-                raise ValueError(f"line {number}: expected line 1 of a TLE after the name on line {name_line}, "
-                                 f"got {raw!r}")
-            name = raw[2:].strip() if raw.startswith("0 ") else raw.strip()
-            name_line = number
-            continue
-        first = raw[:69]
-        _check_tle_line(first, number, "1", checksum)
-        while i < len(lines) and not lines[i].strip():
-            i += 1
-        if i >= len(lines) or not lines[i].startswith("2 "):
-            raise ValueError(f"line {number}: TLE line 1 needs its line 2 right after it")
-        second = lines[i].rstrip()[:69]
-        _check_tle_line(second, i + 1, "2", checksum)
-        if first[2:7] != second[2:7]:
-            raise ValueError(f"line {i + 1}: catalogue number {second[2:7]!r} differs from line {number}'s "
-                             f"{first[2:7]!r}")
-        i += 1
-        try:
-            model = api.Satrec.twoline2rv(first, second, api.WGS72)
-        except ValueError as error:
-            raise ValueError(f"line {number}: not a readable TLE ({error})") from None
-        found.append(Satellite(name, int(model.satnum), float(model.jdsatepoch + model.jdsatepochF),
-                               name_line or number, model))
-        name, name_line = "", 0
-    if name_line:
-        raise ValueError(f"line {name_line}: a name without a TLE after it")
-    return found
-
-
-def _from_omm(records: list[dict[str, Any]], what: str) -> list[Satellite]:
-    api = _sgp4_api()
-    from sgp4 import omm  # type: ignore[import-untyped,import-not-found,unused-ignore]
-
-    found: list[Satellite] = []
-    for k, fields in enumerate(records, start=1):
-        model = api.Satrec()
-        try:
-            omm.initialize(model, fields)
-        except (KeyError, ValueError) as error:
-            raise ValueError(f"{what} record {k}: not a readable OMM ({type(error).__name__}: {error})") from None
-        found.append(Satellite(str(fields.get("OBJECT_NAME", "")).strip(), int(model.satnum),
-                               float(model.jdsatepoch + model.jdsatepochF), k, model))
-    return found
-
-
-def _omm_xml(text: str) -> list[dict[str, Any]]:
-    # Each <segment> holds the OMM's fields as leaf elements (CCSDS 502.0-B-3,
-    # NDM/XML); namespaces are dropped.
-    root = ElementTree.fromstring(text)
-    records = []
-    for segment in root.iter():
-        if segment.tag.rsplit("}", 1)[-1] != "segment":
-            continue
-        fields = {leaf.tag.rsplit("}", 1)[-1]: (leaf.text or "").strip() for leaf in segment.iter() if len(leaf) == 0}
-        records.append(fields)
-    return records
-
-
-def _parse(text: str, checksum: bool) -> list[Satellite]:
-    start = text.lstrip()
-    if start.startswith(("[", "{")):
-        try:
-            data = json.loads(text)
-        except json.JSONDecodeError as error:
-            raise ValueError(f"line {error.lineno}: not valid OMM JSON ({error.msg})") from None
-        return _from_omm(data if isinstance(data, list) else [data], "JSON")
-    if start.startswith("<"):
-        try:
-            return _from_omm(_omm_xml(text), "XML")
-        except ElementTree.ParseError as error:
-            raise ValueError(f"line {error.position[0]}: not valid OMM XML ({error})") from None
-    if start.startswith("OBJECT_NAME") or start.split("\n", 1)[0].count(",") > 5:
-        from sgp4 import omm  # type: ignore[import-untyped,import-not-found,unused-ignore]
-
-        return _from_omm(list(omm.parse_csv(StringIO(text))), "CSV")
-    return _parse_tle(text, checksum)
-
-
-def _names_a_file(text: str) -> bool:
-    """A one-line text that names an existing file (element sets never fit on one line)."""
-    if "\n" in text or text.lstrip().startswith(("{", "[", "<")):
-        return False
-    try:
-        return Path(text).is_file()
-    except (OSError, ValueError):
-        return False
-
 
 def read(source: str | os.PathLike[str], *, checksum: bool = True) -> Satellites:
     """Element sets from a path or from the text itself: TLE, 3LE, or OMM as
     CSV, JSON or XML (told apart by their first characters). ValueError
     naming the line for a malformed line or a bad checksum (`checksum=False`
     skips that check, for hand-made sets)."""
-    if isinstance(source, os.PathLike) or (isinstance(source, str) and _names_a_file(source)):
-        text = Path(source).read_text(encoding="utf-8")
-    elif isinstance(source, str):
-        text = source
-    else:
-        raise TypeError(f"source must be a path or the text of element sets, not {type(source).__name__}")
-    found = _parse(text, bool(checksum))
-    if not found:
-        raise ValueError("no element sets found: expected TLE or 3LE lines, or OMM as CSV, JSON or XML")
-    return Satellites(found)
+    return Satellites(element_sets.read(source, checksum=checksum))
 
 
 class Satellites(Sequence[Satellite]):
@@ -340,7 +174,7 @@ class Satellites(Sequence[Satellite]):
         satellites, at least one per worker (kept for the next call)."""
         size = max(1, min(per_chunk, -(-len(self) // max(1, workers))))
         if size not in self._arrays:
-            api = _sgp4_api()
+            api = sgp4_api()
             self._arrays[size] = [(a, min(a + size, len(self)),
                                    api.SatrecArray([s.model for s in self._items[a:a + size]]))
                                   for a in range(0, len(self), size)]
@@ -427,36 +261,6 @@ class Sunlight:
 
     sunlit: _BoolArray
     penumbra: _BoolArray
-
-
-@dataclass(frozen=True)
-class Passes:
-    """Passes of a satellite above an altitude, one row each, in time order.
-
-    `rise`, `culmination`, `set` are TT `Times`, with the azimuths at rise
-    and set and the altitude and azimuth at culmination (degrees). The
-    flags are (passes, 3) arrays for rise, culmination and set: `sunlit`
-    and `penumbra` (see `Sunlight`) and `site_dark` (the Sun's centre below
-    the twilight altitude at the site). `visible`: at some instant of the
-    pass (sampled every `VISIBILITY_STEP_S`) the satellite is sunlit while
-    the site is dark. `magnitude` at culmination from a standard magnitude
-    (NaN without one, or when not sunlit)."""
-
-    rise: Times
-    culmination: Times
-    set: Times
-    rise_azimuth_deg: _FloatArray
-    culmination_altitude_deg: _FloatArray
-    culmination_azimuth_deg: _FloatArray
-    set_azimuth_deg: _FloatArray
-    sunlit: _BoolArray
-    penumbra: _BoolArray
-    site_dark: _BoolArray
-    visible: _BoolArray
-    magnitude: _FloatArray
-
-    def __len__(self) -> int:
-        return len(self.culmination_altitude_deg)
 
 
 # ------------------------------------------------------------------ the Earth
@@ -740,132 +544,3 @@ def sunlight(position_km: _FloatArray, sun_km: _FloatArray) -> Sunlight:
         sunlit = separation >= earth_radius
         penumbra = (separation < earth_radius + sun_radius) & (separation > earth_radius - sun_radius)
     return Sunlight(sunlit, penumbra)
-
-
-def magnitude(standard: float, position_km: _FloatArray, site_km: _FloatArray, sun_km: _FloatArray) -> _FloatArray:
-    """Magnitude from a standard magnitude (module text), GCRS positions (n, 3)."""
-    to_site, to_sun = site_km - position_km, sun_km - position_km
-    distance = np.linalg.norm(to_site, axis=-1)
-    cosine = np.sum(to_site * to_sun, axis=-1) / (distance * np.linalg.norm(to_sun, axis=-1))
-    phase = np.arccos(np.clip(cosine, -1.0, 1.0))
-    with np.errstate(divide="ignore", invalid="ignore"):
-        law = np.sin(phase) + (np.pi - phase) * np.cos(phase)
-        return np.asarray(standard + 5.0 * np.log10(distance / 1000.0) - 2.5 * np.log10(law), dtype=np.float64)
-
-
-# ------------------------------------------------------------------ passes
-
-# Steps (seconds) of the samples that decide whether a pass is visible: of
-# the satellite, and of the Sun (interpolated between).
-VISIBILITY_STEP_S = 10.0
-SUN_STEP_S = 120.0
-
-
-def _as_one(sat: Satellite | Satellites, earth: Earth) -> Satellites:
-    if isinstance(sat, Satellite):
-        return Satellites([sat], earth)
-    if isinstance(sat, Satellites) and len(sat) == 1:
-        return sat.bind(earth)
-    raise TypeError(f"passes take one Satellite (sats[0], sats['ISS (ZARYA)']), not {type(sat).__name__}"
-                    + (f" of {len(sat)}" if isinstance(sat, Satellites) else ""))
-
-
-def passes(sat: Satellite | Satellites, earth: Earth, site: tarvex.GeodeticObserver, begin_tt: float,
-           end_tt: float, *, altitude_deg: float = 10.0, twilight_deg: float = -6.0,
-           standard_magnitude: float | None = None) -> Passes:
-    """Every pass whose rise, culmination and set all lie in [begin, end)
-    (TT days): see `Ephemeris.passes`."""
-    one = _as_one(sat, earth)
-    if not isinstance(site, tarvex.GeodeticObserver):
-        raise TypeError(f"expected a tarvex.GeodeticObserver site, got {type(site).__name__}")
-    level = float(altitude_deg)
-    if not -90.0 < level < 90.0:
-        raise ValueError(f"altitude_deg must lie between -90 and 90, got {altitude_deg!r}")
-    dark_level = float(twilight_deg)
-    if not -90.0 <= dark_level <= 0.0:
-        raise ValueError(f"twilight_deg must lie between -90 and 0 (the Sun's centre), got {twilight_deg!r}")
-    item = one[0]
-    revolutions = item.revolutions_per_day
-    if not revolutions > 0.0:
-        raise ValueError(f"{item!r} has no mean motion; it cannot pass")
-    step = 1.0 / (revolutions * _native.SATELLITE_STEPS_PER_REVOLUTION)
-
-    def altitude(tt: _FloatArray, _: _FloatArray) -> _FloatArray:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", StaleElementsWarning)
-            found = topocentric(one, earth, site, np.ascontiguousarray(tt), "tt")
-        # A failed propagation counts as below the horizon.
-        return np.nan_to_num(found.altitude_deg[:, 0], nan=-90.0)
-
-    _check_stale(one, earth.clock.convert(np.array([begin_tt, end_tt]), "tt", "utc"))
-    span = np.array([begin_tt, end_tt, begin_tt - 2.0 * step, end_tt + 2.0 * step])
-    crossings = _native.find_crossings(altitude, span, [level], step)
-    rows: list[tuple[float, float]] = []
-    for (when, up, _, _), following in zip(crossings[:-1], crossings[1:]):
-        if up == 1.0 and following[1] == 0.0 and following[0] < end_tt:
-            rows.append((when, following[0]))
-    ends = np.array(rows, dtype=np.float64).reshape(-1, 2)
-    # The culmination: where the altitude stops rising, the zero of its
-    # central difference between rise and set, refined by the same core.
-    d = _native.SATELLITE_DIFFERENCE_DAYS
-
-    def rising(tt: _FloatArray, tags: _FloatArray) -> _FloatArray:
-        values = altitude(np.concatenate([tt + d, tt - d]), tags)
-        return values[:len(tt)] - values[len(tt):]
-
-    tags = np.arange(len(ends), dtype=np.float64)
-    top = (_native.refine_crossings(rising, ends[:, 0], ends[:, 1], rising(ends[:, 0], tags),
-                                    rising(ends[:, 1], tags), tags) if len(ends) else np.empty(0))
-    table = np.stack([ends[:, 0], top, ends[:, 1]], -1)
-    return _describe(one, earth, site, table, dark_level, standard_magnitude)
-
-
-def _describe(one: Satellites, earth: Earth, site: tarvex.GeodeticObserver, table: _FloatArray,
-              dark_level: float, standard_magnitude: float | None) -> Passes:
-    n = len(table)
-    if n == 0:
-        empty, flags = np.empty(0), np.zeros((0, 3), dtype=bool)
-        none = Times(earth.clock, empty, "tt")
-        return Passes(none, none, none, empty, empty, empty, empty, flags, flags, flags, np.zeros(0, dtype=bool), empty)
-    tt = np.ascontiguousarray(table.reshape(-1))
-    horizon = topocentric(one, earth, site, tt, "tt")
-    gcrs = states(one, earth, tt, "tt", "gcrs").position_km[:, 0]
-    sun = earth.sun_gcrs_km(tt)
-    light = sunlight(gcrs[:, None, :], sun)
-    dark = earth.sun_altitude_deg(site, tt) < dark_level
-    # Visibility: the satellite every VISIBILITY_STEP_S across each pass,
-    # the Sun every SUN_STEP_S and in between linearly (its altitude bends
-    # by under 1e-4 degree in that time, its direction moves by 0.3"). The
-    # shadow is the same in any frame: TEME, where SGP4 leaves the satellite.
-    visible = np.zeros(n, dtype=bool)
-    counts = np.maximum(2, np.ceil((table[:, 2] - table[:, 0]) * 86400.0 / VISIBILITY_STEP_S).astype(int) + 1)
-    samples = np.concatenate([np.linspace(a, b, k) for (a, _, b), k in zip(table, counts)])
-    coarse = np.concatenate([np.linspace(a, b, max(2, int(np.ceil((b - a) * 86400.0 / SUN_STEP_S)) + 1))
-                             for a, _, b in table])
-    to_gcrs = _turns(earth, coarse, "tt", True).gcrs
-    assert to_gcrs is not None
-    sun_teme = np.einsum("tji,tj->ti", to_gcrs, earth.sun_gcrs_km(coarse))
-    sun_at = np.stack([np.interp(samples, coarse, column) for column in sun_teme.T], -1)
-    lit = sunlight(states(one, earth, samples, "tt", "teme").position_km, sun_at).sunlit[:, 0]
-    night = np.interp(samples, coarse, earth.sun_altitude_deg(site, coarse)) < dark_level
-    np.logical_or.at(visible, np.repeat(np.arange(n), counts), lit & night)
-    mag = np.full(n, np.nan)
-    if standard_magnitude is not None:
-        site_gcrs = _site_gcrs_km(earth, site, tt[1::3])
-        mag = magnitude(float(standard_magnitude), gcrs[1::3], site_gcrs, sun[1::3])
-        mag[~light.sunlit[1::3, 0]] = np.nan
-
-    def times(k: int) -> Times:
-        return Times(earth.clock, table[:, k], "tt")
-
-    shaped = horizon.altitude_deg[:, 0].reshape(n, 3), horizon.azimuth_deg[:, 0].reshape(n, 3)
-    return Passes(times(0), times(1), times(2), shaped[1][:, 0], shaped[0][:, 1], shaped[1][:, 1], shaped[1][:, 2],
-                  light.sunlit[:, 0].reshape(n, 3), light.penumbra[:, 0].reshape(n, 3), dark.reshape(n, 3), visible,
-                  mag)
-
-
-def _site_gcrs_km(earth: Earth, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
-    """The site's GCRS position (km), by the same ITRS -> GCRS rotation."""
-    position, _ = site_itrs_km(site)
-    table = earth.rotation.orientation(tt, "tt")
-    return np.asarray(table[:, 4:].reshape(-1, 3, 3) @ position, dtype=np.float64)
