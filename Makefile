@@ -117,6 +117,7 @@ bench: install
 	$(VPY) bench/eclipses.py
 	$(VPY) bench/stars.py
 	$(VPY) bench/minor_bodies.py
+	$(VPY) bench/satellites.py --data $(DATA)
 
 # Agreement with jplephem, Skyfield and ERFA, written to bench/accuracy.md.
 accuracy: install

@@ -1,7 +1,8 @@
 """Draws the pictures the documentation site shows, by running the demo for
 a fixed moment and site: the chart wheel, the altitude curve, the
 discs of the next solar eclipse seen there and the night sky land in
-docs/_static/generated/. `make docs` runs it before Sphinx."""
+docs/_static/generated/, with the pass of the ISS the satellites guide
+shows (examples/satellite_pass.py). `make docs` runs it before Sphinx."""
 
 from __future__ import annotations
 
@@ -24,7 +25,13 @@ def main() -> int:
     if done.returncode != 0:
         print("the demo failed; the site would have no pictures", file=sys.stderr)
         return done.returncode
-    missing = [name for name in ("chart.png", "altitude.png", "eclipse.png", "sky.png") if not (OUT / name).is_file()]
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "satellite_pass.py"), "--out", str(OUT)],
+                          env=env, stdout=subprocess.DEVNULL, check=False)
+    if done.returncode != 0:
+        print("the satellite pass example failed", file=sys.stderr)
+        return done.returncode
+    missing = [name for name in ("chart.png", "altitude.png", "eclipse.png", "sky.png", "satellite_pass.png")
+               if not (OUT / name).is_file()]
     if missing:
         print(f"the demo drew no {', '.join(missing)}", file=sys.stderr)
         return 1

@@ -93,6 +93,9 @@ class EarthRotation:
         latitude_deg: float,
         height_m: float,
     ) -> numpy.ndarray[tuple[int, int, int], numpy.dtype[numpy.float64]]: ...
+    def orientation(
+        self, julian_days: numpy.typing.ArrayLike, scale: str, celestial: bool = True
+    ) -> numpy.ndarray[tuple[int, int], numpy.dtype[numpy.float64]]: ...
 # Astrology over 1-D float64 arrays of one length (astrology.cpp). The
 # functions that can fail per element return the rows (NaN where failed)
 # with a list of (index, message).
@@ -148,6 +151,8 @@ def refine_crossings(
 TOLERANCE_DAYS: float
 EXTREMUM_TOLERANCE_DAYS: float
 HORIZON_STEP_DAYS: float
+SATELLITE_STEPS_PER_REVOLUTION: float
+SATELLITE_DIFFERENCE_DAYS: float
 QUARTER_STEP_DAYS: float
 MOON_STEP_DAYS: float
 STEP_DAYS: float

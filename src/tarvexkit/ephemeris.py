@@ -37,6 +37,8 @@ from . import (_native, astrology, data, early_time, eclipses, held_files, jpl_a
                observing, searches, thread_engines, ut1_extension)
 from . import phenomena as _phenomena
 from . import stars as _stars
+from . import satellite_passes as _satellite_passes
+from . import satellites as _satellites
 from .arguments import (
     as_days, check_body, check_bool, check_name, check_names, check_options, check_paths, check_sequence_of_aspects,
     check_site, check_step_days, shown,
@@ -1007,11 +1009,15 @@ class Ephemeris:
     def altaz(self, bodies: str | int, site: tarvex.GeodeticObserver, times: Times[Scalar], *,
               refraction: tuple[float, float] | None = None) -> Horizontal[float]: ...
     @overload
-    def altaz(self, bodies: Sequence[str | int] | str | int, site: tarvex.GeodeticObserver, times: Times[Any], *,
+    def altaz(self, bodies: _satellites.Satellite, site: tarvex.GeodeticObserver, times: Times[Scalar], *,
+              refraction: tuple[float, float] | None = None) -> Horizontal[float]: ...
+    @overload
+    def altaz(self, bodies: Sequence[str | int] | str | int | _satellites.Satellite | _satellites.Satellites,
+              site: tarvex.GeodeticObserver, times: Times[Any], *,
               refraction: tuple[float, float] | None = None) -> Horizontal[_FloatArray]: ...
     def altaz(
         self,
-        bodies: Sequence[str | int] | str | int,
+        bodies: Sequence[str | int] | str | int | _satellites.Satellite | _satellites.Satellites,
         site: tarvex.GeodeticObserver,
         times: Times,
         *,
@@ -1024,8 +1030,13 @@ class Ephemeris:
         The engine's apparent place of date for the site, turned to the
         horizon with its UT1, apparent sidereal time and pole. No refraction
         unless `refraction=(temperature_c, pressure_hpa)` (Bennett's formula,
-        see `tarvexkit.observing`).
+        see `tarvexkit.observing`). Earth satellites (a `Satellite`, or
+        `Satellites` from `satellites`, one column each) are turned from
+        SGP4 by `tarvexkit.satellites`; NaN where SGP4 fails.
         """
+        if isinstance(bodies, (_satellites.Satellite, _satellites.Satellites)):
+            check_site("site", site)
+            return _satellites.altaz_of(bodies, self._satellite_earth(), site, times, refraction=refraction)
         names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
         check_site("site", site)
         if not isinstance(times, Times):
@@ -1056,6 +1067,41 @@ class Ephemeris:
 
         return observing.altaz(places, self._earth_rotation(), [], site, np.atleast_1d(times.julian_days),
                                times.scale, refraction=refraction)
+    # --- Earth satellites (satellites.py) ----------------------------------------
+    def satellites(self, source: PathLike, *, checksum: bool = True) -> _satellites.Satellites:
+        """Earth satellites from a file or the text itself (TLE, 3LE, or
+        OMM as CSV, JSON or XML), a sequence by position, name or catalogue
+        number that gives positions with this ephemeris' UT1 and pole and
+        goes to `altaz` and `passes` like a body. Needs the sgp4 package
+        (pip install tarvex[satellites]); see `tarvexkit.satellites`."""
+        return _satellites.read(source, checksum=checksum).bind(self._satellite_earth())
+
+    def _satellite_earth(self) -> _satellites.Earth:
+        def sun_altitude(site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
+            return np.asarray(self.altaz("sun", site, Times(self._clock, tt, "tt")).altitude_deg, dtype=np.float64)
+
+        def batch(bodies: Sequence[str], days: _FloatArray, options: tarvex.PositionOptions,
+                  scale: Scale) -> _FloatArray:
+            return self.positions(list(bodies), days, options, scale=scale)
+
+        return _satellites.earth_of(self._earth_rotation(), self._clock, batch, sun_altitude)
+
+    def passes(
+        self, satellite: _satellites.Satellite, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
+        altitude_deg: float = 10.0, twilight_deg: float = -6.0, standard_magnitude: float | None = None,
+    ) -> _satellite_passes.Passes:
+        """Every pass of an Earth satellite over a site in [start, stop):
+        rise and set through `altitude_deg` (geometric, on the WGS84 normal)
+        and the culmination between, as TT `Times`, with the satellite's
+        sunlit and penumbra flags, the site's darkness (the Sun's centre
+        below `twilight_deg`, civil -6 by default) and whether the pass is
+        visible; the magnitude at culmination from `standard_magnitude`.
+        Found by the kit's search core; a pass already under way at `start`
+        or still under way at `stop` is left out."""
+        check_site("site", site)
+        span = self._search_span(start, stop)
+        return _satellite_passes.passes(satellite, self._satellite_earth(), site, *span, altitude_deg=altitude_deg,
+                                  twilight_deg=twilight_deg, standard_magnitude=standard_magnitude)
 
     def risings_settings(
         self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,

@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "core/frames.hpp"
 #include "core/local_horizon.hpp"
 #include "python/binder.hpp"
 #include "python/errors.hpp"
@@ -167,6 +168,83 @@ PyObject* horizon(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   return result.release();
 }
 
+// ------------------------------------------------------------ orientation
+
+// Columns of one row of `orientation`: UT1 and TT Julian days, the pole (x,
+// y) in arcseconds, then (when asked) the ITRS -> GCRS rotation row by row.
+constexpr std::size_t POLE_COLUMNS = 4;
+constexpr std::size_t ORIENTATION_COLUMNS = 13;
+
+std::optional<HorizonFailure> fill_orientation(const spk::EngineTime& engine_time, core::TimeScale scale,
+                                               std::span<const double> days, bool celestial, double* out) {
+  // The site at latitude 0, longitude 0 has east = ITRS y, north = ITRS z and
+  // up = ITRS x: its horizon rotation holds the terrestrial axes in the true
+  // equator and equinox of date, built by the very steps that place sites.
+  const core::GeodeticObserver origin{};
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    auto epochs = engine_time.earth_rotation_epochs(scale, days[i]);
+    if (!epochs) return HorizonFailure{i, epochs.error().message()};
+    const auto [ut1, tt] = *epochs;
+    const auto& table = *engine_time.eop();
+    auto utc = table.utc_julian_day_from_ut1(ut1);
+    if (!utc) return HorizonFailure{i, utc.error().message()};
+    auto pole = table.polar_motion_arcsec(*utc);
+    if (!pole) return HorizonFailure{i, pole.error().message()};
+    double* row = out + (celestial ? ORIENTATION_COLUMNS : POLE_COLUMNS) * i;
+    row[0] = ut1;
+    row[1] = tt;
+    row[2] = pole->first;
+    row[3] = pole->second;
+    if (!celestial) continue;
+    auto rotation = core::local_horizon_rotation(origin, ut1, tt, pole->first, pole->second);
+    if (!rotation) return HorizonFailure{i, std::string(core::message(rotation.error()))};
+    const core::OfDateRotation of_date = core::OfDateRotation::create(true, true, tt);
+    const std::array<std::size_t, 3> axis_row{2, 0, 1};  // ITRS x, y, z among up, east, north
+    for (std::size_t k = 0; k < 3; ++k) {
+      core::CartesianState axis;
+      axis.position = (*rotation)[axis_row[k]];
+      auto gcrs = of_date.apply_inverse(axis);
+      if (!gcrs) return HorizonFailure{i, std::string(core::message(gcrs.error()))};
+      for (std::size_t r = 0; r < 3; ++r) row[4 + 3 * r + k] = gcrs->position[r];
+    }
+  }
+  return std::nullopt;
+}
+
+PyObject* orientation(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Column days;
+  core::TimeScale scale{};
+  bool celestial = true;
+  const Argument parameters[] = {
+      {"julian_days", to_column, days},
+      {"scale", to_time_scale, scale},
+      {"celestial", python::to_bool, celestial, python::Default::Value},
+  };
+  Arguments arguments("EarthRotation.orientation()", parameters);
+  if (!arguments.bind(args, nargs, kwnames) || !arguments.convert()) return nullptr;
+  const std::span<const double> day_values = days.values;
+  const std::size_t instants = day_values.size();
+  const std::size_t columns = celestial ? ORIENTATION_COLUMNS : POLE_COLUMNS;
+  double* out = nullptr;
+  const std::array<std::size_t, 2> shape{instants, columns};
+  Ref result = new_float64_array(shape, out);
+  if (!result) return nullptr;
+  const spk::EngineTime& engine_time = time_of(self);
+  for (std::size_t start = 0; start < instants; start += HORIZON_CHUNK) {
+    const std::size_t count = std::min(HORIZON_CHUNK, instants - start);
+    auto failure = without_gil([&] {
+      return fill_orientation(engine_time, scale, day_values.subspan(start, count), celestial,
+                              out + columns * start);
+    });
+    if (failure) {
+      return python::value_error("julian_days[" + std::to_string(start + failure->index) +
+                                 "]: " + failure->message);
+    }
+    if (PyErr_CheckSignals() != 0) return nullptr;
+  }
+  return result.release();
+}
+
 constexpr int METHOD = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef EARTH_ROTATION_METHODS[] = {
@@ -178,6 +256,14 @@ PyMethodDef EARTH_ROTATION_METHODS[] = {
      "places of date given as flat arrays of len(julian_days) * bodies values,\n"
      "instant by instant. UT1, TT and the pole as the topocentric observer has\n"
      "them; the first failing instant raises ValueError \"julian_days[i]: ...\"."},
+    {"orientation", python::as_cfunction<orientation>(), METHOD,
+     "orientation($self, julian_days, scale, celestial=True)\n--\n\n"
+     "The Earth's orientation at each instant, a float64 array\n"
+     "(len(julian_days), 13): UT1 and TT Julian days, the pole x and y in\n"
+     "arcseconds, and the rotation from the ITRS to the GCRS (row by row) with\n"
+     "the same sidereal time, pole and precession-nutation as the horizon;\n"
+     "(len(julian_days), 4) without the rotation for celestial=False.\n"
+     "The first failing instant raises ValueError \"julian_days[i]: ...\"."},
     {nullptr, nullptr, 0, nullptr},
 };
 

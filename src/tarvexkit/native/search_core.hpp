@@ -92,6 +92,15 @@ inline constexpr double QUARTER_STEP_DAYS = 0.25;
 inline constexpr double MOON_STEP_DAYS = 0.25;
 // Longitudes of every other body, and speeds (stations).
 inline constexpr double STEP_DAYS = 0.5;
+// Earth satellites' altitudes, per revolution of the element set's mean
+// motion: a pass lasts a tenth of a revolution or more above the horizon
+// and its culmination is the only turn near the top, so a twentieth of a
+// revolution shows each pass as a turn of its own (the core locates it).
+inline constexpr double SATELLITE_STEPS_PER_REVOLUTION = 20.0;
+// Half-width of the central difference of a satellite's altitude whose
+// zero is its culmination (a power of two, 0.66 s): the zero moves by
+// f''' d^2 / (6 f''), under a millisecond for any pass.
+inline constexpr double SATELLITE_DIFFERENCE_DAYS = 1.0 / 131072.0;
 // Half-width of the central difference that gives a longitude's speed
 // (a power of two, so that t +- d is exact in a Julian-day double).
 inline constexpr double SPEED_DIFFERENCE_DAYS = 1.0 / 128.0;

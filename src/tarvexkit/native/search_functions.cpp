@@ -421,6 +421,8 @@ int add_search_constants(PyObject* module) {
       {"MOON_STEP_DAYS", search::MOON_STEP_DAYS},
       {"STEP_DAYS", search::STEP_DAYS},
       {"SPEED_DIFFERENCE_DAYS", search::SPEED_DIFFERENCE_DAYS},
+      {"SATELLITE_STEPS_PER_REVOLUTION", search::SATELLITE_STEPS_PER_REVOLUTION},
+      {"SATELLITE_DIFFERENCE_DAYS", search::SATELLITE_DIFFERENCE_DAYS},
   };
   for (const auto& [name, value] : constants) {
     Ref number = Ref::steal(PyFloat_FromDouble(value));
