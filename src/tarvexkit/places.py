@@ -115,20 +115,23 @@ class Place:
 
 def _fold(text: str) -> str:
     """Case- and accent-free form of a name."""
+    if text.isascii():
+        return text.strip().casefold()
     decomposed = unicodedata.normalize("NFKD", text.strip())
     return "".join(c for c in decomposed if not unicodedata.combining(c)).casefold()
 
 
 class _Towns:
-    """One GeoNames table with indexes by name and by alternate name."""
+    """One GeoNames table with indexes by name and (for the table of the
+    larger towns, to keep the other quick to read) by alternate name."""
 
-    def __init__(self, records: dict[str, dict[str, Any]]) -> None:
+    def __init__(self, records: dict[str, dict[str, Any]], alternates: bool) -> None:
         self.by_name: dict[str, list[dict[str, Any]]] = {}
         self.by_other: dict[str, list[dict[str, Any]]] = {}
         for record in records.values():
             key = _fold(record["name"])
             self.by_name.setdefault(key, []).append(record)
-            for other in {_fold(n) for n in record.get("alternatenames") or ()} - {key}:
+            for other in {_fold(n) for n in (record.get("alternatenames") or ()) if alternates} - {key}:
                 self.by_other.setdefault(other, []).append(record)
 
 
@@ -155,7 +158,7 @@ def _load_json(name: str) -> Any:
 def _table(name: str) -> _Towns:
     with _lock:
         if name not in _tables:
-            _tables[name] = _Towns(_load_json(name))
+            _tables[name] = _Towns(_load_json(name), alternates=name == CITY_TABLES[0])
         return _tables[name]
 
 
@@ -194,18 +197,49 @@ def _to_place(record: dict[str, Any]) -> Place:
                  geonameid=int(record["geonameid"]))
 
 
-def _candidates(key: str, country: str | None, region: str | None) -> list[dict[str, Any]]:
+def _candidates(key: str, readings: list[tuple[str | None, str | None]]) -> tuple[list[dict[str, Any]], str]:
+    """Towns whose name or alternate name is `key` in the first (country,
+    region) reading that has any, most people first, and that reading as
+    text; the larger table is read only when the first has none."""
+    where = ""
     for table in CITY_TABLES:
         towns = _table(table)
-        for index in (towns.by_name, towns.by_other):
-            found = [r for r in index.get(key, [])
+        for country, region in readings:
+            where = "".join(f" in {w}" for w in (region, country) if w)
+            found = [r for r in towns.by_name.get(key, []) + towns.by_other.get(key, [])
                      if (country is None or r["countrycode"] == country)
                      and (region is None or _in_region(r, region))]
             if found:
                 # One town may carry a name twice (as name and alternate name of a district).
                 unique = {r["geonameid"]: r for r in found}
-                return sorted(unique.values(), key=lambda r: -int(r.get("population") or 0))
-    return []
+                return sorted(unique.values(), key=lambda r: -int(r.get("population") or 0)), where
+    return [], where
+
+
+def _readings(qualifiers: list[str], country: str | None, region: str | None) -> list[tuple[str | None, str | None]]:
+    """The (country, region) pairs the words after the town's name may mean,
+    most likely first: "IL" is Illinois as well as Israel."""
+    if not qualifiers:
+        return [(country, region)]
+    if len(qualifiers) > 2:
+        raise UnknownPlace(f"too many parts after the town's name in {', '.join(qualifiers)!r}; "
+                           "write 'town, region, country'")
+    if len(qualifiers) == 2:
+        code = _country_code(qualifiers[1])
+        if code is None:
+            raise UnknownPlace(f"unknown country {qualifiers[1]!r}; give an ISO code such as 'IN' or a name "
+                               "such as 'India'")
+        return [(code, qualifiers[0])]
+    word = qualifiers[0]
+    code = _country_code(word)
+    readings: list[tuple[str | None, str | None]] = []
+    if code is not None and country is None:
+        readings.append((code, region))
+    if region is None:
+        readings.append((country, word))
+    if not readings:
+        raise UnknownPlace(f"{word!r} is neither a country nor a region that can narrow the search")
+    return readings
 
 
 def place(name: str, country: str | None = None, region: str | None = None) -> Place:
@@ -221,6 +255,8 @@ def place(name: str, country: str | None = None, region: str | None = None) -> P
     if not isinstance(name, str) or not name.strip():
         raise TypeError(f"name must be a town's name such as 'Mumbai', not {name!r}")
     parts = [p.strip() for p in name.split(",") if p.strip()]
+    if not parts:
+        raise TypeError(f"name must be a town's name such as 'Mumbai', not {name!r}")
     town, qualifiers = parts[0], parts[1:]
     code = None
     if country is not None:
@@ -228,20 +264,11 @@ def place(name: str, country: str | None = None, region: str | None = None) -> P
         if code is None:
             raise UnknownPlace(f"unknown country {country!r} for country=; give an ISO code such as 'IN' or a "
                                "name such as 'India'")
-    for qualifier in reversed(qualifiers):
-        as_country = _country_code(qualifier) if code is None else None
-        if as_country is not None:
-            code = as_country
-        elif region is None:
-            region = qualifier
-        else:
-            raise UnknownPlace(f"{qualifier!r} in {name!r} is neither a country nor the only region; "
-                               "write 'town, region, country'")
-    found = _candidates(_fold(town), code, region)
-    where = "".join(f" in {w}" for w in (region, code) if w)
+    found, where = _candidates(_fold(town), _readings(qualifiers, code, region))
     if not found:
         raise UnknownPlace(f"no town called {town!r}{where} among the GeoNames towns of 1,000 people or more; "
-                           "check the spelling, or give --lat/--lon (place_at) for a smaller place")
+                           "check the spelling, or give the coordinates (place_at, --lat/--lon) for a smaller "
+                           "place")
     people = [int(r.get("population") or 0) for r in found]
     if len(found) == 1 or people[0] >= DOMINANT_POPULATION_RATIO * max(people[1], 1):
         return _to_place(found[0])
