@@ -171,20 +171,20 @@ def _chart(eph: Ephemeris, args: argparse.Namespace, out: IO[str]) -> int:
         f"{chart.house_system} (polar fallback: {chart.houses_used})"
     print(f"zodiac {chart.zodiac}, houses {system}", file=out)
     print(file=out)
-    rows = [(p.name.replace("_", " "), _sign_text(p.longitude_deg), f"{p.longitude_deg:9.4f}",
-             f"{p.latitude_deg:+8.4f}", f"{p.speed_deg_per_day:+8.4f}", "R" if p.retrograde else "",
-             str(p.house)) for p in chart.points]
-    _table(rows, ("point", "in sign", "longitude", "latitude", "speed/d", "R", "house"), out)
+    point_rows = [(p.name.replace("_", " "), _sign_text(p.longitude_deg), f"{p.longitude_deg:9.4f}",
+                   f"{p.latitude_deg:+8.4f}", f"{p.speed_deg_per_day:+8.4f}", "R" if p.retrograde else "",
+                   str(p.house)) for p in chart.points]
+    _table(point_rows, ("point", "in sign", "longitude", "latitude", "speed/d", "R", "house"), out)
     print(file=out)
     angles = [("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg)]
     rows = [(name, _sign_text(value), f"{value:9.4f}") for name, value in angles]
     rows += [(f"cusp {k + 1}", _sign_text(value), f"{value:9.4f}") for k, value in enumerate(chart.cusps_deg)]
     _table(rows, ("angle", "in sign", "longitude"), out)
     print(file=out)
-    rows = [(a.first.replace("_", " "), a.kind, a.second.replace("_", " "), f"{a.orb_deg:+.2f}",
-             "applying" if a.applying else "separating")
-            for a in sorted(chart.aspects, key=lambda a: abs(a.orb_deg))]
-    _table(rows, ("point", "aspect", "point", "orb", ""), out)
+    aspect_rows = [(a.first.replace("_", " "), a.kind, a.second.replace("_", " "), f"{a.orb_deg:+.2f}",
+                    "applying" if a.applying else "separating")
+                   for a in sorted(chart.aspects, key=lambda a: abs(a.orb_deg))]
+    _table(aspect_rows, ("point", "aspect", "point", "orb", ""), out)
     if args.svg:
         print(f"\nwheel written to {args.svg}", file=out)
     return EXIT_OK

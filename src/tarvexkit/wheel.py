@@ -159,7 +159,7 @@ def spread(longitudes_deg: Sequence[float], spacing_deg: float) -> list[float]:
     gaps[count - 1] = gaps[count - 1] or 360.0
     cut = max(range(count), key=lambda k: gaps[k])  # the widest empty arc follows sorted_lon[cut]
     start = (cut + 1) % count
-    unwrapped = []
+    unwrapped: list[float] = []
     for k in range(count):
         value = sorted_lon[(start + k) % count]
         if unwrapped and value < unwrapped[-1]:
@@ -371,9 +371,9 @@ def wheel_svg(chart: Chart, other: Chart | None = None, *, theme: str = "light",
         svg.add(f'<path d="{_sector(rings.zodiac_outer, rings.zodiac_inner, 30.0 * k, 30.0 * k + 30.0, asc)}" '
                 f'fill="{colours.elements[k % 4]}" stroke="{colours.rule}" stroke-width="1.2"/>')
         x, y = _xy(30.0 * k + 15.0, (rings.zodiac_outer + rings.zodiac_inner) / 2.0, asc)
-        label = SIGN_GLYPHS[k] + TEXT_PRESENTATION if glyphs else SIGN_ABBREVIATIONS[k]
+        sign_label = SIGN_GLYPHS[k] + TEXT_PRESENTATION if glyphs else SIGN_ABBREVIATIONS[k]
         svg.add(f'<g class="sign" data-name="{SIGNS[k]}">')
-        svg.text(x, y, label, SIGN_SIZE if glyphs else SIGN_SIZE * 0.7, colours.ink)
+        svg.text(x, y, sign_label, SIGN_SIZE if glyphs else SIGN_SIZE * 0.7, colours.ink)
         svg.add("</g>")
     for degree in range(360):
         length = 12.0 if degree % 10 == 0 else 8.0 if degree % 5 == 0 else 4.0
