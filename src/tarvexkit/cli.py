@@ -37,6 +37,7 @@ if TYPE_CHECKING:
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_MISSING = 0, 1, 2, 3
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
+KERNEL_NAMES = ("de421", "de422", "de423")  # JPL ephemerides made from their PyPI arrays
 SIGN_SHORT = ["Ari", "Tau", "Gem", "Can", "Leo", "Vir", "Lib", "Sco", "Sag", "Cap", "Aqu", "Pis"]
 
 
@@ -76,9 +77,11 @@ def _where(args: argparse.Namespace) -> _places.Place | None:
             found = _places.place(args.place, country=args.country)
         except _places.AmbiguousPlace as error:
             lines = "\n".join(f"  {c.describe()}" for c in error.candidates[:15])
+            first = error.candidates[0]
+            one_country = len({c.country for c in error.candidates}) == 1
+            example = f"{args.place}, {first.region if one_country else first.country}"
             raise UsageError(f"{len(error.candidates)} towns are called {args.place!r}; add the country or "
-                             f"region, e.g. --place \"{args.place}, {error.candidates[0].country}\" "
-                             f"or --country {error.candidates[0].country}:\n{lines}") from None
+                             f"region, e.g. --place \"{example}\":\n{lines}") from None
         except _places.UnknownPlace as error:
             raise UsageError(str(error)) from None
         if args.zone is not None:
@@ -332,7 +335,8 @@ def _common(parser: argparse.ArgumentParser, place: bool = True) -> None:
                             "after (backward) the change")
     out = parser.add_argument_group("output")
     out.add_argument("--json", action="store_true", help="JSON instead of a table")
-    parser.add_argument("--kernel", help="an SPK kernel file instead of the default data (DE421 from PyPI)")
+    parser.add_argument("--kernel", help="de422 (-3000..3000), de423 (1799-2200), de421 (from its arrays) or an "
+                        "SPK kernel file; default: DE421 of the data extra, 1899-2053")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -397,7 +401,11 @@ def build_parser() -> argparse.ArgumentParser:
 def _open(args: argparse.Namespace) -> Ephemeris:
     from .ephemeris import load, open as open_kernels
 
-    return open_kernels(args.kernel) if args.kernel else load()
+    if args.kernel is None:
+        return load()
+    if args.kernel in KERNEL_NAMES:
+        return load(args.kernel)
+    return open_kernels(args.kernel)
 
 
 def main(argv: Sequence[str] | None = None, out: IO[str] | None = None) -> int:
@@ -425,6 +433,8 @@ def main(argv: Sequence[str] | None = None, out: IO[str] | None = None) -> int:
     except (ValueError, TypeError, KeyError, LookupError) as error:
         # The library's messages name the argument; the option has the same name.
         text = str(error).strip("'\"")
+        if "is outside" in text:
+            text += "\n(from the command: --kernel de422 or --kernel de423)"
         print(f"tarvex {args.command}: {text}", file=sys.stderr)
         return EXIT_USAGE
     except OSError as error:
