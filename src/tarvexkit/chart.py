@@ -152,14 +152,6 @@ class Chart:
         plain: dict[str, Any] = _plain(self)
         return plain
 
-    def to_svg(self, other: Chart | None = None, *, theme: str = "light", size: int = 600, glyphs: bool = True,
-               title: str | None = None) -> str:
-        """The chart's wheel (a bi-wheel with `other` outside) as SVG text:
-        `tarvexkit.wheel.wheel_svg`."""
-        from .wheel import wheel_svg
-
-        return wheel_svg(self, other, theme=theme, size=size, glyphs=glyphs, title=title)
-
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> Chart:
         """The chart of `to_dict()` (also after a trip through JSON)."""

@@ -1,4 +1,4 @@
-"""Chart wheels as SVG, without matplotlib: `wheel_svg(chart)` or `chart.to_svg()`.
+"""Chart wheels as SVG, without matplotlib: `wheel_svg(chart)`, `wheel_svg(chart, other)`.
 
 The natal wheel holds, from the outside in: the zodiac (the twelve signs
 with a tick at every degree), the cusps' degrees, the points (a glyph at
@@ -60,8 +60,10 @@ FONT_FAMILY = "'DejaVu Sans', 'Noto Sans Symbols', 'Segoe UI Symbol', 'Apple Sym
 VIEW = 1000.0
 CENTRE = VIEW / 2.0
 GLYPH_SIZE = 34.0  # font size of a point's glyph
-DEGREE_SIZE = 17.0  # its degree and minute
-CUSP_SIZE = 14.0
+DEGREE_SIZE = 17.0  # its degree
+MINUTE_SIZE = 14.0  # its minute and retrograde mark
+CHARACTER_WIDTH = 0.62  # a character's width over its font size, generously
+CUSP_SIZE = 16.0
 SIGN_SIZE = 30.0
 HOUSE_SIZE = 18.0
 GLYPH_GAP = 4.0  # space left between two neighbouring glyphs
@@ -275,11 +277,20 @@ def _glyph(name: str, glyphs: bool) -> str:
     return POINT_ABBREVIATIONS.get(name, name[:2].capitalize())
 
 
+def label_spacing_deg(glyph_radius: float, degree_radius: float, minute_radius: float) -> float:
+    """The angle two neighbouring points' labels need so that nothing of
+    theirs overlaps: the widest of the glyph, the degree ("29°") and the
+    minute with the retrograde mark ("59'℞") at their radii, with a little
+    air (a character is taken as CHARACTER_WIDTH of its font size)."""
+    widths = ((GLYPH_SIZE, glyph_radius), (3 * CHARACTER_WIDTH * DEGREE_SIZE, degree_radius),
+              (4 * CHARACTER_WIDTH * MINUTE_SIZE, minute_radius))
+    return max(math.degrees((width + GLYPH_GAP) / radius) for width, radius in widths)
+
+
 def _draw_points(svg: _Svg, points: Sequence[ChartPoint], asc: float, tick_radius: float, tick_inward: bool,
                  glyph_radius: float, degree_radius: float, minute_radius: float, theme: Theme, glyphs: bool,
                  ring: str) -> None:
-    # The glyph's angular width at its radius, with a little air.
-    spacing = math.degrees((GLYPH_SIZE + GLYPH_GAP) / glyph_radius)
+    spacing = label_spacing_deg(glyph_radius, degree_radius, minute_radius)
     labels = spread([p.longitude_deg for p in points], spacing)
     for p, label in zip(points, labels):
         colour = _point_colour(theme, p.name)
@@ -296,7 +307,7 @@ def _draw_points(svg: _Svg, points: Sequence[ChartPoint], asc: float, tick_radiu
         x, y = _xy(label, degree_radius, asc)
         svg.text(x, y, f"{degrees}°", DEGREE_SIZE, colour, weight="bold", css="degree")
         x, y = _xy(label, minute_radius, asc)
-        svg.text(x, y, f"{minutes:02d}'" + (RETROGRADE if p.retrograde else ""), DEGREE_SIZE * 0.9, colour,
+        svg.text(x, y, f"{minutes:02d}'" + (RETROGRADE if p.retrograde else ""), MINUTE_SIZE, colour,
                  css="minute retrograde" if p.retrograde else "minute")
         svg.add("</g>")
 

@@ -49,6 +49,12 @@ def test_natal_and_bi_wheels_are_complete_xml(charts):
             groups = [g for g in root.iter(f"{SVG}g") if "point" in (g.get("class") or "")]
             expected = [p.name for p in natal.points] + ([p.name for p in other.points] if other else [])
             assert [g.get("data-name") for g in groups] == expected
+            rings = wheel.NATAL if other is None else wheel.BIWHEEL
+            for ring, radii in (("inner", (rings.glyph, rings.degree, rings.minute)),
+                                ("outer", (rings.other_glyph, rings.other_degree, rings.other_minute))):
+                angles = [float(g.get("data-label-angle")) for g in groups if ring in g.get("class")]
+                assert all(gap(a, b) >= wheel.label_spacing_deg(*radii) - 1e-5
+                           for i, a in enumerate(angles) for b in angles[i + 1:]), (ring, theme)
             assert len([g for g in root.iter(f"{SVG}g") if g.get("class") == "sign"]) == 12
             assert len([g for g in root.iter(f"{SVG}g") if g.get("class") == "cusp"]) == 12
             lines = [g for g in root.iter(f"{SVG}g") if g.get("data-kind")]
@@ -57,10 +63,10 @@ def test_natal_and_bi_wheels_are_complete_xml(charts):
             else:
                 assert {(g.get("data-first"), g.get("data-second")) for g in lines} == {
                     (a.first, a.second) for a in wheel.inter_aspects(natal, other)}
-    plain = natal.to_svg(glyphs=False)
+    plain = wheel.wheel_svg(natal, glyphs=False)
     assert "\u2609" not in plain and ">Su<" in plain and ">Ar<" in plain
     with pytest.raises(ValueError, match="unknown theme"):
-        natal.to_svg(theme="sepia")
+        wheel.wheel_svg(natal, theme="sepia")
     with pytest.raises(TypeError, match="tarvexkit.Chart"):
         wheel.wheel_svg(natal.to_dict())
 
@@ -88,7 +94,7 @@ def test_chromium_draws_each_glyph_where_its_longitude_puts_it(charts, tmp_path)
         pytest.skip("no chromium (make deps installs Debian's)")
     natal, _ = charts
     size = 1000
-    root = ET.fromstring(natal.to_svg(size=size))
+    root = ET.fromstring(wheel.wheel_svg(natal, size=size))
     # Everything but the glyphs in greys, each glyph in its own pure colour.
     for element in root.iter():
         for attribute in ("fill", "stroke"):
