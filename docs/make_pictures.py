@@ -1,8 +1,10 @@
 """Draws the pictures the documentation site shows, by running the demo for
-a fixed moment and site: the chart wheel, the altitude curve, the
-discs of the next solar eclipse seen there and the night sky land in
-docs/_static/generated/, with the pass of the ISS the satellites guide
-shows (examples/satellite_pass.py). `make docs` runs it before Sphinx."""
+a fixed moment and site (the chart wheel, the altitude curve, the discs
+of the next solar eclipse seen there and the night sky), the pass of the
+ISS the satellites guide shows (examples/satellite_pass.py) and the
+`tarvex` command for a bi-wheel in the dark theme (a chart for Mumbai with
+the transits of the demo's moment outside), into docs/_static/generated/.
+`make docs` runs it before Sphinx."""
 
 from __future__ import annotations
 
@@ -30,7 +32,15 @@ def main() -> int:
     if done.returncode != 0:
         print("the satellite pass example failed", file=sys.stderr)
         return done.returncode
-    missing = [name for name in ("chart.png", "altitude.png", "eclipse.png", "sky.png", "satellite_pass.png")
+    command = [sys.executable, "-m", "tarvexkit.cli", "chart", "1987-04-23 06:15", "--lat", "19.0728", "--lon",
+               "72.8826", "--zone", "Asia/Kolkata", "--transits", "2026-03-20 19:00", "--theme", "dark",
+               "--svg", str(OUT / "biwheel.svg")]
+    done = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, check=False)
+    if done.returncode != 0:
+        print("the tarvex command drew no bi-wheel", file=sys.stderr)
+        return done.returncode
+    missing = [name for name in ("chart.svg", "altitude.png", "eclipse.png", "sky.png", "satellite_pass.png",
+                                 "biwheel.svg")
                if not (OUT / name).is_file()]
     if missing:
         print(f"the demo drew no {', '.join(missing)}", file=sys.stderr)

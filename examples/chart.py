@@ -4,8 +4,9 @@ at their apparent ecliptic longitudes of date, the aspects in orb) and the
 altitude of every body over the local day with its rises, sets and transits
 and the twilights, all from tarvexkit's observing functions.
 
-Drawn with matplotlib's object interface (a Figure saved as PNG through the
-Agg renderer), so no display and no pyplot state are involved.
+The wheel is the library's SVG (`tarvexkit.wheel_svg`); the plots are drawn
+with matplotlib's object interface (a Figure saved as PNG through the Agg
+renderer), so no display and no pyplot state are involved.
 
     from chart import write_pictures
     eph = tarvexkit.load()
@@ -20,13 +21,13 @@ from datetime import datetime, timedelta, timezone, tzinfo
 
 import numpy as np
 from matplotlib.figure import Figure
-from matplotlib.patches import Circle, Wedge
+from matplotlib.patches import Circle
 
 import tarvex
 import tarvexkit
 import tarvexkit.eclipse_geometry
 import tarvexkit.observing
-from chart_text import SIGN_NAMES, clock, sign_minutes, to_minute, zodiac
+from chart_text import clock, sign_minutes, to_minute, zodiac
 
 BODIES = ["sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto"]
 GLYPHS = {
@@ -35,76 +36,12 @@ GLYPHS = {
     "mean_node": "\u260a", "true_node": "\u260a", "mean_apogee": "\u26b8", "osculating_apogee": "\u26b8",
 }
 SIGN_GLYPHS = [chr(0x2648 + i) for i in range(12)]
-# Fire, earth, air, water, in the order of the signs.
-ELEMENT_COLOURS = ["#f6d3cc", "#dcebd2", "#fbf1c7", "#d4e4f3"]
 BODY_COLOURS = {"sun": "#d08000", "moon": "#5a6b7d"}
-
-# Radii of the wheel, the outer edge being 1.
-ZODIAC_OUTER, ZODIAC_INNER = 1.0, 0.84
-LABEL_RADIUS = 0.72
-HOUSE_INNER = 0.36
-HOUSE_NUMBER_RADIUS = 0.42
-CUSP_LABEL_RADIUS = 0.50
-# Colour and line style of the aspect lines; other aspects are not drawn.
-ASPECT_STYLES = {"opposition": ("#c0392b", "-"), "square": ("#c0392b", "--"), "trine": ("#2471a3", "-"),
-                 "sextile": ("#2471a3", "--")}
-# Smallest angle between two body labels, degrees.
-LABEL_SPACING_DEG = 11.0
 
 
 def sign_position(longitude_deg: float) -> str:
     """26°40' Gem style, as the demo's text writes it."""
     return zodiac(longitude_deg)
-
-
-def spread_labels(longitudes_deg: list[float], spacing_deg: float = LABEL_SPACING_DEG) -> list[float]:
-    """Label angles near the given longitudes, at least `spacing_deg` apart
-    around the circle, each moved as little as the crowding needs.
-
-    Bodies are taken in longitude order; crowded neighbours form clusters
-    that are centred on their mean longitude and widened to the spacing,
-    and clusters that then touch merge, until none overlap (also across 0°).
-    """
-    count = len(longitudes_deg)
-    if count == 0:
-        return []
-    if count * spacing_deg > 360.0:
-        spacing_deg = 360.0 / count
-    order = sorted(range(count), key=lambda i: longitudes_deg[i] % 360.0)
-    base = [longitudes_deg[i] % 360.0 for i in order]
-    # Start the circle at the widest gap so that no cluster straddles it.
-    gaps = [(base[(k + 1) % count] - base[k]) % 360.0 for k in range(count)]
-    gaps[-1] = gaps[-1] if count > 1 else 360.0
-    start = (max(range(count), key=lambda k: gaps[k]) + 1) % count
-    order = order[start:] + order[:start]
-    values = [longitudes_deg[i] % 360.0 for i in order]
-    for k in range(1, count):  # unwrap into one increasing run
-        while values[k] < values[k - 1]:
-            values[k] += 360.0
-    clusters = [[k] for k in range(count)]
-
-    def placed(cluster: list[int]) -> list[float]:
-        centre = sum(values[k] for k in cluster) / len(cluster)
-        first = centre - spacing_deg * (len(cluster) - 1) / 2.0
-        return [first + spacing_deg * n for n in range(len(cluster))]
-
-    merged = True
-    while merged:
-        merged = False
-        for c in range(len(clusters) - 1):
-            if placed(clusters[c + 1])[0] - placed(clusters[c])[-1] < spacing_deg - 1e-9:
-                clusters[c:c + 2] = [clusters[c] + clusters[c + 1]]
-                merged = True
-                break
-    angles = [0.0] * count
-    for cluster in clusters:
-        for k, angle in zip(cluster, placed(cluster)):
-            angles[order[k]] = angle % 360.0
-    return angles
-
-
-def glyph(name: str) -> str:
-    return GLYPHS.get(name, name[:2].capitalize())
 
 
 def sign_degree(longitude_deg: float) -> str:
@@ -113,145 +50,13 @@ def sign_degree(longitude_deg: float) -> str:
     return f"{within // 60}°{SIGN_GLYPHS[sign]}{within % 60:02d}'"
 
 
-def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str) -> None:
-    """The wheel of a `tarvexkit.Chart` with the ascendant on the left and
-    longitudes increasing counter-clockwise, as charts are read: the zodiac,
-    the house cusps with their degrees, the bodies and lunar points, and the
-    aspects in orb drawn across the inner circle; a table of the places
-    beside it."""
-    asc = chart.ascendant_deg
-
-    def angle(longitude_deg: float) -> float:  # screen angle in degrees
-        return 180.0 + (longitude_deg - asc)
-
-    def point(longitude_deg: float, radius: float) -> tuple[float, float]:
-        a = math.radians(angle(longitude_deg))
-        return radius * math.cos(a), radius * math.sin(a)
-
-    def along(longitude_deg: float) -> float:  # text rotation along a radius, never upside down
-        rotation = angle(longitude_deg) % 360.0
-        return rotation - 180.0 if 90.0 < rotation < 270.0 else rotation
-
-    figure = Figure(figsize=(11.0, 8.0), dpi=100)
-    ax = figure.add_axes((0.0, 0.02, 0.72, 0.90))
-    ax.set_aspect("equal")
-    ax.set_xlim(-1.48, 1.48)  # room for the labels of the four angles outside the wheel
-    ax.set_ylim(-1.24, 1.24)
-    ax.axis("off")
-    figure.suptitle(title, fontsize=14)
-
-    # Zodiac ring: twelve coloured sectors with the sign's glyph and name.
-    for sign in range(12):
-        start = angle(30.0 * sign)
-        ax.add_patch(Wedge((0, 0), ZODIAC_OUTER, start, start + 30.0, width=ZODIAC_OUTER - ZODIAC_INNER,
-                           facecolor=ELEMENT_COLOURS[sign % 4], edgecolor="#555555", linewidth=0.8))
-        x, y = point(30.0 * sign + 15.0, (ZODIAC_OUTER + ZODIAC_INNER) / 2.0 + 0.025)
-        ax.text(x, y, SIGN_GLYPHS[sign], ha="center", va="center", fontsize=17, color="#333333")
-        x, y = point(30.0 * sign + 15.0, (ZODIAC_OUTER + ZODIAC_INNER) / 2.0 - 0.045)
-        # Along the ring, turned so that no name reads upside down.
-        rotation = (angle(30.0 * sign + 15.0) - 90.0) % 360.0
-        if 90.0 < rotation < 270.0:
-            rotation -= 180.0
-        ax.text(x, y, SIGN_NAMES[sign], ha="center", va="center", fontsize=6.5, color="#444444",
-                rotation=rotation, rotation_mode="anchor")
-    for degree in range(0, 360, 5):  # ticks on the inner edge, every 5°, longer every 10°
-        inner = ZODIAC_INNER - (0.025 if degree % 10 == 0 else 0.014)
-        (x0, y0), (x1, y1) = point(degree, inner), point(degree, ZODIAC_INNER)
-        ax.plot([x0, x1], [y0, y1], color="#777777", linewidth=0.6)
-    ax.add_patch(Circle((0, 0), HOUSE_INNER, facecolor="white", edgecolor="#555555", linewidth=0.8))
-
-    # House cusps with their degrees; the ascendant-descendant and
-    # midheaven-IC axes stand out.
-    cusps = chart.cusps_deg
-    for number, cusp in enumerate(cusps, start=1):
-        axis = number in (1, 4, 7, 10)
-        (x0, y0), (x1, y1) = point(cusp, HOUSE_INNER), point(cusp, ZODIAC_INNER)
-        ax.plot([x0, x1], [y0, y1], color="#222222" if axis else "#999999",
-                linewidth=1.8 if axis else 0.8, zorder=1)
-        following = cusps[number % 12]
-        middle = cusp + ((following - cusp) % 360.0) / 2.0
-        x, y = point(middle, HOUSE_NUMBER_RADIUS)
-        ax.text(x, y, str(number), ha="center", va="center", fontsize=9, color="#777777")
-        x, y = point(cusp + 2.2, CUSP_LABEL_RADIUS)
-        ax.text(x, y, sign_degree(cusp), ha="center", va="center", fontsize=6.5, color="#555555",
-                rotation=along(cusp), rotation_mode="anchor", zorder=2)
-    angles = (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg),
-              ("DSC", (chart.ascendant_deg + 180.0) % 360.0), ("IC", (chart.midheaven_deg + 180.0) % 360.0))
-    for label, longitude in angles:
-        (x0, y0), (x1, y1) = point(longitude, ZODIAC_OUTER), point(longitude, 1.07)
-        ax.annotate("", xy=(x1, y1), xytext=(x0, y0),
-                    arrowprops={"arrowstyle": "-|>", "color": "#b00020", "linewidth": 1.8})
-        # Labels to the sides are wider than tall: set them further out.
-        x, y = point(longitude, 1.13 + 0.13 * abs(math.cos(math.radians(angle(longitude)))))
-        ax.text(x, y, f"{label}\n{sign_position(longitude)}", ha="center", va="center", fontsize=9,
-                color="#b00020", fontweight="bold")
-
-    # Aspects across the inner circle, between the bodies' exact longitudes.
-    for aspect in chart.aspects:
-        if aspect.kind not in ASPECT_STYLES:
-            continue
-        colour, style = ASPECT_STYLES[aspect.kind]
-        a, b = chart.point(aspect.first), chart.point(aspect.second)
-        (x0, y0), (x1, y1) = point(a.longitude_deg, HOUSE_INNER), point(b.longitude_deg, HOUSE_INNER)
-        # Tighter aspects are drawn stronger.
-        strength = 1.0 - min(abs(aspect.orb_deg) / 8.0, 0.85)
-        ax.plot([x0, x1], [y0, y1], color=colour, linestyle=style, linewidth=0.6 + 1.4 * strength,
-                alpha=0.35 + 0.6 * strength, zorder=2)
-    for place in chart.points:
-        x, y = point(place.longitude_deg, HOUSE_INNER)
-        ax.plot([x], [y], marker="o", markersize=2.5, color="#555555", zorder=3)
-
-    # Bodies: a mark at the exact longitude on the zodiac's inner edge, the
-    # glyph on a spread-out angle joined to it by a thin line.
-    label_angles = spread_labels([place.longitude_deg for place in chart.points])
-    for place, label_longitude in zip(chart.points, label_angles):
-        colour = BODY_COLOURS.get(place.name, "#1f3a93")
-        x0, y0 = point(place.longitude_deg, ZODIAC_INNER)
-        ax.plot([x0], [y0], marker="o", markersize=5, color=colour, zorder=4)
-        x1, y1 = point(place.longitude_deg, ZODIAC_INNER - 0.04)
-        x2, y2 = point(label_longitude, LABEL_RADIUS + 0.055)
-        ax.plot([x0, x1, x2], [y0, y1, y2], color=colour, linewidth=0.6, zorder=3)
-        x, y = point(label_longitude, LABEL_RADIUS)
-        ax.text(x, y, glyph(place.name), ha="center", va="center", fontsize=18, color=colour, zorder=5)
-        x, y = point(label_longitude, LABEL_RADIUS - 0.085)
-        retro = "\u211e" if place.retrograde else ""
-        ax.text(x, y, f"{int(place.degree_in_sign)}°{retro}", ha="center", va="center", fontsize=8,
-                color=colour, zorder=5)
-
-    # The table of places beside the wheel.
-    side = figure.add_axes((0.72, 0.06, 0.27, 0.84))
-    side.axis("off")
-    zodiac = "tropical" if chart.zodiac == "tropical" else f"sidereal ({chart.zodiac})"
-    side.text(0.0, 1.0, f"Apparent longitude, {zodiac}", fontsize=11, fontweight="bold", va="top")
-    row_step = 0.055
-    for row, place in enumerate(chart.points, start=1):
-        y = 1.0 - row_step * row - 0.02
-        colour = BODY_COLOURS.get(place.name, "#1f3a93")
-        side.text(0.0, y, glyph(place.name), fontsize=14, color=colour, va="center")
-        side.text(0.12, y, place.name.replace("_", " ").capitalize(), fontsize=10, va="center")
-        side.text(0.48, y, sign_position(place.longitude_deg), fontsize=10, va="center",
-                  family="DejaVu Sans Mono")
-        side.text(0.82, y, f"{place.house}", fontsize=9, va="center", color="#777777")
-        if place.retrograde:  # the monospaced face lacks the sign
-            side.text(0.93, y, "\u211e", fontsize=11, va="center")
-    y = 1.0 - row_step * (len(chart.points) + 1) - 0.03
-    for label, value in (("ASC", chart.ascendant_deg), ("MC", chart.midheaven_deg)):
-        side.text(0.12, y, label, fontsize=10, va="center", color="#b00020", fontweight="bold")
-        side.text(0.48, y, sign_position(value), fontsize=10, va="center", family="DejaVu Sans Mono",
-                  color="#b00020")
-        y -= row_step
-    drawn = sum(aspect.kind in ASPECT_STYLES for aspect in chart.aspects)
-    side.text(0.0, y - 0.02, f"Houses: {chart.house_system.replace('_', ' ').capitalize()} (house number in grey)\n"
-              f"\u211e retrograde; {len(chart.aspects)} aspects in orb, {drawn} drawn:",
-              fontsize=8, va="top", color="#555555")
-    for k, (kind, (colour, style)) in enumerate(ASPECT_STYLES.items()):
-        x = 0.0 if k % 2 == 0 else 0.5
-        row_y = y - 0.1 - 0.035 * (k // 2)
-        side.plot([x, x + 0.1], [row_y, row_y], color=colour, linestyle=style, linewidth=1.6)
-        side.text(x + 0.13, row_y, kind, fontsize=8, va="center", color="#555555")
-    side.set_xlim(0.0, 1.0)
-    side.set_ylim(0.0, 1.0)
-    figure.savefig(path)
+def draw_chart_wheel(path: str, chart: tarvexkit.Chart, title: str, theme: str = "light") -> None:
+    """The wheel of a `tarvexkit.Chart` as SVG (`tarvexkit.wheel_svg`, no
+    matplotlib): the ascendant on the left, longitudes counter-clockwise,
+    the zodiac, the cusps with their degrees, the bodies and lunar points
+    spread where they crowd, and the aspects in orb."""
+    with open(path, "w", encoding="utf-8") as stream:
+        stream.write(tarvexkit.wheel_svg(chart, theme=theme, size=800, title=title))
 
 
 # ------------------------------------------------------------------ altitude over a day
@@ -377,14 +182,14 @@ def clock_text(t: tarvexkit.Times, zone: tzinfo) -> str:
 def write_pictures(eph: tarvexkit.Ephemeris, when: tarvexkit.Times, site: tarvex.GeodeticObserver,
                    out_dir: str = ".", place: str = "", zone: tzinfo = timezone.utc,
                    day: tuple[tarvexkit.Times, tarvexkit.Times] | None = None) -> tuple[str, str]:
-    """chart.png for `when` and altitude.png for `day` (start and stop),
+    """chart.svg for `when` and altitude.png for `day` (start and stop),
     by default the local day in `zone` that contains `when`; returns both
     paths."""
     lat, lon = site.latitude_deg, site.longitude_east_deg
     where = place or f"{abs(lat):.2f}°{'N' if lat >= 0 else 'S'} {abs(lon):.2f}°{'E' if lon >= 0 else 'W'}"
     os.makedirs(out_dir, exist_ok=True)
 
-    chart_path = os.path.join(out_dir, "chart.png")
+    chart_path = os.path.join(out_dir, "chart.svg")
     local = to_minute(when).astimezone(zone)
     draw_chart_wheel(chart_path, chart_or_equal(eph, when, site), f"{local:%Y-%m-%d %H:%M} {local.tzname()}, {where}")
 

@@ -9,7 +9,7 @@ UTC and in the local zone.
     python examples/demo.py [--when "2026-03-20 14:30"] [--tz Europe/Berlin]
                             [--lat DEG --lon DEG --height M] [--place NAME] [--out DIR]
 
-It also draws chart.png (the chart wheel), altitude.png (every body's
+It also draws chart.svg (the chart wheel, tarvexkit.wheel_svg), altitude.png (every body's
 altitude over the local day, with the rises, transits, sets and twilights
 the text lists) and eclipse.png (the Sun's and the Moon's discs at the
 maximum of the next solar eclipse seen there) and sky.png (the sky with the
@@ -232,7 +232,7 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--height", type=float, default=None,
                         help="height above the ellipsoid, metres (default London's, or 0 for another site)")
     parser.add_argument("--place", default=None, help="name of the site for the titles")
-    parser.add_argument("--out", default=".", help="directory for chart.png and altitude.png")
+    parser.add_argument("--out", default=".", help="directory for chart.svg and altitude.png")
     args = parser.parse_args(argv)
 
     try:

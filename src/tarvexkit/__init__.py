@@ -18,13 +18,18 @@ from .chart import Chart, ChartAspect, ChartFile, ChartPoint
 from .data import DataFile
 from .ephemeris import Ephemeris, load, open
 from .events import Events
+from .local_times import AmbiguousLocalTime, LocalTime, NonexistentLocalTime, local_time
 from .lunar import LUNAR_POINTS
 from .minor_bodies import MinorBody
 from .observing import Horizontal, MoonPhase
+from .places import AmbiguousPlace, Place, UnknownPlace, place, place_at
 from .times import Times
+from .wheel import wheel_svg
 
 __all__ = [
     "AYANAMSHAS",
+    "AmbiguousLocalTime",
+    "AmbiguousPlace",
     "Chart",
     "ChartAspect",
     "ChartFile",
@@ -38,14 +43,22 @@ __all__ = [
     "HouseCuspsUndefined",
     "Houses",
     "LUNAR_POINTS",
+    "LocalTime",
     "MinorBody",
     "MoonPhase",
+    "NonexistentLocalTime",
+    "Place",
     "PositionOptions",
     "Times",
+    "UnknownPlace",
     "apparent",
     "ayanamsha_deg",
     "geometric",
     "houses",
     "load",
+    "local_time",
     "open",
+    "place",
+    "place_at",
+    "wheel_svg",
 ]

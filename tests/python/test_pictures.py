@@ -1,6 +1,6 @@
-"""The demo's pictures (examples/chart.py): chart.png and altitude.png are
-written without a display, and the geometry behind them holds: body labels
-never overlap, and the altitude curve meets the rise, set and transit times
+"""The demo's pictures (examples/chart.py): chart.svg (the library's wheel)
+and altitude.png are written without a display, and the geometry behind
+them holds: body labels never overlap (tarvexkit.wheel.spread), and the altitude curve meets the rise, set and transit times
 that tarvexkit finds (and the strict engine too)."""
 
 import os
@@ -10,6 +10,7 @@ import zoneinfo
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
 import numpy
 import pytest
@@ -18,6 +19,9 @@ from hypothesis import strategies as st
 
 import tarvex
 from conftest import DATA_DIR
+from tarvexkit.wheel import spread
+
+LABEL_SPACING_DEG = 11.0
 
 pytest.importorskip("matplotlib")
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
@@ -41,22 +45,26 @@ def png_size(path):
 
 # ------------------------------------------------------------------ labels
 
+def spread_labels(longitudes):
+    return spread(longitudes, LABEL_SPACING_DEG)
+
+
 def test_lone_bodies_keep_their_longitudes():
-    assert chart.spread_labels([10.0, 100.0, 250.0]) == [10.0, 100.0, 250.0]
-    assert chart.spread_labels([]) == []
+    assert spread_labels([10.0, 100.0, 250.0]) == [10.0, 100.0, 250.0]
+    assert spread_labels([]) == []
 
 
 def test_a_crowd_is_spread_around_its_centre_and_keeps_its_order():
-    angles = chart.spread_labels([50.0, 51.0, 52.5, 200.0])
+    angles = spread_labels([50.0, 51.0, 52.5, 200.0])
     assert angles[3] == 200.0
     assert angles[0] < angles[1] < angles[2]
-    assert [b - a for a, b in zip(angles, angles[1:3])] == pytest.approx([chart.LABEL_SPACING_DEG] * 2)
+    assert [b - a for a, b in zip(angles, angles[1:3])] == pytest.approx([LABEL_SPACING_DEG] * 2)
     assert sum(angles[:3]) / 3 == pytest.approx((50.0 + 51.0 + 52.5) / 3)
 
 
 def test_a_crowd_across_aries_zero_stays_there():
-    angles = chart.spread_labels([359.0, 1.0, 3.0, 180.0])
-    assert all(circular_gap(a, b) >= chart.LABEL_SPACING_DEG - 1e-9 for a, b in [(angles[0], angles[1]),
+    angles = spread_labels([359.0, 1.0, 3.0, 180.0])
+    assert all(circular_gap(a, b) >= LABEL_SPACING_DEG - 1e-9 for a, b in [(angles[0], angles[1]),
                                                                                (angles[1], angles[2])])
     assert all(circular_gap(angle, 1.0) < 15.0 for angle in angles[:3])
 
@@ -64,13 +72,13 @@ def test_a_crowd_across_aries_zero_stays_there():
 @settings(max_examples=200, deadline=None)
 @given(st.lists(st.floats(0.0, 359.999, allow_nan=False), min_size=1, max_size=10))
 def test_labels_never_overlap(longitudes):
-    angles = chart.spread_labels(longitudes)
+    angles = spread_labels(longitudes)
     assert len(angles) == len(longitudes)
     for i in range(len(angles)):
         for j in range(i):
-            assert circular_gap(angles[i], angles[j]) >= chart.LABEL_SPACING_DEG - 1e-6
+            assert circular_gap(angles[i], angles[j]) >= LABEL_SPACING_DEG - 1e-6
     # Nobody's label wanders further than a crowd of all ten could need.
-    assert all(circular_gap(a, l) <= chart.LABEL_SPACING_DEG * len(longitudes) / 2 + 1e-6
+    assert all(circular_gap(a, l) <= LABEL_SPACING_DEG * len(longitudes) / 2 + 1e-6
                for a, l in zip(angles, longitudes))
 
 
@@ -179,7 +187,9 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
     assert "missing from font" not in result.stderr, result.stderr
     from matplotlib.image import imread
 
-    for name, size in (("chart.png", (1100, 800)), ("altitude.png", (1100, 550))):
+    wheel = ET.parse(out / "chart.svg").getroot()
+    assert len([g for g in wheel.iter("{http://www.w3.org/2000/svg}g") if g.get("data-name")]) == 11 + 12
+    for name, size in (("altitude.png", (1100, 550)),):
         picture = out / name
         assert png_size(picture) == size
         assert picture.stat().st_size > 40_000
@@ -188,7 +198,7 @@ def test_demo_writes_both_pictures_without_a_display(tmp_path):
         assert len(colours) > 200, name  # curves, fills and text, not a blank canvas
         # Drawn, not background: more than a tenth of the pixels are not white.
         assert (pixels < 0.98).any(axis=2).mean() > 0.1, name
-    assert not (tmp_path / "chart.png").exists()  # --out is honoured
+    assert not (tmp_path / "chart.svg").exists()  # --out is honoured
 
 
 # ------------------------------------------------------------------ the chart wheel
@@ -205,8 +215,11 @@ def test_chart_wheel_of_a_kit_chart_with_equal_houses_beyond_the_polar_circle(tm
     assert polar.house_system == "equal"
     assert chart.chart_or_equal(eph, when, LONDON).house_system == "placidus"
     sidereal = eph.chart(when, LONDON, zodiac="lahiri", bodies=chart.BODIES + ["mean_node", "mean_apogee"])
-    for name, drawn in (("polar.png", polar), ("sidereal.png", sidereal)):
+    for name, drawn in (("polar.svg", polar), ("sidereal.svg", sidereal)):
         path = tmp_path / name
         chart.draw_chart_wheel(str(path), drawn, "test")
-        assert png_size(path) == (1100, 800)
+        root = ET.parse(path).getroot()
+        assert root.get("width") == "800"
+        assert [g.get("data-name") for g in root.iter("{http://www.w3.org/2000/svg}g")
+                if "point" in (g.get("class") or "")] == [p.name for p in drawn.points]
     assert chart.sign_degree(86.6667) == "26°\u264a40'"
