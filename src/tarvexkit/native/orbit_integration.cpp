@@ -165,7 +165,7 @@ PyObject* integrate_orbit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   core::RadauStatistics statistics;
   double reached = start_s / core::SECONDS_PER_DAY;
 
-  const std::optional<std::string> failure =
+  const bool leased =
       with_stores(store, 1, [&](std::span<spk::SpkEphemeris* const> stores) {
         spk::KernelGuard guard = stores.front()->borrow_kernels();
         perturbers.kernels = &*guard;
@@ -221,7 +221,7 @@ PyObject* integrate_orbit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         }
         statistics = *done;
       });
-  if (failure) return python::value_error(*failure);
+  if (!leased) return nullptr;
   if (!message.empty()) return python::value_error(message);
 
   double* epoch_data = nullptr;
