@@ -30,8 +30,9 @@ _tokens = itertools.count(1)
 # Tokens of the ephemerides alive; changed by set operations, which the
 # interpreter lock makes atomic.
 _live: set[int] = set()
-# Bumped whenever an ephemeris goes, so that a thread sweeps its table only
-# after something went.
+# Changed whenever an ephemeris goes (to a number never used before), so
+# that a thread sweeps its table only after something went.
+_generations = itertools.count(1)
 _generation = [0]
 _local = threading.local()
 
@@ -50,7 +51,7 @@ def _table() -> dict[int, tarvex.Engine]:
 
 def _gone(token: int) -> None:
     _live.discard(token)
-    _generation[0] += 1
+    _generation[0] = next(_generations)
     table: dict[int, tarvex.Engine] | None = getattr(_local, "table", None)
     if table is not None:
         table.pop(token, None)

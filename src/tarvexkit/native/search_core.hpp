@@ -109,7 +109,7 @@ inline constexpr double SPEED_DIFFERENCE_DAYS = 1.0 / 128.0;
 // instants one evaluator call is given between two looks at the answer: a
 // few milliseconds of work, so Ctrl-C is seen within a few tens of them.
 inline constexpr int KEEP_GOING_INTERVAL_MS = 20;
-inline constexpr std::size_t STOP_CHECK_INSTANTS = 1024;
+inline constexpr std::size_t STOP_CHECK_INSTANTS = 256;
 
 struct Settings {
   double step_days = HORIZON_STEP_DAYS;

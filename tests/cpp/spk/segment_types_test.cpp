@@ -229,16 +229,11 @@ TEST(SegmentTypes, MalformedTrailersAreRefused) {
 struct Hostile {
   tarvex::spk::test_support::TempDir dir;
   KernelList kernels;
-  explicit Hostile(tarvex::spk::test_support::DafWriter& writer,
-                   tarvex::spk::test_support::DafImage image) {
-    const std::string path = dir.file("hostile.bsp");
-    image.write(path);
-    auto kernel = SpkKernel::open(path);
-    EXPECT_TRUE(kernel);
-    kernel->set_segment_rules(SegmentRules::AnyType);
-    kernel->set_name("hostile.bsp");
-    kernels.push_back(std::move(*kernel));
-    (void)writer;
+  explicit Hostile(const DafImage& image) {
+    image.write(dir.file("hostile.bsp"));
+    kernels.push_back(std::move(*SpkKernel::open(dir.file("hostile.bsp"))));
+    kernels[0].set_segment_rules(SegmentRules::AnyType);
+    kernels[0].set_name("hostile.bsp");
   }
   std::string error_at(std::int32_t target, double epoch) {
     auto state = barycentric_state_across_kernels(kernels, target, epoch);
@@ -248,15 +243,8 @@ struct Hostile {
 
 tarvex::spk::test_support::TestSegment segment(std::int32_t target, std::int32_t type, double end,
                                                std::vector<double> data) {
-  tarvex::spk::test_support::TestSegment s;
-  s.name = "hostile " + std::to_string(target);
-  s.target = target;
-  s.center = 0;
-  s.data_type = type;
-  s.start_epoch = 0.0;
-  s.end_epoch = end;
-  s.data = std::move(data);
-  return s;
+  return {.name = "hostile " + std::to_string(target), .end_epoch = end, .target = target,
+          .data_type = type, .data = std::move(data)};
 }
 
 TEST(SegmentTypes, AbsurdRecordWordsAreRefusedNamingTheSegment) {
@@ -275,7 +263,7 @@ TEST(SegmentTypes, AbsurdRecordWordsAreRefusedNamingTheSegment) {
   tarvex::spk::test_support::DafWriter writer;
   writer.segments = {segment(1003, 3, 2000.0, type3), segment(1020, 20, 10.0, type20),
                      segment(1021, 21, 10.0, type21)};
-  Hostile hostile(writer, writer.build());
+  Hostile hostile(writer.build());
   // Just past the record, as excerpted segments end: extended.
   EXPECT_EQ(hostile.error_at(1003, 10.0 + 1e-7), "a state");
   EXPECT_EQ(hostile.error_at(1003, 1500.0),
@@ -309,7 +297,7 @@ TEST(SegmentTypes, EvaluatorsAreKeptPerTypeOverSharedWords) {
   image.set_u32(second + 32, static_cast<std::uint32_t>(writer.segments[0].start_address));
   image.set_u32(second + 36, static_cast<std::uint32_t>(writer.segments[0].end_address));
   const auto x_of = [&](bool hermite_first) {
-    Hostile opened(writer, image);
+    Hostile opened(image);
     auto segments = *opened.kernels[0].segments();
     EXPECT_EQ(segments[0].start_address, segments[1].start_address);
     const double epoch = 250.0;
