@@ -31,9 +31,10 @@ step, so that two centuries of eclipses take a few dozen batches.
 
 from __future__ import annotations
 
+import dataclasses
 import math
 from dataclasses import dataclass
-from collections.abc import Callable
+from collections.abc import Callable, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -44,7 +45,7 @@ from . import _native, brackets, stars
 from .eclipse_geometry import SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs, lunar_shadow, shadow_axis
 from .observing import SUN_ALTITUDE_DEG, Positions, altaz
 from .searches import wrap180
-from .times import Times
+from .times import Scale, Times
 
 
 _FloatArray = npt.NDArray[np.float64]
@@ -497,6 +498,32 @@ def _occultation_candidates(sky: Inputs, body: str, begin: float, end: float) ->
     return found[np.abs(q[:, 1, 1] - q[:, 0, 1]) < LATITUDE_LIMIT_DEG]
 
 
+# A star's radius for the occultation geometry: a point (the geometry wants
+# a positive radius; 1 km at the nearest star is 5e-9 arcseconds).
+STAR_RADIUS_KM = 1.0
+# The stand-in distance of a star without a positive parallax (au).
+FAR_STAR_DISTANCE_AU = 1.0e12
+
+
+def _star_inputs(sky: Inputs) -> Inputs:
+    """The inputs with the stars' infinite distances (parallax <= 0)
+    replaced by `FAR_STAR_DISTANCE_AU`, as the occultation geometry takes
+    finite places. The Moon's limb is the geometry's sphere of k =
+    0.2725076 Earth equatorial radii (1738.09 km, the IAU value for
+    eclipses), with no limb profile: contacts may differ from the observed
+    ones by the limb's valleys and mountains (up to about 2", a few
+    seconds of time)."""
+    positions = sky.positions
+
+    def finite(bodies: Sequence[str], days: _FloatArray, options: tarvex.PositionOptions, scale: Scale
+               ) -> _FloatArray:
+        out = positions(bodies, days, options, scale)
+        out[..., 2] = np.where(np.isinf(out[..., 2]), FAR_STAR_DISTANCE_AU, out[..., 2])
+        return out
+
+    return dataclasses.replace(sky, positions=finite)
+
+
 def occultations(sky: Inputs, body: str, begin: float, end: float,
                  site: tarvex.GeodeticObserver | None) -> Occultations:
     name = body.strip().lower()
@@ -504,10 +531,10 @@ def occultations(sky: Inputs, body: str, begin: float, end: float,
     if name in PLANET_RADII_KM:
         radius = PLANET_RADII_KM[name]
     elif stars.is_star(body):
-        # A star is a point behind the Moon's limb (see `stars.lunar_occultation_inputs`).
+        # A star is a point behind the Moon's limb (see `_star_inputs`).
         hip = stars.check_star("body", body)
-        name, shown, radius = f"HIP {hip}", stars.star_name(hip), stars.STAR_RADIUS_KM
-        sky = stars.lunar_occultation_inputs(sky)
+        name, shown, radius = f"HIP {hip}", stars.star_name(hip), STAR_RADIUS_KM
+        sky = _star_inputs(sky)
     else:
         raise ValueError(f"occultations are of the planets {', '.join(PLANET_RADII_KM)} or of stars, not "
                          f"{body!r}{stars.near_misses(body)}")

@@ -63,7 +63,6 @@ Almanac, 3rd ed. (2013) ch. 7; IERS Conventions 2010 ch. 5)
 
 from __future__ import annotations
 
-import dataclasses
 import difflib
 import math
 import re
@@ -85,7 +84,6 @@ from .times import Scale
 
 if TYPE_CHECKING:
     from .chart import Chart, ChartStar
-    from .eclipses import Inputs
 
 _FloatArray = npt.NDArray[np.float64]
 
@@ -391,32 +389,8 @@ def mixed_positions(batch: Batch, names: Sequence[str], jd: _FloatArray, scale: 
 
 # ------------------------------------------------------------------ occultations by the Moon
 
-# The star's radius for the occultation geometry: a point (the geometry
-# wants a positive radius; 1 km at the nearest star is 5e-9 arcseconds).
-STAR_RADIUS_KM = 1.0
-# The stand-in distance of a star without a positive parallax (au).
-FAR_DISTANCE_AU = 1.0e12
 # The Pleiades by their IAU names, for occultations asked star by star.
 PLEIADES = ("alcyone", "atlas", "electra", "maia", "merope", "taygeta", "pleione", "celaeno", "asterope")
-
-
-def lunar_occultation_inputs(sky: Inputs) -> Inputs:
-    """The eclipse searches' inputs (`eclipses.Inputs`) with the stars'
-    infinite distances (parallax <= 0) replaced by `FAR_DISTANCE_AU`, as
-    the occultation geometry takes finite places. The Moon's limb is that
-    of the eclipse geometry: a sphere of k = 0.2725076 Earth equatorial
-    radii (1738.09 km, the IAU value for eclipses), no limb profile, so that contacts may differ from the
-    observed ones by the limb's valleys and mountains (up to about 2", a
-    few seconds of time)."""
-    positions = sky.positions
-
-    def finite(bodies: Sequence[str], days: _FloatArray, options: tarvex.PositionOptions, scale: Scale
-               ) -> _FloatArray:
-        out = positions(bodies, days, options, scale)
-        out[..., 2] = np.where(np.isinf(out[..., 2]), FAR_DISTANCE_AU, out[..., 2])
-        return out
-
-    return dataclasses.replace(sky, positions=finite)
 
 
 # ------------------------------------------------------------------ charts
