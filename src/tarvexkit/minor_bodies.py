@@ -184,9 +184,9 @@ class MinorBody:
         comet = len(line) >= 5 and line[4] in "CPDXIA" and line[14:18].strip().isdigit()
         text = orbit.designation
         if name is None:
-            words = text.replace("(", " ").replace(")", " ").split()
-            named = [w for w in words if not w[0].isdigit()]
-            name = " ".join(named).lower() if named and orbit.number is not None and not comet else text.lower()
+            # "(2060) Chiron" is "chiron"; "(12345) 1993 FX" and "2024 AB1" keep their designation.
+            rest = text.split(")", 1)[1].strip() if ")" in text and not comet else ""
+            name = rest.lower() if rest and not rest[0].isdigit() else text.lower()
         if naif_id is None:
             if orbit.number is not None and not comet:
                 naif_id = 2000000 + orbit.number

