@@ -28,7 +28,7 @@ from .points import CHALDEAN_ORDER
 from .times import Times
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+    from .ephemeris_protocol import EphemerisLike as Ephemeris
 
 # Weekday 0 = Sunday .. 6 = Saturday.
 WEEKDAY_RULERS = ("sun", "moon", "mars", "mercury", "jupiter", "venus", "saturn")

@@ -54,7 +54,7 @@ from .searches import SIGNS
 from .synastry import midpoint_deg
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+    from .ephemeris_protocol import EphemerisLike as Ephemeris
 
 TRADITIONAL_PLANETS = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn")
 # Chaldean order, slowest first.

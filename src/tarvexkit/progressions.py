@@ -46,7 +46,7 @@ from .synastry import house_of
 from .times import Times
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+    from .ephemeris_protocol import EphemerisLike as Ephemeris
 
 TROPICAL_YEAR_DAYS = 365.24219
 SIDEREAL_MONTH_DAYS = 27.321661

@@ -33,7 +33,6 @@ mean), with the first chart's house system, zodiac and points.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
 from datetime import timezone
 from typing import TYPE_CHECKING, Any
 
@@ -42,118 +41,16 @@ import numpy as np
 import tarvex
 
 from . import astrology
-from .chart import Chart, ChartAspect, ChartPoint, _orb, _plain
+from .chart import (Chart, ChartAspect, ChartPoint, HouseOverlay, Synastry, SynastryAspect, _wrap180, aspect_between,
+                    house_of, synastry)
 from .searches import SIGNS, aspect_angles
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+    from .ephemeris_protocol import EphemerisLike as Ephemeris
 
-
-@dataclass(frozen=True)
-class SynastryAspect:
-    """An aspect in orb between `first` (a point of the first chart) and
-    `second` (a point of the second): their longitudes (degrees, each
-    chart's zodiac), the aspect's `kind` and exact `angle_deg`, the actual
-    `separation_deg` (0 to 180), `orb_deg` (separation less angle) and
-    whether it is `applying`."""
-
-    first: str
-    second: str
-    first_longitude_deg: float
-    second_longitude_deg: float
-    kind: str
-    angle_deg: float
-    separation_deg: float
-    orb_deg: float
-    applying: bool
-
-
-@dataclass(frozen=True)
-class HouseOverlay:
-    """Point `point` of chart `chart` ("first" or "second") at
-    `longitude_deg` falls in house `house` (1..12) of the other chart."""
-
-    chart: str
-    point: str
-    longitude_deg: float
-    house: int
-
-
-@dataclass(frozen=True)
-class Synastry:
-    """Inter-aspects and house overlays of two charts (module text)."""
-
-    first_time_utc: str
-    second_time_utc: str
-    aspects: list[SynastryAspect]
-    overlays: list[HouseOverlay]
-
-    def to_dict(self) -> dict[str, Any]:
-        """Plain dicts, lists, str, float, int and bool: ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
-
-    @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> Synastry:
-        """The synastry of `to_dict()`."""
-        try:
-            return cls(data["first_time_utc"], data["second_time_utc"],
-                       [SynastryAspect(**a) for a in data["aspects"]],
-                       [HouseOverlay(**o) for o in data["overlays"]])
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a synastry's dict (as Synastry.to_dict() makes): {error}") from None
-
-
-def _wrap180(angle: float) -> float:
-    return (angle + 180.0) % 360.0 - 180.0
-
-
-def house_of(longitude_deg: float, cusps_deg: list[float]) -> int:
-    """The house (1..12) whose cusp is the last one at or before the
-    longitude going round the zodiac."""
-    for k in range(12):
-        width = (cusps_deg[(k + 1) % 12] - cusps_deg[k]) % 360.0
-        if (longitude_deg - cusps_deg[k]) % 360.0 < width:
-            return k + 1
-    return 12
-
-
-def aspect_between(p: ChartPoint, q: ChartPoint, kinds: list[tuple[str, float]],
-                   orbs: float | dict[str, float] | None) -> tuple[str, float, float, float, bool] | None:
-    """(kind, angle, separation, orb, applying) of the tightest aspect in orb
-    between two points, or None."""
-    signed = _wrap180(p.longitude_deg - q.longitude_deg)
-    separation = abs(signed)
-    # d(separation)/dt from both points' speeds.
-    rate = (p.speed_deg_per_day - q.speed_deg_per_day) * (1.0 if signed >= 0.0 else -1.0)
-    best = None
-    for kind, angle in kinds:
-        orb = separation - angle
-        if abs(orb) <= _orb(kind, orbs) and (best is None or abs(orb) < abs(best[3])):
-            best = (kind, angle, separation, orb, orb * rate < 0.0)
-    return best
-
-
-def synastry(first: Chart, second: Chart, aspects: list[str | float] | None = None,
-             orbs: float | dict[str, float] | None = None) -> Synastry:
-    """Inter-aspects (each point of `first` to each of `second`) and house
-    overlays of two charts (module text)."""
-    if not isinstance(second, Chart):
-        raise TypeError(f"other must be a Chart, not {type(second).__name__}")
-    kinds = aspect_angles(aspects)
-    found = []
-    for p in first.points:
-        for q in second.points:
-            hit = aspect_between(p, q, kinds, orbs)
-            if hit is not None:
-                kind, angle, separation, orb, applying = hit
-                found.append(SynastryAspect(p.name, q.name, p.longitude_deg, q.longitude_deg, kind, angle,
-                                            separation, orb, applying))
-    overlays = [HouseOverlay("first", p.name, p.longitude_deg, house_of(p.longitude_deg, second.cusps_deg))
-                for p in first.points]
-    overlays += [HouseOverlay("second", q.name, q.longitude_deg, house_of(q.longitude_deg, first.cusps_deg))
-                 for q in second.points]
-    return Synastry(first.time_utc, second.time_utc, found, overlays)
+# The synastry itself lives beside `Chart` (its method); named here too.
+__all__ = ["HouseOverlay", "Synastry", "SynastryAspect", "aspect_between", "chart_aspects", "composite", "davison",
+           "house_of", "midpoint_deg", "site_midpoint", "synastry"]
 
 
 def midpoint_deg(a: float, b: float) -> float:

@@ -21,7 +21,7 @@ from .chart import _plain
 from .times import Times
 
 if TYPE_CHECKING:
-    from .ephemeris import Ephemeris
+    from .ephemeris_protocol import EphemerisLike as Ephemeris
 
 VOID_BODIES = ("sun", "mercury", "venus", "mars", "jupiter", "saturn")
 
