@@ -1101,7 +1101,7 @@ class Ephemeris:
         check_site("site", site)
         span = self._search_span(start, stop)
         return _satellite_passes.passes(satellite, self._satellite_earth(), site, *span, altitude_deg=altitude_deg,
-                                  twilight_deg=twilight_deg, standard_magnitude=standard_magnitude)
+                                        twilight_deg=twilight_deg, standard_magnitude=standard_magnitude)
 
     def risings_settings(
         self, body: str | int, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
