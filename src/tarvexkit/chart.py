@@ -359,7 +359,7 @@ def aspect_between(p: ChartPoint, q: ChartPoint, kinds: list[tuple[str, float]],
     best = None
     for kind, angle in kinds:
         orb = separation - angle
-        if abs(orb) <= _orb(kind, orbs) and (best is None or abs(orb) < abs(best[3])):
+        if abs(orb) <= _orb(kind, angle, orbs) and (best is None or abs(orb) < abs(best[3])):
             best = (kind, angle, separation, orb, orb * rate < 0.0)
     return best
 
