@@ -461,8 +461,9 @@ class Ephemeris:
         and new strict engines."""
         kernel_files = [*self._kernel_files, held]
         lsk, eop, checked_until = self._opening
+        readers = functools.partial(held_files.current_readers, tuple(kernel_files))
         store = _native.Store([(f.reader(), f.sha256) for f in kernel_files], lsk, eop,
-                              ut1_checked_until=checked_until)
+                              ut1_checked_until=checked_until, readers=readers)
         self._held = (*self._held, held)
         self.files = self._held
         self._kernel_files = kernel_files
