@@ -36,9 +36,11 @@ def unknown_body_message(message: str) -> str | None:
         return None
     name = found.group(1)
     quoted = f'"{name}"' if len(name) <= SHOWN_CHARACTERS else shown(name)
-    from .stars import star_names  # the star names file is read on the first miss only
-    known = COMMON_BODY_NAMES + tuple(star.name.lower() for star in star_names())
-    return f"unknown body {quoted}{near_misses(name, known)}: {WHERE_NAMES_COME_FROM}, or a star's name"
+    close = near_misses(name, COMMON_BODY_NAMES)
+    if not close:  # a star's name, then; the names file is read on the first such miss only
+        from .stars import star_names
+        close = near_misses(name, [star.name.lower() for star in star_names()])
+    return f"unknown body {quoted}{close}: {WHERE_NAMES_COME_FROM}, or a star's name"
 
 
 @contextlib.contextmanager

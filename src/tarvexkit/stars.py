@@ -301,13 +301,6 @@ def near_misses(body: str) -> str:
     return f"; did you mean {', '.join(repr(lower[c]) for c in close)}?" if close else ""
 
 
-def unknown_body_message(message: str, parameter: str = "bodies") -> str:
-    """A kernel's 'unknown body "x"' message with the argument and the
-    closest star names added (any other message unchanged)."""
-    match = re.fullmatch(r'unknown body "(.*)"', message)
-    return f"{message} in {parameter}{near_misses(match.group(1))}" if match else message
-
-
 def star_name(hip: int) -> str:
     """The IAU name of HIP `hip`, else "HIP n"."""
     for star in star_names():
