@@ -279,6 +279,21 @@ def sample_kernels(data: str) -> Kernels:
                    (entry("planet_centers_1997_2010.bsp"),))
 
 
+def default_kernels() -> Kernels:
+    """The files of `tarvexkit.load()` (pip install tarvex[data]): JPL DE421
+    of skyfield-data with Jupiter..Pluto on their centres, the NAIF
+    leap-second kernel and the IERS C04 table of astropy-iers-data, with
+    their SHA-256 computed here."""
+    from tarvexkit import data
+
+    def entry(path: object) -> tuple[str, str]:
+        text = os.path.abspath(str(path))
+        return text, data.sha256_of(text)
+
+    return Kernels(entry(data.default_kernel()), entry(data.LEAP_SECOND_KERNEL),
+                   entry(data.default_iers_files()[0]), (entry(data.PLANET_CENTERS_KERNEL),))
+
+
 def main(argv: list[str] | None = None) -> int:
     from distributed import Client, LocalCluster
 

@@ -15,8 +15,8 @@ It is built once per pair of input files and kept in the cache directory
 (`cache_dir`) with its SHA-256 beside it (``<table>.sha256``). The cache is
 trusted only when the directory is the user's own and private (mode 0700:
 one tarvexkit makes is made so; an existing one open to others, or owned
-by anybody else, is not used, with a warning that says what to do), the table and its checksum are regular files
-owned by the user (symbolic links are refused), and the table's SHA-256 is
+by anybody else, is not used, and never chmodded: a warning says what to
+do), the table and its checksum are regular files owned by the user (symbolic links are refused), and the table's SHA-256 is
 the one beside it; otherwise the table is built again, with a warning that
 names the file. When nothing can be written there, the table is built in
 memory for each `load()`: there is no fallback to a shared directory.
