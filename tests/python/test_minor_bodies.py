@@ -193,7 +193,12 @@ def test_added_bodies_behave_like_any_other_and_bad_input_is_refused(kit):
 
     de421 = SPK.open(str(tarvexkit.data.default_kernel()))
     earth = sum(np.concatenate(de421[c, t].compute_and_differentiate(J2000)) for c, t in ((0, 3), (3, 399))) / AU
+    pluto = np.concatenate(de421[0, 9].compute_and_differentiate(J2000)) / AU
     de421.close()
+    # Straight through Pluto's barycentre (a point mass without a surface): steps would have to vanish.
+    through = tarvexkit.MinorBody("through", 3000004, J2000, tuple(pluto + [1e-3, 0, 0, -1e-3, 0, 0]), center=0)
+    with pytest.raises(ValueError, match="close approach near JD 2451545.989.* cannot resolve"):
+        mb.integrate(kit._store, through, J2000, J2000 + 3)
     aim = tarvexkit.MinorBody("impactor", 3000003, J2000, tuple(earth + [0.002, 0, 0, -0.01, 0, 0]), center=0)
     with pytest.raises(ValueError, match="comes within .* of body 399"):
         mb.integrate(kit._store, aim, J2000, J2000 + 30)
