@@ -9,6 +9,7 @@
 #include "tarvexkit/native/earth_rotation.hpp"
 #include "tarvexkit/native/eclipse_functions.hpp"
 #include "tarvexkit/native/search_functions.hpp"
+#include "tarvexkit/native/shared_numbers.hpp"
 #include "tarvexkit/native/store.hpp"
 
 namespace tarvex::kit {
@@ -19,6 +20,7 @@ int native_exec(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     if (PyModule_AddFunctions(module, search_functions) < 0) return -1;
     if (add_search_constants(module) < 0) return -1;
+    if (add_shared_numbers(module) < 0) return -1;
     if (PyModule_AddFunctions(module, eclipse_functions) < 0) return -1;
     PyTypeObject* type = python::ensure_class(store_class);
     if (type == nullptr) return -1;
