@@ -171,9 +171,11 @@ cusp by a safeguarded Newton iteration on its semi-arc (house_systems.cpp:
 one `sincos` per step, 3.5 steps per cusp on average, the first free),
 which also meets the cusp equation to the last bits where the fixed point
 stops within about 1e-10 degrees; the strict module keeps the fixed point.
-Measured side by side on 2026-12-08 under a load average near 10: 37.3 ms
-against 227.1 ms (6.1x); in C++ alone (`bench_engine`
-BM_PlacidusCusps) 6.7 us a sky by the fixed point, 1.0 us by Newton.
+Measured side by side on 2026-12-08 (the table above, load average 3.3):
+15.0 ms against 79.8 ms (5.3x; 0.7x before); in C++ alone (`bench_engine`
+BM_PlacidusCusps, CPU time) 6.06 us a sky by the fixed point, 0.74 us by
+Newton. The chart row gained with it and with the nutation series (sines
+and cosines by angle addition, 3x faster): 453 us before, 300 us now.
 
 **The strict engine's chart row** (bench/run.py row 8): `perf` on a loop
 of ten `Engine.position` calls and one `house_cusps`: the ten apparent
