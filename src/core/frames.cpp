@@ -1,5 +1,10 @@
 // Frame mathematics of the core.
 //   Nutation: IAU 2000B (McCarthy & Luzum 2003; IERS Conventions 2003, ch. 5).
+//   The sines and cosines of the 77 arguments come from one sine and cosine
+//   of each of the five Delaunay arguments by angle addition, as series
+//   programs have long built them (the multiples of each argument by
+//   recurrence, then the products), rather than a sine and a cosine per
+//   term.
 //   Precession: IAU 2006 Fukushima-Williams angles with frame bias, and the
 //   IAU 2006 mean obliquity (Hilton et al. 2006; IERS Conventions 2010, ch. 5).
 // The arithmetic follows a fixed order with explicit std::fma so that every
@@ -8,8 +13,11 @@
 
 #include "core/multiversion.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 #include "core/angles.hpp"
 #include "core/nutation_table.hpp"
@@ -45,6 +53,46 @@ double delaunay_rad(double constant_arcsec, double rate_arcsec, double t) {
   return std::fmod(constant_arcsec + rate_arcsec * t, ARCSEC_PER_TURN) * ARCSEC_TO_RAD;
 }
 
+// A rotation by an angle, as its cosine and sine; the product of two is the
+// rotation by the sum of their angles (angle addition).
+struct Turn {
+  double c, s;
+};
+[[gnu::always_inline]] inline Turn operator*(Turn a, Turn b) {
+  return {a.c * b.c - a.s * b.s, a.s * b.c + a.c * b.s};
+}
+
+// The rotations by k x for the multipliers k = -4 .. 4 that the series
+// gives its arguments, from one sine and cosine of x: k x = (k - 1) x + x
+// upwards, and -k x by the sign of the sine. Each product costs a few ulp
+// of the unit circle where a sine of the summed argument would have the
+// rounding of an argument of up to ~20 rad (a few ulp of that) instead;
+// the term for k = 0 is (1, 0) and leaves a product's bits unchanged.
+constexpr int MAX_MULTIPLE = 4;
+struct MultipleTable {
+  std::array<Turn, 2 * MAX_MULTIPLE + 1> turns;
+  Turn of(std::int32_t k) const { return turns[static_cast<std::size_t>(k + MAX_MULTIPLE)]; }
+};
+consteval bool multipliers_within_table() {
+  return std::ranges::all_of(detail::NUTATION_IAU2000B_TERMS, [](const auto& term) {
+    for (const std::int32_t k : {term.l, term.l_prime, term.f, term.d, term.omega})
+      if (k < -MAX_MULTIPLE || k > MAX_MULTIPLE) return false;
+    return true;
+  });
+}
+static_assert(multipliers_within_table());
+
+MultipleTable multiples_of(double x) {
+  MultipleTable m;
+  m.turns[MAX_MULTIPLE] = {1.0, 0.0};
+  m.turns[MAX_MULTIPLE + 1] = {std::cos(x), std::sin(x)};
+  for (int k = 2; k <= MAX_MULTIPLE; ++k)
+    m.turns[MAX_MULTIPLE + k] = m.turns[MAX_MULTIPLE + k - 1] * m.turns[MAX_MULTIPLE + 1];
+  for (int k = 1; k <= MAX_MULTIPLE; ++k)
+    m.turns[MAX_MULTIPLE - k] = {m.turns[MAX_MULTIPLE + k].c, -m.turns[MAX_MULTIPLE + k].s};
+  return m;
+}
+
 [[gnu::always_inline]] inline bool all_finite(const CartesianState& s) {
   for (double v : s.position)
     if (!std::isfinite(v)) return false;
@@ -67,24 +115,21 @@ double delaunay_rad(double constant_arcsec, double rate_arcsec, double t) {
 
 std::pair<double, double> nutation_iau2000b(double tdb_julian_day) {
   const double t = julian_centuries_since_j2000(tdb_julian_day);
-  const double l = delaunay_rad(485868.249036, 1717915923.2178, t);
-  const double l_prime = delaunay_rad(1287104.79305, 129596581.0481, t);
-  const double f = delaunay_rad(335779.526232, 1739527262.8478, t);
-  const double d = delaunay_rad(1072260.70369, 1602961601.209, t);
-  const double omega = delaunay_rad(450160.398036, -6962890.5431, t);
+  const MultipleTable l = multiples_of(delaunay_rad(485868.249036, 1717915923.2178, t));
+  const MultipleTable l_prime = multiples_of(delaunay_rad(1287104.79305, 129596581.0481, t));
+  const MultipleTable f = multiples_of(delaunay_rad(335779.526232, 1739527262.8478, t));
+  const MultipleTable d = multiples_of(delaunay_rad(1072260.70369, 1602961601.209, t));
+  const MultipleTable omega = multiples_of(delaunay_rad(450160.398036, -6962890.5431, t));
 
   // Smallest terms first, so that they are not lost against the large ones.
   double dpsi = 0.0;
   double deps = 0.0;
   for (auto it = detail::NUTATION_IAU2000B_TERMS.rbegin();
        it != detail::NUTATION_IAU2000B_TERMS.rend(); ++it) {
-    const double arg = static_cast<double>(it->l_prime) * l_prime + static_cast<double>(it->l) * l +
-                       static_cast<double>(it->f) * f + static_cast<double>(it->d) * d +
-                       static_cast<double>(it->omega) * omega;
-    const double s = std::sin(arg);
-    const double c = std::cos(arg);
-    dpsi += (it->a + it->a_t * t) * s + it->a_cos * c;
-    deps += (it->b + it->b_t * t) * c + it->b_sin * s;
+    const Turn arg = l.of(it->l) * l_prime.of(it->l_prime) * f.of(it->f) * d.of(it->d) *
+                     omega.of(it->omega);
+    dpsi += (it->a + it->a_t * t) * arg.s + it->a_cos * arg.c;
+    deps += (it->b + it->b_t * t) * arg.c + it->b_sin * arg.s;
   }
   return {dpsi * UNIT_0_1_UAS_TO_RAD + PLANETARY_OFFSET_PSI_RAD,
           deps * UNIT_0_1_UAS_TO_RAD + PLANETARY_OFFSET_EPS_RAD};

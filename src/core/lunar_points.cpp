@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "core/angles.hpp"
+#include "core/types.hpp"
 
 namespace tarvex::core {
 namespace {
@@ -32,8 +33,6 @@ constexpr double MEAN_INCLINATION_DEG = 5.1453964;
 
 // GM of the Earth and of the Moon (DE430: 398600.435436 and 4902.800066
 // km^3/s^2) in au^3/day^2, with the IAU 2012 astronomical unit.
-constexpr double AU_KM = 149597870.7;
-constexpr double SECONDS_PER_DAY = 86400.0;
 constexpr double EARTH_MOON_GM_AU3_PER_DAY2 =
     (398600.435436 + 4902.800066) * SECONDS_PER_DAY * SECONDS_PER_DAY / (AU_KM * AU_KM * AU_KM);
 constexpr double PARALLEL_GUARD = 1e-12;  // relative size of |r x v| below which there is no plane

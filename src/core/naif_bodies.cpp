@@ -84,8 +84,6 @@ constexpr NaifBodyName NAMES[] = {
 
 }  // namespace
 
-std::span<const NaifBodyName> naif_body_names() noexcept { return NAMES; }
-
 std::optional<std::int32_t> naif_body_code(std::string_view name) noexcept {
   // One blank between words: underscores and runs of blanks fold to it.
   std::string folded;

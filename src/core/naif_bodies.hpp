@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string_view>
 
 namespace tarvex::core {
@@ -20,10 +19,6 @@ struct NaifBodyName {
   std::string_view name;  // lower case, words separated by one blank
   std::int32_t code;
 };
-
-// The names of the table, in the order listed (first name of a code is its
-// display name).
-std::span<const NaifBodyName> naif_body_names() noexcept;
 
 // The code of a table name (lower-cased, blanks or underscores between
 // words), or nothing.

@@ -177,6 +177,10 @@ struct EphemerisMetadata {
 
 inline constexpr double J2000_JULIAN_DAY = 2451545.0;
 inline constexpr double SECONDS_PER_DAY = 86400.0;
-inline constexpr double AU_KM = 149597870.7;
+inline constexpr double AU_KM = 149597870.7;  // IAU 2012 Resolution B2
+// The Moon's mean radius (IAU WGCCRE; Archinal et al. 2018): its
+// semi-diameter on the sky. Eclipses take k times the Earth's radius instead
+// (tarvexkit/native/eclipse_geometry.hpp).
+inline constexpr double MOON_MEAN_RADIUS_KM = 1737.4;
 
 }  // namespace tarvex::core

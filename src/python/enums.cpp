@@ -215,9 +215,6 @@ ClassSlot horizon_event_kind_class{&EnumType<HORIZON_EVENT_KIND>::type_spec};
 PyObject* new_house_system(core::HouseSystem system) {
   return new_member<HOUSE_SYSTEM>(static_cast<Ordinal>(system));
 }
-PyObject* new_season_event(SeasonEvent event) {
-  return new_member<SEASON_EVENT>(static_cast<Ordinal>(event));
-}
 PyObject* new_lunation_event(LunationEvent event) {
   return new_member<LUNATION_EVENT>(static_cast<Ordinal>(event));
 }

@@ -19,7 +19,6 @@ extern ClassSlot sidereal_mode_class;
 extern ClassSlot horizon_event_kind_class;
 
 PyObject* new_house_system(core::HouseSystem system);
-PyObject* new_season_event(SeasonEvent event);
 PyObject* new_lunation_event(LunationEvent event);
 PyObject* new_sidereal_mode(core::SiderealMode mode);
 PyObject* new_horizon_event_kind(core::HorizonEventKind kind);

@@ -11,8 +11,14 @@ header gives the models and their references) fed with the place arrays of
   Earth's radius by 1/85 (Explanatory Supplement, 3rd ed. 2013, 11.3.2).
 - Discs seen from a site: separation, semi-diameters, covered area.
 
-Radii: the Earth's GRS80 equatorial radius, the Moon's k = 0.2725076 Earth
-radii, the Sun's 959.63" at 1 au.
+Radii: the Earth's GRS80 equatorial radius, the Sun's 959.63" at 1 au,
+and the Moon's two radii of NASA's canon (Espenak and Meeus, "Five
+Millennium Canon of Solar Eclipses", NASA/TP-2006-214141, section 1.3):
+k = 0.2725076 Earth radii (its mean radius) for the penumbra and the outer
+contacts, k = 0.272281 (`MOON_K_UMBRA`, the mean of the valleys of its
+limb) for the umbra, the inner contacts and central durations. The
+functions take the umbra's k as `umbra_k`; `MOON_K_PENUMBRA` there gives
+the one-radius model.
 """
 
 from __future__ import annotations
@@ -27,7 +33,13 @@ from .observing import AU_KM
 
 _FloatArray = npt.NDArray[np.float64]
 
-EARTH_RADIUS_KM, EARTH_FLATTENING, MOON_RADIUS_KM, SUN_RADIUS_KM = _native.eclipse_radii()
+EARTH_RADIUS_KM, EARTH_FLATTENING, MOON_PENUMBRAL_RADIUS_KM, SUN_RADIUS_KM, MOON_UMBRAL_RADIUS_KM = \
+    _native.eclipse_radii()
+MOON_K_PENUMBRA: float = _native.MOON_K_PENUMBRA
+MOON_K_UMBRA: float = _native.MOON_K_UMBRA
+# The Moon's radius for the penumbra under its earlier name (k R, 1738.1
+# km; not the 1737.4 km mean radius of `observing.MOON_RADIUS_KM`).
+MOON_RADIUS_KM = MOON_PENUMBRAL_RADIUS_KM
 AU_EARTH_RADII = AU_KM / EARTH_RADIUS_KM
 
 
@@ -45,7 +57,8 @@ class ShadowAxis:
     miss: that distance in coordinates where the ellipsoid is the unit
     sphere (below 1: the axis meets the Earth).
     l1, l2: radii of the penumbra and the umbra in the fundamental plane
-    (l2 < 0: total); tan_f1, tan_f2: the slopes of their cones.
+    (l2 < 0: total), from the Moon's two radii; tan_f1, tan_f2: the slopes
+    of their cones.
     point: (n, 3) the point of the Earth where the axis meets it (on the
     Moon's side), or nearest the axis, geocentric, equator of date.
     zeta: its height above the fundamental plane. off_axis: its distance
@@ -69,10 +82,11 @@ class ShadowAxis:
         return self.l1 - self.zeta * self.tan_f1, self.l2 - self.zeta * self.tan_f2
 
 
-def shadow_axis(places: _FloatArray, source_radius_km: float) -> ShadowAxis:
+def shadow_axis(places: _FloatArray, source_radius_km: float, umbra_k: float = MOON_K_UMBRA) -> ShadowAxis:
     """The shadow from geocentric apparent equatorial places of date (n, 2,
-    4) of the source and the Moon."""
-    table = _native.solar_shadow(_flat(places), source_radius_km)
+    4) of the source and the Moon; `umbra_k`: the Moon's radius in Earth
+    radii for the umbra."""
+    table = _native.solar_shadow(_flat(places), source_radius_km, umbra_k)
     c = table.T
     return ShadowAxis(c[0], c[1], c[2], c[3], c[4], c[5], table[:, 6:9], c[9], c[10], c[11])
 
@@ -111,15 +125,18 @@ def lunar_shadow(places: _FloatArray) -> LunarShadow:
 class Discs:
     """A body's disc and the Moon's seen from one place, per instant:
     separation of the centres, semi-diameters (radians) and the fraction
-    of the body's disc covered."""
+    of the body's disc covered; the Moon's semi-diameter with its mean
+    radius (outer contacts, covered area) and with the umbra's k
+    (`moon_inner_radius`: inner contacts)."""
 
     separation: _FloatArray
     moon_radius: _FloatArray
     body_radius: _FloatArray
     covered: _FloatArray
+    moon_inner_radius: _FloatArray
 
 
-def discs(places: _FloatArray, body_radius_km: float) -> Discs:
+def discs(places: _FloatArray, body_radius_km: float, umbra_k: float = MOON_K_UMBRA) -> Discs:
     """The discs from apparent places (n, 2, 4) of the body and the Moon."""
-    c = _native.discs(_flat(places), body_radius_km).T
-    return Discs(c[0], c[1], c[2], c[3])
+    c = _native.discs(_flat(places), body_radius_km, umbra_k).T
+    return Discs(c[0], c[1], c[2], c[3], c[4])

@@ -25,6 +25,16 @@ search core through `brackets`:
 - Contacts: the crossings of the separation with the sums or differences
   of the radii on either side of the greatest eclipse (`brackets.crossings`).
 
+Solar eclipses follow the conventions of NASA's canon (F. Espenak and J.
+Meeus, "Five Millennium Canon of Solar Eclipses: -1999 to +3000",
+NASA/TP-2006-214141, 2006): the Moon's radius k = 0.2725076 Earth radii for
+the penumbra and the outer contacts, k = 0.272281 for the umbra, the inner
+contacts and central durations (`eclipse_geometry`); the magnitude of a
+central eclipse is the ratio of the apparent diameters of the Moon and the
+Sun, that of any other the fraction of the Sun's diameter covered at the
+point nearest the shadow's axis. `umbra_k` takes the umbra's k
+(`eclipse_geometry.MOON_K_PENUMBRA` for one radius throughout).
+
 All candidates go through each step together, one batch of places per
 step, so that two centuries of eclipses take a few dozen batches.
 """
@@ -42,7 +52,8 @@ import numpy.typing as npt
 import tarvex
 
 from . import _native, brackets, stars
-from .eclipse_geometry import SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs, lunar_shadow, shadow_axis
+from .eclipse_geometry import (MOON_K_PENUMBRA, MOON_K_UMBRA, SUN_RADIUS_KM, Discs, LunarShadow, ShadowAxis, discs,
+                               lunar_shadow, shadow_axis)
 from .observing import SUN_ALTITUDE_DEG, Positions, altaz
 from .searches import wrap180
 from .times import Scale, Times
@@ -193,8 +204,9 @@ class SolarEclipses:
     kinds: "total", "annular", "hybrid" (total along part of its central
     line, annular along the rest) or "partial".
     magnitude: at the point of greatest eclipse: the ratio of the Moon's
-    apparent diameter to the Sun's for a total, annular or hybrid eclipse,
-    the fraction of the Sun's diameter covered for a partial one.
+    apparent diameter to the Sun's for a central eclipse, the fraction of
+    the Sun's diameter covered for any other (a partial one, or a total or
+    annular one whose axis misses the Earth), as NASA's canon gives it.
     gamma: distance of the shadow's axis from the Earth's centre at the
     greatest eclipse, in Earth equatorial radii, positive north of it.
     longitude_deg, latitude_deg: the point of greatest eclipse (geodetic,
@@ -216,9 +228,9 @@ class SolarEclipses:
         return len(self.kinds)
 
 
-def _solar_shadow(sky: Inputs, tt: _FloatArray) -> ShadowAxis:
+def _solar_shadow(sky: Inputs, tt: _FloatArray, umbra_k: float = MOON_K_UMBRA) -> ShadowAxis:
     p = _places(sky, ["sun", "moon"], tt)
-    return shadow_axis(p, SUN_RADIUS_KM)
+    return shadow_axis(p, SUN_RADIUS_KM, umbra_k)
 
 
 def _greatest_solar(sky: Inputs, t: _FloatArray) -> _FloatArray:
@@ -238,16 +250,26 @@ def _longitude(sky: Inputs, tt: _FloatArray, point: _FloatArray) -> _FloatArray:
     return np.asarray(wrap180(-hour_angle), dtype=np.float64)
 
 
-def solar_eclipses(sky: Inputs, begin: float, end: float) -> SolarEclipses:
+def check_umbra_k(umbra_k: float) -> float:
+    """The Moon's radius for the umbra, checked: a float in (0, MOON_K_PENUMBRA]."""
+    if isinstance(umbra_k, bool) or not isinstance(umbra_k, (int, float)):
+        raise TypeError(f"umbra_k must be a float (Earth radii), not {type(umbra_k).__name__}")
+    if not 0.0 < umbra_k <= MOON_K_PENUMBRA:
+        raise ValueError(f"umbra_k must be in (0, {MOON_K_PENUMBRA}] Earth radii (the canon's {MOON_K_UMBRA}, "
+                         f"or {MOON_K_PENUMBRA} for the Moon's mean radius throughout), got {umbra_k!r}")
+    return float(umbra_k)
+
+
+def solar_eclipses(sky: Inputs, begin: float, end: float, umbra_k: float = MOON_K_UMBRA) -> SolarEclipses:
     """Solar eclipses whose greatest eclipse falls in the TT span [begin, end)."""
-    return _solar_eclipses(sky, *check_span(sky, begin, end))
+    return _solar_eclipses(sky, *check_span(sky, begin, end), check_umbra_k(umbra_k))
 
 
-def _solar_eclipses(sky: Inputs, begin: float, end: float) -> SolarEclipses:
+def _solar_eclipses(sky: Inputs, begin: float, end: float, umbra_k: float = MOON_K_UMBRA) -> SolarEclipses:
     t, _ = syzygies(sky, begin, end, 0.0, LATITUDE_LIMIT_DEG)
     t = _greatest_solar(sky, t)
     t = t[(t >= begin) & (t < end)]
-    shadow = _solar_shadow(sky, t)
+    shadow = _solar_shadow(sky, t, umbra_k)
     l1, l2 = shadow.radii_at_point()
     central = shadow.miss < 1.0
     off_axis = shadow.off_axis
@@ -265,14 +287,18 @@ def _solar_eclipses(sky: Inputs, begin: float, end: float) -> SolarEclipses:
     k = np.flatnonzero(central & total & keep & (shadow.l2 > -1.2 * shadow.tan_f2))
     if k.size:
         def outside(x: _FloatArray, which: _IntArray) -> _FloatArray:
-            return _solar_shadow(sky, x).miss - 1.0
+            return _solar_shadow(sky, x, umbra_k).miss - 1.0
 
         ends = _contacts(outside, t[k], 1, CENTRAL_WINDOW_DAYS).reshape(-1)
-        at_ends = _solar_shadow(sky, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])))
+        at_ends = _solar_shadow(sky, np.where(np.isfinite(ends), ends, np.concatenate([t[k], t[k]])), umbra_k)
         annular_end = (at_ends.l2 > 0.0) & np.isfinite(ends)
         hybrid[k] = annular_end[:k.size] | annular_end[k.size:]
     kinds = np.where(hybrid, "hybrid", kinds)
-    magnitude = np.where(umbral, (l1 - l2) / (l1 + l2), (l1 - off_axis) / (l1 + l2))
+    # The canon's magnitudes: on the central line the ratio of the
+    # diameters, (L1 - L2) / (L1 + L2); elsewhere the fraction of the Sun's
+    # diameter covered, (L1 - d) / (L1 + L2) at the distance d from the axis
+    # (Meeus, Elements of Solar Eclipses, p. 25), both with the two radii.
+    magnitude = np.where(central, (l1 - l2) / (l1 + l2), (l1 - off_axis) / (l1 + l2))
     longitude = _longitude(sky, t, shadow.point) if t.size else np.empty(0)
     return SolarEclipses(sky.times(t[keep]), [str(x) for x in kinds[keep]], magnitude[keep],
                          shadow.gamma[keep], longitude[keep], shadow.latitude_deg[keep], central[keep])
@@ -288,8 +314,10 @@ class LocalSolarEclipses:
     the Moon are nearest (`Times`, TT).
     kinds: as seen there: "total", "annular" or "partial".
     magnitude: the fraction of the Sun's diameter covered at the maximum
-    (above 1 for a total eclipse). obscuration: the fraction of the Sun's
-    disc (area) covered then.
+    (above 1 for a total eclipse), in the form of the Besselian elements
+    with the Moon's two radii, (L1 - d) / (L1 + L2). obscuration: the
+    fraction of the Sun's disc (area) covered then, by the Moon's mean
+    radius.
     c1, c2, c3, c4: the contacts, one scalar `Times` (TT) per eclipse, or
     None where it does not occur: the discs touch outside (C1, C4) and
     inside (C2, C3, a total or annular eclipse only). `contact_tt` gives
@@ -324,9 +352,10 @@ class LocalSolarEclipses:
 
 
 def _discs(sky: Inputs, site: tarvex.GeodeticObserver, tt: _FloatArray, body: str = "sun",
-           body_radius_km: float = SUN_RADIUS_KM) -> Discs:
+           body_radius_km: float = SUN_RADIUS_KM, umbra_k: float = MOON_K_UMBRA) -> Discs:
     """The discs of `body` and the Moon seen from the site (topocentric)."""
-    return discs(_places(sky, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site)), body_radius_km)
+    places = _places(sky, [body, "moon"], tt, tarvex.apparent("topocentric", "equatorial", site))
+    return discs(places, body_radius_km, umbra_k)
 
 
 def _altitude(sky: Inputs, body: str, site: tarvex.GeodeticObserver, tt: _FloatArray) -> _FloatArray:
@@ -338,31 +367,34 @@ def _altitude(sky: Inputs, body: str, site: tarvex.GeodeticObserver, tt: _FloatA
     return altitude
 
 
-def local_solar_eclipses(sky: Inputs, site: tarvex.GeodeticObserver, begin: float, end: float
-                         ) -> LocalSolarEclipses:
+def local_solar_eclipses(sky: Inputs, site: tarvex.GeodeticObserver, begin: float, end: float,
+                         umbra_k: float = MOON_K_UMBRA) -> LocalSolarEclipses:
     """Solar eclipses seen from `site` with their maximum there in the TT span [begin, end)."""
     check_span(sky, begin, end)
+    umbra_k = check_umbra_k(umbra_k)
     low, high = sky.first_tt, sky.last_tt
     pad = LOCAL_WINDOW_DAYS + CONTACT_WINDOW_DAYS
     candidates = _solar_eclipses(sky, max(low + pad, begin - LOCAL_WINDOW_DAYS),
-                                 min(high - pad, end + LOCAL_WINDOW_DAYS)).times.tt
+                                 min(high - pad, end + LOCAL_WINDOW_DAYS), umbra_k).times.tt
     t = np.atleast_1d(np.asarray(candidates, dtype=np.float64))
     lo, hi = _windows(t, LOCAL_WINDOW_DAYS)
 
     # The least separation (its square: smooth where the centres meet).
     t = brackets.minima(lambda x, _: _discs(sky, site, x).separation ** 2, lo, hi)[0]
-    seen = _discs(sky, site, t)
-    delta, moon, sun, covered = seen.separation, seen.moon_radius, seen.body_radius, seen.covered
-    keep = (delta < moon + sun) & (t >= begin) & (t < end)
-    t, delta, moon, sun, obscuration = t[keep], delta[keep], moon[keep], sun[keep], covered[keep]
-    magnitude = (moon + sun - delta) / (2.0 * sun)
-    inner = delta < np.abs(moon - sun)
-    kinds = np.where(inner, np.where(moon > sun, "total", "annular"), "partial")
+    seen = _discs(sky, site, t, umbra_k=umbra_k)
+    keep = (seen.separation < seen.moon_radius + seen.body_radius) & (t >= begin) & (t < end)
+    t, delta, moon, sun, obscuration, inner_moon = (
+        x[keep] for x in (t, seen.separation, seen.moon_radius, seen.body_radius, seen.covered, seen.moon_inner_radius))
+    # L1 and L2 of the Besselian elements, seen from the site: the Sun's
+    # radius plus the Moon's (outer), less the Moon's inner radius.
+    magnitude = (moon + sun - delta) / (moon + 2.0 * sun - inner_moon)
+    inner = delta < np.abs(inner_moon - sun)
+    kinds = np.where(inner, np.where(inner_moon > sun, "total", "annular"), "partial")
 
     def gaps(x: _FloatArray, level: _IntArray) -> _FloatArray:
-        seen = _discs(sky, site, x)
+        seen = _discs(sky, site, x, umbra_k=umbra_k)
         d, m, s = seen.separation, seen.moon_radius, seen.body_radius
-        return np.asarray(d - np.where(level == 0, m + s, np.abs(m - s)), dtype=np.float64)
+        return np.asarray(d - np.where(level == 0, m + s, np.abs(seen.moon_inner_radius - s)), dtype=np.float64)
 
     (c1, c4), (c2, c3) = _contacts(gaps, t, 2)
     altitude = np.stack([_altitude(sky, "sun", site, x) for x in (c1, c2, t, c3, c4)], axis=-1).reshape(-1, 5)

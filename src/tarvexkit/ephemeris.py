@@ -1205,27 +1205,32 @@ class Ephemeris:
         return eclipses.Inputs(batch, self._earth_rotation(), float(first), float(last),
                                lambda tt: Times(self._clock, tt, "tt"))
 
-    def solar_eclipses(self, start: Times, stop: Times) -> eclipses.SolarEclipses:
+    def solar_eclipses(self, start: Times, stop: Times, *,
+                       umbra_k: float = _native.MOON_K_UMBRA) -> eclipses.SolarEclipses:
         """Every solar eclipse whose greatest eclipse falls in [start, stop),
         in time order, as arrays: the instant of greatest eclipse (`Times`),
         kind ("total", "annular", "hybrid", "partial"), magnitude, gamma
         (Earth radii) and the geographic point of greatest eclipse
-        (degrees). See `tarvexkit.eclipses.SolarEclipses`.
+        (degrees), by the conventions of NASA's canon. `umbra_k`: the
+        Moon's radius for the umbra in Earth radii (the canon's 0.272281;
+        0.2725076, its mean radius, for one radius throughout). See
+        `tarvexkit.eclipses.SolarEclipses`.
 
         >>> eph.solar_eclipses(eph.utc(2024, 1, 1), eph.utc(2025, 1, 1)).kinds
         ['total', 'annular']
         """
-        return eclipses.solar_eclipses(self._eclipse_inputs(), *self._span(start, stop))
+        return eclipses.solar_eclipses(self._eclipse_inputs(), *self._span(start, stop), umbra_k)
 
-    def local_solar_eclipses(self, site: tarvex.GeodeticObserver, start: Times, stop: Times
-                             ) -> eclipses.LocalSolarEclipses:
+    def local_solar_eclipses(self, site: tarvex.GeodeticObserver, start: Times, stop: Times, *,
+                             umbra_k: float = _native.MOON_K_UMBRA) -> eclipses.LocalSolarEclipses:
         """Solar eclipses as seen from `site` whose maximum there falls in
         [start, stop): the contacts C1..C4 (None where they do not occur),
         the maximum, magnitude and obscuration there, the Sun's altitude
         (degrees) at each, and whether the Sun is up during the eclipse.
-        See `tarvexkit.eclipses.LocalSolarEclipses`."""
+        `umbra_k` as for `solar_eclipses` (the inner contacts C2, C3). See
+        `tarvexkit.eclipses.LocalSolarEclipses`."""
         check_site("site", site)
-        return eclipses.local_solar_eclipses(self._eclipse_inputs(), site, *self._span(start, stop))
+        return eclipses.local_solar_eclipses(self._eclipse_inputs(), site, *self._span(start, stop), umbra_k)
 
     def lunar_eclipses(self, start: Times, stop: Times) -> eclipses.LunarEclipses:
         """Every lunar eclipse whose greatest eclipse falls in [start, stop),

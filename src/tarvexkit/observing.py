@@ -64,8 +64,10 @@ Positions = Callable[[Sequence[str], _FloatArray, tarvex.PositionOptions, Scale]
 BODIES = ("sun", "moon", "mercury", "venus", "mars", "jupiter", "saturn", "uranus", "neptune", "pluto")
 SUN_ALTITUDE_DEG = -50.0 / 60.0
 PLANET_ALTITUDE_DEG = -34.0 / 60.0
-MOON_RADIUS_KM = 1737.4
-AU_KM = 149597870.7
+# The Moon's mean radius (its semi-diameter on the sky) and the astronomical
+# unit, km: the native core's numbers (core/types.hpp).
+MOON_RADIUS_KM: float = _native.MOON_MEAN_RADIUS_KM
+AU_KM: float = _native.AU_KM
 SPEED_OF_LIGHT_AU_PER_DAY = 299792.458 * 86400.0 / AU_KM
 TWILIGHT_ALTITUDES_DEG = {"civil": -6.0, "nautical": -12.0, "astronomical": -18.0}
 QUARTER_KINDS = ("new_moon", "first_quarter", "full_moon", "last_quarter")

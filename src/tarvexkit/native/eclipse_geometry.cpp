@@ -50,13 +50,14 @@ Vector across(const Vector& v, const Vector& u) noexcept { return minus(v, scale
 
 double earth_radius_km() noexcept { return core::GRS80_EQUATORIAL_RADIUS_M / 1000.0; }
 double earth_flattening() noexcept { return 1.0 - std::sqrt(core::GRS80_ONE_MINUS_E2); }
-double moon_radius_km() noexcept { return MOON_RADIUS_EARTH_RADII * earth_radius_km(); }
+double moon_radius_km() noexcept { return MOON_K_PENUMBRA * earth_radius_km(); }
+double moon_umbral_radius_km() noexcept { return MOON_K_UMBRA * earth_radius_km(); }
 double sun_radius_km() noexcept { return SUN_SEMIDIAMETER_AT_1_AU_ARCSEC * ARCSEC * core::AU_KM; }
 
-Shadow shadow(const Place& source, const Place& moon, double source_radius_km) noexcept {
+Shadow shadow(const Place& source, const Place& moon, double source_radius_km, double umbra_k) noexcept {
   const Vector s = vector(source);
   const Vector m = vector(moon);
-  const double k = MOON_RADIUS_EARTH_RADII;
+  const double k = MOON_K_PENUMBRA;
   const double radius = source_radius_km / earth_radius_km();
   const Vector d = minus(s, m);
   const double g = norm(d);
@@ -66,13 +67,13 @@ Shadow shadow(const Place& source, const Place& moon, double source_radius_km) n
   Shadow out;
   out.gamma = norm(closest) * (closest[2] >= 0.0 ? 1.0 : -1.0);
   const double sin_f1 = (radius + k) / g;
-  const double sin_f2 = (radius - k) / g;
+  const double sin_f2 = (radius - umbra_k) / g;
   const double cos_f1 = std::sqrt(1.0 - sin_f1 * sin_f1);
   const double cos_f2 = std::sqrt(1.0 - sin_f2 * sin_f2);
   out.tan_f1 = sin_f1 / cos_f1;
   out.tan_f2 = sin_f2 / cos_f2;
   out.l1 = z * out.tan_f1 + k / cos_f1;
-  out.l2 = z * out.tan_f2 - k / cos_f2;
+  out.l2 = z * out.tan_f2 - umbra_k / cos_f2;
 
   // The axis against the ellipsoid, in the stretched coordinates.
   const Vector ms = stretched(m);
@@ -131,10 +132,12 @@ double covered_fraction(double delta, double big, double r) noexcept {
   return lens / (std::numbers::pi * r * r);
 }
 
-Discs discs(const Place& body, const Place& moon, double body_radius_km) noexcept {
+Discs discs(const Place& body, const Place& moon, double body_radius_km, double umbra_k) noexcept {
   Discs out;
   out.separation_rad = angle(unit(body), unit(moon));
-  out.moon_radius_rad = std::asin(moon_radius_km() / (moon.distance_au * core::AU_KM));
+  const double moon_km = moon.distance_au * core::AU_KM;
+  out.moon_radius_rad = std::asin(moon_radius_km() / moon_km);
+  out.moon_inner_radius_rad = std::asin(umbra_k * earth_radius_km() / moon_km);
   out.body_radius_rad = std::asin(body_radius_km / (body.distance_au * core::AU_KM));
   out.covered_fraction = covered_fraction(out.separation_rad, out.moon_radius_rad, out.body_radius_rad);
   return out;

@@ -13,7 +13,7 @@ namespace tarvex::kit {
 
 double moon_standard_altitude_deg(double distance_au) noexcept {
   return PLANET_ALTITUDE_DEG -
-         std::asin(MOON_RADIUS_KM / (distance_au * AU_KM)) * (180.0 / std::numbers::pi);
+         std::asin(core::MOON_MEAN_RADIUS_KM / (distance_au * core::AU_KM)) * (180.0 / std::numbers::pi);
 }
 
 search::Evaluator horizon_evaluator(const HorizonQuantity& quantity,

@@ -9,8 +9,9 @@
 // Standard altitudes of the centre at rise and set (the observer's
 // horizon, mean refraction of 34'): the Sun -50' (its upper limb), planets
 // -34', the Moon -34' minus its topocentric semi-diameter
-// asin(R / distance), R = 1737.4 km (IAU WGCCRE mean radius; Archinal et
-// al. 2018, Celest. Mech. Dyn. Astr. 130:22).
+// asin(R / distance), R = 1737.4 km (core::MOON_MEAN_RADIUS_KM, the IAU
+// WGCCRE mean radius; Archinal et al. 2018, Celest. Mech. Dyn. Astr.
+// 130:22).
 #pragma once
 
 #include <cstdint>
@@ -25,8 +26,6 @@ namespace tarvex::kit {
 
 inline constexpr double PLANET_ALTITUDE_DEG = -34.0 / 60.0;
 inline constexpr double SUN_ALTITUDE_DEG = -50.0 / 60.0;
-inline constexpr double MOON_RADIUS_KM = 1737.4;
-inline constexpr double AU_KM = 149597870.7;
 
 enum class HorizonValue {
   Altitude,       // altitude minus `altitude_deg` (degrees)

@@ -11,6 +11,7 @@
 #include "tarvexkit/native/orbit_integration.hpp"
 #include "tarvexkit/native/search_functions.hpp"
 #include "tarvexkit/native/star_places.hpp"
+#include "tarvexkit/native/shared_numbers.hpp"
 #include "tarvexkit/native/store.hpp"
 
 namespace tarvex::kit {
@@ -21,6 +22,7 @@ int native_exec(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     if (PyModule_AddFunctions(module, search_functions) < 0) return -1;
     if (add_search_constants(module) < 0) return -1;
+    if (add_shared_numbers(module) < 0) return -1;
     if (PyModule_AddFunctions(module, eclipse_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, star_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, orbit_functions) < 0) return -1;

@@ -344,22 +344,6 @@ std::vector<ExtremumBracket> turns(const Samples& samples, Near&& near) {
 
 }  // namespace
 
-Span padded_span(double begin, double end, double pad_days, double first, double last) noexcept {
-  return Span{.begin = begin, .end = end, .sample_begin = std::max(first, begin - pad_days),
-              .sample_end = std::min(last, end + pad_days)};
-}
-
-double sector(double value, double width) noexcept {
-  double k = std::floor(value / width);
-  if (value < width * k) k -= 1.0;
-  if (value >= width * (k + 1.0)) k += 1.0;
-  return k;
-}
-
-double wrap180(double angle_deg) noexcept {
-  return angle_deg - 360.0 * std::nearbyint(angle_deg / 360.0);
-}
-
 namespace {
 
 std::expected<Samples, Failure> sample_in(const Evaluator& f, std::span<const Span> spans,

@@ -152,10 +152,6 @@ struct Span {
   double sample_end = std::numeric_limits<double>::quiet_NaN();
 };
 
-// [begin, end) sampled a step beyond either end, but not beyond
-// [first, last] (the range where the evaluator is defined).
-Span padded_span(double begin, double end, double pad_days, double first, double last) noexcept;
-
 // ---------------------------------------------------------------- results
 
 struct Samples {
@@ -246,13 +242,5 @@ std::expected<std::vector<double>, Failure> refine_crossings(const Evaluator& f,
 // The extremum in each bracket, in the order given (instant and value).
 std::expected<std::vector<Extremum>, Failure> refine_extrema(
     const Evaluator& f, std::span<const ExtremumBracket> brackets, const Settings& settings);
-
-// floor(value / width), decided by comparing the value with the sector's
-// boundaries, so that it agrees exactly with the side of value - boundary
-// (a quotient can round up onto a boundary).
-double sector(double value, double width) noexcept;
-
-// An angle into [-180, 180]; exact for |angle| < 180.
-double wrap180(double angle_deg) noexcept;
 
 }  // namespace tarvex::kit::search
