@@ -109,7 +109,7 @@ class ChartStar:
     latitude of date in the chart's zodiac, Hipparcos magnitude Hp, sign,
     degree in the sign and house, and `contacts`: the chart's points within
     the stated orb of an aspect to it (by default the conjunction within
-    1 degree of longitude), as `ChartAspect`s with the star first."""
+    1 degree of longitude), as `ChartAspect` rows with the star first."""
 
     name: str
     hip: int

@@ -32,9 +32,11 @@ Names
     star's designation. An unknown name is a ValueError naming the argument,
     with the closest names.
 
-Apparent places (`tarvexkit._native.star_places`, after Kaplan, USNO
-Circular 179 (2005) ch. 7; the Explanatory Supplement to the Astronomical
-Almanac, 3rd ed. (2013) ch. 7; IERS Conventions 2010 ch. 5)
+Apparent places
+    By `tarvexkit._native.star_places`, after Kaplan, USNO Circular 179
+    (2005) ch. 7; the Explanatory Supplement to the Astronomical Almanac,
+    3rd ed. (2013) ch. 7; IERS Conventions 2010 ch. 5:
+
     - space motion on a straight line from J1991.25 with the catalogue's
       proper motion and parallax. Hipparcos gives no radial velocity: it is
       taken as zero, which leaves out the perspective acceleration. For a
@@ -53,6 +55,7 @@ Almanac, 3rd ed. (2013) ch. 7; IERS Conventions 2010 ch. 5)
     - the rotation to the equator or ecliptic of date with the IAU 2006
       precession and IAU 2000B nutation, or to the J2000 ecliptic: the
       same native code as the planets' positions.
+
     Columns as `Ephemeris.positions`: longitude (or right ascension),
     latitude (or declination) in degrees, distance in au, and the speed of
     the longitude in degrees per day (proper motion and parallactic
@@ -443,7 +446,7 @@ Altitudes = Callable[[_FloatArray], _FloatArray]
 def horizon_state(declination_deg: float, latitude_deg: float, altitude_deg: float) -> str:
     """'circumpolar' (always above `altitude_deg`), 'never_rises' or
     'rises_and_sets' for a star of a declination seen at a latitude: the
-    upper culmination is at 90 - |lat - dec|, the lower at |lat + dec| - 90."""
+    upper culmination is at 90 - abs(lat - dec), the lower at abs(lat + dec) - 90."""
     upper = 90.0 - abs(latitude_deg - declination_deg)
     lower = abs(latitude_deg + declination_deg) - 90.0
     if lower > altitude_deg:

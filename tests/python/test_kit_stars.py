@@ -202,3 +202,15 @@ def test_lunar_occultations_of_stars_against_skyfield_separations(de421):
         assert abs(moon.separation_from(place.at(t).observe(star).apparent()).arcseconds() - radius) < 0.05
     with pytest.raises(ValueError, match="or of stars, not 'regulu'; did you mean 'Regulus'"):
         de421.occultations("regulu", de421.utc(2017, 1, 1), de421.utc(2018, 1, 1))
+
+
+def test_native_star_places_refuses_malformed_tables():
+    row, opts = np.zeros(7), tarvex.apparent()
+    with pytest.raises(ValueError, match="catalogue must hold rows of 7 columns"):
+        _native.star_places(np.zeros(6), stars.CATALOGUE_EPOCH_TT, [2451545.0], np.zeros(6), np.zeros(3), opts)
+    with pytest.raises(ValueError, match="observer must hold 1 rows of 6"):
+        _native.star_places(row, stars.CATALOGUE_EPOCH_TT, [2451545.0], np.zeros(5), np.zeros(3), opts)
+    with pytest.raises(ValueError, match="sun must be finite"):
+        _native.star_places(row, stars.CATALOGUE_EPOCH_TT, [2451545.0], np.zeros(6), [np.nan, 0, 0], opts)
+    with pytest.raises(TypeError):
+        _native.star_places(row, stars.CATALOGUE_EPOCH_TT, [2451545.0], np.zeros(6), np.zeros(3), "apparent")
