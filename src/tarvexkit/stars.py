@@ -264,7 +264,7 @@ def _name_index() -> dict[str, int]:
         return _index
 
 
-_HIP = re.compile(r"hip ?(\d+)")
+_HIP = re.compile(r"hip ?(\d{1,6})")  # HIP numbers run to 120 404
 
 
 def star_hip(body: object) -> int | None:

@@ -134,6 +134,8 @@ def test_stars_are_bodies_in_positions(de421):
     assert whole.shape == (1, 117955, 4) and not np.isnan(whole).any()
     with pytest.raises(ValueError, match=r"unknown body \"spika\" \(did you mean 'spica'"):
         de421.positions(["spika"], t)
+    with pytest.raises(ValueError, match=r"unknown body"):  # no HIP number, however long
+        de421.positions(["HIP 99999999999999999999"], t)
 
 
 def test_altitudes_and_rise_set_match_skyfield(eph):
