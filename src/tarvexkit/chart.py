@@ -39,6 +39,8 @@ import tarvex
 from .arguments import near_misses, shown
 from .astrology import HouseCuspsUndefined, ayanamsha_name, house_system_name, polar_fallback_name
 from .lunar import STATE_STEP_DAYS, is_lunar_point, lunar_point_name
+from .results import DictResult
+from .results import plain as _plain  # noqa: F401  (the name other modules imported from here)
 from .searches import MINOR_ASPECTS, SIGNS, STATION_DIFFERENCE_DAYS, aspect_angles
 from .times import Times
 
@@ -132,7 +134,7 @@ class ChartFile:
 
 
 @dataclass(frozen=True)
-class Chart:
+class Chart(DictResult):
     """A chart for one instant and site, as plain data (`Ephemeris.chart`).
 
     `points` hold the bodies and lunar points (`point(name)` finds one),
@@ -185,11 +187,6 @@ class Chart:
         applying or separating as both move) and house overlays; see
         `tarvexkit.synastry`. `aspects` and `orbs` as in `Ephemeris.chart`."""
         return synastry(self, other, None if aspects is None else list(aspects), orbs)
-
-    def to_dict(self) -> dict[str, Any]:
-        """Plain dicts, lists, str, float, int, bool and None: ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> Chart:
@@ -310,7 +307,7 @@ class HouseOverlay:
 
 
 @dataclass(frozen=True)
-class Synastry:
+class Synastry(DictResult):
     """Inter-aspects and house overlays of two charts (module text)."""
 
     first_time_utc: str
@@ -318,20 +315,13 @@ class Synastry:
     aspects: list[SynastryAspect]
     overlays: list[HouseOverlay]
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain dicts, lists, str, float, int and bool: ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "a synastry's dict (as Synastry.to_dict() makes)"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> Synastry:
-        """The synastry of `to_dict()`."""
-        try:
-            return cls(data["first_time_utc"], data["second_time_utc"],
-                       [SynastryAspect(**a) for a in data["aspects"]],
-                       [HouseOverlay(**o) for o in data["overlays"]])
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a synastry's dict (as Synastry.to_dict() makes): {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> Synastry:
+        return cls(data["first_time_utc"], data["second_time_utc"],
+                   [SynastryAspect(**a) for a in data["aspects"]],
+                   [HouseOverlay(**o) for o in data["overlays"]])
 
 
 def _wrap180(angle: float) -> float:
@@ -384,23 +374,6 @@ def synastry(first: Chart, second: Chart, aspects: list[str | float] | None = No
     overlays += [HouseOverlay("second", q.name, q.longitude_deg, house_of(q.longitude_deg, first.cusps_deg))
                  for q in second.points]
     return Synastry(first.time_utc, second.time_utc, found, overlays)
-
-
-def _plain(value: Any) -> Any:
-    """Dataclasses, lists and NumPy scalars as plain Python values."""
-    if hasattr(value, "__dataclass_fields__"):
-        return {name: _plain(getattr(value, name)) for name in value.__dataclass_fields__}
-    if isinstance(value, (list, tuple)):
-        return [_plain(v) for v in value]
-    if isinstance(value, dict):
-        return {str(k): _plain(v) for k, v in value.items()}
-    if isinstance(value, (bool, np.bool_)):
-        return bool(value)
-    if isinstance(value, (int, np.integer)):
-        return int(value)
-    if isinstance(value, (float, np.floating)):
-        return float(value)
-    return value
 
 
 def _zone(zone: str | tzinfo | None) -> tuple[str, tzinfo]:

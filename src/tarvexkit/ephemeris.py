@@ -370,23 +370,38 @@ class Ephemeris:
         in B1950, FK4 or the older DE frames, bodies whose coverage has
         gaps) are read by the native store alone.
         """
-        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
+        names, batch = self._resolve(check_names("bodies", bodies, single=True, ids=True), threads)
         check_options("options", options)
         opts = tarvex.apparent() if options is None else options
         jd, time_scale = self._julian_days(times, scale)
         jd = np.atleast_1d(jd)
         self._check_files()
         self._check_covered(jd, time_scale)
-        with messages.explained_bodies():
-            return self._bodies_or_stars(names, jd, time_scale, opts, threads)
+        return batch(names, jd, opts, time_scale)
 
-    def _bodies_or_stars(self, bodies: Sequence[str], jd: _FloatArray, scale: Scale, options: tarvex.PositionOptions,
-                         threads: int | None) -> _FloatArray:
-        """The store's batch, or, when a name is a star's, `stars.mixed_positions`."""
-        if any(_stars.is_star(name) for name in bodies):
-            return _stars.mixed_positions(self._kernel_batch(threads), list(bodies), jd, scale,
-                                          self._clock.convert(jd, scale, "tdb"), options, threads)
-        return self._store.positions(list(bodies), jd, scale, options, threads)
+    def _resolve(self, names: Sequence[str], threads: int | None = None) -> tuple[list[str], _stars.Batch]:
+        """The one road from bodies' names to what computes them; every
+        method taking bodies calls it once. Returns the names as computed
+        (a body added with `add_body` named by its NAIF id; Chiron
+        integrated and attached on first use when no kernel holds it) and
+        the batch that computes such names: `tarvexkit.stars` for stars'
+        names (`stars.mixed_positions`), the native store for all others,
+        its "unknown body" errors explained."""
+        out = [self._minor_ids.get(n.strip().lower(), n) for n in names]
+        if any(n.strip().lower() in ("chiron", str(minor_bodies.CHIRON_ID)) for n in out):
+            with self._minor_lock:
+                if str(minor_bodies.CHIRON_ID) not in self._minor_ids.values() and not minor_bodies.holds(
+                        self._store, minor_bodies.CHIRON_ID, sum(self._store.supported_range) / 2):
+                    self._attach_body(minor_bodies.MinorBody.chiron(), "integrate")
+
+        def batch(bodies: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions,
+                  scale: Scale) -> _FloatArray:
+            with messages.explained_bodies():
+                if any(_stars.is_star(name) for name in bodies):
+                    return _stars.mixed_positions(self._kernel_batch(threads), list(bodies), jd, scale,
+                                                  self._clock.convert(jd, scale, "tdb"), options, threads)
+                return self._store.positions(list(bodies), jd, scale, options, threads)
+        return out, batch
 
     def _kernel_batch(self, threads: int | None = None) -> _stars.Batch:
         def batch(bodies: Sequence[str], jd: _FloatArray, options: tarvex.PositionOptions,
@@ -470,17 +485,6 @@ class Ephemeris:
         self._store = store
         self._rotation = None
         self._engines.renew()
-
-    def _bodies(self, names: list[str]) -> list[str]:
-        """Names of added bodies as their NAIF ids; Chiron integrated and
-        attached on first use when no kernel holds it."""
-        out = [self._minor_ids.get(n.strip().lower(), n) for n in names]
-        if any(n.strip().lower() in ("chiron", str(minor_bodies.CHIRON_ID)) for n in out):
-            with self._minor_lock:
-                if str(minor_bodies.CHIRON_ID) not in self._minor_ids.values() and not minor_bodies.holds(
-                        self._store, minor_bodies.CHIRON_ID, sum(self._store.supported_range) / 2):
-                    self._attach_body(minor_bodies.MinorBody.chiron(), "integrate")
-        return out
 
     # --- astrology over arrays (astrology.py, lunar.py) ------------------------
     @overload
@@ -613,13 +617,13 @@ class Ephemeris:
 
     # --- searches over a span (searches.py) -----------------------------------
     def _longitudes(self, zodiac: str, threads: int | None) -> searches.Longitudes:
+        _, positions = self._resolve([], threads)
+
         def apparent(bodies: Sequence[str], tt: _FloatArray) -> _FloatArray:
-            with messages.explained_bodies():
-                return self._bodies_or_stars(bodies, tt, "tt", tarvex.apparent(), threads)[:, :, 0]
+            return positions(bodies, tt, tarvex.apparent(), "tt")[:, :, 0]
 
         def batch(bodies: Sequence[str], days: _FloatArray, opts: tarvex.PositionOptions) -> _FloatArray:
-            with messages.explained_bodies():
-                return self._bodies_or_stars(bodies, days, "tdb", opts, threads)
+            return positions(bodies, days, opts, "tdb")
 
         with_points = lunar.with_lunar_points(apparent, batch, lambda tt: self._clock.convert(tt, "tt", "tdb"))
         return searches.zodiac_longitudes(with_points, zodiac)
@@ -632,7 +636,7 @@ class Ephemeris:
         speeds a chart prints, whose zeros `stations` finds (the central
         difference of `tarvexkit.searches.longitude_speed`). The speed column
         of `positions` is the strict engine's, which differs slightly."""
-        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
+        names, _ = self._resolve(check_names("bodies", bodies, single=True, ids=True))
         check_name("zodiac", zodiac)
         if not isinstance(times, Times):
             raise TypeError(f"times must be a Times, not {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -651,7 +655,7 @@ class Ephemeris:
         into the signs in [start, stop), in order; the kinds name the sign
         entered ('taurus', ...). Apparent geocentric longitude of date;
         `zodiac` 'tropical' or an ayanamsha's name."""
-        body = self._bodies([check_body("body", body)])[0]
+        (body,), _ = self._resolve([check_body("body", body)])
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.sign_ingresses(self._longitudes(zodiac, threads), body,
@@ -664,7 +668,7 @@ class Ephemeris:
         where it turns forwards. In a sidereal `zodiac` the longitude less
         the ayanamsha: the instants where a chart in that zodiac turns its
         retrograde flag."""
-        body = self._bodies([check_body("body", body)])[0]
+        (body,), _ = self._resolve([check_body("body", body)])
         check_name("zodiac", zodiac)
         step_days = check_step_days("step_days", step_days)
         return self._found(searches.stations(self._longitudes(zodiac, threads), body,
@@ -684,7 +688,7 @@ class Ephemeris:
         'quintile', 'sesquiquadrate', 'biquintile', 'quincunx') or angles in
         degrees; kinds are the names (an angle without a name gets its
         number, e.g. '40')."""
-        first = self._bodies([check_body("first", first)])[0]
+        (first,), _ = self._resolve([check_body("first", first)])
         check_name("zodiac", zodiac)
         check_sequence_of_aspects("aspects", aspects)
         step_days = check_step_days("step_days", step_days)
@@ -734,7 +738,7 @@ class Ephemeris:
         check_site("site", site)
         if bodies is not None:
             bodies = check_names("bodies", bodies, single=False, ids=True)
-            self._bodies(bodies)
+            self._resolve(bodies)
         check_sequence_of_aspects("aspects", aspects)
         def check_covered(tt: float) -> None:
             self._check_files()
@@ -840,7 +844,8 @@ class Ephemeris:
             # The Sun and the Moon never turn back: their returns are a year
             # and a month apart, so a coarser grid brackets every one.
             step_days = RETURN_STEP_DAYS.get(str(body).strip().lower())
-        found = searches.exact_aspects(self._longitudes(zodiac, threads), body, longitude,
+        (resolved,), _ = self._resolve([body])
+        found = searches.exact_aspects(self._longitudes(zodiac, threads), resolved, longitude,
                                        *self._span(start, stop), ["conjunction"], step_days)
         return Times(self._clock, found[0], "tt")
 
@@ -1038,7 +1043,7 @@ class Ephemeris:
         if isinstance(bodies, (_satellites.Satellite, _satellites.Satellites)):
             check_site("site", site)
             return _satellites.altaz_of(bodies, self._satellite_earth(), site, times, refraction=refraction)
-        names = self._bodies(check_names("bodies", bodies, single=True, ids=True))
+        names, _ = self._resolve(check_names("bodies", bodies, single=True, ids=True))
         check_site("site", site)
         if not isinstance(times, Times):
             raise TypeError(f"expected a Times, got {type(times).__name__}; make one with ephemeris.utc(...)")
@@ -1118,7 +1123,7 @@ class Ephemeris:
         stars -34'. A circumpolar star, or one that never rises at the site,
         has none (`tarvexkit.stars.horizon_state` tells which).
         """
-        body = self._bodies([check_body("body", body)])[0]
+        (body,), _ = self._resolve([check_body("body", body)])
         check_site("site", site)
         span = self._search_span(start, stop)
         if _stars.is_star(body):
@@ -1131,7 +1136,7 @@ class Ephemeris:
                  lower: bool = False) -> Times[Array]:
         """Every passage of a body across the site's meridian in [start, stop):
         upper transits (hour angle 0), or the lower ones with `lower=True`."""
-        body = check_body("body", body)
+        (body,), _ = self._resolve([check_body("body", body)])
         check_site("site", site)
         lower = check_bool("lower", lower)
         span = self._search_span(start, stop)
@@ -1148,7 +1153,7 @@ class Ephemeris:
         """Rises, upper transits and sets of a body (any the kernels hold,
         by name or NAIF id) in [start, stop), kinds "rise", "transit",
         "set", in time order."""
-        body = check_body("body", body)
+        (body,), _ = self._resolve([check_body("body", body)])
         check_site("site", site)
         span = self._search_span(start, stop)
         if _stars.is_star(body):
@@ -1250,7 +1255,7 @@ class Ephemeris:
         the star, behind the Moon's limb, a sphere of 1738.09 km). See
         `tarvexkit.eclipses.Occultations` and `tarvexkit.stars`."""
         check_name("body", body)
-        body = self._bodies([body])[0]
+        (body,), _ = self._resolve([body])
         if site is not None:
             check_site("site", site)
         return eclipses.occultations(self._eclipse_inputs(), body, *self._span(start, stop), site)

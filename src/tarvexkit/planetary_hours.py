@@ -23,8 +23,8 @@ from typing import TYPE_CHECKING, Any
 
 import tarvex
 
-from .chart import _plain
 from .points import CHALDEAN_ORDER
+from .results import DictResult
 from .times import Times
 
 if TYPE_CHECKING:
@@ -46,7 +46,7 @@ class PlanetaryHour:
 
 
 @dataclass(frozen=True)
-class PlanetaryDay:
+class PlanetaryDay(DictResult):
     """A planetary day from sunrise to the next sunrise, its `ruler` and its 24 hours."""
 
     sunrise_tt: float
@@ -56,18 +56,11 @@ class PlanetaryDay:
     ruler: str
     hours: list[PlanetaryHour]
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "a planetary day's dict"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> PlanetaryDay:
-        """The day of `to_dict()`."""
-        try:
-            return cls(**{**data, "hours": [PlanetaryHour(**h) for h in data["hours"]]})
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a planetary day's dict: {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> PlanetaryDay:
+        return cls(**{**data, "hours": [PlanetaryHour(**h) for h in data["hours"]]})
 
 
 def planetary_days(eph: Ephemeris, site: tarvex.GeodeticObserver, start: Times, stop: Times) -> list[PlanetaryDay]:

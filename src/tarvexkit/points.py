@@ -49,7 +49,8 @@ import numpy as np
 import tarvex
 
 from . import astrology
-from .chart import Chart, _plain
+from .chart import Chart
+from .results import DictResult
 from .searches import SIGNS
 from .synastry import midpoint_deg
 
@@ -163,7 +164,7 @@ class Parallel:
 
 
 @dataclass(frozen=True)
-class ChartPoints:
+class ChartPoints(DictResult):
     """The derived points of one chart (module text)."""
 
     diurnal: bool
@@ -177,25 +178,18 @@ class ChartPoints:
     parallels: list[Parallel]
     dignities: list[Dignities]
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "chart points' dict (as ChartPoints.to_dict() makes)"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> ChartPoints:
-        """The points of `to_dict()`."""
-        try:
-            return cls(
-                data["diurnal"], data["fortune_deg"], data["spirit_deg"], dict(data["midpoints"]),
-                [(str(p), float(v)) for p, v in data["dial_90"]], dict(data["antiscia"]),
-                dict(data["contra_antiscia"]), [Declination(**d) for d in data["declinations"]],
-                [Parallel(**p) for p in data["parallels"]],
-                [Dignities(**{**d, "triplicity_rulers": tuple(d["triplicity_rulers"]),
-                              "dignities": tuple(d["dignities"]), "debilities": tuple(d["debilities"])})
-                 for d in data["dignities"]])
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not chart points' dict (as ChartPoints.to_dict() makes): {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> ChartPoints:
+        return cls(
+            data["diurnal"], data["fortune_deg"], data["spirit_deg"], dict(data["midpoints"]),
+            [(str(p), float(v)) for p, v in data["dial_90"]], dict(data["antiscia"]),
+            dict(data["contra_antiscia"]), [Declination(**d) for d in data["declinations"]],
+            [Parallel(**p) for p in data["parallels"]],
+            [Dignities(**{**d, "triplicity_rulers": tuple(d["triplicity_rulers"]),
+                          "dignities": tuple(d["dignities"]), "debilities": tuple(d["debilities"])})
+             for d in data["dignities"]])
 
 
 def is_diurnal(chart: Chart) -> bool:

@@ -41,7 +41,8 @@ import numpy as np
 import tarvex
 
 from . import astrology
-from .chart import Chart, ChartPoint, _plain
+from .chart import Chart, ChartPoint
+from .results import DictResult
 from .synastry import house_of
 from .times import Times
 
@@ -56,7 +57,7 @@ PROGRESSED_ANGLES = ("solar_arc", "naibod", "armc")
 
 
 @dataclass(frozen=True)
-class Progression:
+class Progression(DictResult):
     """A progressed chart: `chart` holds the progressed points and the
     progressed houses and angles (by `angles`), `age_days` the days from
     birth to the date progressed to, `progressed_tt_julian_day` the
@@ -70,18 +71,11 @@ class Progression:
     solar_arc_deg: float
     chart: Chart
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "a progression's dict (as Progression.to_dict() makes)"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> Progression:
-        """The progression of `to_dict()`."""
-        try:
-            return cls(**{**data, "chart": Chart.from_dict(data["chart"])})
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a progression's dict (as Progression.to_dict() makes): {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> Progression:
+        return cls(**{**data, "chart": Chart.from_dict(data["chart"])})
 
 
 @dataclass(frozen=True)
@@ -94,25 +88,18 @@ class DirectedPoint:
 
 
 @dataclass(frozen=True)
-class SolarArcDirections:
+class SolarArcDirections(DictResult):
     """Every natal point and angle advanced by `arc_deg` (module text)."""
 
     age_days: float
     arc_deg: float
     points: list[DirectedPoint]
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "solar arc directions' dict"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> SolarArcDirections:
-        """The directions of `to_dict()`."""
-        try:
-            return cls(data["age_days"], data["arc_deg"], [DirectedPoint(**p) for p in data["points"]])
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not solar arc directions' dict: {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> SolarArcDirections:
+        return cls(data["age_days"], data["arc_deg"], [DirectedPoint(**p) for p in data["points"]])
 
 
 def progressed_offset_days(age_days: float, method: str) -> float:

@@ -49,7 +49,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any
 
-from .chart import _plain
+from .results import DictResult
 from .searches import SIGNS
 
 NAKSHATRAS = ("ashwini", "bharani", "krittika", "rohini", "mrigashira", "ardra", "punarvasu", "pushya",
@@ -100,7 +100,7 @@ class DashaPeriod:
 
 
 @dataclass(frozen=True)
-class Vimshottari:
+class Vimshottari(DictResult):
     """The Vimshottari dasha from a birth: the balance (years) of the first
     mahadasha at birth, the mahadashas and their antardashas."""
 
@@ -109,19 +109,12 @@ class Vimshottari:
     mahadashas: list[DashaPeriod]
     antardashas: list[DashaPeriod]
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
+    _dict_kind = "a Vimshottari dasha's dict"
 
     @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> Vimshottari:
-        """The dasha of `to_dict()`."""
-        try:
-            return cls(data["birth_tt"], data["balance_years"], [DashaPeriod(**p) for p in data["mahadashas"]],
-                       [DashaPeriod(**p) for p in data["antardashas"]])
-        except (KeyError, TypeError) as error:
-            raise ValueError(f"not a Vimshottari dasha's dict: {error}") from None
+    def _from_fields(cls, data: dict[str, Any]) -> Vimshottari:
+        return cls(data["birth_tt"], data["balance_years"], [DashaPeriod(**p) for p in data["mahadashas"]],
+                   [DashaPeriod(**p) for p in data["antardashas"]])
 
 
 def vimshottari(moon_longitude_deg: float, birth_tt: float, *, cycles: int = 1,

@@ -17,7 +17,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from .chart import _plain
+from .results import DictResult
 from .times import Times
 
 if TYPE_CHECKING:
@@ -27,7 +27,7 @@ VOID_BODIES = ("sun", "mercury", "venus", "mars", "jupiter", "saturn")
 
 
 @dataclass(frozen=True)
-class VoidOfCourse:
+class VoidOfCourse(DictResult):
     """The Moon void of course from `start_tt` (its last aspect: `aspect`
     to `body`) to `end_tt` (its entry into `next_sign`), TT Julian days."""
 
@@ -37,18 +37,7 @@ class VoidOfCourse:
     aspect: str | None
     next_sign: str
 
-    def to_dict(self) -> dict[str, Any]:
-        """Plain values, ready for json.dumps."""
-        plain: dict[str, Any] = _plain(self)
-        return plain
-
-    @classmethod
-    def from_dict(cls, data: dict[str, Any]) -> VoidOfCourse:
-        """The period of `to_dict()`."""
-        try:
-            return cls(**data)
-        except TypeError as error:
-            raise ValueError(f"not a void-of-course period's dict: {error}") from None
+    _dict_kind = "a void-of-course period's dict"
 
 
 def void_of_course(eph: Ephemeris, start: Times, stop: Times, *, zodiac: str = "tropical",
