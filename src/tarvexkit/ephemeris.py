@@ -47,6 +47,7 @@ from . import messages
 from . import chart as _chart
 from .calendar import (
     GREGORIAN_START_DAY,
+    ROLLOVER_LIMIT_DAYS,
     CalendarName,
     as_float_field,
     as_integer_field,
@@ -72,9 +73,6 @@ RETURN_STEP_DAYS = {"sun": 30.0, "moon": 2.0}
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
 AYANAMSHA_SPAN_DAYS = astrology.AYANAMSHA_SPAN_DAYS
 
-# How far day, hour, minute and second fields may roll over (in days): the
-# span of the years utc() takes, -4712..100000.
-ROLLOVER_LIMIT_DAYS = 38_250_000.0
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
@@ -221,6 +219,10 @@ class Ephemeris:
         and the result is kept in TT.
         """
         calendar = check_calendar(calendar)
+        if not strict:
+            one = _times_module.utc_instant(self._clock, year, month, day, hour, minute, second, calendar)
+            if one is not None:
+                return one
         try:
             y, mo, d, h, mi, s = np.broadcast_arrays(
                 as_integer_field("year", year),
