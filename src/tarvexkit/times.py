@@ -491,7 +491,8 @@ class Times(Generic[S]):
             worst = int(year.flat[int(np.argmax(np.abs(year)))])
             raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
                              "use utc_calendar() for such instants")
-        return [_utc_text(*f, places) for f in zip(year, month, day, hour, minute, sec)]
+        return [_utc_text(y, mo, d, h, mi, s, places)
+                for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)]
 
     def _outside_datetime(self) -> npt.NDArray[np.bool_]:
         year = self.utc_calendar(3, "gregorian")[0]
