@@ -324,6 +324,11 @@ class Ephemeris:
         else:
             single = isinstance(when, (datetime, date, str, np.datetime64))
             items = [when] if single else list(when)
+        if single:
+            # One instant in Python numbers: the fields as the array below holds them (float64).
+            one = [float(v) for v in _utc_fields(items[0])]
+            if all(math.isfinite(v) for v in one):
+                return self.utc(int(one[0]), int(one[1]), int(one[2]), int(one[3]), int(one[4]), one[5])
         fields = np.zeros((len(items), 6), dtype=np.float64)
         for i, item in enumerate(items):
             fields[i] = _utc_fields(item)

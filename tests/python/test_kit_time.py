@@ -129,6 +129,10 @@ def test_one_instant_takes_the_array_paths_bits(eph):
         fields = (year, int(rng.integers(-2, 15)), float(rng.uniform(-1, 32)), int(rng.integers(-1, 25)),
                   float(rng.uniform(0, 60)), float(rng.uniform(-1, 61)))
         _same_by_both_paths(eph, fields, str(rng.choice(["gregorian", "julian", "auto"])))
+    for when in ("2016-12-31T23:59:60.25Z", "1969-07-20T20:17:40Z", "2026-03-20T14:30:00.123+01:00",
+                 datetime(2026, 3, 20, 14, 30, 1, 500, tzinfo=timezone.utc), np.datetime64("2000-01-01T12:00:00.5")):
+        one, many = eph.from_datetime(when), eph.from_datetime([when])
+        assert one.scale == many.scale and np.float64(one.julian_days).tobytes() == many.julian_days.tobytes()
 
 
 def test_tdb_minus_tt_against_dtdb(eph):
