@@ -445,6 +445,66 @@ class Bench:
                  "so the wall ratio is the speed-up",
         )
 
+    # 13-14 ---------------------------------------------------------------
+    def kit_ephemeris(self):
+        """The toolkit's Ephemeris over the same files, opened once."""
+        if not hasattr(self, "_kit_ephemeris"):
+            import tarvexkit
+
+            self._kit_ephemeris = tarvexkit.open(
+                self.data / KERNEL, additional_kernels=[self.data / CENTERS],
+                leap_seconds=self.data / LSK, eop=self.data / EOP)
+        return self._kit_ephemeris
+
+    def kit_utc(self) -> Comparison:
+        n = 20_000 if self.quick else 100_000
+        eph, ts = self.kit_ephemeris(), self.ts
+        if eph.utc(2026, 3, 20, 14, 30).tt != ts.utc(2026, 3, 20, 14, 30).tt:
+            raise RuntimeError("workload 13: eph.utc and ts.utc name different instants")
+
+        def ours(_):
+            utc = eph.utc
+            for _ in range(n):
+                utc(2026, 3, 20, 14, 30)
+
+        def ref(_):
+            utc = ts.utc
+            for _ in range(n):
+                utc(2026, 3, 20, 14, 30)
+
+        return Comparison(
+            13, "tarvexkit eph.utc for one instant vs Skyfield ts.utc", ours, ref,
+            ours_units=n, ref_units=n, unit="per call", target=1.0,
+            note="`eph.utc(2026, 3, 20, 14, 30)` against `ts.utc(2026, 3, 20, 14, 30)`, the same TT "
+                 "(checked before timing); both give a time object of one instant. Target: at least "
+                 "Skyfield's speed (and 10 us a call)",
+        )
+
+    def kit_iso(self) -> Comparison:
+        n = 20_000 if self.quick else 100_000
+        eph, ts = self.kit_ephemeris(), self.ts
+        ours_t, ref_t = eph.utc(2026, 3, 20, 14, 30, 15.25), ts.utc(2026, 3, 20, 14, 30, 15.25)
+        if ours_t.iso() != ref_t.utc_iso():
+            raise RuntimeError(f"workload 14: {ours_t.iso()} differs from {ref_t.utc_iso()}")
+
+        def ours(_):
+            iso = ours_t.iso
+            for _ in range(n):
+                iso()
+
+        def ref(_):
+            iso = ref_t.utc_iso
+            for _ in range(n):
+                iso()
+
+        return Comparison(
+            14, "tarvexkit Times.iso for one instant vs Skyfield utc_iso", ours, ref,
+            ours_units=n, ref_units=n, unit="per call", target=1.0,
+            note="`t.iso()` of `eph.utc(2026, 3, 20, 14, 30, 15.25)` against `t.utc_iso()` of Skyfield's "
+                 "same instant, the same text (checked before timing). Target: at least Skyfield's speed "
+                 "(and 10 us a call)",
+        )
+
 
 def open_kit_store(Store, data: Path):
     return Store([(str(data / KERNEL), KERNEL_SHA), (str(data / CENTERS), CENTERS_SHA)],
@@ -666,7 +726,7 @@ def main() -> int:
     parser.add_argument("--data", default=str(ROOT.parent / "shared" / "data"))
     parser.add_argument("--repeat", type=int, default=9)
     parser.add_argument("--quick", action="store_true", help="smaller workloads, for a first look")
-    parser.add_argument("--only", default="", help="comma-separated workload numbers (1-12)")
+    parser.add_argument("--only", default="", help="comma-separated workload numbers (1-14)")
     parser.add_argument("--out", default=str(HERE / "results.md"))
     parser.add_argument("--memory-child", default=None, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -686,7 +746,8 @@ def main() -> int:
     builders = [(1, bench.scalar_apparent), (2, bench.scalar_geometric), (3, bench.batch_geometric),
                 (4, bench.batch_apparent), (5, bench.raw_sun), (6, bench.events), (8, bench.chart),
                 (9, lambda: bench.kit_batch(9, 2, apparent=False)), (10, lambda: bench.kit_batch(10, 1, apparent=False)),
-                (11, lambda: bench.kit_batch(11, 2, apparent=True)), (12, lambda: bench.kit_batch(12, 1, apparent=True))]
+                (11, lambda: bench.kit_batch(11, 2, apparent=True)), (12, lambda: bench.kit_batch(12, 1, apparent=True)),
+                (13, bench.kit_utc), (14, bench.kit_iso)]
     results, skipped = [], []
     for number, build in builders:
         if not wanted(number):

@@ -1,4 +1,5 @@
-"""Civil calendar dates and Julian days, on NumPy arrays.
+"""Civil calendar dates and Julian days, on NumPy arrays (and, for one
+date, on Python integers).
 
 Julian day numbers follow the integer algorithm of Fliegel and Van Flandern
 (Communications of the ACM 11, 657, 1968) in the form Richards gives
@@ -21,6 +22,10 @@ CalendarName = Literal["gregorian", "julian", "auto"]
 # Julian day number of 1582-10-15, the first day of the Gregorian calendar
 # (the day after Julian 1582-10-04), where calendar="auto" switches.
 GREGORIAN_START_DAY = 2299161
+
+# How far day, hour, minute and second fields may roll over (in days): the
+# span of the years utc() takes, -4712..100000.
+ROLLOVER_LIMIT_DAYS = 38_250_000.0
 
 _FloatArray = npt.NDArray[np.float64]
 _IntArray = npt.NDArray[np.int64]
@@ -168,3 +173,39 @@ def as_float_field(name: str, value: npt.ArrayLike) -> _FloatArray:
 
 def _all_numbers(array: npt.NDArray[np.object_]) -> bool:
     return all(isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, bool) for v in array.flat)
+
+
+# --- one date in plain Python integers ----------------------------------------
+# The same integer steps as `day_number` and `civil_from_day_number` above, on
+# Python ints (whose // floors as NumPy's int64 does), for a single instant
+# where NumPy's per-call cost outweighs the arithmetic.
+
+def day_number_of(year: int, month: int, day: int, calendar: CalendarName) -> int:
+    """`day_number` of one date."""
+    if calendar == "auto":
+        gregorian = day_number_of(year, month, day, "gregorian")
+        return gregorian if gregorian >= GREGORIAN_START_DAY else day_number_of(year, month, day, "julian")
+    a = (14 - month) // 12
+    y = year + 4800 - a
+    m = month + 12 * a - 3
+    n = day + (153 * m + 2) // 5 + 365 * y + y // 4
+    if calendar == "gregorian":
+        return n - y // 100 + y // 400 - 32045
+    return n - 32083
+
+
+def civil_of(number: int, calendar: CalendarName) -> tuple[int, int, int]:
+    """`civil_from_day_number` of one Julian day number."""
+    if calendar == "auto":
+        calendar = "julian" if number < GREGORIAN_START_DAY else "gregorian"
+    if calendar == "gregorian":
+        a = number + 32044
+        b = (4 * a + 3) // 146097
+        c = a - 146097 * b // 4
+    else:
+        b = 0
+        c = number + 32082
+    d = (4 * c + 3) // 1461
+    e = c - 1461 * d // 4
+    m = (5 * e + 2) // 153
+    return 100 * b + d - 4800 + m // 10, m + 3 - 12 * (m // 10), e - (153 * m + 2) // 5 + 1

@@ -47,6 +47,7 @@ from . import messages
 from . import chart as _chart
 from .calendar import (
     GREGORIAN_START_DAY,
+    ROLLOVER_LIMIT_DAYS,
     CalendarName,
     as_float_field,
     as_integer_field,
@@ -72,9 +73,6 @@ RETURN_STEP_DAYS = {"sun": 30.0, "moon": 2.0}
 # The span around J2000 where an ayanamsha is given (ayanamsha_deg).
 AYANAMSHA_SPAN_DAYS = astrology.AYANAMSHA_SPAN_DAYS
 
-# How far day, hour, minute and second fields may roll over (in days): the
-# span of the years utc() takes, -4712..100000.
-ROLLOVER_LIMIT_DAYS = 38_250_000.0
 
 SEASON_KINDS = ("march_equinox", "june_solstice", "september_equinox", "december_solstice")
 LUNATION_KINDS = ("new_moon", "full_moon")
@@ -221,6 +219,10 @@ class Ephemeris:
         and the result is kept in TT.
         """
         calendar = check_calendar(calendar)
+        if not strict:
+            one = _times_module.utc_instant(self._clock, year, month, day, hour, minute, second, calendar)
+            if one is not None:
+                return one
         try:
             y, mo, d, h, mi, s = np.broadcast_arrays(
                 as_integer_field("year", year),
@@ -322,6 +324,11 @@ class Ephemeris:
         else:
             single = isinstance(when, (datetime, date, str, np.datetime64))
             items = [when] if single else list(when)
+        if single:
+            # One instant in Python numbers: the fields as the array below holds them (float64).
+            one = [float(v) for v in _utc_fields(items[0])]
+            if all(math.isfinite(v) for v in one):
+                return self.utc(int(one[0]), int(one[1]), int(one[2]), int(one[3]), int(one[4]), one[5])
         fields = np.zeros((len(items), 6), dtype=np.float64)
         for i, item in enumerate(items):
             fields[i] = _utc_fields(item)

@@ -13,6 +13,7 @@ as well, because a UTC Julian day cannot name them.
 
 from __future__ import annotations
 
+import bisect
 import math
 from collections.abc import Callable, Iterator, Sequence
 from datetime import datetime, timedelta, timezone, tzinfo
@@ -26,7 +27,16 @@ from typing_extensions import TypeVar
 import tarvex
 
 from . import delta_t, early_time
-from .calendar import CalendarName, check_calendar, civil_from_day_number
+from .calendar import (
+    GREGORIAN_START_DAY,
+    INTEGER_FIELD_LIMIT,
+    ROLLOVER_LIMIT_DAYS,
+    CalendarName,
+    check_calendar,
+    civil_from_day_number,
+    civil_of,
+    day_number_of,
+)
 from .ut1_extension import Ut1Spans
 
 if TYPE_CHECKING:
@@ -136,6 +146,9 @@ class Clock:
         self.has_leap_seconds = bool(entries)
         self._leap_days = np.array([e[1] for e in entries], dtype=np.float64)
         self._leap_offsets = np.array([e[0] for e in entries], dtype=np.float64)
+        # The same table as lists, for one instant (`bisect` on a list beats NumPy's call overhead).
+        self._leap_day_list = [float(e[1]) for e in entries]
+        self._leap_offset_list = [float(e[0]) for e in entries]
         coverage = store.eop_coverage()
         self.eop_coverage = coverage
         # UT1 before the first entry of an extended kernel comes from Delta T here.
@@ -273,6 +286,66 @@ class Clock:
             seconds[late] = (t - d) * 86400.0 - (self.tai_minus_utc(d) + early_time.TT_MINUS_TAI_S)
         return day, seconds
 
+    # --- one instant, in plain floats ------------------------------------
+    # The array methods above step for step, for a single instant: the same
+    # IEEE operations in the same order give the same bits, without NumPy's
+    # per-call cost. None where only the array path handles the instant
+    # (civil time before 1972, UT1, a kernel without leap seconds).
+
+    def _tai_minus_utc_one(self, utc_jd: float) -> float:
+        return self._leap_offset_list[max(bisect.bisect_right(self._leap_day_list, utc_jd) - 1, 0)]
+
+    def _native_one(self, jd: float, scale: Scale, to: Scale) -> float:
+        return float(self._store.convert([jd], scale, to)[0])
+
+    def tt_one(self, jd: float, scale: Scale) -> float | None:
+        """`convert(jd, scale, "tt")` of one instant, or None."""
+        if scale == "tt":
+            return jd
+        if scale == "tdb" or (scale == "utc" and jd >= early_time.UTC_1972):
+            return self._native_one(jd, scale, "tt")
+        return None
+
+    def utc_fields_one(self, tt: float) -> tuple[float, float] | None:
+        """`utc_fields` of one TT Julian day, or None."""
+        if not self.has_leap_seconds or not math.isfinite(tt) or tt < early_time.TT_EARLY_LIMIT:
+            return None
+        d = float(math.floor(self._native_one(tt, "tt", "utc") - 0.5)) + 0.5
+        tai = self._tai_minus_utc_one(d)
+        for _ in range(2):
+            s = (tt - d) * 86400.0 - (tai + early_time.TT_MINUS_TAI_S)
+            length = 86400.0 + (self._tai_minus_utc_one(d + 1.0) - tai)
+            if 0.0 <= s < length:
+                break  # a day that stays stays: the array path's second pass changes nothing
+            d = d - 1.0 if s < 0.0 else d + 1.0
+            tai = self._tai_minus_utc_one(d)
+        return d, (tt - d) * 86400.0 - (tai + early_time.TT_MINUS_TAI_S)
+
+    def utc_calendar_one(self, jd: float, scale: Scale, places: int | None, calendar: CalendarName
+                         ) -> tuple[int, int, int, int, int, float] | None:
+        """`Times.utc_calendar` of one instant, or None."""
+        tt = self.tt_one(jd, scale)
+        fields = None if tt is None else self.utc_fields_one(tt)
+        if fields is None:
+            return None
+        day, seconds = fields
+        if places is not None:
+            # np.round: scale by a power of ten, round half to even, scale back.
+            factor = 10.0**places
+            seconds = float(round(seconds * factor)) / factor
+            length = 86400.0
+            if day >= early_time.UTC_1972:
+                length += self._tai_minus_utc_one(day + 1.0) - self._tai_minus_utc_one(day)
+            if seconds >= length:
+                day, seconds = day + 1.0, seconds - length
+        year, month, dom = civil_of(int(day + 0.5), calendar)
+        if seconds >= 86400.0:
+            hour, minute = 23, 59
+            return year, month, dom, hour, minute, seconds - 86340.0
+        hour = int(seconds // 3600)
+        minute = int((seconds - hour * 3600) // 60)
+        return year, month, dom, hour, minute, seconds - hour * 3600 - minute * 60
+
     def day_length(self, day_start: _FloatArray) -> _FloatArray:
         length = np.full_like(day_start, 86400.0)
         late = day_start >= early_time.UTC_1972
@@ -378,6 +451,10 @@ class Times(Generic[S]):
         last representable instant of 23:59:59. One `str` for one instant, a
         list for an array.
         """
+        if tz is None and self._jd.ndim == 0 and type(places) is int and 0 <= places <= 9:
+            fields = self._clock.utc_calendar_one(float(self._jd), self._scale, places, self._calendar)
+            if fields is not None and abs(fields[0]) <= 9999:
+                return _utc_text(*fields, places)
         texts = self._iso_texts(tz, places)
         return texts[0] if self._jd.ndim == 0 else texts
 
@@ -414,11 +491,8 @@ class Times(Generic[S]):
             worst = int(year.flat[int(np.argmax(np.abs(year)))])
             raise ValueError(f"iso() writes years -9999..9999, and one instant falls in year {worst}; "
                              "use utc_calendar() for such instants")
-        width = 3 + places if places else 2
-        return [
-            f"{_iso_year(y)}-{mo:02d}-{d:02d}T{h:02d}:{mi:02d}:{s:0{width}.{places}f}Z"
-            for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)
-        ]
+        return [_utc_text(y, mo, d, h, mi, s, places)
+                for y, mo, d, h, mi, s in zip(year, month, day, hour, minute, sec)]
 
     def _outside_datetime(self) -> npt.NDArray[np.bool_]:
         year = self.utc_calendar(3, "gregorian")[0]
@@ -650,6 +724,51 @@ def zone_info(parameter: str, zone: object) -> tzinfo:
             raise ValueError(f"unknown time zone {text} for {parameter}=; use an IANA name such as "
                              f"'Europe/Madrid' or a tzinfo ({type(error).__name__})") from None
     raise TypeError(f"{parameter} must be a tzinfo or an IANA zone name (str), not {type(zone).__name__}")
+
+
+def _utc_text(year: int, month: int, day: int, hour: int, minute: int, second: float, places: int) -> str:
+    text = f"{second:02.0f}" if places == 0 else f"{second:0{3 + places}.{places}f}"
+    return f"{_iso_year(year)}-{month:02d}-{day:02d}T{hour:02d}:{minute:02d}:{text}Z"
+
+
+def utc_instant(clock: Clock, year: object, month: object, day: object, hour: object, minute: object,
+                second: object, calendar: CalendarName) -> Times[Scalar] | None:
+    """`Ephemeris.utc(...)` (strict=False) of one instant given as Python
+    ints and floats, by the array path's arithmetic on plain numbers; None
+    where that path must decide (other types, values it refuses, civil time
+    before 1972), so errors and early dates keep one source."""
+    if type(year) is not int or type(month) is not int or abs(year) > INTEGER_FIELD_LIMIT \
+            or abs(month) > INTEGER_FIELD_LIMIT:
+        return None
+    values = []
+    for value in (day, hour, minute, second):
+        if type(value) is int and abs(value) <= INTEGER_FIELD_LIMIT:
+            values.append(float(value))
+        elif type(value) is float and math.isfinite(value):
+            values.append(value)
+        else:
+            return None
+    d, h, mi, s = values
+    months = year * 12 + (month - 1)
+    y, mo = months // 12, months % 12 + 1
+    if not -4712 <= y <= 100000 or abs(d) > ROLLOVER_LIMIT_DAYS or abs(h) > ROLLOVER_LIMIT_DAYS * 24.0 \
+            or abs(mi) > ROLLOVER_LIMIT_DAYS * 1440.0 or abs(s) > ROLLOVER_LIMIT_DAYS * 86400.0:
+        return None
+    whole_day = float(math.floor(d))
+    number = day_number_of(y, mo, 1, "julian" if calendar == "julian" else "gregorian") - 1 + whole_day
+    if calendar == "auto" and number < GREGORIAN_START_DAY:
+        number = day_number_of(y, mo, 1, "julian") - 1 + whole_day
+    day_start = number - 0.5
+    seconds = (d - whole_day) * 86400.0 + h * 3600.0 + mi * 60.0 + s
+    if day_start < early_time.UTC_1972:
+        return None
+    if 0.0 <= seconds < 86400.0:
+        return Times(clock, day_start + seconds / 86400.0, "utc", calendar)
+    if not clock.has_leap_seconds:
+        return None
+    # Seconds beyond the named day count on with that day's TAI - UTC, as in Ephemeris.utc.
+    offset = clock._tai_minus_utc_one(day_start) + early_time.TT_MINUS_TAI_S
+    return Times(clock, day_start + (seconds + offset) / 86400.0, "tt", calendar)
 
 
 def _iso_year(year: int) -> str:

@@ -99,6 +99,42 @@ def test_tai_minus_utc_at_every_leap_second(eph):
     assert eph.utc(2016, 12, 31, 23, 58, 60) == eph.utc(2016, 12, 31, 23, 59)
 
 
+def _same_by_both_paths(eph, fields, calendar="gregorian"):
+    """One instant by the scalar path (Python numbers) and the array path
+    (arrays of one): the same bits of Julian day, the same ISO text."""
+    one = eph.utc(*fields, calendar=calendar)
+    many = eph.utc(*(np.array([f]) for f in fields), calendar=calendar)
+    assert one.scale == many.scale and np.float64(one.julian_days).tobytes() == many.julian_days.tobytes(), fields
+    for places in (0, 3, 9):
+        assert one.iso(places=places) == many.iso(places=places)[0], (fields, calendar, places)
+
+
+def test_one_instant_takes_the_array_paths_bits(eph):
+    # Every leap second of the kernel, 2 s either side in quarter seconds,
+    # named from the day before (23:59:58..62) and from the day after.
+    days = [d for d in np.arange(2441316.5, 2457755.5) if eph._clock.leap_second_after(np.array([d]))[0] == 1.0]
+    assert len(days) == 27
+    for day in days:
+        (y, m, d), (y1, m1, d1) = (erfa.jd2cal(day + k, 0.0)[:3] for k in (0, 1))
+        for k in range(17):
+            _same_by_both_paths(eph, (y, m, d, 23, 59, 58.0 + 0.25 * k))
+            _same_by_both_paths(eph, (y1, m1, d1, 0, 0, 0.25 * k - 2.0))
+        tt = eph.utc(y, m, d, 23, 59, 60.0).tt + np.arange(-8, 9) * 0.25 / 86400.0
+        assert [t.iso(places=2) for t in eph.times(tt, "tt")] == eph.times(tt, "tt").iso(places=2)
+    # A dense sample over the calendar range, fields that roll over, Julian
+    # and switching calendars, civil time before 1972 (left to the array path).
+    rng = np.random.default_rng(34)
+    for _ in range(1500):
+        year = int(rng.integers(-4700, 9990)) if rng.random() < 0.5 else int(rng.integers(1950, 2100))
+        fields = (year, int(rng.integers(-2, 15)), float(rng.uniform(-1, 32)), int(rng.integers(-1, 25)),
+                  float(rng.uniform(0, 60)), float(rng.uniform(-1, 61)))
+        _same_by_both_paths(eph, fields, str(rng.choice(["gregorian", "julian", "auto"])))
+    for when in ("2016-12-31T23:59:60.25Z", "1969-07-20T20:17:40Z", "2026-03-20T14:30:00.123+01:00",
+                 datetime(2026, 3, 20, 14, 30, 1, 500, tzinfo=timezone.utc), np.datetime64("2000-01-01T12:00:00.5")):
+        one, many = eph.from_datetime(when), eph.from_datetime([when])
+        assert one.scale == many.scale and np.float64(one.julian_days).tobytes() == many.julian_days.tobytes()
+
+
 def test_tdb_minus_tt_against_dtdb(eph):
     times = eph.times(np.linspace(2450500.0, 2455000.0, 300), "tt")
     diff = (times.tdb - times.tt) * 86400.0
